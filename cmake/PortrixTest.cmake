@@ -1,0 +1,35 @@
+# Test helpers shared by every tests/ folder.
+#
+# portrix_add_gtest(name SOURCES ... [LIBS ...] [LABELS ...] [ENV ...])
+#   One GoogleTest executable, run by ctest as one test.
+# portrix_glob_gtests(prefix [LIBS ...] [ENV ...])
+#   One executable per *_test.cpp of the current folder, named prefix_<stem>. A file that
+#   contains a line "// ctest-labels: a;b" gets those labels ("threaded" puts it under TSan).
+
+function(portrix_add_gtest name)
+    cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main portrix_test_support ${T_LIBS})
+    add_test(NAME ${name} COMMAND ${name})
+    if(T_LABELS)
+        set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+    endif()
+    if(T_ENV)
+        set_tests_properties(${name} PROPERTIES ENVIRONMENT "${T_ENV}")
+    endif()
+endfunction()
+
+function(portrix_glob_gtests prefix)
+    cmake_parse_arguments(G "" "" "LIBS;ENV" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+    foreach(source ${sources})
+        get_filename_component(stem ${source} NAME_WE)
+        string(REGEX REPLACE "_test$" "" stem ${stem})
+        file(STRINGS ${source} label_line REGEX "^// ctest-labels:" LIMIT_COUNT 1)
+        set(labels "")
+        if(label_line)
+            string(REGEX REPLACE "^// ctest-labels:[ ]*" "" labels "${label_line}")
+        endif()
+        portrix_add_gtest(${prefix}_${stem} SOURCES ${source} LIBS ${G_LIBS} LABELS ${labels} ENV ${G_ENV})
+    endforeach()
+endfunction()

@@ -1,0 +1,50 @@
+// The seam between USER (windows, messages, painting) and GDI (device contexts and pixels).
+// Private to the platform layer.
+//
+// GDI owns all pixels: every top-level window has a framebuffer (32-bit 0x00RRGGBB pixels)
+// that GDI keeps, sized to the window. USER owns geometry, visibility and update regions.
+// A window DC draws into its top-level window's framebuffer, offset to the window's client
+// origin and clipped to the window's client area (and, for a paint DC, to the paint clip).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "windef.h"
+
+namespace platform_internal {
+
+// Implemented by USER, called by GDI.
+// Where the client area of hwnd lies in its top-level window's framebuffer. FALSE when hwnd is
+// not a window. clientInTop: the client rectangle in top-level client coordinates; visible: the
+// part of it that is shown (empty when the window or an ancestor is hidden).
+struct WindowPlacement {
+    HWND top;
+    SIZE topClientSize;
+    RECT clientInTop;
+    RECT visibleInTop;
+};
+BOOL QueryWindowPlacement(HWND hwnd, WindowPlacement* placement);
+
+// Implemented by GDI, called by USER.
+// A DC over hwnd's client area whose drawing is further clipped to clipClient (client
+// coordinates; null for the whole client area). Released with ReleaseDC(hwnd, dc).
+HDC CreateWindowDCClipped(HWND hwnd, const RECT* clipClient);
+// Fills a rectangle of a DC (DC coordinates) with one colour: the default erase of a window.
+void FillDCRect(HDC hdc, const RECT& rect, COLORREF color);
+// Called by USER when a top-level window is destroyed, so its framebuffer goes with it.
+void DiscardWindowFramebuffer(HWND top);
+
+// Implemented by GDI, called by OLE (IPicture::Render) and by capture.
+// Runs fn with the DC's pixels under the GDI lock. FALSE when hdc is not a DC or has no pixels.
+struct PixelView {
+    uint32_t* bits;  // row-major, top row first, 0x00RRGGBB
+    int stride;      // pixels per row
+    int width;       // size of the pixel buffer
+    int height;
+    POINT origin;    // where DC coordinate (0,0) lies in the buffer
+    RECT clip;       // buffer coordinates that drawing may touch (already inside the buffer)
+};
+BOOL WithDCPixels(HDC hdc, const std::function<void(const PixelView&)>& fn);
+
+}  // namespace platform_internal

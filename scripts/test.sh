@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite three times:
+# plain, under AddressSanitizer+UBSan, and the threaded tests under ThreadSanitizer.
+# Then runs the GIF fuzzer for a bounded, repeatable number of runs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+
+jobs=$(nproc)
+stage() { printf '\n==== %s ====\n' "$*"; }
+
+stage "plain build and tests"
+cmake --preset debug >/dev/null
+cmake --build --preset debug -j "$jobs"
+ctest --preset debug -j "$jobs"
+
+stage "AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --preset asan -j "$jobs"
+
+stage "ThreadSanitizer (threaded tests)"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs"
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --preset tsan -j "$jobs"
+
+if [ -f fuzz/CMakeLists.txt ]; then
+    stage "fuzzing (fixed seed, bounded runs)"
+    cmake --preset fuzz >/dev/null
+    cmake --build --preset fuzz -j "$jobs"
+    bash fuzz/run.sh build/fuzz
+fi
+stage "all stages passed"
