@@ -1,0 +1,4 @@
+// MFC: COleDateTime and COleDateTimeSpan.
+// (Being written: kernel.)
+#pragma once
+#include "windef.h"

@@ -1,0 +1,4 @@
+// MFC: extension-module registration.
+// (Being written: user.)
+#pragma once
+#include "windef.h"

@@ -1,0 +1,4 @@
+// MFC: AfxMessageBox.
+// (Being written: kernel.)
+#pragma once
+#include "windef.h"

@@ -1,0 +1,4 @@
+// MFC: CTime and CTimeSpan.
+// (Being written: kernel.)
+#pragma once
+#include "windef.h"

@@ -1,0 +1,4 @@
+// OLE: IUnknown, IStream over global memory.
+// (Being written: ole.)
+#pragma once
+#include "windef.h"

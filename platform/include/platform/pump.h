@@ -1,0 +1,4 @@
+// Pumping the calling thread's messages until a condition holds or time runs out.
+// (Being written: user.)
+#pragma once
+#include "windef.h"

@@ -1,0 +1,4 @@
+// C runtime thread start: _beginthreadex.
+// (Being written: kernel.)
+#pragma once
+#include "windef.h"
