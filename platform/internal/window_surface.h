@@ -14,6 +14,11 @@
 
 namespace platform_internal {
 
+// Locking between the two families: GDI never holds its own lock while it calls
+// QueryWindowPlacement, and USER must not hold its lock while it calls into GDI (the functions
+// below, GetDC, ReleaseDC, or any wingdi.h call), since every GDI drawing call asks USER for the
+// window's geometry afresh.
+
 // Implemented by USER, called by GDI.
 // Where the client area of hwnd lies in its top-level window's framebuffer. FALSE when hwnd is
 // not a window. clientInTop: the client rectangle in top-level client coordinates; visible: the
@@ -37,6 +42,8 @@ void DiscardWindowFramebuffer(HWND top);
 
 // Implemented by GDI, called by OLE (IPicture::Render) and by capture.
 // Runs fn with the DC's pixels under the GDI lock. FALSE when hdc is not a DC or has no pixels.
+// fn must not call GDI (the lock is not recursive). For a window DC the buffer is the top-level
+// framebuffer and clip is the window's visible client area (and paint clip).
 struct PixelView {
     uint32_t* bits;  // row-major, top row first, 0x00RRGGBB
     int stride;      // pixels per row
