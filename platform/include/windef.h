@@ -189,3 +189,10 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_CANNOT_FIND_WND_CLASS 1407L
 #define ERROR_NOT_SUPPORTED 50L
 #define ERROR_BADKEY 1010L
+
+// Appended by the kernel family: sizes, locale ids, OLE dates.
+typedef ULONG_PTR SIZE_T;
+typedef LONG_PTR SSIZE_T;
+typedef DWORD LCID;
+typedef double DATE;
+typedef LARGE_INTEGER* PLARGE_INTEGER;
