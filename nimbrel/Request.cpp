@@ -1,0 +1,69 @@
+#include "Request.h"
+
+#include "AvatarStoreNames.h"
+#include "PathMapping.h"
+
+namespace nimbrel {
+namespace {
+
+constexpr char kServerDirectory[] = "/c_avatar/";
+
+bool IsUnreserved(unsigned char ch) {
+    return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') || ch == '-' ||
+           ch == '.' || ch == '_' || ch == '~';
+}
+
+}  // namespace
+
+std::string PercentEncode(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    encoded.reserve(text.size());
+    for (char ch : text) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (IsUnreserved(byte)) {
+            encoded += ch;
+        } else {
+            encoded += '%';
+            encoded += kHex[byte >> 4];
+            encoded += kHex[byte & 0x0F];
+        }
+    }
+    return encoded;
+}
+
+std::optional<Request> MakePictureRequest(std::string_view userId, std::string_view serverAddress,
+                                          std::string_view storeRoot, int imageType, int faceMode, bool refresh) {
+    using namespace AvatarStoreNames;
+    if (storeRoot.empty() || !IsSafeUserId(userId) || !HasSubDirectory(imageType)) return std::nullopt;
+
+    std::string windowsPath(storeRoot);
+    windowsPath += PicturePath(userId, imageType, faceMode);
+    Request request;
+    request.destination = ToPosix(windowsPath);
+    if (!IsBelow(ToPosix(storeRoot), request.destination)) return std::nullopt;
+
+    request.url = "http://";
+    request.url += serverAddress;
+    request.url += kServerDirectory;
+    request.url += SubDirectoryName(imageType);
+    request.url += '/';
+    request.url += PercentEncode(PictureFileName(userId, faceMode));
+    request.refresh = refresh;
+    return request;
+}
+
+std::optional<Request> MakeDefaultPictureRequest(std::string_view url, std::string_view localPath) {
+    if (url.empty() || localPath.empty() || HasParentComponent(localPath)) return std::nullopt;
+    const size_t separator = localPath.find_last_of("\\/");
+    const std::string_view fileName = separator == std::string_view::npos ? localPath : localPath.substr(separator + 1);
+    // A default picture's name obeys the same rule as a user id: one plain file name.
+    if (!AvatarStoreNames::IsSafeUserId(fileName)) return std::nullopt;
+
+    Request request;
+    request.url = std::string(url);
+    request.destination = ToPosix(localPath);
+    return request;
+}
+
+}  // namespace nimbrel
