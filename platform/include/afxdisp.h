@@ -87,7 +87,7 @@ public:
 
     DateTimeStatus GetStatus() const { return m_status; }
     void SetStatus(DateTimeStatus status) { m_status = status; }
-    // Each returns 0 and marks the object invalid when a field is out of range.
+    // Each returns the new status: 0 (valid) when set, 1 (invalid) when a field is out of range.
     int SetDateTime(int year, int month, int day, int hour, int minute, int second);
     int SetDate(int year, int month, int day);
     int SetTime(int hour, int minute, int second);

@@ -1,0 +1,102 @@
+// Waitable timers.
+#include <algorithm>
+
+#include "kernel/kernel_objects.h"
+#include "platform/clock.h"
+#include "windows.h"
+
+using namespace platform::kernel;
+
+namespace {
+
+class WaitableTimer final : public KernelObject {
+public:
+    explicit WaitableTimer(bool manualReset) : m_manualReset(manualReset) {}
+
+    void Update(SteadyTime now) override {
+        if (!m_due || now < *m_due) return;
+        m_signalled = true;
+        if (m_period.count() > 0) {
+            // A periodic timer that fell behind skips the periods it missed.
+            while (*m_due <= now) *m_due += m_period;
+        } else {
+            m_due.reset();
+        }
+    }
+    bool IsSignalled() const override { return m_signalled; }
+    void Acquire() override {
+        if (!m_manualReset) m_signalled = false;
+    }
+    std::optional<SteadyTime> NextDueTime() const override { return m_due; }
+
+    // Setting a timer cancels what it was doing and resets it, as on the original platform.
+    void Arm(SteadyTime due, std::chrono::milliseconds period) {
+        m_signalled = false;
+        m_due = due;
+        m_period = period;
+    }
+    void Cancel() { m_due.reset(); }
+
+private:
+    const bool m_manualReset;
+    bool m_signalled = false;
+    std::optional<SteadyTime> m_due;
+    std::chrono::milliseconds m_period{0};
+};
+
+// Turns a due time into a steady moment. Negative: relative, in 100 ns units. Otherwise an
+// absolute UTC FILETIME, read against the layer's clock when the timer is set; one in the
+// past is due at once. (A later move of the clock does not move a timer already set.)
+SteadyTime DueMoment(LONGLONG dueTime) {
+    // Due times beyond a century are held at a century: that keeps the steady arithmetic
+    // (nanoseconds in 64 bits) clear of overflow and changes nothing anyone can observe.
+    constexpr int64_t kCenturyInHundreds = 100LL * 365 * 24 * 3600 * 10'000'000;
+    const SteadyTime now = SteadyClock::now();
+    int64_t ahead;
+    if (dueTime < 0)
+        ahead = dueTime < -kCenturyInHundreds ? kCenturyInHundreds : -dueTime;
+    else
+        ahead = std::min<int64_t>(dueTime - platform::ClockNowFileTime(), kCenturyInHundreds);
+    if (ahead <= 0) return now;
+    return now + std::chrono::nanoseconds(ahead * 100);
+}
+
+}  // namespace
+
+HANDLE CreateWaitableTimerA(LPSECURITY_ATTRIBUTES, BOOL manualReset, LPCSTR) {
+    return InsertHandle(std::make_shared<WaitableTimer>(manualReset != FALSE));
+}
+
+BOOL SetWaitableTimer(HANDLE timer, const LARGE_INTEGER* dueTime, LONG periodMs,
+                      PTIMERAPCROUTINE completion, LPVOID, BOOL) {
+    if (dueTime == nullptr || periodMs < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (completion != nullptr) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    const SteadyTime due = DueMoment(dueTime->QuadPart);
+    std::lock_guard<std::mutex> guard(KernelLock());
+    auto object = LookupLocked<WaitableTimer>(timer);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    object->Arm(due, std::chrono::milliseconds(periodMs));
+    // Waiters must recompute their deadline; one due at once wakes them outright.
+    NotifyKernelChange();
+    return TRUE;
+}
+
+BOOL CancelWaitableTimer(HANDLE timer) {
+    std::lock_guard<std::mutex> guard(KernelLock());
+    auto object = LookupLocked<WaitableTimer>(timer);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    object->Cancel();
+    return TRUE;
+}
