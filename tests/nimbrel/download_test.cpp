@@ -1,0 +1,319 @@
+// ctest-labels: threaded
+// CAvatarDownload against a real HTTP server in the test process: where pictures land,
+// what the network may not make the library do, and that nothing is ever half-visible.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "AvatarDownload.h"
+#include "TempStore.h"
+#include "TestServer.h"
+
+namespace {
+
+using nimbrel_test::ReadFile;
+using nimbrel_test::TempStore;
+using nimbrel_test::TestServer;
+using nimbrel_test::WaitForContent;
+using nimbrel_test::WriteFile;
+
+constexpr char kPicture[] = "GIF89a-new-picture";
+constexpr char kOldPicture[] = "GIF89a-old-picture";
+constexpr char kSentinelTarget[] = "/c_avatar/Body/sentinel.gif";
+
+void ServeText(httplib::Server& http, const std::string& target, const std::string& body, int status = 200) {
+    http.Get(target, [body, status](const httplib::Request&, httplib::Response& response) {
+        response.status = status;
+        response.set_content(body, "image/gif");
+    });
+}
+
+class DownloadTest : public ::testing::Test {
+protected:
+    void SetUp() override { ServeText(server.Http(), kSentinelTarget, "sentinel"); }
+
+    CString Root() const { return store.WindowsRoot().c_str(); }
+    CString Server() const { return server.Address().c_str(); }
+
+    void Start(const char* userId, int imageType, int faceMode) {
+        download->StartDownload(userId, Server(), Root(), imageType, faceMode);
+    }
+    void Refresh(const char* userId, int imageType, int faceMode) {
+        download->VazirOridoStartGFU(userId, Server(), Root(), imageType, faceMode);
+    }
+
+    // The worker handles one transfer after another's response in order of arrival: once a
+    // later request has been stored, every earlier response has been dealt with.
+    void Settle() {
+        const int before = server.Hits(kSentinelTarget);
+        std::remove(store.Path("Body/sentinel.gif").c_str());
+        Start("sentinel", 1, 0);
+        ASSERT_TRUE(server.WaitForHits(kSentinelTarget, before + 1));
+        ASSERT_TRUE(WaitForContent(store.Path("Body/sentinel.gif"), "sentinel"));
+    }
+
+    TempStore store;
+    TestServer server;
+    std::unique_ptr<CAvatarDownload> download = std::make_unique<CAvatarDownload>();
+};
+
+TEST_F(DownloadTest, StoresPicturesWhereTheControlLooks) {
+    ServeText(server.Http(), "/c_avatar/Up/10001_bs.gif", kPicture);
+    ServeText(server.Http(), "/c_avatar/Face/10001.gif", "face");
+    ServeText(server.Http(), "/c_avatar/man2.gif", "man2");
+    ServeText(server.Http(), "/c_avatar/redirected.gif", "body after redirect");
+    server.Http().Get("/c_avatar/Body/10001_w.gif", [](const httplib::Request&, httplib::Response& response) {
+        response.set_redirect("/c_avatar/redirected.gif");
+    });
+    server.Start();
+
+    Start("10001", 2, 6);
+    Start("10001", 3, 0);
+    Start("10001", 1, 4);
+    // The control addresses the Default directory as "default\".
+    download->VazirOridoStartN(("http://" + server.Address() + "/c_avatar/man2.gif").c_str(),
+                               Root() + "default\\man2.gif");
+
+    EXPECT_TRUE(WaitForContent(store.Path("Up/10001_bs.gif"), kPicture));
+    EXPECT_TRUE(WaitForContent(store.Path("Face/10001.gif"), "face"));
+    EXPECT_TRUE(WaitForContent(store.Path("Default/man2.gif"), "man2"));
+    EXPECT_TRUE(WaitForContent(store.Path("Body/10001_w.gif"), "body after redirect"));
+    EXPECT_FALSE(std::filesystem::exists(store.Path("default")));
+    for (const char* sub : {"Body", "Up", "Face", "Default"}) EXPECT_TRUE(store.TempFiles(sub).empty()) << sub;
+}
+
+TEST_F(DownloadTest, FailedResponsesLeaveNothingAndKeepTheOldPicture) {
+    ServeText(server.Http(), "/c_avatar/Up/missing.gif", "not found page", 404);
+    ServeText(server.Http(), "/c_avatar/Up/broken.gif", "server error page", 500);
+    ServeText(server.Http(), "/c_avatar/Up/kept.gif", "not found page", 404);
+    ServeText(server.Http(), "/c_avatar/Up/empty.gif", "");
+    server.Http().Get("/c_avatar/Up/loop.gif", [](const httplib::Request&, httplib::Response& response) {
+        response.set_redirect("/c_avatar/Up/loop.gif");
+    });
+    server.Http().Get("/c_avatar/Up/scheme.gif", [](const httplib::Request&, httplib::Response& response) {
+        response.set_redirect("file:///etc/hostname");
+    });
+    server.Start();
+    WriteFile(store.Path("Up/kept.gif"), kOldPicture);
+    WriteFile(store.Path("Up/empty.gif"), kOldPicture);
+    WriteFile(store.Path("Up/loop.gif"), kOldPicture);
+
+    for (const char* id : {"missing", "broken", "kept", "empty", "loop", "scheme"}) Start(id, 2, 0);
+    download->VazirOridoStartN(("ftp://" + server.Address() + "/c_avatar/man1.gif").c_str(),
+                               Root() + "default\\man1.gif");
+    ASSERT_TRUE(server.WaitForHits("/c_avatar/Up/scheme.gif", 1));
+    ASSERT_TRUE(server.WaitForHits("/c_avatar/Up/loop.gif", 4));  // the first try and three redirects
+    Settle();
+
+    EXPECT_FALSE(std::filesystem::exists(store.Path("Up/missing.gif")));
+    EXPECT_FALSE(std::filesystem::exists(store.Path("Up/broken.gif")));
+    EXPECT_FALSE(std::filesystem::exists(store.Path("Up/scheme.gif")));
+    EXPECT_FALSE(std::filesystem::exists(store.Path("Default/man1.gif")));
+    EXPECT_EQ(ReadFile(store.Path("Up/kept.gif")), kOldPicture);
+    EXPECT_EQ(ReadFile(store.Path("Up/empty.gif")), kOldPicture);
+    EXPECT_EQ(ReadFile(store.Path("Up/loop.gif")), kOldPicture);
+    EXPECT_EQ(server.Hits("/c_avatar/Up/loop.gif"), 4);
+    EXPECT_TRUE(store.TempFiles("Up").empty());
+}
+
+TEST_F(DownloadTest, SlowBodyIsNeverVisibleHalfWritten) {
+    const std::string body = std::string("GIF89a") + std::string(4000, 'x');
+    server.Http().Get("/c_avatar/Body/slow.gif", [&](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(body.size(), "image/gif",
+                                      [&](size_t offset, size_t, httplib::DataSink& sink) {
+                                          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                                          return sink.write(body.data() + offset, std::min<size_t>(500, body.size() - offset));
+                                      });
+    });
+    server.Start();
+    WriteFile(store.Path("Body/slow.gif"), kOldPicture);
+
+    Start("slow", 1, 0);
+    bool sawTempFile = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    std::optional<std::string> seen;
+    do {
+        seen = ReadFile(store.Path("Body/slow.gif"));
+        ASSERT_TRUE(seen == kOldPicture || seen == body) << "partial file of " << (seen ? seen->size() : 0) << " bytes";
+        sawTempFile = sawTempFile || !store.TempFiles("Body").empty();
+    } while (seen != body && std::chrono::steady_clock::now() < deadline);
+    EXPECT_EQ(seen, body);
+    EXPECT_TRUE(sawTempFile);
+    EXPECT_TRUE(store.TempFiles("Body").empty());
+}
+
+TEST_F(DownloadTest, OversizedBodiesAreRefused) {
+    constexpr size_t kOverLimit = 8 * 1024 * 1024 + 1;
+    // Declared too large: refused from the header alone.
+    server.Http().Get("/c_avatar/Body/declared.gif", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content(std::string(kOverLimit, 'd'), "image/gif");
+    });
+    // No declared length: must be counted while it streams.
+    server.Http().Get("/c_avatar/Body/streamed.gif", [](const httplib::Request&, httplib::Response& response) {
+        response.set_chunked_content_provider("image/gif", [sent = size_t{0}](size_t, httplib::DataSink& sink) mutable {
+            const std::string chunk(64 * 1024, 's');
+            if (sent >= 2 * kOverLimit) {
+                sink.done();
+                return true;
+            }
+            sent += chunk.size();
+            return sink.write(chunk.data(), chunk.size());
+        });
+    });
+    server.Start();
+
+    Start("declared", 1, 0);
+    Start("streamed", 1, 0);
+    ASSERT_TRUE(server.WaitForHits("/c_avatar/Body/declared.gif", 1));
+    ASSERT_TRUE(server.WaitForHits("/c_avatar/Body/streamed.gif", 1));
+    Settle();
+
+    EXPECT_FALSE(std::filesystem::exists(store.Path("Body/declared.gif")));
+    EXPECT_FALSE(std::filesystem::exists(store.Path("Body/streamed.gif")));
+    EXPECT_TRUE(store.TempFiles("Body").empty());
+}
+
+TEST_F(DownloadTest, RefreshAsksIfModifiedSinceAndMarksAnUnchangedPictureFresh) {
+    server.Http().Get("/c_avatar/Up/same_s.gif", [](const httplib::Request& request, httplib::Response& response) {
+        response.status = request.has_header("If-Modified-Since") ? 304 : 200;
+    });
+    ServeText(server.Http(), "/c_avatar/Up/changed_s.gif", kPicture);
+    ServeText(server.Http(), "/c_avatar/Up/absent_s.gif", kPicture);
+    server.Start();
+    const std::time_t twoHoursAgo = std::time(nullptr) - 2 * 3600;
+    WriteFile(store.Path("Up/same_s.gif"), kOldPicture);
+    WriteFile(store.Path("Up/changed_s.gif"), kOldPicture);
+    nimbrel_test::SetModificationTime(store.Path("Up/same_s.gif"), twoHoursAgo);
+    nimbrel_test::SetModificationTime(store.Path("Up/changed_s.gif"), twoHoursAgo);
+
+    Refresh("same", 2, 1);
+    Refresh("changed", 2, 1);
+    Refresh("absent", 2, 1);
+    EXPECT_TRUE(WaitForContent(store.Path("Up/changed_s.gif"), kPicture));
+    EXPECT_TRUE(WaitForContent(store.Path("Up/absent_s.gif"), kPicture));
+    ASSERT_TRUE(server.WaitForHits("/c_avatar/Up/same_s.gif", 1));
+    Settle();
+
+    EXPECT_EQ(ReadFile(store.Path("Up/same_s.gif")), kOldPicture);
+    EXPECT_LE(std::abs(std::time(nullptr) - nimbrel_test::ModificationTime(store.Path("Up/same_s.gif"))), 60);
+    char expected[64];
+    std::tm utc{};
+    gmtime_r(&twoHoursAgo, &utc);
+    std::strftime(expected, sizeof expected, "%a, %d %b %Y %H:%M:%S GMT", &utc);
+    for (const auto& seen : server.Seen()) {
+        if (seen.target == "/c_avatar/Up/absent_s.gif") {
+            EXPECT_EQ(seen.ifModifiedSince, "");
+        } else if (seen.target == "/c_avatar/Up/same_s.gif" || seen.target == "/c_avatar/Up/changed_s.gif") {
+            EXPECT_EQ(seen.ifModifiedSince, expected) << seen.target;
+        }
+    }
+}
+
+TEST_F(DownloadTest, IdenticalRequestsInFlightShareOneTransfer) {
+    server.Http().Get("/c_avatar/Face/shared.gif", [&](const httplib::Request&, httplib::Response& response) {
+        server.WaitAtGate();
+        response.set_content(kPicture, "image/gif");
+    });
+    ServeText(server.Http(), "/c_avatar/Face/shared_s.gif", kPicture);
+    server.Start();
+
+    CAvatarDownload second;
+    Start("shared", 3, 0);
+    Refresh("shared", 3, 0);
+    second.StartDownload("shared", Server(), Root(), 3, 0);
+    Start("shared", 3, 1);  // another picture: its own transfer
+    ASSERT_TRUE(WaitForContent(store.Path("Face/shared_s.gif"), kPicture));
+    server.OpenGate();
+    ASSERT_TRUE(WaitForContent(store.Path("Face/shared.gif"), kPicture));
+    Settle();
+
+    EXPECT_EQ(server.Hits("/c_avatar/Face/shared.gif"), 1);
+    EXPECT_EQ(server.Hits("/c_avatar/Face/shared_s.gif"), 1);
+    // Once done, the same request goes out again.
+    Start("shared", 3, 0);
+    EXPECT_TRUE(server.WaitForHits("/c_avatar/Face/shared.gif", 2));
+}
+
+TEST_F(DownloadTest, UnusualUserIdsArePercentEncodedAndStoredAsGiven) {
+    const std::string id = "a b+\xc3\xbc%#?&;";
+    ServeText(server.Http(), "/c_avatar/Body/.*", kPicture);
+    server.Start();
+
+    Start(id.c_str(), 1, 7);
+    EXPECT_TRUE(WaitForContent(store.Path("Body/" + id + "_bc.gif"), kPicture));
+    EXPECT_EQ(server.Hits("/c_avatar/Body/a%20b%2B%C3%BC%25%23%3F%26%3B_bc.gif"), 1);
+}
+
+TEST_F(DownloadTest, UnsafeRequestsGoNowhere) {
+    ServeText(server.Http(), "/c_avatar/.*", kPicture);
+    server.Start();
+
+    for (const char* id : {"", ".", "..", "a/b", "a\\b", "..\\..\\x", "c:x", "tab\tid", "del\x7fid"}) {
+        Start(id, 1, 0);
+        Refresh(id, 2, 0);
+    }
+    download->StartDownload("10001", Server(), "", 1, 0);
+    download->VazirOridoStartGFU("10001", Server(), "", 2, 0);
+    for (int type : {0, 4, -1}) Start("10001", type, 0);
+    const std::string url = "http://" + server.Address() + "/c_avatar/man1.gif";
+    download->VazirOridoStartN(url.c_str(), Root() + "default\\..\\..\\man1.gif");
+    download->VazirOridoStartN(url.c_str(), Root() + "default\\");
+    download->VazirOridoStartN(url.c_str(), "");
+    download->VazirOridoStartN("", Root() + "default\\man1.gif");
+    Settle();
+
+    ASSERT_EQ(server.Seen().size(), 1u) << "first unexpected request: " << server.Seen().front().target;
+    EXPECT_FALSE(std::filesystem::exists(store.Path("Default/man1.gif")));
+}
+
+TEST_F(DownloadTest, DestroyingTheLastObjectAbandonsTransfersAtOnce) {
+    server.Http().Get("/c_avatar/Up/endless_b.gif", [&](const httplib::Request&, httplib::Response& response) {
+        response.set_chunked_content_provider("image/gif", [&](size_t, httplib::DataSink& sink) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (server.GateOpen()) return false;
+            return sink.write("GIF89a", 6);
+        });
+    });
+    server.Start();
+    WriteFile(store.Path("Up/endless_b.gif"), kOldPicture);
+
+    Start("endless", 2, 5);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (store.TempFiles("Up").empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_FALSE(store.TempFiles("Up").empty());
+
+    const auto before = std::chrono::steady_clock::now();
+    download.reset();
+    const auto took = std::chrono::steady_clock::now() - before;
+    // Generous: an engine that waited for the transfer would take its 30 s timeout.
+    EXPECT_LT(took, std::chrono::seconds(5));
+    EXPECT_TRUE(store.TempFiles("Up").empty());
+    EXPECT_EQ(ReadFile(store.Path("Up/endless_b.gif")), kOldPicture);
+    server.OpenGate();
+}
+
+TEST_F(DownloadTest, OwnStaleTemporaryFilesAreSweptBeforeWriting) {
+    ServeText(server.Http(), "/c_avatar/Face/swept.gif", kPicture);
+    server.Start();
+    WriteFile(store.Path("Face/.nimbrel-0123456789abcdef.part"), "stale");
+    WriteFile(store.Path("Face/.nimbrel-fedcba9876543210.part"), "recent");
+    WriteFile(store.Path("Face/.other-stale.part"), "not ours");
+    const std::time_t twoDaysAgo = std::time(nullptr) - 2 * 24 * 3600;
+    nimbrel_test::SetModificationTime(store.Path("Face/.nimbrel-0123456789abcdef.part"), twoDaysAgo);
+    nimbrel_test::SetModificationTime(store.Path("Face/.other-stale.part"), twoDaysAgo);
+
+    Start("swept", 3, 0);
+    ASSERT_TRUE(WaitForContent(store.Path("Face/swept.gif"), kPicture));
+
+    EXPECT_FALSE(std::filesystem::exists(store.Path("Face/.nimbrel-0123456789abcdef.part")));
+    EXPECT_TRUE(std::filesystem::exists(store.Path("Face/.nimbrel-fedcba9876543210.part")));
+    EXPECT_TRUE(std::filesystem::exists(store.Path("Face/.other-stale.part")));
+}
+
+}  // namespace

@@ -1,0 +1,145 @@
+// The store's naming tables as both libraries use them, and the download library's
+// request building: URLs, encoding, destinations and the paths it refuses.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "AvatarStoreNames.h"
+#include "PathMapping.h"
+#include "Request.h"
+#include "TempFiles.h"
+#include "TempStore.h"
+
+namespace {
+
+using namespace AvatarStoreNames;
+
+TEST(StoreNames, PicturePathsFollowTypeAndFaceMode) {
+    struct Row {
+        int line;
+        int type;
+        int mode;
+        const char* expected;
+    } rows[] = {
+        {1, 2, 6, "Up\\10001_bs.gif"}, {2, 1, 0, "Body\\10001.gif"},   {3, 3, 9, "Face\\10001_bw.gif"},
+        {4, 1, 5, "Body\\10001_b.gif"}, {5, 2, 10, "Up\\10001"},      {6, 2, -1, "Up\\10001"},
+        {7, 0, 0, ".gif"},              {8, 4, 1, "_s.gif"},          {9, -3, 42, ""},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(PicturePath("10001", row.type, row.mode), row.expected) << "row " << row.line;
+    }
+}
+
+TEST(StoreNames, DefaultAndPlaceholderPictures) {
+    struct Row {
+        int line;
+        int type;
+        int sex;
+        const char* expected;
+    } rows[] = {
+        {1, 1, 0, "default\\default1.gif"}, {2, 1, 1, "default\\man1.gif"}, {3, 1, 2, "default\\woman1.gif"},
+        {4, 2, 0, "default\\default2.gif"}, {5, 2, 1, "default\\man2.gif"}, {6, 2, 2, "default\\woman2.gif"},
+        {7, 3, 0, ""}, {8, 1, 3, ""}, {9, 2, -1, ""}, {10, 0, 1, ""},
+    };
+    for (const Row& row : rows) {
+        EXPECT_STREQ(DefaultPicture(row.type, row.sex), row.expected) << "row " << row.line;
+    }
+    EXPECT_STREQ(PlaceholderPicture(1), "default\\download1.gif");
+    EXPECT_STREQ(PlaceholderPicture(2), "default\\download2.gif");
+    EXPECT_STREQ(PlaceholderPicture(3), "");
+    // Every default and placeholder picture is one of the eight that are fetched.
+    int found = 0;
+    for (const char* name : kDefaultPictureNames) {
+        const std::string path = std::string(kDefaultDirectory) + name;
+        for (int type : {1, 2}) {
+            found += PlaceholderPicture(type) == path ? 1 : 0;
+            for (int sex : {0, 1, 2}) found += DefaultPicture(type, sex) == path ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(found, kDefaultPictureCount);
+    EXPECT_STREQ(kDefaultPictureNames[0], "default1.gif");
+    EXPECT_STREQ(kDefaultPictureNames[kDefaultPictureCount - 1], "download2.gif");
+}
+
+TEST(StoreNames, UnsafeUserIds) {
+    struct Row {
+        int line;
+        std::string id;
+        bool safe;
+    } rows[] = {
+        {1, "10001", true},  {2, "a b.c", true},  {3, "...", true},   {4, "\xc3\xbc", true},
+        {5, "", false},      {6, ".", false},     {7, "..", false},   {8, "a/b", false},
+        {9, "a\\b", false},  {10, "c:", false},   {11, "a\nb", false}, {12, "\x7f", false},
+        {13, std::string("a\0b", 3), false},
+    };
+    for (const Row& row : rows) EXPECT_EQ(IsSafeUserId(row.id), row.safe) << "row " << row.line;
+}
+
+TEST(Requests, UrlsAndDestinations) {
+    nimbrel_test::TempStore store;
+    const std::string root = store.WindowsRoot();
+    const auto up = nimbrel::MakePictureRequest("10001", "avatar.example:8080", root, 2, 6, false);
+    ASSERT_TRUE(up);
+    EXPECT_EQ(up->url, "http://avatar.example:8080/c_avatar/Up/10001_bs.gif");
+    EXPECT_EQ(up->destination, store.Path("Up/10001_bs.gif").string());
+    EXPECT_FALSE(up->refresh);
+
+    const auto face = nimbrel::MakePictureRequest("x", "S", root, 3, 12, true);
+    ASSERT_TRUE(face);
+    EXPECT_EQ(face->url, "http://S/c_avatar/Face/x");
+    EXPECT_TRUE(face->refresh);
+
+    // Refused: no store, an unsafe id, no sub-directory for the type.
+    EXPECT_FALSE(nimbrel::MakePictureRequest("10001", "S", "", 1, 0, false));
+    EXPECT_FALSE(nimbrel::MakePictureRequest("..", "S", root, 1, 0, false));
+    EXPECT_FALSE(nimbrel::MakePictureRequest("10001", "S", root, 0, 0, false));
+
+    // The control's "default\" finds the store's Default directory.
+    const auto fallback =
+        nimbrel::MakeDefaultPictureRequest("http://S/c_avatar/woman2.gif", root + "default\\woman2.gif");
+    ASSERT_TRUE(fallback);
+    EXPECT_EQ(fallback->destination, store.Path("Default/woman2.gif").string());
+    EXPECT_FALSE(nimbrel::MakeDefaultPictureRequest("http://S/x.gif", root + "default\\..\\x.gif"));
+    EXPECT_FALSE(nimbrel::MakeDefaultPictureRequest("http://S/x.gif", root + "default\\"));
+    EXPECT_FALSE(nimbrel::MakeDefaultPictureRequest("http://S/x.gif", root + "default\\a\x01.gif"));
+}
+
+TEST(Requests, PercentEncodingKeepsOnlyUnreservedCharacters) {
+    EXPECT_EQ(nimbrel::PercentEncode("AZaz09-._~"), "AZaz09-._~");
+    EXPECT_EQ(nimbrel::PercentEncode("a b/c?d#e%f+g"), "a%20b%2Fc%3Fd%23e%25f%2Bg");
+    EXPECT_EQ(nimbrel::PercentEncode("\xc3\xbc\xff"), "%C3%BC%FF");
+}
+
+TEST(Paths, NormalisationAndContainment) {
+    struct Row {
+        int line;
+        const char* path;
+        const char* normal;
+    } rows[] = {
+        {1, "/a//b/./c/", "/a/b/c"}, {2, "/a/b/../../..", "/"}, {3, "a/../../b", "../b"},
+        {4, "", "."},                {5, "/", "/"},             {6, "./a/.", "a"},
+    };
+    for (const Row& row : rows) EXPECT_EQ(nimbrel::NormalisePosixPath(row.path), row.normal) << "row " << row.line;
+
+    EXPECT_TRUE(nimbrel::IsBelow("/store/", "/store/Up/x.gif"));
+    EXPECT_FALSE(nimbrel::IsBelow("/store", "/store"));
+    EXPECT_FALSE(nimbrel::IsBelow("/store", "/store/Up/../../etc/passwd"));
+    EXPECT_FALSE(nimbrel::IsBelow("/store", "/storeroom/x.gif"));
+    EXPECT_TRUE(nimbrel::IsBelow("/", "/x"));
+}
+
+TEST(TempFiles, NamesNeverLookLikeStoreFiles) {
+    for (int i = 0; i < 100; ++i) {
+        const std::string name = nimbrel::MakeTempName();
+        ASSERT_TRUE(nimbrel::IsTempName(name)) << name;
+        // The sweep deletes "*.gif" and "*.txt"; the control looks for "<id><suffix>".
+        ASSERT_NE(name.substr(name.size() - 4), ".gif");
+        ASSERT_NE(name.substr(name.size() - 4), ".txt");
+        ASSERT_EQ(name[0], '.');
+    }
+    EXPECT_FALSE(nimbrel::IsTempName(".nimbrel-.gif"));
+    EXPECT_FALSE(nimbrel::IsTempName("x.nimbrel-1.part.gif"));
+}
+
+}  // namespace
