@@ -1,0 +1,175 @@
+#include "gdi/gdi_state.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace platform_gdi {
+
+Box Box::Intersect(const Box& o) const {
+    Box r{std::max(left, o.left), std::max(top, o.top), std::min(right, o.right),
+          std::min(bottom, o.bottom)};
+    if (r.Empty()) return Box{};
+    return r;
+}
+
+RECT Box::ToRect() const {
+    return RECT{static_cast<LONG>(left), static_cast<LONG>(top), static_cast<LONG>(right),
+                static_cast<LONG>(bottom)};
+}
+
+bool SizeAllowed(int64_t cx, int64_t cy) {
+    return cx >= 0 && cy >= 0 && cx <= kMaxBitmapSide && cy <= kMaxBitmapSide &&
+           cx * cy <= kMaxBitmapPixels;
+}
+
+State& State::Get() {
+    // Never destroyed: a thread may still draw while the process exits.
+    static State* state = new State;
+    return *state;
+}
+
+State::State() {
+    auto brush = [this](int index, COLORREF color, bool hollow) {
+        GdiObject o{true, 0, BrushObject{color, hollow}};
+        stock_[index] = Add(std::move(o));
+    };
+    brush(WHITE_BRUSH, RGB(255, 255, 255), false);
+    brush(LTGRAY_BRUSH, RGB(192, 192, 192), false);
+    brush(GRAY_BRUSH, RGB(128, 128, 128), false);
+    brush(DKGRAY_BRUSH, RGB(64, 64, 64), false);
+    brush(BLACK_BRUSH, RGB(0, 0, 0), false);
+    brush(NULL_BRUSH, 0, true);
+    auto pen = [this](int index, COLORREF color, bool hollow) {
+        stock_[index] = Add(GdiObject{true, 0, PenObject{color, hollow}});
+    };
+    pen(WHITE_PEN, RGB(255, 255, 255), false);
+    pen(BLACK_PEN, RGB(0, 0, 0), false);
+    pen(NULL_PEN, 0, true);
+    for (int index : {OEM_FIXED_FONT, ANSI_FIXED_FONT, ANSI_VAR_FONT, SYSTEM_FONT,
+                      DEVICE_DEFAULT_FONT, SYSTEM_FIXED_FONT, DEFAULT_GUI_FONT}) {
+        stock_[index] = Add(GdiObject{true, 0, FontObject{}});
+    }
+    BitmapObject one;
+    one.bits.assign(1, 0);
+    stockBitmap_ = static_cast<HBITMAP>(Add(GdiObject{true, 0, std::move(one)}));
+}
+
+GdiObject* State::FindObject(const void* handle) {
+    auto it = objects_.find(reinterpret_cast<uintptr_t>(handle));
+    return it == objects_.end() ? nullptr : &it->second;
+}
+
+HGDIOBJ State::Add(GdiObject object) {
+    // Handles only grow, so a stale handle can never name a newer object.
+    uintptr_t handle = nextHandle_;
+    nextHandle_ += 4;
+    objects_.emplace(handle, std::move(object));
+    return reinterpret_cast<HGDIOBJ>(handle);
+}
+
+void State::Remove(const void* handle) { objects_.erase(reinterpret_cast<uintptr_t>(handle)); }
+
+HGDIOBJ State::Stock(int index) const {
+    if (index < 0 || index > DEFAULT_GUI_FONT) return nullptr;
+    return stock_[index];
+}
+
+HDC State::AddDC(DcObject dc) {
+    dc.brush = static_cast<HBRUSH>(stock_[WHITE_BRUSH]);
+    dc.pen = static_cast<HPEN>(stock_[BLACK_PEN]);
+    dc.font = static_cast<HFONT>(stock_[SYSTEM_FONT]);
+    if (dc.kind == DcKind::Memory) dc.bitmap = stockBitmap_;
+    return static_cast<HDC>(Add(GdiObject{false, 0, std::move(dc)}));
+}
+
+void State::RemoveDC(HDC hdc) {
+    DcObject* dc = Find<DcObject>(hdc);
+    if (!dc) return;
+    for (const void* held : {static_cast<const void*>(dc->brush), static_cast<const void*>(dc->pen),
+                             static_cast<const void*>(dc->font)}) {
+        GdiObject* o = FindObject(held);
+        if (o && o->selections > 0) o->selections--;
+    }
+    if (BitmapObject* bitmap = Find<BitmapObject>(dc->bitmap)) {
+        if (bitmap->selectedInto == hdc) bitmap->selectedInto = nullptr;
+    }
+    Remove(hdc);
+}
+
+Framebuffer* State::FramebufferFor(HWND top, SIZE size) {
+    if (!SizeAllowed(size.cx, size.cy)) return nullptr;
+    Framebuffer& fb = framebuffers_[top];
+    if (fb.width == size.cx && fb.height == size.cy) return &fb;
+    // A resized window keeps what it showed where the old and new sizes overlap.
+    std::vector<uint32_t> bits(static_cast<size_t>(size.cx) * static_cast<size_t>(size.cy), 0);
+    int keepWidth = std::min<int>(fb.width, size.cx);
+    int keepHeight = std::min<int>(fb.height, size.cy);
+    for (int y = 0; y < keepHeight; ++y) {
+        std::memcpy(&bits[static_cast<size_t>(y) * size.cx],
+                    &fb.bits[static_cast<size_t>(y) * fb.width], keepWidth * sizeof(uint32_t));
+    }
+    fb.bits = std::move(bits);
+    fb.width = size.cx;
+    fb.height = size.cy;
+    return &fb;
+}
+
+bool State::Resolve(HDC hdc, const DcGeometry& geometry, Target* target) {
+    DcObject* dc = Find<DcObject>(hdc);
+    if (!dc) return false;
+    *target = Target{};
+    switch (dc->kind) {
+    case DcKind::Screen:
+        return true;
+    case DcKind::Memory: {
+        BitmapObject* bitmap = Find<BitmapObject>(dc->bitmap);
+        if (!bitmap) return true;
+        target->hasPixels = true;
+        target->bits = bitmap->bits.data();
+        target->stride = target->width = bitmap->width;
+        target->height = bitmap->height;
+        target->clip = target->readable = Box{0, 0, bitmap->width, bitmap->height};
+        return true;
+    }
+    case DcKind::Window: {
+        if (!geometry.isWindowDC || !geometry.windowAlive) return true;
+        const platform_internal::WindowPlacement& p = geometry.placement;
+        Framebuffer* fb = FramebufferFor(p.top, p.topClientSize);
+        if (!fb) return true;
+        Box bounds{0, 0, fb->width, fb->height};
+        target->hasPixels = true;
+        target->bits = fb->bits.data();
+        target->stride = target->width = fb->width;
+        target->height = fb->height;
+        target->originX = p.clientInTop.left;
+        target->originY = p.clientInTop.top;
+        target->readable = Box::FromRect(p.clientInTop).Intersect(bounds);
+        Box clip = Box::FromRect(p.visibleInTop).Intersect(bounds);
+        if (dc->hasClip) {
+            clip = clip.Intersect(Box::FromRect(dc->clip).Offset(target->originX, target->originY));
+        }
+        target->clip = clip;
+        return true;
+    }
+    }
+    return true;
+}
+
+DcGeometry GeometryFor(HDC hdc) {
+    DcGeometry geometry;
+    HWND hwnd = nullptr;
+    {
+        State& state = State::Get();
+        std::lock_guard<std::mutex> lock(state.mutex);
+        const DcObject* dc = state.Find<DcObject>(hdc);
+        if (dc && dc->kind == DcKind::Window) hwnd = dc->hwnd;
+    }
+    if (hwnd) {
+        geometry.isWindowDC = true;
+        geometry.windowAlive =
+            platform_internal::QueryWindowPlacement(hwnd, &geometry.placement) != FALSE;
+    }
+    return geometry;
+}
+
+}  // namespace platform_gdi

@@ -1,0 +1,167 @@
+// GDI's private state: the handle table of DCs and objects, the stock objects, and the
+// framebuffers of top-level windows, all guarded by one process-wide mutex.
+//
+// Locking: every entry point takes the mutex once for the whole operation. USER's geometry
+// (QueryWindowPlacement) is fetched before the mutex is taken (GeometryFor), never under it, so
+// that USER may call GDI without a lock-order cycle. A window DC never changes its window, so the
+// geometry fetched for a live DC handle stays about the right window.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <variant>
+#include <vector>
+
+#include "internal/window_surface.h"
+#include "wingdi.h"
+
+namespace platform_gdi {
+
+// Limits of one bitmap or framebuffer; bigger requests fail instead of allocating.
+constexpr int kMaxBitmapSide = 16384;
+constexpr int64_t kMaxBitmapPixels = int64_t{32} << 20;
+
+// What GetDeviceCaps reports of the one display.
+constexpr int kScreenWidth = 1920;
+constexpr int kScreenHeight = 1080;
+constexpr int kPixelsPerInch = 96;
+
+// The one conversion between COLORREF (0x00BBGGRR) and a pixel (0x00RRGGBB).
+inline uint32_t PixelFromColor(COLORREF color) {
+    return ((color & 0xFFu) << 16) | (color & 0xFF00u) | ((color >> 16) & 0xFFu);
+}
+inline COLORREF ColorFromPixel(uint32_t pixel) {
+    return ((pixel & 0xFFu) << 16) | (pixel & 0xFF00u) | ((pixel >> 16) & 0xFFu);
+}
+
+// A rectangle in 64-bit coordinates, so that offsets and extents taken from callers never
+// overflow while they are clipped.
+struct Box {
+    int64_t left = 0, top = 0, right = 0, bottom = 0;
+
+    static Box FromRect(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
+    static Box FromExtent(int64_t x, int64_t y, int64_t cx, int64_t cy) {
+        return {x, y, x + cx, y + cy};
+    }
+    bool Empty() const { return left >= right || top >= bottom; }
+    int64_t Width() const { return right - left; }
+    int64_t Height() const { return bottom - top; }
+    Box Offset(int64_t dx, int64_t dy) const { return {left + dx, top + dy, right + dx, bottom + dy}; }
+    Box Intersect(const Box& o) const;
+    RECT ToRect() const;  // only for boxes already inside a buffer
+};
+
+// True when cx by cy is a size a bitmap may have.
+bool SizeAllowed(int64_t cx, int64_t cy);
+
+struct BitmapObject {
+    int width = 1;
+    int height = 1;
+    std::vector<uint32_t> bits;
+    HDC selectedInto = nullptr;  // the memory DC holding it (never set for the stock bitmap)
+};
+
+struct BrushObject {
+    COLORREF color = 0;
+    bool hollow = false;
+};
+
+struct PenObject {
+    COLORREF color = 0;
+    bool hollow = false;
+};
+
+struct FontObject {};
+
+enum class DcKind { Memory, Window, Screen };
+
+struct DcObject {
+    DcKind kind = DcKind::Memory;
+    HWND hwnd = nullptr;   // window DCs: the window whose client area it draws on
+    bool hasClip = false;  // window DCs: drawing further limited to clip (client coordinates)
+    RECT clip{};
+    HBITMAP bitmap = nullptr;  // memory DCs only
+    HBRUSH brush = nullptr;
+    HPEN pen = nullptr;
+    HFONT font = nullptr;
+    int stretchMode = BLACKONWHITE;
+};
+
+struct GdiObject {
+    bool stock = false;
+    int selections = 0;  // brushes, pens, fonts: how many DCs hold it
+    std::variant<BitmapObject, BrushObject, PenObject, FontObject, DcObject> body;
+};
+
+struct Framebuffer {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> bits;
+};
+
+// The geometry of the window behind a DC, fetched from USER before the GDI lock is taken.
+struct DcGeometry {
+    bool isWindowDC = false;
+    bool windowAlive = false;
+    platform_internal::WindowPlacement placement{};
+};
+
+// Pixels a DC draws on, or reads from, resolved under the lock.
+struct Target {
+    bool hasPixels = false;  // false: a screen DC, or a window DC whose window is gone
+    uint32_t* bits = nullptr;
+    int stride = 0;
+    int width = 0;
+    int height = 0;
+    int64_t originX = 0;  // where DC coordinate (0,0) lies in the buffer
+    int64_t originY = 0;
+    Box clip;     // buffer coordinates that drawing may touch
+    Box readable; // buffer coordinates that may be read as a source
+};
+
+class State {
+public:
+    std::mutex mutex;
+
+    template <class T>
+    T* Find(const void* handle) {
+        auto it = objects_.find(reinterpret_cast<uintptr_t>(handle));
+        if (it == objects_.end()) return nullptr;
+        return std::get_if<T>(&it->second.body);
+    }
+    GdiObject* FindObject(const void* handle);
+    HGDIOBJ Add(GdiObject object);
+    void Remove(const void* handle);
+
+    HGDIOBJ Stock(int index) const;  // null for an index without a stock object
+    HBITMAP StockBitmap() const { return stockBitmap_; }
+
+    // Selects the stock objects into a new DC and adds it to the table.
+    HDC AddDC(DcObject dc);
+    // Deselects everything the DC holds and removes it.
+    void RemoveDC(HDC hdc);
+
+    // False when hdc is not a DC.
+    bool Resolve(HDC hdc, const DcGeometry& geometry, Target* target);
+    Framebuffer* FramebufferFor(HWND top, SIZE size);
+    void DiscardFramebuffer(HWND top) { framebuffers_.erase(top); }
+
+    static State& Get();
+
+private:
+    State();
+
+    std::unordered_map<uintptr_t, GdiObject> objects_;
+    uintptr_t nextHandle_ = 0x10000;
+    HGDIOBJ stock_[DEFAULT_GUI_FONT + 1] = {};
+    HBITMAP stockBitmap_ = nullptr;
+    std::unordered_map<HWND, Framebuffer> framebuffers_;
+};
+
+// Takes the lock briefly to learn whether hdc is a window DC, then asks USER where its window
+// lies. Call before locking State::mutex for the operation itself.
+DcGeometry GeometryFor(HDC hdc);
+
+}  // namespace platform_gdi

@@ -1,0 +1,168 @@
+// GDI objects: bitmaps, brushes and the stock objects; selecting them into DCs and deleting them.
+#include <cstring>
+#include <mutex>
+
+#include "gdi/gdi_state.h"
+#include "wingdi.h"
+
+using platform_gdi::BitmapObject;
+using platform_gdi::BrushObject;
+using platform_gdi::DcKind;
+using platform_gdi::DcObject;
+using platform_gdi::FontObject;
+using platform_gdi::GdiObject;
+using platform_gdi::PenObject;
+using platform_gdi::State;
+
+namespace {
+
+// A zero-filled (black) bitmap; a zero width or height gives 1x1, as the original does.
+HBITMAP NewBitmap(State& state, int cx, int cy, const void* bits) {
+    if (cx == 0 || cy == 0) cx = cy = 1;
+    if (!platform_gdi::SizeAllowed(cx, cy)) return nullptr;
+    BitmapObject bitmap;
+    bitmap.width = cx;
+    bitmap.height = cy;
+    size_t count = static_cast<size_t>(cx) * static_cast<size_t>(cy);
+    try {
+        bitmap.bits.assign(count, 0);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    if (bits) std::memcpy(bitmap.bits.data(), bits, count * sizeof(uint32_t));
+    return static_cast<HBITMAP>(state.Add(GdiObject{false, 0, std::move(bitmap)}));
+}
+
+// Swaps a brush, pen or font held by the DC, keeping the selection counts that guard deletion.
+template <class Handle>
+HGDIOBJ Swap(State& state, Handle* slot, HGDIOBJ incoming) {
+    Handle previous = *slot;
+    if (GdiObject* old = state.FindObject(previous); old && old->selections > 0) old->selections--;
+    state.FindObject(incoming)->selections++;
+    *slot = static_cast<Handle>(incoming);
+    return previous;
+}
+
+}  // namespace
+
+HBITMAP CreateCompatibleBitmap(HDC hdc, int cx, int cy) {
+    State& state = State::Get();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (!state.Find<DcObject>(hdc)) return nullptr;
+    return NewBitmap(state, cx, cy, nullptr);
+}
+
+HBITMAP CreateBitmap(int nWidth, int nHeight, UINT nPlanes, UINT nBitCount, const void* lpBits) {
+    if (nPlanes != 1 || nBitCount != 32) return nullptr;
+    State& state = State::Get();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return NewBitmap(state, nWidth, nHeight, nWidth == 0 || nHeight == 0 ? nullptr : lpBits);
+}
+
+HBRUSH CreateSolidBrush(COLORREF color) {
+    State& state = State::Get();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return static_cast<HBRUSH>(state.Add(GdiObject{false, 0, BrushObject{color & 0xFFFFFFu, false}}));
+}
+
+HGDIOBJ GetStockObject(int index) {
+    State& state = State::Get();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return state.Stock(index);
+}
+
+HGDIOBJ SelectObject(HDC hdc, HGDIOBJ h) {
+    State& state = State::Get();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    DcObject* dc = state.Find<DcObject>(hdc);
+    GdiObject* object = state.FindObject(h);
+    if (!dc || !object) return nullptr;
+
+    if (auto* bitmap = std::get_if<BitmapObject>(&object->body)) {
+        if (dc->kind != DcKind::Memory) return nullptr;
+        if (dc->bitmap == h) return h;
+        // A bitmap lives in one DC at a time; only the stock bitmap is shared.
+        if (!object->stock && bitmap->selectedInto) return nullptr;
+        HBITMAP previous = dc->bitmap;
+        if (BitmapObject* old = state.Find<BitmapObject>(previous)) old->selectedInto = nullptr;
+        if (!object->stock) bitmap->selectedInto = hdc;
+        dc->bitmap = static_cast<HBITMAP>(h);
+        return previous;
+    }
+    if (std::holds_alternative<BrushObject>(object->body)) return Swap(state, &dc->brush, h);
+    if (std::holds_alternative<PenObject>(object->body)) return Swap(state, &dc->pen, h);
+    if (std::holds_alternative<FontObject>(object->body)) return Swap(state, &dc->font, h);
+    return nullptr;  // a DC is not something to select
+}
+
+HGDIOBJ GetCurrentObject(HDC hdc, UINT type) {
+    State& state = State::Get();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    const DcObject* dc = state.Find<DcObject>(hdc);
+    if (!dc) return nullptr;
+    switch (type) {
+    case OBJ_BITMAP: return dc->bitmap;
+    case OBJ_BRUSH: return dc->brush;
+    case OBJ_PEN: return dc->pen;
+    case OBJ_FONT: return dc->font;
+    default: return nullptr;
+    }
+}
+
+BOOL DeleteObject(HGDIOBJ ho) {
+    // Stock objects and objects selected into a DC are refused, so no DC ever draws with a
+    // deleted object; the original only documents that this must not be done.
+    State& state = State::Get();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    GdiObject* object = state.FindObject(ho);
+    if (!object || object->stock || object->selections > 0) return FALSE;
+    if (std::holds_alternative<DcObject>(object->body)) return FALSE;
+    if (auto* bitmap = std::get_if<BitmapObject>(&object->body); bitmap && bitmap->selectedInto) {
+        return FALSE;
+    }
+    state.Remove(ho);
+    return TRUE;
+}
+
+int GetObjectA(HANDLE h, int c, LPVOID pv) {
+    State& state = State::Get();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    GdiObject* object = state.FindObject(h);
+    if (!object) return 0;
+    if (auto* bitmap = std::get_if<BitmapObject>(&object->body)) {
+        if (!pv) return sizeof(BITMAP);
+        if (c < static_cast<int>(sizeof(BITMAP))) return 0;
+        BITMAP bm{};
+        bm.bmWidth = bitmap->width;
+        bm.bmHeight = bitmap->height;
+        bm.bmWidthBytes = bitmap->width * 4;
+        bm.bmPlanes = 1;
+        bm.bmBitsPixel = 32;
+        std::memcpy(pv, &bm, sizeof bm);
+        return sizeof(BITMAP);
+    }
+    if (auto* brush = std::get_if<BrushObject>(&object->body)) {
+        if (!pv) return sizeof(LOGBRUSH);
+        if (c < static_cast<int>(sizeof(LOGBRUSH))) return 0;
+        LOGBRUSH lb{};
+        lb.lbStyle = brush->hollow ? BS_NULL : BS_SOLID;
+        lb.lbColor = brush->color;
+        std::memcpy(pv, &lb, sizeof lb);
+        return sizeof(LOGBRUSH);
+    }
+    return 0;
+}
+
+DWORD GetObjectType(HGDIOBJ h) {
+    State& state = State::Get();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    GdiObject* object = state.FindObject(h);
+    if (!object) return 0;
+    if (auto* dc = std::get_if<DcObject>(&object->body)) {
+        return dc->kind == DcKind::Memory ? OBJ_MEMDC : OBJ_DC;
+    }
+    if (std::holds_alternative<BitmapObject>(object->body)) return OBJ_BITMAP;
+    if (std::holds_alternative<BrushObject>(object->body)) return OBJ_BRUSH;
+    if (std::holds_alternative<PenObject>(object->body)) return OBJ_PEN;
+    return OBJ_FONT;
+}
