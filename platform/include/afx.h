@@ -182,5 +182,6 @@ private:
     WIN32_FIND_DATAA* m_pFoundInfo;
     WIN32_FIND_DATAA* m_pNextInfo;
     HANDLE m_hContext;
+    BOOL m_bGotLast;  // FindNextFile has reached the last entry
     CString m_strRoot;
 };

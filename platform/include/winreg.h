@@ -62,6 +62,10 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type
 LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD dataSize);
 LONG RegDeleteValueA(HKEY key, LPCSTR valueName);
+// The index-th value of the key, in the hive's order: ERROR_NO_MORE_ITEMS past the last one.
+// *nameSize counts characters without the terminator; *dataSize as for RegQueryValueExA.
+LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD nameSize, LPDWORD reserved,
+                   LPDWORD type, LPBYTE data, LPDWORD dataSize);
 LONG RegCloseKey(HKEY key);
 
 #define RegOpenKeyEx RegOpenKeyExA
@@ -69,3 +73,4 @@ LONG RegCloseKey(HKEY key);
 #define RegQueryValueEx RegQueryValueExA
 #define RegSetValueEx RegSetValueExA
 #define RegDeleteValue RegDeleteValueA
+#define RegEnumValue RegEnumValueA

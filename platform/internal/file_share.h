@@ -1,0 +1,63 @@
+// Private seam of the files family: opening a file under the original platform's share-mode
+// rule, and the conversions every file call shares (errno to Win32 errors, file times).
+// Used by the kernel's file, search and profile calls and by MFC's CFile.
+#pragma once
+#include <sys/stat.h>
+
+#include <string>
+
+#include "windef.h"
+
+namespace platform::internal {
+
+// What the opener wants to do with the file (GENERIC_READ / GENERIC_WRITE).
+constexpr unsigned kAccessRead = 1;
+constexpr unsigned kAccessWrite = 2;
+// What the opener lets later opens do (FILE_SHARE_READ / FILE_SHARE_WRITE).
+constexpr unsigned kShareRead = 1;
+constexpr unsigned kShareWrite = 2;
+
+enum class Disposition {
+    OpenExisting,  // fails when missing
+    OpenAlways,    // created when missing
+    CreateAlways,  // created when missing, emptied otherwise (only once the open is granted)
+};
+
+// Opens posixPath under the share-mode rule. Returns a descriptor (close-on-exec; closing it
+// ends the open and everything it holds), or -1 with *error set to the Win32 error code
+// (ERROR_SHARING_VIOLATION when the rule refuses the open). Directories cannot be opened.
+int ShareOpen(const std::string& posixPath, unsigned access, unsigned share,
+              Disposition disposition, DWORD* error);
+
+// True when any open of this layer holds the file behind fd (fd itself excepted).
+bool ShareHeldByOthers(int fd);
+
+// Serialises the check-and-take of share bookkeeping on the file behind fd (blocking).
+void LockShareGuard(int fd);
+void UnlockShareGuard(int fd);
+
+// The Win32 error for an errno from a call on posixPath; ENOENT becomes ERROR_PATH_NOT_FOUND
+// when the parent directory is missing too.
+DWORD Win32ErrorFromErrno(int err, const std::string& posixPath);
+
+// Status of a path (following symbolic links) with the times that the Win32 calls report.
+struct FileStatus {
+    bool isDirectory = false;
+    bool readOnly = false;  // the owner may not write it
+    uint64_t size = 0;
+    int64_t creation = 0;   // FILETIME values, UTC: birth time where recorded, else ctime
+    int64_t lastWrite = 0;
+    int64_t lastAccess = 0;
+};
+bool GetFileStatus(const std::string& posixPath, FileStatus* status, int* err);
+bool GetFileStatus(int fd, FileStatus* status, int* err);
+
+// FILE_ATTRIBUTE_* bits for a status.
+DWORD AttributesOf(const FileStatus& status);
+
+FILETIME ToFileTime(int64_t value);
+int64_t FromFileTime(const FILETIME& time);
+// Seconds since 1970 UTC for a FILETIME value (rounded toward minus infinity).
+int64_t UnixSecondsFromFileTime(int64_t value);
+
+}  // namespace platform::internal

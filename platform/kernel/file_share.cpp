@@ -1,0 +1,244 @@
+// The original platform's share-mode rule, on POSIX open file description locks.
+//
+// Scheme: every open made through ShareOpen is its own open file description, and it records
+// what it does and what it denies as shared (read) OFD locks on four reserved bytes far beyond
+// any real data: one byte for "reads", one for "writes", one for "denies reading" and one for
+// "denies writing". A new open is refused when a byte it must not meet is locked by any other
+// description: its read access meets "denies reading", its write access "denies writing", its
+// denial of reading meets "reads", its denial of writing "writes". Testing the bytes and
+// taking its own is made atomic by an exclusive flock() on the same file (the guard), which
+// is independent of the OFD byte locks. OFD locks belong to the open file description, so
+// they hold between two opens of one process as between two processes, and the kernel drops
+// them when the description is closed, whatever way the holder ends.
+#include "internal/file_share.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "winfile.h"
+
+namespace platform::internal {
+namespace {
+
+constexpr off_t kShareBytes = off_t(1) << 62;  // far beyond any file this layer writes
+enum ShareSlot : off_t { kSlotReads = 0, kSlotWrites = 1, kSlotDeniesRead = 2, kSlotDeniesWrite = 3 };
+constexpr off_t kSlotCount = 4;
+
+constexpr int64_t kFileTimeUnixEpoch = 116444736000000000LL;  // 1970-01-01 in 100 ns units
+constexpr int64_t kFileTimeTicksPerSecond = 10000000LL;
+
+// A file system without OFD locks makes every test answer "free": share modes then go
+// unenforced rather than every open failing.
+bool RangeHeldByOthers(int fd, off_t first, off_t count) {
+    struct flock probe = {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = kShareBytes + first;
+    probe.l_len = count;
+    if (fcntl(fd, F_OFD_GETLK, &probe) != 0) return false;
+    return probe.l_type != F_UNLCK;
+}
+
+bool TakeSlot(int fd, off_t slot) {
+    struct flock lock = {};
+    lock.l_type = F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = kShareBytes + slot;
+    lock.l_len = 1;
+    if (fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
+    return errno == EINVAL || errno == ENOLCK;  // no lock support: see RangeHeldByOthers
+}
+
+bool ShareRuleAllows(int fd, unsigned access, unsigned share) {
+    if ((access & kAccessRead) && RangeHeldByOthers(fd, kSlotDeniesRead, 1)) return false;
+    if ((access & kAccessWrite) && RangeHeldByOthers(fd, kSlotDeniesWrite, 1)) return false;
+    if (!(share & kShareRead) && RangeHeldByOthers(fd, kSlotReads, 1)) return false;
+    if (!(share & kShareWrite) && RangeHeldByOthers(fd, kSlotWrites, 1)) return false;
+    return true;
+}
+
+bool TakeShareSlots(int fd, unsigned access, unsigned share) {
+    return (!(access & kAccessRead) || TakeSlot(fd, kSlotReads)) &&
+           (!(access & kAccessWrite) || TakeSlot(fd, kSlotWrites)) &&
+           ((share & kShareRead) || TakeSlot(fd, kSlotDeniesRead)) &&
+           ((share & kShareWrite) || TakeSlot(fd, kSlotDeniesWrite));
+}
+
+int64_t FileTimeFrom(const struct statx_timestamp& t) {
+    return (static_cast<int64_t>(t.tv_sec) * kFileTimeTicksPerSecond) + t.tv_nsec / 100 +
+           kFileTimeUnixEpoch;
+}
+
+void FillStatus(const struct statx& sx, FileStatus* status) {
+    status->isDirectory = S_ISDIR(sx.stx_mode);
+    status->readOnly = !(sx.stx_mode & S_IWUSR);
+    status->size = sx.stx_size;
+    status->creation = FileTimeFrom((sx.stx_mask & STATX_BTIME) ? sx.stx_btime : sx.stx_ctime);
+    status->lastWrite = FileTimeFrom(sx.stx_mtime);
+    status->lastAccess = FileTimeFrom(sx.stx_atime);
+}
+
+constexpr unsigned kStatxMask = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_ATIME |
+                                STATX_CTIME | STATX_BTIME;
+
+}  // namespace
+
+void LockShareGuard(int fd) {
+    while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+}
+
+void UnlockShareGuard(int fd) { flock(fd, LOCK_UN); }
+
+bool ShareHeldByOthers(int fd) { return RangeHeldByOthers(fd, 0, kSlotCount); }
+
+int ShareOpen(const std::string& posixPath, unsigned access, unsigned share,
+              Disposition disposition, DWORD* error) {
+    DWORD ignored = 0;
+    if (error == nullptr) error = &ignored;
+    if (posixPath.empty()) {
+        *error = ERROR_PATH_NOT_FOUND;
+        return -1;
+    }
+    struct stat st;
+    if (stat(posixPath.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            *error = ERROR_ACCESS_DENIED;
+            return -1;
+        }
+        // The read-only attribute refuses writing even to a user the kernel would let through.
+        if ((access & kAccessWrite) && !(st.st_mode & S_IWUSR)) {
+            *error = ERROR_ACCESS_DENIED;
+            return -1;
+        }
+    }
+    // The share slots are read locks, which need a readable descriptor: a write-only open
+    // therefore also asks for read access to the file (a file its owner may write but not
+    // read cannot be opened here).
+    int flags = O_CLOEXEC | O_NOCTTY | ((access & kAccessWrite) ? O_RDWR : O_RDONLY);
+    if (disposition != Disposition::OpenExisting) flags |= O_CREAT;
+    const int fd = open(posixPath.c_str(), flags, 0666);
+    if (fd < 0) {
+        *error = Win32ErrorFromErrno(errno, posixPath);
+        return -1;
+    }
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        close(fd);
+        *error = ERROR_ACCESS_DENIED;
+        return -1;
+    }
+    LockShareGuard(fd);
+    const bool granted = ShareRuleAllows(fd, access, share) && TakeShareSlots(fd, access, share);
+    UnlockShareGuard(fd);
+    if (!granted) {
+        close(fd);
+        *error = ERROR_SHARING_VIOLATION;
+        return -1;
+    }
+    if (disposition == Disposition::CreateAlways && ftruncate(fd, 0) != 0) {
+        *error = Win32ErrorFromErrno(errno, posixPath);
+        close(fd);
+        return -1;
+    }
+    *error = ERROR_SUCCESS;
+    return fd;
+}
+
+DWORD Win32ErrorFromErrno(int err, const std::string& posixPath) {
+    switch (err) {
+        case 0:
+            return ERROR_SUCCESS;
+        case ENOENT: {
+            const size_t slash = posixPath.find_last_of('/');
+            std::string parent = slash == std::string::npos ? "." : posixPath.substr(0, slash);
+            if (parent.empty()) parent = "/";
+            struct stat st;
+            return (stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? ERROR_FILE_NOT_FOUND
+                                                                            : ERROR_PATH_NOT_FOUND;
+        }
+        case ENOTDIR:
+        case ELOOP:
+            return ERROR_PATH_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+        case EROFS:
+        case ETXTBSY:
+            return ERROR_ACCESS_DENIED;
+        case EEXIST:
+            return ERROR_ALREADY_EXISTS;
+        case ENOTEMPTY:
+            return ERROR_DIR_NOT_EMPTY;
+        case EMFILE:
+        case ENFILE:
+            return ERROR_TOO_MANY_OPEN_FILES;
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+            return ERROR_DISK_FULL;
+        case ENAMETOOLONG:
+            return ERROR_FILENAME_EXCED_RANGE;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case EBADF:
+            return ERROR_INVALID_HANDLE;
+        case EINVAL:
+            return ERROR_INVALID_PARAMETER;
+        case EAGAIN:
+            return ERROR_LOCK_VIOLATION;
+        default:
+            return ERROR_READ_FAULT;
+    }
+}
+
+bool GetFileStatus(const std::string& posixPath, FileStatus* status, int* err) {
+    struct statx sx;
+    if (posixPath.empty() || statx(AT_FDCWD, posixPath.c_str(), 0, kStatxMask, &sx) != 0) {
+        if (err) *err = posixPath.empty() ? ENOENT : errno;
+        return false;
+    }
+    FillStatus(sx, status);
+    return true;
+}
+
+bool GetFileStatus(int fd, FileStatus* status, int* err) {
+    struct statx sx;
+    if (statx(fd, "", AT_EMPTY_PATH, kStatxMask, &sx) != 0) {
+        if (err) *err = errno;
+        return false;
+    }
+    FillStatus(sx, status);
+    return true;
+}
+
+DWORD AttributesOf(const FileStatus& status) {
+    DWORD attributes = 0;
+    if (status.isDirectory) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    if (status.readOnly && !status.isDirectory) attributes |= FILE_ATTRIBUTE_READONLY;
+    return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+}
+
+FILETIME ToFileTime(int64_t value) {
+    FILETIME time;
+    time.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(value) & 0xFFFFFFFFu);
+    time.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(value) >> 32);
+    return time;
+}
+
+int64_t FromFileTime(const FILETIME& time) {
+    return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) |
+                                time.dwLowDateTime);
+}
+
+int64_t UnixSecondsFromFileTime(int64_t value) {
+    const int64_t ticks = value - kFileTimeUnixEpoch;
+    int64_t seconds = ticks / kFileTimeTicksPerSecond;
+    if (ticks % kFileTimeTicksPerSecond < 0) --seconds;
+    return seconds;
+}
+
+}  // namespace platform::internal

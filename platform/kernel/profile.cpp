@@ -1,0 +1,350 @@
+// Private-profile (INI) files.
+//
+// The file is read whole for every call and, for a write, written back whole: into a temporary
+// file beside it that then replaces it by rename, so that a crash leaves either the old or the
+// new file. A write first opens the file under the share-mode rule (reading and writing,
+// letting others only read), so an open that denies writing makes it fail as on the original.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "internal/file_share.h"
+#include "platform/path.h"
+#include "winbase.h"
+
+namespace {
+
+namespace pi = platform::internal;
+using platform::NamesEqualNoCase;
+
+std::string Trim(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    const size_t last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+struct Line {
+    std::string text;  // as in the file, without its line end
+    enum Kind { Blank, Section, Entry } kind = Blank;
+    std::string name;   // section or key name, trimmed
+    std::string value;  // entry value, trimmed
+};
+
+Line Classify(const std::string& text) {
+    Line line;
+    line.text = text;
+    const std::string trimmed = Trim(text);
+    if (trimmed.empty()) return line;
+    if (trimmed[0] == '[') {
+        line.kind = Line::Section;
+        const size_t close = trimmed.find(']');
+        line.name = Trim(trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+        return line;
+    }
+    line.kind = Line::Entry;
+    const size_t equals = trimmed.find('=');
+    line.name = Trim(trimmed.substr(0, equals));
+    if (equals != std::string::npos) line.value = Trim(trimmed.substr(equals + 1));
+    return line;
+}
+
+std::vector<Line> ParseProfile(const std::string& content) {
+    std::vector<Line> lines;
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find('\n', start);
+        if (end == std::string::npos) end = content.size();
+        std::string text = content.substr(start, end - start);
+        if (!text.empty() && text.back() == '\r') text.pop_back();
+        lines.push_back(Classify(text));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string SerializeProfile(const std::vector<Line>& lines) {
+    std::string out;
+    for (const Line& line : lines) out += line.text + "\r\n";
+    return out;
+}
+
+// The body of a section: [first, last) after its header.
+struct SectionRange {
+    size_t header;
+    size_t first;
+    size_t last;
+};
+
+bool FindSection(const std::vector<Line>& lines, const std::string& name, SectionRange* range) {
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].kind == Line::Section && NamesEqualNoCase(lines[i].name, name)) {
+            size_t end = i + 1;
+            while (end < lines.size() && lines[end].kind != Line::Section) ++end;
+            *range = {i, i + 1, end};
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ReadWhole(int fd, std::string* content) {
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof(buffer));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        content->append(buffer, static_cast<size_t>(n));
+    }
+}
+
+bool WriteWhole(int fd, const std::string& content) {
+    size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t n = write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool LoadProfile(LPCSTR fileName, std::vector<Line>* lines) {
+    const std::string posix = platform::ToPosixPath(fileName);
+    DWORD error = 0;
+    const int fd = pi::ShareOpen(posix, pi::kAccessRead, pi::kShareRead | pi::kShareWrite,
+                                 pi::Disposition::OpenExisting, &error);
+    if (fd < 0) return false;
+    std::string content;
+    const bool ok = ReadWhole(fd, &content);
+    close(fd);
+    if (ok) *lines = ParseProfile(content);
+    return ok;
+}
+
+// Replaces the file at posix with content: a temporary file and a rename where the directory
+// allows it, else in place through the open descriptor.
+bool ReplaceContent(const std::string& posix, int fd, const std::string& content, DWORD* error) {
+    const std::string temporary = posix + ".XXXXXX";
+    std::vector<char> name(temporary.begin(), temporary.end());
+    name.push_back('\0');
+    const int out = mkostemp(name.data(), O_CLOEXEC);
+    if (out >= 0) {
+        struct stat st;
+        if (fstat(fd, &st) == 0) fchmod(out, st.st_mode & 07777);
+        const bool written = WriteWhole(out, content) && fsync(out) == 0;
+        const int writeErrno = errno;
+        close(out);
+        if (written && rename(name.data(), posix.c_str()) == 0) return true;
+        *error = pi::Win32ErrorFromErrno(written ? errno : writeErrno, posix);
+        unlink(name.data());
+        return false;
+    }
+    if (ftruncate(fd, 0) != 0 || lseek(fd, 0, SEEK_SET) != 0 || !WriteWhole(fd, content)) {
+        *error = pi::Win32ErrorFromErrno(errno, posix);
+        return false;
+    }
+    return true;
+}
+
+BOOL UpdateProfile(LPCSTR fileName, const std::function<void(std::vector<Line>&)>& change) {
+    if (fileName == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const std::string posix = platform::ToPosixPath(fileName);
+    DWORD error = 0;
+    const int fd = pi::ShareOpen(posix, pi::kAccessRead | pi::kAccessWrite, pi::kShareRead,
+                                 pi::Disposition::OpenAlways, &error);
+    if (fd < 0) {
+        SetLastError(error);
+        return FALSE;
+    }
+    std::string content;
+    if (!ReadWhole(fd, &content)) {
+        SetLastError(pi::Win32ErrorFromErrno(errno, posix));
+        close(fd);
+        return FALSE;
+    }
+    std::vector<Line> lines = ParseProfile(content);
+    change(lines);
+    const bool ok = ReplaceContent(posix, fd, SerializeProfile(lines), &error);
+    close(fd);
+    if (!ok) {
+        SetLastError(error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The end of a section's entries, where a new key goes: after its last non-blank line.
+size_t InsertionPoint(const std::vector<Line>& lines, const SectionRange& range) {
+    size_t at = range.last;
+    while (at > range.first && lines[at - 1].kind == Line::Blank) --at;
+    return at;
+}
+
+// Copies a list of terminated names ending in a second NUL; a list that does not fit is cut
+// and still ends in two NULs, and the result is then size - 2, as on the original.
+DWORD CopyList(const std::vector<std::string>& names, LPSTR result, DWORD size) {
+    if (size < 2) {
+        if (size == 1) result[0] = '\0';
+        return 0;
+    }
+    DWORD used = 0;
+    for (const std::string& name : names) {
+        for (char c : name) {
+            if (used + 2 >= size) {
+                result[size - 2] = '\0';
+                result[size - 1] = '\0';
+                return size - 2;
+            }
+            result[used++] = c;
+        }
+        if (used + 2 >= size) {
+            result[size - 2] = '\0';
+            result[size - 1] = '\0';
+            return size - 2;
+        }
+        result[used++] = '\0';
+    }
+    result[used] = '\0';
+    if (used == 0 && size > 1) result[1] = '\0';
+    return used;
+}
+
+std::string Unquote(const std::string& value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        return value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
+}  // namespace
+
+DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR result,
+                               DWORD size, LPCSTR fileName) {
+    if (result == nullptr || size == 0) return 0;
+    std::vector<Line> lines;
+    const bool loaded = fileName != nullptr && LoadProfile(fileName, &lines);
+
+    if (section == nullptr || key == nullptr) {
+        std::vector<std::string> names;
+        SectionRange range;
+        if (section == nullptr) {
+            for (const Line& line : lines) {
+                if (line.kind == Line::Section) names.push_back(line.name);
+            }
+        } else if (FindSection(lines, section, &range)) {
+            for (size_t i = range.first; i < range.last; ++i) {
+                if (lines[i].kind == Line::Entry) names.push_back(lines[i].name);
+            }
+        }
+        return CopyList(names, result, size);
+    }
+
+    std::string value;
+    bool found = false;
+    SectionRange range;
+    if (loaded && FindSection(lines, section, &range)) {
+        for (size_t i = range.first; i < range.last && !found; ++i) {
+            if (lines[i].kind == Line::Entry && NamesEqualNoCase(lines[i].name, key)) {
+                value = Unquote(lines[i].value);
+                found = true;
+            }
+        }
+    }
+    if (!found) {
+        value = defaultValue != nullptr ? defaultValue : "";
+        value.erase(value.find_last_not_of(' ') + 1);
+        SetLastError(ERROR_FILE_NOT_FOUND);
+    }
+    const DWORD copied = std::min<DWORD>(static_cast<DWORD>(value.size()), size - 1);
+    std::memcpy(result, value.data(), copied);
+    result[copied] = '\0';
+    return copied;
+}
+
+UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR fileName) {
+    char buffer[64];
+    if (GetPrivateProfileStringA(section, key, "", buffer, sizeof(buffer), fileName) == 0) {
+        return static_cast<UINT>(defaultValue);
+    }
+    return static_cast<UINT>(std::strtol(buffer, nullptr, 10));
+}
+
+BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR fileName) {
+    if (section == nullptr) {
+        // All three null only asks to flush a cache, which this layer does not keep.
+        if (key == nullptr && value == nullptr) return TRUE;
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return UpdateProfile(fileName, [&](std::vector<Line>& lines) {
+        SectionRange range;
+        const bool exists = FindSection(lines, section, &range);
+        if (key == nullptr) {
+            if (exists) lines.erase(lines.begin() + range.header, lines.begin() + range.last);
+            return;
+        }
+        if (exists) {
+            for (size_t i = range.first; i < range.last; ++i) {
+                if (lines[i].kind == Line::Entry && NamesEqualNoCase(lines[i].name, key)) {
+                    if (value == nullptr) {
+                        lines.erase(lines.begin() + i);
+                    } else {
+                        lines[i] = Classify(std::string(key) + "=" + value);
+                    }
+                    return;
+                }
+            }
+        }
+        if (value == nullptr) return;
+        const Line entry = Classify(std::string(key) + "=" + value);
+        if (exists) {
+            lines.insert(lines.begin() + InsertionPoint(lines, range), entry);
+        } else {
+            lines.push_back(Classify(std::string("[") + section + "]"));
+            lines.push_back(entry);
+        }
+    });
+}
+
+BOOL WritePrivateProfileSectionA(LPCSTR section, LPCSTR entries, LPCSTR fileName) {
+    if (section == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::vector<Line> body;
+    if (entries != nullptr) {
+        for (const char* entry = entries; *entry != '\0'; entry += std::strlen(entry) + 1) {
+            body.push_back(Classify(entry));
+        }
+    }
+    return UpdateProfile(fileName, [&](std::vector<Line>& lines) {
+        SectionRange range;
+        const bool exists = FindSection(lines, section, &range);
+        if (entries == nullptr) {
+            if (exists) lines.erase(lines.begin() + range.header, lines.begin() + range.last);
+            return;
+        }
+        if (exists) {
+            const size_t keep = InsertionPoint(lines, range);  // blank lines after it stay
+            lines.erase(lines.begin() + range.first, lines.begin() + keep);
+            lines.insert(lines.begin() + range.first, body.begin(), body.end());
+        } else {
+            lines.push_back(Classify(std::string("[") + section + "]"));
+            lines.insert(lines.end(), body.begin(), body.end());
+        }
+    });
+}
