@@ -128,19 +128,21 @@ private:
     const char* m_p;
 };
 
+// A year of three or four digits (strftime writes years before 1000 without padding), then
+// month and day with the same separator. Leaves the fields alone unless it reads a date.
 bool ReadDate(TextReader& reader, int& year, int& month, int& day) {
     const char* start = reader.Position();
-    if (!reader.Number(4, 4, year)) {
-        reader.Rewind(start);
-        return false;
+    int y, m, d;
+    if (reader.Number(3, 4, y)) {
+        const char separator = reader.Peek();
+        if ((separator == '/' || separator == '-' || separator == '.') && reader.Take(separator) &&
+            reader.Number(1, 2, m) && reader.Take(separator) && reader.Number(1, 2, d)) {
+            year = y, month = m, day = d;
+            return true;
+        }
     }
-    const char separator = reader.Peek();
-    if (separator != '/' && separator != '-' && separator != '.') {
-        reader.Rewind(start);
-        return false;
-    }
-    reader.Take(separator);
-    return reader.Number(1, 2, month) && reader.Take(separator) && reader.Number(1, 2, day);
+    reader.Rewind(start);
+    return false;
 }
 
 bool ReadTime(TextReader& reader, int& hour, int& minute, int& second) {

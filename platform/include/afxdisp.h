@@ -112,9 +112,10 @@ public:
     CString Format(DWORD flags = 0, LCID locale = LANG_USER_DEFAULT) const;
 
     // Reads a date and time; on failure the object is marked invalid and FALSE is returned.
-    // Accepted: a date "Y/M/D", "Y-M-D" or "Y.M.D" (four-digit year, one- or two-digit month
-    // and day), optionally followed by spaces or 'T' and a time "H:M" or "H:M:S" (24-hour),
-    // or a time alone (which lands on 1899-12-30). Leading and trailing spaces are ignored.
+    // Accepted: a date "Y/M/D", "Y-M-D" or "Y.M.D" (three- or four-digit year, one- or
+    // two-digit month and day), optionally followed by spaces or 'T' and a time "H:M" or
+    // "H:M:S" (24-hour, or 12-hour with AM/PM), or a time alone (which lands on 1899-12-30).
+    // Leading and trailing spaces are ignored.
     // VAR_DATEVALUEONLY drops the time, VAR_TIMEVALUEONLY drops the date.
     BOOL ParseDateTime(LPCTSTR text, DWORD flags = 0, LCID locale = LANG_USER_DEFAULT);
 

@@ -1,0 +1,570 @@
+// The layer's clock and the time family: FILETIME and SYSTEMTIME conversions, local time,
+// CTime, COleDateTime and COleDateTimeSpan. Rows are numbered; gtest prints expected against
+// actual. Tests that need a known time zone set TZ for their own duration.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <random>
+#include <string>
+
+#include "afxdisp.h"
+#include "afxtime.h"
+#include "kernel_handles.h"
+#include "windows.h"
+
+using portrix_test::ScopedClockShift;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr LONGLONG kUnitsPerSecond = 10'000'000;
+constexpr LONGLONG kUnixEpoch = 116444736000000000LL;
+
+std::string Row(int n) { return "row " + std::to_string(n); }
+
+// Sets TZ for the test's duration (the test binary is single-threaded here).
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* zone) {
+        if (const char* old = std::getenv("TZ")) m_saved = old, m_had = true;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~ScopedTimeZone() {
+        if (m_had)
+            setenv("TZ", m_saved.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+
+private:
+    std::string m_saved;
+    bool m_had = false;
+};
+
+LONGLONG ToValue(const FILETIME& time) {
+    return static_cast<LONGLONG>((ULONGLONG{time.dwHighDateTime} << 32) | time.dwLowDateTime);
+}
+
+FILETIME FromValue(LONGLONG value) {
+    FILETIME time;
+    time.dwLowDateTime = static_cast<DWORD>(value);
+    time.dwHighDateTime = static_cast<DWORD>(static_cast<ULONGLONG>(value) >> 32);
+    return time;
+}
+
+SYSTEMTIME MakeSystemTime(int y, int mo, int d, int h, int mi, int s, int ms = 0) {
+    SYSTEMTIME t{};
+    t.wYear = static_cast<WORD>(y);
+    t.wMonth = static_cast<WORD>(mo);
+    t.wDay = static_cast<WORD>(d);
+    t.wHour = static_cast<WORD>(h);
+    t.wMinute = static_cast<WORD>(mi);
+    t.wSecond = static_cast<WORD>(s);
+    t.wMilliseconds = static_cast<WORD>(ms);
+    return t;
+}
+
+LONGLONG SystemTimeValue(const SYSTEMTIME& t) {
+    FILETIME f;
+    EXPECT_TRUE(SystemTimeToFileTime(&t, &f));
+    return ToValue(f);
+}
+
+// ---- The clock -------------------------------------------------------------------------------
+
+struct Readings {
+    LONGLONG systemFileTime;  // seconds
+    LONGLONG systemTime;
+    LONGLONG localTime;
+    LONGLONG ctime;
+    double oleDays;
+};
+
+Readings ReadAllClocks() {
+    Readings r;
+    FILETIME f;
+    GetSystemTimeAsFileTime(&f);
+    r.systemFileTime = ToValue(f) / kUnitsPerSecond;
+    SYSTEMTIME s;
+    GetSystemTime(&s);
+    r.systemTime = SystemTimeValue(s) / kUnitsPerSecond;
+    GetLocalTime(&s);
+    r.localTime = SystemTimeValue(s) / kUnitsPerSecond;
+    r.ctime = CTime::GetCurrentTime().GetTime();
+    const COleDateTime now = COleDateTime::GetCurrentTime();
+    r.oleDays = (now - COleDateTime(2000, 1, 1, 0, 0, 0)).GetTotalDays();
+    return r;
+}
+
+TEST(Clock, ShiftMovesEveryReportedTime) {
+    const std::chrono::seconds shifts[] = {
+        /*1*/ 11 * 24h, /*2*/ -11 * 24h, /*3*/ 10 * 24h + 23h, /*4*/ 1s, /*5*/ 3650 * 24h};
+    const std::chrono::seconds before = platform::ClockOffset();
+    int n = 0;
+    for (auto shift : shifts) {
+        SCOPED_TRACE(Row(++n));
+        const Readings base = ReadAllClocks();
+        Readings moved;
+        {
+            ScopedClockShift scoped(shift);
+            EXPECT_EQ(before + shift, platform::ClockOffset());
+            moved = ReadAllClocks();
+        }
+        EXPECT_EQ(before, platform::ClockOffset());
+        // Each reading moved by the shift, give or take the seconds the test itself took.
+        const LONGLONG s = shift.count();
+        EXPECT_NEAR(s, moved.systemFileTime - base.systemFileTime, 5);
+        EXPECT_NEAR(s, moved.systemTime - base.systemTime, 5);
+        EXPECT_NEAR(s, moved.ctime - base.ctime, 5);
+        // Local readings may also cross a summer-time change when moved by days.
+        EXPECT_NEAR(s, moved.localTime - base.localTime, 5 + 3600);
+        EXPECT_NEAR(s / 86400.0, moved.oleDays - base.oleDays, (5 + 3600) / 86400.0);
+    }
+}
+
+TEST(Clock, ReadingsAgreeWithEachOther) {
+    ScopedTimeZone zone("UTC-2");  // two hours east of UTC, no summer time
+    const Readings r = ReadAllClocks();
+    EXPECT_NEAR(r.systemFileTime, r.systemTime, 2);
+    EXPECT_NEAR(r.systemFileTime, r.ctime + kUnixEpoch / kUnitsPerSecond, 2);
+    EXPECT_NEAR(r.systemFileTime + 7200, r.localTime, 2);
+    SYSTEMTIME local;
+    GetLocalTime(&local);
+    const COleDateTime ole = COleDateTime::GetCurrentTime();
+    EXPECT_NEAR(SystemTimeValue(local) / kUnitsPerSecond,
+                SystemTimeValue(MakeSystemTime(ole.GetYear(), ole.GetMonth(), ole.GetDay(),
+                                               ole.GetHour(), ole.GetMinute(), ole.GetSecond())) /
+                    kUnitsPerSecond,
+                2);
+}
+
+// ---- FILETIME and SYSTEMTIME -----------------------------------------------------------------
+
+TEST(FileTime, SystemTimeConversions) {
+    struct Case {
+        SYSTEMTIME time;
+        LONGLONG value;
+        WORD dayOfWeek;
+    };
+    const Case cases[] = {
+        /*1*/ {MakeSystemTime(1601, 1, 1, 0, 0, 0), 0, 1},  // a Monday
+        /*2*/ {MakeSystemTime(1970, 1, 1, 0, 0, 0), kUnixEpoch, 4},
+        /*3*/ {MakeSystemTime(2004, 2, 29, 23, 59, 59, 999),
+               kUnixEpoch + (1078099199LL * 1000 + 999) * 10'000, 0},
+        /*4*/ {MakeSystemTime(2000, 3, 1, 12, 0, 0), kUnixEpoch + 951912000LL * kUnitsPerSecond, 3},
+        /*5*/ {MakeSystemTime(1900, 3, 1, 0, 0, 0), kUnixEpoch - 2203891200LL * kUnitsPerSecond, 4},
+        /*6*/ {MakeSystemTime(30827, 12, 31, 23, 59, 59, 999), 0x7FFF35F4F06C58F0LL, 5},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Row(++n));
+        EXPECT_EQ(c.value, SystemTimeValue(c.time));
+        SYSTEMTIME back{};
+        const FILETIME f = FromValue(c.value);
+        ASSERT_TRUE(FileTimeToSystemTime(&f, &back));
+        EXPECT_EQ(c.time.wYear, back.wYear);
+        EXPECT_EQ(c.time.wMonth, back.wMonth);
+        EXPECT_EQ(c.time.wDay, back.wDay);
+        EXPECT_EQ(c.time.wHour, back.wHour);
+        EXPECT_EQ(c.time.wMinute, back.wMinute);
+        EXPECT_EQ(c.time.wSecond, back.wSecond);
+        EXPECT_EQ(c.time.wMilliseconds, back.wMilliseconds);
+        EXPECT_EQ(c.dayOfWeek, back.wDayOfWeek);
+    }
+}
+
+TEST(FileTime, RejectsWhatTheOriginalRejects) {
+    const SYSTEMTIME bad[] = {
+        /*1*/ MakeSystemTime(1600, 12, 31, 0, 0, 0),
+        /*2*/ MakeSystemTime(2003, 2, 29, 0, 0, 0),
+        /*3*/ MakeSystemTime(2004, 13, 1, 0, 0, 0),
+        /*4*/ MakeSystemTime(2004, 0, 1, 0, 0, 0),
+        /*5*/ MakeSystemTime(2004, 1, 0, 0, 0, 0),
+        /*6*/ MakeSystemTime(2004, 1, 1, 24, 0, 0),
+        /*7*/ MakeSystemTime(2004, 1, 1, 0, 60, 0),
+        /*8*/ MakeSystemTime(2004, 1, 1, 0, 0, 60),
+        /*9*/ MakeSystemTime(2004, 1, 1, 0, 0, 0, 1000),
+    };
+    int n = 0;
+    for (const SYSTEMTIME& t : bad) {
+        SCOPED_TRACE(Row(++n));
+        FILETIME f;
+        SetLastError(0);
+        EXPECT_FALSE(SystemTimeToFileTime(&t, &f));
+        EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), GetLastError());
+    }
+    // A FILETIME with its top bit set is refused.
+    const FILETIME top = FromValue(static_cast<LONGLONG>(0x8000000000000000ULL));
+    SYSTEMTIME s;
+    EXPECT_FALSE(FileTimeToSystemTime(&top, &s));
+    FILETIME a = FromValue(5), b = FromValue(7);
+    EXPECT_EQ(-1, CompareFileTime(&a, &b));
+    EXPECT_EQ(1, CompareFileTime(&b, &a));
+    EXPECT_EQ(0, CompareFileTime(&a, &a));
+}
+
+TEST(FileTime, LocalConversionUsesTheBiasInForceNow) {
+    struct Case {
+        const char* zone;
+        LONGLONG probe;         // a UTC time to convert
+        LONGLONG expectedBias;  // seconds, as the original platform applies it
+    };
+    // The bias the original applies is the one in force now, whatever the date converted.
+    // The layer's clock is pinned to a winter and then a summer date to make that visible.
+    const LONGLONG january = SystemTimeValue(MakeSystemTime(2030, 1, 15, 12, 0, 0));
+    const LONGLONG july = SystemTimeValue(MakeSystemTime(2030, 7, 15, 12, 0, 0));
+    const char* berlin = "CET-1CEST,M3.5.0,M10.5.0/3";
+    struct Pinned {
+        LONGLONG now;
+        Case c;
+    };
+    const Pinned cases[] = {
+        /*1*/ {january, {"UTC-2", july, 7200}},
+        /*2*/ {january, {"UTC0", july, 0}},
+        /*3*/ {january, {"EST5", january, -5 * 3600}},
+        /*4*/ {january, {berlin, july, 3600}},  // winter now: summer dates get +1 h too
+        /*5*/ {july, {berlin, january, 7200}},  // summer now: winter dates get +2 h
+        /*6*/ {july, {berlin, july, 7200}},
+    };
+    int n = 0;
+    for (const Pinned& p : cases) {
+        SCOPED_TRACE(Row(++n));
+        ScopedTimeZone zone(p.c.zone);
+        FILETIME real;
+        GetSystemTimeAsFileTime(&real);
+        ScopedClockShift shift(std::chrono::seconds((p.now - ToValue(real)) / kUnitsPerSecond));
+        const FILETIME utc = FromValue(p.c.probe);
+        FILETIME local, back;
+        ASSERT_TRUE(FileTimeToLocalFileTime(&utc, &local));
+        EXPECT_EQ(p.c.expectedBias, (ToValue(local) - p.c.probe) / kUnitsPerSecond);
+        ASSERT_TRUE(LocalFileTimeToFileTime(&local, &back));
+        EXPECT_EQ(p.c.probe, ToValue(back));
+    }
+}
+
+// ---- CTime -----------------------------------------------------------------------------------
+
+TEST(CTimeTest, FieldsFormatAndArithmetic) {
+    ScopedTimeZone zone("UTC-2");
+    struct Case {
+        int y, mo, d, h, mi, s;
+        time_t utc;
+        int dayOfWeek;  // 1 = Sunday
+        const char* formatted;
+    };
+    const Case cases[] = {
+        /*1*/ {2004, 3, 7, 9, 5, 0, 1078643100, 1, "2004/03/07 09:05:00"},
+        /*2*/ {1970, 1, 1, 2, 0, 0, 0, 5, "1970/01/01 02:00:00"},
+        /*3*/ {2038, 1, 19, 5, 14, 8, 2147483648LL, 3, "2038/01/19 05:14:08"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Row(++n));
+        const CTime t(c.y, c.mo, c.d, c.h, c.mi, c.s);
+        EXPECT_EQ(c.utc, t.GetTime());
+        EXPECT_EQ(c.y, t.GetYear());
+        EXPECT_EQ(c.mo, t.GetMonth());
+        EXPECT_EQ(c.d, t.GetDay());
+        EXPECT_EQ(c.h, t.GetHour());
+        EXPECT_EQ(c.mi, t.GetMinute());
+        EXPECT_EQ(c.s, t.GetSecond());
+        EXPECT_EQ(c.dayOfWeek, t.GetDayOfWeek());
+        EXPECT_STREQ(c.formatted, t.Format("%Y/%m/%d %H:%M:%S"));
+        // The same moment from a UTC FILETIME, as file systems give it.
+        const FILETIME f = FromValue(kUnixEpoch + c.utc * kUnitsPerSecond + 9'999'999);
+        EXPECT_EQ(c.utc, CTime(f).GetTime());
+        SYSTEMTIME s;
+        ASSERT_TRUE(t.GetAsSystemTime(s));
+        EXPECT_EQ(c.utc, CTime(s).GetTime());
+    }
+    // Spans
+    const CTime a(2004, 3, 7, 9, 5, 0), b(2004, 2, 25, 8, 0, 30);
+    const CTimeSpan span = a - b;
+    EXPECT_EQ(11 * 86400 + 3600 + 4 * 60 + 30, span.GetTotalSeconds());
+    EXPECT_EQ(11, span.GetDays());
+    EXPECT_EQ(1, span.GetHours());
+    EXPECT_EQ(4, span.GetMinutes());
+    EXPECT_EQ(30, span.GetSeconds());
+    EXPECT_EQ(-11, (b - a).GetDays());
+    EXPECT_EQ(a, b + span);
+    EXPECT_TRUE(b < a);
+    EXPECT_EQ(CTimeSpan(11, 1, 4, 30), span);
+}
+
+// ---- COleDateTime ----------------------------------------------------------------------------
+
+TEST(OleDateTime, DateValuesAndFields) {
+    struct Case {
+        DATE date;
+        int y, mo, d, h, mi, s;
+        int dayOfWeek, dayOfYear;
+    };
+    const Case cases[] = {
+        /*1*/ {0.0, 1899, 12, 30, 0, 0, 0, 7, 364},
+        /*2*/ {1.0, 1899, 12, 31, 0, 0, 0, 1, 365},
+        /*3*/ {2.5, 1900, 1, 1, 12, 0, 0, 2, 1},
+        /*4*/ {-1.25, 1899, 12, 29, 6, 0, 0, 6, 363},  // whole part back, fraction forward
+        /*5*/ {-2.75, 1899, 12, 28, 18, 0, 0, 5, 362},
+        /*6*/ {38053.0 + (9 * 3600 + 5 * 60) / 86400.0, 2004, 3, 7, 9, 5, 0, 1, 67},
+        /*7*/ {38046.0, 2004, 2, 29, 0, 0, 0, 1, 60},
+        /*8*/ {-657434.0, 100, 1, 1, 0, 0, 0, 6, 1},
+        /*9*/ {2958465.0 + 86399 / 86400.0, 9999, 12, 31, 23, 59, 59, 6, 365},
+        /*10*/ {0.5 + 0.4 / 86400.0, 1899, 12, 30, 12, 0, 0, 7, 364},   // rounds to the second
+        /*11*/ {0.5 - 0.4 / 86400.0, 1899, 12, 30, 12, 0, 0, 7, 364},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Row(++n));
+        const COleDateTime t(c.date);
+        ASSERT_EQ(COleDateTime::valid, t.GetStatus());
+        EXPECT_EQ(c.y, t.GetYear());
+        EXPECT_EQ(c.mo, t.GetMonth());
+        EXPECT_EQ(c.d, t.GetDay());
+        EXPECT_EQ(c.h, t.GetHour());
+        EXPECT_EQ(c.mi, t.GetMinute());
+        EXPECT_EQ(c.s, t.GetSecond());
+        EXPECT_EQ(c.dayOfWeek, t.GetDayOfWeek());
+        EXPECT_EQ(c.dayOfYear, t.GetDayOfYear());
+        // And back from the fields to (nearly) the same DATE.
+        const COleDateTime built(c.y, c.mo, c.d, c.h, c.mi, c.s);
+        EXPECT_NEAR(c.date, built.m_dt, 1.0 / 86400);
+    }
+}
+
+TEST(OleDateTime, InvalidValues) {
+    struct Case {
+        int y, mo, d, h, mi, s;
+    };
+    const Case cases[] = {
+        /*1*/ {99, 12, 31, 0, 0, 0},   /*2*/ {10000, 1, 1, 0, 0, 0}, /*3*/ {2003, 2, 29, 0, 0, 0},
+        /*4*/ {2004, 4, 31, 0, 0, 0},  /*5*/ {2004, 1, 1, 24, 0, 0}, /*6*/ {2004, 1, 1, 0, -1, 0},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Row(++n));
+        COleDateTime t(c.y, c.mo, c.d, c.h, c.mi, c.s);
+        EXPECT_EQ(COleDateTime::invalid, t.GetStatus());
+        EXPECT_EQ(-1, t.GetYear());
+        EXPECT_STREQ("Invalid DateTime", t.Format("%Y"));
+        const COleDateTimeSpan span = t - COleDateTime(2004, 1, 1, 0, 0, 0);
+        EXPECT_EQ(COleDateTimeSpan::invalid, span.GetStatus());
+    }
+    EXPECT_EQ(COleDateTime::invalid, COleDateTime(DATE(NAN)).GetStatus());
+    EXPECT_EQ(COleDateTime::invalid, COleDateTime(DATE(3e6)).GetStatus());
+    EXPECT_EQ(COleDateTime::invalid, (COleDateTime(9999, 12, 31, 23, 59, 59) + COleDateTimeSpan(0, 0, 0, 1)).GetStatus());
+    COleDateTime null;
+    null.SetStatus(COleDateTime::null);
+    EXPECT_STREQ("", null.Format("%Y"));
+}
+
+TEST(OleDateTime, WrittenFormParsesBackToTheSameTime) {
+    const char* kWritten = "%Y/%m/%d %H:%M:%S";
+    std::vector<COleDateTime> times = {
+        COleDateTime(2004, 3, 7, 9, 5, 0),       COleDateTime(100, 1, 1, 0, 0, 0),
+        COleDateTime(9999, 12, 31, 23, 59, 59),  COleDateTime(1899, 12, 29, 6, 0, 0),
+        COleDateTime(1899, 12, 30, 0, 0, 1),     COleDateTime(2000, 2, 29, 23, 59, 59),
+        COleDateTime::GetCurrentTime(),
+    };
+    std::mt19937 random(20040307);
+    std::uniform_int_distribution<int> year(100, 9999), month(1, 12), day(1, 28), hour(0, 23),
+        minute(0, 59);
+    for (int i = 0; i < 2000; ++i)
+        times.emplace_back(year(random), month(random), day(random), hour(random), minute(random),
+                           minute(random));
+    for (const COleDateTime& t : times) {
+        const CString text = t.Format(kWritten);
+        COleDateTime back;
+        ASSERT_TRUE(back.ParseDateTime(text)) << text;
+        ASSERT_EQ(t, back) << text << " read back as " << back.Format(kWritten);
+        ASSERT_EQ(0.0, (back - t).GetTotalDays()) << text;
+        ASSERT_STREQ(text, back.Format(kWritten));
+    }
+    EXPECT_EQ(19, COleDateTime(2004, 3, 7, 9, 5, 0).Format(kWritten).GetLength());
+}
+
+TEST(OleDateTime, ParseAccepts) {
+    struct Case {
+        const char* text;
+        DWORD flags;
+        int y, mo, d, h, mi, s;
+    };
+    const Case cases[] = {
+        /*1*/ {"2004/03/07 09:05:00", 0, 2004, 3, 7, 9, 5, 0},
+        /*2*/ {"2004-03-07 09:05:00", 0, 2004, 3, 7, 9, 5, 0},
+        /*3*/ {"2004.3.7 9:05", 0, 2004, 3, 7, 9, 5, 0},
+        /*4*/ {"  2004/03/07  ", 0, 2004, 3, 7, 0, 0, 0},
+        /*5*/ {"2004-03-07T09:05:00", 0, 2004, 3, 7, 9, 5, 0},
+        /*6*/ {"09:05:30", 0, 1899, 12, 30, 9, 5, 30},
+        /*7*/ {"2004/03/07 9:05 pm", 0, 2004, 3, 7, 21, 5, 0},
+        /*8*/ {"2004/03/07 12:00:00 AM", 0, 2004, 3, 7, 0, 0, 0},
+        /*9*/ {"2004/02/29 23:59:59", 0, 2004, 2, 29, 23, 59, 59},
+        /*10*/ {"2004/03/07 09:05:00", VAR_DATEVALUEONLY, 2004, 3, 7, 0, 0, 0},
+        /*11*/ {"2004/03/07 09:05:00", VAR_TIMEVALUEONLY, 1899, 12, 30, 9, 5, 0},
+        /*12*/ {"0100/01/01 00:00:00", 0, 100, 1, 1, 0, 0, 0},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Row(++n));
+        COleDateTime t;
+        ASSERT_TRUE(t.ParseDateTime(c.text, c.flags)) << c.text;
+        EXPECT_EQ(COleDateTime::valid, t.GetStatus());
+        EXPECT_EQ(COleDateTime(c.y, c.mo, c.d, c.h, c.mi, c.s), t)
+            << "expected " << c.y << "-" << c.mo << "-" << c.d << " " << c.h << ":" << c.mi
+            << ":" << c.s << ", got " << t.Format("%Y-%m-%d %H:%M:%S");
+    }
+}
+
+TEST(OleDateTime, ParseRejectsAndMarksInvalid) {
+    const char* cases[] = {
+        /*1*/ "",
+        /*2*/ "   ",
+        /*3*/ "garbage",
+        /*4*/ "2004/13/01",
+        /*5*/ "2004/02/30",
+        /*6*/ "2003/02/29 00:00:00",
+        /*7*/ "2004/03/07 24:00:00",
+        /*8*/ "2004/03/07 09:60",
+        /*9*/ "04/03/07",
+        /*10*/ "2004/03-07",
+        /*11*/ "2004/03/07 09:05:00 extra",
+        /*12*/ "0099/12/31",
+        /*13*/ "2004/03/07 09",
+        /*14*/ "2004/03/07 13:00 PM",
+        /*15*/ "2004/03/07 09:05:00PMX",
+        /*16*/ "20040/03/07",
+        /*17*/ "2004/003/07",
+        /*18*/ "2004/03/07x",
+        /*19*/ "2004/03/07 09:5",
+        /*20*/ "-2004/03/07",
+    };
+    int n = 0;
+    for (const char* text : cases) {
+        SCOPED_TRACE(Row(++n));
+        COleDateTime t(2004, 1, 1, 0, 0, 0);
+        EXPECT_FALSE(t.ParseDateTime(text)) << '"' << text << '"';
+        EXPECT_EQ(COleDateTime::invalid, t.GetStatus());
+    }
+    COleDateTime t;
+    EXPECT_FALSE(t.ParseDateTime(nullptr));
+    EXPECT_EQ(COleDateTime::invalid, t.GetStatus());
+}
+
+TEST(OleDateTime, SpansInDaysWithFraction) {
+    struct Case {
+        COleDateTime later, earlier;
+        double totalDays;
+        long days, hours;
+        int truncated;  // (int)GetTotalDays(), as a caller truncating toward zero sees it
+    };
+    const COleDateTime base(2004, 3, 7, 9, 5, 0);
+    const Case cases[] = {
+        /*1*/ {base, COleDateTime(2004, 2, 25, 10, 5, 0), 10 + 23 / 24.0, 10, 23, 10},
+        /*2*/ {base, COleDateTime(2004, 2, 25, 9, 5, 0), 11.0, 11, 0, 11},
+        /*3*/ {COleDateTime(2004, 2, 25, 9, 5, 0), base, -11.0, -11, 0, -11},
+        /*4*/ {COleDateTime(2004, 2, 25, 10, 5, 0), base, -(10 + 23 / 24.0), -10, -23, -10},
+        /*5*/ {base, COleDateTime(2004, 3, 7, 9, 4, 59), 1 / 86400.0, 0, 0, 0},
+        /*6*/ {COleDateTime(1899, 12, 30, 18, 0, 0), COleDateTime(1899, 12, 29, 6, 0, 0), 1.5, 1, 12, 1},
+        /*7*/ {COleDateTime(2004, 3, 28, 3, 0, 0), COleDateTime(2004, 3, 17, 3, 0, 0), 11.0, 11, 0, 11},
+        /*8*/ {COleDateTime(9999, 12, 31, 0, 0, 0), COleDateTime(100, 1, 1, 0, 0, 0), 3615899.0, 3615899, 0, 3615899},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Row(++n));
+        const COleDateTimeSpan span = c.later - c.earlier;
+        EXPECT_EQ(COleDateTimeSpan::valid, span.GetStatus());
+        EXPECT_NEAR(c.totalDays, span.GetTotalDays(), 1e-9);
+        EXPECT_EQ(c.days, span.GetDays());
+        EXPECT_EQ(c.hours, span.GetHours());
+        EXPECT_EQ(c.truncated, static_cast<int>(span.GetTotalDays()));
+        EXPECT_EQ(c.later, c.earlier + span);
+        EXPECT_EQ(c.earlier, c.later - span);
+    }
+    const COleDateTimeSpan parts(10, 23, 59, 59);
+    EXPECT_EQ(10, parts.GetDays());
+    EXPECT_EQ(23, parts.GetHours());
+    EXPECT_EQ(59, parts.GetMinutes());
+    EXPECT_EQ(59, parts.GetSeconds());
+    EXPECT_EQ(-59, (-parts).GetSeconds());
+}
+
+TEST(OleDateTime, AgesAcrossAClockShift) {
+    // A time written now and read back after the clock moved on, as the store sweep does.
+    struct Case {
+        std::chrono::seconds shift;
+        long days;  // whole days, now minus written
+    };
+    const Case cases[] = {
+        /*1*/ {10 * 24h + 23h, 10},
+        /*2*/ {11 * 24h, 11},
+        /*3*/ {-11 * 24h, -11},
+        /*4*/ {0s, 0},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Row(++n));
+        const CString written = COleDateTime::GetCurrentTime().Format("%Y/%m/%d %H:%M:%S");
+        ScopedClockShift shift(c.shift);
+        COleDateTime then;
+        ASSERT_TRUE(then.ParseDateTime(written));
+        const COleDateTimeSpan age = COleDateTime::GetCurrentTime() - then;
+        // A second may tick between the two readings; summer time may move local time by an hour.
+        EXPECT_NEAR(c.shift.count(), age.GetTotalSeconds(), 3600 + 5);
+        if (std::abs(age.GetTotalSeconds() - c.shift.count()) <= 5) {
+            EXPECT_EQ(c.days, age.GetDays());
+        }
+    }
+}
+
+TEST(OleDateTime, ComparisonsHoldBeforeTheBaseDay) {
+    // Raw DATE values order wrongly here: 18:00 is -1.75, 20:00 is -1.833...
+    const COleDateTime six(1899, 12, 29, 18, 0, 0), eight(1899, 12, 29, 20, 0, 0);
+    EXPECT_TRUE(six < eight);
+    EXPECT_TRUE(eight > six);
+    EXPECT_TRUE(six <= six);
+    EXPECT_FALSE(six == eight);
+    EXPECT_TRUE(COleDateTime(1899, 12, 29, 23, 0, 0) < COleDateTime(1899, 12, 30, 1, 0, 0));
+}
+
+TEST(OleDateTime, ConstructionFromSystemFormats) {
+    ScopedTimeZone zone("UTC-2");
+    // 1: a SYSTEMTIME is taken as it stands
+    const COleDateTime fromSystem(MakeSystemTime(2004, 3, 7, 9, 5, 0, 999));
+    EXPECT_EQ(COleDateTime(2004, 3, 7, 9, 5, 0), fromSystem);
+    // 2: so is a FILETIME (a local one, as MFC expects)
+    const FILETIME f = FromValue(SystemTimeValue(MakeSystemTime(2004, 3, 7, 9, 5, 0)));
+    EXPECT_EQ(COleDateTime(2004, 3, 7, 9, 5, 0), COleDateTime(f));
+    // 3: a time_t is turned into local time
+    EXPECT_EQ(COleDateTime(1970, 1, 1, 2, 0, 0), COleDateTime(time_t{0}));
+    // 4: and back out as a SYSTEMTIME
+    SYSTEMTIME s;
+    ASSERT_TRUE(fromSystem.GetAsSystemTime(s));
+    EXPECT_EQ(0, s.wDayOfWeek);
+    EXPECT_EQ(9, s.wHour);
+}
+
+TEST(OleDateTime, DefaultFormat) {
+    struct Case {
+        COleDateTime time;
+        DWORD flags;
+        const char* text;
+    };
+    const Case cases[] = {
+        /*1*/ {COleDateTime(2004, 3, 7, 9, 5, 0), 0, "2004/03/07 09:05:00"},
+        /*2*/ {COleDateTime(2004, 3, 7, 0, 0, 0), 0, "2004/03/07"},
+        /*3*/ {COleDateTime(1899, 12, 30, 9, 5, 0), 0, "09:05:00"},
+        /*4*/ {COleDateTime(2004, 3, 7, 9, 5, 0), VAR_DATEVALUEONLY, "2004/03/07"},
+        /*5*/ {COleDateTime(2004, 3, 7, 9, 5, 0), VAR_TIMEVALUEONLY, "09:05:00"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Row(++n));
+        EXPECT_STREQ(c.text, c.time.Format(c.flags));
+        COleDateTime back;
+        EXPECT_TRUE(back.ParseDateTime(c.time.Format(c.flags)));
+    }
+}
+
+}  // namespace
