@@ -56,7 +56,9 @@ struct Rop {
     // One row: dst[i] = op(pattern, src[i], dst[i]); src may be null when unused.
     void Row(uint32_t* dst, const uint32_t* src, uint32_t pattern, size_t n) const {
         switch (code) {
-        case SRCCOPY >> 16: std::memmove(dst, src, n * sizeof(uint32_t)); return;
+        case SRCCOPY >> 16:
+            if (src) std::memmove(dst, src, n * sizeof(uint32_t));
+            return;
         case BLACKNESS >> 16: std::fill(dst, dst + n, 0u); return;
         case WHITENESS >> 16: std::fill(dst, dst + n, kPixelMask); return;
         case PATCOPY >> 16: std::fill(dst, dst + n, pattern); return;
