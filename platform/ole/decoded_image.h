@@ -1,0 +1,45 @@
+// The decoders' common result: a bitmap of straight-alpha ARGB pixels, and the limits that
+// every decoder checks before it allocates one. Private to the OLE family.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace platform_ole {
+
+// Pictures come from the network: anything larger is refused before memory is allocated.
+constexpr uint32_t kMaxPictureSide = 8192;
+constexpr uint64_t kMaxPicturePixels = 32ull * 1024 * 1024;
+
+struct DecodedImage {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;  // row-major, top row first, 0xAARRGGBB, alpha not premultiplied
+
+    uint32_t* Row(int y) { return pixels.data() + static_cast<size_t>(y) * width; }
+    const uint32_t* Row(int y) const { return pixels.data() + static_cast<size_t>(y) * width; }
+};
+
+inline uint32_t MakeArgb(uint32_t a, uint32_t r, uint32_t g, uint32_t b) {
+    return (a << 24) | (r << 16) | (g << 8) | b;
+}
+
+// TRUE when a picture of width x height pixels is within the limits (and not empty).
+bool PictureSizeAllowed(uint64_t width, uint64_t height);
+// Sizes the image to width x height, all pixels transparent black. False, leaving the image
+// untouched, when the size is refused. May throw std::bad_alloc.
+bool AllocateImage(DecodedImage* image, uint64_t width, uint64_t height);
+
+// Checked arithmetic for sizes taken from untrusted headers.
+inline bool CheckedMul(size_t a, size_t b, size_t* out) { return !__builtin_mul_overflow(a, b, out); }
+inline bool CheckedAdd(size_t a, size_t b, size_t* out) { return !__builtin_add_overflow(a, b, out); }
+
+// Decoders: bytes in, picture out. Each returns false for data it cannot read completely, and
+// leaves nothing allocated behind it but what it put into *image.
+bool DecodeGif(const uint8_t* data, size_t size, DecodedImage* image);
+bool DecodePng(const uint8_t* data, size_t size, DecodedImage* image);
+bool DecodeJpeg(const uint8_t* data, size_t size, DecodedImage* image);
+bool DecodeBmp(const uint8_t* data, size_t size, DecodedImage* image);
+
+}  // namespace platform_ole

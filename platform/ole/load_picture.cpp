@@ -1,0 +1,74 @@
+// OleLoadPicture: reads the picture's bytes from the stream, recognises the format by its
+// signature and hands the bytes to that format's decoder.
+#include <olectl.h>
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "ole/decoded_image.h"
+#include "ole/picture.h"
+
+namespace platform_ole {
+namespace {
+
+constexpr ULONG kReadChunk = 64 * 1024;
+
+using Decoder = bool (*)(const uint8_t*, size_t, DecodedImage*);
+
+bool StartsWith(const std::vector<uint8_t>& data, const char* signature, size_t length) {
+    return data.size() >= length && std::memcmp(data.data(), signature, length) == 0;
+}
+
+Decoder DecoderFor(const std::vector<uint8_t>& data) {
+    if (StartsWith(data, "GIF87a", 6) || StartsWith(data, "GIF89a", 6)) return DecodeGif;
+    if (StartsWith(data, "\x89PNG\r\n\x1a\n", 8)) return DecodePng;
+    if (StartsWith(data, "\xFF\xD8\xFF", 3)) return DecodeJpeg;
+    if (StartsWith(data, "BM", 2)) return DecodeBmp;
+    return nullptr;
+}
+
+// Reads limit bytes (0: up to the end) from the stream's current position. The buffer grows
+// with what actually arrives, so a size claimed by the caller never decides an allocation.
+HRESULT ReadStream(IStream* stream, ULONGLONG limit, std::vector<uint8_t>* data) {
+    for (;;) {
+        ULONGLONG want = kReadChunk;
+        if (limit != 0) {
+            if (data->size() >= limit) return S_OK;
+            want = std::min<ULONGLONG>(want, limit - data->size());
+        }
+        size_t used = data->size();
+        data->resize(used + static_cast<size_t>(want));
+        ULONG got = 0;
+        HRESULT hr = stream->Read(data->data() + used, static_cast<ULONG>(want), &got);
+        data->resize(used + got);
+        if (FAILED(hr)) return hr;
+        if (got == 0) return S_OK;
+    }
+}
+
+}  // namespace
+}  // namespace platform_ole
+
+HRESULT OleLoadPicture(LPSTREAM lpstream, LONG lSize, BOOL, REFIID riid, LPVOID* lplpvObj) {
+    using namespace platform_ole;
+    if (lplpvObj == nullptr) return E_POINTER;
+    *lplpvObj = nullptr;
+    if (lpstream == nullptr) return E_POINTER;
+    if (riid != IID_IPicture && riid != IID_IUnknown) return E_NOINTERFACE;
+
+    try {
+        std::vector<uint8_t> data;
+        HRESULT hr = ReadStream(lpstream, lSize > 0 ? static_cast<ULONGLONG>(lSize) : 0, &data);
+        if (FAILED(hr)) return hr;
+        Decoder decode = DecoderFor(data);
+        DecodedImage image;
+        if (decode == nullptr || !decode(data.data(), data.size(), &image)) return CTL_E_INVALIDPICTURE;
+        IPicture* picture = CreatePicture(std::move(image));
+        if (picture == nullptr) return E_OUTOFMEMORY;
+        *lplpvObj = static_cast<IPicture*>(picture);  // IUnknown and IPicture share the pointer
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
