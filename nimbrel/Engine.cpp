@@ -105,13 +105,16 @@ void Engine::StopWorkerLocked() {
 }
 
 void Engine::Run(CURLM* multi) {
+    // Everything the transfers use lives on this thread's stack, so nothing of theirs can be
+    // torn down by static destruction while they still run.
+    StaleTempSweeper sweeper;
     std::map<CURL*, std::unique_ptr<Transfer>> active;
     for (;;) {
         {
             std::lock_guard<std::mutex> lock(m_queueMutex);
             if (m_stopping) break;
         }
-        StartQueued(multi, active);
+        StartQueued(multi, active, sweeper);
         int running = 0;
         curl_multi_perform(multi, &running);
         FinishCompleted(multi, active);
@@ -126,7 +129,8 @@ void Engine::Run(CURLM* multi) {
     active.clear();
 }
 
-void Engine::StartQueued(CURLM* multi, std::map<CURL*, std::unique_ptr<Transfer>>& active) {
+void Engine::StartQueued(CURLM* multi, std::map<CURL*, std::unique_ptr<Transfer>>& active,
+                         StaleTempSweeper& sweeper) {
     std::vector<Request> queued;
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
@@ -134,7 +138,7 @@ void Engine::StartQueued(CURLM* multi, std::map<CURL*, std::unique_ptr<Transfer>
     }
     for (Request& request : queued) {
         const std::string key = request.Key();
-        auto transfer = std::make_unique<Transfer>(std::move(request));
+        auto transfer = std::make_unique<Transfer>(std::move(request), sweeper);
         CURL* easy = transfer->Prepare();
         if (easy == nullptr || curl_multi_add_handle(multi, easy) != CURLM_OK) {
             Forget(key);

@@ -21,6 +21,7 @@
 namespace nimbrel {
 
 class Transfer;
+class StaleTempSweeper;
 
 class Engine {
 public:
@@ -43,7 +44,7 @@ private:
     bool StartWorkerLocked();  // m_lifecycleMutex held
     void StopWorkerLocked();   // m_lifecycleMutex held
     void Run(CURLM* multi);
-    void StartQueued(CURLM* multi, std::map<CURL*, std::unique_ptr<Transfer>>& active);
+    void StartQueued(CURLM* multi, std::map<CURL*, std::unique_ptr<Transfer>>& active, StaleTempSweeper& sweeper);
     void FinishCompleted(CURLM* multi, std::map<CURL*, std::unique_ptr<Transfer>>& active);
     void Forget(const std::string& key);
 

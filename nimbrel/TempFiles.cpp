@@ -6,8 +6,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <map>
-#include <mutex>
 #include <ctime>
 #include <random>
 
@@ -50,17 +48,12 @@ int RemoveStaleTempFiles(const std::string& directory, std::chrono::seconds maxA
     return removed;
 }
 
-void RemoveStaleTempFilesBeforeWriting(const std::string& directory) {
+void StaleTempSweeper::BeforeWriting(const std::string& directory) {
     constexpr auto kSweepInterval = std::chrono::hours(1);
-    static std::mutex mutex;
-    static std::map<std::string, std::chrono::steady_clock::time_point> lastSweep;
     const auto now = std::chrono::steady_clock::now();
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        const auto found = lastSweep.find(directory);
-        if (found != lastSweep.end() && now - found->second < kSweepInterval) return;
-        lastSweep[directory] = now;
-    }
+    const auto found = m_lastSweep.find(directory);
+    if (found != m_lastSweep.end() && now - found->second < kSweepInterval) return;
+    m_lastSweep[directory] = now;
     RemoveStaleTempFiles(directory);
 }
 

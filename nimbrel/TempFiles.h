@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -25,8 +26,14 @@ std::string DirectoryOf(const std::string& path);
 // than `maxAge` in the past. Returns how many were removed.
 int RemoveStaleTempFiles(const std::string& directory, std::chrono::seconds maxAge = kStaleTempAge);
 
-// RemoveStaleTempFiles for a directory about to be written, at most once an hour per
-// directory, so that a busy directory is not listed for every picture.
-void RemoveStaleTempFilesBeforeWriting(const std::string& directory);
+// Sweeps a directory about to be written at most once an hour, so that a busy directory
+// is not listed for every picture. Owned by the worker thread that uses it.
+class StaleTempSweeper {
+public:
+    void BeforeWriting(const std::string& directory);
+
+private:
+    std::map<std::string, std::chrono::steady_clock::time_point> m_lastSweep;
+};
 
 }  // namespace nimbrel

@@ -8,7 +8,6 @@
 #include <cstdio>
 
 #include "Log.h"
-#include "TempFiles.h"
 
 namespace nimbrel {
 namespace {
@@ -39,7 +38,7 @@ void SyncDirectory(const std::string& directory) {
 
 }  // namespace
 
-Transfer::Transfer(Request request) : m_request(std::move(request)) {}
+Transfer::Transfer(Request request, StaleTempSweeper& sweeper) : m_request(std::move(request)), m_sweeper(sweeper) {}
 
 Transfer::~Transfer() {
     DiscardTempFile();
@@ -101,7 +100,7 @@ size_t Transfer::WriteBody(const char* data, size_t length) {
 
 bool Transfer::OpenTempFile() {
     const std::string directory = DirectoryOf(m_request.destination);
-    RemoveStaleTempFilesBeforeWriting(directory);
+    m_sweeper.BeforeWriting(directory);
     for (int attempt = 0; attempt < 4 && m_fd < 0; ++attempt) {
         m_tempPath = directory + "/" + MakeTempName();
         m_fd = ::open(m_tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);

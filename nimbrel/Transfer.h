@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Request.h"
+#include "TempFiles.h"
 
 namespace nimbrel {
 
@@ -20,7 +21,7 @@ inline constexpr char kAllowedProtocols[] = "http,https";
 
 class Transfer {
 public:
-    explicit Transfer(Request request);
+    Transfer(Request request, StaleTempSweeper& sweeper);
     ~Transfer();  // abandons the transfer if it has not finished: the temporary file goes
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
@@ -43,6 +44,7 @@ private:
     void MarkDestinationFresh();
 
     Request m_request;
+    StaleTempSweeper& m_sweeper;
     CURL* m_easy = nullptr;
     bool m_conditional = false;  // If-Modified-Since was sent
     int m_fd = -1;

@@ -2,6 +2,8 @@
 // CAvatarDownload against a real HTTP server in the test process: where pictures land,
 // what the network may not make the library do, and that nothing is ever half-visible.
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <ctime>
@@ -293,6 +295,40 @@ TEST_F(DownloadTest, DestroyingTheLastObjectAbandonsTransfersAtOnce) {
     const auto took = std::chrono::steady_clock::now() - before;
     // Generous: an engine that waited for the transfer would take its 30 s timeout.
     EXPECT_LT(took, std::chrono::seconds(5));
+    EXPECT_TRUE(store.TempFiles("Up").empty());
+    EXPECT_EQ(ReadFile(store.Path("Up/endless_b.gif")), kOldPicture);
+    server.OpenGate();
+}
+
+TEST_F(DownloadTest, ProcessExitWithATransferInFlightDoesNotHang) {
+    server.Http().Get("/c_avatar/Up/endless_b.gif", [&](const httplib::Request&, httplib::Response& response) {
+        response.set_chunked_content_provider("image/gif", [&](size_t, httplib::DataSink& sink) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (server.GateOpen()) return false;
+            return sink.write("GIF89a", 6);
+        });
+    });
+    server.Start();
+    WriteFile(store.Path("Up/endless_b.gif"), kOldPicture);
+
+    const std::string address = server.Address();
+    const std::string root = store.WindowsRoot();
+    char* argv[] = {const_cast<char*>(NIMBREL_EXIT_PROBE), const_cast<char*>(address.c_str()),
+                    const_cast<char*>(root.c_str()), nullptr};
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, NIMBREL_EXIT_PROBE, nullptr, nullptr, argv, environ), 0);
+    int status = 0;
+    pid_t done = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while ((done = waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (done == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        FAIL() << "the process hung at exit";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     EXPECT_TRUE(store.TempFiles("Up").empty());
     EXPECT_EQ(ReadFile(store.Path("Up/endless_b.gif")), kOldPicture);
     server.OpenGate();
