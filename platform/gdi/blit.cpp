@@ -41,6 +41,7 @@ struct Rop {
         }
     }
     bool UsesSource() const { return ((code >> 2) & 0x33) != (code & 0x33); }
+    bool IsCopy() const { return code == (SRCCOPY >> 16); }
     bool UsesPattern() const { return ((code >> 4) & 0x0F) != (code & 0x0F); }
 
     uint32_t Apply(uint32_t p, uint32_t s, uint32_t d) const {
@@ -207,10 +208,12 @@ BOOL StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, HDC hdc
         for (size_t c = 0; c < columns.size(); ++c) {
             uint32_t d = *PixelAt(dst, box.left + static_cast<int64_t>(c),
                                   box.top + static_cast<int64_t>(r));
-            out[r * columns.size() + c] =
-                rows[r] < 0 || columns[c] < 0
-                    ? d
-                    : op.Apply(pattern, *PixelAt(src, columns[c], rows[r]), d);
+            if (rows[r] < 0 || columns[c] < 0) {
+                out[r * columns.size() + c] = d;
+                continue;
+            }
+            uint32_t s = *PixelAt(src, columns[c], rows[r]);
+            out[r * columns.size() + c] = op.IsCopy() ? s : op.Apply(pattern, s, d);
         }
     }
     for (size_t r = 0; r < rows.size(); ++r) {

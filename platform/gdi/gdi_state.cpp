@@ -132,7 +132,9 @@ bool State::Resolve(HDC hdc, const DcGeometry& geometry, Target* target) {
         return true;
     }
     case DcKind::Window: {
-        if (!geometry.isWindowDC || !geometry.windowAlive) return true;
+        // A DC that outlived its window fails like a dead handle, although ReleaseDC still
+        // takes it back.
+        if (!geometry.isWindowDC || !geometry.windowAlive) return false;
         const platform_internal::WindowPlacement& p = geometry.placement;
         Framebuffer* fb = FramebufferFor(p.top, p.topClientSize);
         if (!fb) return true;

@@ -110,7 +110,7 @@ struct DcGeometry {
 
 // Pixels a DC draws on, or reads from, resolved under the lock.
 struct Target {
-    bool hasPixels = false;  // false: a screen DC, or a window DC whose window is gone
+    bool hasPixels = false;  // false: a screen DC, which has none
     uint32_t* bits = nullptr;
     int stride = 0;
     int width = 0;
@@ -143,7 +143,7 @@ public:
     // Deselects everything the DC holds and removes it.
     void RemoveDC(HDC hdc);
 
-    // False when hdc is not a DC.
+    // False when hdc is not a DC, or is the DC of a window that no longer exists.
     bool Resolve(HDC hdc, const DcGeometry& geometry, Target* target);
     Framebuffer* FramebufferFor(HWND top, SIZE size);
     void DiscardFramebuffer(HWND top) { framebuffers_.erase(top); }
