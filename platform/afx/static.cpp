@@ -1,0 +1,6 @@
+// CStatic: a CWnd over the predefined "STATIC" class.
+#include "afxwin.h"
+
+BOOL CStatic::Create(LPCTSTR text, DWORD style, const RECT& rect, CWnd* parent, UINT id) {
+    return CWnd::Create(WC_STATIC, text, style, rect, parent, id);
+}

@@ -1,0 +1,387 @@
+// Per-thread message queues: posting, sending, retrieval, dispatch and window timers.
+#include <algorithm>
+
+#include "user/user_state.h"
+
+namespace user {
+namespace {
+
+constexpr DWORD kErrorInvalidThreadId = 1444;  // ERROR_INVALID_THREAD_ID
+const HWND kThreadMessagesOnly = reinterpret_cast<HWND>(-1);
+
+// Ends the thread's queue with the thread: senders waiting on it are released with 0.
+struct QueueHolder {
+    std::shared_ptr<ThreadQueue> queue;
+    ~QueueHolder() {
+        if (!queue) return;
+        State& state = GetState();
+        std::lock_guard<std::mutex> lock(state.lock);
+        queue->alive = false;
+        for (auto& sent : queue->sent) {
+            sent->done = true;
+            sent->sender->wake.notify_all();
+        }
+        queue->sent.clear();
+        queue->timers.clear();
+        queue->posted.clear();
+        auto it = state.queues.find(queue->threadId);
+        if (it != state.queues.end() && it->second == queue) state.queues.erase(it);
+    }
+};
+thread_local QueueHolder t_queue;
+
+bool InRange(UINT message, UINT filterMin, UINT filterMax) {
+    if (filterMin == 0 && filterMax == 0) return true;
+    return message >= filterMin && message <= filterMax;
+}
+
+bool MatchesWindowLocked(State& state, HWND hwnd, HWND filter) {
+    if (!filter) return true;
+    if (filter == kThreadMessagesOnly) return hwnd == nullptr;
+    for (Window* w = FindWindowLocked(state, hwnd); w; w = FindWindowLocked(state, w->parent)) {
+        if (w->handle == filter) return true;
+    }
+    return false;
+}
+
+// The first window owned by queue that needs painting, parents before their children.
+HWND FindPaintLocked(State& state, const ThreadQueue& queue, const std::vector<HWND>& list,
+                     HWND filter) {
+    for (HWND hwnd : list) {
+        Window* window = FindWindowLocked(state, hwnd);
+        if (!window || !(window->style & WS_VISIBLE)) continue;
+        if (window->queue.get() == &queue && (window->hasUpdate || window->internalPaint) &&
+            MatchesWindowLocked(state, hwnd, filter)) {
+            return hwnd;
+        }
+        if (HWND child = FindPaintLocked(state, queue, window->children, filter)) return child;
+    }
+    return nullptr;
+}
+
+// Marks expired timers pending (once, however late) and schedules their next expiry.
+void ExpireTimersLocked(ThreadQueue& queue, Clock::time_point now) {
+    for (Timer& timer : queue.timers) {
+        if (now < timer.due) continue;
+        if (!timer.pending) {
+            timer.pending = true;
+            timer.pendingSince = timer.due;
+        }
+        auto period = std::chrono::milliseconds(timer.period);
+        timer.due += period;
+        if (timer.due <= now) timer.due = now + period;
+    }
+}
+
+DWORD NowTicks() { return GetTickCount(); }
+
+// Runs the calls other threads sent to this one. True when there was any.
+bool RunSentLocked(State& state, ThreadQueue& queue, std::unique_lock<std::mutex>& lock) {
+    bool ran = !queue.sent.empty();
+    while (!queue.sent.empty()) {
+        std::shared_ptr<SentMessage> sent = queue.sent.front();
+        queue.sent.pop_front();
+        lock.unlock();
+        LRESULT result = CallWindowDirect(sent->hwnd, sent->message, sent->wParam, sent->lParam);
+        lock.lock();
+        sent->result = result;
+        sent->done = true;
+        sent->sender->wake.notify_all();
+    }
+    (void)state;
+    return ran;
+}
+
+// One step of GetMessage/PeekMessage. The lock is held on entry and on return.
+bool RetrieveLocked(State& state, ThreadQueue& queue, std::unique_lock<std::mutex>& lock, MSG* msg,
+                    HWND filter, UINT filterMin, UINT filterMax, bool remove) {
+    RunSentLocked(state, queue, lock);
+
+    for (auto it = queue.posted.begin(); it != queue.posted.end(); ++it) {
+        if (InRange(it->message, filterMin, filterMax) &&
+            MatchesWindowLocked(state, it->hwnd, filter)) {
+            *msg = *it;
+            if (remove) queue.posted.erase(it);
+            queue.lastMessageTime = msg->time;
+            return true;
+        }
+    }
+
+    if (queue.quit) {
+        *msg = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(queue.quitCode), 0, NowTicks(), state.cursor};
+        if (remove) queue.quit = false;
+        return true;
+    }
+
+    if (InRange(WM_PAINT, filterMin, filterMax)) {
+        if (HWND hwnd = FindPaintLocked(state, queue, state.topLevels, filter)) {
+            *msg = MSG{hwnd, WM_PAINT, 0, 0, NowTicks(), state.cursor};
+            return true;
+        }
+    }
+
+    if (InRange(WM_TIMER, filterMin, filterMax)) {
+        ExpireTimersLocked(queue, Clock::now());
+        Timer* best = nullptr;
+        for (Timer& timer : queue.timers) {
+            if (timer.pending && MatchesWindowLocked(state, timer.hwnd, filter) &&
+                (!best || timer.pendingSince < best->pendingSince)) {
+                best = &timer;
+            }
+        }
+        if (best) {
+            *msg = MSG{best->hwnd, WM_TIMER, best->id, reinterpret_cast<LPARAM>(best->proc),
+                       NowTicks(), state.cursor};
+            if (remove) best->pending = false;
+            return true;
+        }
+    }
+    return false;
+}
+
+Clock::time_point NextTimerLocked(const ThreadQueue& queue) {
+    Clock::time_point next = Clock::time_point::max();
+    for (const Timer& timer : queue.timers) next = std::min(next, timer.due);
+    return next;
+}
+
+// Retrieves a message, waiting until the deadline. 1 message, 0 WM_QUIT, -1 deadline passed,
+// 2 (only when stopAfterSent) calls sent by other threads were run and nothing else came.
+int WaitForMessage(MSG* msg, HWND filter, UINT filterMin, UINT filterMax,
+                   Clock::time_point deadline, bool stopAfterSent = false) {
+    State& state = GetState();
+    std::unique_lock<std::mutex> lock(state.lock);
+    std::shared_ptr<ThreadQueue> queue = CurrentQueueLocked(state);
+    for (;;) {
+        if (stopAfterSent && RunSentLocked(state, *queue, lock)) return 2;
+        if (RetrieveLocked(state, *queue, lock, msg, filter, filterMin, filterMax, true)) {
+            return msg->message == WM_QUIT ? 0 : 1;
+        }
+        Clock::time_point wakeAt = std::min(deadline, NextTimerLocked(*queue));
+        if (Clock::now() >= deadline) return -1;
+        if (wakeAt == Clock::time_point::max()) {
+            queue->wake.wait(lock);
+        } else {
+            queue->wake.wait_until(lock, wakeAt);
+        }
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<ThreadQueue> CurrentQueueLocked(State& state) {
+    if (!t_queue.queue) {
+        auto queue = std::make_shared<ThreadQueue>();
+        queue->threadId = GetCurrentThreadId();
+        state.queues[queue->threadId] = queue;
+        t_queue.queue = queue;
+    }
+    return t_queue.queue;
+}
+
+bool IsOwnedByCallerLocked(const Window& window) {
+    return window.queue && window.queue == t_queue.queue;
+}
+
+int GetMessageUntil(MSG* msg, Clock::time_point deadline) {
+    return WaitForMessage(msg, nullptr, 0, 0, deadline, true);
+}
+
+}  // namespace user
+
+using namespace user;
+
+BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!hwnd) return PostThreadMessageA(GetCurrentThreadId(), message, wParam, lParam);
+    State& state = GetState();
+    std::lock_guard<std::mutex> lock(state.lock);
+    Window* window = FindWindowLocked(state, hwnd);
+    if (!window || !window->queue || !window->queue->alive) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    window->queue->posted.push_back(MSG{hwnd, message, wParam, lParam, GetTickCount(), state.cursor});
+    window->queue->wake.notify_all();
+    return TRUE;
+}
+
+BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
+    State& state = GetState();
+    std::lock_guard<std::mutex> lock(state.lock);
+    std::shared_ptr<ThreadQueue> queue;
+    if (threadId == GetCurrentThreadId()) {
+        queue = CurrentQueueLocked(state);
+    } else {
+        auto it = state.queues.find(threadId);
+        if (it != state.queues.end() && it->second->alive) queue = it->second;
+    }
+    if (!queue) {
+        SetLastError(kErrorInvalidThreadId);
+        return FALSE;
+    }
+    queue->posted.push_back(MSG{nullptr, message, wParam, lParam, GetTickCount(), state.cursor});
+    queue->wake.notify_all();
+    return TRUE;
+}
+
+void PostQuitMessage(int exitCode) {
+    State& state = GetState();
+    std::lock_guard<std::mutex> lock(state.lock);
+    std::shared_ptr<ThreadQueue> queue = CurrentQueueLocked(state);
+    queue->quit = true;
+    queue->quitCode = exitCode;
+    queue->wake.notify_all();
+}
+
+LRESULT SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    State& state = GetState();
+    std::unique_lock<std::mutex> lock(state.lock);
+    Window* window = FindWindowLocked(state, hwnd);
+    if (!window) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    std::shared_ptr<ThreadQueue> own = CurrentQueueLocked(state);
+    if (!window->queue || window->queue == own) {
+        WNDPROC proc = window->proc;
+        lock.unlock();
+        return proc ? proc(hwnd, message, wParam, lParam) : 0;
+    }
+    std::shared_ptr<ThreadQueue> target = window->queue;
+    if (!target->alive) return 0;
+    auto sent = std::make_shared<SentMessage>();
+    sent->hwnd = hwnd;
+    sent->message = message;
+    sent->wParam = wParam;
+    sent->lParam = lParam;
+    sent->sender = own;
+    target->sent.push_back(sent);
+    target->wake.notify_all();
+    // While waiting, run what other threads send to this one, so two threads sending to each
+    // other do not deadlock.
+    while (!sent->done) {
+        if (!own->sent.empty()) {
+            RunSentLocked(state, *own, lock);
+            continue;
+        }
+        own->wake.wait(lock);
+    }
+    return sent->result;
+}
+
+BOOL GetMessageA(LPMSG msg, HWND filter, UINT filterMin, UINT filterMax) {
+    if (!msg) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    if (filter && filter != reinterpret_cast<HWND>(-1) && !IsWindow(filter)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return -1;
+    }
+    return WaitForMessage(msg, filter, filterMin, filterMax, Clock::time_point::max());
+}
+
+BOOL PeekMessageA(LPMSG msg, HWND filter, UINT filterMin, UINT filterMax, UINT removeMsg) {
+    if (!msg) return FALSE;
+    State& state = GetState();
+    std::unique_lock<std::mutex> lock(state.lock);
+    std::shared_ptr<ThreadQueue> queue = CurrentQueueLocked(state);
+    return RetrieveLocked(state, *queue, lock, msg, filter, filterMin, filterMax,
+                          (removeMsg & PM_REMOVE) != 0)
+               ? TRUE
+               : FALSE;
+}
+
+BOOL WaitMessage() {
+    State& state = GetState();
+    std::unique_lock<std::mutex> lock(state.lock);
+    std::shared_ptr<ThreadQueue> queue = CurrentQueueLocked(state);
+    MSG msg;
+    if (!RetrieveLocked(state, *queue, lock, &msg, nullptr, 0, 0, false)) {
+        Clock::time_point next = NextTimerLocked(*queue);
+        if (next == Clock::time_point::max()) {
+            queue->wake.wait(lock);
+        } else {
+            queue->wake.wait_until(lock, next);
+        }
+    }
+    return TRUE;
+}
+
+DWORD GetMessageTime() {
+    State& state = GetState();
+    std::lock_guard<std::mutex> lock(state.lock);
+    return CurrentQueueLocked(state)->lastMessageTime;
+}
+
+LRESULT DispatchMessageA(const MSG* msg) {
+    if (!msg) return 0;
+    if (msg->message == WM_TIMER && msg->lParam) {
+        auto proc = reinterpret_cast<TIMERPROC>(msg->lParam);
+        proc(msg->hwnd, WM_TIMER, msg->wParam, GetTickCount());
+        return 0;
+    }
+    if (!msg->hwnd) return 0;
+    return CallWindowDirect(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+}
+
+BOOL TranslateMessage(const MSG*) { return FALSE; }
+
+LRESULT CallWindowProcA(WNDPROC proc, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    return proc ? proc(hwnd, message, wParam, lParam) : 0;
+}
+
+// ---- Timers -----------------------------------------------------------------------------------
+
+UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
+    State& state = GetState();
+    std::lock_guard<std::mutex> lock(state.lock);
+    std::shared_ptr<ThreadQueue> queue;
+    if (hwnd) {
+        Window* window = FindWindowLocked(state, hwnd);
+        if (!window || !window->queue || window->destroying) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return 0;
+        }
+        queue = window->queue;
+    } else {
+        queue = CurrentQueueLocked(state);
+    }
+    UINT period = std::min<UINT>(std::max<UINT>(elapse, USER_TIMER_MINIMUM), USER_TIMER_MAXIMUM);
+    auto& timers = queue->timers;
+    auto existing = std::find_if(timers.begin(), timers.end(), [&](const Timer& t) {
+        return t.hwnd == hwnd && t.id == id;
+    });
+    if (!hwnd && existing == timers.end()) id = state.nextThreadTimerId++;
+    Timer timer{hwnd, id, period, proc, Clock::now() + std::chrono::milliseconds(period), false, {}};
+    // The same id replaces the running timer: new period, counted from now, no tick pending.
+    if (existing != timers.end()) {
+        *existing = timer;
+    } else {
+        timers.push_back(timer);
+    }
+    queue->wake.notify_all();
+    return id != 0 ? id : 1;
+}
+
+BOOL KillTimer(HWND hwnd, UINT_PTR id) {
+    State& state = GetState();
+    std::lock_guard<std::mutex> lock(state.lock);
+    std::shared_ptr<ThreadQueue> queue;
+    if (hwnd) {
+        Window* window = FindWindowLocked(state, hwnd);
+        if (!window || !window->queue) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
+        }
+        queue = window->queue;
+    } else {
+        queue = CurrentQueueLocked(state);
+    }
+    auto& timers = queue->timers;
+    auto it = std::find_if(timers.begin(), timers.end(),
+                           [&](const Timer& t) { return t.hwnd == hwnd && t.id == id; });
+    if (it == timers.end()) return FALSE;
+    timers.erase(it);
+    return TRUE;
+}

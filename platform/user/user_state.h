@@ -1,0 +1,141 @@
+// USER's shared state: the window table, the window classes, and one message queue per thread.
+// Private to platform/user.
+//
+// One lock guards all of it. It is never held while a window procedure runs or while GDI is
+// called (GDI calls QueryWindowPlacement under its own lock, so the two locks are never taken in
+// the other order).
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "windows.h"
+
+namespace user {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kScreenWidth = 1920;
+constexpr int kScreenHeight = 1080;
+// The classic 3D face colour of dialogs and static controls.
+constexpr COLORREF kButtonFace = RGB(240, 240, 240);
+
+struct WindowClass {
+    std::string name;
+    UINT style = 0;
+    WNDPROC proc = nullptr;
+    HINSTANCE instance = nullptr;
+    HBRUSH background = nullptr;
+    bool system = false;
+};
+
+struct Timer {
+    HWND hwnd;
+    UINT_PTR id;
+    UINT period;  // ms, already clamped
+    TIMERPROC proc;
+    Clock::time_point due;
+    bool pending = false;  // one tick waits to be retrieved; later expiries add nothing
+    Clock::time_point pendingSince;
+};
+
+struct ThreadQueue;
+
+// A SendMessage call waiting for another thread to run it.
+struct SentMessage {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    LRESULT result = 0;
+    bool done = false;
+    std::shared_ptr<ThreadQueue> sender;
+};
+
+struct ThreadQueue {
+    DWORD threadId = 0;
+    std::condition_variable wake;
+    std::deque<MSG> posted;
+    std::deque<std::shared_ptr<SentMessage>> sent;
+    std::vector<Timer> timers;
+    bool quit = false;
+    int quitCode = 0;
+    bool alive = true;
+    DWORD lastMessageTime = 0;
+};
+
+enum class ChildPolicy { kByStyle, kAll, kNone };
+
+struct Window {
+    HWND handle = nullptr;
+    std::shared_ptr<ThreadQueue> queue;  // the owner thread's; null for the desktop
+    std::shared_ptr<WindowClass> windowClass;
+    WNDPROC proc = nullptr;
+    DWORD style = 0;
+    DWORD exStyle = 0;
+    HWND parent = nullptr;
+    std::vector<HWND> children;  // z-order, topmost first
+    RECT rect{};                 // screen (top-level) or parent client coordinates (child)
+    std::string text;
+    LONG_PTR id = 0;
+    LONG_PTR userData = 0;
+    HINSTANCE instance = nullptr;
+    // Bounding rectangle of the invalid area, in client coordinates.
+    RECT update{};
+    bool hasUpdate = false;
+    bool erase = false;
+    bool internalPaint = false;
+    bool destroying = false;
+};
+
+struct State {
+    std::mutex lock;
+    std::unordered_map<HWND, std::unique_ptr<Window>> windows;
+    std::vector<HWND> topLevels;  // z-order, topmost first
+    std::unordered_map<DWORD, std::shared_ptr<ThreadQueue>> queues;
+    std::unordered_map<std::string, std::shared_ptr<WindowClass>> classes;  // lower-case names
+    uintptr_t nextHandle = 0x10000;
+    UINT_PTR nextThreadTimerId = 0x7F00;
+    HWND desktop = nullptr;
+    POINT cursor{0, 0};
+};
+
+// The process's state, made on first use and never destroyed.
+State& GetState();
+
+// ---- Under the lock ---------------------------------------------------------------------------
+Window* FindWindowLocked(State& state, HWND hwnd);
+// The calling thread's queue, made on first use.
+std::shared_ptr<ThreadQueue> CurrentQueueLocked(State& state);
+bool IsOwnedByCallerLocked(const Window& window);
+// The window and all its ancestors are visible.
+bool IsReallyVisibleLocked(State& state, const Window& window);
+// The screen position of the window's client origin.
+POINT ClientOriginLocked(State& state, const Window& window);
+inline SIZE WindowSize(const Window& window) {
+    return {window.rect.right - window.rect.left, window.rect.bottom - window.rect.top};
+}
+// Adds rect (client coordinates; null for the whole client area) to the update region and
+// wakes the owner; children are invalidated as the policy says (kByStyle: unless the window
+// has WS_CLIPCHILDREN). Nothing happens for a hidden window.
+void InvalidateLocked(State& state, Window& window, const RECT* rect, bool erase,
+                      ChildPolicy children);
+// Empties the update regions of the window and all its descendants.
+void ClearUpdateTreeLocked(State& state, Window& window);
+
+// ---- Without the lock -------------------------------------------------------------------------
+// Calls the window's procedure directly on the calling thread; 0 when hwnd is not a window.
+LRESULT CallWindowDirect(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// GetMessage with a deadline: 1 for a message, 0 for WM_QUIT, -1 when the deadline passed,
+// 2 when calls sent by other threads were run (so that a pump can look at its condition).
+int GetMessageUntil(MSG* msg, Clock::time_point deadline);
+// Makes the predefined classes (dialog, static).
+void RegisterSystemClassesLocked(State& state);
+
+}  // namespace user
