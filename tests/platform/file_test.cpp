@@ -1,0 +1,619 @@
+// The files family against the original platform's behaviour: path mapping, directory calls,
+// deletion, CFile (with the share-mode rule within one process and across two), CFileFind.
+// Rows are numbered; failures print expected against actual.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <ctime>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "afx.h"
+#include "platform/path.h"
+#include "temp_dir.h"
+
+using portrix_test::TempDir;
+
+namespace {
+
+std::string Row(int n) { return "row " + std::to_string(n); }
+
+// Windows spelling of a path inside dir: backslashes after the POSIX directory.
+std::string Win(const TempDir& dir, const std::string& tail) { return dir.path() + "\\" + tail; }
+
+void MakeTree(const TempDir& dir) {
+    ASSERT_EQ(mkdir((dir / "Avatar").c_str(), 0777), 0);
+    ASSERT_EQ(mkdir((dir / "Avatar/Default").c_str(), 0777), 0);
+    ASSERT_EQ(mkdir((dir / "Avatar/Body").c_str(), 0777), 0);
+    dir.Write("Avatar/Body/10001.gif", "GIF89a");
+    dir.Write("Avatar/Default/Man1.GIF", "GIF89a");
+}
+
+// ---- Paths -----------------------------------------------------------------------------------
+
+TEST(Paths, WindowsPathsMapOntoTheFileSystem) {
+    TempDir dir;
+    MakeTree(dir);
+    const std::string root = dir.path();
+    struct Case {
+        std::string windows;
+        std::string posix;
+    } cases[] = {
+        /* 1 */ {root + "\\Avatar\\Body\\10001.gif", root + "/Avatar/Body/10001.gif"},
+        /* 2 */ {root + "\\AVATAR\\body\\10001.GIF", root + "/Avatar/Body/10001.gif"},
+        /* 3 */ {root + "\\Avatar\\default\\man1.gif", root + "/Avatar/Default/Man1.GIF"},
+        /* 4 */ {root + "\\Avatar\\\\Body\\\\10001.gif", root + "/Avatar/Body/10001.gif"},
+        /* 5 */ {root + "/avatar/body/", root + "/Avatar/Body/"},
+        /* 6 */ {root + "\\avatar\\Body\\New.gif", root + "/Avatar/Body/New.gif"},
+        /* 7 */ {root + "\\avatar\\Missing\\body", root + "/Avatar/Missing/body"},
+        /* 8 */ {root + "\\Avatar\\Body\\..\\default", root + "/Avatar/Body/../Default"},
+        /* 9 */ {"C:\\", "/"},
+        /* 10 */ {"", ""},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        ++row;
+        EXPECT_EQ(platform::ToPosixPath(c.windows.c_str()), c.posix) << Row(row);
+    }
+    EXPECT_EQ(platform::ToPosixPath(nullptr), "");
+}
+
+TEST(Paths, ExactNameWinsOverOtherCase) {
+    TempDir dir;
+    ASSERT_EQ(mkdir((dir / "Default").c_str(), 0777), 0);
+    ASSERT_EQ(mkdir((dir / "default").c_str(), 0777), 0);
+    ASSERT_EQ(mkdir((dir / "DEFAULT").c_str(), 0777), 0);
+    EXPECT_EQ(platform::ToPosixPath(Win(dir, "default").c_str()), dir / "default");
+    // No exact entry: the smallest in byte order, whatever the directory's order.
+    EXPECT_EQ(platform::ToPosixPath(Win(dir, "DeFault").c_str()), dir / "DEFAULT");
+}
+
+TEST(Paths, Wildcards) {
+    struct Case {
+        const char* name;
+        const char* pattern;
+        bool matches;
+    } cases[] = {
+        /* 1 */ {"10001.gif", "*.gif", true},
+        /* 2 */ {"10001_BS.GIF", "*.gif", true},
+        /* 3 */ {"10001.gif.part", "*.gif", false},
+        /* 4 */ {"noextension", "*.*", true},
+        /* 5 */ {"a.txt", "?.txt", true},
+        /* 6 */ {"ab.txt", "?.txt", false},
+        /* 7 */ {"config.ini", "*.txt", false},
+        /* 8 */ {".gif", "*.gif", true},
+        /* 9 */ {"x.gif", "x.GIF", true},
+        /* 10 */ {"aXbXc", "a*b*c", true},
+        /* 11 */ {"abc", "a*b*c*d", false},
+        /* 12 */ {"", "*", true},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        ++row;
+        EXPECT_EQ(platform::MatchesWildcard(c.name, c.pattern), c.matches)
+            << Row(row) << ": " << c.name << " against " << c.pattern;
+    }
+}
+
+// ---- Directories, attributes, deletion -------------------------------------------------------
+
+TEST(Directories, CreateOneLevel) {
+    TempDir dir;
+    dir.Write("file", "x");
+    struct Case {
+        std::string path;
+        BOOL result;
+        DWORD error;
+    } cases[] = {
+        /* 1 */ {Win(dir, "Avatar"), TRUE, 0},
+        /* 2 */ {Win(dir, "avatar"), FALSE, ERROR_ALREADY_EXISTS},
+        /* 3 */ {Win(dir, "AVATAR\\Body\\"), TRUE, 0},
+        /* 4 */ {Win(dir, "missing\\Body"), FALSE, ERROR_PATH_NOT_FOUND},
+        /* 5 */ {Win(dir, "file"), FALSE, ERROR_ALREADY_EXISTS},
+        /* 6 */ {Win(dir, "file\\sub"), FALSE, ERROR_PATH_NOT_FOUND},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        ++row;
+        SetLastError(0);
+        EXPECT_EQ(CreateDirectoryA(c.path.c_str(), nullptr), c.result) << Row(row);
+        if (!c.result) {
+            EXPECT_EQ(GetLastError(), c.error) << Row(row);
+        }
+    }
+    EXPECT_TRUE(dir.Exists("Avatar/Body"));
+}
+
+TEST(Directories, Attributes) {
+    TempDir dir;
+    MakeTree(dir);
+    dir.Write("readonly.txt", "x");
+    ASSERT_EQ(chmod((dir / "readonly.txt").c_str(), 0444), 0);
+    struct Case {
+        std::string path;
+        DWORD attributes;
+        DWORD error;
+    } cases[] = {
+        /* 1 */ {Win(dir, "avatar"), FILE_ATTRIBUTE_DIRECTORY, 0},
+        /* 2 */ {Win(dir, "Avatar\\Body\\10001.GIF"), FILE_ATTRIBUTE_NORMAL, 0},
+        /* 3 */ {Win(dir, "readonly.txt"), FILE_ATTRIBUTE_READONLY, 0},
+        /* 4 */ {Win(dir, "Avatar\\nothing.gif"), INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND},
+        /* 5 */ {Win(dir, "nothing\\x.gif"), INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        ++row;
+        EXPECT_EQ(GetFileAttributesA(c.path.c_str()), c.attributes) << Row(row);
+        if (c.error) {
+            EXPECT_EQ(GetLastError(), c.error) << Row(row);
+        }
+    }
+}
+
+TEST(Directories, Deletion) {
+    TempDir dir;
+    MakeTree(dir);
+    dir.Write("readonly.txt", "x");
+    ASSERT_EQ(chmod((dir / "readonly.txt").c_str(), 0444), 0);
+    struct Case {
+        std::string path;
+        BOOL result;
+        DWORD error;
+    } cases[] = {
+        /* 1 */ {Win(dir, "AVATAR\\body\\10001.gif"), TRUE, 0},
+        /* 2 */ {Win(dir, "Avatar\\Body\\10001.gif"), FALSE, ERROR_FILE_NOT_FOUND},
+        /* 3 */ {Win(dir, "Avatar\\Default"), FALSE, ERROR_ACCESS_DENIED},
+        /* 4 */ {Win(dir, "readonly.txt"), FALSE, ERROR_ACCESS_DENIED},
+        /* 5 */ {Win(dir, "none\\x.gif"), FALSE, ERROR_PATH_NOT_FOUND},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        ++row;
+        EXPECT_EQ(DeleteFileA(c.path.c_str()), c.result) << Row(row);
+        if (!c.result) {
+            EXPECT_EQ(GetLastError(), c.error) << Row(row);
+        }
+    }
+    EXPECT_FALSE(dir.Exists("Avatar/Body/10001.gif"));
+    EXPECT_TRUE(dir.Exists("readonly.txt"));
+}
+
+TEST(Directories, AnOpenFileCannotBeDeletedUntilClosed) {
+    TempDir dir;
+    const std::string path = dir.Write("held.gif", "GIF89a");
+    for (UINT share : {CFile::shareDenyNone, CFile::shareDenyWrite, CFile::shareExclusive}) {
+        CFile file;
+        ASSERT_TRUE(file.Open(path.c_str(), CFile::modeRead | share));
+        EXPECT_FALSE(DeleteFileA(path.c_str())) << "share " << share;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    }
+    EXPECT_TRUE(DeleteFileA(path.c_str()));
+}
+
+// ---- CFile -----------------------------------------------------------------------------------
+
+TEST(File, ReadWriteSeekAndLength) {
+    TempDir dir;
+    const std::string path = Win(dir, "data.bin");
+    CFile file;
+    ASSERT_TRUE(file.Open(path.c_str(), CFile::modeCreate | CFile::modeReadWrite));
+    file.Write("0123456789", 10);
+    EXPECT_EQ(file.GetLength(), 10u);
+    EXPECT_EQ(file.GetPosition(), 10u);
+    EXPECT_EQ(file.Seek(-4, CFile::end), 6);
+    char buffer[16] = {};
+    EXPECT_EQ(file.Read(buffer, sizeof(buffer)), 4u);  // a short read at the end
+    EXPECT_STREQ(buffer, "6789");
+    EXPECT_EQ(file.Read(buffer, sizeof(buffer)), 0u);
+    file.SetLength(3);
+    EXPECT_EQ(file.GetLength(), 3u);
+    file.SeekToBegin();
+    EXPECT_EQ(file.Read(buffer, 3), 3u);
+    EXPECT_EQ(std::string(buffer, 3), "012");
+    file.Close();
+    EXPECT_EQ(dir.Read("data.bin"), "012");
+}
+
+TEST(File, CreateTruncatesUnlessNoTruncate) {
+    TempDir dir;
+    const std::string path = dir.Write("a.txt", "old content");
+    {
+        CFile file;
+        ASSERT_TRUE(file.Open(path.c_str(), CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite));
+    }
+    EXPECT_EQ(dir.Read("a.txt"), "old content");
+    {
+        CFile file;
+        ASSERT_TRUE(file.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite));
+    }
+    EXPECT_EQ(dir.Read("a.txt"), "");
+}
+
+TEST(File, OpenFailuresFillTheException) {
+    TempDir dir;
+    MakeTree(dir);
+    dir.Write("readonly.txt", "x");
+    ASSERT_EQ(chmod((dir / "readonly.txt").c_str(), 0444), 0);
+    struct Case {
+        std::string path;
+        UINT flags;
+        int cause;
+        LONG osError;
+    } cases[] = {
+        /* 1 */ {Win(dir, "missing.gif"), CFile::modeRead, CFileException::fileNotFound, ERROR_FILE_NOT_FOUND},
+        /* 2 */ {Win(dir, "none\\x.gif"), CFile::modeRead, CFileException::badPath, ERROR_PATH_NOT_FOUND},
+        /* 3 */ {Win(dir, "none\\x.gif"), CFile::modeCreate | CFile::modeWrite, CFileException::badPath, ERROR_PATH_NOT_FOUND},
+        /* 4 */ {Win(dir, "avatar\\body"), CFile::modeRead, CFileException::accessDenied, ERROR_ACCESS_DENIED},
+        /* 5 */ {Win(dir, "Avatar"), CFile::modeCreate | CFile::modeWrite, CFileException::accessDenied, ERROR_ACCESS_DENIED},
+        /* 6 */ {Win(dir, "readonly.txt"), CFile::modeWrite, CFileException::accessDenied, ERROR_ACCESS_DENIED},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        ++row;
+        CFile file;
+        CFileException error;
+        EXPECT_FALSE(file.Open(c.path.c_str(), c.flags, &error)) << Row(row);
+        EXPECT_EQ(error.m_cause, c.cause) << Row(row);
+        EXPECT_EQ(error.m_lOsError, c.osError) << Row(row);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(c.osError)) << Row(row);
+        EXPECT_STREQ(error.m_strFileName, c.path.c_str()) << Row(row);
+        EXPECT_EQ(file.m_hFile, static_cast<UINT>(CFile::hFileNull)) << Row(row);
+    }
+    EXPECT_EQ(dir.Read("readonly.txt"), "x");
+}
+
+// Catches the CFileException* that body throws and returns its cause, or -1 for none.
+template <typename Body>
+int ThrownCause(Body body) {
+    try {
+        body();
+    } catch (CFileException* e) {
+        const int cause = e->m_cause;
+        e->Delete();
+        return cause;
+    }
+    return -1;
+}
+
+TEST(File, FailedOperationsThrow) {
+    TempDir dir;
+    const std::string path = dir.Write("a.txt", "abc");
+    char buffer[4];
+    struct Case {
+        const char* what;
+        int cause;
+        std::function<void()> body;
+    } cases[] = {
+        /* 1 */ {"throwing constructor", CFileException::fileNotFound,
+                 [&] { CFile file(Win(dir, "missing").c_str(), CFile::modeRead); }},
+        /* 2 */ {"read of a write-only file", CFileException::accessDenied,
+                 [&] { CFile file(path.c_str(), CFile::modeWrite); file.Read(buffer, 1); }},
+        /* 3 */ {"write of a read-only file", CFileException::accessDenied,
+                 [&] { CFile file(path.c_str(), CFile::modeRead); file.Write("x", 1); }},
+        /* 4 */ {"seek before the start", CFileException::badSeek,
+                 [&] { CFile file(path.c_str(), CFile::modeRead); file.Seek(-1, CFile::begin); }},
+        /* 5 */ {"read after close", CFileException::invalidFile,
+                 [&] { CFile file(path.c_str(), CFile::modeRead); file.Close(); file.Read(buffer, 1); }},
+        /* 6 */ {"sharing violation", CFileException::sharingViolation,
+                 [&] {
+                     CFile first(path.c_str(), CFile::modeRead | CFile::shareExclusive);
+                     CFile second(path.c_str(), CFile::modeRead | CFile::shareDenyNone);
+                 }},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        ++row;
+        EXPECT_EQ(ThrownCause(c.body), c.cause) << Row(row) << ": " << c.what;
+    }
+    EXPECT_EQ(dir.Read("a.txt"), "abc");
+}
+
+TEST(File, StatusTimesToTheSecond) {
+    TempDir dir;
+    const std::string path = dir.Write("pic.gif", "GIF89a");
+    const time_t written = 1700000000;  // 2023-11-14 22:13:20 UTC
+    const struct timespec times[2] = {{written, 0}, {written, 999999999}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+
+    CFileStatus byName;
+    ASSERT_TRUE(CFile::GetStatus(Win(dir, "PIC.GIF").c_str(), byName));
+    EXPECT_EQ(byName.m_mtime.GetTime(), written);
+    EXPECT_EQ(byName.m_size, 6);
+    EXPECT_EQ(byName.m_attribute, CFile::normal);
+    EXPECT_STREQ(byName.m_szFullName, path.c_str());
+
+    CFile file;
+    ASSERT_TRUE(file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
+    CFileStatus open;
+    ASSERT_TRUE(file.GetStatus(open));
+    EXPECT_EQ(open.m_mtime.GetTime(), written);
+    EXPECT_LE(std::labs(open.m_ctime.GetTime() - time(nullptr)), 60) << "created just now";
+
+    CFileStatus missing;
+    EXPECT_FALSE(CFile::GetStatus(Win(dir, "none.gif").c_str(), missing));
+    CFileStatus directory;
+    ASSERT_TRUE(CFile::GetStatus(dir.path().c_str(), directory));
+    EXPECT_EQ(directory.m_attribute, CFile::directory);
+}
+
+TEST(File, DestructorClosesTheFile) {
+    TempDir dir;
+    const std::string path = dir.Write("a.txt", "abc");
+    { CFile held(path.c_str(), CFile::modeRead | CFile::shareExclusive); }
+    CFile again;
+    EXPECT_TRUE(again.Open(path.c_str(), CFile::modeRead | CFile::shareExclusive));
+}
+
+// ---- Share modes -----------------------------------------------------------------------------
+
+struct OpenMode {
+    const char* name;
+    UINT flags;
+    bool reads, writes;        // what the open does
+    bool letsRead, letsWrite;  // what it lets others do
+};
+
+const OpenMode kAccesses[] = {
+    {"read", CFile::modeRead, true, false, false, false},
+    {"write", CFile::modeWrite, false, true, false, false},
+    {"readwrite", CFile::modeReadWrite, true, true, false, false},
+};
+const OpenMode kShares[] = {
+    {"exclusive", CFile::shareExclusive, false, false, false, false},
+    {"compat", CFile::shareCompat, false, false, false, false},
+    {"denywrite", CFile::shareDenyWrite, false, false, true, false},
+    {"denyread", CFile::shareDenyRead, false, false, false, true},
+    {"denynone", CFile::shareDenyNone, false, false, true, true},
+};
+
+std::vector<OpenMode> AllModes() {
+    std::vector<OpenMode> modes;
+    for (const OpenMode& access : kAccesses) {
+        for (const OpenMode& share : kShares) {
+            static std::set<std::string> names;
+            const std::string& name = *names.insert(std::string(access.name) + "+" + share.name).first;
+            modes.push_back({name.c_str(), access.flags | share.flags, access.reads, access.writes,
+                             share.letsRead, share.letsWrite});
+        }
+    }
+    return modes;
+}
+
+// The original platform's rule: the second open is granted when the first's sharing allows the
+// second's access and the second's sharing allows the first's access.
+bool Compatible(const OpenMode& held, const OpenMode& next) {
+    return (!next.reads || held.letsRead) && (!next.writes || held.letsWrite) &&
+           (!held.reads || next.letsRead) && (!held.writes || next.letsWrite);
+}
+
+TEST(ShareModes, TheRuleHasTheCasesTheStoreReliesOn) {
+    const std::vector<OpenMode> modes = AllModes();
+    auto find = [&](const std::string& name) {
+        for (const OpenMode& mode : modes) {
+            if (name == mode.name) return mode;
+        }
+        ADD_FAILURE() << name;
+        return modes[0];
+    };
+    // A file being written (the download) does not count as present for the existence test.
+    EXPECT_FALSE(Compatible(find("write+denynone"), find("read+denywrite")));
+    EXPECT_FALSE(Compatible(find("readwrite+exclusive"), find("read+denynone")));
+    EXPECT_TRUE(Compatible(find("read+denywrite"), find("read+denywrite")));
+    EXPECT_TRUE(Compatible(find("read+denynone"), find("write+denynone")));
+    EXPECT_FALSE(Compatible(find("read+denyread"), find("read+denynone")));
+}
+
+TEST(ShareModes, FullMatrixWithinOneProcess) {
+    TempDir dir;
+    const std::string path = dir.Write("shared.gif", "GIF89a");
+    const std::vector<OpenMode> modes = AllModes();
+    int row = 0;
+    for (const OpenMode& held : modes) {
+        CFile first;
+        ASSERT_TRUE(first.Open(path.c_str(), held.flags)) << held.name;
+        for (const OpenMode& next : modes) {
+            ++row;
+            CFile second;
+            CFileException error;
+            const bool granted = second.Open(path.c_str(), next.flags, &error);
+            EXPECT_EQ(granted, Compatible(held, next))
+                << Row(row) << ": " << next.name << " while " << held.name << " is held";
+            if (!granted) {
+                EXPECT_EQ(error.m_lOsError, ERROR_SHARING_VIOLATION) << Row(row);
+            }
+        }
+    }
+    EXPECT_EQ(dir.Read("shared.gif"), "GIF89a");
+}
+
+TEST(ShareModes, RefusedCreateLeavesTheContent) {
+    TempDir dir;
+    const std::string path = dir.Write("pic.gif", "GIF89a");
+    CFile reader;
+    ASSERT_TRUE(reader.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
+    CFile writer;
+    EXPECT_FALSE(writer.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive));
+    EXPECT_EQ(dir.Read("pic.gif"), "GIF89a");
+}
+
+TEST(ShareModes, ClosingOneOpenReleasesOnlyIts) {
+    TempDir dir;
+    const std::string path = dir.Write("pic.gif", "x");
+    CFile a, b, probe;
+    ASSERT_TRUE(a.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
+    ASSERT_TRUE(b.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
+    a.Close();
+    EXPECT_FALSE(probe.Open(path.c_str(), CFile::modeWrite | CFile::shareDenyNone));
+    b.Close();
+    EXPECT_TRUE(probe.Open(path.c_str(), CFile::modeWrite | CFile::shareDenyNone));
+}
+
+// A second process holding the file open with the given flags, until Release or its end.
+class Holder {
+public:
+    Holder(const std::string& path, UINT flags) {
+        int ready[2], release[2];
+        if (pipe(ready) != 0 || pipe(release) != 0) return;
+        m_pid = fork();
+        if (m_pid == 0) {
+            close(ready[0]);
+            close(release[1]);
+            CFile file;
+            const char status = file.Open(path.c_str(), flags) ? 'y' : 'n';
+            (void)!write(ready[1], &status, 1);
+            char ignored;
+            (void)!read(release[0], &ignored, 1);  // returns when the parent closes its end
+            _exit(0);
+        }
+        close(ready[1]);
+        close(release[0]);
+        m_release = release[1];
+        char status = 'n';
+        m_opened = read(ready[0], &status, 1) == 1 && status == 'y';
+        close(ready[0]);
+    }
+    ~Holder() { Release(); }
+    Holder(const Holder&) = delete;
+    Holder& operator=(const Holder&) = delete;
+
+    bool opened() const { return m_opened; }
+    void Kill() {
+        if (m_pid > 0) kill(m_pid, SIGKILL);
+        Release();
+    }
+    void Release() {
+        if (m_release >= 0) close(m_release);
+        m_release = -1;
+        if (m_pid > 0) waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_release = -1;
+    bool m_opened = false;
+};
+
+TEST(ShareModes, FullMatrixAcrossTwoProcesses) {
+    TempDir dir;
+    const std::string path = dir.Write("shared.gif", "GIF89a");
+    const std::vector<OpenMode> modes = AllModes();
+    int row = 0;
+    for (const OpenMode& held : modes) {
+        Holder holder(path, held.flags);
+        ASSERT_TRUE(holder.opened()) << held.name;
+        for (const OpenMode& next : modes) {
+            ++row;
+            CFile second;
+            EXPECT_EQ(static_cast<bool>(second.Open(path.c_str(), next.flags)), Compatible(held, next))
+                << Row(row) << ": " << next.name << " while another process holds " << held.name;
+        }
+    }
+}
+
+TEST(ShareModes, AProcessThatDiesReleasesItsOpens) {
+    TempDir dir;
+    const std::string path = dir.Write("pic.gif", "x");
+    Holder holder(path, CFile::modeWrite | CFile::shareExclusive);
+    ASSERT_TRUE(holder.opened());
+    CFile probe;
+    EXPECT_FALSE(probe.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
+    holder.Kill();
+    EXPECT_TRUE(probe.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
+}
+
+// ---- CFileFind -------------------------------------------------------------------------------
+
+std::multiset<std::string> FindAll(const std::string& pattern, std::string* lastPath = nullptr) {
+    std::multiset<std::string> names;
+    CFileFind finder;
+    BOOL more = finder.FindFile(pattern.c_str());
+    while (more) {
+        more = finder.FindNextFile();
+        names.insert(std::string(finder.GetFileName()) + (finder.IsDirectory() ? "/" : ""));
+        if (lastPath) *lastPath = finder.GetFilePath();
+    }
+    return names;
+}
+
+TEST(FileFind, PatternsAndExactNames) {
+    TempDir dir;
+    MakeTree(dir);
+    dir.Write("Avatar/Body/20002_S.GIF", "x");
+    dir.Write("Avatar/Body/30003.txt", "x");
+    ASSERT_EQ(mkdir((dir / "Avatar/Body/dir.gif").c_str(), 0777), 0);
+    using Set = std::multiset<std::string>;
+    struct Case {
+        std::string pattern;
+        Set names;
+    } cases[] = {
+        /* 1 */ {Win(dir, "avatar\\body\\*.gif"), Set{"10001.gif", "20002_S.GIF", "dir.gif/"}},
+        /* 2 */ {Win(dir, "Avatar\\Body\\*.TXT"), Set{"30003.txt"}},
+        /* 3 */ {Win(dir, "Avatar\\Body\\?????.*"), Set{"10001.gif", "30003.txt"}},
+        /* 4 */ {Win(dir, "Avatar\\Body\\*.*"),
+                 Set{"./", "../", "10001.gif", "20002_S.GIF", "30003.txt", "dir.gif/"}},
+        /* 5 */ {Win(dir, "Avatar\\Body\\10001.GIF"), Set{"10001.gif"}},
+        /* 6 */ {Win(dir, "AVATAR\\default"), Set{"Default/"}},
+        /* 7 */ {Win(dir, "Avatar\\Body\\*.png"), Set{}},
+        /* 8 */ {Win(dir, "Avatar\\Up\\*.gif"), Set{}},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        ++row;
+        EXPECT_EQ(FindAll(c.pattern), c.names) << Row(row) << ": " << c.pattern;
+    }
+    std::string lastPath;
+    FindAll(Win(dir, "Avatar\\Body\\10001.gif"), &lastPath);
+    EXPECT_EQ(lastPath, Win(dir, "Avatar\\Body\\10001.gif"));
+}
+
+TEST(FileFind, NextFileIsFalseForTheLastEntryAndStaysThere) {
+    TempDir dir;
+    dir.Write("a.gif", "x");
+    dir.Write("b.gif", "x");
+    CFileFind finder;
+    ASSERT_TRUE(finder.FindFile(Win(dir, "*.gif").c_str()));
+    EXPECT_TRUE(finder.FindNextFile());
+    const CString first = finder.GetFileName();
+    EXPECT_FALSE(finder.FindNextFile());
+    const CString second = finder.GetFileName();
+    EXPECT_NE(first, second);
+    EXPECT_FALSE(finder.FindNextFile());
+    EXPECT_EQ(finder.GetFileName(), second);
+    finder.Close();
+    EXPECT_FALSE(finder.FindNextFile());
+    EXPECT_FALSE(finder.FindFile(Win(dir, "missing\\*.gif").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST(FileFind, CreationTimeIsNotTheLastWrite) {
+    TempDir dir;
+    const std::string path = dir.Write("old.gif", "x");
+    const time_t twentyDaysAgo = time(nullptr) - 20 * 24 * 3600;
+    const struct timespec times[2] = {{twentyDaysAgo, 0}, {twentyDaysAgo, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+
+    CFileFind finder;
+    ASSERT_TRUE(finder.FindFile(Win(dir, "old.gif").c_str()));
+    finder.FindNextFile();
+    CTime created, written;
+    ASSERT_TRUE(finder.GetCreationTime(created));
+    ASSERT_TRUE(finder.GetLastWriteTime(written));
+    EXPECT_EQ(written.GetTime(), twentyDaysAgo);
+    // Birth time, or the status change that utimensat itself made: either way, now.
+    EXPECT_LE(std::labs(created.GetTime() - time(nullptr)), 60);
+    FILETIME utc;
+    ASSERT_TRUE(finder.GetCreationTime(&utc));
+    EXPECT_EQ(CTime(utc), created);
+    EXPECT_EQ(finder.GetLength(), 1u);
+}
+
+}  // namespace
