@@ -1,0 +1,212 @@
+// The control's view of the store's files: the existence test, freshness against the layer's
+// clock, and the bytes of the version file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+
+#include "StoreFiles.h"
+#include "VersionFile.h"
+#include "kernel_handles.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class StoreFilesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        directory_ = fs::temp_directory_path() / ("avatar_store_files." + std::to_string(::getpid()));
+        fs::remove_all(directory_);
+        fs::create_directories(directory_);
+    }
+    void TearDown() override { fs::remove_all(directory_); }
+
+    std::string PathOf(const std::string& name) const { return (directory_ / name).string(); }
+
+    static std::string Read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream bytes;
+        bytes << in.rdbuf();
+        return bytes.str();
+    }
+    static void Write(const std::string& path, const std::string& bytes) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    }
+    static std::string VersionOnes() {
+        std::string table;
+        for (int i = 0; i < kVersionEntryCount; ++i) table += kNewVersionEntry;
+        return table;
+    }
+    // 150 bytes in which every byte differs from its neighbours, so a stray write shows.
+    static std::string Pattern() {
+        std::string table;
+        for (int i = 0; i < kVersionFileSize; ++i) table += static_cast<char>('A' + i % 26);
+        return table;
+    }
+
+    fs::path directory_;
+};
+
+TEST_F(StoreFilesTest, FirstWriteMakesTableOfVersionOnesWithTheEntry) {
+    const std::string path = PathOf("10001.txt");
+    RecordVersion(path.c_str(), 2, 6, 12);
+    std::string expected = VersionOnes();
+    expected.replace(80, 5, "00012");
+    EXPECT_EQ(Read(path), expected);
+}
+
+TEST_F(StoreFilesTest, WritesTouchOnlyTheirFiveBytes) {
+    struct Row {
+        int row, type, mode, version, offset;
+        const char* entry;
+    } const rows[] = {
+        {1, 1, 0, 7, 0, "00007"},
+        {2, 3, 9, -5, 145, "-0005"},
+        {3, 2, 0, 123456, 50, "12345"},
+        {4, 1, 9, 99999, 45, "99999"},
+    };
+    for (const Row& r : rows) {
+        const std::string path = PathOf("pattern.txt");
+        Write(path, Pattern());
+        RecordVersion(path.c_str(), r.type, r.mode, r.version);
+        std::string expected = Pattern();
+        expected.replace(static_cast<size_t>(r.offset), 5, r.entry);
+        EXPECT_EQ(Read(path), expected) << "row " << r.row;
+    }
+}
+
+TEST_F(StoreFilesTest, ShortFileIsCompletedWithVersionOnes) {
+    const std::string path = PathOf("short.txt");
+    Write(path, "00009xy");
+    RecordVersion(path.c_str(), 3, 9, 4);
+    std::string expected = VersionOnes();
+    expected.replace(0, 7, "00009xy");
+    expected.replace(145, 5, "00004");
+    EXPECT_EQ(Read(path), expected);
+    EXPECT_EQ(Read(path).size(), 150u);
+}
+
+TEST_F(StoreFilesTest, PairsOutsideTheTableWriteNothing) {
+    const std::string missing = PathOf("missing.txt");
+    const std::string existing = PathOf("existing.txt");
+    Write(existing, Pattern());
+    const int pairs[][2] = {{0, 0}, {4, 0}, {1, 10}, {1, -1}, {-1, 5}};
+    for (const auto& pair : pairs) {
+        RecordVersion(missing.c_str(), pair[0], pair[1], 3);
+        RecordVersion(existing.c_str(), pair[0], pair[1], 3);
+        EXPECT_FALSE(fs::exists(missing)) << pair[0] << "," << pair[1];
+        EXPECT_EQ(Read(existing), Pattern()) << pair[0] << "," << pair[1];
+    }
+}
+
+TEST_F(StoreFilesTest, FileHeldWithoutSharingOrWithoutDirectoryIsNotWritten) {
+    const std::string path = PathOf("held.txt");
+    Write(path, Pattern());
+    {
+        CFile holder;
+        ASSERT_TRUE(holder.Open(path.c_str(), CFile::modeRead | CFile::shareExclusive));
+        RecordVersion(path.c_str(), 1, 0, 5);
+    }
+    EXPECT_EQ(Read(path), Pattern());
+
+    const std::string nowhere = PathOf("no-such-dir/10001.txt");
+    RecordVersion(nowhere.c_str(), 1, 0, 5);
+    EXPECT_FALSE(fs::exists(nowhere));
+}
+
+TEST_F(StoreFilesTest, ReadsRecordedVersions) {
+    const std::string path = PathOf("read.txt");
+    std::string table = VersionOnes();
+    table.replace(0, 5, "-0005");
+    table.replace(5, 5, "     ");
+    table.replace(80, 5, "00012");
+    Write(path, table);
+    struct Row {
+        int row, type, mode;
+        BOOL found;
+        int version;
+    } const rows[] = {
+        {1, 1, 0, TRUE, -5}, {2, 1, 1, TRUE, 0},  {3, 2, 6, TRUE, 12},
+        {4, 3, 9, TRUE, 1},  {5, 0, 0, FALSE, 0}, {6, 1, 10, FALSE, 0},
+    };
+    for (const Row& r : rows) {
+        int version = 0;
+        EXPECT_EQ(ReadRecordedVersion(path.c_str(), r.type, r.mode, &version), r.found) << "row " << r.row;
+        if (r.found) {
+            EXPECT_EQ(version, r.version) << "row " << r.row;
+        }
+    }
+
+    int version = 77;
+    EXPECT_FALSE(ReadRecordedVersion(PathOf("missing.txt").c_str(), 1, 0, &version));
+    Write(path, "00003");
+    ASSERT_TRUE(ReadRecordedVersion(path.c_str(), 1, 0, &version));
+    EXPECT_EQ(version, 3);
+    ASSERT_TRUE(ReadRecordedVersion(path.c_str(), 1, 1, &version));  // past the end: no digits
+    EXPECT_EQ(version, 0);
+
+    // The version file is read without sharing: a writer holding it keeps it unread.
+    CFile holder;
+    ASSERT_TRUE(holder.Open(path.c_str(), CFile::modeWrite | CFile::shareDenyNone));
+    EXPECT_FALSE(ReadRecordedVersion(path.c_str(), 1, 0, &version));
+}
+
+TEST_F(StoreFilesTest, FileOpenForWritingFailsTheExistenceTest) {
+    const std::string path = PathOf("picture.gif");
+    EXPECT_FALSE(PassesExistenceTest(path.c_str()));
+    EXPECT_EQ(ExamineStoredPicture(path.c_str()), StoredPicture::missing);
+    Write(path, "GIF89a");
+    EXPECT_TRUE(PassesExistenceTest(path.c_str()));
+    {
+        CFile writer;
+        ASSERT_TRUE(writer.Open(path.c_str(), CFile::modeWrite | CFile::shareDenyNone));
+        EXPECT_FALSE(PassesExistenceTest(path.c_str()));
+        EXPECT_EQ(ExamineStoredPicture(path.c_str()), StoredPicture::missing);
+    }
+    // Readers do not lock each other out.
+    CFile reader;
+    ASSERT_TRUE(reader.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
+    EXPECT_TRUE(PassesExistenceTest(path.c_str()));
+}
+
+// Runs `examine` with the file modified exactly `age` seconds before the layer's clock.
+// The file's time and the clock are whole seconds apart only while the real second does not
+// change, so a run that straddles a second boundary is repeated.
+StoredPicture ExamineAtAge(const std::string& path, long long age) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const time_t modified = ::time(nullptr);
+        struct utimbuf times = {modified, modified};
+        EXPECT_EQ(::utime(path.c_str(), &times), 0);
+        portrix_test::ScopedClockShift shift{std::chrono::seconds(age)};
+        const StoredPicture result = ExamineStoredPicture(path.c_str());
+        if (::time(nullptr) == modified) return result;
+    }
+    ADD_FAILURE() << "the real clock kept crossing second boundaries";
+    return StoredPicture::missing;
+}
+
+TEST_F(StoreFilesTest, FreshnessEndsAfterSixtySeconds) {
+    const std::string path = PathOf("picture.gif");
+    Write(path, "GIF89a");
+    struct Row {
+        int row;
+        long long age;
+        StoredPicture expected;
+    } const rows[] = {
+        {1, 0, StoredPicture::fresh},   {2, 59, StoredPicture::fresh},  {3, 60, StoredPicture::fresh},
+        {4, 61, StoredPicture::stale},  {5, 3600, StoredPicture::stale}, {6, -3600, StoredPicture::fresh},
+    };
+    for (const Row& r : rows) EXPECT_EQ(ExamineAtAge(path, r.age), r.expected) << "row " << r.row;
+}
+
+}  // namespace
