@@ -1,0 +1,331 @@
+// Loading pictures into a control attached to a static child of a dialog: the GIF and non-GIF
+// paths, frames that fail, memory bounds, the window's size, files, and the host's background.
+#include <gtest/gtest.h>
+
+#include <platform/capture.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "picture_harness.h"
+
+using gif_test::GifBuilder;
+using gif_test::PaletteRgb;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+// A 24-bit bottom-up BMP of one colour, 96 pixels per inch.
+Bytes SolidBmp(int w, int h, uint32_t rgb) {
+    const int row = (w * 3 + 3) & ~3;
+    const int pixels = row * h;
+    Bytes b;
+    auto u16 = [&](int v) { b.push_back(v & 0xFF); b.push_back((v >> 8) & 0xFF); };
+    auto u32 = [&](uint32_t v) { u16(v & 0xFFFF); u16(v >> 16); };
+    b.push_back('B'); b.push_back('M');
+    u32(14 + 40 + pixels);  // file size
+    u32(0);                 // reserved
+    u32(14 + 40);           // offset of the pixels
+    u32(40);                // BITMAPINFOHEADER size
+    u32(w);
+    u32(h);
+    u16(1);                 // planes
+    u16(24);                // bits per pixel
+    u32(0);                 // BI_RGB
+    u32(pixels);
+    u32(3780);              // 96 dpi in pixels per metre
+    u32(3780);
+    u32(0);
+    u32(0);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            b.push_back(rgb & 0xFF);
+            b.push_back((rgb >> 8) & 0xFF);
+            b.push_back((rgb >> 16) & 0xFF);
+        }
+        for (int pad = w * 3; pad < row; ++pad) b.push_back(0);
+    }
+    return b;
+}
+
+// An image whose data no decoder accepts: an LZW stream that starts with a code out of range.
+void BrokenImage(GifBuilder& b, int w, int h) {
+    b.Raw({0x2C, 0, 0, 0, 0, static_cast<uint8_t>(w), 0, static_cast<uint8_t>(h), 0, 0x00});
+    b.Raw({0x02, 0x03, 0xFF, 0xFF, 0xFF, 0x00});
+}
+
+Bytes ThreeFrames() {
+    GifBuilder b;
+    b.Header().Screen(12, 10, 1).Loop();
+    b.GraphicControl(10).SolidImage(0, 0, 12, 10, 0);
+    b.GraphicControl(20, 2).SolidImage(2, 3, 4, 5, 1);
+    b.SolidImage(6, 1, 3, 3, 2);
+    b.Trailer();
+    return b.Bytes();
+}
+
+RECT ChildInParent(HWND child) {
+    RECT r;
+    GetWindowRect(child, &r);
+    POINT a = {r.left, r.top}, z = {r.right, r.bottom};
+    ScreenToClient(GetParent(child), &a);
+    ScreenToClient(GetParent(child), &z);
+    return RECT{a.x, a.y, z.x, z.y};
+}
+
+class Loading : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(control.SubclassWindow(host.child())); }
+    BOOL Load(const Bytes& bytes) {
+        GlobalBlock block(bytes);
+        const BOOL result = control.LoadMemory(block.get(), block.size());
+        EXPECT_EQ(block.LockCount(), 0) << "the caller's block is left unlocked";
+        EXPECT_NE(GlobalFlags(block.get()) & GMEM_INVALID_HANDLE, GMEM_INVALID_HANDLE)
+            << "and still allocated";
+        return result;
+    }
+
+    HostWindows host;
+    PictureProbe control;
+};
+
+}  // namespace
+
+TEST_F(Loading, NonGifTakesItsSizeFromHimetric) {
+    ASSERT_TRUE(Load(SolidBmp(96, 48, 0x336699)));
+    EXPECT_FALSE(control.isGif);
+    EXPECT_NE(control.picture, nullptr);
+    EXPECT_EQ(control.frames.GetSize(), 0);
+    OLE_XSIZE_HIMETRIC hmw = 0;
+    OLE_YSIZE_HIMETRIC hmh = 0;
+    control.picture->get_Width(&hmw);
+    control.picture->get_Height(&hmh);
+    EXPECT_EQ(hmw, 2540);
+    EXPECT_EQ(hmh, 1270);
+    EXPECT_EQ(control.width, 96);
+    EXPECT_EQ(control.height, 48);
+    RECT r = ChildInParent(host.child());
+    EXPECT_EQ(r.left, 10);
+    EXPECT_EQ(r.top, 20);
+    EXPECT_EQ(r.right - r.left, 96) << "the control is resized to the picture";
+    EXPECT_EQ(r.bottom - r.top, 48);
+    EXPECT_TRUE(control.surfacesReady);
+    EXPECT_FALSE(control.IsAnimated());
+    EXPECT_TRUE(control.StartDisplay());
+    EXPECT_EQ(control.MemoryPixel(95, 47), 0x336699u) << "rendered once, upright, whole";
+}
+
+TEST_F(Loading, GifWithOneImageKeepsTheLogicalScreen) {
+    for (const char* version : {"87a", "89a"}) {
+        GifBuilder b;
+        b.Header(version).Screen(30, 20, 1).GraphicControl(5).SolidImage(2, 2, 4, 4, 1).Trailer();
+        ASSERT_TRUE(Load(b.Bytes())) << version;
+        EXPECT_TRUE(control.isGif);
+        EXPECT_NE(control.picture, nullptr);
+        EXPECT_EQ(control.frames.GetSize(), 0);
+        EXPECT_EQ(control.width, 30);
+        EXPECT_EQ(control.height, 20);
+        RECT r = ChildInParent(host.child());
+        EXPECT_EQ(r.right - r.left, 30);
+        EXPECT_EQ(r.bottom - r.top, 20);
+        EXPECT_TRUE(control.StartDisplay());
+        EXPECT_EQ(control.MemoryPixel(3, 3), PaletteRgb(1, 1)) << version;
+    }
+}
+
+TEST_F(Loading, UnknownGifVersionGoesToThePictureLoaderWhole) {
+    GifBuilder b;
+    b.Header("88a").Screen(8, 8, 1).SolidImage(0, 0, 8, 8, 1).SolidImage(0, 0, 8, 8, 2).Trailer();
+    Load(b.Bytes());
+    EXPECT_FALSE(control.isGif);
+    EXPECT_EQ(control.frames.GetSize(), 0);
+}
+
+TEST_F(Loading, MultiImageGifIsSplitIntoFramesInOrder) {
+    ASSERT_TRUE(Load(ThreeFrames()));
+    EXPECT_EQ(control.picture, nullptr);
+    ASSERT_EQ(control.frames.GetSize(), 3);
+    EXPECT_TRUE(control.IsAnimated());
+    const int xs[] = {0, 2, 6}, delays[] = {10, 20, -1}, disposals[] = {0, 2, 0};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NE(control.frames[i].picture, nullptr) << "frame " << i;
+        EXPECT_EQ(control.frames[i].x, xs[i]) << "frame " << i;
+        EXPECT_EQ(control.frames[i].delay, delays[i]) << "frame " << i;
+        EXPECT_EQ(control.frames[i].disposal, disposals[i]) << "frame " << i;
+    }
+    EXPECT_EQ(control.width, 12);
+    EXPECT_EQ(control.height, 10);
+    EXPECT_EQ(control.bgDC, nullptr) << "no background copy until one is applied";
+}
+
+TEST_F(Loading, FramesThatFailToDecodeAreDropped) {
+    GifBuilder b;
+    b.Header().Screen(8, 8, 1);
+    b.GraphicControl(10).SolidImage(1, 0, 8, 8, 0);
+    b.GraphicControl(20);
+    BrokenImage(b, 8, 8);
+    b.GraphicControl(30).SolidImage(3, 0, 8, 8, 1);
+    b.Trailer();
+    ASSERT_TRUE(Load(b.Bytes()));
+    ASSERT_EQ(control.frames.GetSize(), 2);
+    EXPECT_EQ(control.frames[0].delay, 10);
+    EXPECT_EQ(control.frames[1].delay, 30) << "later frames keep their order";
+}
+
+TEST_F(Loading, OneDecodableFrameIsShownStill) {
+    GifBuilder b;
+    b.Header().Screen(8, 8, 1);
+    BrokenImage(b, 8, 8);
+    b.SolidImage(2, 2, 4, 4, 3);
+    b.Trailer();
+    ASSERT_TRUE(Load(b.Bytes()));
+    EXPECT_EQ(control.frames.GetSize(), 1);
+    EXPECT_EQ(control.picture, nullptr);
+    EXPECT_FALSE(control.IsAnimated());
+    EXPECT_TRUE(control.StartDisplay());
+    EXPECT_EQ(control.playbackThread, nullptr);
+    EXPECT_EQ(control.MemoryPixel(3, 3), PaletteRgb(1, 3));
+}
+
+TEST_F(Loading, FailuresReleaseThePreviousPictureAndKeepTheWindowSize) {
+    GifBuilder none;
+    none.Header().Screen(8, 8, 1);
+    BrokenImage(none, 8, 8);
+    BrokenImage(none, 8, 8);
+    none.Trailer();
+    GifBuilder empty;
+    empty.Header().Screen(8, 8, 1).Comment("no image").Trailer();
+    // A logical screen so large that no frame fits the decoded-frames budget.
+    GifBuilder huge;
+    huge.Header().Screen(65535, 65535, 1).SolidImage(0, 0, 2, 2, 0).SolidImage(0, 0, 2, 2, 1);
+    huge.Trailer();
+    struct Row {
+        int n;
+        const char* what;
+        Bytes bytes;
+    } rows[] = {
+        {1, "no frame decodes", none.Bytes()},
+        {2, "no image at all", empty.Bytes()},
+        {3, "not a picture", Bytes{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'}},
+        {4, "frames past the memory budget", huge.Bytes()},
+    };
+    for (const Row& row : rows) {
+        ASSERT_TRUE(Load(ThreeFrames())) << "row " << row.n;
+        RECT before = ChildInParent(host.child());
+        EXPECT_FALSE(Load(row.bytes)) << "row " << row.n << ": " << row.what;
+        EXPECT_FALSE(control.surfacesReady) << "row " << row.n;
+        EXPECT_EQ(control.frames.GetSize(), 0) << "row " << row.n;
+        EXPECT_EQ(control.picture, nullptr) << "row " << row.n;
+        EXPECT_FALSE(control.StartDisplay()) << "row " << row.n;
+        RECT after = ChildInParent(host.child());
+        EXPECT_EQ(after.right - after.left, before.right - before.left) << "row " << row.n;
+    }
+}
+
+TEST_F(Loading, FilesThatCannotBeReadLeaveThePictureShown) {
+    char dir[] = "/tmp/picture_loading_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string gifPath = std::string(dir) + "/frames.gif";
+    const std::string emptyPath = std::string(dir) + "/empty.gif";
+    {
+        const Bytes bytes = ThreeFrames();
+        std::ofstream(gifPath, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(emptyPath, std::ios::binary);
+    }
+    ASSERT_TRUE(control.LoadFile(gifPath.c_str()));
+    EXPECT_EQ(control.frames.GetSize(), 3);
+    EXPECT_FALSE(control.LoadFile((std::string(dir) + "/missing.gif").c_str()));
+    EXPECT_FALSE(control.LoadFile(emptyPath.c_str()));
+    EXPECT_EQ(control.frames.GetSize(), 3) << "a file that cannot be read changes nothing";
+    EXPECT_TRUE(control.surfacesReady);
+    std::remove(gifPath.c_str());
+    std::remove(emptyPath.c_str());
+    rmdir(dir);
+}
+
+// ---- The host's background -----------------------------------------------------------------
+
+namespace {
+
+constexpr uint32_t kGrey = 0x808080;
+constexpr uint32_t kUnderControl = 0x0000C0;
+
+// The parent's client area: grey, with the area under the control (10, 20) in its own colour.
+std::unique_ptr<BackgroundDC> HostBackground() {
+    auto bg = std::make_unique<BackgroundDC>(200, 150, kGrey);
+    HBRUSH brush = CreateSolidBrush(RGB(0, 0, 0xC0));
+    RECT under = {10, 20, 10 + 30, 20 + 20};
+    FillRect(bg->get(), &under, brush);
+    DeleteObject(brush);
+    return bg;
+}
+
+}  // namespace
+
+TEST_F(Loading, BackgroundUnderAStillPictureIsTakenOnce) {
+    GifBuilder b;
+    b.Header().Screen(30, 20, 1).SolidImage(20, 10, 10, 10, 1).Trailer();
+    ASSERT_TRUE(Load(b.Bytes()));
+    auto bg = HostBackground();
+    int pending = 1;
+    control.ApplyBackground(bg->get(), &pending, FALSE);
+    EXPECT_EQ(pending, 0);
+    ASSERT_NE(control.bgDC, nullptr);
+    EXPECT_EQ(RgbOf(GetPixel(control.bgDC, 0, 0)), kUnderControl) << "read at the control's place";
+    EXPECT_EQ(RgbOf(GetPixel(control.bgDC, 29, 19)), kUnderControl);
+    EXPECT_EQ(control.MemoryPixel(25, 15), PaletteRgb(1, 1)) << "the picture is drawn again";
+    EXPECT_TRUE(bg->Alive()) << "a background taken stays the host's";
+
+    // Already taken: nothing happens, and the DC is deleted only when asked.
+    HDC memBefore = control.memDC;
+    control.ApplyBackground(bg->get(), &pending, FALSE);
+    EXPECT_EQ(control.memDC, memBefore);
+    EXPECT_TRUE(bg->Alive());
+    control.ApplyBackground(bg->get(), &pending, TRUE);
+    EXPECT_EQ(control.memDC, memBefore);
+    EXPECT_FALSE(bg->Alive());
+
+    ASSERT_TRUE(Load(b.Bytes()));
+    EXPECT_EQ(control.bgDC, nullptr) << "every load drops the background copy";
+}
+
+TEST_F(Loading, BackgroundWithNothingLoadedIsNotTaken) {
+    auto bg = HostBackground();
+    int pending = 1;
+    control.ApplyBackground(bg->get(), &pending, FALSE);
+    EXPECT_EQ(pending, 1);
+    EXPECT_EQ(control.bgDC, nullptr);
+    EXPECT_TRUE(bg->Alive());
+    control.ApplyBackground(bg->get(), &pending, TRUE);
+    EXPECT_EQ(pending, 1);
+    EXPECT_FALSE(bg->Alive());
+    control.ApplyBackground(nullptr, &pending, TRUE);
+    EXPECT_EQ(pending, 1);
+}
+
+TEST_F(Loading, BackgroundUnderAnAnimationReplacesBothSurfaces) {
+    ASSERT_TRUE(Load(ThreeFrames()));
+    auto bg = HostBackground();
+    int pending = 1;
+    control.ApplyBackground(bg->get(), &pending, FALSE);
+    EXPECT_EQ(pending, 0);
+    EXPECT_EQ(control.MemoryPixel(0, 0), kUnderControl) << "no frame is drawn without playback";
+    EXPECT_EQ(RgbOf(GetPixel(control.bgDC, 11, 9)), kUnderControl);
+    EXPECT_EQ(control.playbackThread, nullptr);
+}
+
+TEST_F(Loading, PaintBeforeAnyLoadDrawsNothing) {
+    std::vector<uint32_t> before, after;
+    int w = 0, h = 0;
+    PumpUntil([] { return false; }, 50);
+    ASSERT_TRUE(platform::CaptureWindow(host.dialog(), &before, &w, &h));
+    InvalidateRect(host.child(), nullptr, FALSE);
+    UpdateWindow(host.child());
+    PumpUntil([] { return false; }, 50);
+    ASSERT_TRUE(platform::CaptureWindow(host.dialog(), &after, &w, &h));
+    EXPECT_EQ(before, after);
+    EXPECT_FALSE(control.StartDisplay()) << "no surfaces yet";
+}
