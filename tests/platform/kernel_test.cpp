@@ -332,31 +332,6 @@ TEST(Waits, AllNeedsEveryObjectAndTakesThemTogether) {
     EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), GetLastError());
 }
 
-TEST(Waits, BadArguments) {
-    OwnedHandle event = NewEvent(true, true);
-    HANDLE handles[MAXIMUM_WAIT_OBJECTS + 1];
-    for (HANDLE& h : handles) h = event.get();
-    struct Case {
-        DWORD count;
-        const HANDLE* objects;
-        DWORD error;
-    };
-    const Case cases[] = {
-        /*1*/ {0, handles, ERROR_INVALID_PARAMETER},
-        /*2*/ {MAXIMUM_WAIT_OBJECTS + 1, handles, ERROR_INVALID_PARAMETER},
-        /*3*/ {1, nullptr, ERROR_INVALID_PARAMETER},
-    };
-    int n = 0;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Row(++n));
-        SetLastError(0);
-        EXPECT_EQ(WAIT_FAILED, WaitForMultipleObjects(c.count, c.objects, FALSE, 0));
-        EXPECT_EQ(c.error, GetLastError());
-    }
-    // 4: the full 64 is allowed
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(MAXIMUM_WAIT_OBJECTS, handles, FALSE, 0));
-}
-
 TEST(Waits, TimeoutIsHonouredWithoutReturningEarly) {
     OwnedHandle event = NewEvent(true, false);
     const auto start = Clock::now();
@@ -670,16 +645,6 @@ TEST(Threads, IdsAndStackSize) {
     EXPECT_EQ(0u, _beginthreadex(nullptr, 0, nullptr, nullptr, 0, nullptr));
 }
 
-TEST(Threads, CreateThreadAndExitThread) {
-    OwnedHandle thread(CreateThread(
-        nullptr, 0, [](LPVOID) -> DWORD { ExitThread(5); }, nullptr, 0, nullptr));
-    ASSERT_TRUE(thread);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), kGenerousMs));
-    DWORD code = 0;
-    EXPECT_TRUE(GetExitCodeThread(thread.get(), &code));
-    EXPECT_EQ(5u, code);
-}
-
 // ---- Arithmetic ------------------------------------------------------------------------------
 
 TEST(MulDiv, RoundsHalfAwayFromZeroAndReportsOverflow) {
@@ -712,20 +677,6 @@ TEST(MulDiv, RoundsHalfAwayFromZeroAndReportsOverflow) {
         SCOPED_TRACE(Row(++n));
         EXPECT_EQ(c.result, MulDiv(c.number, c.numerator, c.denominator));
     }
-}
-
-TEST(Interlocked, CountsFromManyThreads) {
-    LONG volatile counter = 0;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&] {
-            for (int i = 0; i < 10000; ++i) InterlockedIncrement(&counter);
-        });
-    for (auto& thread : threads) thread.join();
-    EXPECT_EQ(40000, InterlockedExchange(&counter, 0));
-    EXPECT_EQ(0, InterlockedCompareExchange(&counter, 5, 0));
-    EXPECT_EQ(5, InterlockedCompareExchange(&counter, 9, 0));  // no exchange
-    EXPECT_EQ(4, InterlockedDecrement(&counter));
 }
 
 }  // namespace

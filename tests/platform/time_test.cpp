@@ -176,36 +176,6 @@ TEST(FileTime, SystemTimeConversions) {
     }
 }
 
-TEST(FileTime, RejectsWhatTheOriginalRejects) {
-    const SYSTEMTIME bad[] = {
-        /*1*/ MakeSystemTime(1600, 12, 31, 0, 0, 0),
-        /*2*/ MakeSystemTime(2003, 2, 29, 0, 0, 0),
-        /*3*/ MakeSystemTime(2004, 13, 1, 0, 0, 0),
-        /*4*/ MakeSystemTime(2004, 0, 1, 0, 0, 0),
-        /*5*/ MakeSystemTime(2004, 1, 0, 0, 0, 0),
-        /*6*/ MakeSystemTime(2004, 1, 1, 24, 0, 0),
-        /*7*/ MakeSystemTime(2004, 1, 1, 0, 60, 0),
-        /*8*/ MakeSystemTime(2004, 1, 1, 0, 0, 60),
-        /*9*/ MakeSystemTime(2004, 1, 1, 0, 0, 0, 1000),
-    };
-    int n = 0;
-    for (const SYSTEMTIME& t : bad) {
-        SCOPED_TRACE(Row(++n));
-        FILETIME f;
-        SetLastError(0);
-        EXPECT_FALSE(SystemTimeToFileTime(&t, &f));
-        EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), GetLastError());
-    }
-    // A FILETIME with its top bit set is refused.
-    const FILETIME top = FromValue(static_cast<LONGLONG>(0x8000000000000000ULL));
-    SYSTEMTIME s;
-    EXPECT_FALSE(FileTimeToSystemTime(&top, &s));
-    FILETIME a = FromValue(5), b = FromValue(7);
-    EXPECT_EQ(-1, CompareFileTime(&a, &b));
-    EXPECT_EQ(1, CompareFileTime(&b, &a));
-    EXPECT_EQ(0, CompareFileTime(&a, &a));
-}
-
 TEST(FileTime, LocalConversionUsesTheBiasInForceNow) {
     struct Case {
         const char* zone;
@@ -543,28 +513,6 @@ TEST(OleDateTime, ConstructionFromSystemFormats) {
     ASSERT_TRUE(fromSystem.GetAsSystemTime(s));
     EXPECT_EQ(0, s.wDayOfWeek);
     EXPECT_EQ(9, s.wHour);
-}
-
-TEST(OleDateTime, DefaultFormat) {
-    struct Case {
-        COleDateTime time;
-        DWORD flags;
-        const char* text;
-    };
-    const Case cases[] = {
-        /*1*/ {COleDateTime(2004, 3, 7, 9, 5, 0), 0, "2004/03/07 09:05:00"},
-        /*2*/ {COleDateTime(2004, 3, 7, 0, 0, 0), 0, "2004/03/07"},
-        /*3*/ {COleDateTime(1899, 12, 30, 9, 5, 0), 0, "09:05:00"},
-        /*4*/ {COleDateTime(2004, 3, 7, 9, 5, 0), VAR_DATEVALUEONLY, "2004/03/07"},
-        /*5*/ {COleDateTime(2004, 3, 7, 9, 5, 0), VAR_TIMEVALUEONLY, "09:05:00"},
-    };
-    int n = 0;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Row(++n));
-        EXPECT_STREQ(c.text, c.time.Format(c.flags));
-        COleDateTime back;
-        EXPECT_TRUE(back.ParseDateTime(c.time.Format(c.flags)));
-    }
 }
 
 }  // namespace
