@@ -82,6 +82,11 @@ public:
         return point.x >= left && point.x < right && point.y >= top && point.y < bottom;
     }
     void OffsetRect(int dx, int dy) { left += dx; right += dx; top += dy; bottom += dy; }
+    BOOL operator==(const RECT& other) const {
+        return left == other.left && top == other.top && right == other.right &&
+               bottom == other.bottom;
+    }
+    BOOL operator!=(const RECT& other) const { return !(*this == other); }
     operator LPRECT() { return this; }         // NOLINT
     operator LPCRECT() const { return this; }  // NOLINT
 };
