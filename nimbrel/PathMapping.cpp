@@ -1,10 +1,8 @@
 #include "PathMapping.h"
 
-#include <dirent.h>
-#include <strings.h>
-#include <sys/stat.h>
-
 #include <vector>
+
+#include "platform/path.h"
 
 namespace nimbrel {
 namespace {
@@ -24,39 +22,11 @@ std::vector<std::string> SplitComponents(std::string_view path) {
     return parts;
 }
 
-bool Exists(const std::string& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0;
-}
-
-// The entry of `directory` whose name equals `name` without regard to case, or `name`
-// itself when there is none (a file about to be created keeps the spelling it was given).
-std::string MatchEntry(const std::string& directory, const std::string& name) {
-    if (name == "." || name == ".." || Exists(directory + name)) return name;
-    DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
-    if (dir == nullptr) return name;
-    std::string match = name;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (::strcasecmp(entry->d_name, name.c_str()) == 0) {
-            match = entry->d_name;
-            break;
-        }
-    }
-    ::closedir(dir);
-    return match;
-}
-
 }  // namespace
 
 std::string ToPosix(std::string_view windowsPath) {
-    const bool absolute = !windowsPath.empty() && (windowsPath[0] == '/' || windowsPath[0] == '\\');
-    std::string result = absolute ? "/" : "";
-    const std::vector<std::string> parts = SplitComponents(windowsPath);
-    for (size_t i = 0; i < parts.size(); ++i) {
-        result += MatchEntry(result, parts[i]);
-        if (i + 1 < parts.size()) result += '/';
-    }
-    return result;
+    // The platform's mapping, so that a path names the same file here as in the control.
+    return platform::ToPosixPath(std::string(windowsPath).c_str());
 }
 
 std::string NormalisePosixPath(std::string_view path) {
