@@ -90,6 +90,11 @@ BOOL CWnd::SubclassWindow(HWND hwnd) {
     return TRUE;
 }
 
+BOOL CWnd::SubclassDlgItem(UINT id, CWnd* parent) {
+    HWND item = parent ? ::GetDlgItem(parent->m_hWnd, static_cast<int>(id)) : nullptr;
+    return item ? SubclassWindow(item) : FALSE;
+}
+
 HWND CWnd::UnsubclassWindow() {
     if (!m_hWnd) return nullptr;
     if (m_pfnSuper) {

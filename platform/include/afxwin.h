@@ -277,6 +277,8 @@ public:
     // AfxWndProc, and the one it had is called by Default()/DefWindowProc.
     BOOL SubclassWindow(HWND hwnd);
     HWND UnsubclassWindow();
+    // SubclassWindow for the child of parent with the given control id.
+    BOOL SubclassDlgItem(UINT id, CWnd* parent);
     static CWnd* PASCAL FromHandle(HWND hwnd);
     static CWnd* PASCAL FromHandlePermanent(HWND hwnd);
     HWND GetSafeHwnd() const { return m_hWnd; }

@@ -94,6 +94,18 @@ HWND DeepestAt(HWND hwnd, POINT point) {
 
 }  // namespace
 
+namespace user {
+
+void HideWindowLocked(State& state, Window& window) {
+    if (!(window.style & WS_VISIBLE)) return;
+    bool shown = IsReallyVisibleLocked(state, window);
+    ClearUpdateTreeLocked(state, window);
+    window.style &= ~static_cast<DWORD>(WS_VISIBLE);
+    if (shown) ExposeParentLocked(state, window, window.rect);
+}
+
+}  // namespace user
+
 BOOL GetWindowRect(HWND hwnd, LPRECT rect) {
     State& state = GetState();
     std::lock_guard<std::mutex> lock(state.lock);
@@ -270,10 +282,7 @@ BOOL ShowWindow(HWND hwnd, int cmdShow) {
         window->style |= WS_VISIBLE;
         InvalidateLocked(state, *window, nullptr, true, ChildPolicy::kAll);
     } else {
-        bool shown = IsReallyVisibleLocked(state, *window);
-        ClearUpdateTreeLocked(state, *window);
-        window->style &= ~static_cast<DWORD>(WS_VISIBLE);
-        if (shown) ExposeParentLocked(state, *window, window->rect);
+        HideWindowLocked(state, *window);
     }
     return wasVisible;
 }

@@ -126,6 +126,9 @@ inline SIZE WindowSize(const Window& window) {
 // has WS_CLIPCHILDREN). Nothing happens for a hidden window.
 void InvalidateLocked(State& state, Window& window, const RECT* rect, bool erase,
                       ChildPolicy children);
+// Clears WS_VISIBLE, dropping the update regions of the window's tree; a child that was shown
+// hands its area back to its parent (invalidated with erasing).
+void HideWindowLocked(State& state, Window& window);
 // Empties the update regions of the window and all its descendants.
 void ClearUpdateTreeLocked(State& state, Window& window);
 

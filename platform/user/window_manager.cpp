@@ -399,7 +399,11 @@ BOOL DestroyWindow(HWND hwnd) {
         for (HWND h : tree) FindWindowLocked(state, h)->destroying = true;
     }
     // A child disappears from its parent first, which uncovers the parent's area under it.
-    ShowWindow(hwnd, SW_HIDE);
+    // (Hidden without WM_SHOWWINDOW, as the original hides a window it destroys.)
+    {
+        std::lock_guard<std::mutex> lock(state.lock);
+        if (Window* window = FindWindowLocked(state, hwnd)) HideWindowLocked(state, *window);
+    }
 
     // WM_DESTROY reaches the window, then its children (parents first); WM_NCDESTROY goes the
     // other way, so that the window's own is the very last message it receives.

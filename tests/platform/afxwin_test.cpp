@@ -272,6 +272,23 @@ TEST(AfxWindows, TimersAndDCsThroughTheObject) {
     view.DestroyWindow();
 }
 
+TEST(AfxWindows, SubclassDlgItemAttachesToTheDialogsControl) {
+    HWND dialog = CreateWindowExA(0, WC_DIALOG, "", WS_POPUP | WS_VISIBLE, 0, 0, 100, 100,
+                                  nullptr, nullptr, nullptr, nullptr);
+    HWND item = CreateWindowExA(0, WC_STATIC, "", WS_CHILD | WS_VISIBLE | SS_NOTIFY, 5, 5, 20, 20,
+                                dialog, reinterpret_cast<HMENU>(7), nullptr, nullptr);
+    CDerivedView view;
+    EXPECT_FALSE(view.SubclassDlgItem(8, CWnd::FromHandle(dialog)));
+    ASSERT_TRUE(view.SubclassDlgItem(7, CWnd::FromHandle(dialog)));
+    EXPECT_EQ(view.m_hWnd, item);
+    EXPECT_EQ(CWnd::FromHandle(item), &view);
+    DestroyWindow(dialog);
+    EXPECT_EQ(view.m_hWnd, nullptr);
+    std::vector<std::string> expected = {"derived destroy", "post nc destroy"};
+    EXPECT_EQ(view.calls, expected);
+    AfxDeleteTempMaps();
+}
+
 TEST(AfxWindows, ObjectDestroysTheWindowItStillHolds) {
     HWND hwnd = MakeOriginal();
     {
