@@ -8,6 +8,7 @@
 #include "gdi/gdi_state.h"
 #include "internal/window_surface.h"
 #include "wingdi.h"
+#include "winuser.h"
 
 using platform_gdi::Box;
 using platform_gdi::BrushObject;
@@ -19,6 +20,7 @@ using platform_gdi::Target;
 namespace {
 
 constexpr uint32_t kPixelMask = 0x00FFFFFFu;
+constexpr uintptr_t kLastSystemColor = 30;  // COLOR_MENUBAR
 
 // The named raster operations; any other code is refused.
 constexpr DWORD kNamedRops[] = {SRCCOPY,   SRCPAINT,  SRCAND,     SRCINVERT, SRCERASE,
@@ -284,13 +286,22 @@ int GetStretchBltMode(HDC hdc) {
 
 int FillRect(HDC hDC, const RECT* lprc, HBRUSH hbr) {
     if (!lprc) return 0;
+    // As on the original, a brush may also be a system colour index plus one.
+    auto value = reinterpret_cast<uintptr_t>(hbr);
+    bool systemColor = value >= 1 && value <= kLastSystemColor + 1;
+    COLORREF color = systemColor ? GetSysColor(static_cast<int>(value) - 1) : 0;
     DcGeometry geometry = platform_gdi::GeometryFor(hDC);
     State& state = State::Get();
     std::lock_guard<std::mutex> lock(state.mutex);
     Target t;
-    const BrushObject* brush = state.Find<BrushObject>(hbr);
-    if (!brush || !state.Resolve(hDC, geometry, &t)) return 0;
-    if (!brush->hollow) FillBox(t, Box::FromRect(*lprc), platform_gdi::PixelFromColor(brush->color));
+    if (!state.Resolve(hDC, geometry, &t)) return 0;
+    if (!systemColor) {
+        const BrushObject* brush = state.Find<BrushObject>(hbr);
+        if (!brush) return 0;
+        if (brush->hollow) return 1;
+        color = brush->color;
+    }
+    FillBox(t, Box::FromRect(*lprc), platform_gdi::PixelFromColor(color));
     return 1;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/capture.h"
+#include "platform/pump.h"
 #include "windows.h"
 
 namespace {
@@ -364,11 +365,14 @@ TEST(GdiFill, BrushesFillTheirRectangle) {
     EXPECT_EQ(1, FillRect(s.dc(), &r, red.get()));
     EXPECT_EQ(1, FillRect(s.dc(), &r, static_cast<HBRUSH>(GetStockObject(NULL_BRUSH))));
     EXPECT_EQ(0, FillRect(s.dc(), &r, nullptr));
+    RECT corner{0, 1, 1, 2};
+    EXPECT_EQ(1, FillRect(s.dc(), &corner, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1)));
     std::vector<COLORREF> actual;
     for (int y = 0; y < 2; ++y) {
         for (int x = 0; x < 3; ++x) actual.push_back(GetPixel(s.dc(), x, y));
     }
-    EXPECT_EQ((std::vector<COLORREF>{0, RGB(255, 0, 0), RGB(255, 0, 0), 0, 0, 0}), actual);
+    EXPECT_EQ((std::vector<COLORREF>{0, RGB(255, 0, 0), RGB(255, 0, 0), GetSysColor(COLOR_BTNFACE), 0, 0}),
+              actual);
     LOGBRUSH lb{};
     EXPECT_EQ(static_cast<int>(sizeof lb), GetObject(red.get(), sizeof lb, &lb));
     EXPECT_EQ(RGB(255, 0, 0), lb.lbColor);
@@ -436,6 +440,241 @@ TEST(Png, BadFilesAreRefused) {
             << "row at line " << r.line;
     }
     EXPECT_FALSE(platform::LoadPng(bad.path() + ".missing", &pixels, &width, &height));
+}
+
+// ---- Window DCs over the top-level framebuffer -------------------------------------------------
+
+struct WindowDeleter {
+    void operator()(HWND hwnd) const { DestroyWindow(hwnd); }
+};
+using OwnedWindow = std::unique_ptr<HWND__, WindowDeleter>;
+
+constexpr int kTopWidth = 40, kTopHeight = 30;
+const COLORREF kMarker = RGB(9, 8, 7);
+const COLORREF kInk = RGB(200, 30, 60);
+
+OwnedWindow MakeTop() {
+    return OwnedWindow(CreateWindowExA(0, "#32770", "top", WS_POPUP | WS_VISIBLE, 100, 100,
+                                       kTopWidth, kTopHeight, nullptr, nullptr, nullptr, nullptr));
+}
+
+OwnedWindow MakeChild(HWND parent, int x, int y, int cx, int cy, DWORD visible = WS_VISIBLE) {
+    return OwnedWindow(CreateWindowExA(0, "STATIC", "", WS_CHILD | visible, x, y, cx, cy, parent,
+                                       nullptr, nullptr, nullptr));
+}
+
+void Fill(HDC dc, RECT rect, COLORREF color) {
+    OwnedBrush brush(CreateSolidBrush(color));
+    FillRect(dc, &rect, brush.get());
+}
+
+// Covers the whole top-level window with the marker colour through its own DC.
+void Clear(HWND top) {
+    HDC dc = GetDC(top);
+    Fill(dc, RECT{0, 0, kTopWidth, kTopHeight}, kMarker);
+    ReleaseDC(top, dc);
+}
+
+struct Captured {
+    std::vector<uint32_t> pixels;
+    int width = 0, height = 0;
+    uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+
+Captured Capture(HWND hwnd) {
+    Captured c;
+    EXPECT_TRUE(platform::CaptureWindow(hwnd, &c.pixels, &c.width, &c.height));
+    return c;
+}
+
+uint32_t PixelOf(COLORREF c) { return (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c); }
+
+// The rectangle of the top-level window that shows ink, "none" when none does, "torn" when
+// the ink does not fill its bounding rectangle or other colours than ink and marker show.
+std::string InkedArea(HWND top) {
+    Captured c = Capture(top);
+    int left = INT_MAX, top_ = INT_MAX, right = -1, bottom = -1, inked = 0;
+    for (int y = 0; y < c.height; ++y) {
+        for (int x = 0; x < c.width; ++x) {
+            if (c.At(x, y) == PixelOf(kMarker)) continue;
+            if (c.At(x, y) != PixelOf(kInk)) return "torn";
+            ++inked;
+            left = std::min(left, x), top_ = std::min(top_, y);
+            right = std::max(right, x + 1), bottom = std::max(bottom, y + 1);
+        }
+    }
+    if (!inked) return "none";
+    if (inked != (right - left) * (bottom - top_)) return "torn";
+    return std::to_string(left) + "," + std::to_string(top_) + "," + std::to_string(right) + "," +
+           std::to_string(bottom);
+}
+
+TEST(GdiWindowDC, DrawsOnlyOnTheVisibleClientAreaOfItsWindow) {
+    OwnedWindow top = MakeTop();
+    ASSERT_NE(nullptr, top.get());
+    struct Row {
+        int line;
+        int x, y, cx, cy;  // the child, in the top-level client area
+        DWORD visible;
+        RECT fill;             // drawn with the child's DC, in child coordinates
+        const char* expected;  // inked area of the top-level window
+    } rows[] = {
+        {__LINE__, 10, 5, 8, 6, WS_VISIBLE, {-5, -5, 100, 100}, "10,5,18,11"},
+        {__LINE__, 10, 5, 8, 6, WS_VISIBLE, {2, 1, 4, 3}, "12,6,14,8"},
+        {__LINE__, 35, 25, 10, 10, WS_VISIBLE, {0, 0, 10, 10}, "35,25,40,30"},  // parent clips
+        {__LINE__, -4, -3, 8, 8, WS_VISIBLE, {0, 0, 8, 8}, "0,0,4,5"},
+        {__LINE__, 10, 5, 8, 6, 0, {0, 0, 8, 6}, "none"},  // hidden
+        {__LINE__, 50, 50, 5, 5, WS_VISIBLE, {0, 0, 5, 5}, "none"},  // outside the parent
+    };
+    for (const Row& r : rows) {
+        OwnedWindow child = MakeChild(top.get(), r.x, r.y, r.cx, r.cy, r.visible);
+        ASSERT_NE(nullptr, child.get()) << "row at line " << r.line;
+        Clear(top.get());
+        HDC dc = GetDC(child.get());
+        ASSERT_NE(nullptr, dc) << "row at line " << r.line;
+        Fill(dc, r.fill, kInk);
+        EXPECT_EQ(1, ReleaseDC(child.get(), dc)) << "row at line " << r.line;
+        EXPECT_EQ(r.expected, InkedArea(top.get())) << "row at line " << r.line;
+    }
+}
+
+TEST(GdiWindowDC, FollowsItsWindowAndItsVisibility) {
+    OwnedWindow top = MakeTop();
+    OwnedWindow child = MakeChild(top.get(), 10, 5, 8, 6);
+    HDC dc = GetDC(child.get());
+    EXPECT_EQ(0, ReleaseDC(top.get(), dc)) << "another window's DC is not released";
+
+    Clear(top.get());
+    SetWindowPos(child.get(), nullptr, 20, 10, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    EXPECT_EQ(kInk, SetPixel(dc, 0, 0, kInk));
+    EXPECT_EQ("20,10,21,11", InkedArea(top.get())) << "drawn where the window is now";
+    EXPECT_EQ(kInk, GetPixel(dc, 0, 0));
+
+    Clear(top.get());
+    ShowWindow(top.get(), SW_HIDE);
+    EXPECT_EQ(CLR_INVALID, SetPixel(dc, 1, 1, kInk));
+    Fill(dc, RECT{0, 0, 8, 6}, kInk);
+    EXPECT_EQ("none", InkedArea(top.get())) << "a hidden window's DC draws nothing";
+    ShowWindow(top.get(), SW_SHOW);
+
+    HWND gone = child.get();
+    child.reset();
+    RECT one{0, 0, 1, 1};
+    EXPECT_EQ(CLR_INVALID, SetPixel(dc, 1, 1, kInk)) << "its window is gone";
+    EXPECT_EQ(0, FillRect(dc, &one, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH))));
+    EXPECT_EQ(1, ReleaseDC(gone, dc)) << "still taken back";
+}
+
+TEST(GdiWindowDC, PaintDCIsClippedToTheUpdateRectangle) {
+    OwnedWindow top = MakeTop();
+    ValidateRect(top.get(), nullptr);
+    Clear(top.get());
+    RECT update{5, 4, 12, 9};
+    InvalidateRect(top.get(), &update, FALSE);
+    PAINTSTRUCT ps{};
+    HDC dc = BeginPaint(top.get(), &ps);
+    ASSERT_NE(nullptr, dc);
+    Fill(dc, RECT{0, 0, kTopWidth, kTopHeight}, kInk);
+    EndPaint(top.get(), &ps);
+    EXPECT_EQ("5,4,12,9", InkedArea(top.get()));
+}
+
+TEST(GdiFramebuffer, ResizingKeepsWhatOverlaps) {
+    OwnedWindow top = MakeTop();
+    Clear(top.get());
+    HDC dc = GetDC(top.get());
+    SetPixel(dc, 1, 1, kInk);
+    struct Row {
+        int line;
+        int cx, cy;
+        POINT probe;
+        COLORREF expected;
+    } rows[] = {
+        {__LINE__, 60, 50, {1, 1}, kInk},
+        {__LINE__, 60, 50, {2, 1}, kMarker},
+        {__LINE__, 60, 50, {50, 40}, RGB(0, 0, 0)},  // new area starts black
+        {__LINE__, 2, 2, {1, 1}, kInk},
+        {__LINE__, 40, 30, {1, 1}, kInk},
+        {__LINE__, 40, 30, {20, 20}, RGB(0, 0, 0)},  // cut off by the shrink
+    };
+    for (const Row& r : rows) {
+        SetWindowPos(top.get(), nullptr, 0, 0, r.cx, r.cy, SWP_NOMOVE | SWP_NOZORDER);
+        Captured c = Capture(top.get());
+        ASSERT_EQ(r.cx, c.width) << "row at line " << r.line;
+        ASSERT_EQ(r.cy, c.height) << "row at line " << r.line;
+        EXPECT_EQ(PixelOf(r.expected), c.At(r.probe.x, r.probe.y)) << "row at line " << r.line;
+        EXPECT_EQ(r.expected, GetPixel(dc, r.probe.x, r.probe.y)) << "row at line " << r.line;
+    }
+    ReleaseDC(top.get(), dc);
+}
+
+TEST(GdiCapture, AChildIsItsAreaOfTheTopLevelWindow) {
+    OwnedWindow top = MakeTop();
+    OwnedWindow inside = MakeChild(top.get(), 3, 2, 4, 3);
+    OwnedWindow overhanging = MakeChild(top.get(), 36, 28, 10, 10);
+    Clear(top.get());
+    HDC dc = GetDC(inside.get());
+    Paint(dc, {"abcd", "efgh", "ijkl"});
+    ReleaseDC(inside.get(), dc);
+
+    Captured c = Capture(inside.get());
+    ASSERT_EQ(4, c.width);
+    ASSERT_EQ(3, c.height);
+    EXPECT_EQ(PixelOf(ColorOf('a')), c.At(0, 0));
+    EXPECT_EQ(PixelOf(ColorOf('l')), c.At(3, 2));
+    Captured whole = Capture(top.get());
+    EXPECT_EQ(PixelOf(ColorOf('g')), whole.At(3 + 2, 2 + 1));
+
+    Captured clipped = Capture(overhanging.get());
+    EXPECT_EQ(4, clipped.width);
+    EXPECT_EQ(2, clipped.height);
+
+    HWND gone = inside.get();
+    inside.reset();
+    std::vector<uint32_t> pixels;
+    int width = 0, height = 0;
+    EXPECT_FALSE(platform::CaptureWindow(gone, &pixels, &width, &height));
+    EXPECT_FALSE(platform::SaveWindowPng(gone, ::testing::TempDir() + "gone.png"));
+}
+
+// A host's dialog with a static control: the dialog paints itself, a picture is copied through
+// a memory DC into the static control, and a PNG of the dialog shows exactly that.
+TEST(GdiEndToEnd, DialogWithAStaticShowsTheBlittedPicture) {
+    OwnedWindow dialog = MakeTop();
+    OwnedWindow picture = MakeChild(dialog.get(), 12, 7, 10, 8);
+    ASSERT_TRUE(dialog && picture);
+    UpdateWindow(dialog.get());
+    platform::PumpPendingMessages();
+
+    Surface memory(4, 3);
+    Paint(memory.dc(), {"abcd", "efgh", "ijkl"});
+    HDC dc = GetDC(picture.get());
+    ASSERT_EQ(TRUE, BitBlt(dc, 1, 2, 4, 3, memory.dc(), 0, 0, SRCCOPY));
+    ReleaseDC(picture.get(), dc);
+
+    TempFile file(".png");
+    ASSERT_TRUE(platform::SaveWindowPng(dialog.get(), file.path()));
+    std::vector<uint32_t> pixels;
+    int width = 0, height = 0;
+    ASSERT_TRUE(platform::LoadPng(file.path(), &pixels, &width, &height));
+    ASSERT_EQ(kTopWidth, width);
+    ASSERT_EQ(kTopHeight, height);
+
+    std::vector<uint32_t> expected(kTopWidth * kTopHeight, PixelOf(GetSysColor(COLOR_BTNFACE)));
+    const char* rows[] = {"abcd", "efgh", "ijkl"};
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < 4; ++x) {
+            expected[(7 + 2 + y) * kTopWidth + 12 + 1 + x] = PixelOf(ColorOf(rows[y][x]));
+        }
+    }
+    int wrong = 0;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        if (pixels[i] != expected[i] && wrong++ < 5) {
+            ADD_FAILURE() << "pixel (" << i % kTopWidth << ", " << i / kTopWidth << "): expected "
+                          << std::hex << expected[i] << ", actual " << pixels[i];
+        }
+    }
+    EXPECT_EQ(0, wrong);
 }
 
 }  // namespace
