@@ -122,4 +122,5 @@ int MulDiv(int number, int numerator, int denominator);
 void OutputDebugStringA(LPCSTR text);
 #define OutputDebugString OutputDebugStringA
 
+#include "libloaderapi.h"
 #include "winfile.h"

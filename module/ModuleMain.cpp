@@ -1,0 +1,68 @@
+// The module's entry point and load hooks: extension-module registration, the install path
+// from the registry, the store root and its directory tree, then the housekeeping.
+#include "ModuleStart.h"
+#include "Housekeeping.h"
+#include "StoreLayout.h"
+#include "StoreRoot.h"
+#include "afxdllx.h"
+#include "windows.h"
+
+namespace {
+
+// Zero until AfxInitExtensionModule fills it at attach; constant-initialised, so it needs no
+// construction and exists before any hook runs.
+AFX_EXTENSION_MODULE g_extensionModule = {};
+
+// Sets the store root from the registry, or leaves it empty after showing why.
+void SettleStoreRoot(CString& storeRoot) {
+    HKEY shareKey = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, store_layout::kShareKey, 0, KEY_QUERY_VALUE, &shareKey) !=
+        ERROR_SUCCESS) {
+        AfxMessageBox(store_layout::kOpenKeyFailedMessage, MB_OK, 0);
+        return;
+    }
+    BYTE installPath[store_layout::kInstallPathBufferSize];
+    DWORD size = store_layout::kInstallPathBufferSize;
+    if (RegQueryValueExA(shareKey, store_layout::kInstallPathValue, nullptr, nullptr, installPath,
+                         &size) != ERROR_SUCCESS) {
+        AfxMessageBox(store_layout::kReadValueFailedMessage, MB_OK, 0);
+    } else {
+        // Data stored without a terminator, or of another type, counts up to its first NUL and
+        // is always cut inside the buffer.
+        installPath[size < store_layout::kInstallPathBufferSize
+                        ? size
+                        : store_layout::kInstallPathBufferSize - 1] = '\0';
+        storeRoot = CString(reinterpret_cast<LPCTSTR>(installPath)) + store_layout::kStoreRootSuffix;
+        // One level each; a directory that exists or cannot be made is passed over.
+        CreateDirectoryA(storeRoot, nullptr);
+        for (const char* directory : store_layout::kStoreDirectories) {
+            CreateDirectoryA(storeRoot + directory, nullptr);
+        }
+    }
+    RegCloseKey(shareKey);
+}
+
+BOOL AttachProcess(HINSTANCE instance) {
+    if (!AfxInitExtensionModule(g_extensionModule, instance)) return FALSE;
+    // MFC's chain of modules owns it from here on.
+    new CDynLinkLibrary(g_extensionModule);
+    CString& storeRoot = module_start::StoreRootForAttach();
+    storeRoot = "";
+    SettleStoreRoot(storeRoot);
+    RunHousekeeping();
+    return TRUE;
+}
+
+}  // namespace
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
+    switch (reason) {
+        case DLL_PROCESS_ATTACH:
+            return AttachProcess(instance);
+        case DLL_PROCESS_DETACH:
+            AfxTermExtensionModule(g_extensionModule, FALSE);
+            return TRUE;
+        default:  // thread attach and detach
+            return TRUE;
+    }
+}
