@@ -6,7 +6,9 @@
 
 #include "afxdllx.h"
 #include "afxwin.h"
+#include "platform/capture.h"
 #include "platform/pump.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -297,6 +299,93 @@ TEST(AfxWindows, ObjectDestroysTheWindowItStillHolds) {
         EXPECT_FALSE(view.SubclassWindow(hwnd));  // already attached
     }
     EXPECT_FALSE(IsWindow(hwnd));
+}
+
+// ---- End to end: a dialog, a static child painting a memory surface, the captured screen -----
+
+class CSurfaceStatic : public CStatic {
+public:
+    static constexpr int kWidth = 8;
+    static constexpr int kHeight = 6;
+    static COLORREF Pattern(int x, int y) { return RGB(x * 30, y * 40, 200 - x * y); }
+
+    ~CSurfaceStatic() override {
+        if (m_memDC) {
+            SelectObject(m_memDC, m_oldBitmap);
+            DeleteDC(m_memDC);
+            DeleteObject(m_bitmap);
+        }
+    }
+    // The surface is made from the window's DC, as the picture control makes its own.
+    void MakeSurface() {
+        HDC windowDC = ::GetDC(m_hWnd);
+        m_memDC = CreateCompatibleDC(windowDC);
+        m_bitmap = CreateCompatibleBitmap(windowDC, kWidth, kHeight);
+        ::ReleaseDC(m_hWnd, windowDC);
+        m_oldBitmap = SelectObject(m_memDC, m_bitmap);
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x = 0; x < kWidth; ++x) SetPixel(m_memDC, x, y, Pattern(x, y));
+        }
+    }
+
+protected:
+    afx_msg void OnPaint() {
+        CPaintDC dc(this);
+        BitBlt(dc.m_hDC, 0, 0, kWidth, kHeight, m_memDC, 0, 0, SRCCOPY);
+    }
+    DECLARE_MESSAGE_MAP()
+
+private:
+    HDC m_memDC = nullptr;
+    HBITMAP m_bitmap = nullptr;
+    HGDIOBJ m_oldBitmap = nullptr;
+};
+
+BEGIN_MESSAGE_MAP(CSurfaceStatic, CStatic)
+    ON_WM_PAINT()
+END_MESSAGE_MAP()
+
+TEST(AfxEndToEnd, DialogShowsTheStaticsMemorySurfacePixelForPixel) {
+    HWND dialog = CreateWindowExA(0, WC_DIALOG, "", WS_POPUP | WS_VISIBLE, 50, 60, 40, 30,
+                                  nullptr, nullptr, nullptr, nullptr);
+    CSurfaceStatic picture;
+    ASSERT_TRUE(picture.Create("", WS_VISIBLE | SS_NOTIFY, CRect(10, 12, 18, 18),
+                               CWnd::FromHandle(dialog)));
+    picture.MakeSurface();
+    picture.Invalidate(FALSE);
+    platform::PumpPendingMessages();
+
+    std::vector<uint32_t> pixels;
+    int width = 0, height = 0;
+    ASSERT_TRUE(platform::CaptureWindow(dialog, &pixels, &width, &height));
+    ASSERT_EQ(width, 40);
+    ASSERT_EQ(height, 30);
+    auto screen = [](COLORREF c) {
+        return static_cast<uint32_t>(GetRValue(c)) << 16 | static_cast<uint32_t>(GetGValue(c)) << 8 |
+               GetBValue(c);
+    };
+    int wrong = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            bool inside = x >= 10 && x < 18 && y >= 12 && y < 18;
+            uint32_t expected = inside ? screen(CSurfaceStatic::Pattern(x - 10, y - 12))
+                                       : screen(RGB(240, 240, 240));
+            uint32_t got = pixels[static_cast<size_t>(y * width + x)];
+            if (got != expected && wrong++ < 5) {
+                ADD_FAILURE() << "pixel (" << x << "," << y << "): expected " << std::hex
+                              << expected << ", got " << got;
+            }
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+
+    portrix_test::TempDir dir;
+    ASSERT_TRUE(platform::SaveWindowPng(dialog, dir / "dialog.png"));
+    std::vector<uint32_t> saved;
+    ASSERT_TRUE(platform::LoadPng(dir / "dialog.png", &saved, &width, &height));
+    EXPECT_EQ(saved, pixels);
+    DestroyWindow(dialog);
+    AfxDeleteTempMaps();
 }
 
 // ---- Extension modules ----------------------------------------------------------------------
