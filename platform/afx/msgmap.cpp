@@ -66,10 +66,15 @@ BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
             (target->*Handler<void(UINT, int, int)>(entry->pfn))(
                 static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam));
             break;
-        case AfxSig_bD:
-            value = (target->*Handler<BOOL(CDC*)>(entry->pfn))(
-                CDC::FromHandle(reinterpret_cast<HDC>(wParam)));
+        case AfxSig_bD: {
+            // A wrapper for the length of the call: paint DCs are new handles every time, so
+            // temporary objects kept per handle would pile up.
+            CDC dc;
+            dc.m_hDC = reinterpret_cast<HDC>(wParam);
+            value = (target->*Handler<BOOL(CDC*)>(entry->pfn))(&dc);
+            dc.m_hDC = nullptr;
             break;
+        }
         case AfxSig_wp:
             value = (target->*Handler<UINT(CPoint)>(entry->pfn))(CPoint(lParam));
             break;

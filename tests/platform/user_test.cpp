@@ -549,6 +549,36 @@ TEST(UserPainting, UpdateWindowPaintsAtOnce) {
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
 }
 
+TEST(UserPainting, RedrawWindowAndGetUpdateRectErase) {
+    Window w = Recorder({0, 0, 50, 50});
+    Settle();
+    RECT area{5, 5, 15, 15};
+    // Invalidate, erase and paint at once: nothing is left for the queue.
+    ASSERT_TRUE(RedrawWindow(w, &area, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW));
+    ASSERT_EQ(t_paints.size(), 1u);
+    EXPECT_TRUE(EqualRect(&t_paints[0].rcPaint, &area));
+    EXPECT_EQ(t_erases, 1);
+    MSG msg;
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
+
+    // GetUpdateRect with erase sends WM_ERASEBKGND once; the paint then needs none.
+    Settle();
+    InvalidateRect(w, &area, TRUE);
+    RECT update;
+    EXPECT_TRUE(GetUpdateRect(w, &update, TRUE));
+    EXPECT_TRUE(EqualRect(&update, &area));
+    EXPECT_EQ(t_erases, 1);
+    platform::PumpPendingMessages();
+    EXPECT_EQ(t_erases, 1);
+    ASSERT_EQ(t_paints.size(), 1u);
+
+    // RDW_VALIDATE takes it all back.
+    Settle();
+    InvalidateRect(w, nullptr, TRUE);
+    RedrawWindow(w, nullptr, nullptr, RDW_VALIDATE | RDW_NOERASE);
+    EXPECT_FALSE(GetUpdateRect(w, &update, FALSE));
+}
+
 TEST(UserPainting, InvalidateRectFromAnotherThreadWakesTheOwner) {
     Window w = Recorder({0, 0, 64, 64});
     Settle();
