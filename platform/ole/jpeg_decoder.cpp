@@ -25,9 +25,21 @@ void OnMessage(j_common_ptr cinfo, int level) {
     // Trace messages (level >= 0) are of no interest.
 }
 
+// A progressive file may split its data into any number of scans, each of which costs a pass
+// over the whole image: a few kilobytes of them can keep a decoder busy for minutes. Real
+// encoders write about ten.
+constexpr int kMaxProgressiveScans = 500;
+
+void OnProgress(j_common_ptr cinfo) {
+    auto* decompress = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (decompress->input_scan_number > kMaxProgressiveScans)
+        std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+}
+
 struct ReadState {
     jpeg_decompress_struct cinfo{};
     ErrorManager errors{};
+    jpeg_progress_mgr progress{};
     bool created = false;
     std::vector<uint8_t> rgb;
     JDIMENSION width = 0;
@@ -48,6 +60,8 @@ bool ReadRgb(ReadState* state, const uint8_t* data, size_t size) {
 
     jpeg_create_decompress(cinfo);
     state->created = true;
+    state->progress.progress_monitor = OnProgress;
+    cinfo->progress = &state->progress;
     jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
     if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return false;
     if (!PictureSizeAllowed(cinfo->image_width, cinfo->image_height)) return false;
