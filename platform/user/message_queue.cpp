@@ -120,8 +120,9 @@ bool RetrieveLocked(State& state, ThreadQueue& queue, std::unique_lock<std::mute
         }
     }
 
+    // Expiring every timer, even one the filter skips, keeps the next wake-up in the future.
+    ExpireTimersLocked(queue, Clock::now());
     if (InRange(WM_TIMER, filterMin, filterMax)) {
-        ExpireTimersLocked(queue, Clock::now());
         Timer* best = nullptr;
         for (Timer& timer : queue.timers) {
             if (timer.pending && MatchesWindowLocked(state, timer.hwnd, filter) &&

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
@@ -353,6 +354,25 @@ TEST(UserMessages, PostAndSendFromAnotherThread) {
     // Calls made by other threads ran on the owner thread, and the sender got the result.
     EXPECT_TRUE(posted);
     EXPECT_EQ(sendResult.load(), 42);
+}
+
+TEST(UserMessages, FilteredWaitSkipsTimersWithoutSpinning) {
+    Window w = Recorder({0, 0, 10, 10});
+    Settle();
+    SetTimer(w, 1, 10, nullptr);
+    std::thread poster([&] {
+        std::this_thread::sleep_for(200ms);
+        PostMessageA(w, WM_USER + 5, 0, 0);
+    });
+    std::clock_t cpuBefore = std::clock();
+    MSG msg;
+    ASSERT_EQ(GetMessageA(&msg, nullptr, WM_USER + 5, WM_USER + 5), 1);
+    std::clock_t cpu = std::clock() - cpuBefore;
+    poster.join();
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_USER + 5));
+    // About twenty timer wake-ups in 200 ms, not a busy loop (which would burn most of them).
+    EXPECT_LT(static_cast<double>(cpu) / CLOCKS_PER_SEC, 0.05);
+    KillTimer(w, 1);
 }
 
 TEST(UserMessages, GetMessageWakesForAnotherThreadsPost) {
