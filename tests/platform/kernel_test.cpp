@@ -93,16 +93,6 @@ TEST(GlobalMemory, AllocationKinds) {
     }
 }
 
-TEST(GlobalMemory, ZeroInitFillsWithZeros) {
-    for (UINT flags : {UINT(GPTR), UINT(GHND)}) {
-        OwnedGlobal block(GlobalAlloc(flags, 4096));
-        GlobalLockGuard lock(block.get());
-        ASSERT_NE(nullptr, lock.data());
-        const std::vector<char> zeros(4096, 0);
-        EXPECT_EQ(0, std::memcmp(zeros.data(), lock.data(), zeros.size())) << "flags " << flags;
-    }
-}
-
 TEST(GlobalMemory, LockCountSequence) {
     OwnedGlobal block(GlobalAlloc(GMEM_MOVEABLE | GMEM_NODISCARD, 32));
     ASSERT_TRUE(block);
@@ -545,21 +535,6 @@ TEST(Threads, SuspendedStartAndResume) {
     EXPECT_EQ(0u, ResumeThread(thread.get()));
 }
 
-TEST(Threads, RunningThreadCannotBeSuspended) {
-    OwnedHandle release = NewEvent(true, false);
-    ThreadProbe probe;
-    probe.release = release.get();
-    OwnedHandle thread(_beginthreadex(nullptr, 0, ProbeMain, &probe, 0, nullptr));
-    ASSERT_TRUE(thread);
-    const auto start = Clock::now();
-    while (!probe.ran.load() && ElapsedMs(start) < kGenerousMs) Sleep(1);
-    SetLastError(0);
-    EXPECT_EQ(DWORD(-1), SuspendThread(thread.get()));
-    EXPECT_EQ(DWORD(ERROR_NOT_SUPPORTED), GetLastError());
-    SetEvent(release.get());
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), kGenerousMs));
-}
-
 TEST(Threads, ClosingTheHandleDoesNotStopTheThread) {
     OwnedHandle release = NewEvent(true, false);
     OwnedHandle finished = NewEvent(true, false);
@@ -627,22 +602,6 @@ TEST(Threads, AThreadMayCloseItsOwnHandleWhileAnotherWaitsOnIt) {
         // Whoever took the handle closes it exactly once.
         if (HANDLE left = shared.self.exchange(nullptr)) CloseHandle(left);
     }
-}
-
-TEST(Threads, IdsAndStackSize) {
-    const DWORD mine = GetCurrentThreadId();
-    EXPECT_NE(0u, mine);
-    EXPECT_EQ(mine, GetCurrentThreadId());
-    ThreadProbe probe;
-    unsigned id = 0;
-    // A small requested stack is rounded up to what the system needs.
-    OwnedHandle thread(_beginthreadex(nullptr, 1, ProbeMain, &probe, 0, &id));
-    ASSERT_TRUE(thread);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), kGenerousMs));
-    EXPECT_EQ(id, probe.id.load());
-    EXPECT_NE(mine, probe.id.load());
-    // No start routine, no thread.
-    EXPECT_EQ(0u, _beginthreadex(nullptr, 0, nullptr, nullptr, 0, nullptr));
 }
 
 // ---- Arithmetic ------------------------------------------------------------------------------
