@@ -1,0 +1,50 @@
+// Runs module_load_probe in a fresh process: the library under test loads there with the
+// scenario's own hive, time zone, clock offset and working directory, so its attach sequence
+// really runs once per scenario.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "temp_dir.h"
+
+namespace module_test {
+
+struct ProbeResult {
+    bool ran = false;          // the probe started and ended normally
+    bool loaded = false;
+    unsigned loadError = 0;
+    std::vector<std::string> boxes;  // texts, with real line feeds
+    std::string storeRoot;
+    bool classesRestored = false;
+    bool classesAdopted = false;
+    bool leftChain = false;
+    bool unmapped = false;
+    std::string output;  // everything the probe printed, for failure messages
+};
+
+struct ProbeOptions {
+    long long clockOffsetSeconds = 0;
+    bool unload = false;
+    std::string timeZone = "UTC0";
+};
+
+// A scenario: a temporary directory holding the hive (hkcu.reg) and whatever the test puts in.
+class Scenario {
+public:
+    // Writes a hive holding the Share key, with the Path value when installPath is given.
+    void WriteHive(const std::string* installPath) const;
+    // Writes a hive of this text exactly.
+    void WriteHiveText(const std::string& text) const;
+    ProbeResult Load(const ProbeOptions& options = {}) const;
+
+    const portrix_test::TempDir& dir() const { return m_dir; }
+
+private:
+    portrix_test::TempDir m_dir;
+};
+
+// A REGEDIT4 string, with \ and " escaped.
+std::string RegString(const std::string& text);
+
+}  // namespace module_test

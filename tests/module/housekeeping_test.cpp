@@ -1,0 +1,273 @@
+// The housekeeping sweep at load, each scenario in a fresh process. The probe's clock is moved
+// instead of waiting: files are created now (their creation time is the file system's), and
+// the load happens days later or earlier by the probe's clock. The time zone is 14 hours east
+// of UTC, so that a creation time compared without conversion to local time shows.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "ProbeRunner.h"
+#include "afx.h"
+
+using module_test::ProbeOptions;
+using module_test::ProbeResult;
+using module_test::Scenario;
+
+namespace {
+
+constexpr long long kHour = 3600;
+constexpr long long kDay = 24 * kHour;
+const char kTimeZone[] = "PRX-14";
+
+std::string Row(int n) { return "row " + std::to_string(n); }
+
+std::string LocalText(long long unixSeconds) {
+    const time_t t = static_cast<time_t>(unixSeconds);
+    struct tm local;
+    localtime_r(&t, &local);
+    char text[32];
+    strftime(text, sizeof(text), "%Y/%m/%d %H:%M:%S", &local);
+    return text;
+}
+
+long long ParseLocal(const std::string& text) {
+    struct tm local = {};
+    if (strptime(text.c_str(), "%Y/%m/%d %H:%M:%S", &local) == nullptr) return -1;
+    local.tm_isdst = -1;
+    return static_cast<long long>(mktime(&local));
+}
+
+// A store under <scenario>/App with its tree made, and the hive pointing at it.
+class Store {
+public:
+    Store() : m_install(m_scenario.dir() / "App") {
+        m_scenario.WriteHive(&m_install);
+        for (const char* directory : {"App", "App/Avatar", "App/Avatar/Body", "App/Avatar/Up", "App/Avatar/Face",
+                                      "App/Avatar/Default", "App/Avatar/SNS"}) {
+            mkdir((m_scenario.dir() / directory).c_str(), 0777);
+        }
+    }
+    Scenario& scenario() { return m_scenario; }
+    // A file of the store, by its path below the store root.
+    void Put(const std::string& name) const { m_scenario.dir().Write("App/Avatar/" + name, "GIF89a"); }
+    bool Has(const std::string& name) const { return m_scenario.dir().Exists("App/Avatar/" + name); }
+    void WriteConfig(const std::string& content) const { m_scenario.dir().Write("App/Avatar/config.ini", content); }
+    std::string Config() const { return m_scenario.dir().Read("App/Avatar/config.ini"); }
+    std::string Path(const std::string& name) const { return m_scenario.dir() / ("App/Avatar/" + name); }
+
+    // Loads the module with the clock moved by offset seconds; the returned window holds the
+    // probe's now.
+    ProbeResult LoadAt(long long offset, long long* from = nullptr, long long* to = nullptr) {
+        ProbeOptions options;
+        options.clockOffsetSeconds = offset;
+        options.timeZone = kTimeZone;
+        if (from) *from = time(nullptr) + offset;
+        ProbeResult result = m_scenario.Load(options);
+        if (to) *to = time(nullptr) + offset;
+        return result;
+    }
+
+private:
+    Scenario m_scenario;
+    std::string m_install;
+};
+
+class Housekeeping : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* zone = std::getenv("TZ");
+        m_hadZone = zone != nullptr;
+        if (zone) m_zone = zone;
+        setenv("TZ", kTimeZone, 1);
+        tzset();
+    }
+    void TearDown() override {
+        if (m_hadZone) {
+            setenv("TZ", m_zone.c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+    }
+
+private:
+    bool m_hadZone = false;
+    std::string m_zone;
+};
+
+// The config.ini content with LASTDELETETIME holding a time in [from, to]; the time text is
+// returned through text.
+::testing::AssertionResult RecordsTimeIn(const std::string& content, long long from, long long to,
+                                         std::string* text = nullptr) {
+    std::smatch match;
+    if (!std::regex_search(content, match, std::regex("LASTDELETETIME=(\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d)\r\n"))) {
+        return ::testing::AssertionFailure() << "no LASTDELETETIME in " << content;
+    }
+    const long long recorded = ParseLocal(match[1]);
+    if (text) *text = match[1];
+    if (recorded < from || recorded > to) {
+        return ::testing::AssertionFailure() << match[1] << " is not between " << LocalText(from) << " and "
+                                             << LocalText(to);
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST_F(Housekeeping, FirstLoadCreatesConfigAndSweepsNothing) {
+    Store store;
+    store.Put("Body/10001.gif");
+    long long from = 0, to = 0;
+    const ProbeResult result = store.LoadAt(20 * kDay, &from, &to);
+    ASSERT_TRUE(result.loaded) << result.output;
+    std::string recorded;
+    EXPECT_TRUE(RecordsTimeIn(store.Config(), from, to, &recorded));
+    EXPECT_EQ(store.Config(), "[SYSTEM]\r\nLASTDELETETIME=" + recorded + "\r\n");
+    EXPECT_TRUE(store.Has("Body/10001.gif"));
+}
+
+TEST_F(Housekeeping, WhenTheLastSweepIsFarEnoughAway) {
+    // The probe's clock runs 20 days ahead, so every file of the store is old enough to go
+    // whenever a sweep runs. LASTDELETETIME is set relative to that clock.
+    const long long offset = 20 * kDay;
+    struct Case {
+        const char* what;
+        long long lastSweepFromNow;  // seconds; ignored when text is given
+        const char* text;            // the value as written, or null for a time
+        bool sweeps;
+    } cases[] = {
+        /* 1 */ {"10 days 23 hours ago", -(10 * kDay + 23 * kHour), nullptr, false},
+        /* 2 */ {"11 days ago", -11 * kDay, nullptr, true},
+        /* 3 */ {"a year ago", -365 * kDay, nullptr, true},
+        /* 4 */ {"10 days 23 hours ahead", 10 * kDay + 23 * kHour, nullptr, false},
+        /* 5 */ {"11 days ahead (the clock was set back)", 11 * kDay + 60, nullptr, true},
+        /* 6 */ {"empty", 0, "", false},
+        /* 7 */ {"unreadable", 0, "last tuesday", false},
+        /* 8 */ {"day and month out of range", 0, "2004/13/45 09:05:00", false},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        ++row;
+        Store store;
+        store.Put("Body/10001.gif");
+        const std::string value =
+            c.text ? std::string(c.text) : LocalText(time(nullptr) + offset + c.lastSweepFromNow);
+        const std::string config =
+            "[Other]\r\nKeep=1\r\n[SYSTEM]\r\nColor=blue\r\nLASTDELETETIME=" + value + "\r\nSize=9\r\n";
+        store.WriteConfig(config);
+        long long from = 0, to = 0;
+        const ProbeResult result = store.LoadAt(offset, &from, &to);
+        ASSERT_TRUE(result.loaded) << Row(row) << result.output;
+        EXPECT_NE(store.Has("Body/10001.gif"), c.sweeps) << Row(row) << ": " << c.what;
+        if (!c.sweeps) {
+            EXPECT_EQ(store.Config(), config) << Row(row) << ": " << c.what;
+            continue;
+        }
+        std::string recorded;
+        EXPECT_TRUE(RecordsTimeIn(store.Config(), from, to, &recorded)) << Row(row);
+        EXPECT_EQ(store.Config(),
+                  "[Other]\r\nKeep=1\r\n[SYSTEM]\r\nColor=blue\r\nLASTDELETETIME=" + recorded + "\r\nSize=9\r\n")
+            << Row(row);
+    }
+}
+
+TEST_F(Housekeeping, AgeOfAFileCountsInWholeDaysEitherWay) {
+    // The files are created now; the load happens offset seconds away by the probe's clock.
+    struct Case {
+        const char* what;
+        long long offset;
+        bool deleted;
+    } cases[] = {
+        /* 1 */ {"created 10.9 days ago", static_cast<long long>(10.9 * kDay), false},
+        /* 2 */ {"created 11 days ago", 11 * kDay, true},
+        // A minute more, so that the seconds between creating the file and loading the module
+        // cannot bring the difference under 11 days.
+        /* 3 */ {"created 11 days in the future", -(11 * kDay + 60), true},
+        /* 4 */ {"created 10.9 days in the future", -static_cast<long long>(10.9 * kDay), false},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        ++row;
+        Store store;
+        store.Put("Body/10001.gif");
+        store.Put("SNS/10001.txt");
+        store.WriteConfig("[SYSTEM]\r\nLASTDELETETIME=" + LocalText(time(nullptr) + c.offset - 30 * kDay) + "\r\n");
+        const ProbeResult result = store.LoadAt(c.offset);
+        ASSERT_TRUE(result.loaded) << Row(row) << result.output;
+        EXPECT_NE(store.Has("Body/10001.gif"), c.deleted) << Row(row) << ": " << c.what;
+        EXPECT_NE(store.Has("SNS/10001.txt"), c.deleted) << Row(row) << ": " << c.what;
+    }
+}
+
+TEST_F(Housekeeping, CreationTimeCountsNotTheLastWrite) {
+    struct Case {
+        const char* what;
+        long long offset;      // the load, from the files' creation
+        long long lastWrite;   // the last write, from the load
+        bool deleted;
+    } cases[] = {
+        /* 1 */ {"created 20 days ago, written an hour ago", 20 * kDay, -kHour, true},
+        /* 2 */ {"created 5 days ago, written 20 days ago", 5 * kDay, -20 * kDay, false},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        ++row;
+        Store store;
+        store.Put("Face/10001.gif");
+        const time_t written = static_cast<time_t>(time(nullptr) + c.offset + c.lastWrite);
+        const struct timespec times[2] = {{written, 0}, {written, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, store.Path("Face/10001.gif").c_str(), times, 0), 0);
+        store.WriteConfig("[SYSTEM]\r\nLASTDELETETIME=" + LocalText(time(nullptr) + c.offset - 30 * kDay) + "\r\n");
+        ASSERT_TRUE(store.LoadAt(c.offset).loaded) << Row(row);
+        EXPECT_NE(store.Has("Face/10001.gif"), c.deleted) << Row(row) << ": " << c.what;
+    }
+}
+
+TEST_F(Housekeeping, OnlyPicturesAndVersionFilesGo) {
+    Store store;
+    const std::vector<std::string> going = {"Body/1.gif", "Up/2.GIF", "Face/3_bs.gif", "SNS/10001.txt"};
+    const std::vector<std::string> staying = {"Default/man1.gif", "Default/x.txt", "Body/1.png", "Body/1.gif.part",
+                                              "Up/2.txt", "SNS/10001.gif", "Face/readonly.gif", "other.gif"};
+    for (const auto& name : going) store.Put(name);
+    for (const auto& name : staying) store.Put(name);
+    ASSERT_EQ(chmod(store.Path("Face/readonly.gif").c_str(), 0444), 0);
+    ASSERT_EQ(mkdir(store.Path("Body/folder.gif").c_str(), 0777), 0);
+    store.WriteConfig("[SYSTEM]\r\nLASTDELETETIME=" + LocalText(time(nullptr) - 10 * kDay) + "\r\n");
+    ASSERT_TRUE(store.LoadAt(20 * kDay).loaded);
+    for (const auto& name : going) EXPECT_FALSE(store.Has(name)) << name;
+    for (const auto& name : staying) EXPECT_TRUE(store.Has(name)) << name;
+    EXPECT_TRUE(store.Has("Body/folder.gif"));
+    EXPECT_TRUE(store.Has("config.ini"));
+}
+
+TEST_F(Housekeeping, EmptyStoreRootTouchesNothing) {
+    Store store;
+    store.scenario().WriteHive(nullptr);  // the key, without its Path value
+    store.Put("Body/1.gif");
+    const ProbeResult result = store.LoadAt(20 * kDay);
+    ASSERT_TRUE(result.loaded) << result.output;
+    EXPECT_EQ(result.storeRoot, "");
+    EXPECT_TRUE(store.Has("Body/1.gif"));
+    EXPECT_FALSE(store.Has("config.ini"));
+    EXPECT_FALSE(store.scenario().dir().Exists("config.ini"));  // the probe's working directory
+}
+
+TEST_F(Housekeeping, ConfigHeldByAnotherProcessCountsAsMissing) {
+    Store store;
+    store.Put("Body/1.gif");
+    const std::string config = "[SYSTEM]\r\nLASTDELETETIME=" + LocalText(time(nullptr) - 10 * kDay) + "\r\n";
+    store.WriteConfig(config);
+    CFile holder;
+    ASSERT_TRUE(holder.Open(store.Path("config.ini").c_str(), CFile::modeRead | CFile::shareExclusive));
+    // Neither opened, nor re-created, nor written while held: nothing changes and nothing goes.
+    ASSERT_TRUE(store.LoadAt(20 * kDay).loaded);
+    holder.Close();
+    EXPECT_EQ(store.Config(), config);
+    EXPECT_TRUE(store.Has("Body/1.gif"));
+}
+
+}  // namespace

@@ -1,0 +1,89 @@
+// Loads a library in a fresh process, as a host would, and reports what its start-up did:
+//   module_load_probe LIBRARY [--clock-offset SECONDS] [--unload]
+// Output, one line each, fields separated by tabs (line feeds in texts written as \n):
+//   box <text> <type> <help id>         for each message box, in order
+//   load ok | load failed <error>
+//   root <store root>
+//   classes restored <0|1> adopted <0|1>   the raw entry parked the process's classes
+//   unload chain <0|1> unmapped <0|1>      after FreeLibrary: module left MFC's chain / memory
+#include <dlfcn.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "afxdllx.h"
+#include "platform/clock.h"
+#include "platform/msgbox.h"
+#include "windows.h"
+
+namespace {
+
+std::string Escape(const char* text) {
+    std::string out;
+    for (const char* c = text; *c; ++c) {
+        if (*c == '\n') {
+            out += "\\n";
+        } else {
+            out += *c;
+        }
+    }
+    return out;
+}
+
+CDynLinkLibrary* FindLibrary(HMODULE module) {
+    for (CDynLinkLibrary* dll = AfxGetModuleState()->m_pFirstDLL; dll; dll = dll->m_pNextDLL) {
+        if (dll->m_hModule == module) return dll;
+    }
+    return nullptr;
+}
+
+CRuntimeClass g_hostClass = {"CHostClass", 0, 0, nullptr, nullptr, nullptr};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s LIBRARY [--clock-offset SECONDS] [--unload]\n", argv[0]);
+        return 2;
+    }
+    bool unload = false;
+    for (int i = 2; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--clock-offset") == 0 && i + 1 < argc) {
+            platform::SetClockOffset(std::chrono::seconds(std::atoll(argv[++i])));
+        } else if (std::strcmp(argv[i], "--unload") == 0) {
+            unload = true;
+        }
+    }
+    platform::SetMessageBoxSink([](LPCTSTR text, UINT type, UINT helpId) {
+        std::printf("box\t%s\t%u\t%u\n", Escape(text).c_str(), type, helpId);
+        return IDOK;
+    });
+    // A class of the host, registered before the library loads: the library's raw entry must
+    // park it so that the library's record does not adopt it, and MFC must give it back.
+    AfxClassInit(&g_hostClass);
+
+    const HMODULE module = LoadLibraryA(argv[1]);
+    if (module == nullptr) {
+        std::printf("load\tfailed\t%u\n", GetLastError());
+        return 0;
+    }
+    std::printf("load\tok\n");
+    const FARPROC proc = GetProcAddress(module, "PortrixProbeStoreRoot");
+    auto storeRoot = reinterpret_cast<const char* (*)()>(reinterpret_cast<void (*)()>(proc));
+    if (storeRoot != nullptr) std::printf("root\t%s\n", storeRoot());
+    const CDynLinkLibrary* library = FindLibrary(module);
+    std::printf("classes\trestored\t%d\tadopted\t%d\n",
+                AfxGetModuleState()->m_pFirstClass == &g_hostClass,
+                library != nullptr && library->m_pFirstSharedClass == &g_hostClass);
+    if (unload) {
+        FreeLibrary(module);
+        Dl_info info;
+        std::printf("unload\tchain\t%d\tunmapped\t%d\n", FindLibrary(module) == nullptr,
+                    dladdr(reinterpret_cast<void*>(storeRoot), &info) == 0);
+    }
+    std::fflush(stdout);
+    return 0;
+}
