@@ -11,7 +11,9 @@ namespace {
 // How long the worker sleeps when nothing happens; wake-ups cut it short, so this only
 // bounds how often an idle worker looks around.
 constexpr int kIdlePollMs = 1000;
-constexpr long kMaxConnections = 8;
+// Transfers running at once. The rest wait in the worker's backlog rather than inside curl,
+// so that each one's 30-second limit covers its own transfer, not a wait for a connection.
+constexpr size_t kMaxActiveTransfers = 8;
 
 // Set once the engine's static storage is being torn down: late callers then do nothing.
 std::atomic<bool> g_engineGone{false};
@@ -70,7 +72,6 @@ void Engine::Submit(Request request) {
 bool Engine::StartWorkerLocked() {
     CURLM* multi = curl_multi_init();
     if (multi == nullptr) return false;
-    curl_multi_setopt(multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, kMaxConnections);
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
         m_multi = multi;
@@ -108,16 +109,18 @@ void Engine::Run(CURLM* multi) {
     // Everything the transfers use lives on this thread's stack, so nothing of theirs can be
     // torn down by static destruction while they still run.
     StaleTempSweeper sweeper;
+    std::deque<Request> backlog;
     std::map<CURL*, std::unique_ptr<Transfer>> active;
     for (;;) {
         {
             std::lock_guard<std::mutex> lock(m_queueMutex);
             if (m_stopping) break;
         }
-        StartQueued(multi, active, sweeper);
+        StartQueued(multi, backlog, active, sweeper);
         int running = 0;
         curl_multi_perform(multi, &running);
         FinishCompleted(multi, active);
+        if (!backlog.empty() && active.size() < kMaxActiveTransfers) continue;  // slots came free
         curl_multi_poll(multi, nullptr, 0, kIdlePollMs, nullptr);
     }
     // Abandoned transfers: detach each from the multi handle before its easy handle goes;
@@ -129,14 +132,16 @@ void Engine::Run(CURLM* multi) {
     active.clear();
 }
 
-void Engine::StartQueued(CURLM* multi, std::map<CURL*, std::unique_ptr<Transfer>>& active,
-                         StaleTempSweeper& sweeper) {
-    std::vector<Request> queued;
+void Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog,
+                         std::map<CURL*, std::unique_ptr<Transfer>>& active, StaleTempSweeper& sweeper) {
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
-        queued.swap(m_queued);
+        for (Request& request : m_queued) backlog.push_back(std::move(request));
+        m_queued.clear();
     }
-    for (Request& request : queued) {
+    while (!backlog.empty() && active.size() < kMaxActiveTransfers) {
+        Request request = std::move(backlog.front());
+        backlog.pop_front();
         const std::string key = request.Key();
         auto transfer = std::make_unique<Transfer>(std::move(request), sweeper);
         CURL* easy = transfer->Prepare();

@@ -7,7 +7,7 @@
 
 #include <curl/curl.h>
 
-#include <condition_variable>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -44,7 +44,8 @@ private:
     bool StartWorkerLocked();  // m_lifecycleMutex held
     void StopWorkerLocked();   // m_lifecycleMutex held
     void Run(CURLM* multi);
-    void StartQueued(CURLM* multi, std::map<CURL*, std::unique_ptr<Transfer>>& active, StaleTempSweeper& sweeper);
+    void StartQueued(CURLM* multi, std::deque<Request>& backlog, std::map<CURL*, std::unique_ptr<Transfer>>& active,
+                     StaleTempSweeper& sweeper);
     void FinishCompleted(CURLM* multi, std::map<CURL*, std::unique_ptr<Transfer>>& active);
     void Forget(const std::string& key);
 

@@ -5,6 +5,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <memory>
@@ -244,6 +245,34 @@ TEST_F(DownloadTest, IdenticalRequestsInFlightShareOneTransfer) {
     // Once done, the same request goes out again.
     Start("shared", 3, 0);
     EXPECT_TRUE(server.WaitForHits("/c_avatar/Face/shared.gif", 2));
+}
+
+TEST_F(DownloadTest, ManyRequestsRunEightAtATimeAndAllArrive) {
+    std::atomic<int> running{0};
+    std::atomic<int> mostRunning{0};
+    server.Http().Get("/c_avatar/Up/many.*", [&](const httplib::Request& request, httplib::Response& response) {
+        const int now = ++running;
+        for (int seen = mostRunning; now > seen && !mostRunning.compare_exchange_weak(seen, now);) {
+        }
+        server.WaitAtGate();
+        --running;
+        response.set_content(request.path, "image/gif");
+    });
+    server.Start();
+
+    constexpr int kRequests = 12;
+    for (int i = 0; i < kRequests; ++i) Start(("many" + std::to_string(i)).c_str(), 2, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (running < 8 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // room for a ninth to show up
+    EXPECT_EQ(mostRunning, 8);
+    server.OpenGate();
+    for (int i = 0; i < kRequests; ++i) {
+        const std::string name = "many" + std::to_string(i) + ".gif";
+        EXPECT_TRUE(WaitForContent(store.Path("Up/" + name), "/c_avatar/Up/" + name)) << name;
+    }
 }
 
 TEST_F(DownloadTest, UnusualUserIdsArePercentEncodedAndStoredAsGiven) {
