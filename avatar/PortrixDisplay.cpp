@@ -23,6 +23,15 @@ BOOL BuildDisplayPaths(const CString& userId, int imageType, int faceMode, CStri
     return TRUE;
 }
 
+// The user's picture path for the operations that download whatever the store holds: an empty
+// user id still names a path, as it always has; one that is not a single file name names none
+// and leaves the bare store root, which is never a picture.
+CString DownloadTargetPath(const CString& userId, int imageType, int faceMode) {
+    const CString& storeRoot = GetStoreRoot();
+    if (!userId.IsEmpty() && !IsUsableUserId(userId)) return storeRoot;
+    return BuildPicturePath(storeRoot, userId, imageType, faceMode);
+}
+
 }  // namespace
 
 int CPortrix::OnlyDisplay() {
@@ -70,10 +79,8 @@ int CPortrix::Display() {
 
 int CPortrix::DisplaySN() {
     const CString& storeRoot = GetStoreRoot();
-    // An empty user id still names a path here, as it always has; an unsafe one names none
-    // and leaves the timers polling the bare store root, which is never a picture.
+    imagePath = DownloadTargetPath(userId, imageType, faceMode);
     const BOOL namesPicture = userId.IsEmpty() || IsUsableUserId(userId);
-    imagePath = namesPicture ? BuildPicturePath(storeRoot, userId, imageType, faceMode) : storeRoot;
     if (!namesPicture || !PassesExistenceTest(imagePath)) {
         DownloadDisplay();
         return 1;
@@ -92,6 +99,10 @@ int CPortrix::DisplaySN() {
 }
 
 int CPortrix::DisplaywithDownload() {
+    // The timers must poll for the picture being asked for, not for whichever picture an
+    // earlier display operation named: that one may belong to another user, and finding it
+    // would show it and record this user's version for it.
+    imagePath = DownloadTargetPath(userId, imageType, faceMode);
     DownloadDisplay();
     return 1;
 }

@@ -1,0 +1,153 @@
+// Completion polling: timer 1 for the first phase, the default picture at its 21st failed tick,
+// timer 2 afterwards, and the version recorded for a picture that timer 1 finds.
+#include <chrono>
+
+#include "RecordingFixture.h"
+#include "platform/pump.h"
+
+namespace avatar_test {
+namespace {
+
+using PollingTest = RecordingControlTest;
+using Clock = std::chrono::steady_clock;
+
+std::string VersionOnesWith(int offset, const char* entry) {
+    std::string table;
+    for (int i = 0; i < 30; ++i) table += "00001";
+    table.replace(static_cast<size_t>(offset), 5, entry);
+    return table;
+}
+
+bool WaitForFile(const std::string& relative) {
+    return WaitUntil([&] { return StoreFileExists(relative); }, 5s);
+}
+
+TEST_F(PollingTest, PictureCompleteBeforeTheFirstTickIsShownAndItsVersionRecorded) {
+    PutDefaultSet();
+    SetDownloadAction([](const DownloadCall&) { PutPicture("Up\\10001_bs.gif", kUserColor); });
+    Configure("10001", 2, 6, 0, 12);
+    EXPECT_EQ(host.control().Display(), 1);
+    EXPECT_TRUE(host.WaitForColor(kUserColor));
+    ASSERT_TRUE(WaitForFile("SNS\\10001.txt"));
+    EXPECT_EQ(ReadStoreFile("SNS\\10001.txt"), VersionOnesWith(80, "00012"));
+}
+
+TEST_F(PollingTest, VersionsAreFormattedIntoFiveCharacters) {
+    PutDefaultSet();
+    struct Row {
+        int row, type, mode, version, offset;
+        const char* entry;
+    } const rows[] = {
+        {1, 1, 0, 123456, 0, "12345"},
+        {2, 3, 9, -5, 145, "-0005"},
+    };
+    for (const Row& r : rows) {
+        SetDownloadAction([&](const DownloadCall&) {
+            PutPicture(r.type == 1 ? "Body\\10002.gif" : "Face\\10002_bw.gif", kUserColor);
+        });
+        Configure("10002", r.type, r.mode, 0, r.version);
+        EXPECT_EQ(host.control().DisplaywithDownload(), 1);
+        ASSERT_TRUE(WaitForFile("SNS\\10002.txt")) << "row " << r.row;
+        EXPECT_EQ(ReadStoreFile("SNS\\10002.txt"), VersionOnesWith(r.offset, r.entry)) << "row " << r.row;
+        EmptyStore();
+        PutDefaultSet();
+    }
+}
+
+TEST_F(PollingTest, PlaceholderThenDefaultAfterTheFirstPhaseThenTheSecondPhaseFindsThePicture) {
+    PutDefaultSet();
+    Configure("10001", 1, 0, 2, 3);
+    const Clock::time_point requested = Clock::now();
+    EXPECT_EQ(host.control().Display(), 1);
+    EXPECT_TRUE(host.WaitForColor(kPlaceholder1Color));
+    ASSERT_TRUE(host.WaitForColor(kWoman1Color, 10s));
+    // Twenty failed ticks of 50 ms come before the default: never fewer than a second's worth.
+    EXPECT_GE(Clock::now() - requested, 950ms);
+
+    // Timer 2 goes on polling for as long as the window lives.
+    host.PumpFor(300ms);
+    PutPicture("Body\\10001.gif", kUserColor);
+    EXPECT_TRUE(host.WaitForColor(kUserColor));
+    host.PumpFor(100ms);
+    EXPECT_FALSE(StoreFileExists("SNS\\10001.txt"));  // only timer 1 records a version
+    EXPECT_EQ(Operations(TakeDownloadCalls()), std::vector<std::string>{"VazirOridoStartGFU"});
+}
+
+TEST_F(PollingTest, PictureArrivingDuringTheFirstPhaseIsShown) {
+    PutDefaultSet();
+    Configure("10001", 2, 0, 1, 9);
+    EXPECT_EQ(host.control().DisplaywithDownload(), 1);
+    EXPECT_TRUE(host.WaitForColor(kPlaceholder2Color));
+    host.PumpFor(200ms);
+    PutPicture("Up\\10001.gif", kUserColor);
+    EXPECT_TRUE(host.WaitForColor(kUserColor));
+    ASSERT_TRUE(WaitForFile("SNS\\10001.txt"));
+    EXPECT_EQ(ReadStoreFile("SNS\\10001.txt"), VersionOnesWith(50, "00009"));
+    host.PumpFor(1200ms);  // nothing else happens once the picture is shown
+    EXPECT_EQ(host.ShownColor(), kUserColor);
+}
+
+TEST_F(PollingTest, PictureThatCannotBeLoadedFallsBackToTheDefault) {
+    PutDefaultSet();
+    SetDownloadAction([](const DownloadCall&) { WriteStoreFile("Body\\10001.gif", "not a picture"); });
+    Configure("10001", 1, 0, 1, 4);
+    EXPECT_EQ(host.control().Display(), 1);
+    EXPECT_TRUE(host.WaitForColor(kPlaceholder1Color));
+    EXPECT_TRUE(host.WaitForColor(kMan1Color));
+    host.PumpFor(300ms);
+    EXPECT_EQ(host.ShownColor(), kMan1Color);
+    EXPECT_FALSE(StoreFileExists("SNS\\10001.txt"));
+}
+
+TEST_F(PollingTest, TimerMessagesOfOtherIdsChangeNothing) {
+    PutDefaultSet();
+    PutPicture("Body\\10001.gif", kUserColor);
+    Configure("10001", 1, 0);
+    ASSERT_EQ(host.control().Display(), 1);
+    ASSERT_TRUE(host.WaitForColor(kUserColor));
+    EXPECT_EQ(::SendMessageA(host.child(), WM_TIMER, 7, 0), 0);
+    host.PumpFor(100ms);
+    EXPECT_EQ(host.ShownColor(), kUserColor);
+    EXPECT_TRUE(TakeDownloadCalls().empty());
+}
+
+TEST_F(PollingTest, DownloadOnANewControlEndsWithTheDefaultSetRequested) {
+    EXPECT_EQ(host.control().DisplaywithDownload(), 1);
+    const std::vector<DownloadCall> calls = TakeDownloadCalls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].operation, "StartDownload");
+    EXPECT_EQ(calls[0].userId, "");
+    EXPECT_EQ(calls[0].imageType, 1);
+    // The first phase ends without a picture; no default path was ever built, so the default
+    // set is requested.
+    std::vector<DownloadCall> later;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            for (DownloadCall& call : TakeDownloadCalls()) later.push_back(call);
+            return later.size() == 8;
+        },
+        5s));
+    EXPECT_EQ(later.front().operation, "VazirOridoStartN");
+}
+
+TEST_F(PollingTest, DownloadPollsForTheUserAskedForNotTheOneShownBefore) {
+    PutDefaultSet();
+    PutPicture("Body\\10001.gif", kUserColor);
+    Configure("10001", 1, 0, 1, 5);
+    ASSERT_EQ(host.control().Display(), 1);
+    ASSERT_TRUE(host.WaitForColor(kUserColor));
+
+    host.control().SetUserID("10003");
+    EXPECT_EQ(host.control().DisplaywithDownload(), 1);
+    EXPECT_TRUE(host.WaitForColor(kPlaceholder1Color));
+    host.PumpFor(300ms);
+    EXPECT_EQ(host.ShownColor(), kPlaceholder1Color);
+    EXPECT_FALSE(StoreFileExists("SNS\\10003.txt"));
+    PutPicture("Body\\10003.gif", kNewerUserColor);
+    EXPECT_TRUE(host.WaitForColor(kNewerUserColor));
+    ASSERT_TRUE(WaitForFile("SNS\\10003.txt"));
+    EXPECT_EQ(ReadStoreFile("SNS\\10003.txt"), VersionOnesWith(0, "00005"));
+}
+
+}  // namespace
+}  // namespace avatar_test
