@@ -58,7 +58,7 @@ void FillStatus(const pi::FileStatus& file, const std::string& fullName, CFileSt
     status.m_ctime = CTime(static_cast<time_t>(pi::UnixSecondsFromFileTime(file.creation)));
     status.m_mtime = CTime(static_cast<time_t>(pi::UnixSecondsFromFileTime(file.lastWrite)));
     status.m_atime = CTime(static_cast<time_t>(pi::UnixSecondsFromFileTime(file.lastAccess)));
-    status.m_size = file.size > LONG_MAX ? LONG_MAX : static_cast<LONG>(file.size);
+    status.m_size = file.size > INT32_MAX ? INT32_MAX : static_cast<LONG>(file.size);
     BYTE attribute = CFile::normal;
     if (file.isDirectory) attribute |= CFile::directory;
     if (file.readOnly && !file.isDirectory) attribute |= CFile::readOnly;
