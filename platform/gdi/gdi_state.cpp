@@ -97,7 +97,7 @@ void State::RemoveDC(HDC hdc) {
 }
 
 Framebuffer* State::FramebufferFor(HWND top, SIZE size) {
-    if (!SizeAllowed(size.cx, size.cy)) return nullptr;
+    if (!SizeAllowed(size.cx, size.cy) || discarded_.count(top)) return nullptr;
     Framebuffer& fb = framebuffers_[top];
     if (fb.width == size.cx && fb.height == size.cy) return &fb;
     // A resized window keeps what it showed where the old and new sizes overlap.

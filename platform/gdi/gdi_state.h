@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 #include <variant>
 #include <vector>
 
@@ -146,7 +147,12 @@ public:
     // False when hdc is not a DC, or is the DC of a window that no longer exists.
     bool Resolve(HDC hdc, const DcGeometry& geometry, Target* target);
     Framebuffer* FramebufferFor(HWND top, SIZE size);
-    void DiscardFramebuffer(HWND top) { framebuffers_.erase(top); }
+    // The window is gone for good (USER never reuses a handle): a drawing call that fetched its
+    // geometry just before the destruction must not bring the framebuffer back.
+    void DiscardFramebuffer(HWND top) {
+        framebuffers_.erase(top);
+        discarded_.insert(top);
+    }
 
     static State& Get();
 
@@ -158,6 +164,7 @@ private:
     HGDIOBJ stock_[DEFAULT_GUI_FONT + 1] = {};
     HBITMAP stockBitmap_ = nullptr;
     std::unordered_map<HWND, Framebuffer> framebuffers_;
+    std::unordered_set<HWND> discarded_;
 };
 
 // Takes the lock briefly to learn whether hdc is a window DC, then asks USER where its window
