@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "gdi/gdi_state.h"
@@ -117,7 +118,7 @@ int64_t StretchIndex(int64_t i, int64_t dstExtent, int64_t srcExtent, bool mirro
 
 }  // namespace
 
-BOOL BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, int y1, DWORD rop) {
+BOOL BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, int y1, DWORD rop) try {
     Rop op(rop);
     if (!op.valid) return FALSE;
     bool usesSource = op.UsesSource();
@@ -159,10 +160,12 @@ BOOL BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, int y1, D
         op.Row(PixelAt(dst, box.left, box.top + row), from, pattern, width);
     }
     return TRUE;
+} catch (const std::bad_alloc&) {
+    return FALSE;  // no room for the copy of an overlapping or stretched block
 }
 
 BOOL StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, HDC hdcSrc, int xSrc,
-                int ySrc, int wSrc, int hSrc, DWORD rop) {
+                int ySrc, int wSrc, int hSrc, DWORD rop) try {
     Rop op(rop);
     if (!op.valid) return FALSE;
     if (!op.UsesSource()) return PatBlt(hdcDest, xDest, yDest, wDest, hDest, rop);
@@ -223,6 +226,8 @@ BOOL StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, HDC hdc
                     &out[r * columns.size()], columns.size() * sizeof(uint32_t));
     }
     return TRUE;
+} catch (const std::bad_alloc&) {
+    return FALSE;  // no room for the copy of an overlapping or stretched block
 }
 
 BOOL PatBlt(HDC hdc, int x, int y, int w, int h, DWORD rop) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace platform_gdi {
 
@@ -101,7 +102,12 @@ Framebuffer* State::FramebufferFor(HWND top, SIZE size) {
     Framebuffer& fb = framebuffers_[top];
     if (fb.width == size.cx && fb.height == size.cy) return &fb;
     // A resized window keeps what it showed where the old and new sizes overlap.
-    std::vector<uint32_t> bits(static_cast<size_t>(size.cx) * static_cast<size_t>(size.cy), 0);
+    std::vector<uint32_t> bits;
+    try {
+        bits.assign(static_cast<size_t>(size.cx) * static_cast<size_t>(size.cy), 0);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
     int keepWidth = std::min<int>(fb.width, size.cx);
     int keepHeight = std::min<int>(fb.height, size.cy);
     for (int y = 0; y < keepHeight; ++y) {
