@@ -50,8 +50,8 @@ void Engine::AddReference() {
 
 void Engine::ReleaseReference() {
     std::lock_guard<std::mutex> lock(m_lifecycleMutex);
-    // A bitwise copy of an object does not add a reference but its destruction releases
-    // one; never count below zero.
+    // A copy made by the implicit copy constructor adds no reference, but its destruction
+    // releases one; never count below zero.
     if (m_references > 0) --m_references;
     if (m_references == 0) StopWorkerLocked();
 }
