@@ -135,14 +135,6 @@ TEST_F(Loading, GifWithOneImageKeepsTheLogicalScreen) {
     }
 }
 
-TEST_F(Loading, UnknownGifVersionGoesToThePictureLoaderWhole) {
-    GifBuilder b;
-    b.Header("88a").Screen(8, 8, 1).SolidImage(0, 0, 8, 8, 1).SolidImage(0, 0, 8, 8, 2).Trailer();
-    Load(b.Bytes());
-    EXPECT_FALSE(control.isGif);
-    EXPECT_EQ(control.frames.GetSize(), 0);
-}
-
 TEST_F(Loading, MultiImageGifIsSplitIntoFramesInOrder) {
     ASSERT_TRUE(Load(ThreeFrames()));
     EXPECT_EQ(control.picture, nullptr);
@@ -304,17 +296,6 @@ TEST_F(Loading, BackgroundWithNothingLoadedIsNotTaken) {
     EXPECT_FALSE(bg->Alive());
     control.ApplyBackground(nullptr, &pending, TRUE);
     EXPECT_EQ(pending, 1);
-}
-
-TEST_F(Loading, BackgroundUnderAnAnimationReplacesBothSurfaces) {
-    ASSERT_TRUE(Load(ThreeFrames()));
-    auto bg = HostBackground();
-    int pending = 1;
-    control.ApplyBackground(bg->get(), &pending, FALSE);
-    EXPECT_EQ(pending, 0);
-    EXPECT_EQ(control.MemoryPixel(0, 0), kUnderControl) << "no frame is drawn without playback";
-    EXPECT_EQ(RgbOf(GetPixel(control.bgDC, 11, 9)), kUnderControl);
-    EXPECT_EQ(control.playbackThread, nullptr);
 }
 
 TEST_F(Loading, PaintBeforeAnyLoadDrawsNothing) {

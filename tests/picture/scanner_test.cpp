@@ -91,20 +91,6 @@ TEST(GifRecognition, SignatureAndVersion) {
     }
 }
 
-TEST(GifRecognition, PackedFieldSelectors) {
-    // screen: table flag 1, resolution 8, sort 1, exponent 5; image: local 1, interlace 1, sort 0
-    EXPECT_EQ(gif::ScreenPackedField(0xFD, 0), 1);
-    EXPECT_EQ(gif::ScreenPackedField(0xFD, 1), 8);
-    EXPECT_EQ(gif::ScreenPackedField(0xFD, 2), 1);
-    EXPECT_EQ(gif::ScreenPackedField(0xFD, 3), 5);
-    EXPECT_EQ(gif::ScreenPackedField(0xFD, 9), 0xFD);
-    EXPECT_EQ(gif::ImagePackedField(0xC3, 0), 1);
-    EXPECT_EQ(gif::ImagePackedField(0xC3, 1), 1);
-    EXPECT_EQ(gif::ImagePackedField(0xC3, 2), 0);
-    EXPECT_EQ(gif::ImagePackedField(0xC3, 3), 3);
-    EXPECT_EQ(gif::ImagePackedField(0xC3, -1), 0xC3);
-}
-
 TEST(GifBuilderOutput, DecodesWithGiflib) {
     // The builder's LZW must be real GIF LZW: code widening and the reset of a full table
     // (random pixels fill the 4096 codes several times over).
