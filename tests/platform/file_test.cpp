@@ -344,14 +344,6 @@ TEST(File, StatusTimesToTheSecond) {
     EXPECT_EQ(directory.m_attribute, CFile::directory);
 }
 
-TEST(File, DestructorClosesTheFile) {
-    TempDir dir;
-    const std::string path = dir.Write("a.txt", "abc");
-    { CFile held(path.c_str(), CFile::modeRead | CFile::shareExclusive); }
-    CFile again;
-    EXPECT_TRUE(again.Open(path.c_str(), CFile::modeRead | CFile::shareExclusive));
-}
-
 // ---- Share modes -----------------------------------------------------------------------------
 
 struct OpenMode {
@@ -392,23 +384,6 @@ std::vector<OpenMode> AllModes() {
 bool Compatible(const OpenMode& held, const OpenMode& next) {
     return (!next.reads || held.letsRead) && (!next.writes || held.letsWrite) &&
            (!held.reads || next.letsRead) && (!held.writes || next.letsWrite);
-}
-
-TEST(ShareModes, TheRuleHasTheCasesTheStoreReliesOn) {
-    const std::vector<OpenMode> modes = AllModes();
-    auto find = [&](const std::string& name) {
-        for (const OpenMode& mode : modes) {
-            if (name == mode.name) return mode;
-        }
-        ADD_FAILURE() << name;
-        return modes[0];
-    };
-    // A file being written (the download) does not count as present for the existence test.
-    EXPECT_FALSE(Compatible(find("write+denynone"), find("read+denywrite")));
-    EXPECT_FALSE(Compatible(find("readwrite+exclusive"), find("read+denynone")));
-    EXPECT_TRUE(Compatible(find("read+denywrite"), find("read+denywrite")));
-    EXPECT_TRUE(Compatible(find("read+denynone"), find("write+denynone")));
-    EXPECT_FALSE(Compatible(find("read+denyread"), find("read+denynone")));
 }
 
 TEST(ShareModes, FullMatrixWithinOneProcess) {
