@@ -51,6 +51,11 @@ BOOL CAnimatedPicture::StartDisplay() {
     if (ticket == nullptr) return FALSE;
     {
         Guard guard(playback->lock);
+        // One playback thread at most: a second start would lose the first one's handle.
+        if (playbackThread != nullptr) {
+            delete ticket;
+            return FALSE;
+        }
         ticket->generation = playback->generation;
     }
     const uintptr_t thread = _beginthreadex(nullptr, 0, &CAnimatedPicture::PlaybackThreadProc,

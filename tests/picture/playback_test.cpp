@@ -142,6 +142,7 @@ TEST_F(Playback, DisposalThreeRestoresTheFrameRectangle) {
 TEST_F(Playback, StopDuringATenSecondDelayEndsTheThreadAtOnce) {
     ASSERT_TRUE(Load(FullFrames({{0, 1000}, {1, 1000}})));
     control.StartDisplay();
+    control.StartDisplay();  // a second start while playing must not start a second thread
     ASSERT_TRUE(WaitForPixel(0, 0, kRed));
     control.StopPlayback();
     // Had the thread not ended inside the wait, it would still hold the shared block.
