@@ -1,0 +1,552 @@
+// The demo host: a dialog full of avatar controls, as a host application builds it on the
+// library's public headers. The launcher (Launcher.cpp) loads this module once the registry
+// points the library at a throwaway install directory.
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Artwork.h"
+#include "AvatarServer.h"
+#include "ContactSheet.h"
+#include "DemoDialog.h"
+#include "LiveWindow.h"
+#include "Options.h"
+#include "Portrix.h"
+#include "Scenes.h"
+#include "Timeline.h"
+#include "platform/capture.h"
+#include "platform/input.h"
+#include "platform/pump.h"
+
+namespace demo {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// Dialog layout: three rows of three controls.
+constexpr int kDialogWidth = 296;
+constexpr int kDialogHeight = 276;
+constexpr int kDialogX = 100;
+constexpr int kDialogY = 100;
+constexpr int kColumns = 3;
+constexpr int kCellWidth = 88;
+constexpr int kCellHeight = 84;
+constexpr int kFirstCell = 20;
+constexpr int kControlSide = 64;  // the static's size before a picture resizes it
+constexpr int kFirstControlId = 1001;
+
+constexpr auto kSampleEvery = 40ms;
+constexpr auto kPumpSlice = 15ms;
+constexpr auto kDefaultSetTimeout = 20s;
+// The host asks again, and hands over the background, a little past half-way.
+constexpr double kSecondActAt = 0.55;
+// Moments of the snapshots, as shares of the run (the last one is taken at the end).
+constexpr double kSnapshotsAt[] = {0.08, 0.3, 0.5, 0.8};
+// Placeholders can only be seen when the server takes at least this long to answer.
+constexpr int kVisibleDelayMs = 150;
+
+const char* const kDefaultNames[] = {"default1.gif", "default2.gif", "man1.gif",      "man2.gif",
+                                     "woman1.gif",   "woman2.gif",   "download1.gif", "download2.gif"};
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+// Written aside and moved into place, so the control never sees half a picture.
+bool StorePicture(const Artwork& art, const std::string& path, long long age) {
+    std::error_code ignored;
+    fs::create_directories(fs::path(path).parent_path(), ignored);
+    const std::string aside = path + ".part";
+    if (!WriteGif(art, aside) || std::rename(aside.c_str(), path.c_str()) != 0) return false;
+    const time_t when = time(nullptr) - static_cast<time_t>(age);
+    struct utimbuf times = {when, when};
+    return utime(path.c_str(), &times) == 0;
+}
+
+const char* MouseMessageName(UINT message) {
+    switch (message) {
+    case WM_LBUTTONDOWN: return "WM_LBUTTONDOWN";
+    case WM_LBUTTONUP: return "WM_LBUTTONUP";
+    case WM_LBUTTONDBLCLK: return "WM_LBUTTONDBLCLK";
+    case WM_RBUTTONDOWN: return "WM_RBUTTONDOWN";
+    case WM_RBUTTONUP: return "WM_RBUTTONUP";
+    case WM_RBUTTONDBLCLK: return "WM_RBUTTONDBLCLK";
+    default: return "WM_MOUSEMOVE";
+    }
+}
+
+// The host's mouse receiver: prints every click on its control, counts the moves.
+class ClickPrinter : public IMouseEventHook {
+public:
+    explicit ClickPrinter(std::string name) : name_(std::move(name)) {}
+    void OnMouseEvent(UINT message, UINT flags, LONG point) override {
+        if (message == WM_MOUSEMOVE) {
+            ++moves_;
+            return;
+        }
+        const int x = static_cast<short>(point & 0xFFFF), y = static_cast<short>((point >> 16) & 0xFFFF);
+        std::printf("mouse    %-14s %s flags 0x%04x at (%d,%d)\n", name_.c_str(), MouseMessageName(message), flags, x,
+                    y);
+        std::fflush(stdout);
+    }
+    int moves() const { return moves_; }
+
+private:
+    std::string name_;
+    int moves_ = 0;
+};
+
+struct Placed {
+    const Scene* scene;
+    CPortrix* control;
+    int left;
+    int top;
+    std::unique_ptr<ClickPrinter> hook;
+    std::unique_ptr<ControlTrack> track;
+};
+
+Candidate MakeCandidate(const std::string& label, const Artwork& art, const Pixels& background, int left,
+                        int top, bool handedBackground = false) {
+    Candidate candidate;
+    candidate.label = label;
+    candidate.width = art.width;
+    candidate.height = art.height;
+    const Pixels under = Region(background, kDialogWidth, kDialogHeight, left, top, art.width, art.height);
+    candidate.looks = ComposeFrames(art, under, handedBackground);
+    return candidate;
+}
+
+class DemoRun {
+public:
+    DemoRun(const Options& options, std::string installDir) : options_(options), installDir_(std::move(installDir)) {}
+    int Run();
+
+private:
+    bool PrepareOutput();
+    bool PrepareArtwork();
+    void PrepareStore();
+    bool StartServer();
+    bool OpenDialog();
+    bool FetchDefaultSet();
+    void FirstAct();
+    void SecondAct();
+    void Sample(double seconds);
+    void TakeSnapshot(const std::string& name);
+    void ForwardPointer(const PointerEvent& event);
+    int Verdict();
+    void WriteLayout();
+
+    std::string StorePath(const std::string& relative) const { return installDir_ + "/Avatar/" + relative; }
+    double Elapsed() const { return Seconds(Clock::now() - start_); }
+
+    const Options& options_;
+    const std::string installDir_;
+    std::string outDir_;
+    std::string serverAddress_;
+    std::unique_ptr<AvatarServer> server_;
+    std::vector<Scene> scenes_;
+    std::vector<Artwork> defaults_;
+    Pixels dialogBackground_ = DialogBackground(kDialogWidth, kDialogHeight);
+    Pixels handedBackground_ = HandedBackground(kDialogWidth, kDialogHeight);
+    std::unique_ptr<CDemoDialog> dialog_;
+    std::unique_ptr<BackgroundPicture> handed_;
+    std::vector<Placed> placed_;
+    std::vector<Snapshot> snapshots_;
+    std::unique_ptr<LiveWindow> window_;
+    Pixels lastFrame_;
+    int frameWidth_ = 0;
+    int frameHeight_ = 0;
+    int clicks_ = 0;
+    UINT heldButtons_ = 0;
+    Clock::time_point start_;
+};
+
+bool DemoRun::PrepareOutput() {
+    if (options_.outDir.empty()) {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/portrix-demo.XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr) return false;
+        outDir_ = pattern;
+    } else {
+        outDir_ = options_.outDir;
+    }
+    std::error_code error;
+    fs::create_directories(fs::path(outDir_) / "artwork", error);
+    if (error) return false;
+    outDir_ = fs::absolute(outDir_).string();
+    return true;
+}
+
+bool DemoRun::PrepareArtwork() {
+    for (int type = 1; type <= 2; ++type)
+        for (int sex = 0; sex <= 2; ++sex) defaults_.push_back(DefaultSilhouette(type, sex));
+    defaults_.push_back(DownloadSpinner(1));
+    defaults_.push_back(DownloadSpinner(2));
+    bool ok = true;
+    for (const Artwork& art : defaults_) ok = ok && WriteGif(art, outDir_ + "/artwork/" + art.name);
+    scenes_ = MakeScenes();
+    for (const Scene& scene : scenes_)
+        for (const auto& picture : scene.pictures)
+            ok = ok && WriteGif(picture.second, outDir_ + "/artwork/" + picture.second.name);
+    return ok;
+}
+
+void DemoRun::PrepareStore() {
+    for (const Scene& scene : scenes_) {
+        for (const auto& stored : scene.stored)
+            if (!StorePicture(stored.second, StorePath(stored.first), scene.storedAge))
+                std::fprintf(stderr, "portrix-demo: cannot store %s\n", stored.first.c_str());
+        if (!scene.versionFile.empty()) {
+            std::ofstream out(StorePath("SNS/" + scene.userId + ".txt"), std::ios::binary | std::ios::trunc);
+            out << scene.versionFile;
+        }
+    }
+}
+
+bool DemoRun::StartServer() {
+    if (!options_.server.empty()) {
+        serverAddress_ = options_.server;
+        std::printf("avatar server %s (given)\n", serverAddress_.c_str());
+        return true;
+    }
+    server_ = std::make_unique<AvatarServer>(std::chrono::milliseconds(options_.delayMs));
+    for (const Artwork& art : defaults_) server_->Serve(art.name, ReadFile(outDir_ + "/artwork/" + art.name));
+    for (const Scene& scene : scenes_)
+        for (const auto& served : scene.served)
+            server_->Serve(served.first, ReadFile(outDir_ + "/artwork/" + served.second.name));
+    if (!server_->Start()) return false;
+    serverAddress_ = server_->Address();
+    std::printf("avatar server http://%s/c_avatar/ (embedded, answers after %d ms)\n", serverAddress_.c_str(),
+                options_.delayMs);
+    return true;
+}
+
+bool DemoRun::OpenDialog() {
+    dialog_ = std::make_unique<CDemoDialog>(dialogBackground_, kDialogWidth, kDialogHeight);
+    if (!dialog_->Open("Portrix demo", kDialogX, kDialogY)) return false;
+    handed_ = std::make_unique<BackgroundPicture>(handedBackground_, kDialogWidth, kDialogHeight);
+
+    std::vector<Candidate> common;
+    for (size_t i = 0; i < scenes_.size(); ++i) {
+        const Scene& scene = scenes_[i];
+        const int left = kFirstCell + static_cast<int>(i % kColumns) * kCellWidth;
+        const int top = kFirstCell + static_cast<int>(i / kColumns) * kCellHeight;
+        CPortrix* control = dialog_->AddAvatar(kFirstControlId + static_cast<int>(i), left, top, kControlSide,
+                                               kControlSide);
+        if (control == nullptr) return false;
+
+        std::vector<Candidate> candidates;
+        Artwork empty;
+        empty.width = empty.height = 40;
+        empty.palette = {0};
+        GifFrame none;
+        none.width = none.height = 40;
+        none.indices.assign(40 * 40, 0);
+        none.transparent = 0;
+        empty.frames.push_back(none);
+        candidates.push_back(MakeCandidate("empty", empty, dialogBackground_, left, top));
+        for (const Artwork& art : defaults_) {
+            const bool placeholder = art.name.rfind("download", 0) == 0;
+            candidates.push_back(MakeCandidate((placeholder ? "placeholder " : "default ") + art.name, art,
+                                               dialogBackground_, left, top));
+        }
+        for (const auto& picture : scene.pictures) {
+            if (scene.handsBackground) {
+                candidates.push_back(MakeCandidate(picture.first + " over the dialog", picture.second,
+                                                   dialogBackground_, left, top));
+                // A picture loaded over a control that has not been handed a background stands on
+                // what the control itself showed: a static control's face colour.
+                const COLORREF face = ::GetSysColor(COLOR_3DFACE);
+                const Pixels faceColour(dialogBackground_.size(),
+                                        GetRValue(face) << 16 | GetGValue(face) << 8 | GetBValue(face));
+                candidates.push_back(MakeCandidate(picture.first + " over the control's face colour",
+                                                   picture.second, faceColour, left, top));
+                candidates.push_back(MakeCandidate(picture.first + " over the handed background", picture.second,
+                                                   handedBackground_, left, top, true));
+            } else {
+                candidates.push_back(MakeCandidate(picture.first, picture.second, dialogBackground_, left, top));
+            }
+        }
+        Placed entry{&scene, control, left, top, std::make_unique<ClickPrinter>(scene.name),
+                     std::make_unique<ControlTrack>(scene.name, std::move(candidates))};
+        placed_.push_back(std::move(entry));
+    }
+    platform::PumpPendingMessages();
+    return true;
+}
+
+bool DemoRun::FetchDefaultSet() {
+    // A host with a fresh store asks for the default set once, so that placeholders and
+    // defaults are on disk before the first display needs them.
+    CPortrix* first = placed_.front().control;
+    first->SetServerAddress(serverAddress_.c_str());
+    const auto asked = Clock::now();
+    first->GetDefaultImg();
+    auto allThere = [&] {
+        for (const char* name : kDefaultNames)
+            if (!fs::exists(StorePath(std::string("Default/") + name))) return false;
+        return true;
+    };
+    // The files come from the download library's threads, not as messages: look between slices.
+    bool done = allThere();
+    while (!done && Clock::now() - asked < kDefaultSetTimeout) {
+        platform::PumpMessagesUntil(allThere, kPumpSlice);
+        done = allThere();
+    }
+    if (done)
+        std::printf("default picture set fetched into the store in %.2f s\n", Seconds(Clock::now() - asked));
+    else
+        std::printf("default picture set incomplete after %.0f s; carrying on\n", Seconds(kDefaultSetTimeout));
+    return done;
+}
+
+void DemoRun::FirstAct() {
+    for (Placed& entry : placed_) {
+        const Scene& scene = *entry.scene;
+        CPortrix& control = *entry.control;
+        control.SetUserID(scene.userId.c_str());
+        control.SetSex(scene.sex);  // before the type, which draws the default picture for both
+        control.SetImageType(scene.imageType);
+        control.SetFaceMode(scene.faceMode);
+        control.SetImageSN(scene.imageSN);
+        control.SetServerAddress(serverAddress_.c_str());
+        control.AttachMouseEventHook(entry.hook.get());
+        if (scene.bySN)
+            control.DisplaySN();
+        else
+            control.Display();
+    }
+}
+
+void DemoRun::SecondAct() {
+    std::printf("%7.3fs  (host)         asks again where the store was refreshed; hands over a background\n",
+                Elapsed());
+    for (Placed& entry : placed_) {
+        const Scene& scene = *entry.scene;
+        if (scene.againLater) {
+            if (scene.bySN)
+                entry.control->DisplaySN();
+            else
+                entry.control->Display();
+        }
+        if (scene.handsBackground && handed_->ok()) {
+            // The host keeps its DC: the flag asks for no erase and no deletion.
+            const int keep = 0;
+            entry.control->ChangeBgImg(handed_->dc(), keep);
+        }
+    }
+}
+
+void DemoRun::Sample(double seconds) {
+    HWND dialog = dialog_->GetSafeHwnd();
+    if (!platform::CaptureWindow(dialog, &lastFrame_, &frameWidth_, &frameHeight_)) return;
+    for (Placed& entry : placed_) {
+        RECT r = {};
+        ::GetWindowRect(entry.control->GetSafeHwnd(), &r);
+        POINT origin = {r.left, r.top};
+        ::ScreenToClient(dialog, &origin);
+        const Sighting sighting =
+            Recognise(lastFrame_, frameWidth_, frameHeight_, origin.x, origin.y, entry.track->candidates());
+        entry.track->Observe(seconds, sighting, stdout);
+    }
+    if (window_) window_->Show(lastFrame_);
+}
+
+void DemoRun::TakeSnapshot(const std::string& name) {
+    Snapshot shot;
+    shot.file = outDir_ + "/" + name + ".png";
+    if (!platform::CaptureWindow(dialog_->GetSafeHwnd(), &shot.pixels, &shot.width, &shot.height)) return;
+    if (!platform::SavePixelsPng(shot.pixels, shot.width, shot.height, shot.file)) {
+        std::fprintf(stderr, "portrix-demo: cannot write %s\n", shot.file.c_str());
+        return;
+    }
+    snapshots_.push_back(std::move(shot));
+}
+
+void DemoRun::ForwardPointer(const PointerEvent& event) {
+    RECT r = {};
+    ::GetWindowRect(dialog_->GetSafeHwnd(), &r);
+    const POINT screen = {r.left + event.x, r.top + event.y};
+    const UINT button = event.button == 3 ? MK_RBUTTON : MK_LBUTTON;
+    switch (event.kind) {
+    case PointerEvent::Move:
+        platform::InjectMouse(screen, WM_MOUSEMOVE, heldButtons_);
+        break;
+    case PointerEvent::Press:
+        heldButtons_ |= button;
+        if (event.button == 3)
+            platform::InjectMouse(screen, event.doubleClick ? WM_RBUTTONDBLCLK : WM_RBUTTONDOWN, heldButtons_);
+        else
+            platform::InjectMouse(screen, event.doubleClick ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN, heldButtons_);
+        break;
+    case PointerEvent::Release: {
+        heldButtons_ &= ~button;
+        platform::InjectMouse(screen, event.button == 3 ? WM_RBUTTONUP : WM_LBUTTONUP, heldButtons_);
+        // What the window showed when the button went up, for comparing with the X server's copy.
+        const std::string file = outDir_ + "/click-" + std::to_string(++clicks_) + ".png";
+        if (!lastFrame_.empty() && platform::SavePixelsPng(lastFrame_, frameWidth_, frameHeight_, file)) {
+            std::printf("shown    %s\n", file.c_str());
+            std::fflush(stdout);
+        }
+        break;
+    }
+    }
+}
+
+int DemoRun::Verdict() {
+    const bool placeholdersVisible = server_ != nullptr && options_.delayMs >= kVisibleDelayMs;
+    int failures = 0;
+    std::printf("\n%-14s %-44s %s\n", "control", "ended on", "verdict");
+    for (const Placed& entry : placed_) {
+        const Scene& scene = *entry.scene;
+        const ControlTrack& track = *entry.track;
+        std::string problem;
+        if (track.current() != scene.expected)
+            problem = "expected " + scene.expected;
+        else if (placeholdersVisible && !scene.mustSee.empty() && !track.Saw(scene.mustSee))
+            problem = "never showed " + scene.mustSee;
+        else if (scene.animated && track.DistinctLooks(scene.expected) < 2)
+            problem = "did not play";
+        else if (scene.name == "fresh" && track.Saw("placeholder download1.gif"))
+            problem = "showed a placeholder";
+        std::printf("%-14s %-44s %s\n", scene.name.c_str(), track.current().c_str(),
+                    problem.empty() ? "ok" : ("FAILED: " + problem).c_str());
+        failures += !problem.empty();
+    }
+    return failures;
+}
+
+void DemoRun::WriteLayout() {
+    // For tests and curious readers: where each control sits in the snapshots and which of
+    // the artwork files it must end on ("-" where the picture depends on a background).
+    std::ofstream out(outDir_ + "/layout.txt");
+    out << "# control left top expected-artwork\n";
+    for (const Placed& entry : placed_) {
+        const Scene& scene = *entry.scene;
+        std::string artwork = "-";
+        for (const auto& picture : scene.pictures)
+            if (picture.first == scene.expected) artwork = picture.second.name;
+        for (const Artwork& art : defaults_)
+            if ("default " + art.name == scene.expected) artwork = art.name;
+        if (scene.animated) artwork = "animated:" + artwork;
+        out << scene.name << ' ' << entry.left << ' ' << entry.top << ' ' << artwork << '\n';
+    }
+}
+
+int DemoRun::Run() {
+    if (!PrepareOutput()) {
+        std::fprintf(stderr, "portrix-demo: cannot make the output folder\n");
+        return 1;
+    }
+    if (!PrepareArtwork()) {
+        std::fprintf(stderr, "portrix-demo: cannot write the artwork into %s/artwork\n", outDir_.c_str());
+        return 1;
+    }
+    PrepareStore();
+    if (!StartServer()) {
+        std::fprintf(stderr, "portrix-demo: the embedded avatar server cannot listen on 127.0.0.1\n");
+        return 1;
+    }
+    if (!OpenDialog()) {
+        std::fprintf(stderr, "portrix-demo: cannot open the dialog\n");
+        return 1;
+    }
+    if (options_.window) {
+        window_ = LiveWindow::Open(kDialogWidth, kDialogHeight, "Portrix demo");
+        if (!window_) {
+            std::fprintf(stderr, "portrix-demo: --window needs an X11 display (DISPLAY) and a build with libX11\n");
+            return 2;
+        }
+        std::printf("x11 window 0x%lx: close it to end the demo\n", window_->id());
+    }
+    for (size_t i = 0; i < scenes_.size(); ++i)
+        std::printf("  %-14s %s\n", scenes_[i].name.c_str(), scenes_[i].story.c_str());
+    FetchDefaultSet();
+
+    std::printf("\n   time  control        shows\n");
+    start_ = Clock::now();
+    FirstAct();
+    const double length = options_.seconds;
+    bool secondActDone = false;
+    size_t nextSnapshot = 0;
+    auto nextSample = Clock::now();
+    for (;;) {
+        platform::PumpMessagesUntil([] { return false; }, kPumpSlice);
+        const double now = Elapsed();
+        if (!secondActDone && now >= kSecondActAt * length) {
+            SecondAct();
+            secondActDone = true;
+        }
+        if (Clock::now() >= nextSample) {
+            Sample(now);
+            nextSample = Clock::now() + kSampleEvery;
+        }
+        if (nextSnapshot < std::size(kSnapshotsAt) && now >= kSnapshotsAt[nextSnapshot] * length) {
+            char name[32];
+            std::snprintf(name, sizeof name, "snapshot-%zu-%.2fs", nextSnapshot + 1, now);
+            TakeSnapshot(name);
+            ++nextSnapshot;
+        }
+        if (window_) {
+            if (!window_->HandleEvents([this](const PointerEvent& event) { ForwardPointer(event); })) break;
+        } else if (now >= length) {
+            break;
+        }
+    }
+    Sample(Elapsed());
+    TakeSnapshot("final");
+    const std::string sheet = outDir_ + "/contact-sheet.png";
+    const bool sheetWritten = WriteContactSheet(snapshots_, 3, sheet);
+    WriteLayout();
+    const int failures = Verdict();
+
+    if (server_) {
+        const AvatarServer::Counts counts = server_->GetCounts();
+        std::printf("\nserver answered %d requests: %d pictures, %d not modified, %d unknown\n", counts.requests,
+                    counts.ok, counts.notModified, counts.notFound);
+    }
+    std::printf("\nsnapshots in %s:\n", outDir_.c_str());
+    for (const Snapshot& shot : snapshots_) std::printf("  %s\n", fs::path(shot.file).filename().c_str());
+    if (sheetWritten) std::printf("  contact-sheet.png\n");
+    std::printf("%s\n", failures == 0 ? "every control ended where it should"
+                                      : (std::to_string(failures) + " control(s) did not end where they should").c_str());
+
+    // The controls and their windows go before the server, while the download library may
+    // still be talking to it.
+    dialog_.reset();
+    platform::PumpPendingMessages();
+    if (server_) server_->Stop();
+    return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace demo
+
+// The host module's one entry, called by the launcher once the registry is in place.
+extern "C" __attribute__((visibility("default"))) int PortrixDemoRun(int argc, char** argv, const char* installDir) {
+    demo::Options options;
+    std::string error;
+    if (!demo::ParseOptions(argc, argv, &options, &error)) {
+        std::fprintf(stderr, "portrix-demo: %s\n", error.c_str());
+        return 2;
+    }
+    demo::DemoRun run(options, installDir);
+    return run.Run();
+}

@@ -1,0 +1,98 @@
+// portrix-demo: prepares a throwaway install of the avatar library, then loads the demo host.
+//
+// libportrix reads the install path from the current user's registry while it is being
+// loaded (its attach sequence creates the store tree and sweeps it). So the host cannot link
+// it: the library would attach before main() with the user's real settings, and sweep the
+// user's real store. This launcher links only the platform layer: it makes the install
+// directory, points the registry (PORTRIX_HKCU) at a hive of its own and writes the install
+// path there, and only then loads the host module with LoadLibraryA, which brings libportrix
+// and libnimbrel in with it, exactly as a host application that loads the library at run time.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "Options.h"
+#include "windows.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kShareKey[] = "Software\\szDomain\\Share";
+const char kHostModule[] = "libportrix-demo-host.so";
+const char kHostEntry[] = "PortrixDemoRun";
+
+typedef int (*DemoEntry)(int argc, char** argv, const char* installDir);
+
+std::string TemporaryFolder(const char* prefix) {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/" + prefix + ".XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) return "";
+    return pattern;
+}
+
+bool WriteInstallPath(const std::string& installDir) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kShareKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    const LONG result = RegSetValueExA(key, "Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(installDir.c_str()),
+                                       static_cast<DWORD>(installDir.size() + 1));
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+// The host module lives in the lib folder beside the bin folder of this program.
+std::string HostModulePath() {
+    char self[4096];
+    const DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
+    if (length == 0 || length >= sizeof self) return kHostModule;
+    return (fs::path(self).parent_path().parent_path() / "lib" / kHostModule).string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    demo::Options options;
+    std::string error;
+    if (!demo::ParseOptions(argc, argv, &options, &error)) {
+        std::fprintf(stderr, "portrix-demo: %s\n\n%s", error.c_str(), demo::kUsage);
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(demo::kUsage, stdout);
+        return 0;
+    }
+
+    const std::string installDir = TemporaryFolder("portrix-install");
+    if (installDir.empty()) {
+        std::perror("portrix-demo: cannot make the install directory");
+        return 1;
+    }
+    const std::string hive = installDir + "/hkcu.reg";
+    setenv("PORTRIX_HKCU", hive.c_str(), 1);
+    int result = 1;
+    if (!WriteInstallPath(installDir)) {
+        std::fprintf(stderr, "portrix-demo: cannot write the install path into %s\n", hive.c_str());
+    } else {
+        std::printf("install directory %s (registry hive %s)\n", installDir.c_str(), hive.c_str());
+        const std::string modulePath = HostModulePath();
+        HMODULE host = LoadLibraryA(modulePath.c_str());
+        FARPROC entry = host != nullptr ? GetProcAddress(host, kHostEntry) : nullptr;
+        if (entry == nullptr) {
+            std::fprintf(stderr, "portrix-demo: cannot load %s (error %lu)\n", modulePath.c_str(),
+                         static_cast<unsigned long>(GetLastError()));
+        } else {
+            // FARPROC stands for any entry; GetProcAddress's callers cast through void(*)() to
+            // the entry's real type, as on the original platform.
+            result = reinterpret_cast<DemoEntry>(reinterpret_cast<void (*)()>(entry))(argc, argv, installDir.c_str());
+        }
+        // The host module stays loaded: the download library's threads end with the process.
+    }
+    std::error_code ignored;
+    fs::remove_all(installDir, ignored);
+    return result;
+}
