@@ -83,7 +83,7 @@ TEST(PlaybackTiming, DelaysMapToDueTimes) {
 }
 
 TEST_F(Playback, FramesPlayInOrderAndLoop) {
-    ASSERT_TRUE(Load(FullFrames({{0, 25}, {1, 25}, {2, 25}})));
+    ASSERT_TRUE(Load(FullFrames({{0, 40}, {1, 40}, {2, 40}})));
     EXPECT_FALSE(control.StartDisplay()) << "an animation starts a thread and reports FALSE";
     EXPECT_NE(control.playbackThread, nullptr);
 
@@ -107,6 +107,22 @@ TEST_F(Playback, FramesPlayInOrderAndLoop) {
         if (!platform::CaptureWindow(host.child(), &pixels, &w, &h) || pixels.empty()) return false;
         return pixels[0] == kRed || pixels[0] == kGreen || pixels[0] == kBlue;
     }));
+}
+
+TEST_F(Playback, FramesWithoutGraphicControlFollowAtOnce) {
+    // Without the immediate due time each frame would stay for the 10 s cap.
+    ASSERT_TRUE(Load(FullFrames({{0, -1}, {1, -1}})));
+    control.StartDisplay();
+    int changes = 0;
+    uint32_t last = 0;
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            const uint32_t now = Pixel(0, 0);
+            if (now != last && (now == kRed || now == kGreen)) ++changes;
+            last = now;
+            return changes >= 4;
+        },
+        5000));
 }
 
 TEST_F(Playback, DisposalTwoDrawsOntoTheBackgroundCopy) {
