@@ -1,5 +1,5 @@
-// The byte-level formats of the avatar control: base64 texts, version-file entries and store
-// paths. Table rows are numbered so that a failure names its row.
+// The byte-level formats of the avatar control: base64 texts, version-file entries and the
+// user ids that may become part of a store path. Table rows are numbered so that a failure names its row.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -56,18 +56,6 @@ TEST(Base64, StringDecodingStopsAtNulOnBothSides) {
     EXPECT_STREQ(DecodeBase64String(""), "");
 }
 
-TEST(VersionFile, EntryOffsetsCoverExactlyTheTable) {
-    struct Row {
-        int row, type, mode, offset;
-    } const rows[] = {
-        {1, 1, 0, 0},   {2, 1, 9, 45},   {3, 2, 0, 50},  {4, 2, 6, 80},   {5, 3, 9, 145},
-        {6, 0, 0, -1},  {7, 4, 0, -1},   {8, 1, -1, -1}, {9, 1, 10, -1},  {10, -2147483647 - 1, 0, -1},
-    };
-    for (const Row& r : rows)
-        EXPECT_EQ(VersionEntryOffset(r.type, r.mode), r.offset) << "row " << r.row;
-    EXPECT_EQ(kVersionFileSize, 150);
-}
-
 TEST(VersionFile, ParsesEntriesAsSignedDecimal) {
     struct Row {
         int row;
@@ -95,47 +83,6 @@ TEST(VersionFile, FormatsFirstFiveCharactersOfPaddedNumber) {
         FormatVersionEntry(r.version, entry);
         EXPECT_STREQ(entry, r.entry) << "row " << r.row;  // the sixth byte stays the terminator
     }
-}
-
-TEST(VersionFile, NewTableIsThirtyVersionOnes) {
-    char table[kVersionFileSize + 1];
-    table[kVersionFileSize] = '!';
-    FillNewVersionTable(table);
-    for (int i = 0; i < kVersionEntryCount; ++i) EXPECT_EQ(ParseVersionEntry(table + i * 5), 1) << i;
-    EXPECT_EQ(std::string(table, 10), "0000100001");
-    EXPECT_EQ(table[kVersionFileSize], '!');
-}
-
-TEST(StorePaths, PicturePathsFollowTypeAndMode) {
-    const CString root = "C:\\App\\Avatar\\";
-    struct Row {
-        int row, type, mode;
-        const char* path;
-    } const rows[] = {
-        {1, 2, 6, "C:\\App\\Avatar\\Up\\10001_bs.gif"},
-        {2, 1, 0, "C:\\App\\Avatar\\Body\\10001.gif"},
-        {3, 3, 9, "C:\\App\\Avatar\\Face\\10001_bw.gif"},
-        {4, 1, 10, "C:\\App\\Avatar\\Body\\10001"},
-        {5, 1, -1, "C:\\App\\Avatar\\Body\\10001"},
-        {6, 0, 0, "C:\\App\\Avatar\\.gif"},
-        {7, 4, 1, "C:\\App\\Avatar\\_s.gif"},
-    };
-    for (const Row& r : rows)
-        EXPECT_STREQ(BuildPicturePath(root, "10001", r.type, r.mode), r.path) << "row " << r.row;
-}
-
-TEST(StorePaths, DefaultPlaceholderAndVersionPaths) {
-    const CString root = "R\\";
-    EXPECT_STREQ(BuildDefaultPicturePath(root, 1, 0), "R\\default\\default1.gif");
-    EXPECT_STREQ(BuildDefaultPicturePath(root, 2, 1), "R\\default\\man2.gif");
-    EXPECT_STREQ(BuildDefaultPicturePath(root, 1, 2), "R\\default\\woman1.gif");
-    EXPECT_STREQ(BuildDefaultPicturePath(root, 3, 0), "R\\");
-    EXPECT_STREQ(BuildDefaultPicturePath(root, 1, 3), "R\\");
-    EXPECT_STREQ(BuildDefaultPicturePath(root, 2, -1), "R\\");
-    EXPECT_STREQ(BuildPlaceholderPath(root, 1), "R\\default\\download1.gif");
-    EXPECT_STREQ(BuildPlaceholderPath(root, 2), "R\\default\\download2.gif");
-    EXPECT_STREQ(BuildPlaceholderPath(root, 3), "R\\");
-    EXPECT_STREQ(BuildVersionFilePath(root, "10001"), "R\\SNS\\10001.txt");
 }
 
 TEST(StorePaths, UnsafeUserIdsNameNoPicture) {

@@ -32,28 +32,6 @@ TEST_F(PollingTest, PictureCompleteBeforeTheFirstTickIsShownAndItsVersionRecorde
     EXPECT_EQ(ReadStoreFile("SNS\\10001.txt"), VersionOnesWith(80, "00012"));
 }
 
-TEST_F(PollingTest, VersionsAreFormattedIntoFiveCharacters) {
-    PutDefaultSet();
-    struct Row {
-        int row, type, mode, version, offset;
-        const char* entry;
-    } const rows[] = {
-        {1, 1, 0, 123456, 0, "12345"},
-        {2, 3, 9, -5, 145, "-0005"},
-    };
-    for (const Row& r : rows) {
-        SetDownloadAction([&](const DownloadCall&) {
-            PutPicture(r.type == 1 ? "Body\\10002.gif" : "Face\\10002_bw.gif", kUserColor);
-        });
-        Configure("10002", r.type, r.mode, 0, r.version);
-        EXPECT_EQ(host.control().DisplaywithDownload(), 1);
-        ASSERT_TRUE(WaitForFile("SNS\\10002.txt")) << "row " << r.row;
-        EXPECT_EQ(ReadStoreFile("SNS\\10002.txt"), VersionOnesWith(r.offset, r.entry)) << "row " << r.row;
-        EmptyStore();
-        PutDefaultSet();
-    }
-}
-
 TEST_F(PollingTest, PlaceholderThenDefaultAfterTheFirstPhaseThenTheSecondPhaseFindsThePicture) {
     PutDefaultSet();
     Configure("10001", 1, 0, 2, 3);
