@@ -8,7 +8,7 @@ set -euo pipefail
 build=${1:?usage: fuzz/run.sh <build dir>}
 bin="$build/bin"
 work="$build/fuzz-work"
-runs=${PORTRIX_FUZZ_RUNS:-25000}
+runs=${PORTRIX_FUZZ_RUNS:-40000}
 
 rm -rf "$work"
 mkdir -p "$work/corpus"
