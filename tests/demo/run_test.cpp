@@ -1,0 +1,138 @@
+// portrix-demo run as a user runs it: a short run against its embedded server must exit 0,
+// leave its snapshots, and its final snapshot must show each control's picture, checked here
+// against the artwork files the demo wrote (read back with giflib, not the platform's decoder).
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "DemoProcess.h"
+#include "GifReading.h"
+#include "platform/capture.h"
+
+namespace demo_test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string MakeTempDir(const char* prefix) {
+    std::string pattern = (fs::temp_directory_path() / (std::string(prefix) + ".XXXXXX")).string();
+    return mkdtemp(pattern.data()) != nullptr ? pattern : "";
+}
+
+struct LayoutLine {
+    std::string control;
+    int left = 0, top = 0;
+    std::string artwork;  // "-", a file name, or "animated:" and a file name
+};
+
+std::vector<LayoutLine> ReadLayout(const std::string& path) {
+    std::vector<LayoutLine> lines;
+    std::ifstream in(path);
+    std::string text;
+    while (std::getline(in, text)) {
+        if (text.empty() || text[0] == '#') continue;
+        std::istringstream fields(text);
+        LayoutLine line;
+        fields >> line.control >> line.left >> line.top >> line.artwork;
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Pixels of the snapshot that differ from the picture at (left, top). A still picture is
+// compared where it is opaque; an animation where its first frame is never drawn over, since
+// the snapshot may catch any later frame.
+int Mismatches(const std::vector<uint32_t>& shot, int shotWidth, const LayoutLine& line, const ReadGif& gif,
+               bool animated) {
+    const ReadFrame& first = gif.frames.front();
+    int mismatches = 0;
+    for (int y = 0; y < first.height; ++y)
+        for (int x = 0; x < first.width; ++x) {
+            const uint32_t expected = first.rgb[static_cast<size_t>(y * first.width + x)];
+            if (expected == kSeeThrough) continue;
+            bool coveredLater = false;
+            for (size_t f = 1; animated && f < gif.frames.size(); ++f) {
+                const ReadFrame& later = gif.frames[f];
+                coveredLater = coveredLater || (x + first.x >= later.x && x + first.x < later.x + later.width &&
+                                                y + first.y >= later.y && y + first.y < later.y + later.height);
+            }
+            if (coveredLater) continue;
+            const int sx = line.left + first.x + x, sy = line.top + first.y + y;
+            mismatches += shot[static_cast<size_t>(sy * shotWidth + sx)] != expected;
+        }
+    return mismatches;
+}
+
+TEST(DemoRunTest, ShortRunEndsWithEveryControlOnItsPicture) {
+    const std::string out = MakeTempDir("demo_run_out");
+    const std::string home = MakeTempDir("demo_run_home");
+    ASSERT_FALSE(out.empty() || home.empty());
+    ChildProcess demo({PORTRIX_DEMO_PROGRAM, "--out", out, "--seconds", "5", "--delay-ms", "250"},
+                      {{"HOME", home}, {"XDG_CONFIG_HOME", home + "/config"}});
+    ASSERT_TRUE(demo.started());
+    ASSERT_EQ(demo.WaitForExit(180s), 0) << demo.output();
+    const std::string& output = demo.output();
+    EXPECT_NE(output.find("every control ended where it should"), std::string::npos) << output;
+    EXPECT_NE(output.find("snapshots in " + out), std::string::npos) << output;
+
+    // It kept away from the user's own registry and removed its throwaway install.
+    EXPECT_FALSE(fs::exists(home + "/config/portrix")) << "the user's hive was touched";
+    EXPECT_FALSE(fs::exists(home + "/.config/portrix")) << "the user's hive was touched";
+    const size_t install = output.find("install directory ");
+    ASSERT_NE(install, std::string::npos);
+    const std::string installDir = output.substr(install + 18, output.find(' ', install + 18) - install - 18);
+    EXPECT_FALSE(fs::exists(installDir)) << installDir;
+
+    for (const char* file : {"final.png", "contact-sheet.png", "layout.txt"}) EXPECT_TRUE(fs::exists(out + "/" + file)) << file;
+    int snapshots = 0;
+    for (const auto& entry : fs::directory_iterator(out)) snapshots += entry.path().filename().string().rfind("snapshot-", 0) == 0;
+    EXPECT_EQ(snapshots, 4);
+
+    std::vector<uint32_t> shot;
+    int width = 0, height = 0;
+    ASSERT_TRUE(platform::LoadPng(out + "/final.png", &shot, &width, &height));
+    int compared = 0;
+    for (const LayoutLine& line : ReadLayout(out + "/layout.txt")) {
+        if (line.artwork == "-") continue;
+        const bool animated = line.artwork.rfind("animated:", 0) == 0;
+        const std::string file = out + "/artwork/" + (animated ? line.artwork.substr(9) : line.artwork);
+        ReadGif gif;
+        ASSERT_TRUE(ReadGifFile(file, &gif)) << file;
+        ASSERT_LE(line.left + gif.width, width);
+        ASSERT_LE(line.top + gif.height, height);
+        EXPECT_EQ(Mismatches(shot, width, line, gif, animated), 0) << line.control << " does not show " << file;
+        ++compared;
+    }
+    EXPECT_GE(compared, 8);
+    fs::remove_all(out);
+    fs::remove_all(home);
+}
+
+TEST(DemoRunTest, CommandLine) {
+    const struct {
+        int row;
+        std::vector<std::string> arguments;
+        int exitCode;
+        const char* printed;  // expected in the output (standard output only)
+    } rows[] = {
+        {1, {"--help"}, 0, "usage: portrix-demo"},
+        {2, {"--seconds", "1"}, 2, ""},
+        {3, {"--delay-ms", "-5"}, 2, ""},
+        {4, {"--server"}, 2, ""},
+        {5, {"--bogus"}, 2, ""},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> argv = {PORTRIX_DEMO_PROGRAM};
+        argv.insert(argv.end(), row.arguments.begin(), row.arguments.end());
+        ChildProcess demo(argv);
+        EXPECT_EQ(demo.WaitForExit(30s), row.exitCode) << "row " << row.row;
+        EXPECT_NE(demo.output().find(row.printed), std::string::npos) << "row " << row.row << ": " << demo.output();
+    }
+}
+
+}  // namespace
+}  // namespace demo_test

@@ -1,0 +1,102 @@
+// portrix-demo --window under Xvfb: the dialog appears in a real X11 window, a click injected
+// through the X server reaches a control's mouse receiver, the window shows what the demo
+// captured, and closing the window ends the demo.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+
+#include "DemoProcess.h"
+#include "platform/capture.h"
+
+// Last: Xlib's macros (None, Status, Bool) would clash with the headers above.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace demo_test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(DemoWindowTest, ClickReachesTheHookAndTheWindowShowsTheCapture) {
+    if (!fs::exists(XVFB_PROGRAM) || !fs::exists(XDOTOOL_PROGRAM))
+        GTEST_SKIP() << "Xvfb or xdotool is not installed (Debian packages xvfb, xdotool)";
+
+    // -displayfd: Xvfb takes the first free display and prints its number.
+    ChildProcess xvfb({XVFB_PROGRAM, "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"});
+    ASSERT_TRUE(xvfb.started());
+    const std::string number = xvfb.WaitForLine([](const std::string& line) { return !line.empty(); }, 30s);
+    ASSERT_FALSE(number.empty()) << "Xvfb did not start";
+    const std::string display = ":" + number;
+
+    std::string pattern = (fs::temp_directory_path() / "demo_window_out.XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    const std::string out = pattern;
+    ChildProcess demo({PORTRIX_DEMO_PROGRAM, "--window", "--seconds", "3", "--delay-ms", "100", "--out", out},
+                      {{"DISPLAY", display}});
+    const std::string opened = demo.WaitForLine([](const std::string& line) { return Contains(line, "x11 window 0x"); }, 60s);
+    ASSERT_FALSE(opened.empty()) << demo.output();
+    const Window window = std::stoul(opened.substr(opened.find("0x")), nullptr, 16);
+    // After the host's second act nothing but the animation changes any more.
+    ASSERT_FALSE(demo.WaitForLine([](const std::string& line) { return Contains(line, "(host)"); }, 60s).empty())
+        << demo.output();
+    ASSERT_FALSE(demo.WaitForLine([](const std::string& line) { return Contains(line, "over the handed background"); },
+                                  30s)
+                     .empty())
+        << demo.output();
+
+    // A left click in the middle of the first control ("fresh", at 20, 20 in the dialog).
+    ChildProcess click({XDOTOOL_PROGRAM, "mousemove", "--window", std::to_string(window), "40", "44", "click", "1"},
+                       {{"DISPLAY", display}});
+    EXPECT_EQ(click.WaitForExit(30s), 0);
+    bool down = false, up = false;
+    std::string shownFile;
+    demo.WaitForLine(
+        [&](const std::string& line) {
+            down = down || Contains(line, "fresh          WM_LBUTTONDOWN flags 0x0001 at (20,24)");
+            up = up || Contains(line, "fresh          WM_LBUTTONUP flags 0x0000 at (20,24)");
+            if (line.rfind("shown    ", 0) == 0) shownFile = line.substr(9);
+            return down && up && !shownFile.empty();
+        },
+        30s);
+    EXPECT_TRUE(down) << demo.output();
+    EXPECT_TRUE(up) << demo.output();
+    ASSERT_FALSE(shownFile.empty()) << demo.output();
+
+    // The X server's copy of the window against the framebuffer the demo put there. Only the
+    // animated control may have moved on in between.
+    std::vector<uint32_t> captured;
+    int width = 0, height = 0;
+    ASSERT_TRUE(platform::LoadPng(shownFile, &captured, &width, &height));
+    Display* x = XOpenDisplay(display.c_str());
+    ASSERT_NE(x, nullptr);
+    XImage* image = XGetImage(x, window, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height), AllPlanes,
+                              ZPixmap);
+    ASSERT_NE(image, nullptr);
+    size_t same = 0;
+    for (int py = 0; py < height; ++py)
+        for (int px = 0; px < width; ++px)
+            same += (XGetPixel(image, px, py) & 0xFFFFFFu) == captured[static_cast<size_t>(py * width + px)];
+    XDestroyImage(image);
+    EXPECT_GE(static_cast<double>(same) / (width * height), 0.95) << same << " of " << width * height;
+
+    // Closing the window as a window manager would ends the demo with its verdict.
+    XEvent close = {};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = window;
+    close.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
+    close.xclient.format = 32;
+    close.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
+    XSendEvent(x, window, False, NoEventMask, &close);
+    XFlush(x);
+    EXPECT_EQ(demo.WaitForExit(60s), 0) << demo.output();
+    EXPECT_TRUE(Contains(demo.output(), "every control ended where it should")) << demo.output();
+    XCloseDisplay(x);
+    fs::remove_all(out);
+}
+
+}  // namespace
+}  // namespace demo_test
