@@ -119,7 +119,7 @@ BENCHMARK(BM_DisplayFreshPictureToFirstPaint)->UseManualTime()->Unit(benchmark::
 
 void BM_DownloadedFileToFirstPaint(benchmark::State& state) {
     EmptyStore();
-    PutPicture("default/download1.gif", 0x2020C0);
+    PutPicture("Default/download1.gif", 0x2020C0);
     Host host;
     host.control().SetImageType(1);
     int user = 30000;
@@ -146,8 +146,8 @@ double ProcessCpuSeconds() {
 
 void BM_SecondPhasePollingFor10s(benchmark::State& state) {
     EmptyStore();
-    PutPicture("default/default1.gif", 0x808080);
-    PutPicture("default/download1.gif", 0x2020C0);
+    PutPicture("Default/default1.gif", 0x808080);
+    PutPicture("Default/download1.gif", 0x2020C0);
     Host host;
     host.control().SetImageType(1);
     host.control().SetUserID("40001");
