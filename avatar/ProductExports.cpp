@@ -5,11 +5,17 @@
 
 #include "AvatarDownload.h"
 
+// Kept unoptimised so the copy is a real call to the emitted constructor, not inlined away.
+#if defined(__clang__)
+#define PORTRIX_UNOPTIMISED [[clang::optnone]]
+#else
+#define PORTRIX_UNOPTIMISED [[gnu::optimize("O0")]]
+#endif
+
 namespace {
 
-// Kept at -O0 so the copy is a real call to the emitted constructor, not inlined away.
-[[gnu::used, gnu::noinline, gnu::optimize("O0")]] void EmitDownloadCopy(CAvatarDownload* to,
-                                                                        const CAvatarDownload& from) {
+PORTRIX_UNOPTIMISED [[gnu::used, gnu::noinline]] void EmitDownloadCopy(CAvatarDownload* to,
+                                                                      const CAvatarDownload& from) {
     new (to) CAvatarDownload(from);
 }
 
