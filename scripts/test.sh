@@ -28,7 +28,7 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --preset tsan -j "$jo
 if [ -f fuzz/CMakeLists.txt ]; then
     stage "fuzzing (fixed seed, bounded runs)"
     cmake --preset fuzz >/dev/null
-    cmake --build --preset fuzz -j "$jobs"
+    cmake --build --preset fuzz -j "$jobs" --target gif_load_fuzzer gif_seed_corpus
     bash fuzz/run.sh build/fuzz
 fi
 stage "all stages passed"
