@@ -424,8 +424,8 @@ int DemoRun::Verdict() {
             problem = "never showed " + scene.mustSee;
         else if (scene.animated && track.DistinctLooks(scene.expected) < 2)
             problem = "did not play";
-        else if (scene.name == "fresh" && track.Saw("placeholder download1.gif"))
-            problem = "showed a placeholder";
+        else if (!scene.mustNotSee.empty() && track.Saw(scene.mustNotSee))
+            problem = "showed " + scene.mustNotSee;
         std::printf("%-14s %-44s %s\n", scene.name.c_str(), track.current().c_str(),
                     problem.empty() ? "ok" : ("FAILED: " + problem).c_str());
         failures += !problem.empty();

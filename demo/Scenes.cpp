@@ -39,6 +39,7 @@ std::vector<Scene> MakeScenes() {
     fresh.stored = {{PictureName(1, "10001", 0), freshPicture}};
     fresh.pictures = {{"picture 10001", freshPicture}};
     fresh.expected = "picture 10001";
+    fresh.mustNotSee = "placeholder download1.gif";
     scenes.push_back(fresh);
 
     Scene download;

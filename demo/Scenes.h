@@ -31,6 +31,7 @@ struct Scene {
     std::vector<std::pair<std::string, Artwork>> pictures;  // timeline label -> picture
     std::string expected;   // label the control must end on
     std::string mustSee;    // label it must have shown on the way ("" for none)
+    std::string mustNotSee; // label it must never have shown ("" for none)
     bool animated = false;  // the expected picture must be seen playing
 };
 

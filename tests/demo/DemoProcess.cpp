@@ -77,6 +77,15 @@ std::string ChildProcess::WaitForLine(const std::function<bool(const std::string
     }
 }
 
+bool ChildProcess::WaitForText(const std::string& text, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (output_.find(text) == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0 || !ReadSome(left)) return false;
+    }
+    return true;
+}
+
 int ChildProcess::WaitForExit(std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     while (pid_ > 0 && Clock::now() < deadline) {

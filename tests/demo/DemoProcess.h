@@ -26,6 +26,8 @@ public:
 
     // Reads lines until one satisfies `match` (returned) or the timeout passes (empty).
     std::string WaitForLine(const std::function<bool(const std::string&)>& match, std::chrono::milliseconds timeout);
+    // Reads until the output so far contains `text` anywhere; false at a timeout.
+    bool WaitForText(const std::string& text, std::chrono::milliseconds timeout);
     // Reads everything until the child closes its output, then reaps it: its exit code, or -1
     // on a signal or a timeout (the child is then killed).
     int WaitForExit(std::chrono::milliseconds timeout);

@@ -71,7 +71,7 @@ TEST(DemoRunTest, ShortRunEndsWithEveryControlOnItsPicture) {
     const std::string out = MakeTempDir("demo_run_out");
     const std::string home = MakeTempDir("demo_run_home");
     ASSERT_FALSE(out.empty() || home.empty());
-    ChildProcess demo({PORTRIX_DEMO_PROGRAM, "--out", out, "--seconds", "5", "--delay-ms", "250"},
+    ChildProcess demo({PORTRIX_DEMO_PROGRAM, "--out", out, "--seconds", "6"},
                       {{"HOME", home}, {"XDG_CONFIG_HOME", home + "/config"}});
     ASSERT_TRUE(demo.started());
     ASSERT_EQ(demo.WaitForExit(180s), 0) << demo.output();
