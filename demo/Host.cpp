@@ -93,7 +93,7 @@ const char* MouseMessageName(UINT message) {
 }
 
 // The host's mouse receiver: prints every click on its control, counts the moves.
-class ClickPrinter : public IMouseEventHook {
+class ClickPrinter final : public IMouseEventHook {
 public:
     explicit ClickPrinter(std::string name) : name_(std::move(name)) {}
     void OnMouseEvent(UINT message, UINT flags, LONG point) override {
