@@ -53,7 +53,7 @@ constexpr auto kDefaultSetTimeout = 20s;
 // The host asks again, and hands over the background, a little past half-way.
 constexpr double kSecondActAt = 0.55;
 // Moments of the snapshots, as shares of the run (the last one is taken at the end).
-constexpr double kSnapshotsAt[] = {0.08, 0.3, 0.5, 0.8};
+constexpr double kSnapshotsAt[] = {0.03, 0.25, 0.5, 0.8};
 // Placeholders can only be seen when the server takes at least this long to answer.
 constexpr int kVisibleDelayMs = 150;
 
@@ -148,7 +148,8 @@ private:
     void FirstAct();
     void SecondAct();
     void Sample(double seconds);
-    void TakeSnapshot(const std::string& name);
+    // Saves stem.png, or stem-<seconds>s.png when timed.
+    void TakeSnapshot(const std::string& stem, bool timed);
     void ForwardPointer(const PointerEvent& event);
     int Verdict();
     void WriteLayout();
@@ -369,9 +370,12 @@ void DemoRun::Sample(double seconds) {
     if (window_) window_->Show(lastFrame_);
 }
 
-void DemoRun::TakeSnapshot(const std::string& name) {
+void DemoRun::TakeSnapshot(const std::string& stem, bool timed) {
     Snapshot shot;
-    shot.file = outDir_ + "/" + name + ".png";
+    shot.seconds = Elapsed();
+    char suffix[32] = "";
+    if (timed) std::snprintf(suffix, sizeof suffix, "-%.2fs", shot.seconds);
+    shot.file = outDir_ + "/" + stem + suffix + ".png";
     if (!platform::CaptureWindow(dialog_->GetSafeHwnd(), &shot.pixels, &shot.width, &shot.height)) return;
     if (!platform::SavePixelsPng(shot.pixels, shot.width, shot.height, shot.file)) {
         std::fprintf(stderr, "portrix-demo: cannot write %s\n", shot.file.c_str());
@@ -499,9 +503,7 @@ int DemoRun::Run() {
             nextSample = Clock::now() + kSampleEvery;
         }
         if (nextSnapshot < std::size(kSnapshotsAt) && now >= kSnapshotsAt[nextSnapshot] * length) {
-            char name[32];
-            std::snprintf(name, sizeof name, "snapshot-%zu-%.2fs", nextSnapshot + 1, now);
-            TakeSnapshot(name);
+            TakeSnapshot("snapshot-" + std::to_string(nextSnapshot + 1), true);
             ++nextSnapshot;
         }
         if (window_) {
@@ -511,7 +513,7 @@ int DemoRun::Run() {
         }
     }
     Sample(Elapsed());
-    TakeSnapshot("final");
+    TakeSnapshot("final", false);
     const std::string sheet = outDir_ + "/contact-sheet.png";
     const bool sheetWritten = WriteContactSheet(snapshots_, 3, sheet);
     WriteLayout();
