@@ -2,7 +2,6 @@
 // leave its snapshots, and its final snapshot must show each control's picture, checked here
 // against the artwork files the demo wrote (read back with giflib, not the platform's decoder).
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -11,17 +10,13 @@
 #include "DemoProcess.h"
 #include "GifReading.h"
 #include "platform/capture.h"
+#include "temp_dir.h"
 
 namespace demo_test {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::string MakeTempDir(const char* prefix) {
-    std::string pattern = (fs::temp_directory_path() / (std::string(prefix) + ".XXXXXX")).string();
-    return mkdtemp(pattern.data()) != nullptr ? pattern : "";
-}
 
 struct LayoutLine {
     std::string control;
@@ -68,9 +63,9 @@ int Mismatches(const std::vector<uint32_t>& shot, int shotWidth, const LayoutLin
 }
 
 TEST(DemoRunTest, ShortRunEndsWithEveryControlOnItsPicture) {
-    const std::string out = MakeTempDir("demo_run_out");
-    const std::string home = MakeTempDir("demo_run_home");
-    ASSERT_FALSE(out.empty() || home.empty());
+    const portrix_test::TempDir outDir, homeDir;
+    const std::string& out = outDir.path();
+    const std::string& home = homeDir.path();
     ChildProcess demo({PORTRIX_DEMO_PROGRAM, "--out", out, "--seconds", "6"},
                       {{"HOME", home}, {"XDG_CONFIG_HOME", home + "/config"}});
     ASSERT_TRUE(demo.started());
@@ -108,8 +103,6 @@ TEST(DemoRunTest, ShortRunEndsWithEveryControlOnItsPicture) {
         ++compared;
     }
     EXPECT_GE(compared, 8);
-    fs::remove_all(out);
-    fs::remove_all(home);
 }
 
 TEST(DemoRunTest, CommandLine) {

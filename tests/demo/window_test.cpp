@@ -2,12 +2,12 @@
 // through the X server reaches a control's mouse receiver, the window shows what the demo
 // captured, and closing the window ends the demo.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 
 #include "DemoProcess.h"
 #include "platform/capture.h"
+#include "temp_dir.h"
 
 // Last: Xlib's macros (None, Status, Bool) would clash with the headers above.
 #include <X11/Xlib.h>
@@ -32,9 +32,8 @@ TEST(DemoWindowTest, ClickReachesTheHookAndTheWindowShowsTheCapture) {
     ASSERT_FALSE(number.empty()) << "Xvfb did not start";
     const std::string display = ":" + number;
 
-    std::string pattern = (fs::temp_directory_path() / "demo_window_out.XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    const std::string out = pattern;
+    const portrix_test::TempDir outDir;
+    const std::string& out = outDir.path();
     ChildProcess demo({PORTRIX_DEMO_PROGRAM, "--window", "--seconds", "4", "--delay-ms", "100", "--out", out},
                       {{"DISPLAY", display}});
     const std::string opened = demo.WaitForLine([](const std::string& line) { return Contains(line, "x11 window 0x"); }, 60s);
@@ -93,7 +92,6 @@ TEST(DemoWindowTest, ClickReachesTheHookAndTheWindowShowsTheCapture) {
     EXPECT_EQ(demo.WaitForExit(60s), 0) << demo.output();
     EXPECT_TRUE(Contains(demo.output(), "every control ended where it should")) << demo.output();
     XCloseDisplay(x);
-    fs::remove_all(out);
 }
 
 }  // namespace
