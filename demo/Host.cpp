@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <csignal>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -59,6 +61,11 @@ constexpr int kVisibleDelayMs = 150;
 
 const char* const kDefaultNames[] = {"default1.gif", "default2.gif", "man1.gif",      "man2.gif",
                                      "woman1.gif",   "woman2.gif",   "download1.gif", "download2.gif"};
+
+// Ctrl-C (or a TERM) ends the run like a closed window, so that the launcher still removes
+// the throwaway install.
+volatile std::sig_atomic_t stopRequested = 0;
+extern "C" void RequestStop(int) { stopRequested = 1; }
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -307,7 +314,7 @@ bool DemoRun::FetchDefaultSet() {
     };
     // The files come from the download library's threads, not as messages: look between slices.
     bool done = allThere();
-    while (!done && Clock::now() - asked < kDefaultSetTimeout) {
+    while (!done && !stopRequested && Clock::now() - asked < kDefaultSetTimeout) {
         platform::PumpMessagesUntil(allThere, kPumpSlice);
         done = allThere();
     }
@@ -455,6 +462,8 @@ void DemoRun::WriteLayout() {
 }
 
 int DemoRun::Run() {
+    std::signal(SIGINT, RequestStop);
+    std::signal(SIGTERM, RequestStop);
     if (!PrepareOutput()) {
         std::fprintf(stderr, "portrix-demo: cannot make the output folder\n");
         return 1;
@@ -506,6 +515,10 @@ int DemoRun::Run() {
             TakeSnapshot("snapshot-" + std::to_string(nextSnapshot + 1), true);
             ++nextSnapshot;
         }
+        if (stopRequested) {
+            std::printf("%7.3fs  (host)         stopped by a signal\n", Elapsed());
+            break;
+        }
         if (window_) {
             if (!window_->HandleEvents([this](const PointerEvent& event) { ForwardPointer(event); })) break;
         } else if (now >= length) {
@@ -530,6 +543,8 @@ int DemoRun::Run() {
     std::printf("%s\n", failures == 0 ? "every control ended where it should"
                                       : (std::to_string(failures) + " control(s) did not end where they should").c_str());
 
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     // The controls and their windows go before the server, while the download library may
     // still be talking to it.
     dialog_.reset();
