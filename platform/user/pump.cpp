@@ -1,6 +1,8 @@
 // Message pumps for hosts and tests.
 #include "platform/pump.h"
 
+#include <algorithm>
+
 #include "user/user_state.h"
 
 namespace platform {
@@ -10,15 +12,21 @@ namespace {
 // original platform; this bounds what one call of PumpPendingMessages can do about it.
 constexpr int kMaxPendingMessages = 10000;
 
+// A condition often depends on other threads (a file that a download writes, a server's
+// count), which post nothing to this queue; so the pump wakes at least this often to look.
+constexpr std::chrono::milliseconds kConditionRecheck{10};
+
 }  // namespace
 
 bool PumpMessagesUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     auto deadline = user::Clock::now() + timeout;
     for (;;) {
         if (done()) return true;
+        auto now = user::Clock::now();
+        if (now >= deadline) return done();
         MSG msg;
-        int result = user::GetMessageUntil(&msg, deadline);
-        if (result < 0) return done();
+        int result = user::GetMessageUntil(&msg, std::min(deadline, now + kConditionRecheck));
+        if (result < 0) continue;
         if (result == 2) continue;
         if (result == 0) {
             PostQuitMessage(static_cast<int>(msg.wParam));

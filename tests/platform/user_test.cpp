@@ -691,3 +691,21 @@ TEST(UserInput, MouseGoesToTheDeepestChildWithItsClientPoint) {
 }
 
 }  // namespace
+
+namespace {
+
+// A host waiting for work done elsewhere (a file a download writes) sees it without any
+// message arriving: the pump looks at the condition while the queue is idle.
+TEST(UserPump, ConditionSetByAnotherThreadEndsAnIdlePump) {
+    std::atomic<bool> ready{false};
+    std::thread worker([&] {
+        std::this_thread::sleep_for(50ms);
+        ready = true;  // posts nothing
+    });
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(platform::PumpMessagesUntil([&] { return ready.load(); }, 60s));
+    worker.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s) << "the pump slept until its timeout";
+}
+
+}  // namespace

@@ -11,8 +11,9 @@
 
 namespace platform {
 
-// Dispatches messages until done() is true (checked first, then after every message) or the
-// timeout has passed, or a WM_QUIT arrives. Returns done() as last seen.
+// Dispatches messages until done() is true (checked first, after every message, and at least
+// every 10 ms while the queue is idle) or the timeout has passed, or a WM_QUIT arrives.
+// Returns done() as last seen.
 bool PumpMessagesUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
 // Dispatches every message that is ready now: posted ones, paints, and timers that are due.
