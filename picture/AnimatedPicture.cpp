@@ -165,6 +165,9 @@ BOOL CAnimatedPicture::LoadMemory(HGLOBAL block, DWORD size) {
 // The whole block as one picture: non-GIF data and a GIF with one image. Only non-GIF data
 // takes its size from the picture; a GIF keeps its logical screen size.
 BOOL CAnimatedPicture::LoadWholePicture(HGLOBAL block, DWORD size) {
+    // The picture loader reads a size of 0 as "to the end of the stream", which would parse the
+    // whole block: a file that shrank to nothing since LoadFile measured it is no picture.
+    if (size == 0) return FALSE;
     IStream* stream = nullptr;
     if (FAILED(CreateStreamOnHGlobal(block, FALSE, &stream)) || stream == nullptr) return FALSE;
     const HRESULT hr = OleLoadPicture(stream, static_cast<LONG>(size), FALSE, IID_IPicture,

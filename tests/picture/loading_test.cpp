@@ -216,6 +216,18 @@ TEST_F(Loading, FailuresReleaseThePreviousPictureAndKeepTheWindowSize) {
     }
 }
 
+TEST_F(Loading, OnlyTheGivenBytesAreParsed) {
+    // LoadFile hands on the bytes it actually read; a block longer than that (a file that
+    // shrank since it was measured) must not be read past them, not even when none were read.
+    const Bytes bmp = SolidBmp(4, 4, 0x336699);
+    GlobalBlock block(bmp);
+    EXPECT_FALSE(control.LoadMemory(block.get(), 0));
+    EXPECT_EQ(control.picture, nullptr);
+    EXPECT_FALSE(control.LoadMemory(block.get(), block.size() / 2));
+    EXPECT_EQ(control.picture, nullptr);
+    EXPECT_EQ(block.LockCount(), 0);
+}
+
 TEST_F(Loading, FilesThatCannotBeReadLeaveThePictureShown) {
     char dir[] = "/tmp/picture_loading_XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
@@ -282,6 +294,23 @@ TEST_F(Loading, BackgroundUnderAStillPictureIsTakenOnce) {
 
     ASSERT_TRUE(Load(b.Bytes()));
     EXPECT_EQ(control.bgDC, nullptr) << "every load drops the background copy";
+}
+
+TEST_F(Loading, BackgroundThatCannotBeCopiedIsNotTaken) {
+    GifBuilder b;
+    b.Header().Screen(30, 20, 1).SolidImage(20, 10, 10, 10, 1).Trailer();
+    ASSERT_TRUE(Load(b.Bytes()));
+    ASSERT_TRUE(control.StartDisplay());
+    const HDC memBefore = control.memDC;
+    BackgroundDC gone(200, 150, kGrey);
+    const HDC stale = gone.get();
+    gone.Release();
+    int pending = 1;
+    control.ApplyBackground(stale, &pending, FALSE);
+    EXPECT_EQ(pending, 1) << "the host's next hand-over tries again";
+    EXPECT_EQ(control.bgDC, nullptr);
+    EXPECT_EQ(control.memDC, memBefore) << "the dead DC is not used to rebuild the surface";
+    EXPECT_EQ(control.MemoryPixel(25, 15), PaletteRgb(1, 1)) << "the picture goes on showing";
 }
 
 TEST_F(Loading, BackgroundWithNothingLoadedIsNotTaken) {

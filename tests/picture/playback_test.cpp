@@ -155,6 +155,20 @@ TEST_F(Playback, DisposalThreeRestoresTheFrameRectangle) {
         << "after its delay the disposal-3 frame's rectangle shows red again";
 }
 
+TEST_F(Playback, StopDuringADisposalThreeDelayLeavesTheFrameDrawn) {
+    GifBuilder b;
+    b.Header().Screen(8, 8, 1);
+    b.GraphicControl(5, 0).SolidImage(0, 0, 8, 8, 0);
+    b.GraphicControl(1000, 3).SolidImage(0, 0, 2, 2, 1);
+    b.Trailer();
+    ASSERT_TRUE(Load(b.Bytes()));
+    control.StartDisplay();
+    ASSERT_TRUE(WaitForPixel(0, 0, kGreen));
+    control.StopPlayback();
+    EXPECT_EQ(Pixels({{0, 0}, {5, 5}}), (std::vector<uint32_t>{kGreen, kRed}))
+        << "the saved rectangle is dropped, not put back";
+}
+
 TEST_F(Playback, StopDuringATenSecondDelayEndsTheThreadAtOnce) {
     ASSERT_TRUE(Load(FullFrames({{0, 1000}, {1, 1000}})));
     control.StartDisplay();
@@ -197,6 +211,11 @@ TEST_F(Playback, PlaybackCarriesOnOverANewBackground) {
     // The new memory surface starts as the host's colour; frames keep arriving on it.
     EXPECT_TRUE(WaitForPixel(0, 0, kRed));
     EXPECT_TRUE(WaitForPixel(0, 0, kGreen));
+    // Taken already: the DC stays the host's unless it asks for it to be deleted.
+    control.ApplyBackground(bg.get(), &pending, FALSE);
+    EXPECT_TRUE(bg.Alive());
+    control.ApplyBackground(bg.get(), &pending, TRUE);
+    EXPECT_FALSE(bg.Alive());
 }
 
 // Load, unload, background hand-overs, paints and destruction while frames play as fast as they
@@ -230,6 +249,7 @@ TEST(PlaybackStress, LoadUnloadBackgroundAndDestroyWhilePlaying) {
         }
         case 1:  // the window goes first: OnDestroy stops the playback
             host->DestroyChild();
+            EXPECT_EQ(control->playbackThread, nullptr) << "round " << round;
             break;
         case 2:  // the control goes while playing
             control.reset();
