@@ -1,5 +1,7 @@
 #include "Engine.h"
 
+#include <dlfcn.h>
+
 #include <atomic>
 
 #include "Log.h"
@@ -23,6 +25,15 @@ void InitialiseCurlOnce() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// Abandoned name lookups end on curl's resolver threads, in curl's code, possibly after this
+// library is unloaded: keep libcurl mapped for the rest of the process.
+void KeepCurlLoaded() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&curl_easy_init), &info) != 0 && info.dli_fname != nullptr) {
+        dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+    }
+}
+
 }  // namespace
 
 Engine* Engine::Instance() {
@@ -35,6 +46,7 @@ Engine::Engine() {
     // curl's global set-up may register exit handlers of its TLS library; doing it here,
     // inside the engine's construction, makes them run after the engine's destructor.
     InitialiseCurlOnce();
+    KeepCurlLoaded();
 }
 
 Engine::~Engine() {

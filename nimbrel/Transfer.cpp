@@ -57,6 +57,10 @@ CURL* Transfer::Prepare() {
     ok = ok && curl_easy_setopt(m_easy, CURLOPT_TIMEOUT_MS, kTransferTimeoutMs) == CURLE_OK;
     ok = ok && curl_easy_setopt(m_easy, CURLOPT_MAXFILESIZE_LARGE, kMaxBodyBytes) == CURLE_OK;
     ok = ok && curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
+    // Removing a handle whose name lookup still runs would otherwise wait for the resolver
+    // thread, as long as the name server takes: the caller's thread when the last object goes,
+    // and every other transfer when a lookup times out. The lookup is left to end on its own.
+    ok = ok && curl_easy_setopt(m_easy, CURLOPT_QUICK_EXIT, 1L) == CURLE_OK;
     ok = ok && curl_easy_setopt(m_easy, CURLOPT_USERAGENT, kUserAgent) == CURLE_OK;
     ok = ok && curl_easy_setopt(m_easy, CURLOPT_ERRORBUFFER, m_error) == CURLE_OK;
     ok = ok && curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &Transfer::OnBody) == CURLE_OK;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "AvatarDownload.h"
 #include "TempStore.h"
@@ -39,6 +40,24 @@ void ServeText(httplib::Server& http, const std::string& target, const std::stri
         response.status = status;
         response.set_content(body, "image/gif");
     });
+}
+
+// Runs a helper program and waits (generously) for it; false when it had to be killed.
+bool RunProbe(const std::vector<std::string>& args, int* status) {
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    if (posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+    pid_t done = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while ((done = waitpid(child, status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (done != 0) return true;
+    kill(child, SIGKILL);
+    waitpid(child, status, 0);
+    return false;
 }
 
 class DownloadTest : public ::testing::Test {
@@ -346,23 +365,9 @@ TEST_F(DownloadTest, ProcessExitWithATransferInFlightDoesNotHang) {
     server.Start();
     WriteFile(store.Path("Up/endless_b.gif"), kOldPicture);
 
-    const std::string address = server.Address();
-    const std::string root = store.WindowsRoot();
-    char* argv[] = {const_cast<char*>(NIMBREL_EXIT_PROBE), const_cast<char*>(address.c_str()),
-                    const_cast<char*>(root.c_str()), nullptr};
-    pid_t child = 0;
-    ASSERT_EQ(posix_spawn(&child, NIMBREL_EXIT_PROBE, nullptr, nullptr, argv, environ), 0);
     int status = 0;
-    pid_t done = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while ((done = waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (done == 0) {
-        kill(child, SIGKILL);
-        waitpid(child, &status, 0);
-        FAIL() << "the process hung at exit";
-    }
+    ASSERT_TRUE(RunProbe({NIMBREL_EXIT_PROBE, server.Address(), store.WindowsRoot()}, &status))
+        << "the process hung at exit";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     EXPECT_TRUE(store.TempFiles("Up").empty());
     EXPECT_EQ(ReadFile(store.Path("Up/endless_b.gif")), kOldPicture);
@@ -385,6 +390,21 @@ TEST_F(DownloadTest, OwnStaleTemporaryFilesAreSweptBeforeWriting) {
     EXPECT_FALSE(std::filesystem::exists(store.Path("Face/.nimbrel-0123456789abcdef.part")));
     EXPECT_TRUE(std::filesystem::exists(store.Path("Face/.nimbrel-fedcba9876543210.part")));
     EXPECT_TRUE(std::filesystem::exists(store.Path("Face/.other-stale.part")));
+}
+
+// A name server that does not answer: the lookup runs on curl's resolver thread, and neither
+// destroying the last object nor unloading the library may wait for it, nor may the lookup's
+// end run code that went away with the library.
+TEST(SlowLookup, LettingGoDoesNotWaitForTheNameServer) {
+    for (const char* mode : {"destroy", "unload"}) {
+        TempStore store;
+        int status = 0;
+        ASSERT_TRUE(RunProbe({NIMBREL_SLOW_LOOKUP_PROBE, mode, NIMBREL_LIBRARY, store.WindowsRoot()}, &status))
+            << mode;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << mode << ": " << (WIFEXITED(status) ? "exit " : "signal ")
+            << (WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status));
+    }
 }
 
 }  // namespace
