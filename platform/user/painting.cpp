@@ -95,13 +95,22 @@ void InvalidateLocked(State& state, Window& window, const RECT* rect, bool erase
     bool includeChildren = children == ChildPolicy::kAll ||
                            (children == ChildPolicy::kByStyle && !(window.style & WS_CLIPCHILDREN));
     if (!includeChildren) return;
+    // The update region is kept as one bounding rectangle, so the parent will paint all of it:
+    // a child under that rectangle but outside the area invalidated now is drawn over as well
+    // and must paint again after the parent (without an erase that nobody asked for).
+    const RECT merged = window.update;
     for (HWND hwnd : window.children) {
         Window* child = FindWindowLocked(state, hwnd);
         if (!child || !(child->style & WS_VISIBLE)) continue;
         RECT childArea;
-        if (!IntersectRect(&childArea, &area, &child->rect)) continue;
-        OffsetRect(&childArea, -child->rect.left, -child->rect.top);
-        InvalidateLocked(state, *child, &childArea, erase, children);
+        if (IntersectRect(&childArea, &area, &child->rect)) {
+            OffsetRect(&childArea, -child->rect.left, -child->rect.top);
+            InvalidateLocked(state, *child, &childArea, erase, children);
+        }
+        if (IntersectRect(&childArea, &merged, &child->rect)) {
+            OffsetRect(&childArea, -child->rect.left, -child->rect.top);
+            InvalidateLocked(state, *child, &childArea, false, children);
+        }
     }
 }
 

@@ -526,6 +526,23 @@ TEST(UserPainting, ParentsPaintBeforeTheChildrenTheyOverlap) {
     }
 }
 
+// Two small invalidations on either side of a child merge into one rectangle that covers it;
+// the parent paints that whole rectangle, so the child must paint again after it.
+TEST(UserPainting, ChildUnderTheMergedRegionIsRepaintedToo) {
+    Window parent = Recorder({0, 0, 100, 100});
+    Window child = Recorder({40, 40, 60, 60}, WS_VISIBLE, parent);
+    Settle();
+    RECT left{0, 0, 10, 100}, right{90, 0, 100, 100};
+    InvalidateRect(parent, &left, TRUE);
+    InvalidateRect(parent, &right, TRUE);
+    platform::PumpPendingMessages();
+    ASSERT_EQ(t_paints.size(), 2u);
+    EXPECT_EQ(t_paints[0].hwnd, parent.get());
+    EXPECT_EQ(t_paints[1].hwnd, child.get());
+    RECT whole{0, 0, 20, 20};
+    EXPECT_TRUE(EqualRect(&t_paints[1].rcPaint, &whole));
+}
+
 TEST(UserPainting, HidingAChildInvalidatesTheParentAndShowingInvalidatesTheChild) {
     Window parent = Recorder({0, 0, 100, 100});
     Window child = Recorder({10, 20, 40, 50}, WS_VISIBLE, parent);
