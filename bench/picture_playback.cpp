@@ -31,13 +31,29 @@ public:
     int FrameCount() const { return frames.GetSize(); }
 };
 
-void BM_PlaybackCpu(benchmark::State& state) {
-    const std::vector<uint8_t> bytes = picture_bench::Animation(kFrames, kSize, kDelay);
+// The benchmarks' animation, loaded into a control on a hidden host window.
+struct LoadedAnimation {
+    LoadedAnimation() {
+        const std::vector<uint8_t> bytes = picture_bench::Animation(kFrames, kSize, kDelay);
+        control.SubclassWindow(host.child);
+        block = picture_bench::ToGlobal(bytes);
+        control.LoadMemory(block, static_cast<DWORD>(bytes.size()));
+    }
+    ~LoadedAnimation() {
+        control.UnloadPicture();
+        GlobalFree(block);
+    }
+    LoadedAnimation(const LoadedAnimation&) = delete;
+    LoadedAnimation& operator=(const LoadedAnimation&) = delete;
+
     picture_bench::HiddenHost host;
     PictureProbe control;
-    control.SubclassWindow(host.child);
-    HGLOBAL block = picture_bench::ToGlobal(bytes);
-    control.LoadMemory(block, static_cast<DWORD>(bytes.size()));
+    HGLOBAL block = nullptr;
+};
+
+void BM_PlaybackCpu(benchmark::State& state) {
+    LoadedAnimation loaded;
+    PictureProbe& control = loaded.control;
     double cpu = 0;
     for (auto _ : state) {
         const double before = ProcessCpuSeconds();
@@ -51,17 +67,11 @@ void BM_PlaybackCpu(benchmark::State& state) {
     state.counters["cpu_ms"] = cpu * 1e3;
     state.counters["frames_shown"] = framesShown;
     state.counters["cpu_us_per_frame"] = cpu * 1e6 / framesShown;
-    control.UnloadPicture();
-    GlobalFree(block);
 }
 
 void BM_RenderBackToBack(benchmark::State& state) {
-    const std::vector<uint8_t> bytes = picture_bench::Animation(kFrames, kSize, kDelay);
-    picture_bench::HiddenHost host;
-    PictureProbe control;
-    control.SubclassWindow(host.child);
-    HGLOBAL block = picture_bench::ToGlobal(bytes);
-    control.LoadMemory(block, static_cast<DWORD>(bytes.size()));
+    LoadedAnimation loaded;
+    PictureProbe& control = loaded.control;
     for (auto _ : state) {
         for (int i = 0; i < control.FrameCount(); ++i) {
             IPicture* frame = control.Frame(i);
@@ -75,8 +85,6 @@ void BM_RenderBackToBack(benchmark::State& state) {
     state.counters["cpu_us_per_frame"] = benchmark::Counter(
         static_cast<double>(control.FrameCount()), benchmark::Counter::kIsIterationInvariantRate |
                                                        benchmark::Counter::kInvert);
-    control.UnloadPicture();
-    GlobalFree(block);
 }
 
 BENCHMARK(BM_PlaybackCpu)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
