@@ -183,5 +183,40 @@ TEST_F(PropertiesTest, SetControlClearErasesThePicture) {
     EXPECT_TRUE(WaitUntil([&] { return host.ShownColor() != kUserColor; }, 5s));
 }
 
+// The flag of the last hand-over made while a background was pending decides whether unloading
+// erases the parent under the control; it is kept even when nothing is loaded to take the
+// background. Image type 3 has no default picture, so SetImageType(3) unloads and draws nothing.
+TEST_F(PropertiesTest, UnloadingErasesUnderTheControlOnlyAsTheLastPendingHandOverAsked) {
+    PutPicture("Body\\10001.gif", kUserColor);
+    for (const bool erases : {true, false}) {
+        HDC taken = nullptr;  // the host's: deleted once the control is gone
+        {
+            ControlHarness row;
+            CPortrix& control = row.control();
+            if (erases) control.ChangeBgImg(MakeBackground(), 1);  // not taken: deleted as told
+            control.SetUserID("10001");
+            control.SetImageType(1);
+            ASSERT_EQ(control.Display(), 1) << "erases " << erases;
+            ASSERT_TRUE(row.WaitForColor(kUserColor)) << "erases " << erases;
+            if (!erases) {
+                taken = MakeBackground();
+                control.ChangeBgImg(taken, 0);
+                HDC ignored = MakeBackground();
+                control.ChangeBgImg(ignored, 1);  // nothing pending: its flag must not be kept
+                ::DeleteDC(ignored);
+            }
+
+            control.SetImageType(3);
+            if (erases) {
+                EXPECT_TRUE(WaitUntil([&] { return row.ShownColor() != kUserColor; }, 5s));
+            } else {
+                row.PumpFor(300ms);
+                EXPECT_EQ(row.ShownColor(), kUserColor);
+            }
+        }
+        if (taken != nullptr) ::DeleteDC(taken);
+    }
+}
+
 }  // namespace
 }  // namespace avatar_test
