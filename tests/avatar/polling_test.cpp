@@ -51,6 +51,23 @@ TEST_F(PollingTest, PlaceholderThenDefaultAfterTheFirstPhaseThenTheSecondPhaseFi
     EXPECT_EQ(Operations(TakeDownloadCalls()), std::vector<std::string>{"VazirOridoStartGFU"});
 }
 
+// The ticks are sent by hand, so the count does not depend on how late a loaded machine runs.
+TEST_F(PollingTest, FirstPhaseGivesUpAtItsTwentyFirstFailedTickExactly) {
+    PutDefaultSet();
+    Configure("10001", 1, 0, 1, 3);
+    ASSERT_EQ(host.control().Display(), 1);
+    host.control().KillTimer(1);
+    ASSERT_TRUE(host.WaitForColor(kPlaceholder1Color));
+    for (int tick = 1; tick <= 20; ++tick) ::SendMessageA(host.child(), WM_TIMER, 1, 0);
+    host.PumpFor(100ms);
+    EXPECT_EQ(host.ShownColor(), kPlaceholder1Color);
+
+    ::SendMessageA(host.child(), WM_TIMER, 1, 0);
+    EXPECT_TRUE(host.WaitForColor(kMan1Color));
+    PutPicture("Body\\10001.gif", kUserColor);  // timer 2 has taken over
+    EXPECT_TRUE(host.WaitForColor(kUserColor));
+}
+
 TEST_F(PollingTest, PictureArrivingDuringTheFirstPhaseIsShown) {
     PutDefaultSet();
     Configure("10001", 2, 0, 1, 9);
