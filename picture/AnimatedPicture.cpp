@@ -6,6 +6,7 @@
 #include "GifFormat.h"
 #include "PictureUnits.h"
 #include "PlaybackShared.h"
+#include "Surface.h"
 
 namespace {
 
@@ -22,16 +23,6 @@ ULONGLONG DecodedFrameBytes(int screenWidth, int screenHeight, const FrameRecord
     const ULONGLONG screen = static_cast<ULONGLONG>(screenWidth) * static_cast<ULONGLONG>(screenHeight);
     const ULONGLONG image = static_cast<ULONGLONG>(frame.cx) * static_cast<ULONGLONG>(frame.cy);
     return kBytesPerDecodedPixel * (screen > image ? screen : image);
-}
-
-// A surface is a DC, the bitmap selected into it and the bitmap that one displaced.
-void ReleaseSurface(HDC& dc, HBITMAP& bitmap, HGDIOBJ displaced) {
-    if (dc == nullptr) return;
-    SelectObject(dc, displaced);
-    DeleteDC(dc);
-    DeleteObject(bitmap);
-    dc = nullptr;
-    bitmap = nullptr;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "AnimatedPicture.h"
 #include "PlaybackShared.h"
 #include "PlaybackTiming.h"
+#include "Surface.h"
 
 namespace {
 
@@ -17,14 +18,7 @@ struct SavedArea {
     HBITMAP bitmap = nullptr;
     HGDIOBJ displaced = nullptr;
 
-    void Release() {
-        if (dc == nullptr) return;
-        SelectObject(dc, displaced);
-        DeleteDC(dc);
-        DeleteObject(bitmap);
-        dc = nullptr;
-        bitmap = nullptr;
-    }
+    void Release() { ReleaseSurface(dc, bitmap, displaced); }
 };
 
 constexpr int kDisposalRestoreBackground = 2;
