@@ -4,11 +4,12 @@
 #include <ole2.h>
 #include <winbase.h>
 
-#include <atomic>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
+
+#include "ole/com_object.h"
 
 namespace {
 
@@ -33,7 +34,8 @@ bool EnsureCapacity(SharedBlock& block, ULONGLONG bytes) {
     return true;
 }
 
-class HGlobalStream final : public IStream {
+class HGlobalStream final
+    : public platform_ole::ComObject<IStream, IID_ISequentialStream, IID_IStream> {
 public:
     HGlobalStream(std::shared_ptr<SharedBlock> block, ULONGLONG position)
         : block_(std::move(block)), position_(position) {}
@@ -41,24 +43,6 @@ public:
     HGLOBAL Handle() const {
         std::lock_guard<std::mutex> lock(block_->mutex);
         return block_->handle;
-    }
-
-    // IUnknown
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ISequentialStream || riid == IID_IStream) {
-            AddRef();
-            *ppv = static_cast<IStream*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
-    ULONG Release() override {
-        ULONG left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-        if (left == 0) delete this;
-        return left;
     }
 
     // ISequentialStream
@@ -179,11 +163,10 @@ public:
     }
 
 private:
-    ~HGlobalStream() = default;
+    ~HGlobalStream() override = default;
 
     std::shared_ptr<SharedBlock> block_;
     ULONGLONG position_;
-    std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace

@@ -3,12 +3,12 @@
 #include "ole/picture.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <new>
 #include <vector>
 
 #include "internal/window_surface.h"
+#include "ole/com_object.h"
 
 namespace platform_ole {
 
@@ -37,7 +37,7 @@ void SpanOf(LONGLONG start, LONGLONG extent, LONGLONG* lo, LONGLONG* hi) {
     *hi = extent < 0 ? start : start + extent;
 }
 
-class Picture final : public IPicture {
+class Picture final : public ComObject<IPicture, IID_IPicture> {
 public:
     explicit Picture(DecodedImage&& image)
         : image_(std::move(image)),
@@ -49,24 +49,6 @@ public:
                 break;
             }
         }
-    }
-
-    // IUnknown
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IPicture) {
-            AddRef();
-            *ppv = static_cast<IPicture*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
-    ULONG Release() override {
-        ULONG left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-        if (left == 0) delete this;
-        return left;
     }
 
     // IPicture
@@ -120,7 +102,7 @@ private:
         LONG xSrc, ySrc, cxSrc, cySrc;  // source, HIMETRIC, y measured upwards from the bottom
     };
 
-    ~Picture() = default;
+    ~Picture() override = default;
 
     template <typename T>
     static HRESULT NotImplemented(T* out) {
@@ -170,7 +152,6 @@ private:
     const LONG hmWidth_;
     const LONG hmHeight_;
     bool transparent_ = false;
-    std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace
