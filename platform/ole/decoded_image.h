@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace platform_ole {
@@ -30,6 +31,20 @@ bool PictureSizeAllowed(uint64_t width, uint64_t height);
 // Sizes the image to width x height, all pixels transparent black. False, leaving the image
 // untouched, when the size is refused. May throw std::bad_alloc.
 bool AllocateImage(DecodedImage* image, uint64_t width, uint64_t height);
+
+// The encoded bytes, read front to back by a library's read callback.
+struct MemorySource {
+    const uint8_t* data;
+    size_t size;
+    size_t pos;
+
+    size_t Remaining() const { return size - pos; }
+    // Copies the next count bytes (count <= Remaining()) to out.
+    void Take(void* out, size_t count) {
+        std::memcpy(out, data + pos, count);
+        pos += count;
+    }
+};
 
 // Checked arithmetic for sizes taken from untrusted headers.
 inline bool CheckedMul(size_t a, size_t b, size_t* out) { return !__builtin_mul_overflow(a, b, out); }

@@ -3,7 +3,6 @@
 #include <gif_lib.h>
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 #include "ole/decoded_image.h"
@@ -11,18 +10,11 @@
 namespace platform_ole {
 namespace {
 
-struct MemorySource {
-    const uint8_t* data;
-    size_t size;
-    size_t pos;
-};
-
 int ReadFromMemory(GifFileType* gif, GifByteType* buffer, int length) {
     auto* source = static_cast<MemorySource*>(gif->UserData);
     if (length <= 0) return 0;
-    size_t count = std::min(static_cast<size_t>(length), source->size - source->pos);
-    std::memcpy(buffer, source->data + source->pos, count);
-    source->pos += count;
+    size_t count = std::min(static_cast<size_t>(length), source->Remaining());
+    source->Take(buffer, count);
     return static_cast<int>(count);
 }
 

@@ -3,7 +3,6 @@
 #include <png.h>
 
 #include <csetjmp>
-#include <cstring>
 #include <vector>
 
 #include "ole/decoded_image.h"
@@ -11,17 +10,10 @@
 namespace platform_ole {
 namespace {
 
-struct MemorySource {
-    const uint8_t* data;
-    size_t size;
-    size_t pos;
-};
-
 void ReadFromMemory(png_structp png, png_bytep out, png_size_t length) {
     auto* source = static_cast<MemorySource*>(png_get_io_ptr(png));
-    if (length > source->size - source->pos) png_error(png, "truncated data");
-    std::memcpy(out, source->data + source->pos, length);
-    source->pos += length;
+    if (length > source->Remaining()) png_error(png, "truncated data");
+    source->Take(out, length);
 }
 
 void OnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
