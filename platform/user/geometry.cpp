@@ -106,7 +106,12 @@ void HideWindowLocked(State& state, Window& window) {
 
 }  // namespace user
 
-BOOL GetWindowRect(HWND hwnd, LPRECT rect) {
+namespace {
+
+// Answers a rectangle query on a window under the state's lock; FALSE, with the error the
+// original sets, for an unknown window or a missing rectangle.
+template <typename Measure>
+BOOL QueryWindowRect(HWND hwnd, LPRECT rect, Measure measure) {
     State& state = GetState();
     std::lock_guard<std::mutex> lock(state.lock);
     Window* window = FindWindowLocked(state, hwnd);
@@ -114,44 +119,40 @@ BOOL GetWindowRect(HWND hwnd, LPRECT rect) {
         SetLastError(window ? ERROR_INVALID_PARAMETER : ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
-    *rect = ScreenRectLocked(state, *window);
+    *rect = measure(state, *window);
     return TRUE;
+}
+
+// Moves a point by the window's client origin, times sign: +1 from client to screen, -1 back.
+BOOL OffsetByClientOrigin(HWND hwnd, LPPOINT point, int sign) {
+    State& state = GetState();
+    std::lock_guard<std::mutex> lock(state.lock);
+    Window* window = FindWindowLocked(state, hwnd);
+    if (!window || !point) return FALSE;
+    POINT origin = ClientOriginLocked(state, *window);
+    point->x += sign * origin.x;
+    point->y += sign * origin.y;
+    return TRUE;
+}
+
+}  // namespace
+
+BOOL GetWindowRect(HWND hwnd, LPRECT rect) {
+    return QueryWindowRect(hwnd, rect, [](State& state, const Window& window) {
+        return ScreenRectLocked(state, window);
+    });
 }
 
 BOOL GetClientRect(HWND hwnd, LPRECT rect) {
-    State& state = GetState();
-    std::lock_guard<std::mutex> lock(state.lock);
-    Window* window = FindWindowLocked(state, hwnd);
-    if (!window || !rect) {
-        SetLastError(window ? ERROR_INVALID_PARAMETER : ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
-    SIZE size = WindowSize(*window);
-    *rect = {0, 0, size.cx, size.cy};
-    return TRUE;
+    return QueryWindowRect(hwnd, rect, [](State&, const Window& window) {
+        SIZE size = WindowSize(window);
+        return RECT{0, 0, size.cx, size.cy};
+    });
 }
 
-BOOL ScreenToClient(HWND hwnd, LPPOINT point) {
-    State& state = GetState();
-    std::lock_guard<std::mutex> lock(state.lock);
-    Window* window = FindWindowLocked(state, hwnd);
-    if (!window || !point) return FALSE;
-    POINT origin = ClientOriginLocked(state, *window);
-    point->x -= origin.x;
-    point->y -= origin.y;
-    return TRUE;
-}
+BOOL ScreenToClient(HWND hwnd, LPPOINT point) { return OffsetByClientOrigin(hwnd, point, -1); }
 
-BOOL ClientToScreen(HWND hwnd, LPPOINT point) {
-    State& state = GetState();
-    std::lock_guard<std::mutex> lock(state.lock);
-    Window* window = FindWindowLocked(state, hwnd);
-    if (!window || !point) return FALSE;
-    POINT origin = ClientOriginLocked(state, *window);
-    point->x += origin.x;
-    point->y += origin.y;
-    return TRUE;
-}
+BOOL ClientToScreen(HWND hwnd, LPPOINT point) { return OffsetByClientOrigin(hwnd, point, +1); }
 
 int MapWindowPoints(HWND from, HWND to, LPPOINT points, UINT count) {
     State& state = GetState();
