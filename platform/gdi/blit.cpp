@@ -248,7 +248,12 @@ BOOL PatBlt(HDC hdc, int x, int y, int w, int h, DWORD rop) {
     return TRUE;
 }
 
-COLORREF GetPixel(HDC hdc, int x, int y) {
+namespace {
+
+// Hands the pixel at logical (x, y) of hdc's bitmap to access under the state's lock;
+// CLR_INVALID where the DC has no pixels or the point lies outside its clip.
+template <typename Access>
+COLORREF WithPixel(HDC hdc, int x, int y, Access access) {
     DcGeometry geometry = platform_gdi::GeometryFor(hdc);
     State& state = State::Get();
     std::lock_guard<std::mutex> lock(state.mutex);
@@ -256,19 +261,20 @@ COLORREF GetPixel(HDC hdc, int x, int y) {
     if (!state.Resolve(hdc, geometry, &t) || !t.hasPixels) return CLR_INVALID;
     int64_t bx = x + t.originX, by = y + t.originY;
     if (!Contains(t.clip, bx, by)) return CLR_INVALID;
-    return platform_gdi::ColorFromPixel(*PixelAt(t, bx, by));
+    return access(*PixelAt(t, bx, by));
+}
+
+}  // namespace
+
+COLORREF GetPixel(HDC hdc, int x, int y) {
+    return WithPixel(hdc, x, y, [](uint32_t& pixel) { return platform_gdi::ColorFromPixel(pixel); });
 }
 
 COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color) {
-    DcGeometry geometry = platform_gdi::GeometryFor(hdc);
-    State& state = State::Get();
-    std::lock_guard<std::mutex> lock(state.mutex);
-    Target t;
-    if (!state.Resolve(hdc, geometry, &t) || !t.hasPixels) return CLR_INVALID;
-    int64_t bx = x + t.originX, by = y + t.originY;
-    if (!Contains(t.clip, bx, by)) return CLR_INVALID;
-    *PixelAt(t, bx, by) = platform_gdi::PixelFromColor(color);
-    return color & kPixelMask;
+    return WithPixel(hdc, x, y, [color](uint32_t& pixel) {
+        pixel = platform_gdi::PixelFromColor(color);
+        return color & kPixelMask;
+    });
 }
 
 int SetStretchBltMode(HDC hdc, int mode) {
