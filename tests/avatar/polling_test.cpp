@@ -94,6 +94,21 @@ TEST_F(PollingTest, PictureThatCannotBeLoadedFallsBackToTheDefault) {
     EXPECT_FALSE(StoreFileExists("SNS\\10001.txt"));
 }
 
+// Timer 2 tries again a picture that timer 1 found but could not load; the good picture is put in
+// place before any message is pumped, so timer 2's first tick is the one that finds it.
+TEST_F(PollingTest, SecondPhaseRetriesAPictureTheFirstCouldNotLoad) {
+    PutDefaultSet();
+    Configure("10001", 1, 0, 1, 4);
+    ASSERT_EQ(host.control().Display(), 1);
+    host.control().KillTimer(1);
+    WriteStoreFile("Body\\10001.gif", "not a picture");
+    ::SendMessageA(host.child(), WM_TIMER, 1, 0);
+    PutPicture("Body\\10001.gif", kUserColor);
+    EXPECT_TRUE(host.WaitForColor(kUserColor));
+    host.PumpFor(100ms);
+    EXPECT_FALSE(StoreFileExists("SNS\\10001.txt"));  // only a picture loaded by timer 1 is recorded
+}
+
 TEST_F(PollingTest, TimerMessagesOfOtherIdsChangeNothing) {
     PutDefaultSet();
     PutPicture("Body\\10001.gif", kUserColor);
