@@ -159,19 +159,13 @@ int MapWindowPoints(HWND from, HWND to, LPPOINT points, UINT count) {
     std::lock_guard<std::mutex> lock(state.lock);
     POINT a{0, 0}, b{0, 0};
     if (from) {
-        Window* window = FindWindowLocked(state, from);
-        if (!window) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return 0;
-        }
+        Window* window = FindWindowOrFailLocked(state, from);
+        if (!window) return 0;
         a = ClientOriginLocked(state, *window);
     }
     if (to) {
-        Window* window = FindWindowLocked(state, to);
-        if (!window) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return 0;
-        }
+        Window* window = FindWindowOrFailLocked(state, to);
+        if (!window) return 0;
         b = ClientOriginLocked(state, *window);
     }
     LONG dx = a.x - b.x, dy = a.y - b.y;

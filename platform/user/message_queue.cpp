@@ -237,11 +237,8 @@ void PostQuitMessage(int exitCode) {
 LRESULT SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     State& state = GetState();
     std::unique_lock<std::mutex> lock(state.lock);
-    Window* window = FindWindowLocked(state, hwnd);
-    if (!window) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
+    Window* window = FindWindowOrFailLocked(state, hwnd);
+    if (!window) return 0;
     std::shared_ptr<ThreadQueue> own = CurrentQueueLocked(state);
     if (!window->queue || window->queue == own) {
         WNDPROC proc = window->proc;

@@ -169,11 +169,8 @@ BOOL InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase) {
         }
         return TRUE;
     }
-    Window* window = FindWindowLocked(state, hwnd);
-    if (!window) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
+    Window* window = FindWindowOrFailLocked(state, hwnd);
+    if (!window) return FALSE;
     InvalidateLocked(state, *window, rect, erase != FALSE, ChildPolicy::kByStyle);
     return TRUE;
 }
@@ -290,11 +287,8 @@ HDC BeginPaint(HWND hwnd, LPPAINTSTRUCT paint) {
     bool erase = false;
     {
         std::lock_guard<std::mutex> lock(state.lock);
-        Window* window = FindWindowLocked(state, hwnd);
-        if (!window) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return nullptr;
-        }
+        Window* window = FindWindowOrFailLocked(state, hwnd);
+        if (!window) return nullptr;
         if (window->hasUpdate) rect = window->update;
         erase = window->hasUpdate && window->erase;
         window->hasUpdate = false;

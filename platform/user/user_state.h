@@ -111,6 +111,8 @@ State& GetState();
 
 // ---- Under the lock ---------------------------------------------------------------------------
 Window* FindWindowLocked(State& state, HWND hwnd);
+// The same, and ERROR_INVALID_WINDOW_HANDLE as the last error when there is no such window.
+Window* FindWindowOrFailLocked(State& state, HWND hwnd);
 // The calling thread's queue, made on first use.
 std::shared_ptr<ThreadQueue> CurrentQueueLocked(State& state);
 bool IsOwnedByCallerLocked(const Window& window);

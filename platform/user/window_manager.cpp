@@ -95,6 +95,12 @@ Window* FindWindowLocked(State& state, HWND hwnd) {
     return it == state.windows.end() ? nullptr : it->second.get();
 }
 
+Window* FindWindowOrFailLocked(State& state, HWND hwnd) {
+    Window* window = FindWindowLocked(state, hwnd);
+    if (!window) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return window;
+}
+
 bool IsReallyVisibleLocked(State& state, const Window& window) {
     const Window* w = &window;
     while (w) {
@@ -448,11 +454,8 @@ BOOL EnableWindow(HWND hwnd, BOOL enable) {
     bool wasDisabled;
     {
         std::lock_guard<std::mutex> lock(state.lock);
-        Window* window = FindWindowLocked(state, hwnd);
-        if (!window) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return FALSE;
-        }
+        Window* window = FindWindowOrFailLocked(state, hwnd);
+        if (!window) return FALSE;
         wasDisabled = (window->style & WS_DISABLED) != 0;
         if (wasDisabled == !enable) return wasDisabled;
         if (enable) {
@@ -479,11 +482,8 @@ BOOL IsChild(HWND parent, HWND hwnd) {
 HWND GetParent(HWND hwnd) {
     State& state = GetState();
     std::lock_guard<std::mutex> lock(state.lock);
-    Window* window = FindWindowLocked(state, hwnd);
-    if (!window) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return nullptr;
-    }
+    Window* window = FindWindowOrFailLocked(state, hwnd);
+    if (!window) return nullptr;
     return window->parent;
 }
 
@@ -514,11 +514,8 @@ DWORD GetSysColor(int index) {
 DWORD GetWindowThreadProcessId(HWND hwnd, LPDWORD processId) {
     State& state = GetState();
     std::lock_guard<std::mutex> lock(state.lock);
-    Window* window = FindWindowLocked(state, hwnd);
-    if (!window) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
+    Window* window = FindWindowOrFailLocked(state, hwnd);
+    if (!window) return 0;
     if (processId) *processId = GetCurrentProcessId();
     return window->queue ? window->queue->threadId : 0;
 }
@@ -526,11 +523,8 @@ DWORD GetWindowThreadProcessId(HWND hwnd, LPDWORD processId) {
 HWND GetWindow(HWND hwnd, UINT cmd) {
     State& state = GetState();
     std::lock_guard<std::mutex> lock(state.lock);
-    Window* window = FindWindowLocked(state, hwnd);
-    if (!window) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return nullptr;
-    }
+    Window* window = FindWindowOrFailLocked(state, hwnd);
+    if (!window) return nullptr;
     if (cmd == GW_CHILD) {
         const std::vector<HWND>& list =
             hwnd == state.desktop ? state.topLevels : window->children;
@@ -554,11 +548,8 @@ HWND GetWindow(HWND hwnd, UINT cmd) {
 LONG_PTR GetWindowLongPtrA(HWND hwnd, int index) {
     State& state = GetState();
     std::lock_guard<std::mutex> lock(state.lock);
-    Window* window = FindWindowLocked(state, hwnd);
-    if (!window) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
+    Window* window = FindWindowOrFailLocked(state, hwnd);
+    if (!window) return 0;
     switch (index) {
         case GWLP_WNDPROC: return reinterpret_cast<LONG_PTR>(window->proc);
         case GWLP_HINSTANCE: return reinterpret_cast<LONG_PTR>(window->instance);
@@ -574,11 +565,8 @@ LONG_PTR GetWindowLongPtrA(HWND hwnd, int index) {
 LONG_PTR SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value) {
     State& state = GetState();
     std::lock_guard<std::mutex> lock(state.lock);
-    Window* window = FindWindowLocked(state, hwnd);
-    if (!window) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
+    Window* window = FindWindowOrFailLocked(state, hwnd);
+    if (!window) return 0;
     SetLastError(ERROR_SUCCESS);
     LONG_PTR old;
     switch (index) {
@@ -641,11 +629,8 @@ int GetWindowTextLengthA(HWND hwnd) {
 HWND GetDlgItem(HWND dialog, int id) {
     State& state = GetState();
     std::lock_guard<std::mutex> lock(state.lock);
-    Window* window = FindWindowLocked(state, dialog);
-    if (!window) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return nullptr;
-    }
+    Window* window = FindWindowOrFailLocked(state, dialog);
+    if (!window) return nullptr;
     for (HWND child : window->children) {
         if (FindWindowLocked(state, child)->id == id) return child;
     }
