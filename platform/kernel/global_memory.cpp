@@ -48,10 +48,16 @@ void* AllocateBytes(SIZE_T bytes, bool zero) {
     return zero ? std::calloc(n, 1) : std::malloc(n);
 }
 
+// The block behind a handle; null, with ERROR_INVALID_HANDLE as the last error, for a handle
+// that names none.
 Block* FindLocked(HGLOBAL mem) {
     auto& blocks = Heap().blocks;
     auto it = blocks.find(reinterpret_cast<uintptr_t>(mem));
-    return it == blocks.end() ? nullptr : &it->second;
+    if (it == blocks.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return &it->second;
 }
 
 }  // namespace
@@ -86,10 +92,7 @@ HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
 LPVOID GlobalLock(HGLOBAL mem) {
     std::lock_guard<std::mutex> guard(Heap().lock);
     Block* block = FindLocked(mem);
-    if (!block) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
+    if (!block) return nullptr;
     if (!block->movable) return block->data;  // fixed blocks keep no lock count
     if (!block->data) {
         SetLastError(ERROR_DISCARDED);
@@ -102,10 +105,7 @@ LPVOID GlobalLock(HGLOBAL mem) {
 BOOL GlobalUnlock(HGLOBAL mem) {
     std::lock_guard<std::mutex> guard(Heap().lock);
     Block* block = FindLocked(mem);
-    if (!block) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (!block) return FALSE;
     if (!block->movable) {
         SetLastError(NO_ERROR);
         return FALSE;
@@ -141,20 +141,14 @@ HGLOBAL GlobalFree(HGLOBAL mem) {
 SIZE_T GlobalSize(HGLOBAL mem) {
     std::lock_guard<std::mutex> guard(Heap().lock);
     Block* block = FindLocked(mem);
-    if (!block) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return 0;
-    }
+    if (!block) return 0;
     return block->data ? block->size : 0;
 }
 
 UINT GlobalFlags(HGLOBAL mem) {
     std::lock_guard<std::mutex> guard(Heap().lock);
     Block* block = FindLocked(mem);
-    if (!block) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return GMEM_INVALID_HANDLE;
-    }
+    if (!block) return GMEM_INVALID_HANDLE;
     UINT flags = block->lockCount & GMEM_LOCKCOUNT;
     if (block->movable && !block->data) flags |= GMEM_DISCARDED;
     if (block->flags & GMEM_DISCARDABLE) flags |= GMEM_DISCARDABLE;
@@ -179,10 +173,7 @@ HGLOBAL GlobalReAlloc(HGLOBAL mem, SIZE_T bytes, UINT flags) {
     }
     std::lock_guard<std::mutex> guard(Heap().lock);
     Block* block = FindLocked(mem);
-    if (!block) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
+    if (!block) return nullptr;
     if (flags & GMEM_MODIFY) {
         block->flags = (block->flags & ~GMEM_DISCARDABLE) | (flags & GMEM_DISCARDABLE);
         return mem;
