@@ -67,14 +67,6 @@ void CDemoDialog::OnPaint() {
     const RECT& r = dc.m_ps.rcPaint;
     ::BitBlt(dc.GetSafeHdc(), r.left, r.top, r.right - r.left, r.bottom - r.top, background_.dc(), r.left, r.top,
              SRCCOPY);
-    // The platform keeps an update region as the bounding rectangle of what was invalidated,
-    // so this paint can cover controls that were not invalidated themselves: they paint again.
-    for (const auto& avatar : avatars_) {
-        RECT child = {}, overlap = {};
-        ::GetWindowRect(avatar->GetSafeHwnd(), &child);
-        ScreenToClient(&child);
-        if (::IntersectRect(&overlap, &child, &r)) ::InvalidateRect(avatar->GetSafeHwnd(), nullptr, FALSE);
-    }
 }
 
 }  // namespace demo
