@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite three times:
 # plain, under AddressSanitizer+UBSan, and the threaded tests under ThreadSanitizer.
+# After the plain run, installs that build and builds and runs a host against the install.
 # Then runs the GIF fuzzer for a bounded, repeatable number of runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,6 +14,9 @@ stage "plain build and tests"
 cmake --preset debug >/dev/null
 cmake --build --preset debug -j "$jobs"
 ctest --preset debug -j "$jobs"
+
+stage "installed package: minimal host through find_package and pkg-config"
+bash scripts/install-check.sh build/debug
 
 stage "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null
