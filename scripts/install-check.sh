@@ -5,7 +5,8 @@
 #   - examples/minimal-host builds against the prefix alone, once through find_package(Portrix)
 #     and once through pkg-config;
 #   - both programs run against a local nginx serving one avatar picture, and must end showing
-#     that picture (its size and centre colour, as the host reports them).
+#     that picture (its size and centre colour, as the host reports them);
+#   - the README shows the host's code as it is.
 # Usage: install-check.sh [BUILD_DIR]   (default build/debug)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -94,4 +95,8 @@ for host in "$work/host-cmake/minimal-host" "$work/host-pkg-config"; do
         fail "$host did not store the picture it was served"
     echo "  $(basename "$host"): $expected"
 done
+
+readme_code=$(awk '/^```cpp$/ { inside = 1; next } /^```$/ { inside = 0 } inside' README.md)
+[ "$readme_code" = "$(sed -n '/^#include/,$p' examples/minimal-host/main.cpp)" ] ||
+    fail "README.md's C++ example differs from examples/minimal-host/main.cpp"
 echo "install check passed"
