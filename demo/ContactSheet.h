@@ -9,7 +9,7 @@
 namespace demo {
 
 struct Snapshot {
-    std::string file;  // PNG written
+    std::string file;     // PNG written
     std::string caption;  // written under it on the sheet, e.g. "snapshot-2 at 1.53 s"
     Pixels pixels;
     int width = 0;
@@ -19,6 +19,7 @@ struct Snapshot {
 
 // Lays the snapshots out in rows of `columns`, with a margin, on a neutral backdrop, each with
 // its caption written under it (in GDI text, as the dialog writes its own).
-bool WriteContactSheet(const std::vector<Snapshot>& snapshots, int columns, const std::string& path);
+bool WriteContactSheet(const std::vector<Snapshot>& snapshots, int columns,
+                       const std::string& path);
 
 }  // namespace demo

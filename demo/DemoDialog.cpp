@@ -19,7 +19,8 @@ constexpr char kFace[] = "DejaVu Sans";
 void Write(HDC dc, HFONT font, COLORREF colour, const std::string& text, RECT area, UINT format) {
     HGDIOBJ previous = ::SelectObject(dc, font);
     ::SetTextColor(dc, colour);
-    ::DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &area, format | DT_NOPREFIX | DT_END_ELLIPSIS);
+    ::DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &area,
+                format | DT_NOPREFIX | DT_END_ELLIPSIS);
     ::SelectObject(dc, previous);
 }
 
@@ -56,19 +57,21 @@ BackgroundPicture::~BackgroundPicture() {
 }
 
 OwnedFont::OwnedFont(int pixelHeight, int weight)
-    : font_(::CreateFontA(pixelHeight, 0, 0, 0, weight, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
-                          CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, VARIABLE_PITCH | FF_SWISS, kFace)) {}
+    : font_(::CreateFontA(pixelHeight, 0, 0, 0, weight, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
+                          VARIABLE_PITCH | FF_SWISS, kFace)) {}
 
 OwnedFont::~OwnedFont() {
     if (font_ != nullptr) ::DeleteObject(font_);
 }
 
 BEGIN_MESSAGE_MAP(CDemoDialog, CWnd)
-    ON_WM_ERASEBKGND()
-    ON_WM_PAINT()
+ON_WM_ERASEBKGND()
+ON_WM_PAINT()
 END_MESSAGE_MAP()
 
-CDemoDialog::CDemoDialog(const Pixels& background, int width, int height, const DialogLayout& layout)
+CDemoDialog::CDemoDialog(const Pixels& background, int width, int height,
+                         const DialogLayout& layout)
     : width_(width), height_(height), layout_(layout), background_(background, width, height) {}
 
 CDemoDialog::~CDemoDialog() {
@@ -78,8 +81,8 @@ CDemoDialog::~CDemoDialog() {
 
 bool CDemoDialog::Open(const char* title, int x, int y) {
     if (!background_.ok()) return false;
-    HWND hwnd = ::CreateWindowExA(0, WC_DIALOG, title, WS_POPUP | WS_VISIBLE, x, y, width_, height_, nullptr,
-                                  nullptr, nullptr, nullptr);
+    HWND hwnd = ::CreateWindowExA(0, WC_DIALOG, title, WS_POPUP | WS_VISIBLE, x, y, width_, height_,
+                                  nullptr, nullptr, nullptr, nullptr);
     if (hwnd == nullptr) return false;
     if (!SubclassWindow(hwnd)) {
         ::DestroyWindow(hwnd);
@@ -91,9 +94,10 @@ bool CDemoDialog::Open(const char* title, int x, int y) {
 
 CPortrix* CDemoDialog::AddAvatar(int id, const RECT& control, const RECT& caption, const RECT& cell,
                                  const std::string& name, const std::string& hint) {
-    HWND child = ::CreateWindowExA(0, WC_STATIC, "", WS_CHILD | WS_VISIBLE | SS_NOTIFY, control.left, control.top,
-                                   control.right - control.left, control.bottom - control.top, m_hWnd,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
+    HWND child = ::CreateWindowExA(
+        0, WC_STATIC, "", WS_CHILD | WS_VISIBLE | SS_NOTIFY, control.left, control.top,
+        control.right - control.left, control.bottom - control.top, m_hWnd,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
     if (child == nullptr) return nullptr;
     auto avatar = std::make_unique<CPortrix>();
     if (!avatar->SubclassWindow(child)) {
@@ -138,7 +142,8 @@ void CDemoDialog::SetHighlight(int index) {
     // A frame is drawn around the control, never over it: only the cell's edges need painting.
     for (int framed : {highlight_, index}) {
         if (framed < 0 || static_cast<size_t>(framed) >= captions_.size()) continue;
-        for (const RECT& edge : FrameEdges(captions_[static_cast<size_t>(framed)].cell)) Repaint(edge);
+        for (const RECT& edge : FrameEdges(captions_[static_cast<size_t>(framed)].cell))
+            Repaint(edge);
     }
     highlight_ = index;
 }
@@ -160,7 +165,8 @@ void CDemoDialog::DrawCaption(HDC dc, const Caption& caption) const {
     line.top = line.bottom;
     line.bottom = caption.area.bottom;
     const std::string shown = caption.shown.empty() ? "" : "shows " + caption.shown;
-    Write(dc, textFont_.get(), caption.settled ? kSettledColour : kShownColour, shown, line, DT_WORDBREAK);
+    Write(dc, textFont_.get(), caption.settled ? kSettledColour : kShownColour, shown, line,
+          DT_WORDBREAK);
 }
 
 void CDemoDialog::DrawFrame(HDC dc, const RECT& cell) const {
@@ -175,10 +181,12 @@ void CDemoDialog::OnPaint() {
     CPaintDC paint(this);
     HDC dc = paint.GetSafeHdc();
     const RECT& r = paint.m_ps.rcPaint;
-    ::BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, background_.dc(), r.left, r.top, SRCCOPY);
+    ::BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, background_.dc(), r.left, r.top,
+             SRCCOPY);
     ::SetBkMode(dc, TRANSPARENT);
     Write(dc, titleFont_.get(), kTitleColour, title_, layout_.title, DT_SINGLELINE | DT_VCENTER);
-    Write(dc, textFont_.get(), kHintColour, subtitle_, layout_.subtitle, DT_SINGLELINE | DT_VCENTER);
+    Write(dc, textFont_.get(), kHintColour, subtitle_, layout_.subtitle,
+          DT_SINGLELINE | DT_VCENTER);
     for (const Caption& caption : captions_) DrawCaption(dc, caption);
     Write(dc, textFont_.get(), kNameColour, status_, layout_.status, DT_SINGLELINE | DT_VCENTER);
     if (highlight_ >= 0 && static_cast<size_t>(highlight_) < captions_.size())

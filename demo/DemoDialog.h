@@ -61,8 +61,8 @@ public:
     bool Open(const char* title, int x, int y);
     // A static child at (left, top) of the client area, with a CPortrix attached to it, and its
     // caption in `caption`, framed by `cell` when highlighted.
-    CPortrix* AddAvatar(int id, const RECT& control, const RECT& caption, const RECT& cell, const std::string& name,
-                        const std::string& hint);
+    CPortrix* AddAvatar(int id, const RECT& control, const RECT& caption, const RECT& cell,
+                        const std::string& name, const std::string& hint);
 
     void SetTitle(const std::string& title, const std::string& subtitle);
     void SetStatus(const std::string& status);

@@ -65,7 +65,8 @@ int main(int argc, char** argv) {
     SetTimer(dialog, kEndOfRunTimer, static_cast<UINT>(seconds) * 1000, nullptr);
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-        if (message.hwnd == dialog && message.message == WM_TIMER && message.wParam == kEndOfRunTimer)
+        if (message.hwnd == dialog && message.message == WM_TIMER &&
+            message.wParam == kEndOfRunTimer)
             break;
         TranslateMessage(&message);
         DispatchMessageA(&message);

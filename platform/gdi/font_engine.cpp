@@ -25,8 +25,12 @@ constexpr int kMaxEmPixels = 1024;      // bigger requests are drawn at this siz
 constexpr size_t kGlyphCacheBytes = size_t{16} << 20;
 
 // 26.6 fixed point, as FreeType measures, to whole pixels.
-int RoundPixels(FT_Pos value) { return static_cast<int>((value + 32) >> 6); }
-int CeilPixels(FT_Pos value) { return static_cast<int>((value + 63) >> 6); }
+int RoundPixels(FT_Pos value) {
+    return static_cast<int>((value + 32) >> 6);
+}
+int CeilPixels(FT_Pos value) {
+    return static_cast<int>((value + 63) >> 6);
+}
 
 enum class Family { Sans, Serif, Mono };
 
@@ -37,10 +41,10 @@ std::string LowerFaceName(const LOGFONTA& font) {
 }
 
 Family FamilyFor(const LOGFONTA& font) {
-    static const char* const kMonoWords[] = {"mono", "courier", "consol", "fixed", "terminal",
-                                             "typewriter"};
-    static const char* const kSerifWords[] = {"serif", "times", "roman", "georgia", "garamond",
-                                              "palatino", "cambria", "book"};
+    static const char* const kMonoWords[] = {"mono",  "courier",  "consol",
+                                             "fixed", "terminal", "typewriter"};
+    static const char* const kSerifWords[] = {"serif",    "times",    "roman",   "georgia",
+                                              "garamond", "palatino", "cambria", "book"};
     const std::string face = LowerFaceName(font);
     auto mentions = [&face](const char* word) { return face.find(word) != std::string::npos; };
     if (std::any_of(std::begin(kMonoWords), std::end(kMonoWords), mentions)) return Family::Mono;
@@ -162,10 +166,11 @@ bool Engine::Realise(const LOGFONTA& font, Realised* out) {
     m.emPixels = em;
     m.externalLeading = std::max(0, CeilPixels(size.height) - m.height());
     const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
-    m.aveCharWidth = os2 != nullptr && os2->xAvgCharWidth > 0
-                         ? static_cast<int>((int64_t{os2->xAvgCharWidth} * em +
-                                             face->units_per_EM / 2) / face->units_per_EM)
-                         : em / 2;
+    m.aveCharWidth =
+        os2 != nullptr && os2->xAvgCharWidth > 0
+            ? static_cast<int>((int64_t{os2->xAvgCharWidth} * em + face->units_per_EM / 2) /
+                               face->units_per_EM)
+            : em / 2;
     m.maxCharWidth = CeilPixels(size.max_advance);
     m.fixedPitch = FT_IS_FIXED_WIDTH(face);
     const Bar underline = BarAt(face, face->underline_position, face->underline_thickness, 0);
@@ -197,9 +202,9 @@ const CachedGlyph& Engine::Glyph(const Realised& font, FT_UInt index) {
             bitmap->coverage.resize(static_cast<size_t>(bitmap->width) * bitmap->rows);
             for (int row = 0; row < bitmap->rows; ++row) {
                 // A negative pitch stores the rows bottom up.
-                const unsigned char* line = source.pitch >= 0
-                                                ? source.buffer + row * source.pitch
-                                                : source.buffer + (bitmap->rows - 1 - row) * -source.pitch;
+                const unsigned char* line =
+                    source.pitch >= 0 ? source.buffer + row * source.pitch
+                                      : source.buffer + (bitmap->rows - 1 - row) * -source.pitch;
                 std::memcpy(&bitmap->coverage[static_cast<size_t>(row) * bitmap->width], line,
                             static_cast<size_t>(bitmap->width));
             }
@@ -225,7 +230,8 @@ int Walk(Engine& engine, const Realised& font, std::string_view text, Visit visi
     FT_UInt previous = 0;
     const bool kerning = FT_HAS_KERNING(font.face);
     for (size_t i = 0; i < text.size(); ++i) {
-        const FT_UInt index = FT_Get_Char_Index(font.face, FromAnsi(static_cast<unsigned char>(text[i])));
+        const FT_UInt index =
+            FT_Get_Char_Index(font.face, FromAnsi(static_cast<unsigned char>(text[i])));
         FT_Vector delta{0, 0};
         if (kerning && previous != 0 && index != 0 &&
             FT_Get_Kerning(font.face, previous, index, FT_KERNING_DEFAULT, &delta) == 0) {
@@ -244,9 +250,12 @@ int Walk(Engine& engine, const Realised& font, std::string_view text, Visit visi
 const char* FontFileFor(const LOGFONTA& font) {
     const bool bold = font.lfWeight >= FW_SEMIBOLD;
     switch (FamilyFor(font)) {
-    case Family::Mono: return bold ? "DejaVuSansMono-Bold.ttf" : "DejaVuSansMono.ttf";
-    case Family::Serif: return bold ? "DejaVuSerif-Bold.ttf" : "DejaVuSerif.ttf";
-    case Family::Sans: break;
+        case Family::Mono:
+            return bold ? "DejaVuSansMono-Bold.ttf" : "DejaVuSansMono.ttf";
+        case Family::Serif:
+            return bold ? "DejaVuSerif-Bold.ttf" : "DejaVuSerif.ttf";
+        case Family::Sans:
+            break;
     }
     return bold ? "DejaVuSans-Bold.ttf" : "DejaVuSans.ttf";
 }

@@ -120,7 +120,8 @@ BOOL Paint(HDC hdc, const std::vector<Placement>& lines, const TextState& text, 
         }
         for (const platform_gdi::PlacedGlyph& glyph : run.glyphs) {
             const platform_gdi::GlyphBitmap& bitmap = *glyph.bitmap;
-            const Box where = Box::FromExtent(x + glyph.left, y + glyph.top, bitmap.width, bitmap.rows);
+            const Box where =
+                Box::FromExtent(x + glyph.left, y + glyph.top, bitmap.width, bitmap.rows);
             const Box visible = where.Intersect(clip);
             for (int64_t py = visible.top; py < visible.bottom; ++py) {
                 const uint8_t* coverage =
@@ -133,7 +134,10 @@ BOOL Paint(HDC hdc, const std::vector<Placement>& lines, const TextState& text, 
             }
         }
         for (const platform_gdi::Bar& bar : run.bars) {
-            FillBox(t, Box::FromExtent(x + bar.left, y + bar.top, bar.width, bar.height).Intersect(clip), ink);
+            FillBox(
+                t,
+                Box::FromExtent(x + bar.left, y + bar.top, bar.width, bar.height).Intersect(clip),
+                ink);
         }
     }
     return TRUE;
@@ -184,9 +188,8 @@ COLORREF GetTextColor(HDC hdc) {
 }
 
 COLORREF SetBkColor(HDC hdc, COLORREF color) {
-    return WithDC(hdc, CLR_INVALID, [color](DcObject& dc) {
-        return std::exchange(dc.bkColor, color & kColorMask);
-    });
+    return WithDC(hdc, CLR_INVALID,
+                  [color](DcObject& dc) { return std::exchange(dc.bkColor, color & kColorMask); });
 }
 
 COLORREF GetBkColor(HDC hdc) {
@@ -215,7 +218,8 @@ UINT GetTextAlign(HDC hdc) {
 BOOL GetTextMetricsA(HDC hdc, LPTEXTMETRICA lptm) {
     TextState text;
     FontMetrics m;
-    if (!lptm || !ReadTextState(hdc, &text) || !platform_gdi::RealiseMetrics(text.font, &m)) return FALSE;
+    if (!lptm || !ReadTextState(hdc, &text) || !platform_gdi::RealiseMetrics(text.font, &m))
+        return FALSE;
     TEXTMETRICA tm{};
     tm.tmHeight = m.height();
     tm.tmAscent = m.ascent;
@@ -248,7 +252,8 @@ BOOL GetTextExtentPoint32A(HDC hdc, LPCSTR lpString, int c, LPSIZE psizl) {
     FontMetrics m;
     std::vector<int> positions;
     if (!platform_gdi::RealiseMetrics(text.font, &m) ||
-        !platform_gdi::MeasureText(text.font, std::string_view(lpString ? lpString : "", length), &positions)) {
+        !platform_gdi::MeasureText(text.font, std::string_view(lpString ? lpString : "", length),
+                                   &positions)) {
         return FALSE;
     }
     psizl->cx = positions.empty() ? 0 : positions.back();
@@ -261,7 +266,8 @@ BOOL TextOutA(HDC hdc, int x, int y, LPCSTR lpString, int c) {
     size_t length = 0;
     if (!Length(lpString, c, false, &length) || !ReadTextState(hdc, &text)) return FALSE;
     GlyphRun run;
-    if (!platform_gdi::LayOutRun(text.font, std::string_view(lpString ? lpString : "", length), &run)) {
+    if (!platform_gdi::LayOutRun(text.font, std::string_view(lpString ? lpString : "", length),
+                                 &run)) {
         return FALSE;
     }
     int64_t penX = x;
@@ -296,8 +302,8 @@ int DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT format) {
         return platform_gdi::MeasureText(font, s, positions);
     };
     if (!platform_gdi::LayOutLines(std::string_view(lpchText ? lpchText : "", length), format,
-                                   static_cast<int>(std::clamp<int64_t>(rectWidth, 0, INT32_MAX)), measure,
-                                   &lines)) {
+                                   static_cast<int>(std::clamp<int64_t>(rectWidth, 0, INT32_MAX)),
+                                   measure, &lines)) {
         return 0;
     }
     const int lineHeight = m.height();
@@ -328,8 +334,8 @@ int DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT format) {
             std::vector<int> positions;
             if (!measure(line.text, &positions)) return 0;
             const int from = line.marked > 0 ? positions[line.marked - 1] : 0;
-            run.bars.push_back(platform_gdi::Bar{from, m.underlineTop, positions[line.marked] - from,
-                                                 m.underlineHeight});
+            run.bars.push_back(platform_gdi::Bar{from, m.underlineTop,
+                                                 positions[line.marked] - from, m.underlineHeight});
         }
         int64_t x = rect.left;
         if (format & DT_CENTER) {
@@ -337,7 +343,8 @@ int DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT format) {
         } else if (format & DT_RIGHT) {
             x = int64_t{rect.right} - run.advance;
         }
-        placements.push_back(Placement{&run, x, top + lineHeight * static_cast<int64_t>(i) + m.ascent});
+        placements.push_back(
+            Placement{&run, x, top + lineHeight * static_cast<int64_t>(i) + m.ascent});
     }
     if (!Paint(hdc, placements, text, (format & DT_NOCLIP) ? nullptr : &rect)) return 0;
     if ((format & DT_SINGLELINE) && (format & (DT_VCENTER | DT_BOTTOM))) {

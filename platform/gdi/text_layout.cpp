@@ -40,7 +40,9 @@ int Span(const std::vector<int>& positions, size_t begin, size_t end) {
     return positions[end - 1] - (begin > 0 ? positions[begin - 1] : 0);
 }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t'; }
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t';
+}
 
 // Greedy word wrapping: a line ends at the last space before it grows wider than width; a word
 // wider than the whole line stands on a line of its own and overflows it.
@@ -60,7 +62,8 @@ void Wrap(const TextLine& paragraph, const std::vector<int>& positions, int widt
         }
         TextLine line;
         line.text = text.substr(begin, end - begin);
-        if (paragraph.marked >= static_cast<int>(begin) && paragraph.marked < static_cast<int>(end)) {
+        if (paragraph.marked >= static_cast<int>(begin) &&
+            paragraph.marked < static_cast<int>(end)) {
             line.marked = paragraph.marked - static_cast<int>(begin);
         }
         lines->push_back(std::move(line));
@@ -95,7 +98,8 @@ bool LayOutLines(std::string_view text, UINT format, int width, const Measure& m
         paragraphs = SplitParagraphs(text);
     }
     for (std::string_view source : paragraphs) {
-        TextLine paragraph = prefixes ? StripPrefixes(source, hideMark) : TextLine{std::string(source)};
+        TextLine paragraph =
+            prefixes ? StripPrefixes(source, hideMark) : TextLine{std::string(source)};
         if ((format & DT_WORDBREAK) && !(format & DT_SINGLELINE)) {
             std::vector<int> positions;
             if (!measure(paragraph.text, &positions)) return false;

@@ -31,8 +31,8 @@ constexpr COLORREF kPaper = RGB(1, 2, 3);
 constexpr COLORREF kInk = RGB(200, 10, 20);
 
 OwnedFont MakeFont(int height, const char* face, int weight = FW_NORMAL, BYTE pitchAndFamily = 0) {
-    return OwnedFont(CreateFontA(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, ANSI_CHARSET, 0, 0, 0,
-                                 pitchAndFamily, face));
+    return OwnedFont(CreateFontA(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, ANSI_CHARSET, 0, 0,
+                                 0, pitchAndFamily, face));
 }
 
 // A memory DC over its own bitmap filled with kPaper, drawing kInk on a transparent background
@@ -40,7 +40,9 @@ OwnedFont MakeFont(int height, const char* face, int weight = FW_NORMAL, BYTE pi
 class Surface {
 public:
     Surface(int width, int height, HFONT font)
-        : width_(width), height_(height), dc_(CreateCompatibleDC(nullptr)),
+        : width_(width),
+          height_(height),
+          dc_(CreateCompatibleDC(nullptr)),
           bitmap_(CreateCompatibleBitmap(dc_.get(), width, height)) {
         oldBitmap_ = SelectObject(dc_.get(), bitmap_.get());
         oldFont_ = SelectObject(dc_.get(), font);
@@ -107,13 +109,14 @@ TEXTMETRICA Metrics(HDC dc) {
 }
 
 std::string Describe(const RECT& r) {
-    return "(" + std::to_string(r.left) + "," + std::to_string(r.top) + ")-(" + std::to_string(r.right) +
-           "," + std::to_string(r.bottom) + ")";
+    return "(" + std::to_string(r.left) + "," + std::to_string(r.top) + ")-(" +
+           std::to_string(r.right) + "," + std::to_string(r.bottom) + ")";
 }
 
 TEST(GdiFonts, AreObjectsThatDescribeThemselvesAndFollowTheDeletionRules) {
     OwnedFont font(CreateFontA(-14, 3, 0, 0, FW_BOLD, TRUE, FALSE, TRUE, ANSI_CHARSET, 0, 0, 0,
-                               FIXED_PITCH | FF_MODERN, "Courier New With A Name Longer Than Its Field"));
+                               FIXED_PITCH | FF_MODERN,
+                               "Courier New With A Name Longer Than Its Field"));
     ASSERT_NE(font, nullptr);
     EXPECT_EQ(GetObjectType(font.get()), static_cast<DWORD>(OBJ_FONT));
     EXPECT_EQ(GetObjectA(font.get(), 0, nullptr), static_cast<int>(sizeof(LOGFONTA)));
@@ -125,10 +128,12 @@ TEST(GdiFonts, AreObjectsThatDescribeThemselvesAndFollowTheDeletionRules) {
     EXPECT_EQ(back.lfItalic, 1);
     EXPECT_EQ(back.lfStrikeOut, 1);
     EXPECT_EQ(back.lfPitchAndFamily, FIXED_PITCH | FF_MODERN);
-    EXPECT_EQ(std::string(back.lfFaceName), std::string("Courier New With A Name Longer T").substr(0, 31));
+    EXPECT_EQ(std::string(back.lfFaceName),
+              std::string("Courier New With A Name Longer T").substr(0, 31));
 
     LOGFONTA gui{};
-    ASSERT_EQ(GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof gui, &gui), static_cast<int>(sizeof(LOGFONTA)));
+    ASSERT_EQ(GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof gui, &gui),
+              static_cast<int>(sizeof(LOGFONTA)));
     EXPECT_EQ(gui.lfHeight, -11);
 
     OwnedDC dc(CreateCompatibleDC(nullptr));
@@ -147,8 +152,8 @@ TEST(GdiFonts, MetricsFollowTheRequestedHeightWeightAndPitch) {
         const char* face;
         int weight;
         BYTE pitchAndFamily;
-        int emPixels;     // tmHeight - tmInternalLeading, for character heights; 0: not checked
-        int cellHeight;   // tmHeight for cell heights (give or take one); 0: not checked
+        int emPixels;    // tmHeight - tmInternalLeading, for character heights; 0: not checked
+        int cellHeight;  // tmHeight for cell heights (give or take one); 0: not checked
         bool fixedPitch;
     } rows[] = {
         {1, -12, "Arial", FW_NORMAL, 0, 12, 0, false},
@@ -171,10 +176,13 @@ TEST(GdiFonts, MetricsFollowTheRequestedHeightWeightAndPitch) {
         if (row.cellHeight) {
             EXPECT_NEAR(tm.tmHeight, row.cellHeight, 1) << "row " << row.row;
         }
-        EXPECT_EQ(tm.tmWeight, row.weight >= FW_SEMIBOLD ? FW_BOLD : FW_NORMAL) << "row " << row.row;
+        EXPECT_EQ(tm.tmWeight, row.weight >= FW_SEMIBOLD ? FW_BOLD : FW_NORMAL)
+            << "row " << row.row;
         // The pitch bit is set for a variable-pitch font, as on the original.
-        EXPECT_EQ((tm.tmPitchAndFamily & TMPF_FIXED_PITCH) == 0, row.fixedPitch) << "row " << row.row;
-        EXPECT_EQ(Extent(surface.dc(), "iiii").cx == Extent(surface.dc(), "WWWW").cx, row.fixedPitch)
+        EXPECT_EQ((tm.tmPitchAndFamily & TMPF_FIXED_PITCH) == 0, row.fixedPitch)
+            << "row " << row.row;
+        EXPECT_EQ(Extent(surface.dc(), "iiii").cx == Extent(surface.dc(), "WWWW").cx,
+                  row.fixedPitch)
             << "row " << row.row;
     }
 }
@@ -193,15 +201,18 @@ TEST(GdiText, ExtentsAddUpAndTellTheFacesApart) {
 
     const std::string sample = "Hamburgefonstiv";
     std::vector<LONG> widths;
-    for (const auto& [face, weight] : {std::pair<const char*, int>{"Arial", FW_NORMAL}, {"Arial", FW_BOLD},
-                                       {"Times New Roman", FW_NORMAL}, {"Courier New", FW_NORMAL}}) {
+    for (const auto& [face, weight] : {std::pair<const char*, int>{"Arial", FW_NORMAL},
+                                       {"Arial", FW_BOLD},
+                                       {"Times New Roman", FW_NORMAL},
+                                       {"Courier New", FW_NORMAL}}) {
         OwnedFont font = MakeFont(-14, face, weight);
         SelectObject(surface.dc(), font.get());
         widths.push_back(Extent(surface.dc(), sample).cx);
         SelectObject(surface.dc(), sans.get());
     }
     for (size_t i = 0; i < widths.size(); ++i)
-        for (size_t j = i + 1; j < widths.size(); ++j) EXPECT_NE(widths[i], widths[j]) << i << " and " << j;
+        for (size_t j = i + 1; j < widths.size(); ++j)
+            EXPECT_NE(widths[i], widths[j]) << i << " and " << j;
 
     SIZE size{};
     EXPECT_FALSE(GetTextExtentPoint32A(surface.dc(), "abc", -1, &size));
@@ -243,19 +254,25 @@ TEST(GdiTextOut, PlacesTheInkByTheAlignmentInTheTextColour) {
     } rows[] = {
         {1, TA_LEFT | TA_TOP, 40, 10, {40, 10, 40 + width, 10 + tm.tmHeight}},
         {2, TA_RIGHT | TA_TOP, 200, 10, {200 - width, 10, 200, 10 + tm.tmHeight}},
-        {3, TA_CENTER | TA_TOP, 120, 10, {120 - width / 2 - 1, 10, 120 + width / 2 + 1, 10 + tm.tmHeight}},
+        {3,
+         TA_CENTER | TA_TOP,
+         120,
+         10,
+         {120 - width / 2 - 1, 10, 120 + width / 2 + 1, 10 + tm.tmHeight}},
         {4, TA_LEFT | TA_BASELINE, 40, 50, {40, 50 - tm.tmAscent, 40 + width, 50 + tm.tmDescent}},
         {5, TA_LEFT | TA_BOTTOM, 40, 70, {40, 70 - tm.tmHeight, 40 + width, 70}},
     };
     for (const auto& row : rows) {
         surface.Clear();
         SetTextAlign(surface.dc(), row.align);
-        ASSERT_TRUE(TextOutA(surface.dc(), row.x, row.y, text.c_str(), static_cast<int>(text.size())))
+        ASSERT_TRUE(
+            TextOutA(surface.dc(), row.x, row.y, text.c_str(), static_cast<int>(text.size())))
             << "row " << row.row;
         const RECT ink = surface.Ink();
-        EXPECT_TRUE(ink.left >= row.cell.left && ink.right <= row.cell.right && ink.top >= row.cell.top &&
-                    ink.bottom <= row.cell.bottom)
-            << "row " << row.row << ": ink " << Describe(ink) << " outside the cell " << Describe(row.cell);
+        EXPECT_TRUE(ink.left >= row.cell.left && ink.right <= row.cell.right &&
+                    ink.top >= row.cell.top && ink.bottom <= row.cell.bottom)
+            << "row " << row.row << ": ink " << Describe(ink) << " outside the cell "
+            << Describe(row.cell);
         // Most of the cell's width is inked, and the stems of the H are drawn in full colour.
         EXPECT_GE(ink.right - ink.left, width - 4) << "row " << row.row;
         EXPECT_TRUE(surface.HasPixel(0xC80A14)) << "row " << row.row;
@@ -296,11 +313,13 @@ TEST(GdiTextOut, RefusesBadArgumentsAndClipsAtTheEdges) {
         {7, surface.dc(), INT32_MIN, INT32_MAX, "far away", 8, TRUE},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(TextOutA(row.dc, row.x, row.y, row.text, row.count), row.result) << "row " << row.row;
+        EXPECT_EQ(TextOutA(row.dc, row.x, row.y, row.text, row.count), row.result)
+            << "row " << row.row;
     }
     OwnedFont huge = MakeFont(-100000, "Arial");
     SelectObject(surface.dc(), huge.get());
-    EXPECT_TRUE(TextOutA(surface.dc(), 0, 0, "W", 1)) << "an enormous font is drawn at the largest size";
+    EXPECT_TRUE(TextOutA(surface.dc(), 0, 0, "W", 1))
+        << "an enormous font is drawn at the largest size";
     SelectObject(surface.dc(), font.get());
 }
 
@@ -363,7 +382,9 @@ TEST(GdiDrawText, PlacesTheInkInItsRectangleAndClipsToIt) {
         int result;
     } rows[] = {
         {1, DT_LEFT | DT_TOP, {20, 5, 20 + width, 5 + tm.tmHeight}, tm.tmHeight},
-        {2, DT_CENTER | DT_VCENTER, {100 - width / 2 - 1, middleTop, 100 + width / 2 + 1, middleTop + tm.tmHeight},
+        {2,
+         DT_CENTER | DT_VCENTER,
+         {100 - width / 2 - 1, middleTop, 100 + width / 2 + 1, middleTop + tm.tmHeight},
          middleTop - box.top + tm.tmHeight},
         {3, DT_RIGHT | DT_BOTTOM, {180 - width, 55 - tm.tmHeight, 180, 55}, box.bottom - box.top},
     };
@@ -373,9 +394,11 @@ TEST(GdiDrawText, PlacesTheInkInItsRectangleAndClipsToIt) {
         EXPECT_EQ(DrawTextA(surface.dc(), "Mm", 2, &rect, row.format | DT_SINGLELINE), row.result)
             << "row " << row.row;
         const RECT ink = surface.Ink();
-        EXPECT_TRUE(ink.left >= row.cell.left && ink.right <= row.cell.right && ink.top >= row.cell.top &&
-                    ink.bottom <= row.cell.bottom && ink.right - ink.left >= width - 4)
-            << "row " << row.row << ": ink " << Describe(ink) << " for the cell " << Describe(row.cell);
+        EXPECT_TRUE(ink.left >= row.cell.left && ink.right <= row.cell.right &&
+                    ink.top >= row.cell.top && ink.bottom <= row.cell.bottom &&
+                    ink.right - ink.left >= width - 4)
+            << "row " << row.row << ": ink " << Describe(ink) << " for the cell "
+            << Describe(row.cell);
     }
 
     surface.Clear();
@@ -398,8 +421,8 @@ TEST(GdiDrawText, PlacesTheInkInItsRectangleAndClipsToIt) {
 
 TEST(GdiText, DrawsIntoAWindowThroughItsDC) {
     OwnedFont font = MakeFont(-16, "Arial");
-    HWND window = CreateWindowExA(0, WC_DIALOG, "text", WS_POPUP | WS_VISIBLE, 0, 0, 120, 40, nullptr, nullptr,
-                                  nullptr, nullptr);
+    HWND window = CreateWindowExA(0, WC_DIALOG, "text", WS_POPUP | WS_VISIBLE, 0, 0, 120, 40,
+                                  nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(window, nullptr);
     HDC dc = GetDC(window);
     HGDIOBJ old = SelectObject(dc, font.get());
@@ -461,14 +484,13 @@ TEST(GdiBitmapBits, CopiesRowsUpToTheBufferSize) {
         void* buffer;
         LONG result;
     } rows[] = {
-        {1, bitmap.get(), sizeof out, out, 24},
-        {2, bitmap.get(), 8, out, 8},
-        {3, nullptr, sizeof out, out, 0},
-        {4, bitmap.get(), sizeof out, nullptr, 0},
+        {1, bitmap.get(), sizeof out, out, 24}, {2, bitmap.get(), 8, out, 8},
+        {3, nullptr, sizeof out, out, 0},       {4, bitmap.get(), sizeof out, nullptr, 0},
         {5, bitmap.get(), -4, out, 0},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(GetBitmapBits(row.bitmap, row.bytes, row.buffer), row.result) << "row " << row.row;
+        EXPECT_EQ(GetBitmapBits(row.bitmap, row.bytes, row.buffer), row.result)
+            << "row " << row.row;
     }
     GetBitmapBits(bitmap.get(), sizeof out, out);
     EXPECT_EQ(std::vector<uint32_t>(out, out + 6), std::vector<uint32_t>(pixels, pixels + 6));
