@@ -1,54 +1,53 @@
 #include "ContactSheet.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "platform/capture.h"
+#include "windows.h"
 
 namespace demo {
 
 namespace {
 
 constexpr int kMargin = 12;
-constexpr int kCaptionHeight = 18;
-constexpr int kGlyphScale = 2;
+constexpr int kCaptionHeight = 22;
+constexpr int kCaptionPixels = -13;
 constexpr uint32_t kSheetColor = 0x303338;
-constexpr uint32_t kCaptionColor = 0xD0D4DA;
+constexpr COLORREF kCaptionColour = RGB(0xD0, 0xD4, 0xDA);
 
-// A 3 x 5 pixel font for the captions: digits, the decimal point and "s"; one row per byte,
-// the three low bits from left to right.
-const uint8_t* Glyph(char c) {
-    static const uint8_t kDigits[10][5] = {
-        {7, 5, 5, 5, 7}, {2, 6, 2, 2, 7}, {7, 1, 7, 4, 7}, {7, 1, 3, 1, 7}, {5, 5, 7, 1, 1},
-        {7, 4, 7, 1, 7}, {7, 4, 7, 5, 7}, {7, 1, 1, 2, 2}, {7, 5, 7, 5, 7}, {7, 5, 7, 1, 7},
-    };
-    static const uint8_t kPoint[5] = {0, 0, 0, 0, 2};
-    static const uint8_t kS[5] = {0, 3, 6, 1, 6};
-    if (c >= '0' && c <= '9') return kDigits[c - '0'];
-    if (c == '.') return kPoint;
-    if (c == 's') return kS;
-    return nullptr;
-}
-
-void Caption(Pixels& sheet, int sheetWidth, int left, int top, const std::string& text) {
-    for (char c : text) {
-        if (const uint8_t* glyph = Glyph(c)) {
-            for (int row = 0; row < 5; ++row)
-                for (int column = 0; column < 3; ++column) {
-                    if (!(glyph[row] & (4 >> column))) continue;
-                    for (int dy = 0; dy < kGlyphScale; ++dy)
-                        for (int dx = 0; dx < kGlyphScale; ++dx)
-                            sheet[static_cast<size_t>((top + row * kGlyphScale + dy) * sheetWidth + left +
-                                                      column * kGlyphScale + dx)] = kCaptionColor;
-                }
+// Writes the captions onto the sheet through a memory DC holding a copy of its pixels.
+bool WriteCaptions(Pixels& sheet, int width, int height,
+                   const std::vector<std::pair<RECT, std::string>>& captions) {
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = ::CreateBitmap(width, height, 1, 32, sheet.data());
+    HFONT font = ::CreateFontA(kCaptionPixels, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                               ANSI_CHARSET, 0, 0, 0, VARIABLE_PITCH | FF_SWISS, "DejaVu Sans");
+    bool ok = dc != nullptr && bitmap != nullptr && font != nullptr;
+    if (ok) {
+        HGDIOBJ oldBitmap = ::SelectObject(dc, bitmap);
+        HGDIOBJ oldFont = ::SelectObject(dc, font);
+        ::SetBkMode(dc, TRANSPARENT);
+        ::SetTextColor(dc, kCaptionColour);
+        for (const auto& [area, text] : captions) {
+            RECT where = area;
+            ::DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &where,
+                        DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
         }
-        left += 4 * kGlyphScale;
+        ::SelectObject(dc, oldFont);
+        ::SelectObject(dc, oldBitmap);
+        const LONG bytes = static_cast<LONG>(sheet.size() * sizeof(uint32_t));
+        ok = ::GetBitmapBits(bitmap, bytes, sheet.data()) == bytes;
     }
+    if (font != nullptr) ::DeleteObject(font);
+    if (bitmap != nullptr) ::DeleteObject(bitmap);
+    if (dc != nullptr) ::DeleteDC(dc);
+    return ok;
 }
 
 }  // namespace
 
-bool WriteContactSheet(const std::vector<Snapshot>& snapshots, int columns, const std::string& path) {
+bool WriteContactSheet(const std::vector<Snapshot>& snapshots, int columns,
+                       const std::string& path) {
     if (snapshots.empty() || columns <= 0) return false;
     int cellWidth = 0, cellHeight = 0;
     for (const Snapshot& shot : snapshots) {
@@ -61,6 +60,7 @@ bool WriteContactSheet(const std::vector<Snapshot>& snapshots, int columns, cons
     const int width = kMargin + used * (cellWidth + kMargin);
     const int height = kMargin + rows * (cellHeight + kCaptionHeight + kMargin);
     Pixels sheet(static_cast<size_t>(width * height), kSheetColor);
+    std::vector<std::pair<RECT, std::string>> captions;
     for (int i = 0; i < count; ++i) {
         const Snapshot& shot = snapshots[static_cast<size_t>(i)];
         const int left = kMargin + (i % columns) * (cellWidth + kMargin);
@@ -68,11 +68,12 @@ bool WriteContactSheet(const std::vector<Snapshot>& snapshots, int columns, cons
         for (int y = 0; y < shot.height; ++y)
             std::copy_n(shot.pixels.begin() + y * shot.width, shot.width,
                         sheet.begin() + (top + y) * width + left);
-        char text[32];
-        std::snprintf(text, sizeof text, "%.2fs", shot.seconds);
-        Caption(sheet, width, left, top + shot.height + (kCaptionHeight - 5 * kGlyphScale) / 2, text);
+        captions.push_back(
+            {RECT{left, top + shot.height, left + shot.width, top + shot.height + kCaptionHeight},
+             shot.caption});
     }
-    return platform::SavePixelsPng(sheet, width, height, path);
+    return WriteCaptions(sheet, width, height, captions) &&
+           platform::SavePixelsPng(sheet, width, height, path);
 }
 
 }  // namespace demo

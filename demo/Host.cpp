@@ -12,6 +12,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -37,16 +38,26 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// Dialog layout: three rows of three controls.
-constexpr int kDialogWidth = 296;
-constexpr int kDialogHeight = 276;
+// Dialog layout: a title and a subtitle, three rows of three cells (a control with its caption
+// under it, framed when clicked), and a status line.
+constexpr int kMargin = 16;
+constexpr int kTitleTop = 6;
+constexpr int kTitleHeight = 24;
+constexpr int kSubtitleHeight = 16;
+constexpr int kGridTop = 52;
+constexpr int kColumns = 3;
+constexpr int kRows = 3;
+constexpr int kCellWidth = 184;
+constexpr int kCellHeight = 144;
+constexpr int kCellGap = 8;      // between neighbouring cells
+constexpr int kCellPadding = 6;  // between a cell's edge, where its frame lies, and its control
+constexpr int kControlSide = 64;  // the static's size before a picture resizes it
+constexpr int kCaptionGap = 4;
+constexpr int kStatusHeight = 28;
+constexpr int kDialogWidth = 2 * kMargin + kColumns * kCellWidth - kCellGap;
+constexpr int kDialogHeight = kGridTop + kRows * kCellHeight + kStatusHeight;
 constexpr int kDialogX = 100;
 constexpr int kDialogY = 100;
-constexpr int kColumns = 3;
-constexpr int kCellWidth = 88;
-constexpr int kCellHeight = 84;
-constexpr int kFirstCell = 20;
-constexpr int kControlSide = 64;  // the static's size before a picture resizes it
 constexpr int kFirstControlId = 1001;
 
 constexpr auto kSampleEvery = 40ms;
@@ -99,25 +110,24 @@ const char* MouseMessageName(UINT message) {
     }
 }
 
-// The host's mouse receiver: prints every click on its control, counts the moves.
+// The host's mouse receiver: prints every click on its control and tells the host about it.
 class ClickPrinter final : public IMouseEventHook {
 public:
-    explicit ClickPrinter(std::string name) : name_(std::move(name)) {}
+    using Listener = std::function<void(UINT message, UINT flags, int x, int y)>;
+    ClickPrinter(std::string name, Listener listener) : name_(std::move(name)), listener_(std::move(listener)) {}
     void OnMouseEvent(UINT message, UINT flags, LONG point) override {
-        if (message == WM_MOUSEMOVE) {
-            ++moves_;
-            return;
+        const int x = GET_X_LPARAM(point), y = GET_Y_LPARAM(point);
+        if (message != WM_MOUSEMOVE) {
+            std::printf("mouse    %-14s %s flags 0x%04x at (%d,%d)\n", name_.c_str(), MouseMessageName(message), flags,
+                        x, y);
+            std::fflush(stdout);
         }
-        const int x = static_cast<short>(point & 0xFFFF), y = static_cast<short>((point >> 16) & 0xFFFF);
-        std::printf("mouse    %-14s %s flags 0x%04x at (%d,%d)\n", name_.c_str(), MouseMessageName(message), flags, x,
-                    y);
-        std::fflush(stdout);
+        listener_(message, flags, x, y);
     }
-    int moves() const { return moves_; }
 
 private:
     std::string name_;
-    int moves_ = 0;
+    Listener listener_;
 };
 
 struct Placed {
@@ -125,9 +135,37 @@ struct Placed {
     CPortrix* control;
     int left;
     int top;
+    RECT caption;
     std::unique_ptr<ClickPrinter> hook;
     std::unique_ptr<ControlTrack> track;
 };
+
+// Where cell `index` of the grid lies, and its control and caption inside it.
+struct Cell {
+    RECT frame;
+    RECT control;
+    RECT caption;
+};
+
+Cell CellAt(size_t index) {
+    const int left = kMargin + static_cast<int>(index % kColumns) * kCellWidth;
+    const int top = kGridTop + static_cast<int>(index / kColumns) * kCellHeight;
+    Cell cell;
+    cell.frame = {left, top, left + kCellWidth - kCellGap, top + kCellHeight - kCellGap};
+    cell.control = {left + kCellPadding, top + kCellPadding, left + kCellPadding + kControlSide,
+                    top + kCellPadding + kControlSide};
+    cell.caption = {cell.control.left, cell.control.bottom + kCaptionGap, cell.frame.right - kCellPadding,
+                    cell.frame.bottom - kCellPadding};
+    return cell;
+}
+
+DialogLayout MakeDialogLayout() {
+    DialogLayout layout;
+    layout.title = {kMargin, kTitleTop, kDialogWidth - kMargin, kTitleTop + kTitleHeight};
+    layout.subtitle = {kMargin, layout.title.bottom, kDialogWidth - kMargin, layout.title.bottom + kSubtitleHeight};
+    layout.status = {kMargin, kDialogHeight - kStatusHeight, kDialogWidth - kMargin, kDialogHeight - 4};
+    return layout;
+}
 
 Candidate MakeCandidate(const std::string& label, const Artwork& art, const Pixels& background, int left,
                         int top, bool handedBackground = false) {
@@ -158,6 +196,8 @@ private:
     // Saves stem.png, or stem-<seconds>s.png when timed.
     void TakeSnapshot(const std::string& stem, bool timed);
     void ForwardPointer(const PointerEvent& event);
+    void OnControlMouse(size_t index, UINT message, UINT flags, int x, int y);
+    void ShowStatus(const std::string& status);
     int Verdict();
     void WriteLayout();
 
@@ -183,6 +223,7 @@ private:
     int frameHeight_ = 0;
     int clicks_ = 0;
     UINT heldButtons_ = 0;
+    int hovered_ = -1;
     Clock::time_point start_;
 };
 
@@ -247,17 +288,21 @@ bool DemoRun::StartServer() {
 }
 
 bool DemoRun::OpenDialog() {
-    dialog_ = std::make_unique<CDemoDialog>(dialogBackground_, kDialogWidth, kDialogHeight);
+    dialog_ = std::make_unique<CDemoDialog>(dialogBackground_, kDialogWidth, kDialogHeight, MakeDialogLayout());
     if (!dialog_->Open("Portrix demo", kDialogX, kDialogY)) return false;
     handed_ = std::make_unique<BackgroundPicture>(handedBackground_, kDialogWidth, kDialogHeight);
+    std::string subtitle = "server " + serverAddress_;
+    if (server_) subtitle += ", answers after " + std::to_string(options_.delayMs) + " ms";
+    subtitle += options_.window ? ";  green: where a control ends;  click one" : ";  green: where a control ends";
+    dialog_->SetTitle("Portrix demo: nine avatar controls, one per path", subtitle);
 
-    std::vector<Candidate> common;
     for (size_t i = 0; i < scenes_.size(); ++i) {
         const Scene& scene = scenes_[i];
-        const int left = kFirstCell + static_cast<int>(i % kColumns) * kCellWidth;
-        const int top = kFirstCell + static_cast<int>(i / kColumns) * kCellHeight;
-        CPortrix* control = dialog_->AddAvatar(kFirstControlId + static_cast<int>(i), left, top, kControlSide,
-                                               kControlSide);
+        const Cell cell = CellAt(i);
+        const int left = cell.control.left;
+        const int top = cell.control.top;
+        CPortrix* control = dialog_->AddAvatar(kFirstControlId + static_cast<int>(i), cell.control, cell.caption,
+                                               cell.frame, scene.name, scene.hint);
         if (control == nullptr) return false;
 
         std::vector<Candidate> candidates;
@@ -292,12 +337,41 @@ bool DemoRun::OpenDialog() {
                 candidates.push_back(MakeCandidate(picture.first, picture.second, dialogBackground_, left, top));
             }
         }
-        Placed entry{&scene, control, left, top, std::make_unique<ClickPrinter>(scene.name),
+        auto listener = [this, i](UINT message, UINT flags, int x, int y) { OnControlMouse(i, message, flags, x, y); };
+        Placed entry{&scene,
+                     control,
+                     left,
+                     top,
+                     cell.caption,
+                     std::make_unique<ClickPrinter>(scene.name, listener),
                      std::make_unique<ControlTrack>(scene.name, std::move(candidates))};
         placed_.push_back(std::move(entry));
     }
+    WriteLayout();
     platform::PumpPendingMessages();
     return true;
+}
+
+void DemoRun::ShowStatus(const std::string& status) {
+    if (dialog_) dialog_->SetStatus(status);
+}
+
+void DemoRun::OnControlMouse(size_t index, UINT message, UINT flags, int x, int y) {
+    const Scene& scene = *placed_[index].scene;
+    if (message == WM_MOUSEMOVE) {
+        // Pointing at a control tells its story, once per control entered.
+        if (hovered_ != static_cast<int>(index)) ShowStatus(scene.name + ": " + scene.story);
+        hovered_ = static_cast<int>(index);
+        return;
+    }
+    if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_LBUTTONDBLCLK ||
+        message == WM_RBUTTONDBLCLK) {
+        dialog_->SetHighlight(static_cast<int>(index));
+        char text[160];
+        std::snprintf(text, sizeof text, "clicked %s: its receiver got %s at (%d,%d), keys 0x%04x", scene.name.c_str(),
+                      MouseMessageName(message), x, y, flags);
+        ShowStatus(text);
+    }
 }
 
 bool DemoRun::FetchDefaultSet() {
@@ -306,6 +380,7 @@ bool DemoRun::FetchDefaultSet() {
     CPortrix* first = placed_.front().control;
     first->SetServerAddress(serverAddress_.c_str());
     const auto asked = Clock::now();
+    ShowStatus("fetching the default pictures from the server into the store");
     first->GetDefaultImg();
     auto allThere = [&] {
         for (const char* name : kDefaultNames)
@@ -326,6 +401,7 @@ bool DemoRun::FetchDefaultSet() {
 }
 
 void DemoRun::FirstAct() {
+    ShowStatus("act one: each control is given its user and asked to display the picture");
     for (Placed& entry : placed_) {
         const Scene& scene = *entry.scene;
         CPortrix& control = *entry.control;
@@ -346,6 +422,7 @@ void DemoRun::FirstAct() {
 void DemoRun::SecondAct() {
     std::printf("%7.3fs  (host)         asks again where the store was refreshed; hands over a background\n",
                 Elapsed());
+    ShowStatus("act two: stale and newer-version are asked again; background is handed a background");
     for (Placed& entry : placed_) {
         const Scene& scene = *entry.scene;
         if (scene.againLater) {
@@ -373,6 +450,8 @@ void DemoRun::Sample(double seconds) {
         const Sighting sighting =
             Recognise(lastFrame_, frameWidth_, frameHeight_, origin.x, origin.y, entry.track->candidates());
         entry.track->Observe(seconds, sighting, stdout);
+        dialog_->SetShown(static_cast<size_t>(&entry - placed_.data()), entry.track->current(),
+                          entry.track->current() == entry.scene->expected);
     }
     if (window_) window_->Show(lastFrame_);
 }
@@ -383,6 +462,9 @@ void DemoRun::TakeSnapshot(const std::string& stem, bool timed) {
     char suffix[32] = "";
     if (timed) std::snprintf(suffix, sizeof suffix, "-%.2fs", shot.seconds);
     shot.file = outDir_ + "/" + stem + suffix + ".png";
+    char caption[64];
+    std::snprintf(caption, sizeof caption, "%s at %.2f s", stem.c_str(), shot.seconds);
+    shot.caption = caption;
     if (!platform::CaptureWindow(dialog_->GetSafeHwnd(), &shot.pixels, &shot.width, &shot.height)) return;
     if (!platform::SavePixelsPng(shot.pixels, shot.width, shot.height, shot.file)) {
         std::fprintf(stderr, "portrix-demo: cannot write %s\n", shot.file.c_str());
@@ -445,10 +527,11 @@ int DemoRun::Verdict() {
 }
 
 void DemoRun::WriteLayout() {
-    // For tests and curious readers: where each control sits in the snapshots and which of
-    // the artwork files it must end on ("-" where the picture depends on a background).
+    // For tests and curious readers: where each control sits in the snapshots, which of the
+    // artwork files it must end on ("-" where the picture depends on a background), and where
+    // its caption is written.
     std::ofstream out(outDir_ + "/layout.txt");
-    out << "# control left top expected-artwork\n";
+    out << "# control left top expected-artwork caption-left caption-top caption-right caption-bottom\n";
     for (const Placed& entry : placed_) {
         const Scene& scene = *entry.scene;
         std::string artwork = "-";
@@ -457,7 +540,8 @@ void DemoRun::WriteLayout() {
         for (const Artwork& art : defaults_)
             if ("default " + art.name == scene.expected) artwork = art.name;
         if (scene.animated) artwork = "animated:" + artwork;
-        out << scene.name << ' ' << entry.left << ' ' << entry.top << ' ' << artwork << '\n';
+        out << scene.name << ' ' << entry.left << ' ' << entry.top << ' ' << artwork << ' ' << entry.caption.left << ' '
+            << entry.caption.top << ' ' << entry.caption.right << ' ' << entry.caption.bottom << '\n';
     }
 }
 
@@ -526,11 +610,16 @@ int DemoRun::Run() {
         }
     }
     Sample(Elapsed());
+    const int failures = Verdict();
+    char ending[96];
+    std::snprintf(ending, sizeof ending, "after %.1f s: %s", Elapsed(),
+                  failures == 0 ? "every control ended where it should"
+                                : (std::to_string(failures) + " control(s) did not end where they should").c_str());
+    ShowStatus(ending);
+    platform::PumpPendingMessages();
     TakeSnapshot("final", false);
     const std::string sheet = outDir_ + "/contact-sheet.png";
     const bool sheetWritten = WriteContactSheet(snapshots_, 3, sheet);
-    WriteLayout();
-    const int failures = Verdict();
 
     if (server_) {
         const AvatarServer::Counts counts = server_->GetCounts();

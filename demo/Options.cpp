@@ -16,8 +16,8 @@ const char kUsage[] =
     "  --seconds N          run length in seconds, at least 3 (default 6)\n"
     "  --delay-ms N         the embedded server's delay before each answer (default 400)\n"
     "  --server HOST[:PORT] use a real avatar server instead of the embedded one\n"
-    "  --window             show the dialog in an X11 window until it is closed; clicks on the\n"
-    "                       controls are printed\n"
+    "  --window             show the dialog in an X11 window until it is closed; a click on a\n"
+    "                       control frames it, shows on the status line and is printed\n"
     "  --help               this text\n";
 
 namespace {

@@ -34,6 +34,7 @@ std::vector<Scene> MakeScenes() {
     Scene fresh;
     fresh.name = "fresh";
     fresh.story = "Display: a picture stored a moment ago is shown at once, no download";
+    fresh.hint = "Display, stored just now";
     fresh.userId = "10001";
     const Artwork freshPicture = Body("10001.gif", 0x2E7D32, 0xC8E6C9, 1);
     fresh.stored = {{PictureName(1, "10001", 0), freshPicture}};
@@ -45,6 +46,7 @@ std::vector<Scene> MakeScenes() {
     Scene download;
     download.name = "download";
     download.story = "Display: a missing picture, placeholder while the server answers, then the picture";
+    download.hint = "Display, not stored yet";
     download.userId = "10002";
     download.imageType = 2;
     const Artwork downloadPicture = Up("10002.gif", 0x1565C0, 0xBBDEFB, 1);
@@ -58,6 +60,7 @@ std::vector<Scene> MakeScenes() {
     stale.name = "stale";
     stale.story = "Display: a picture stored two hours ago is shown while the server refreshes it; "
                   "asked again later, the new one";
+    stale.hint = "Display, stored 2 hours ago";
     stale.userId = "10003";
     stale.againLater = true;
     const Artwork staleOld = Body("10003-v1.gif", 0x6D4C41, 0xD7CCC8, 1);
@@ -74,6 +77,7 @@ std::vector<Scene> MakeScenes() {
     version.name = "newer-version";
     version.story = "DisplaySN: version 4 asked for, version 3 recorded: download, version 3 meanwhile; "
                     "asked again later, version 4";
+    version.hint = "DisplaySN: wants v4, has v3";
     version.userId = "10004";
     version.imageType = 2;
     version.faceMode = 1;
@@ -94,6 +98,7 @@ std::vector<Scene> MakeScenes() {
     Scene man;
     man.name = "unknown-man";
     man.story = "Display: a user the server does not know, a man: placeholder, then his default picture";
+    man.hint = "Display, unknown man";
     man.userId = "99901";
     man.sex = 1;
     man.expected = "default man1.gif";
@@ -103,6 +108,7 @@ std::vector<Scene> MakeScenes() {
     Scene woman;
     woman.name = "unknown-woman";
     woman.story = "Display: a user the server does not know, a woman: placeholder, then her default picture";
+    woman.hint = "Display, unknown woman";
     woman.userId = "99902";
     woman.imageType = 2;
     woman.sex = 2;
@@ -113,6 +119,7 @@ std::vector<Scene> MakeScenes() {
     Scene face;
     face.name = "face";
     face.story = "Display: image type 3 has no placeholder and no default: empty until the picture comes";
+    face.hint = "Display, type 3: no default";
     face.userId = "10007";
     face.imageType = 3;
     const Artwork facePicture = StillAvatar("10007.gif", 40, 40, 0xAD1457, 0xFCE4EC, 1, false);
@@ -125,6 +132,7 @@ std::vector<Scene> MakeScenes() {
     Scene animated;
     animated.name = "animated";
     animated.story = "Display: an animated picture, downloaded, then played frame by frame";
+    animated.hint = "Display, animated picture";
     animated.userId = "10008";
     animated.imageType = 2;
     const Artwork animation = AnimatedAvatar("10008.gif");
@@ -138,6 +146,7 @@ std::vector<Scene> MakeScenes() {
     Scene background;
     background.name = "background";
     background.story = "ChangeBgImg: a round picture over what was under it, then over a background the host hands over";
+    background.hint = "ChangeBgImg in act two";
     background.userId = "10009";
     background.handsBackground = true;
     const Artwork round = StillAvatar("10009.gif", 48, 48, 0xEF6C00, 0xFFF3E0, 1, true);

@@ -13,6 +13,7 @@ namespace demo {
 struct Scene {
     std::string name;   // the control's name in the timeline
     std::string story;  // one line on what it shows
+    std::string hint;   // a few words on what the host does, for the control's caption
     std::string userId;
     int imageType = 1;
     int faceMode = 0;

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and running Portrix need,
 # and only those that are missing. Works as root or through sudo.
+#   deps.sh        everything the tests need
+#   deps.sh demo   only what building and running the demo needs
 set -euo pipefail
 
 packages=(
@@ -8,7 +10,14 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libgif-dev libpng-dev libjpeg62-turbo-dev libcurl4-openssl-dev libcpp-httplib-dev
     libx11-dev xvfb xdotool x11-utils
+    libfreetype-dev fonts-dejavu-core nginx-light clang-format
 )
+demo_packages=(
+    cmake ninja-build pkg-config g++
+    libgif-dev libpng-dev libjpeg62-turbo-dev libcurl4-openssl-dev libcpp-httplib-dev
+    libx11-dev libfreetype-dev fonts-dejavu-core
+)
+[ "${1:-}" = demo ] && packages=("${demo_packages[@]}")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite three times:
 # plain, under AddressSanitizer+UBSan, and the threaded tests under ThreadSanitizer.
+# After the plain run, installs that build and builds and runs a host against the install.
 # Then runs the GIF fuzzer for a bounded, repeatable number of runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,10 +10,19 @@ bash scripts/deps.sh
 jobs=$(nproc)
 stage() { printf '\n==== %s ====\n' "$*"; }
 
+# Formatting is checked once the tree has been formatted: PORTRIX_CHECK_FORMAT=1 turns it on.
+if [ "${PORTRIX_CHECK_FORMAT:-0}" = 1 ]; then
+    stage "formatting"
+    bash scripts/check-format.sh
+fi
+
 stage "plain build and tests"
 cmake --preset debug >/dev/null
 cmake --build --preset debug -j "$jobs"
 ctest --preset debug -j "$jobs"
+
+stage "installed package: minimal host through find_package and pkg-config"
+bash scripts/install-check.sh build/debug
 
 stage "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null

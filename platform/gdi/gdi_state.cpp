@@ -6,6 +6,28 @@
 
 namespace platform_gdi {
 
+namespace {
+
+// The stock fonts, as the original's font mapper describes them (GetObject gives these).
+struct StockFont {
+    int index;
+    LONG height;
+    LONG weight;
+    BYTE pitchAndFamily;
+    const char* face;
+};
+constexpr StockFont kStockFonts[] = {
+    {OEM_FIXED_FONT, 12, FW_NORMAL, FIXED_PITCH | FF_MODERN, "Terminal"},
+    {ANSI_FIXED_FONT, 12, FW_NORMAL, FIXED_PITCH | FF_MODERN, "Courier"},
+    {ANSI_VAR_FONT, 12, FW_NORMAL, VARIABLE_PITCH | FF_SWISS, "MS Sans Serif"},
+    {SYSTEM_FONT, 16, FW_BOLD, VARIABLE_PITCH | FF_SWISS, "System"},
+    {DEVICE_DEFAULT_FONT, 16, FW_BOLD, VARIABLE_PITCH | FF_SWISS, "System"},
+    {SYSTEM_FIXED_FONT, 16, FW_NORMAL, FIXED_PITCH | FF_MODERN, "Fixedsys"},
+    {DEFAULT_GUI_FONT, -11, FW_NORMAL, VARIABLE_PITCH | FF_SWISS, "MS Shell Dlg"},
+};
+
+}  // namespace
+
 Box Box::Intersect(const Box& o) const {
     Box r{std::max(left, o.left), std::max(top, o.top), std::min(right, o.right),
           std::min(bottom, o.bottom)};
@@ -46,9 +68,13 @@ State::State() {
     pen(WHITE_PEN, RGB(255, 255, 255), false);
     pen(BLACK_PEN, RGB(0, 0, 0), false);
     pen(NULL_PEN, 0, true);
-    for (int index : {OEM_FIXED_FONT, ANSI_FIXED_FONT, ANSI_VAR_FONT, SYSTEM_FONT,
-                      DEVICE_DEFAULT_FONT, SYSTEM_FIXED_FONT, DEFAULT_GUI_FONT}) {
-        stock_[index] = Add(GdiObject{true, 0, FontObject{}});
+    for (const StockFont& font : kStockFonts) {
+        FontObject object;
+        object.logfont.lfHeight = font.height;
+        object.logfont.lfWeight = font.weight;
+        object.logfont.lfPitchAndFamily = font.pitchAndFamily;
+        std::strncpy(object.logfont.lfFaceName, font.face, LF_FACESIZE - 1);
+        stock_[font.index] = Add(GdiObject{true, 0, object});
     }
     BitmapObject one;
     one.bits.assign(1, 0);

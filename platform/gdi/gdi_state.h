@@ -74,7 +74,9 @@ struct PenObject {
     bool hollow = false;
 };
 
-struct FontObject {};
+struct FontObject {
+    LOGFONTA logfont{};
+};
 
 enum class DcKind { Memory, Window, Screen };
 
@@ -88,6 +90,10 @@ struct DcObject {
     HPEN pen = nullptr;
     HFONT font = nullptr;
     int stretchMode = BLACKONWHITE;
+    COLORREF textColor = RGB(0, 0, 0);
+    COLORREF bkColor = RGB(255, 255, 255);
+    int bkMode = OPAQUE;
+    UINT textAlign = TA_LEFT | TA_TOP;
 };
 
 struct GdiObject {

@@ -1,4 +1,5 @@
 // GDI objects: bitmaps, brushes and the stock objects; selecting them into DCs and deleting them.
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -150,6 +151,12 @@ int GetObjectA(HANDLE h, int c, LPVOID pv) {
         std::memcpy(pv, &lb, sizeof lb);
         return sizeof(LOGBRUSH);
     }
+    if (auto* font = std::get_if<FontObject>(&object->body)) {
+        if (!pv) return sizeof(LOGFONTA);
+        if (c < static_cast<int>(sizeof(LOGFONTA))) return 0;
+        std::memcpy(pv, &font->logfont, sizeof(LOGFONTA));
+        return sizeof(LOGFONTA);
+    }
     return 0;
 }
 
@@ -165,4 +172,14 @@ DWORD GetObjectType(HGDIOBJ h) {
     if (std::holds_alternative<BrushObject>(object->body)) return OBJ_BRUSH;
     if (std::holds_alternative<PenObject>(object->body)) return OBJ_PEN;
     return OBJ_FONT;
+}
+
+LONG GetBitmapBits(HBITMAP hbit, LONG cb, LPVOID lpvBits) {
+    State& state = State::Get();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    const BitmapObject* bitmap = state.Find<BitmapObject>(hbit);
+    if (!bitmap || cb < 0 || !lpvBits) return 0;
+    const size_t bytes = std::min(static_cast<size_t>(cb), bitmap->bits.size() * sizeof(uint32_t));
+    std::memcpy(lpvBits, bitmap->bits.data(), bytes);
+    return static_cast<LONG>(bytes);
 }

@@ -136,6 +136,8 @@ BOOL DeleteObject(HGDIOBJ ho);
 int GetObjectA(HANDLE h, int c, LPVOID pv);
 #define GetObject GetObjectA
 DWORD GetObjectType(HGDIOBJ h);
+// Copies up to cb bytes of the bitmap's rows (4-byte pixels, top row first); the bytes copied.
+LONG GetBitmapBits(HBITMAP hbit, LONG cb, LPVOID lpvBits);
 
 // Pixels.
 COLORREF GetPixel(HDC hdc, int x, int y);
@@ -148,3 +150,147 @@ BOOL PatBlt(HDC hdc, int x, int y, int w, int h, DWORD rop);
 int FillRect(HDC hDC, const RECT* lprc, HBRUSH hbr);
 int SetStretchBltMode(HDC hdc, int mode);
 int GetStretchBltMode(HDC hdc);
+
+// Text. Fonts are the DejaVu family of Debian's fonts-dejavu-core, rendered with FreeType in
+// shades of grey; $PORTRIX_FONT_DIR names another folder holding the same files. The font mapper
+// picks DejaVu Sans Mono for fixed-pitch or FF_MODERN requests and for faces such as "Courier
+// New", DejaVu Serif for FF_ROMAN and faces such as "Times New Roman", DejaVu Sans for anything
+// else; weights from FW_SEMIBOLD up are bold, lfItalic slants the glyphs, lfUnderline and
+// lfStrikeOut draw their lines. lfWidth, lfEscapement, lfOrientation and the precision, quality
+// and character-set fields are kept (GetObject returns them) but do not change the glyphs.
+// Strings are in the ANSI code page, Windows-1252. TA_UPDATECP is not supported.
+#define LF_FACESIZE 32
+
+#define FW_DONTCARE 0
+#define FW_THIN 100
+#define FW_EXTRALIGHT 200
+#define FW_LIGHT 300
+#define FW_NORMAL 400
+#define FW_MEDIUM 500
+#define FW_SEMIBOLD 600
+#define FW_BOLD 700
+#define FW_EXTRABOLD 800
+#define FW_HEAVY 900
+
+#define ANSI_CHARSET 0
+#define DEFAULT_CHARSET 1
+#define OUT_DEFAULT_PRECIS 0
+#define CLIP_DEFAULT_PRECIS 0
+#define DEFAULT_QUALITY 0
+#define ANTIALIASED_QUALITY 4
+#define CLEARTYPE_QUALITY 5
+
+#define DEFAULT_PITCH 0
+#define FIXED_PITCH 1
+#define VARIABLE_PITCH 2
+#define FF_DONTCARE 0x00
+#define FF_ROMAN 0x10
+#define FF_SWISS 0x20
+#define FF_MODERN 0x30
+#define FF_SCRIPT 0x40
+#define FF_DECORATIVE 0x50
+
+// TEXTMETRIC::tmPitchAndFamily: as on the original, this bit is set for a variable-pitch font.
+#define TMPF_FIXED_PITCH 0x01
+#define TMPF_VECTOR 0x02
+#define TMPF_TRUETYPE 0x04
+
+// Background modes.
+#define TRANSPARENT 1
+#define OPAQUE 2
+
+// Text alignment (SetTextAlign).
+#define TA_NOUPDATECP 0
+#define TA_UPDATECP 1
+#define TA_LEFT 0
+#define TA_RIGHT 2
+#define TA_CENTER 6
+#define TA_TOP 0
+#define TA_BOTTOM 8
+#define TA_BASELINE 24
+
+// DrawText formats.
+#define DT_TOP 0x00000000
+#define DT_LEFT 0x00000000
+#define DT_CENTER 0x00000001
+#define DT_RIGHT 0x00000002
+#define DT_VCENTER 0x00000004
+#define DT_BOTTOM 0x00000008
+#define DT_WORDBREAK 0x00000010
+#define DT_SINGLELINE 0x00000020
+#define DT_NOCLIP 0x00000100
+#define DT_CALCRECT 0x00000400
+#define DT_NOPREFIX 0x00000800
+#define DT_END_ELLIPSIS 0x00008000
+#define DT_HIDEPREFIX 0x00100000
+
+typedef struct tagLOGFONTA {
+    LONG lfHeight;  // < 0: character height (em) in pixels; > 0: cell height; 0: default
+    LONG lfWidth;
+    LONG lfEscapement;
+    LONG lfOrientation;
+    LONG lfWeight;
+    BYTE lfItalic;
+    BYTE lfUnderline;
+    BYTE lfStrikeOut;
+    BYTE lfCharSet;
+    BYTE lfOutPrecision;
+    BYTE lfClipPrecision;
+    BYTE lfQuality;
+    BYTE lfPitchAndFamily;
+    CHAR lfFaceName[LF_FACESIZE];
+} LOGFONTA, *PLOGFONTA, *LPLOGFONTA;
+typedef LOGFONTA LOGFONT;
+
+typedef struct tagTEXTMETRICA {
+    LONG tmHeight;
+    LONG tmAscent;
+    LONG tmDescent;
+    LONG tmInternalLeading;
+    LONG tmExternalLeading;
+    LONG tmAveCharWidth;
+    LONG tmMaxCharWidth;
+    LONG tmWeight;
+    LONG tmOverhang;
+    LONG tmDigitizedAspectX;
+    LONG tmDigitizedAspectY;
+    BYTE tmFirstChar;
+    BYTE tmLastChar;
+    BYTE tmDefaultChar;
+    BYTE tmBreakChar;
+    BYTE tmItalic;
+    BYTE tmUnderlined;
+    BYTE tmStruckOut;
+    BYTE tmPitchAndFamily;
+    BYTE tmCharSet;
+} TEXTMETRICA, *PTEXTMETRICA, *LPTEXTMETRICA;
+typedef TEXTMETRICA TEXTMETRIC;
+
+HFONT CreateFontIndirectA(const LOGFONTA* lplf);
+HFONT CreateFontA(int cHeight, int cWidth, int cEscapement, int cOrientation, int cWeight,
+                  DWORD bItalic, DWORD bUnderline, DWORD bStrikeOut, DWORD iCharSet,
+                  DWORD iOutPrecision, DWORD iClipPrecision, DWORD iQuality, DWORD iPitchAndFamily,
+                  LPCSTR pszFaceName);
+#define CreateFontIndirect CreateFontIndirectA
+#define CreateFont CreateFontA
+
+COLORREF SetTextColor(HDC hdc, COLORREF color);
+COLORREF GetTextColor(HDC hdc);
+COLORREF SetBkColor(HDC hdc, COLORREF color);
+COLORREF GetBkColor(HDC hdc);
+int SetBkMode(HDC hdc, int mode);
+int GetBkMode(HDC hdc);
+UINT SetTextAlign(HDC hdc, UINT align);
+UINT GetTextAlign(HDC hdc);
+
+BOOL GetTextMetricsA(HDC hdc, LPTEXTMETRICA lptm);
+BOOL GetTextExtentPoint32A(HDC hdc, LPCSTR lpString, int c, LPSIZE psizl);
+BOOL TextOutA(HDC hdc, int x, int y, LPCSTR lpString, int c);
+#define GetTextMetrics GetTextMetricsA
+#define GetTextExtentPoint32 GetTextExtentPoint32A
+#define TextOut TextOutA
+// DrawText belongs to USER on the original (winuser.h); like FillRect it is defined by GDI here.
+// cchText -1: up to the NUL. Draws with the DC's font, text colour and background mode; the
+// DC's text alignment does not apply.
+int DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT format);
+#define DrawText DrawTextA

@@ -22,6 +22,7 @@ struct LayoutLine {
     std::string control;
     int left = 0, top = 0;
     std::string artwork;  // "-", a file name, or "animated:" and a file name
+    int captionLeft = 0, captionTop = 0, captionRight = 0, captionBottom = 0;
 };
 
 std::vector<LayoutLine> ReadLayout(const std::string& path) {
@@ -32,7 +33,8 @@ std::vector<LayoutLine> ReadLayout(const std::string& path) {
         if (text.empty() || text[0] == '#') continue;
         std::istringstream fields(text);
         LayoutLine line;
-        fields >> line.control >> line.left >> line.top >> line.artwork;
+        fields >> line.control >> line.left >> line.top >> line.artwork >> line.captionLeft >> line.captionTop >>
+            line.captionRight >> line.captionBottom;
         lines.push_back(line);
     }
     return lines;
@@ -103,6 +105,23 @@ TEST(DemoRunTest, ShortRunEndsWithEveryControlOnItsPicture) {
         ++compared;
     }
     EXPECT_GE(compared, 8);
+
+    // Each control is captioned with its name and what it shows, the latter in green once the
+    // control is where it should end: dark ink on the light dialog, and some of it that green.
+    const uint32_t kSettledGreen = 0x1B6E20;
+    for (const LayoutLine& line : ReadLayout(out + "/layout.txt")) {
+        ASSERT_LT(line.captionLeft, line.captionRight) << line.control;
+        ASSERT_LE(line.captionBottom, height) << line.control;
+        int dark = 0, green = 0;
+        for (int y = line.captionTop; y < line.captionBottom; ++y)
+            for (int x = line.captionLeft; x < line.captionRight; ++x) {
+                const uint32_t pixel = shot[static_cast<size_t>(y * width + x)];
+                dark += ((pixel >> 16) & 0xFF) + ((pixel >> 8) & 0xFF) + (pixel & 0xFF) < 3 * 0x80;
+                green += pixel == kSettledGreen;
+            }
+        EXPECT_GE(dark, 100) << line.control << " has no caption";
+        EXPECT_GE(green, 10) << line.control << " is not captioned as settled";
+    }
 }
 
 TEST(DemoRunTest, CommandLine) {

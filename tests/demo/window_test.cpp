@@ -1,9 +1,11 @@
 // portrix-demo --window under Xvfb: the dialog appears in a real X11 window, a click injected
-// through the X server reaches a control's mouse receiver, the window shows what the demo
-// captured, and closing the window ends the demo.
+// through the X server reaches a control's mouse receiver and frames the control, the window
+// shows what the demo captured, and closing the window ends the demo.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <thread>
 
 #include "DemoProcess.h"
 #include "platform/capture.h"
@@ -21,12 +23,24 @@ using namespace std::chrono_literals;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+// The place of a control in the dialog, from the layout.txt the demo writes when it opens it.
+bool ControlPlace(const std::string& layout, const std::string& control, int* left, int* top) {
+    std::ifstream in(layout);
+    std::string name;
+    std::string rest;
+    while (in >> name) {
+        if (name == control && (in >> *left >> *top)) return true;
+        std::getline(in, rest);
+    }
+    return false;
+}
+
 TEST(DemoWindowTest, ClickReachesTheHookAndTheWindowShowsTheCapture) {
     if (!fs::exists(XVFB_PROGRAM) || !fs::exists(XDOTOOL_PROGRAM))
         GTEST_SKIP() << "Xvfb or xdotool is not installed (Debian packages xvfb, xdotool)";
 
     // -displayfd: Xvfb takes the first free display and prints its number.
-    ChildProcess xvfb({XVFB_PROGRAM, "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"});
+    ChildProcess xvfb({XVFB_PROGRAM, "-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
     ASSERT_TRUE(xvfb.started());
     const std::string number = xvfb.WaitForLine([](const std::string& line) { return !line.empty(); }, 30s);
     ASSERT_FALSE(number.empty()) << "Xvfb did not start";
@@ -45,8 +59,11 @@ TEST(DemoWindowTest, ClickReachesTheHookAndTheWindowShowsTheCapture) {
                               "unknown-woman  default woman2.gif"})
         ASSERT_TRUE(demo.WaitForText(state, 60s)) << state << "\n" << demo.output();
 
-    // A left click in the middle of the first control ("fresh", at 20, 20 in the dialog).
-    ChildProcess click({XDOTOOL_PROGRAM, "mousemove", "--window", std::to_string(window), "40", "44", "click", "1"},
+    // A left click in the middle of the first control, "fresh".
+    int left = 0, top = 0;
+    ASSERT_TRUE(ControlPlace(out + "/layout.txt", "fresh", &left, &top));
+    ChildProcess click({XDOTOOL_PROGRAM, "mousemove", "--window", std::to_string(window), std::to_string(left + 20),
+                        std::to_string(top + 24), "click", "1"},
                        {{"DISPLAY", display}});
     EXPECT_EQ(click.WaitForExit(30s), 0);
     bool down = false, up = false;
@@ -79,6 +96,19 @@ TEST(DemoWindowTest, ClickReachesTheHookAndTheWindowShowsTheCapture) {
             same += (XGetPixel(image, px, py) & 0xFFFFFFu) == captured[static_cast<size_t>(py * width + px)];
     XDestroyImage(image);
     EXPECT_GE(static_cast<double>(same) / (width * height), 0.95) << same << " of " << width * height;
+
+    // The click framed the control in orange, just outside it, in the window.
+    const unsigned long kFrameOrange = 0xF57C00;
+    unsigned long framePixel = 0;
+    for (auto deadline = std::chrono::steady_clock::now() + 10s;
+         framePixel != kFrameOrange && std::chrono::steady_clock::now() < deadline;
+         std::this_thread::sleep_for(50ms)) {
+        XImage* frame = XGetImage(x, window, left - 5, top + 20, 1, 1, AllPlanes, ZPixmap);
+        ASSERT_NE(frame, nullptr);
+        framePixel = XGetPixel(frame, 0, 0) & 0xFFFFFFu;
+        XDestroyImage(frame);
+    }
+    EXPECT_EQ(framePixel, kFrameOrange);
 
     // Closing the window as a window manager would ends the demo with its verdict.
     XEvent close = {};

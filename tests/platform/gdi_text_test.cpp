@@ -1,0 +1,499 @@
+// GDI text as the original behaves: fonts as objects, text metrics and extents, TextOut with the
+// DC's colours, background mode and alignment, DrawText's layout, placement and clipping, and
+// reading a bitmap's bits back.
+// ctest-labels: threaded
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/capture.h"
+#include "windows.h"
+
+namespace {
+
+struct DcDeleter {
+    void operator()(HDC dc) const { DeleteDC(dc); }
+};
+struct ObjectDeleter {
+    void operator()(void* object) const { DeleteObject(object); }
+};
+using OwnedDC = std::unique_ptr<HDC__, DcDeleter>;
+using OwnedBitmap = std::unique_ptr<HBITMAP__, ObjectDeleter>;
+using OwnedFont = std::unique_ptr<HFONT__, ObjectDeleter>;
+
+constexpr COLORREF kPaper = RGB(1, 2, 3);
+constexpr COLORREF kInk = RGB(200, 10, 20);
+
+OwnedFont MakeFont(int height, const char* face, int weight = FW_NORMAL, BYTE pitchAndFamily = 0) {
+    return OwnedFont(CreateFontA(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, ANSI_CHARSET, 0, 0,
+                                 0, pitchAndFamily, face));
+}
+
+// A memory DC over its own bitmap filled with kPaper, drawing kInk on a transparent background
+// with the font it is given; everything put back and released on destruction.
+class Surface {
+public:
+    Surface(int width, int height, HFONT font)
+        : width_(width),
+          height_(height),
+          dc_(CreateCompatibleDC(nullptr)),
+          bitmap_(CreateCompatibleBitmap(dc_.get(), width, height)) {
+        oldBitmap_ = SelectObject(dc_.get(), bitmap_.get());
+        oldFont_ = SelectObject(dc_.get(), font);
+        Clear();
+        SetTextColor(dc_.get(), kInk);
+        SetBkMode(dc_.get(), TRANSPARENT);
+    }
+    ~Surface() {
+        SelectObject(dc_.get(), oldFont_);
+        SelectObject(dc_.get(), oldBitmap_);
+    }
+    Surface(const Surface&) = delete;
+    Surface& operator=(const Surface&) = delete;
+
+    HDC dc() const { return dc_.get(); }
+    void Clear() {
+        const RECT all{0, 0, width_, height_};
+        FillRect(dc_.get(), &all, paper_.get());
+    }
+    std::vector<uint32_t> Bits() const {
+        std::vector<uint32_t> bits(static_cast<size_t>(width_) * height_);
+        GetBitmapBits(bitmap_.get(), static_cast<LONG>(bits.size() * 4), bits.data());
+        return bits;
+    }
+
+    // The box around every pixel that is no longer kPaper (empty when there is none).
+    RECT Ink() const {
+        RECT box{width_, height_, 0, 0};
+        const std::vector<uint32_t> bits = Bits();
+        const uint32_t paper = 0x010203;  // kPaper as a pixel
+        for (int y = 0; y < height_; ++y)
+            for (int x = 0; x < width_; ++x)
+                if (bits[static_cast<size_t>(y) * width_ + x] != paper) {
+                    box = {std::min<LONG>(box.left, x), std::min<LONG>(box.top, y),
+                           std::max<LONG>(box.right, x + 1), std::max<LONG>(box.bottom, y + 1)};
+                }
+        return box.left < box.right ? box : RECT{0, 0, 0, 0};
+    }
+    bool HasPixel(uint32_t pixel) const {
+        const std::vector<uint32_t> bits = Bits();
+        return std::find(bits.begin(), bits.end(), pixel) != bits.end();
+    }
+
+private:
+    int width_;
+    int height_;
+    OwnedDC dc_;
+    OwnedBitmap bitmap_;
+    std::unique_ptr<HBRUSH__, ObjectDeleter> paper_{CreateSolidBrush(kPaper)};
+    HGDIOBJ oldBitmap_ = nullptr;
+    HGDIOBJ oldFont_ = nullptr;
+};
+
+SIZE Extent(HDC dc, const std::string& text) {
+    SIZE size{-1, -1};
+    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    return size;
+}
+
+TEXTMETRICA Metrics(HDC dc) {
+    TEXTMETRICA tm{};
+    GetTextMetricsA(dc, &tm);
+    return tm;
+}
+
+std::string Describe(const RECT& r) {
+    return "(" + std::to_string(r.left) + "," + std::to_string(r.top) + ")-(" +
+           std::to_string(r.right) + "," + std::to_string(r.bottom) + ")";
+}
+
+TEST(GdiFonts, AreObjectsThatDescribeThemselvesAndFollowTheDeletionRules) {
+    OwnedFont font(CreateFontA(-14, 3, 0, 0, FW_BOLD, TRUE, FALSE, TRUE, ANSI_CHARSET, 0, 0, 0,
+                               FIXED_PITCH | FF_MODERN,
+                               "Courier New With A Name Longer Than Its Field"));
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(GetObjectType(font.get()), static_cast<DWORD>(OBJ_FONT));
+    EXPECT_EQ(GetObjectA(font.get(), 0, nullptr), static_cast<int>(sizeof(LOGFONTA)));
+    LOGFONTA back{};
+    ASSERT_EQ(GetObjectA(font.get(), sizeof back, &back), static_cast<int>(sizeof(LOGFONTA)));
+    EXPECT_EQ(back.lfHeight, -14);
+    EXPECT_EQ(back.lfWidth, 3);
+    EXPECT_EQ(back.lfWeight, FW_BOLD);
+    EXPECT_EQ(back.lfItalic, 1);
+    EXPECT_EQ(back.lfStrikeOut, 1);
+    EXPECT_EQ(back.lfPitchAndFamily, FIXED_PITCH | FF_MODERN);
+    EXPECT_EQ(std::string(back.lfFaceName),
+              std::string("Courier New With A Name Longer T").substr(0, 31));
+
+    LOGFONTA gui{};
+    ASSERT_EQ(GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof gui, &gui),
+              static_cast<int>(sizeof(LOGFONTA)));
+    EXPECT_EQ(gui.lfHeight, -11);
+
+    OwnedDC dc(CreateCompatibleDC(nullptr));
+    EXPECT_EQ(SelectObject(dc.get(), font.get()), GetStockObject(SYSTEM_FONT));
+    EXPECT_EQ(GetCurrentObject(dc.get(), OBJ_FONT), font.get());
+    EXPECT_FALSE(DeleteObject(font.get())) << "a selected font must not be deleted";
+    SelectObject(dc.get(), GetStockObject(SYSTEM_FONT));
+    EXPECT_TRUE(DeleteObject(font.release()));
+    EXPECT_EQ(CreateFontIndirectA(nullptr), nullptr);
+}
+
+TEST(GdiFonts, MetricsFollowTheRequestedHeightWeightAndPitch) {
+    const struct {
+        int row;
+        int height;
+        const char* face;
+        int weight;
+        BYTE pitchAndFamily;
+        int emPixels;    // tmHeight - tmInternalLeading, for character heights; 0: not checked
+        int cellHeight;  // tmHeight for cell heights (give or take one); 0: not checked
+        bool fixedPitch;
+    } rows[] = {
+        {1, -12, "Arial", FW_NORMAL, 0, 12, 0, false},
+        {2, -30, "Times New Roman", FW_NORMAL, 0, 30, 0, false},
+        {3, 20, "Tahoma", FW_NORMAL, 0, 0, 20, false},
+        {4, 0, "", FW_NORMAL, 0, 0, 16, false},
+        {5, -16, "Courier New", FW_NORMAL, 0, 16, 0, true},
+        {6, -16, "", FW_BOLD, FIXED_PITCH, 16, 0, true},
+        {7, -16, "Microsoft Sans Serif", FW_BOLD, 0, 16, 0, false},
+    };
+    for (const auto& row : rows) {
+        OwnedFont font = MakeFont(row.height, row.face, row.weight, row.pitchAndFamily);
+        Surface surface(8, 8, font.get());
+        TEXTMETRICA tm{};
+        ASSERT_TRUE(GetTextMetricsA(surface.dc(), &tm)) << "row " << row.row;
+        EXPECT_EQ(tm.tmAscent + tm.tmDescent, tm.tmHeight) << "row " << row.row;
+        if (row.emPixels) {
+            EXPECT_EQ(tm.tmHeight - tm.tmInternalLeading, row.emPixels) << "row " << row.row;
+        }
+        if (row.cellHeight) {
+            EXPECT_NEAR(tm.tmHeight, row.cellHeight, 1) << "row " << row.row;
+        }
+        EXPECT_EQ(tm.tmWeight, row.weight >= FW_SEMIBOLD ? FW_BOLD : FW_NORMAL)
+            << "row " << row.row;
+        // The pitch bit is set for a variable-pitch font, as on the original.
+        EXPECT_EQ((tm.tmPitchAndFamily & TMPF_FIXED_PITCH) == 0, row.fixedPitch)
+            << "row " << row.row;
+        EXPECT_EQ(Extent(surface.dc(), "iiii").cx == Extent(surface.dc(), "WWWW").cx,
+                  row.fixedPitch)
+            << "row " << row.row;
+    }
+}
+
+TEST(GdiText, ExtentsAddUpAndTellTheFacesApart) {
+    OwnedFont sans = MakeFont(-14, "Arial");
+    Surface surface(8, 8, sans.get());
+    const TEXTMETRICA tm = Metrics(surface.dc());
+    const SIZE empty = Extent(surface.dc(), "");
+    EXPECT_EQ(empty.cx, 0);
+    EXPECT_EQ(empty.cy, tm.tmHeight);
+    const SIZE a = Extent(surface.dc(), "Portrix"), b = Extent(surface.dc(), " demo");
+    EXPECT_NEAR(Extent(surface.dc(), "Portrix demo").cx, a.cx + b.cx, 1);
+    // Windows-1252: the euro sign and e-acute are glyphs of their own, as wide as a letter.
+    EXPECT_GT(Extent(surface.dc(), "\x80\xE9").cx, Extent(surface.dc(), "i").cx);
+
+    const std::string sample = "Hamburgefonstiv";
+    std::vector<LONG> widths;
+    for (const auto& [face, weight] : {std::pair<const char*, int>{"Arial", FW_NORMAL},
+                                       {"Arial", FW_BOLD},
+                                       {"Times New Roman", FW_NORMAL},
+                                       {"Courier New", FW_NORMAL}}) {
+        OwnedFont font = MakeFont(-14, face, weight);
+        SelectObject(surface.dc(), font.get());
+        widths.push_back(Extent(surface.dc(), sample).cx);
+        SelectObject(surface.dc(), sans.get());
+    }
+    for (size_t i = 0; i < widths.size(); ++i)
+        for (size_t j = i + 1; j < widths.size(); ++j)
+            EXPECT_NE(widths[i], widths[j]) << i << " and " << j;
+
+    SIZE size{};
+    EXPECT_FALSE(GetTextExtentPoint32A(surface.dc(), "abc", -1, &size));
+    EXPECT_FALSE(GetTextExtentPoint32A(surface.dc(), nullptr, 3, &size));
+    EXPECT_FALSE(GetTextExtentPoint32A(surface.dc(), "abc", 3, nullptr));
+    EXPECT_FALSE(GetTextExtentPoint32A(nullptr, "abc", 3, &size));
+}
+
+TEST(GdiText, AttributesStartAsOnTheOriginalAndReturnTheirPreviousValue) {
+    OwnedDC dc(CreateCompatibleDC(nullptr));
+    EXPECT_EQ(GetTextColor(dc.get()), RGB(0, 0, 0));
+    EXPECT_EQ(GetBkColor(dc.get()), RGB(255, 255, 255));
+    EXPECT_EQ(GetBkMode(dc.get()), OPAQUE);
+    EXPECT_EQ(GetTextAlign(dc.get()), static_cast<UINT>(TA_LEFT | TA_TOP));
+    EXPECT_EQ(SetTextColor(dc.get(), kInk), RGB(0, 0, 0));
+    EXPECT_EQ(SetBkColor(dc.get(), kPaper), RGB(255, 255, 255));
+    EXPECT_EQ(SetBkMode(dc.get(), TRANSPARENT), OPAQUE);
+    EXPECT_EQ(SetBkMode(dc.get(), 7), 0) << "an unknown mode is refused";
+    EXPECT_EQ(SetTextAlign(dc.get(), TA_RIGHT | TA_BASELINE), static_cast<UINT>(TA_LEFT | TA_TOP));
+    EXPECT_EQ(GetTextColor(dc.get()), kInk);
+    EXPECT_EQ(GetBkMode(dc.get()), TRANSPARENT);
+    EXPECT_EQ(GetTextAlign(dc.get()), static_cast<UINT>(TA_RIGHT | TA_BASELINE));
+    EXPECT_EQ(SetTextColor(nullptr, kInk), CLR_INVALID);
+    EXPECT_EQ(GetBkMode(nullptr), 0);
+    EXPECT_EQ(SetTextAlign(nullptr, TA_LEFT), static_cast<UINT>(GDI_ERROR));
+}
+
+TEST(GdiTextOut, PlacesTheInkByTheAlignmentInTheTextColour) {
+    OwnedFont font = MakeFont(-16, "Arial");
+    Surface surface(240, 80, font.get());
+    const TEXTMETRICA tm = Metrics(surface.dc());
+    const std::string text = "Hxg";
+    const LONG width = Extent(surface.dc(), text).cx;
+    const struct {
+        int row;
+        UINT align;
+        int x, y;
+        RECT cell;  // where the text's cell lies: the ink must stay inside it
+    } rows[] = {
+        {1, TA_LEFT | TA_TOP, 40, 10, {40, 10, 40 + width, 10 + tm.tmHeight}},
+        {2, TA_RIGHT | TA_TOP, 200, 10, {200 - width, 10, 200, 10 + tm.tmHeight}},
+        {3,
+         TA_CENTER | TA_TOP,
+         120,
+         10,
+         {120 - width / 2 - 1, 10, 120 + width / 2 + 1, 10 + tm.tmHeight}},
+        {4, TA_LEFT | TA_BASELINE, 40, 50, {40, 50 - tm.tmAscent, 40 + width, 50 + tm.tmDescent}},
+        {5, TA_LEFT | TA_BOTTOM, 40, 70, {40, 70 - tm.tmHeight, 40 + width, 70}},
+    };
+    for (const auto& row : rows) {
+        surface.Clear();
+        SetTextAlign(surface.dc(), row.align);
+        ASSERT_TRUE(
+            TextOutA(surface.dc(), row.x, row.y, text.c_str(), static_cast<int>(text.size())))
+            << "row " << row.row;
+        const RECT ink = surface.Ink();
+        EXPECT_TRUE(ink.left >= row.cell.left && ink.right <= row.cell.right &&
+                    ink.top >= row.cell.top && ink.bottom <= row.cell.bottom)
+            << "row " << row.row << ": ink " << Describe(ink) << " outside the cell "
+            << Describe(row.cell);
+        // Most of the cell's width is inked, and the stems of the H are drawn in full colour.
+        EXPECT_GE(ink.right - ink.left, width - 4) << "row " << row.row;
+        EXPECT_TRUE(surface.HasPixel(0xC80A14)) << "row " << row.row;
+    }
+}
+
+TEST(GdiTextOut, OpaqueBackgroundFillsTheCellOnly) {
+    OwnedFont font = MakeFont(-16, "Arial");
+    Surface surface(120, 40, font.get());
+    SetBkMode(surface.dc(), OPAQUE);
+    SetBkColor(surface.dc(), RGB(0, 255, 0));
+    ASSERT_TRUE(TextOutA(surface.dc(), 10, 5, "ab", 2));
+    const SIZE size = Extent(surface.dc(), "ab");
+    EXPECT_EQ(GetPixel(surface.dc(), 10, 5), RGB(0, 255, 0));
+    EXPECT_EQ(GetPixel(surface.dc(), 10 + size.cx - 1, 5 + size.cy - 1), RGB(0, 255, 0));
+    EXPECT_EQ(GetPixel(surface.dc(), 9, 5), kPaper);
+    EXPECT_EQ(GetPixel(surface.dc(), 10 + size.cx, 5), kPaper);
+    EXPECT_EQ(GetPixel(surface.dc(), 10, 5 + size.cy), kPaper);
+}
+
+TEST(GdiTextOut, RefusesBadArgumentsAndClipsAtTheEdges) {
+    OwnedFont font = MakeFont(-16, "Arial");
+    Surface surface(40, 20, font.get());
+    const struct {
+        int row;
+        HDC dc;
+        int x, y;
+        const char* text;
+        int count;
+        BOOL result;
+    } rows[] = {
+        {1, nullptr, 0, 0, "abc", 3, FALSE},
+        {2, surface.dc(), 0, 0, "abc", -1, FALSE},
+        {3, surface.dc(), 0, 0, nullptr, 3, FALSE},
+        {4, surface.dc(), 0, 0, nullptr, 0, TRUE},
+        {5, surface.dc(), -8, -8, "Wide text", 9, TRUE},
+        {6, surface.dc(), 35, 15, "Wide text", 9, TRUE},
+        {7, surface.dc(), INT32_MIN, INT32_MAX, "far away", 8, TRUE},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(TextOutA(row.dc, row.x, row.y, row.text, row.count), row.result)
+            << "row " << row.row;
+    }
+    OwnedFont huge = MakeFont(-100000, "Arial");
+    SelectObject(surface.dc(), huge.get());
+    EXPECT_TRUE(TextOutA(surface.dc(), 0, 0, "W", 1))
+        << "an enormous font is drawn at the largest size";
+    SelectObject(surface.dc(), font.get());
+}
+
+TEST(GdiDrawText, LaysOutLinesPrefixesWordsAndEllipses) {
+    OwnedFont font = MakeFont(-14, "Arial");
+    Surface surface(8, 8, font.get());
+    const HDC dc = surface.dc();
+    const LONG line = Metrics(dc).tmHeight;
+    auto width = [dc](const char* text) { return Extent(dc, text).cx; };
+    const struct {
+        int row;
+        const char* text;
+        UINT format;
+        LONG rectWidth;
+        int lines;
+        LONG widest;  // -1: at most rectWidth
+    } rows[] = {
+        {1, "Hello", DT_SINGLELINE, 200, 1, width("Hello")},
+        {2, "one\ntwo\r\nthree", 0, 200, 3, width("three")},
+        {3, "one\ntwo", DT_SINGLELINE, 200, 1, width("one\ntwo")},
+        {4, "the quick brown fox", DT_WORDBREAK, width("brown fox") + 2, 2, width("brown fox")},
+        {5, "Supercalifragilistic", DT_WORDBREAK, 20, 1, width("Supercalifragilistic")},
+        {6, "&File", 0, 200, 1, width("File")},
+        {7, "&File", DT_NOPREFIX, 200, 1, width("&File")},
+        {8, "a&&b", 0, 200, 1, width("a&b")},
+        {9, "a label much too long for its box", DT_SINGLELINE | DT_END_ELLIPSIS, 60, 1, -1},
+        {10, "", 0, 200, 1, 0},
+    };
+    for (const auto& row : rows) {
+        RECT rect{10, 20, 10 + row.rectWidth, 30};
+        const int height = DrawTextA(dc, row.text, -1, &rect, row.format | DT_CALCRECT);
+        EXPECT_EQ(height, row.lines * line) << "row " << row.row;
+        EXPECT_EQ(rect.left, 10) << "row " << row.row;
+        EXPECT_EQ(rect.top, 20) << "row " << row.row;
+        EXPECT_EQ(rect.bottom, 20 + row.lines * line) << "row " << row.row;
+        if (row.widest >= 0) {
+            EXPECT_EQ(rect.right - rect.left, row.widest) << "row " << row.row;
+        } else {
+            EXPECT_GT(rect.right - rect.left, 0) << "row " << row.row;
+            EXPECT_LE(rect.right - rect.left, row.rectWidth) << "row " << row.row;
+        }
+    }
+    RECT rect{0, 0, 10, 10};
+    EXPECT_EQ(DrawTextA(nullptr, "a", -1, &rect, 0), 0);
+    EXPECT_EQ(DrawTextA(dc, "a", -1, nullptr, 0), 0);
+    EXPECT_EQ(DrawTextA(dc, "a", -2, &rect, 0), 0);
+}
+
+TEST(GdiDrawText, PlacesTheInkInItsRectangleAndClipsToIt) {
+    OwnedFont font = MakeFont(-16, "Arial");
+    Surface surface(200, 60, font.get());
+    const TEXTMETRICA tm = Metrics(surface.dc());
+    const LONG width = Extent(surface.dc(), "Mm").cx;
+    const RECT box{20, 5, 180, 55};
+    const LONG middleTop = box.top + (box.bottom - box.top - tm.tmHeight) / 2;
+    const struct {
+        int row;
+        UINT format;
+        RECT cell;
+        int result;
+    } rows[] = {
+        {1, DT_LEFT | DT_TOP, {20, 5, 20 + width, 5 + tm.tmHeight}, tm.tmHeight},
+        {2,
+         DT_CENTER | DT_VCENTER,
+         {100 - width / 2 - 1, middleTop, 100 + width / 2 + 1, middleTop + tm.tmHeight},
+         middleTop - box.top + tm.tmHeight},
+        {3, DT_RIGHT | DT_BOTTOM, {180 - width, 55 - tm.tmHeight, 180, 55}, box.bottom - box.top},
+    };
+    for (const auto& row : rows) {
+        surface.Clear();
+        RECT rect = box;
+        EXPECT_EQ(DrawTextA(surface.dc(), "Mm", 2, &rect, row.format | DT_SINGLELINE), row.result)
+            << "row " << row.row;
+        const RECT ink = surface.Ink();
+        EXPECT_TRUE(ink.left >= row.cell.left && ink.right <= row.cell.right &&
+                    ink.top >= row.cell.top && ink.bottom <= row.cell.bottom &&
+                    ink.right - ink.left >= width - 4)
+            << "row " << row.row << ": ink " << Describe(ink) << " for the cell "
+            << Describe(row.cell);
+    }
+
+    surface.Clear();
+    RECT small{20, 5, 40, 25};
+    DrawTextA(surface.dc(), "WWWWWW", -1, &small, DT_SINGLELINE);
+    EXPECT_LE(surface.Ink().right, 40) << "clipped to its rectangle";
+    surface.Clear();
+    DrawTextA(surface.dc(), "WWWWWW", -1, &small, DT_SINGLELINE | DT_NOCLIP);
+    EXPECT_GT(surface.Ink().right, 40) << "DT_NOCLIP draws past it";
+
+    // A prefix underlines its character: ink below the plain letter's.
+    surface.Clear();
+    RECT rect = box;
+    DrawTextA(surface.dc(), "W", -1, &rect, DT_SINGLELINE);
+    const LONG plainBottom = surface.Ink().bottom;
+    surface.Clear();
+    DrawTextA(surface.dc(), "&W", -1, &rect, DT_SINGLELINE);
+    EXPECT_GT(surface.Ink().bottom, plainBottom);
+}
+
+TEST(GdiText, DrawsIntoAWindowThroughItsDC) {
+    OwnedFont font = MakeFont(-16, "Arial");
+    HWND window = CreateWindowExA(0, WC_DIALOG, "text", WS_POPUP | WS_VISIBLE, 0, 0, 120, 40,
+                                  nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    HDC dc = GetDC(window);
+    HGDIOBJ old = SelectObject(dc, font.get());
+    SetTextColor(dc, kInk);
+    SetBkMode(dc, TRANSPARENT);
+    RECT rect{0, 0, 120, 40};
+    EXPECT_GT(DrawTextA(dc, "Hi", -1, &rect, DT_CENTER | DT_VCENTER | DT_SINGLELINE), 0);
+    SelectObject(dc, old);
+    ReleaseDC(window, dc);
+    std::vector<uint32_t> pixels;
+    int width = 0, height = 0;
+    ASSERT_TRUE(platform::CaptureWindow(window, &pixels, &width, &height));
+    EXPECT_NE(std::find(pixels.begin(), pixels.end(), 0xC80A14u), pixels.end());
+    DestroyWindow(window);
+}
+
+TEST(GdiText, FailsWhenTheFontFolderHoldsNoFonts) {
+    OwnedFont font = MakeFont(-23, "Arial");
+    Surface surface(40, 20, font.get());
+    setenv("PORTRIX_FONT_DIR", "/nonexistent/fonts", 1);
+    RECT rect{0, 0, 40, 20};
+    TEXTMETRICA tm{};
+    SIZE size{};
+    EXPECT_FALSE(TextOutA(surface.dc(), 0, 0, "a", 1));
+    EXPECT_EQ(DrawTextA(surface.dc(), "a", 1, &rect, 0), 0);
+    EXPECT_FALSE(GetTextMetricsA(surface.dc(), &tm));
+    EXPECT_FALSE(GetTextExtentPoint32A(surface.dc(), "a", 1, &size));
+    unsetenv("PORTRIX_FONT_DIR");
+    EXPECT_TRUE(TextOutA(surface.dc(), 0, 0, "a", 1));
+}
+
+TEST(GdiText, ThreadsDrawingAtOnceDrawAlike) {
+    OwnedFont font = MakeFont(-13, "Arial", FW_BOLD);
+    const std::string text = "The quick brown fox jumps over the lazy dog 0123456789";
+    std::vector<std::vector<uint32_t>> results(4);
+    std::vector<std::thread> threads;
+    for (auto& result : results) {
+        threads.emplace_back([&font, &text, &result] {
+            Surface surface(400, 20, font.get());
+            for (int i = 0; i < 20; ++i) {
+                surface.Clear();
+                TextOutA(surface.dc(), 2, 2, text.c_str(), static_cast<int>(text.size()));
+            }
+            result = surface.Bits();
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (size_t i = 1; i < results.size(); ++i) EXPECT_EQ(results[i], results[0]) << "thread " << i;
+}
+
+TEST(GdiBitmapBits, CopiesRowsUpToTheBufferSize) {
+    const uint32_t pixels[] = {1, 2, 3, 4, 5, 6};
+    OwnedBitmap bitmap(CreateBitmap(3, 2, 1, 32, pixels));
+    uint32_t out[8] = {};
+    const struct {
+        int row;
+        HBITMAP bitmap;
+        LONG bytes;
+        void* buffer;
+        LONG result;
+    } rows[] = {
+        {1, bitmap.get(), sizeof out, out, 24}, {2, bitmap.get(), 8, out, 8},
+        {3, nullptr, sizeof out, out, 0},       {4, bitmap.get(), sizeof out, nullptr, 0},
+        {5, bitmap.get(), -4, out, 0},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(GetBitmapBits(row.bitmap, row.bytes, row.buffer), row.result)
+            << "row " << row.row;
+    }
+    GetBitmapBits(bitmap.get(), sizeof out, out);
+    EXPECT_EQ(std::vector<uint32_t>(out, out + 6), std::vector<uint32_t>(pixels, pixels + 6));
+}
+
+}  // namespace
