@@ -82,22 +82,36 @@ protected:
 };
 
 // nginx compares If-Modified-Since with the file's time exactly: only the server's own
-// Last-Modified, kept from the first fetch (by another process here), earns a 304.
+// Last-Modified, kept from the first fetch (by another process here), earns a 304. Through a
+// redirect the validators are those of the picture, not of the redirect.
 TEST_F(StoreProtocolTest, AnUnchangedPictureIsConfirmedWithTheServersValidators) {
     const std::time_t published = std::time(nullptr) - kHour;
+    const std::time_t stale = std::time(nullptr) - 2 * kHour;
     server.Put("Body/kept.gif", "GIF89a-kept", published);
     FetchInAnotherProcess("kept", 1, "GIF89a-kept");
-    SetModificationTime(store.Path("Body/kept.gif"), std::time(nullptr) - 2 * kHour);
+    FetchInAnotherProcess("moved-kept", 1, "GIF89a-kept");
+    WriteFile(store.Path("Body/gone.gif"), "GIF89a-gone");  // the server has none (any more)
+    for (const char* name : {"kept", "moved-kept", "gone"}) {
+        SetModificationTime(store.Path(std::string("Body/") + name + ".gif"), stale);
+    }
 
-    Refresh("kept", 1);
-    ASSERT_TRUE(server.WaitForRequests("Body/kept.gif", 2));
-    EXPECT_TRUE(WaitFor([&] { return FetchedJustNow(store.Path("Body/kept.gif")); }));
+    for (const char* name : {"kept", "moved-kept", "gone"}) Refresh(name, 1);
+    ASSERT_TRUE(server.WaitForRequests("Body/gone.gif", 1));
+    ASSERT_TRUE(server.WaitForRequests("Body/kept.gif", 4));
+    Settle();
 
-    const LoggedRequest refresh = server.RequestsFor("Body/kept.gif").back();
-    EXPECT_EQ(refresh.status, 304);
-    EXPECT_EQ(refresh.ifModifiedSince, HttpDate(published));
-    EXPECT_FALSE(refresh.ifNoneMatch.empty());
-    EXPECT_EQ(ReadFile(store.Path("Body/kept.gif")), "GIF89a-kept");
+    for (const char* name : {"kept", "moved-kept"}) {
+        EXPECT_TRUE(FetchedJustNow(store.Path(std::string("Body/") + name + ".gif"))) << name;
+        EXPECT_EQ(ReadFile(store.Path(std::string("Body/") + name + ".gif")), "GIF89a-kept") << name;
+    }
+    for (const LoggedRequest& refresh : {server.RequestsFor("Body/kept.gif")[2], server.RequestsFor("Body/kept.gif")[3]}) {
+        EXPECT_EQ(refresh.status, 304);
+        EXPECT_EQ(refresh.ifModifiedSince, HttpDate(published));
+        EXPECT_FALSE(refresh.ifNoneMatch.empty());
+    }
+    EXPECT_EQ(server.RequestsFor("Body/gone.gif").front().status, 404);
+    EXPECT_EQ(ReadFile(store.Path("Body/gone.gif")), "GIF89a-gone");
+    EXPECT_EQ(ModificationTime(store.Path("Body/gone.gif")), stale);
 }
 
 // Up/ answers 304 whenever If-Modified-Since is not older than the file. A server copy that
