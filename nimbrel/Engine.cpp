@@ -124,17 +124,24 @@ void Engine::Run(CURLM* multi) {
     std::deque<Request> backlog;
     ActiveTransfers active;
     WaitingTransfers waiting;
+    bool connected = false;  // transfers ran since the connections were last closed
     for (;;) {
         {
             std::lock_guard<std::mutex> lock(m_queueMutex);
             if (m_stopping) break;
         }
-        StartQueued(multi, backlog, active, waiting, sweeper);
+        connected = StartQueued(multi, backlog, active, waiting, sweeper) || connected;
         int running = 0;
         curl_multi_perform(multi, &running);
         FinishCompleted(multi, active);
         EndFinishedWaits(waiting);
         if (!backlog.empty() && active.size() < kMaxActiveTransfers) continue;  // slots came free
+        if (connected && backlog.empty() && active.empty() && waiting.empty()) {
+            // Nothing left to do: an idle host keeps no connections to the server open.
+            multi = RenewMultiHandle(multi);
+            connected = false;
+            continue;  // a request queued meanwhile woke the old handle, not this one
+        }
         const int pollMs = !waiting.empty() ? kWaitingPollMs : !active.empty() ? kBusyPollMs : kIdlePollMs;
         curl_multi_poll(multi, nullptr, 0, pollMs, nullptr);
     }
@@ -148,8 +155,20 @@ void Engine::Run(CURLM* multi) {
     waiting.clear();
 }
 
-void Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTransfers& active,
+CURLM* Engine::RenewMultiHandle(CURLM* multi) {
+    CURLM* fresh = curl_multi_init();
+    if (fresh == nullptr) return multi;
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_multi = fresh;
+    }
+    curl_multi_cleanup(multi);  // closes the connections it kept for reuse
+    return fresh;
+}
+
+bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTransfers& active,
                          WaitingTransfers& waiting, StaleTempSweeper& sweeper) {
+    bool started = false;
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
         for (Request& request : m_queued) backlog.push_back(std::move(request));
@@ -163,6 +182,7 @@ void Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTrans
                 if (curl_multi_add_handle(multi, transfer->Handle()) == CURLM_OK) {
                     CURL* easy = transfer->Handle();
                     active.emplace(easy, std::move(transfer));
+                    started = true;
                 } else {
                     LogPicture(transfer->GetRequest(), "refused: curl does not take the transfer");
                     Forget(transfer->GetRequest());
@@ -176,6 +196,7 @@ void Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTrans
                 break;
         }
     }
+    return started;
 }
 
 void Engine::FinishCompleted(CURLM* multi, ActiveTransfers& active) {

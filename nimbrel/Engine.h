@@ -2,8 +2,9 @@
 //
 // Shared by every CAvatarDownload object and independent of them: objects (and the copies a
 // host may make of them) come and go without touching it. The worker starts with the first
-// request, sleeps while there is nothing to do, and stops only when the library unloads,
-// abandoning what is in flight (sockets closed, temporary files removed).
+// request, closes its connections and sleeps while there is nothing to do, and stops only
+// when the library unloads, abandoning what is in flight (sockets closed, temporary files
+// removed).
 #pragma once
 
 #include <curl/curl.h>
@@ -52,7 +53,10 @@ private:
     bool StartWorkerLocked();  // m_lifecycleMutex held
     void StopWorkerLocked();   // m_lifecycleMutex held
     void Run(CURLM* multi);
-    void StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTransfers& active, WaitingTransfers& waiting,
+    // Replaces the multi handle by a fresh one; the old one goes with its idle connections.
+    CURLM* RenewMultiHandle(CURLM* multi);
+    // Starts what the backlog allows; true when a transfer went to the network.
+    bool StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTransfers& active, WaitingTransfers& waiting,
                      StaleTempSweeper& sweeper);
     void FinishCompleted(CURLM* multi, ActiveTransfers& active);
     void EndFinishedWaits(WaitingTransfers& waiting);

@@ -203,7 +203,8 @@ void Transfer::DiscardTempFile() {
 bool Transfer::CommitTempFile() {
     // The validators travel with the new file, so that no process ever sees the picture of
     // one answer with the validators of another.
-    if (!WriteValidators(m_temp.Get(), ResponseValidators())) {
+    const Validators validators = ResponseValidators();
+    if (!validators.Empty() && !WriteValidators(m_temp.Get(), validators)) {
         LogPicture(m_request, "its validators cannot be kept (%s): the next refresh fetches it whole",
                    std::strerror(errno));
     }

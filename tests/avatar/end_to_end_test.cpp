@@ -93,7 +93,7 @@ TEST_F(EndToEndTest, MissingDefaultPicturesAreFetchedIntoTheStore) {
     EXPECT_TRUE(host.WaitForColor(kDefault1Color, 5s));
 }
 
-// A stored picture refreshed by a slow transfer from nginx (three seconds' worth at its slow
+// A stored picture refreshed by a slow transfer from nginx (four seconds' worth at its slow
 // rate, far longer than the first polling phase).
 TEST(SlowRefreshTest, TheOldPictureIsNeverShownOrRecordedAsTheNewerVersion) {
     nimbrel_test::NginxServer server;
@@ -104,7 +104,7 @@ TEST(SlowRefreshTest, TheOldPictureIsNeverShownOrRecordedAsTheNewerVersion) {
     std::string versions;
     for (int entry = 0; entry < 30; ++entry) versions += "00001";
     WriteStoreFile("SNS\\slowuser.txt", versions);
-    server.Put("Body/slowuser.gif", GifBytes(kNewerUserColor, 3 * nimbrel_test::NginxServer::kSlowBytesPerSecond));
+    server.Put("Body/slowuser.gif", GifBytes(kNewerUserColor, 4 * nimbrel_test::NginxServer::kSlowBytesPerSecond));
 
     ControlHarness host;
     CPortrix& control = host.control();

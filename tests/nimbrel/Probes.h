@@ -14,8 +14,7 @@ extern char** environ;
 
 namespace nimbrel_test {
 
-// Starts a helper program; its pid, or -1.
-inline pid_t StartProbe(const std::vector<std::string>& args) {
+inline pid_t StartProbe(const std::vector<std::string>& args) {  // its pid, or -1
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -39,13 +38,6 @@ inline bool FinishProbe(pid_t child, int* status) {
 
 inline bool RunProbe(const std::vector<std::string>& args, int* status) {
     return FinishProbe(StartProbe(args), status);
-}
-
-// The exit status of a helper, in words, for failure messages.
-inline std::string DescribeStatus(int status) {
-    if (WIFEXITED(status)) return "exit " + std::to_string(WEXITSTATUS(status));
-    if (WIFSIGNALED(status)) return "signal " + std::to_string(WTERMSIG(status));
-    return "status " + std::to_string(status);
 }
 
 }  // namespace nimbrel_test

@@ -73,7 +73,7 @@ protected:
         ASSERT_TRUE(nimbrel_test::RunProbe({NIMBREL_FETCH_PROBE, server.Address(), store.WindowsRoot(), userId,
                                             std::to_string(imageType), expectedFile.string()},
                                            &status));
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << nimbrel_test::DescribeStatus(status);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     }
 
     nimbrel_test::NginxServer server;
@@ -152,9 +152,8 @@ TEST_F(StoreProtocolTest, TwoProcessesAskingForOnePictureMakeOneRequest) {
     int secondStatus = 0;
     ASSERT_TRUE(nimbrel_test::FinishProbe(first, &firstStatus));
     ASSERT_TRUE(nimbrel_test::FinishProbe(second, &secondStatus));
-    EXPECT_TRUE(WIFEXITED(firstStatus) && WEXITSTATUS(firstStatus) == 0) << nimbrel_test::DescribeStatus(firstStatus);
-    EXPECT_TRUE(WIFEXITED(secondStatus) && WEXITSTATUS(secondStatus) == 0)
-        << nimbrel_test::DescribeStatus(secondStatus);
+    EXPECT_TRUE(WIFEXITED(firstStatus) && WEXITSTATUS(firstStatus) == 0) << "status " << firstStatus;
+    EXPECT_TRUE(WIFEXITED(secondStatus) && WEXITSTATUS(secondStatus) == 0) << "status " << secondStatus;
     EXPECT_EQ(server.RequestsFor("Face/slowshared.gif").size(), 1u);
 }
 
