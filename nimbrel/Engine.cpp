@@ -102,15 +102,15 @@ bool Engine::StartWorkerLocked() {
 
 void Engine::StopWorkerLocked() {
     if (!m_worker.joinable()) return;
-    CURLM* multi = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
         m_stopping = true;
-        multi = m_multi;
-        curl_multi_wakeup(multi);
+        curl_multi_wakeup(m_multi);
     }
     m_worker.join();
+    // Read only now: the worker may have renewed the handle after the wake-up.
     std::lock_guard<std::mutex> lock(m_queueMutex);
+    CURLM* multi = m_multi;
     m_multi = nullptr;
     m_queued.clear();
     m_pending.clear();
