@@ -25,9 +25,11 @@ BOOL BuildDisplayPaths(const CString& userId, int imageType, int faceMode, CStri
 
 // The user's picture path for the operations that download whatever the store holds: an empty
 // user id still names a path, as it always has; one that is not a single file name names none
-// and leaves the bare store root, which is never a picture.
+// and leaves the bare store root, which is never a picture. Without a store the path is empty:
+// a name built on an empty root would be relative to the host's working directory.
 CString DownloadTargetPath(const CString& userId, int imageType, int faceMode) {
     const CString& storeRoot = GetStoreRoot();
+    if (storeRoot.IsEmpty()) return CString();
     if (!userId.IsEmpty() && !IsUsableUserId(userId)) return storeRoot;
     return BuildPicturePath(storeRoot, userId, imageType, faceMode);
 }
@@ -110,7 +112,7 @@ int CPortrix::DisplaywithDownload() {
 void CPortrix::DownloadDisplay() {
     const CString& storeRoot = GetStoreRoot();
     UnloadPicture();
-    if (imageType == 1 || imageType == 2) {
+    if (!storeRoot.IsEmpty() && (imageType == 1 || imageType == 2)) {
         if (LoadFile(BuildPlaceholderPath(storeRoot, imageType))) StartDisplay();
     }
     download.StartDownload(userId, serverAddress, storeRoot, imageType, faceMode);

@@ -25,6 +25,17 @@ void BM_RequestReturns(benchmark::State& state) {
 }
 BENCHMARK(BM_RequestReturns);
 
+// The caller's side of a refresh of a stored picture, which the call holds for writing before
+// it returns. One picture, so most calls join the transfer already asked for.
+void BM_RefreshOfStoredPictureReturns(benchmark::State& state) {
+    nimbrel_test::TempStore store;
+    nimbrel_test::WriteFile(store.Path("Up/stored_bs.gif"), "GIF89a-stored");
+    CAvatarDownload download;
+    const CString root = store.WindowsRoot().c_str();
+    for (auto _ : state) download.VazirOridoStartGFU("stored", "127.0.0.1:9", root, 2, 6);
+}
+BENCHMARK(BM_RefreshOfStoredPictureReturns);
+
 // The caller's side of a request refused for its user id: no work reaches the worker.
 void BM_RefusedRequestReturns(benchmark::State& state) {
     nimbrel_test::TempStore store;

@@ -58,8 +58,8 @@ std::vector<Scene> MakeScenes() {
 
     Scene stale;
     stale.name = "stale";
-    stale.story = "Display: a picture stored two hours ago is shown while the server refreshes it; "
-                  "asked again later, the new one";
+    stale.story = "Display: a picture stored two hours ago is held back while the server refreshes it: "
+                  "placeholder, then the new one";
     stale.hint = "Display, stored 2 hours ago";
     stale.userId = "10003";
     stale.againLater = true;
@@ -70,13 +70,14 @@ std::vector<Scene> MakeScenes() {
     stale.served = {{PictureName(1, "10003", 0), staleNew}};
     stale.pictures = {{"picture 10003 v1 (stale)", staleOld}, {"picture 10003 v2", staleNew}};
     stale.expected = "picture 10003 v2";
-    stale.mustSee = "picture 10003 v1 (stale)";
+    stale.mustSee = "placeholder download1.gif";
+    stale.mustNotSee = "picture 10003 v1 (stale)";
     scenes.push_back(stale);
 
     Scene version;
     version.name = "newer-version";
-    version.story = "DisplaySN: version 4 asked for, version 3 recorded: download, version 3 meanwhile; "
-                    "asked again later, version 4";
+    version.story = "DisplaySN: version 4 asked for, version 3 recorded: placeholder while version 4 comes, "
+                    "never version 3";
     version.hint = "DisplaySN: wants v4, has v3";
     version.userId = "10004";
     version.imageType = 2;
@@ -91,8 +92,8 @@ std::vector<Scene> MakeScenes() {
     version.served = {{PictureName(2, "10004", 1), versionNew}};
     version.pictures = {{"picture 10004 v3", versionOld}, {"picture 10004 v4", versionNew}};
     version.expected = "picture 10004 v4";
-    // The placeholder stays only until the first poll finds the old file, too briefly to count on.
-    version.mustSee = "picture 10004 v3";
+    version.mustSee = "placeholder download2.gif";
+    version.mustNotSee = "picture 10004 v3";
     scenes.push_back(version);
 
     Scene man;

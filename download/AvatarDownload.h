@@ -2,7 +2,12 @@
 //
 // Every call hands its request to the library's worker and returns at once; nothing is
 // reported back. The only result is the picture file that appears, complete, at the path
-// the avatar control builds from the same arguments.
+// the avatar control builds from the same arguments. A picture already stored is held open
+// for writing (denying nothing) from the call until its transfer ends, so that the control's
+// write-denying existence test fails meanwhile; a picture that cannot be held stays visible.
+// Objects share one worker that lives as long as the library: destroying an object (or an
+// implicit copy of one) cancels nothing. NIMBREL_LOG=1 in the environment makes the library
+// say on stderr what it does with each picture, and why.
 #pragma once
 
 #include <afxstr.h>
@@ -18,12 +23,14 @@ public:
     virtual ~CAvatarDownload();
 
     // Fetches the user's picture unconditionally and puts it at
-    // store root + sub-directory + user id + suffix.
+    // store root + sub-directory + user id + suffix. Never answered by a refresh's 304.
     void StartDownload(const CString& userId, const CString& serverAddress, const CString& storeRoot,
                        const int& imageType, const int& faceMode);
 
-    // Refreshes the user's picture: asks the server whether it changed since the stored
-    // copy was written; an unchanged picture is marked fresh, a changed one replaced.
+    // Refreshes the user's picture: sends back the ETag and Last-Modified the server gave
+    // for the stored copy; an unchanged picture is marked fresh (its modification time is
+    // the time it was last fetched or confirmed), a changed one replaced. A picture stored
+    // without them is fetched whole.
     void VazirOridoStartGFU(const CString& userId, const CString& serverAddress, const CString& storeRoot,
                             const int& imageType, const int& faceMode);
 

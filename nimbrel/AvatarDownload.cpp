@@ -22,13 +22,11 @@ void Submit(std::optional<nimbrel::Request> request) noexcept {
 
 }  // namespace
 
-CAvatarDownload::CAvatarDownload() {
-    if (nimbrel::Engine* engine = nimbrel::Engine::Instance()) engine->AddReference();
-}
+// Objects hold nothing: the engine lives as long as the library, so neither an object nor an
+// implicit copy of one can end another object's transfers.
+CAvatarDownload::CAvatarDownload() = default;
 
-CAvatarDownload::~CAvatarDownload() {
-    if (nimbrel::Engine* engine = nimbrel::Engine::Instance()) engine->ReleaseReference();
-}
+CAvatarDownload::~CAvatarDownload() = default;
 
 void CAvatarDownload::StartDownload(const CString& userId, const CString& serverAddress, const CString& storeRoot,
                                     const int& imageType, const int& faceMode) {

@@ -10,9 +10,12 @@
 namespace nimbrel {
 namespace {
 
-// How long the worker sleeps when nothing happens; wake-ups cut it short, so this only
-// bounds how often an idle worker looks around.
-constexpr int kIdlePollMs = 1000;
+// How long the worker sleeps between looks around: a new request wakes it at once, so an
+// idle worker only looks now and then, a busy one lets curl's own timers decide, and one
+// that waits for another process's transfer looks often enough to end soon after it.
+constexpr int kIdlePollMs = 10 * 60 * 1000;
+constexpr int kBusyPollMs = 1000;
+constexpr int kWaitingPollMs = 50;
 // Transfers running at once. The rest wait in the worker's backlog rather than inside curl,
 // so that each one's 30-second limit covers its own transfer, not a wait for a connection.
 constexpr size_t kMaxActiveTransfers = 8;
@@ -55,28 +58,25 @@ Engine::~Engine() {
     StopWorkerLocked();
 }
 
-void Engine::AddReference() {
-    std::lock_guard<std::mutex> lock(m_lifecycleMutex);
-    ++m_references;
-}
-
-void Engine::ReleaseReference() {
-    std::lock_guard<std::mutex> lock(m_lifecycleMutex);
-    // A copy made by the implicit copy constructor adds no reference, but its destruction
-    // releases one; never count below zero.
-    if (m_references > 0) --m_references;
-    if (m_references == 0) StopWorkerLocked();
-}
-
 void Engine::Submit(Request request) {
+    // The hold comes first, on the caller's thread: it must be in place before the caller
+    // first looks at the store, however long the worker's backlog.
+    std::string why;
+    request.hold = PictureHold::Take(request.root, request.relative, &why);
+    if (!why.empty()) LogPicture(request, "not held during its transfer (%s): it stays visible meanwhile", why.c_str());
+
     std::lock_guard<std::mutex> lifecycle(m_lifecycleMutex);
     if (!m_worker.joinable() && !StartWorkerLocked()) return;
     std::lock_guard<std::mutex> lock(m_queueMutex);
-    const std::string key = request.Key();
-    if (!m_pendingKeys.insert(key).second) {
-        Log("joined the transfer of %s", request.url.c_str());
+    Pending& pending = m_pending[request.Key()];
+    // A refresh is answered by any transfer of the picture; a fetch must not be answered by a
+    // refresh's 304, so it only joins another fetch. The joined call's own hold ends here; the
+    // transfer it joined holds the picture until it ends.
+    if (pending.fetches > 0 || (request.refresh && pending.refreshes > 0)) {
+        LogPicture(request, "joined the transfer already asked for");
         return;
     }
+    ++(request.refresh ? pending.refreshes : pending.fetches);
     m_queued.push_back(std::move(request));
     curl_multi_wakeup(m_multi);
 }
@@ -102,18 +102,18 @@ bool Engine::StartWorkerLocked() {
 
 void Engine::StopWorkerLocked() {
     if (!m_worker.joinable()) return;
-    CURLM* multi = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
         m_stopping = true;
-        multi = m_multi;
-        curl_multi_wakeup(multi);
+        curl_multi_wakeup(m_multi);
     }
     m_worker.join();
+    // Read only now: the worker may have renewed the handle after the wake-up.
     std::lock_guard<std::mutex> lock(m_queueMutex);
+    CURLM* multi = m_multi;
     m_multi = nullptr;
     m_queued.clear();
-    m_pendingKeys.clear();
+    m_pending.clear();
     curl_multi_cleanup(multi);
 }
 
@@ -122,51 +122,84 @@ void Engine::Run(CURLM* multi) {
     // torn down by static destruction while they still run.
     StaleTempSweeper sweeper;
     std::deque<Request> backlog;
-    std::map<CURL*, std::unique_ptr<Transfer>> active;
+    ActiveTransfers active;
+    WaitingTransfers waiting;
+    bool connected = false;  // transfers ran since the connections were last closed
     for (;;) {
         {
             std::lock_guard<std::mutex> lock(m_queueMutex);
             if (m_stopping) break;
         }
-        StartQueued(multi, backlog, active, sweeper);
+        connected = StartQueued(multi, backlog, active, waiting, sweeper) || connected;
         int running = 0;
         curl_multi_perform(multi, &running);
         FinishCompleted(multi, active);
+        EndFinishedWaits(waiting);
         if (!backlog.empty() && active.size() < kMaxActiveTransfers) continue;  // slots came free
-        curl_multi_poll(multi, nullptr, 0, kIdlePollMs, nullptr);
+        if (connected && backlog.empty() && active.empty() && waiting.empty()) {
+            // Nothing left to do: an idle host keeps no connections to the server open.
+            multi = RenewMultiHandle(multi);
+            connected = false;
+            continue;  // a request queued meanwhile woke the old handle, not this one
+        }
+        const int pollMs = !waiting.empty() ? kWaitingPollMs : !active.empty() ? kBusyPollMs : kIdlePollMs;
+        curl_multi_poll(multi, nullptr, 0, pollMs, nullptr);
     }
     // Abandoned transfers: detach each from the multi handle before its easy handle goes;
-    // the Transfer's destructor removes its temporary file.
+    // the Transfer's destructor removes its temporary file and ends its hold.
     for (auto& [easy, transfer] : active) {
-        Log("abandoned %s", transfer->GetRequest().url.c_str());
+        LogPicture(transfer->GetRequest(), "abandoned: the library is unloading");
         curl_multi_remove_handle(multi, easy);
     }
     active.clear();
+    waiting.clear();
 }
 
-void Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog,
-                         std::map<CURL*, std::unique_ptr<Transfer>>& active, StaleTempSweeper& sweeper) {
+CURLM* Engine::RenewMultiHandle(CURLM* multi) {
+    CURLM* fresh = curl_multi_init();
+    if (fresh == nullptr) return multi;
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_multi = fresh;
+    }
+    curl_multi_cleanup(multi);  // closes the connections it kept for reuse
+    return fresh;
+}
+
+bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTransfers& active,
+                         WaitingTransfers& waiting, StaleTempSweeper& sweeper) {
+    bool started = false;
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
         for (Request& request : m_queued) backlog.push_back(std::move(request));
         m_queued.clear();
     }
     while (!backlog.empty() && active.size() < kMaxActiveTransfers) {
-        Request request = std::move(backlog.front());
+        auto transfer = std::make_unique<Transfer>(std::move(backlog.front()), sweeper);
         backlog.pop_front();
-        const std::string key = request.Key();
-        auto transfer = std::make_unique<Transfer>(std::move(request), sweeper);
-        CURL* easy = transfer->Prepare();
-        if (easy == nullptr || curl_multi_add_handle(multi, easy) != CURLM_OK) {
-            Forget(key);
-            continue;
+        switch (transfer->Begin()) {
+            case Transfer::Start::running:
+                if (curl_multi_add_handle(multi, transfer->Handle()) == CURLM_OK) {
+                    CURL* easy = transfer->Handle();
+                    active.emplace(easy, std::move(transfer));
+                    started = true;
+                } else {
+                    LogPicture(transfer->GetRequest(), "refused: curl does not take the transfer");
+                    Forget(transfer->GetRequest());
+                }
+                break;
+            case Transfer::Start::waiting:
+                waiting.push_back(std::move(transfer));
+                break;
+            case Transfer::Start::refused:
+                Forget(transfer->GetRequest());
+                break;
         }
-        Log("started %s", transfer->GetRequest().url.c_str());
-        active.emplace(easy, std::move(transfer));
     }
+    return started;
 }
 
-void Engine::FinishCompleted(CURLM* multi, std::map<CURL*, std::unique_ptr<Transfer>>& active) {
+void Engine::FinishCompleted(CURLM* multi, ActiveTransfers& active) {
     int remaining = 0;
     while (CURLMsg* message = curl_multi_info_read(multi, &remaining)) {
         if (message->msg != CURLMSG_DONE) continue;
@@ -175,15 +208,31 @@ void Engine::FinishCompleted(CURLM* multi, std::map<CURL*, std::unique_ptr<Trans
         const auto found = active.find(easy);
         curl_multi_remove_handle(multi, easy);
         if (found == active.end()) continue;
+        // Forgotten before the picture is put in place: a call that sees the new picture
+        // must never be joined to the transfer that brought it.
+        Forget(found->second->GetRequest());
         found->second->Finish(result);
-        Forget(found->second->GetRequest().Key());
         active.erase(found);
     }
 }
 
-void Engine::Forget(const std::string& key) {
+void Engine::EndFinishedWaits(WaitingTransfers& waiting) {
+    for (auto it = waiting.begin(); it != waiting.end();) {
+        if ((*it)->WaitIsOver()) {
+            Forget((*it)->GetRequest());
+            it = waiting.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void Engine::Forget(const Request& request) {
     std::lock_guard<std::mutex> lock(m_queueMutex);
-    m_pendingKeys.erase(key);
+    const auto found = m_pending.find(request.Key());
+    if (found == m_pending.end()) return;
+    --(request.refresh ? found->second.refreshes : found->second.fetches);
+    if (found->second.fetches <= 0 && found->second.refreshes <= 0) m_pending.erase(found);
 }
 
 }  // namespace nimbrel

@@ -1,17 +1,19 @@
 // The library-wide download engine: one worker thread driving a curl multi handle.
 //
-// Shared by every CAvatarDownload object. Live objects hold a reference; the worker starts
-// with the first request and stops when the last object goes or the library unloads,
-// abandoning what is in flight (sockets closed, temporary files removed).
+// Shared by every CAvatarDownload object and independent of them: objects (and the copies a
+// host may make of them) come and go without touching it. The worker starts with the first
+// request, closes its connections and sleeps while there is nothing to do, and stops only
+// when the library unloads, abandoning what is in flight (sockets closed, temporary files
+// removed).
 #pragma once
 
 #include <curl/curl.h>
 
 #include <deque>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,15 +30,22 @@ public:
     // The process's engine, or null while the library is being unloaded.
     static Engine* Instance();
 
-    void AddReference();
-    void ReleaseReference();
-    // Queues a request unless an identical one is queued or in flight; never blocks on the
-    // network.
+    // Takes the hold on the stored picture, then queues the request unless a transfer that
+    // serves it is queued or in flight already; never blocks on the network.
     void Submit(Request request);
 
     ~Engine();
 
 private:
+    using ActiveTransfers = std::map<CURL*, std::unique_ptr<Transfer>>;
+    using WaitingTransfers = std::list<std::unique_ptr<Transfer>>;
+
+    // Queued or running transfers of one URL and destination, by kind.
+    struct Pending {
+        int fetches = 0;
+        int refreshes = 0;
+    };
+
     Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
@@ -44,22 +53,25 @@ private:
     bool StartWorkerLocked();  // m_lifecycleMutex held
     void StopWorkerLocked();   // m_lifecycleMutex held
     void Run(CURLM* multi);
-    void StartQueued(CURLM* multi, std::deque<Request>& backlog, std::map<CURL*, std::unique_ptr<Transfer>>& active,
+    // Replaces the multi handle by a fresh one; the old one goes with its idle connections.
+    CURLM* RenewMultiHandle(CURLM* multi);
+    // Starts what the backlog allows; true when a transfer went to the network.
+    bool StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTransfers& active, WaitingTransfers& waiting,
                      StaleTempSweeper& sweeper);
-    void FinishCompleted(CURLM* multi, std::map<CURL*, std::unique_ptr<Transfer>>& active);
-    void Forget(const std::string& key);
+    void FinishCompleted(CURLM* multi, ActiveTransfers& active);
+    void EndFinishedWaits(WaitingTransfers& waiting);
+    void Forget(const Request& request);
 
-    // Lifecycle: references, the worker and its multi handle. Taken before m_queueMutex.
+    // Lifecycle: the worker and its multi handle. Taken before m_queueMutex.
     std::mutex m_lifecycleMutex;
-    long m_references = 0;
     std::thread m_worker;
 
     // Hand-over between callers and the worker.
     std::mutex m_queueMutex;
-    CURLM* m_multi = nullptr;        // valid while the worker runs
+    CURLM* m_multi = nullptr;  // valid while the worker runs
     bool m_stopping = false;
     std::vector<Request> m_queued;
-    std::set<std::string> m_pendingKeys;  // queued or in flight
+    std::map<std::string, Pending> m_pending;  // by Request::Key()
 };
 
 }  // namespace nimbrel

@@ -5,7 +5,21 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Request.h"
+
 namespace nimbrel {
+namespace {
+
+constexpr size_t kLineBytes = 2048;
+
+void Write(const char* prefix, const char* format, va_list args) {
+    char message[kLineBytes];
+    std::vsnprintf(message, sizeof message, format, args);
+    // One write per line, so that lines from two threads do not interleave.
+    std::fprintf(stderr, "nimbrel: %s%s\n", prefix, message);
+}
+
+}  // namespace
 
 bool LogEnabled() {
     static const bool enabled = [] {
@@ -17,13 +31,20 @@ bool LogEnabled() {
 
 void Log(const char* format, ...) {
     if (!LogEnabled()) return;
-    char line[1024];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    Write("", format, args);
     va_end(args);
-    // One write per line, so that lines from two threads do not interleave.
-    std::fprintf(stderr, "nimbrel: %s\n", line);
+}
+
+void LogPicture(const Request& request, const char* format, ...) {
+    if (!LogEnabled()) return;
+    char prefix[kLineBytes];
+    std::snprintf(prefix, sizeof prefix, "%s <- %s: ", request.destination.c_str(), request.url.c_str());
+    va_list args;
+    va_start(args, format);
+    Write(prefix, format, args);
+    va_end(args);
 }
 
 }  // namespace nimbrel

@@ -2,6 +2,7 @@
 
 #include "AvatarStoreNames.h"
 #include "PathMapping.h"
+#include "TempFiles.h"
 
 namespace nimbrel {
 namespace {
@@ -36,12 +37,16 @@ std::optional<Request> MakePictureRequest(std::string_view userId, std::string_v
                                           std::string_view storeRoot, int imageType, int faceMode, bool refresh) {
     using namespace AvatarStoreNames;
     if (storeRoot.empty() || !IsSafeUserId(userId) || !HasSubDirectory(imageType)) return std::nullopt;
+    if (IsLibraryFileName(PictureFileName(userId, faceMode))) return std::nullopt;
 
     std::string windowsPath(storeRoot);
     windowsPath += PicturePath(userId, imageType, faceMode);
     Request request;
     request.destination = ToPosix(windowsPath);
-    if (!IsBelow(ToPosix(storeRoot), request.destination)) return std::nullopt;
+    request.root = NormalisePosixPath(ToPosix(storeRoot));
+    if (!IsBelow(request.root, request.destination)) return std::nullopt;
+    const std::string destination = NormalisePosixPath(request.destination);
+    request.relative = destination.substr(request.root == "/" ? 1 : request.root.size() + 1);
 
     request.url = "http://";
     request.url += serverAddress;
@@ -58,11 +63,14 @@ std::optional<Request> MakeDefaultPictureRequest(std::string_view url, std::stri
     const size_t separator = localPath.find_last_of("\\/");
     const std::string_view fileName = separator == std::string_view::npos ? localPath : localPath.substr(separator + 1);
     // A default picture's name obeys the same rule as a user id: one plain file name.
-    if (!AvatarStoreNames::IsSafeUserId(fileName)) return std::nullopt;
+    if (!AvatarStoreNames::IsSafeUserId(fileName) || IsLibraryFileName(fileName)) return std::nullopt;
 
     Request request;
     request.url = std::string(url);
-    request.destination = ToPosix(localPath);
+    request.destination = NormalisePosixPath(ToPosix(localPath));
+    const size_t slash = request.destination.rfind('/');
+    request.root = slash == std::string::npos ? "." : slash == 0 ? "/" : request.destination.substr(0, slash);
+    request.relative = slash == std::string::npos ? request.destination : request.destination.substr(slash + 1);
     return request;
 }
 

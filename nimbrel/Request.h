@@ -6,14 +6,22 @@
 #include <string>
 #include <string_view>
 
+#include "PictureHold.h"
+
 namespace nimbrel {
 
 struct Request {
     std::string url;
-    std::string destination;  // POSIX path of the picture
-    bool refresh = false;     // ask only for a picture newer than the stored one
+    std::string destination;  // POSIX path of the picture, for messages
+    // The picture is `relative` ('/'-separated) beneath the directory `root`; nothing below
+    // root is reached through a symbolic link.
+    std::string root;
+    std::string relative;
+    bool refresh = false;  // ask only whether the stored picture changed
+    PictureHold hold;      // on the stored picture from the call until the transfer ends
 
-    // Requests for the same URL and destination are served by one transfer.
+    // Requests for the same URL and destination are served by one transfer (a refresh by
+    // either kind, a fetch only by a fetch).
     std::string Key() const { return url + '\n' + destination; }
 };
 
@@ -22,12 +30,14 @@ std::string PercentEncode(std::string_view text);
 
 // A user's picture: server + "/c_avatar/" + sub-directory name + "/" + file name, stored
 // at store root + sub-directory + user id + suffix. Refused for an empty store root, an
-// unsafe user id, an image type without sub-directory, or a destination outside the store.
+// unsafe user id, an image type without sub-directory, a destination outside the store, or
+// a file name that the library keeps for its own files.
 std::optional<Request> MakePictureRequest(std::string_view userId, std::string_view serverAddress,
                                           std::string_view storeRoot, int imageType, int faceMode, bool refresh);
 
-// A default picture, from a URL given whole to a local path given whole. Refused for an
-// empty URL, a path with a ".." component, or a file name that is not one plain name.
+// A default picture, from a URL given whole to a local path given whole; the picture lies
+// beneath the directory of that path. Refused for an empty URL, a path with a ".." component,
+// or a file name that is not one plain name or is one of the library's own.
 std::optional<Request> MakeDefaultPictureRequest(std::string_view url, std::string_view localPath);
 
 }  // namespace nimbrel

@@ -25,36 +25,38 @@ bool IsTempName(std::string_view fileName) {
            fileName.substr(fileName.size() - suffix.size()) == suffix;
 }
 
-std::string DirectoryOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
+bool IsLibraryFileName(std::string_view fileName) {
+    return fileName.substr(0, sizeof kLibraryFilePrefix - 1) == kLibraryFilePrefix;
 }
 
-int RemoveStaleTempFiles(const std::string& directory, std::chrono::seconds maxAge) {
-    DIR* dir = ::opendir(directory.c_str());
-    if (dir == nullptr) return 0;
-    const int dirFd = ::dirfd(dir);
+int RemoveStaleTempFiles(int directoryFd, std::chrono::seconds maxAge) {
+    // The listing gets a descriptor of its own; directoryFd stays with the caller.
+    const int listed = ::openat(directoryFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listed < 0) return 0;
+    DIR* dir = ::fdopendir(listed);
+    if (dir == nullptr) {
+        ::close(listed);
+        return 0;
+    }
     const std::time_t now = std::time(nullptr);
     int removed = 0;
     while (const dirent* entry = ::readdir(dir)) {
         if (!IsTempName(entry->d_name)) continue;
         struct stat info {};
-        if (::fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) continue;
-        if (now - info.st_mtime > maxAge.count() && ::unlinkat(dirFd, entry->d_name, 0) == 0) ++removed;
+        if (::fstatat(listed, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) continue;
+        if (now - info.st_mtime > maxAge.count() && ::unlinkat(listed, entry->d_name, 0) == 0) ++removed;
     }
     ::closedir(dir);
     return removed;
 }
 
-void StaleTempSweeper::BeforeWriting(const std::string& directory) {
+void StaleTempSweeper::BeforeWriting(const std::string& directory, int directoryFd) {
     constexpr auto kSweepInterval = std::chrono::hours(1);
     const auto now = std::chrono::steady_clock::now();
     const auto found = m_lastSweep.find(directory);
     if (found != m_lastSweep.end() && now - found->second < kSweepInterval) return;
     m_lastSweep[directory] = now;
-    RemoveStaleTempFiles(directory);
+    RemoveStaleTempFiles(directoryFd);
 }
 
 }  // namespace nimbrel

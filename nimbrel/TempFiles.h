@@ -1,6 +1,7 @@
-// The library's temporary files: a body is written to one beside its destination and
-// moved into place only when complete. Their names start with a dot and end in ".part",
-// so they never match a picture name, "*.gif" or "*.txt".
+// The library's own files in the store's directories: temporary files (a body is written to
+// one beside its destination and moved into place only when complete) and the lock file of
+// TransferLock. Their names start with ".nimbrel", so they never match "*.gif" or "*.txt",
+// and no picture may have such a name.
 #pragma once
 
 #include <chrono>
@@ -10,8 +11,10 @@
 
 namespace nimbrel {
 
+inline constexpr char kLibraryFilePrefix[] = ".nimbrel";
 inline constexpr char kTempPrefix[] = ".nimbrel-";
 inline constexpr char kTempSuffix[] = ".part";
+inline constexpr char kLockFileName[] = ".nimbrel.lock";
 inline constexpr std::chrono::hours kStaleTempAge{24};
 
 // A fresh temporary name (no directory part), unique enough for O_EXCL creation.
@@ -19,18 +22,19 @@ std::string MakeTempName();
 
 bool IsTempName(std::string_view fileName);
 
-// The directory part of a POSIX path ("." when it has none).
-std::string DirectoryOf(const std::string& path);
+// True for every name the library keeps for itself.
+bool IsLibraryFileName(std::string_view fileName);
 
-// Removes this library's temporary files in `directory` whose modification time lies more
-// than `maxAge` in the past. Returns how many were removed.
-int RemoveStaleTempFiles(const std::string& directory, std::chrono::seconds maxAge = kStaleTempAge);
+// Removes this library's temporary files in the directory behind directoryFd whose
+// modification time lies more than `maxAge` in the past. Returns how many were removed.
+int RemoveStaleTempFiles(int directoryFd, std::chrono::seconds maxAge = kStaleTempAge);
 
 // Sweeps a directory about to be written at most once an hour, so that a busy directory
 // is not listed for every picture. Owned by the worker thread that uses it.
 class StaleTempSweeper {
 public:
-    void BeforeWriting(const std::string& directory);
+    // `directory` names the directory behind directoryFd, to tell directories apart.
+    void BeforeWriting(const std::string& directory, int directoryFd);
 
 private:
     std::map<std::string, std::chrono::steady_clock::time_point> m_lastSweep;

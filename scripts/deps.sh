@@ -10,7 +10,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libgif-dev libpng-dev libjpeg62-turbo-dev libcurl4-openssl-dev libcpp-httplib-dev
     libx11-dev xvfb xdotool x11-utils
-    libfreetype-dev fonts-dejavu-core nginx-light clang-format
+    libfreetype-dev fonts-dejavu-core nginx-light clang-format zlib1g-dev
 )
 demo_packages=(
     cmake ninja-build pkg-config g++

@@ -19,6 +19,8 @@
 
 #include <cerrno>
 
+#include "platform/share_modes.h"
+#include "winbase.h"
 #include "winfile.h"
 
 namespace platform::internal {
@@ -66,6 +68,15 @@ bool TakeShareSlots(int fd, unsigned access, unsigned share) {
            (!(access & kAccessWrite) || TakeSlot(fd, kSlotWrites)) &&
            ((share & kShareRead) || TakeSlot(fd, kSlotDeniesRead)) &&
            ((share & kShareWrite) || TakeSlot(fd, kSlotDeniesWrite));
+}
+
+void ReleaseShareSlots(int fd) {
+    struct flock lock = {};
+    lock.l_type = F_UNLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = kShareBytes;
+    lock.l_len = kSlotCount;
+    fcntl(fd, F_OFD_SETLK, &lock);
 }
 
 int64_t FileTimeFrom(const struct statx_timestamp& t) {
@@ -242,3 +253,32 @@ int64_t UnixSecondsFromFileTime(int64_t value) {
 }
 
 }  // namespace platform::internal
+
+namespace platform {
+
+static_assert(kShareAccessRead == internal::kAccessRead && kShareAccessWrite == internal::kAccessWrite);
+static_assert(kShareAllowRead == internal::kShareRead && kShareAllowWrite == internal::kShareWrite);
+
+BOOL JoinShareModes(int fd, unsigned access, unsigned allowed) {
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if ((access & kShareAccessWrite) && !(st.st_mode & S_IWUSR)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    internal::LockShareGuard(fd);
+    const bool granted = internal::ShareRuleAllows(fd, access, allowed) &&
+                         internal::TakeShareSlots(fd, access, allowed);
+    if (!granted) internal::ReleaseShareSlots(fd);  // a partial record must not stay behind
+    internal::UnlockShareGuard(fd);
+    if (!granted) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace platform

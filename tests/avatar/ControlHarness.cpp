@@ -132,6 +132,19 @@ bool ControlHarness::WaitForColor(uint32_t rgb, std::chrono::milliseconds timeou
     return WaitUntil([&] { return ShownColor() == rgb; }, timeout);
 }
 
+std::vector<uint32_t> ControlHarness::ColorsShownUntil(const std::function<bool()>& done,
+                                                       std::chrono::milliseconds timeout) {
+    std::vector<uint32_t> shown;
+    platform::PumpMessagesUntil(
+        [&] {
+            const uint32_t color = ShownColor();
+            if (shown.empty() || shown.back() != color) shown.push_back(color);
+            return done();
+        },
+        timeout);
+    return shown;
+}
+
 void ControlHarness::PumpFor(std::chrono::milliseconds duration) {
     platform::PumpMessagesUntil([] { return false; }, duration);
 }

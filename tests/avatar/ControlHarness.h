@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Colors.h"
 #include "Portrix.h"
@@ -56,6 +57,9 @@ public:
     uint32_t ShownColor() const;
     // Pumps until ShownColor() is rgb; false when it has not become so within the timeout.
     bool WaitForColor(uint32_t rgb, std::chrono::milliseconds timeout = 5s);
+    // Pumps until done() holds or the timeout passes, noting the colour shown after every
+    // message (each timer tick among them); a colour shown several times in a row is noted once.
+    std::vector<uint32_t> ColorsShownUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
     // Pumps for a while, whatever happens.
     void PumpFor(std::chrono::milliseconds duration);
 

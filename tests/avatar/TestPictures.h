@@ -1,9 +1,13 @@
 // Pictures for the control tests: small one-colour GIFs written with giflib.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
-// Writes a GIF of width x height pixels in one colour (0x00RRGGBB) to a POSIX path.
-// Returns false when the file cannot be written.
+// A GIF of width x height pixels in one colour (0x00RRGGBB), with a comment of `paddingBytes`
+// bytes before the image to make the file that much longer. Empty when giflib fails.
+std::string SolidGifBytes(int width, int height, uint32_t rgb, size_t paddingBytes = 0);
+
+// Writes SolidGifBytes(width, height, rgb) to a POSIX path. False when it cannot be written.
 bool WriteSolidGif(const std::string& path, int width, int height, uint32_t rgb);

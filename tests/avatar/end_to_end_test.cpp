@@ -2,30 +2,21 @@
 // ctest-labels: threaded
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <thread>
 
 #include "ControlHarness.h"
+#include "NginxServer.h"
 #include "TestPictures.h"
-#include "platform/pump.h"
 
 namespace avatar_test {
 namespace {
 
-std::string GifBytes(uint32_t rgb) {
-    const std::string path = std::filesystem::temp_directory_path() / ("avatar_e2e." + std::to_string(::getpid()) + ".gif");
-    EXPECT_TRUE(WriteSolidGif(path, ControlHarness::kPictureSide, ControlHarness::kPictureSide, rgb));
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    std::filesystem::remove(path);
-    return bytes.str();
+std::string GifBytes(uint32_t rgb, size_t paddingBytes = 0) {
+    return SolidGifBytes(ControlHarness::kPictureSide, ControlHarness::kPictureSide, rgb, paddingBytes);
 }
 
 class AvatarServer {
@@ -100,6 +91,48 @@ TEST_F(EndToEndTest, MissingDefaultPicturesAreFetchedIntoTheStore) {
     // Fetched pictures serve the next display.
     host.control().SetImageType(1);
     EXPECT_TRUE(host.WaitForColor(kDefault1Color, 5s));
+}
+
+// A stored picture refreshed by a slow transfer from nginx (four seconds' worth at its slow
+// rate, far longer than the first polling phase).
+TEST(SlowRefreshTest, TheOldPictureIsNeverShownOrRecordedAsTheNewerVersion) {
+    nimbrel_test::NginxServer server;
+    ASSERT_TRUE(server.Running()) << server.StartError();
+    EmptyStore();
+    PutDefaultSet();
+    PutPicture("Body\\slowuser.gif", kUserColor);
+    std::string versions;
+    for (int entry = 0; entry < 30; ++entry) versions += "00001";
+    WriteStoreFile("SNS\\slowuser.txt", versions);
+    server.Put("Body/slowuser.gif", GifBytes(kNewerUserColor, 4 * nimbrel_test::NginxServer::kSlowBytesPerSecond));
+
+    ControlHarness host;
+    CPortrix& control = host.control();
+    control.SetUserID("slowuser");
+    control.SetImageType(1);
+    control.SetFaceMode(0);
+    control.SetImageSN(2);
+    control.SetServerAddress(server.Address().c_str());
+    ASSERT_TRUE(host.WaitForColor(kDefault1Color)) << std::hex << host.ShownColor();
+    control.DisplaySN();
+    std::vector<uint32_t> shown =
+        host.ColorsShownUntil([&] { return host.ShownColor() == kNewerUserColor; }, 15s);
+
+    // Only the pictures count; the dialog's background shows between two of them.
+    const uint32_t pictures[] = {kUserColor, kNewerUserColor, kPlaceholder1Color, kDefault1Color};
+    shown.erase(std::remove_if(shown.begin(), shown.end(),
+                               [&](uint32_t color) { return std::find(std::begin(pictures), std::end(pictures), color) == std::end(pictures); }),
+                shown.end());
+    shown.erase(std::unique(shown.begin(), shown.end()), shown.end());
+    if (!shown.empty() && shown.front() == kDefault1Color) shown.erase(shown.begin());  // before the first paint
+    EXPECT_EQ(shown, (std::vector<uint32_t>{kPlaceholder1Color, kDefault1Color, kNewerUserColor}));
+    // The second phase found the picture: no version is recorded for it.
+    EXPECT_EQ(ReadStoreFile("SNS\\slowuser.txt"), versions);
+
+    // So a later DisplaySN asks for version 2 again.
+    control.DisplaySN();
+    EXPECT_TRUE(WaitUntil([&] { return server.RequestsFor("Body/slowuser.gif").size() >= 2; }, 20s));
+    EXPECT_EQ(server.RequestsFor("Body/slowuser.gif").size(), 2u);
 }
 
 }  // namespace

@@ -72,14 +72,20 @@ inline std::time_t ModificationTime(const std::filesystem::path& path) {
     return ::stat(path.c_str(), &info) == 0 ? info.st_mtime : 0;
 }
 
-// Polls until the file holds `expected`; generous, since the machine may be loaded.
-inline bool WaitForContent(const std::filesystem::path& path, const std::string& expected) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (ReadFile(path) == expected) return true;
+// Polls until done() holds; generous, since the machine may be loaded.
+template <typename Condition>
+bool WaitFor(Condition done, std::chrono::seconds limit = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return false;
+    return true;
+}
+
+// Polls until the file holds `expected`.
+inline bool WaitForContent(const std::filesystem::path& path, const std::string& expected) {
+    return WaitFor([&] { return ReadFile(path) == expected; });
 }
 
 }  // namespace nimbrel_test

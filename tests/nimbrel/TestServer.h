@@ -18,6 +18,8 @@ namespace nimbrel_test {
 struct SeenRequest {
     std::string target;  // as sent, before any decoding
     std::string ifModifiedSince;
+    std::string ifNoneMatch;
+    std::string acceptEncoding;
 };
 
 class TestServer {
@@ -28,7 +30,8 @@ public:
         m_http.new_task_queue = [] { return new httplib::ThreadPool(16); };
         m_http.set_logger([this](const httplib::Request& request, const httplib::Response&) {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_seen.push_back({request.target, request.get_header_value("If-Modified-Since")});
+            m_seen.push_back({request.target, request.get_header_value("If-Modified-Since"),
+                              request.get_header_value("If-None-Match"), request.get_header_value("Accept-Encoding")});
             m_changed.notify_all();
         });
     }

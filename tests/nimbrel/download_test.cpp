@@ -2,8 +2,7 @@
 // CAvatarDownload against a real HTTP server in the test process: where pictures land,
 // what the network may not make the library do, and that nothing is ever half-visible.
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <zlib.h>
 
 #include <atomic>
 #include <chrono>
@@ -14,8 +13,10 @@
 #include <vector>
 
 #include "AvatarDownload.h"
+#include "Probes.h"
 #include "TempStore.h"
 #include "TestServer.h"
+#include "afx.h"
 
 // Debian's cpp-httplib is a prebuilt, uninstrumented library: ThreadSanitizer sees the
 // memcpy/memcmp of its worker threads but not the synchronisation around them, and now and
@@ -26,6 +27,7 @@ extern "C" const char* __tsan_default_suppressions() { return "race:libcpp-httpl
 namespace {
 
 using nimbrel_test::ReadFile;
+using nimbrel_test::RunProbe;
 using nimbrel_test::TempStore;
 using nimbrel_test::TestServer;
 using nimbrel_test::WaitForContent;
@@ -42,22 +44,18 @@ void ServeText(httplib::Server& http, const std::string& target, const std::stri
     });
 }
 
-// Runs a helper program and waits (generously) for it; false when it had to be killed.
-bool RunProbe(const std::vector<std::string>& args, int* status) {
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    pid_t child = 0;
-    if (posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
-    pid_t done = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while ((done = waitpid(child, status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (done != 0) return true;
-    kill(child, SIGKILL);
-    waitpid(child, status, 0);
-    return false;
+// The avatar control's existence test: open for reading while denying others write access.
+bool PassesExistenceTest(const std::filesystem::path& path) {
+    CFile file;
+    return file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite) != FALSE;
+}
+
+// The text compressed in the zlib format, as "Content-Encoding: deflate" sends it.
+std::string Deflate(const std::string& text) {
+    std::string packed(compressBound(text.size()), '\0');
+    uLongf length = packed.size();
+    compress(reinterpret_cast<Bytef*>(packed.data()), &length, reinterpret_cast<const Bytef*>(text.data()), text.size());
+    return packed.substr(0, length);
 }
 
 class DownloadTest : public ::testing::Test {
@@ -205,42 +203,6 @@ TEST_F(DownloadTest, OversizedBodiesAreRefused) {
     EXPECT_TRUE(store.TempFiles("Body").empty());
 }
 
-TEST_F(DownloadTest, RefreshAsksIfModifiedSinceAndMarksAnUnchangedPictureFresh) {
-    server.Http().Get("/c_avatar/Up/same_s.gif", [](const httplib::Request& request, httplib::Response& response) {
-        response.status = request.has_header("If-Modified-Since") ? 304 : 200;
-    });
-    ServeText(server.Http(), "/c_avatar/Up/changed_s.gif", kPicture);
-    ServeText(server.Http(), "/c_avatar/Up/absent_s.gif", kPicture);
-    server.Start();
-    const std::time_t twoHoursAgo = std::time(nullptr) - 2 * 3600;
-    WriteFile(store.Path("Up/same_s.gif"), kOldPicture);
-    WriteFile(store.Path("Up/changed_s.gif"), kOldPicture);
-    nimbrel_test::SetModificationTime(store.Path("Up/same_s.gif"), twoHoursAgo);
-    nimbrel_test::SetModificationTime(store.Path("Up/changed_s.gif"), twoHoursAgo);
-
-    Refresh("same", 2, 1);
-    Refresh("changed", 2, 1);
-    Refresh("absent", 2, 1);
-    EXPECT_TRUE(WaitForContent(store.Path("Up/changed_s.gif"), kPicture));
-    EXPECT_TRUE(WaitForContent(store.Path("Up/absent_s.gif"), kPicture));
-    ASSERT_TRUE(server.WaitForHits("/c_avatar/Up/same_s.gif", 1));
-    Settle();
-
-    EXPECT_EQ(ReadFile(store.Path("Up/same_s.gif")), kOldPicture);
-    EXPECT_LE(std::abs(std::time(nullptr) - nimbrel_test::ModificationTime(store.Path("Up/same_s.gif"))), 60);
-    char expected[64];
-    std::tm utc{};
-    gmtime_r(&twoHoursAgo, &utc);
-    std::strftime(expected, sizeof expected, "%a, %d %b %Y %H:%M:%S GMT", &utc);
-    for (const auto& seen : server.Seen()) {
-        if (seen.target == "/c_avatar/Up/absent_s.gif") {
-            EXPECT_EQ(seen.ifModifiedSince, "");
-        } else if (seen.target == "/c_avatar/Up/same_s.gif" || seen.target == "/c_avatar/Up/changed_s.gif") {
-            EXPECT_EQ(seen.ifModifiedSince, expected) << seen.target;
-        }
-    }
-}
-
 TEST_F(DownloadTest, IdenticalRequestsInFlightShareOneTransfer) {
     server.Http().Get("/c_avatar/Face/shared.gif", [&](const httplib::Request&, httplib::Response& response) {
         server.WaitAtGate();
@@ -326,32 +288,127 @@ TEST_F(DownloadTest, UnsafeRequestsGoNowhere) {
     EXPECT_FALSE(std::filesystem::exists(store.Path("Default/man1.gif")));
 }
 
-TEST_F(DownloadTest, DestroyingTheLastObjectAbandonsTransfersAtOnce) {
-    server.Http().Get("/c_avatar/Up/endless_b.gif", [&](const httplib::Request&, httplib::Response& response) {
-        response.set_chunked_content_provider("image/gif", [&](size_t, httplib::DataSink& sink) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            if (server.GateOpen()) return false;
-            return sink.write("GIF89a", 6);
-        });
+TEST_F(DownloadTest, AStoredPictureFailsTheExistenceTestUntilItsTransferHasEnded) {
+    // First every picture is fetched with a validator; then, with `second` set, the server
+    // holds its answers at the gate: a 304 to a refresh, a 404 for "failing", else a new body.
+    std::atomic<bool> second{false};
+    server.Http().Get(R"(/c_avatar/Body/(\w+)\.gif)", [&](const httplib::Request& request, httplib::Response& response) {
+        if (second) server.WaitAtGate();
+        if (second && request.matches[1] == "failing") {
+            response.status = 404;
+        } else if (request.has_header("If-None-Match")) {
+            response.status = 304;
+        } else {
+            response.set_header("ETag", "\"v1\"");
+            response.set_content(second ? kPicture : kOldPicture, "image/gif");
+        }
     });
     server.Start();
-    WriteFile(store.Path("Up/endless_b.gif"), kOldPicture);
+    const char* const ids[] = {"replaced", "unchanged", "failing", "readonly"};
+    for (const char* id : ids) Start(id, 1, 0);
+    for (const char* id : ids) ASSERT_TRUE(WaitForContent(store.Path(std::string("Body/") + id + ".gif"), kOldPicture));
+    std::filesystem::permissions(store.Path("Body/readonly.gif"), std::filesystem::perms::owner_read);
+    nimbrel_test::SetModificationTime(store.Path("Body/unchanged.gif"), std::time(nullptr) - 2 * 3600);
 
-    Start("endless", 2, 5);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (store.TempFiles("Up").empty() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    second = true;
+    Start("replaced", 1, 0);
+    Start("replaced", 1, 0);  // joined: it shares the first one's hold
+    Refresh("unchanged", 1, 0);
+    Start("failing", 1, 0);
+    Start("readonly", 1, 0);  // cannot be held for writing: visible as before
+    const struct {
+        const char* id;
+        bool passesDuringTransfer;
+        const char* after;
+    } rows[] = {
+        {"replaced", false, kPicture},
+        {"unchanged", false, kOldPicture},
+        {"failing", false, kOldPicture},
+        {"readonly", true, kPicture},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(PassesExistenceTest(store.Path(std::string("Body/") + row.id + ".gif")), row.passesDuringTransfer)
+            << row.id;
     }
-    ASSERT_FALSE(store.TempFiles("Up").empty());
-
-    const auto before = std::chrono::steady_clock::now();
-    download.reset();
-    const auto took = std::chrono::steady_clock::now() - before;
-    // Generous: an engine that waited for the transfer would take its 30 s timeout.
-    EXPECT_LT(took, std::chrono::seconds(5));
-    EXPECT_TRUE(store.TempFiles("Up").empty());
-    EXPECT_EQ(ReadFile(store.Path("Up/endless_b.gif")), kOldPicture);
     server.OpenGate();
+    ASSERT_TRUE(server.WaitForHits("/c_avatar/Body/failing.gif", 2));
+    ASSERT_TRUE(WaitForContent(store.Path("Body/replaced.gif"), kPicture));
+    Settle();
+    for (const auto& row : rows) {
+        const std::filesystem::path path = store.Path(std::string("Body/") + row.id + ".gif");
+        EXPECT_TRUE(PassesExistenceTest(path)) << row.id;
+        EXPECT_EQ(ReadFile(path), row.after) << row.id;
+    }
+    EXPECT_EQ(server.Hits("/c_avatar/Body/replaced.gif"), 2);
+    // The 304 marks the kept picture as fetched now.
+    EXPECT_LE(std::abs(std::time(nullptr) - nimbrel_test::ModificationTime(store.Path("Body/unchanged.gif"))), 60);
+}
+
+TEST_F(DownloadTest, AFetchArrivingDuringARefreshIsNotAnsweredByIt) {
+    std::atomic<bool> changed{false};
+    std::atomic<int> conditional{0};
+    server.Http().Get("/c_avatar/Up/fourth.gif", [&](const httplib::Request& request, httplib::Response& response) {
+        if (request.has_header("If-None-Match") || request.has_header("If-Modified-Since")) {
+            ++conditional;
+            server.WaitAtGate();
+            response.status = 304;
+            return;
+        }
+        response.set_header("ETag", "\"v1\"");
+        response.set_content(changed ? kPicture : kOldPicture, "image/gif");
+    });
+    server.Start();
+    Start("fourth", 2, 0);
+    ASSERT_TRUE(WaitForContent(store.Path("Up/fourth.gif"), kOldPicture));
+    changed = true;
+
+    Refresh("fourth", 2, 0);
+    ASSERT_TRUE(nimbrel_test::WaitFor([&] { return conditional == 1; }));
+    Start("fourth", 2, 0);
+    EXPECT_TRUE(WaitForContent(store.Path("Up/fourth.gif"), kPicture));
+    server.OpenGate();
+    Settle();
+    EXPECT_EQ(ReadFile(store.Path("Up/fourth.gif")), kPicture);
+    EXPECT_EQ(server.Hits("/c_avatar/Up/fourth.gif"), 3);
+}
+
+TEST_F(DownloadTest, IdentityIsAskedForAndAnEncodedBodyIsDecodedOrRefused) {
+    server.Http().Get("/c_avatar/Face/zipped.gif", [](const httplib::Request&, httplib::Response& response) {
+        response.set_header("Content-Encoding", "deflate");
+        response.set_content(Deflate(kPicture), "image/gif");
+    });
+    server.Http().Get("/c_avatar/Face/odd.gif", [](const httplib::Request&, httplib::Response& response) {
+        response.set_header("Content-Encoding", "x-unheard-of");
+        response.set_content("GIF89a-encoded-somehow", "image/gif");
+    });
+    server.Start();
+    WriteFile(store.Path("Face/odd.gif"), kOldPicture);
+
+    Start("zipped", 3, 0);
+    Start("odd", 3, 0);
+    EXPECT_TRUE(WaitForContent(store.Path("Face/zipped.gif"), kPicture));
+    ASSERT_TRUE(server.WaitForHits("/c_avatar/Face/odd.gif", 1));
+    Settle();
+    EXPECT_EQ(ReadFile(store.Path("Face/odd.gif")), kOldPicture);
+    for (const auto& seen : server.Seen()) EXPECT_EQ(seen.acceptEncoding, "identity") << seen.target;
+}
+
+TEST_F(DownloadTest, DestroyingObjectsCancelsNoTransfer) {
+    std::atomic<bool> arrived{false};
+    server.Http().Get("/c_avatar/Up/lasting_b.gif", [&](const httplib::Request&, httplib::Response& response) {
+        arrived = true;
+        server.WaitAtGate();
+        response.set_content(kPicture, "image/gif");
+    });
+    server.Start();
+    WriteFile(store.Path("Up/lasting_b.gif"), kOldPicture);
+
+    Start("lasting", 2, 5);
+    ASSERT_TRUE(nimbrel_test::WaitFor([&] { return arrived.load(); }));
+    { CAvatarDownload copy(*download); }  // an implicit copy, as a host may make one
+    download.reset();                     // and the last object
+    server.OpenGate();
+    EXPECT_TRUE(WaitForContent(store.Path("Up/lasting_b.gif"), kPicture));
 }
 
 TEST_F(DownloadTest, ProcessExitWithATransferInFlightDoesNotHang) {

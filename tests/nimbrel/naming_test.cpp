@@ -76,10 +76,11 @@ TEST(Requests, UrlsAndDestinations) {
     EXPECT_EQ(face->url, "http://S/c_avatar/Face/x");
     EXPECT_TRUE(face->refresh);
 
-    // Refused: no store, an unsafe id, no sub-directory for the type.
+    // Refused: no store, an unsafe id, no sub-directory for the type, a name of the library's own.
     EXPECT_FALSE(nimbrel::MakePictureRequest("10001", "S", "", 1, 0, false));
     EXPECT_FALSE(nimbrel::MakePictureRequest("..", "S", root, 1, 0, false));
     EXPECT_FALSE(nimbrel::MakePictureRequest("10001", "S", root, 0, 0, false));
+    EXPECT_FALSE(nimbrel::MakePictureRequest(".nimbrel.lock", "S", root, 1, 10, false));
 
     // The control's "default\" finds the store's Default directory.
     const auto fallback =

@@ -1,0 +1,36 @@
+// A write hold on a stored picture while its transfer runs.
+//
+// The avatar control counts a picture as present only when it can open it for reading while
+// denying write access to others. A refresh writes its body aside and moves it into place, so
+// without a hold the old picture would stay visible, and be taken for the new one, for the
+// whole transfer. The hold is an open for writing that denies nothing and changes nothing,
+// made on the caller's thread before the request is queued, and recorded under the platform's
+// share-mode rule so that the control's test fails in this process and in every other.
+#pragma once
+
+#include <string>
+
+#include "Beneath.h"
+
+namespace nimbrel {
+
+class PictureHold {
+public:
+    PictureHold() = default;
+
+    // Holds the picture at `relative` beneath `root` if there is one. Nothing is held when the
+    // picture is missing, is no regular file or lies behind a link, is read-only, or is open
+    // elsewhere in a way that denies writing; `why` then says which (empty when missing).
+    static PictureHold Take(const std::string& root, const std::string& relative, std::string* why);
+
+    explicit operator bool() const { return static_cast<bool>(m_fd); }
+    // The held file, open for reading and writing; -1 when nothing is held.
+    int Fd() const { return m_fd.Get(); }
+    // Ends the hold.
+    void Release() { m_fd.Reset(); }
+
+private:
+    UniqueFd m_fd;
+};
+
+}  // namespace nimbrel

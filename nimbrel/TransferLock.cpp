@@ -1,0 +1,68 @@
+#include "TransferLock.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+
+#include "TempFiles.h"
+
+namespace nimbrel {
+namespace {
+
+// Two bytes per picture: a fetch's, then a refresh's. A picture's pair comes from a hash of
+// its name; two names sharing a pair only make one of them wait now and then.
+constexpr uint64_t kPairMask = (uint64_t{1} << 40) - 1;
+
+off_t FetchByteOf(std::string_view name) {
+    uint64_t hash = 14695981039346656037ULL;  // FNV-1a
+    for (char ch : name) {
+        hash ^= static_cast<unsigned char>(ch);
+        hash *= 1099511628211ULL;
+    }
+    return static_cast<off_t>((hash & kPairMask) * 2);
+}
+
+bool HeldByOthers(int fd, off_t byte, off_t count) {
+    struct flock probe = {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = byte;
+    probe.l_len = count;
+    return ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+}
+
+bool Lock(int fd, off_t byte) {
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = byte;
+    lock.l_len = 1;
+    return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+}  // namespace
+
+TransferLock::State TransferLock::TryTake(int directoryFd, std::string_view name, bool refresh) {
+    m_file.Reset(OpenBeneath(directoryFd, kLockFileName, O_RDWR | O_CREAT | O_NOCTTY | O_NONBLOCK, 0666));
+    struct stat info {};
+    if (!m_file || ::fstat(m_file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        m_file.Reset();
+        return State::unavailable;
+    }
+    m_fetchByte = FetchByteOf(name);
+    m_refresh = refresh;
+    const off_t own = m_fetchByte + (refresh ? 1 : 0);
+    if (!OtherStillRuns() && Lock(m_file.Get(), own)) return State::taken;
+    if (OtherStillRuns()) return State::busy;
+    m_file.Reset();  // the file system keeps no such locks
+    return State::unavailable;
+}
+
+bool TransferLock::OtherStillRuns() const {
+    if (!m_file) return false;
+    // A refresh is served by any transfer of the picture; a fetch only by another fetch.
+    return HeldByOthers(m_file.Get(), m_fetchByte, m_refresh ? 2 : 1);
+}
+
+}  // namespace nimbrel

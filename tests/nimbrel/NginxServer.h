@@ -1,0 +1,59 @@
+// Debian's nginx as the avatar server of a test: started on 127.0.0.1 and a free port, with a
+// configuration, document root, pid file, logs and temporary paths of its own in a temporary
+// directory, as a child process (daemon off, no master) that the destructor stops.
+//
+// Under http://<Address()>/c_avatar/ it serves Root-relative files (404 when missing) with
+// If-Modified-Since compared exactly, except:
+//   Up/<name>            If-Modified-Since answered 304 for "not modified since" (before)
+//   <dir>/slow<rest>     sent at kSlowBytesPerSecond
+//   <dir>/moved-<name>   a 302 redirect to <dir>/<name>
+#pragma once
+
+#include <sys/types.h>
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace nimbrel_test {
+
+struct LoggedRequest {
+    std::string target;  // e.g. "/c_avatar/Body/10001.gif"
+    int status = 0;
+    std::string ifModifiedSince, ifNoneMatch;  // empty when not sent
+};
+
+class NginxServer {
+public:
+    static constexpr int kSlowBytesPerSecond = 1024;
+
+    NginxServer();  // check Running() before use
+    ~NginxServer();
+    NginxServer(const NginxServer&) = delete;
+    NginxServer& operator=(const NginxServer&) = delete;
+
+    bool Running() const { return m_child > 0; }
+    const std::string& StartError() const { return m_startError; }  // with nginx's error log
+    std::string Address() const { return "127.0.0.1:" + std::to_string(m_port); }
+
+    // Serves bytes at /c_avatar/<path> (e.g. "Body/10001.gif"), last modified at `modified`
+    // (now when 0); nginx's Last-Modified and ETag follow the file.
+    void Put(const std::string& path, const std::string& bytes, std::time_t modified = 0) const;
+
+    // Requests answered so far (nginx logs each once its answer is sent), all or for one path.
+    std::vector<LoggedRequest> Requests() const;
+    std::vector<LoggedRequest> RequestsFor(const std::string& path) const;
+    bool WaitForRequests(const std::string& path, size_t count) const;  // generously
+
+private:
+    bool StartOnFreePort();
+    void Stop();
+
+    std::filesystem::path m_directory;
+    int m_port = 0;
+    pid_t m_child = -1;
+    std::string m_startError;
+};
+
+}  // namespace nimbrel_test

@@ -1,0 +1,187 @@
+// ctest-labels: threaded
+// CAvatarDownload against Debian's nginx: conditional refreshes with the server's own
+// validators, one transfer per picture for processes sharing a store, and a store whose
+// names have been replaced by symbolic links.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "AvatarDownload.h"
+#include "NginxServer.h"
+#include "Probes.h"
+#include "TempStore.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nimbrel_test::LoggedRequest;
+using nimbrel_test::ModificationTime;
+using nimbrel_test::ReadFile;
+using nimbrel_test::SetModificationTime;
+using nimbrel_test::WaitFor;
+using nimbrel_test::WaitForContent;
+using nimbrel_test::WriteFile;
+
+constexpr std::time_t kHour = 3600;
+constexpr std::time_t kDay = 24 * kHour;
+constexpr std::time_t kFreshnessSeconds = 60;
+
+std::string HttpDate(std::time_t when) {
+    char text[64];
+    std::tm utc{};
+    gmtime_r(&when, &utc);
+    std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &utc);
+    return text;
+}
+
+bool FetchedJustNow(const fs::path& path) {
+    return std::abs(std::time(nullptr) - ModificationTime(path)) <= kFreshnessSeconds;
+}
+
+class StoreProtocolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.Running()) << server.StartError();
+        server.Put("Body/sentinel.gif", "sentinel");
+    }
+
+    CString Root() const { return store.WindowsRoot().c_str(); }
+    CString Server() const { return server.Address().c_str(); }
+    void Start(const char* userId, int imageType) { download->StartDownload(userId, Server(), Root(), imageType, 0); }
+    void Refresh(const char* userId, int imageType) {
+        download->VazirOridoStartGFU(userId, Server(), Root(), imageType, 0);
+    }
+
+    // Once a later request has been answered and stored, the earlier ones have been dealt with.
+    void Settle() {
+        const size_t before = server.RequestsFor("Body/sentinel.gif").size();
+        fs::remove(store.Path("Body/sentinel.gif"));
+        Start("sentinel", 1);
+        ASSERT_TRUE(server.WaitForRequests("Body/sentinel.gif", before + 1));
+        ASSERT_TRUE(WaitForContent(store.Path("Body/sentinel.gif"), "sentinel"));
+    }
+
+    // Fetches a picture in a host process of its own, as a host started earlier would have.
+    void FetchInAnotherProcess(const std::string& userId, int imageType, const std::string& expected) {
+        const fs::path expectedFile = store.Path("expected-" + userId);
+        WriteFile(expectedFile, expected);
+        int status = 0;
+        ASSERT_TRUE(nimbrel_test::RunProbe({NIMBREL_FETCH_PROBE, server.Address(), store.WindowsRoot(), userId,
+                                            std::to_string(imageType), expectedFile.string()},
+                                           &status));
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    }
+
+    nimbrel_test::NginxServer server;
+    nimbrel_test::TempStore store;
+    std::unique_ptr<CAvatarDownload> download = std::make_unique<CAvatarDownload>();
+};
+
+// nginx compares If-Modified-Since with the file's time exactly: only the server's own
+// Last-Modified, kept from the first fetch (by another process here), earns a 304. Through a
+// redirect the validators are those of the picture, not of the redirect.
+TEST_F(StoreProtocolTest, AnUnchangedPictureIsConfirmedWithTheServersValidators) {
+    const std::time_t published = std::time(nullptr) - kHour;
+    const std::time_t stale = std::time(nullptr) - 2 * kHour;
+    server.Put("Body/kept.gif", "GIF89a-kept", published);
+    FetchInAnotherProcess("kept", 1, "GIF89a-kept");
+    FetchInAnotherProcess("moved-kept", 1, "GIF89a-kept");
+    WriteFile(store.Path("Body/gone.gif"), "GIF89a-gone");  // the server has none (any more)
+    for (const char* name : {"kept", "moved-kept", "gone"}) {
+        SetModificationTime(store.Path(std::string("Body/") + name + ".gif"), stale);
+    }
+
+    for (const char* name : {"kept", "moved-kept", "gone"}) Refresh(name, 1);
+    ASSERT_TRUE(server.WaitForRequests("Body/gone.gif", 1));
+    ASSERT_TRUE(server.WaitForRequests("Body/kept.gif", 4));
+    Settle();
+
+    for (const char* name : {"kept", "moved-kept"}) {
+        EXPECT_TRUE(FetchedJustNow(store.Path(std::string("Body/") + name + ".gif"))) << name;
+        EXPECT_EQ(ReadFile(store.Path(std::string("Body/") + name + ".gif")), "GIF89a-kept") << name;
+    }
+    for (const LoggedRequest& refresh : {server.RequestsFor("Body/kept.gif")[2], server.RequestsFor("Body/kept.gif")[3]}) {
+        EXPECT_EQ(refresh.status, 304);
+        EXPECT_EQ(refresh.ifModifiedSince, HttpDate(published));
+        EXPECT_FALSE(refresh.ifNoneMatch.empty());
+    }
+    EXPECT_EQ(server.RequestsFor("Body/gone.gif").front().status, 404);
+    EXPECT_EQ(ReadFile(store.Path("Body/gone.gif")), "GIF89a-gone");
+    EXPECT_EQ(ModificationTime(store.Path("Body/gone.gif")), stale);
+}
+
+// Up/ answers 304 whenever If-Modified-Since is not older than the file. A server copy that
+// differs from ours but carries an older date must still come through.
+TEST_F(StoreProtocolTest, ARefreshNeverKeepsAPictureTheServerHasChanged) {
+    const std::time_t now = std::time(nullptr);
+    // Never validated: stored two hours ago, the server's copy a day old.
+    WriteFile(store.Path("Up/unvalidated.gif"), "GIF89a-ours");
+    SetModificationTime(store.Path("Up/unvalidated.gif"), now - 2 * kHour);
+    server.Put("Up/unvalidated.gif", "GIF89a-the-servers", now - kDay);
+    // Validated, then replaced on the server by a copy with an older date.
+    server.Put("Up/restored.gif", "GIF89a-first", now - kHour);
+    Start("restored", 2);
+    ASSERT_TRUE(WaitForContent(store.Path("Up/restored.gif"), "GIF89a-first"));
+    server.Put("Up/restored.gif", "GIF89a-restored-from-backup", now - kDay);
+    SetModificationTime(store.Path("Up/restored.gif"), now - 2 * kHour);
+
+    Refresh("unvalidated", 2);
+    Refresh("restored", 2);
+    EXPECT_TRUE(WaitForContent(store.Path("Up/unvalidated.gif"), "GIF89a-the-servers"));
+    EXPECT_TRUE(WaitForContent(store.Path("Up/restored.gif"), "GIF89a-restored-from-backup"));
+    EXPECT_EQ(server.RequestsFor("Up/unvalidated.gif").front().ifModifiedSince, "");
+}
+
+TEST_F(StoreProtocolTest, TwoProcessesAskingForOnePictureMakeOneRequest) {
+    const std::string picture = "GIF89a" + std::string(3 * nimbrel_test::NginxServer::kSlowBytesPerSecond, 'p');
+    server.Put("Face/slowshared.gif", picture);
+    const fs::path expectedFile = store.Path("expected");
+    WriteFile(expectedFile, picture);
+    const std::vector<std::string> probe = {NIMBREL_FETCH_PROBE, server.Address(), store.WindowsRoot(), "slowshared",
+                                            "3", expectedFile.string()};
+
+    const pid_t first = nimbrel_test::StartProbe(probe);
+    // The first one's body has begun to arrive when its temporary file appears.
+    EXPECT_TRUE(WaitFor([&] { return !store.TempFiles("Face").empty(); }));
+    const pid_t second = nimbrel_test::StartProbe(probe);
+    int firstStatus = 0;
+    int secondStatus = 0;
+    ASSERT_TRUE(nimbrel_test::FinishProbe(first, &firstStatus));
+    ASSERT_TRUE(nimbrel_test::FinishProbe(second, &secondStatus));
+    EXPECT_TRUE(WIFEXITED(firstStatus) && WEXITSTATUS(firstStatus) == 0) << "status " << firstStatus;
+    EXPECT_TRUE(WIFEXITED(secondStatus) && WEXITSTATUS(secondStatus) == 0) << "status " << secondStatus;
+    EXPECT_EQ(server.RequestsFor("Face/slowshared.gif").size(), 1u);
+}
+
+TEST_F(StoreProtocolTest, SymbolicLinksInTheStoreAreNeverFollowed) {
+    nimbrel_test::TempStore outside;
+    const std::time_t now = std::time(nullptr);
+    // A picture name that points outside; the server's copy is older, so a refresh that
+    // judged by the target's date would get a 304 and touch the target.
+    WriteFile(outside.Path("target.gif"), "GIF89a-outside");
+    SetModificationTime(outside.Path("target.gif"), now - kDay);
+    fs::create_symlink(outside.Path("target.gif"), store.Path("Up/linked.gif"));
+    server.Put("Up/linked.gif", "GIF89a-linked", now - 3 * kDay);
+    // A picture directory replaced by a link to a directory outside.
+    fs::remove(store.Path("Face"));
+    fs::create_directory_symlink(outside.Path("Face"), store.Path("Face"));
+    server.Put("Face/away.gif", "GIF89a-away");
+
+    Refresh("linked", 2);
+    Start("away", 3);
+    ASSERT_TRUE(server.WaitForRequests("Up/linked.gif", 1));
+    Settle();
+
+    EXPECT_EQ(ReadFile(outside.Path("target.gif")), "GIF89a-outside");
+    EXPECT_EQ(ModificationTime(outside.Path("target.gif")), now - kDay);
+    EXPECT_TRUE(fs::is_empty(outside.Path("Face")));
+    // The link itself is replaced by the picture, which now lives in the store.
+    EXPECT_FALSE(fs::is_symlink(store.Path("Up/linked.gif")));
+    EXPECT_EQ(ReadFile(store.Path("Up/linked.gif")), "GIF89a-linked");
+}
+
+}  // namespace
