@@ -55,7 +55,8 @@ CAnimatedPicture::CAnimatedPicture()
       header(nullptr),
       data(nullptr),
       screenDescriptor(nullptr),
-      playback(std::make_shared<PlaybackShared>()) {
+      playback(std::make_shared<PlaybackShared>()),
+      stillPlace{0, 0, 0, 0} {
     stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 }
 
@@ -126,7 +127,9 @@ BOOL CAnimatedPicture::LoadMemory(HGLOBAL block, DWORD size) {
     if (!gif::IsGifSignature(data, dataSize)) {
         data = nullptr;
         GlobalUnlock(block);
-        return LoadWholePicture(block, size) ? PrepareSurfaces(width, height) : FALSE;
+        if (!LoadWholePicture(block, size)) return FALSE;
+        stillPlace = RECT{0, 0, width, height};
+        return PrepareSurfaces(width, height);
     }
 
     ReadLogicalScreen();
@@ -140,6 +143,8 @@ BOOL CAnimatedPicture::LoadMemory(HGLOBAL block, DWORD size) {
         return FALSE;
     }
     if (images == 1) {
+        // The picture loader decodes the image at its own size, not the logical screen's.
+        stillPlace = FirstImagePlace();
         data = nullptr;
         GlobalUnlock(block);
         if (!LoadWholePicture(block, dataSize)) return FALSE;

@@ -142,6 +142,9 @@ protected:
     BYTE* screenDescriptor;
     CFrameArray frames;
     std::shared_ptr<PlaybackShared> playback;
+    // Where `picture` is drawn on the memory surface: the whole surface, but for a GIF with one
+    // image the rectangle of that image on the logical screen.
+    RECT stillPlace;
 
 private:
     // The walk shared by SkipToNextImage and ExtractNextFrame: moves past the next rendering
@@ -149,6 +152,10 @@ private:
     // first one, or kNoBlock) and where the rendering block is.
     static constexpr DWORD kNoBlock = 0xFFFFFFFFu;
     BOOL WalkNextImage(DWORD* frameStart, DWORD* controlBlock, DWORD* renderBlock);
+    // Size and position of the rendering block at renderBlock: an image's descriptor, or the
+    // whole logical screen for plain text.
+    void ReadImagePlace(DWORD renderBlock, int* extent, int* offset);
+    RECT FirstImagePlace();
     BOOL RenderStill();
     BOOL LoadWholePicture(HGLOBAL block, DWORD size);
     BOOL LoadGifFrames();

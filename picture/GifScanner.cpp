@@ -118,6 +118,34 @@ BOOL CAnimatedPicture::WalkNextImage(DWORD* frameStart, DWORD* controlBlock,
     return AdvanceBlock();
 }
 
+void CAnimatedPicture::ReadImagePlace(DWORD renderBlock, int* extent, int* offset) {
+    if (data[renderBlock] == gif::kImageSeparator) {
+        const BYTE* descriptor = data + renderBlock;
+        extent[0] = gif::ReadU16(descriptor + gif::kImageWidthOffset);
+        extent[1] = gif::ReadU16(descriptor + gif::kImageHeightOffset);
+        offset[0] = gif::ReadU16(descriptor + gif::kImageLeftOffset);
+        offset[1] = gif::ReadU16(descriptor + gif::kImageTopOffset);
+    } else {
+        // Plain text has no descriptor of its own; it is drawn over the whole logical screen.
+        extent[0] = width;
+        extent[1] = height;
+        offset[0] = 0;
+        offset[1] = 0;
+    }
+}
+
+RECT CAnimatedPicture::FirstImagePlace() {
+    RECT place = {0, 0, width, height};
+    DWORD frameStart, controlBlock, renderBlock;
+    ResetScanPosition();
+    if (WalkNextImage(&frameStart, &controlBlock, &renderBlock)) {
+        int extent[2], offset[2];
+        ReadImagePlace(renderBlock, extent, offset);
+        place = RECT{offset[0], offset[1], offset[0] + extent[0], offset[1] + extent[1]};
+    }
+    return place;
+}
+
 BOOL CAnimatedPicture::SkipToNextImage() {
     DWORD frameStart, controlBlock, renderBlock;
     return WalkNextImage(&frameStart, &controlBlock, &renderBlock);
@@ -139,19 +167,7 @@ HGLOBAL CAnimatedPicture::ExtractNextFrame(DWORD* size, int* delay, int* extent,
         *delay = -1;
     }
 
-    if (data[renderBlock] == gif::kImageSeparator) {
-        const BYTE* descriptor = data + renderBlock;
-        extent[0] = gif::ReadU16(descriptor + gif::kImageWidthOffset);
-        extent[1] = gif::ReadU16(descriptor + gif::kImageHeightOffset);
-        offset[0] = gif::ReadU16(descriptor + gif::kImageLeftOffset);
-        offset[1] = gif::ReadU16(descriptor + gif::kImageTopOffset);
-    } else {
-        // Plain text has no descriptor of its own; it is drawn over the whole logical screen.
-        extent[0] = width;
-        extent[1] = height;
-        offset[0] = 0;
-        offset[1] = 0;
-    }
+    ReadImagePlace(renderBlock, extent, offset);
 
     const DWORD prologue = gif::kPrologueSize + static_cast<DWORD>(colorTableSize);
     const DWORD span = scanPos - frameStart;

@@ -296,6 +296,43 @@ TEST_F(Loading, BackgroundUnderAStillPictureIsTakenOnce) {
     EXPECT_EQ(control.bgDC, nullptr) << "every load drops the background copy";
 }
 
+TEST_F(Loading, OneImageIsDrawnAtItsPlaceOnTheScreenOverWhatLiesBeneath) {
+    // A 30 x 20 screen. Row 1: a 10 x 6 image at (17, 9); row 2: a pattern over the whole
+    // screen, which must come out pixel for pixel.
+    constexpr int kW = 30, kH = 20, kExponent = 3;
+    struct Row {
+        int n;
+        RECT image;
+    } rows[] = {{1, {17, 9, 27, 15}}, {2, {0, 0, kW, kH}}};
+    for (const Row& row : rows) {
+        const RECT& r = row.image;
+        const int w = r.right - r.left, h = r.bottom - r.top;
+        Bytes raster(static_cast<size_t>(w) * h);
+        for (size_t i = 0; i < raster.size(); ++i) raster[i] = (i % w + 3 * (i / w)) % 16;
+        GifBuilder b;
+        b.Header().Screen(kW, kH, kExponent).Image(r.left, r.top, w, h, raster).Trailer();
+        ASSERT_TRUE(Load(b.Bytes())) << "row " << row.n;
+        auto bg = HostBackground();
+        int pending = 1;
+        control.ApplyBackground(bg->get(), &pending, FALSE);
+        ASSERT_EQ(pending, 0) << "row " << row.n;
+        int wrong = 0;
+        for (int y = 0; y < kH; ++y) {
+            for (int x = 0; x < kW; ++x) {
+                const POINT at = {x, y};
+                const size_t i = static_cast<size_t>(y - r.top) * w + (x - r.left);
+                const uint32_t expected =
+                    PtInRect(&r, at) ? PaletteRgb(kExponent, raster[i]) : kUnderControl;
+                const uint32_t actual = control.MemoryPixel(x, y);
+                if (actual != expected && ++wrong <= 3) {
+                    ADD_FAILURE() << "row " << row.n << " pixel (" << x << ", " << y
+                                  << "): expected " << std::hex << expected << ", actual " << actual;
+                }
+            }
+        }
+    }
+}
+
 TEST_F(Loading, BackgroundThatCannotBeCopiedIsNotTaken) {
     GifBuilder b;
     b.Header().Screen(30, 20, 1).SolidImage(20, 10, 10, 10, 1).Trailer();
