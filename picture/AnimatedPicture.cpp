@@ -18,11 +18,10 @@ constexpr UINT kResizeFlags = SWP_NOMOVE | SWP_NOZORDER;
 constexpr ULONGLONG kDecodedFramesBudget = 256ull * 1024 * 1024;
 constexpr ULONGLONG kBytesPerDecodedPixel = 4;
 
-ULONGLONG DecodedFrameBytes(int screenWidth, int screenHeight, const FrameRecord& frame) {
-    // A frame is decoded as a one-image GIF with the whole logical screen.
-    const ULONGLONG screen = static_cast<ULONGLONG>(screenWidth) * static_cast<ULONGLONG>(screenHeight);
-    const ULONGLONG image = static_cast<ULONGLONG>(frame.cx) * static_cast<ULONGLONG>(frame.cy);
-    return kBytesPerDecodedPixel * (screen > image ? screen : image);
+// The picture loader decodes a frame at its own size, whatever the logical screen's.
+ULONGLONG DecodedFrameBytes(const FrameRecord& frame) {
+    const ULONGLONG pixels = static_cast<ULONGLONG>(frame.cx) * static_cast<ULONGLONG>(frame.cy);
+    return kBytesPerDecodedPixel * pixels;
 }
 
 }  // namespace
@@ -197,7 +196,7 @@ BOOL CAnimatedPicture::LoadGifFrames() {
                                               &record.disposal);
         if (frameBlock == nullptr) break;
 
-        const ULONGLONG cost = DecodedFrameBytes(width, height, record);
+        const ULONGLONG cost = DecodedFrameBytes(record);
         if (decodedBytes + cost > kDecodedFramesBudget) {
             GlobalFree(frameBlock);
             break;
