@@ -24,6 +24,8 @@
 #include <windows.h>
 
 // Block kinds of a GIF file, from its marker byte and, after 0x21, its label byte.
+// BlockOtherExtension is an extension of a label not listed here: a reader skips it by its
+// sub-blocks, as it does application and comment extensions.
 enum GifBlockKind {
     BlockUnknown = 0,
     BlockApplication = 1,
@@ -32,6 +34,7 @@ enum GifBlockKind {
     BlockPlainText = 4,
     BlockImage = 5,
     BlockTrailer = 6,
+    BlockOtherExtension = 7,
 };
 
 // One frame of an animated GIF.

@@ -45,7 +45,7 @@ GifBlockKind CAnimatedPicture::ClassifyBlock() {
     case gif::kCommentLabel: return BlockComment;
     case gif::kGraphicControlLabel: return BlockGraphicControl;
     case gif::kPlainTextLabel: return BlockPlainText;
-    default: return BlockUnknown;
+    default: return BlockOtherExtension;
     }
 }
 
@@ -64,7 +64,8 @@ int CAnimatedPicture::BlockLength() {
     switch (ClassifyBlock()) {
     case BlockApplication: return withChain(gif::kApplicationFixed);
     case BlockComment: return withChain(gif::kCommentFixed);
-    case BlockGraphicControl: return static_cast<int>(gif::kGraphicControlLength);
+    case BlockGraphicControl: return withChain(gif::kGraphicControlFixed);
+    case BlockOtherExtension: return withChain(gif::kExtensionFixed);
     case BlockPlainText: return withChain(gif::kPlainTextFixed);
     case BlockImage: {
         if (!gif::Fits(dataSize, scanPos, gif::kImageDescriptorSize)) return 0;
@@ -93,9 +94,9 @@ BOOL CAnimatedPicture::WalkNextImage(DWORD* frameStart, DWORD* controlBlock,
                                      DWORD* renderBlock) {
     if (data == nullptr) return FALSE;
 
-    // Application and comment extensions in front of a frame are not part of it.
+    // Application, comment and unknown extensions in front of a frame are not part of it.
     GifBlockKind kind = ClassifyBlock();
-    while (kind == BlockApplication || kind == BlockComment) {
+    while (kind == BlockApplication || kind == BlockComment || kind == BlockOtherExtension) {
         if (!AdvanceBlock()) return FALSE;
         kind = ClassifyBlock();
     }
@@ -160,9 +161,13 @@ HGLOBAL CAnimatedPicture::ExtractNextFrame(DWORD* size, int* delay, int* extent,
     if (!WalkNextImage(&frameStart, &controlBlock, &renderBlock)) return nullptr;
 
     if (controlBlock != kNoBlock) {
+        // The walk measured the block's sub-blocks inside the data; fields that its first
+        // sub-block is too short to hold read as 0.
         const BYTE* gce = data + controlBlock;
-        *delay = gif::ReadU16(gce + gif::kGceDelayOffset);
-        *disposal = (gce[gif::kGcePackedOffset] >> 2) & 7;
+        const DWORD fieldsEnd = gif::kGceDataSizeOffset + 1 + gce[gif::kGceDataSizeOffset];
+        const bool hasDelay = fieldsEnd >= gif::kGceDelayOffset + 2;
+        *delay = hasDelay ? gif::ReadU16(gce + gif::kGceDelayOffset) : 0;
+        *disposal = fieldsEnd > gif::kGcePackedOffset ? (gce[gif::kGcePackedOffset] >> 2) & 7 : 0;
     } else {
         *delay = -1;
     }

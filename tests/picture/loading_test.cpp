@@ -152,6 +152,23 @@ TEST_F(Loading, MultiImageGifIsSplitIntoFramesInOrder) {
     EXPECT_EQ(control.bgDC, nullptr) << "no background copy until one is applied";
 }
 
+TEST_F(Loading, ExtensionsOfUnknownLabelAreSkipped) {
+    const Bytes unknown = {0x21, 0x99, 0x02, 'h', 'i', 0x00};
+    GifBuilder still;
+    still.Header().Screen(8, 8, 1).Raw(unknown).SolidImage(0, 0, 8, 8, 2).Trailer();
+    ASSERT_TRUE(Load(still.Bytes()));
+    EXPECT_NE(control.picture, nullptr);
+
+    GifBuilder animation;
+    animation.Header().Screen(8, 8, 1).GraphicControl(10).SolidImage(0, 0, 8, 8, 0);
+    animation.Raw(unknown).GraphicControl(20).Raw(unknown).SolidImage(0, 0, 8, 8, 1);
+    animation.Raw({0x21, 0xF9, 0x05, 0x00, 30, 0x00, 0x00, 0x00, 0x00});  // a 5-byte control
+    animation.SolidImage(0, 0, 8, 8, 2).Trailer();
+    ASSERT_TRUE(Load(animation.Bytes()));
+    ASSERT_EQ(control.frames.GetSize(), 3);
+    EXPECT_EQ(control.frames[2].delay, 30);
+}
+
 TEST_F(Loading, FramesThatFailToDecodeAreDropped) {
     GifBuilder b;
     b.Header().Screen(8, 8, 1);
