@@ -43,16 +43,26 @@ void* Counted(void* block) {
 
 namespace heap_meter {
 
-size_t Current() { return current.load(std::memory_order_relaxed); }
-size_t Peak() { return peak.load(std::memory_order_relaxed); }
-void ResetPeak() { peak.store(Current(), std::memory_order_relaxed); }
+size_t Current() {
+    return current.load(std::memory_order_relaxed);
+}
+size_t Peak() {
+    return peak.load(std::memory_order_relaxed);
+}
+void ResetPeak() {
+    peak.store(Current(), std::memory_order_relaxed);
+}
 
 }  // namespace heap_meter
 
 extern "C" {
 
-void* malloc(size_t size) { return Counted(__libc_malloc(size)); }
-void* calloc(size_t count, size_t size) { return Counted(__libc_calloc(count, size)); }
+void* malloc(size_t size) {
+    return Counted(__libc_malloc(size));
+}
+void* calloc(size_t count, size_t size) {
+    return Counted(__libc_calloc(count, size));
+}
 void free(void* block) {
     Uncount(block);
     __libc_free(block);
@@ -65,15 +75,23 @@ void* realloc(void* block, size_t size) {
     Count(moved);
     return moved;
 }
-void* memalign(size_t alignment, size_t size) { return Counted(__libc_memalign(alignment, size)); }
-void* aligned_alloc(size_t alignment, size_t size) { return memalign(alignment, size); }
+void* memalign(size_t alignment, size_t size) {
+    return Counted(__libc_memalign(alignment, size));
+}
+void* aligned_alloc(size_t alignment, size_t size) {
+    return memalign(alignment, size);
+}
 int posix_memalign(void** out, size_t alignment, size_t size) {
     void* block = memalign(alignment, size);
     if (block == nullptr) return ENOMEM;
     *out = block;
     return 0;
 }
-void* valloc(size_t size) { return memalign(4096, size); }
-void* pvalloc(size_t size) { return memalign(4096, (size + 4095) & ~static_cast<size_t>(4095)); }
+void* valloc(size_t size) {
+    return memalign(4096, size);
+}
+void* pvalloc(size_t size) {
+    return memalign(4096, (size + 4095) & ~static_cast<size_t>(4095));
+}
 
 }  // extern "C"

@@ -63,7 +63,8 @@ std::vector<uint8_t> Animation(const Shape& s) {
         one.Header().Screen(s.width, s.height, 7);
         const size_t from = one.Size();
         one.GraphicControl(kDelay, 1).Image(0, 0, s.width, s.height, Pattern(s.width, s.height, f));
-        encoded.emplace_back(one.Bytes().begin() + static_cast<std::ptrdiff_t>(from), one.Bytes().end());
+        encoded.emplace_back(one.Bytes().begin() + static_cast<std::ptrdiff_t>(from),
+                             one.Bytes().end());
     }
     gif_test::GifBuilder b;
     b.Header().Screen(s.width, s.height, 7).Loop(0);
@@ -172,11 +173,13 @@ void BM_LoadVsSlurp(benchmark::State& state) {
     fixture.control.UnloadPicture();
     const HeapUse loadHeap = MeasureHeap([&] { fixture.Load(); });
     const HeapUse slurpHeap = MeasureHeap([&] { Slurp(fixture.bytes); });
-    const double pixels = static_cast<double>(shape.width) * shape.height * fixture.control.FrameCount();
+    const double pixels =
+        static_cast<double>(shape.width) * shape.height * fixture.control.FrameCount();
     state.counters["peak_B_per_px"] = static_cast<double>(loadHeap.peak) / pixels;
     state.counters["held_B_per_px"] = static_cast<double>(loadHeap.held) / pixels;
     state.counters["slurp_peak_B_per_px"] = static_cast<double>(slurpHeap.peak) / pixels;
-    state.counters["peak_KiB_per_frame"] = static_cast<double>(loadHeap.peak) / 1024.0 / shape.frames;
+    state.counters["peak_KiB_per_frame"] =
+        static_cast<double>(loadHeap.peak) / 1024.0 / shape.frames;
 }
 
 void Shapes(benchmark::internal::Benchmark* b) {

@@ -4,6 +4,7 @@
 #include <afx.h>
 
 #include "GifFormat.h"
+#include "LoadBudget.h"
 #include "PictureUnits.h"
 #include "PlaybackShared.h"
 #include "Surface.h"
@@ -13,16 +14,8 @@ namespace {
 constexpr UINT kLoadFileAllocFlags = GMEM_MOVEABLE | GMEM_NODISCARD;
 constexpr UINT kResizeFlags = SWP_NOMOVE | SWP_NOZORDER;
 
-// Decoded frames of one picture are held to this many bytes in all; the frames after that are
-// dropped as if they had failed to decode, so a hostile file cannot exhaust memory.
-constexpr ULONGLONG kDecodedFramesBudget = 256ull * 1024 * 1024;
-constexpr ULONGLONG kBytesPerDecodedPixel = 4;
-
-// The picture loader decodes a frame at its own size, whatever the logical screen's.
-ULONGLONG DecodedFrameBytes(const FrameRecord& frame) {
-    const ULONGLONG pixels = static_cast<ULONGLONG>(frame.cx) * static_cast<ULONGLONG>(frame.cy);
-    return kBytesPerDecodedPixel * pixels;
-}
+// The image count only chooses between the still and the animated path.
+constexpr int kImagesOfAnAnimation = 2;
 
 }  // namespace
 
@@ -83,6 +76,10 @@ BOOL CAnimatedPicture::LoadFile(LPCTSTR path) {
     try {
         // Inside the guard: GetLength throws like the other CFile operations.
         const DWORD length = file.GetLength();
+        if (length > load_budget::kMaxFileBytes) {
+            file.Abort();
+            return FALSE;
+        }
         block = GlobalAlloc(kLoadFileAllocFlags, length);
         if (block == nullptr) {
             file.Abort();
@@ -134,14 +131,14 @@ BOOL CAnimatedPicture::LoadMemory(HGLOBAL block, DWORD size) {
     ReadLogicalScreen();
     ResetScanPosition();
     int images = 0;
-    while (SkipToNextImage()) ++images;
+    while (images < kImagesOfAnAnimation && SkipToNextImage()) ++images;
 
     if (images == 0) {
         data = nullptr;
         GlobalUnlock(block);
         return FALSE;
     }
-    if (images == 1) {
+    if (images < kImagesOfAnAnimation) {
         // The picture loader decodes the image at its own size, not the logical screen's.
         stillPlace = FirstImagePlace();
         data = nullptr;
@@ -185,9 +182,10 @@ BOOL CAnimatedPicture::LoadWholePicture(HGLOBAL block, DWORD size) {
     return TRUE;
 }
 
-// Splits the locked GIF into one-image GIFs and decodes each; frames that fail are dropped.
+// Splits the locked GIF into one-image GIFs and decodes each; frames that fail are dropped,
+// and so are the frames past the load budget.
 BOOL CAnimatedPicture::LoadGifFrames() {
-    ULONGLONG decodedBytes = 0;
+    ULONGLONG charged = load_budget::ScreenCharge(width, height);
     ResetScanPosition();
     for (;;) {
         FrameRecord record = {};
@@ -196,8 +194,8 @@ BOOL CAnimatedPicture::LoadGifFrames() {
                                               &record.disposal);
         if (frameBlock == nullptr) break;
 
-        const ULONGLONG cost = DecodedFrameBytes(record);
-        if (decodedBytes + cost > kDecodedFramesBudget) {
+        charged += load_budget::FrameCharge(record.cx, record.cy);
+        if (charged > load_budget::kPixels) {
             GlobalFree(frameBlock);
             break;
         }
@@ -216,7 +214,6 @@ BOOL CAnimatedPicture::LoadGifFrames() {
             record.picture->Release();
             break;
         }
-        decodedBytes += cost;
     }
     return frames.GetSize() > 0;
 }

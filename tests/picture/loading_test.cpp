@@ -5,10 +5,12 @@
 #include <platform/capture.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "LoadBudget.h"
 #include "picture_harness.h"
 
 using gif_test::GifBuilder;
@@ -52,7 +54,9 @@ Bytes SolidBmp(int w, int h, uint32_t rgb) {
 
 // An image whose data no decoder accepts: an LZW stream that starts with a code out of range.
 void BrokenImage(GifBuilder& b, int w, int h) {
-    b.Raw({0x2C, 0, 0, 0, 0, static_cast<uint8_t>(w), 0, static_cast<uint8_t>(h), 0, 0x00});
+    auto lo = [](int v) { return static_cast<uint8_t>(v & 0xFF); };
+    auto hi = [](int v) { return static_cast<uint8_t>(v >> 8); };
+    b.Raw({0x2C, 0, 0, 0, 0, lo(w), hi(w), lo(h), hi(h), 0x00});
     b.Raw({0x02, 0x03, 0xFF, 0xFF, 0xFF, 0x00});
 }
 
@@ -237,14 +241,48 @@ TEST_F(Loading, FramesAreChargedForTheirOwnPixelsNotTheScreens) {
     ASSERT_TRUE(Load(b.Bytes()));
     EXPECT_EQ(control.frames.GetSize(), 100);
 
-    // Frames that fit a screen too large for the drawing surfaces are decoded, and kept, but the
-    // load fails.
+    // A screen too large for any drawing surface leaves no room for frames: none is decoded.
     GifBuilder huge;
     huge.Header().Screen(65535, 65535, 1).SolidImage(0, 0, 2, 2, 0).SolidImage(0, 0, 2, 2, 1);
     huge.Trailer();
     EXPECT_FALSE(Load(huge.Bytes()));
     EXPECT_FALSE(control.surfacesReady);
-    EXPECT_EQ(control.frames.GetSize(), 2);
+    EXPECT_EQ(control.frames.GetSize(), 0);
+}
+
+TEST_F(Loading, FramesPastTheLoadBudgetAreDroppedWhetherTheyDecodeOrNot) {
+    // Broken frames of the largest size the loader takes fail at once here; they stand for
+    // frames that fail late, after all the work.
+    using load_budget::FrameCharge;
+    GifBuilder failing;
+    failing.Header().Screen(8, 8, 1).SolidImage(0, 0, 2, 2, 1);
+    BrokenImage(failing, 8192, 4096);
+    BrokenImage(failing, 8192, 4096);
+    failing.SolidImage(0, 0, 2, 2, 2).Trailer();
+    ASSERT_TRUE(Load(failing.Bytes()));
+    EXPECT_EQ(control.frames.GetSize(), 1) << "the second broken frame passes the budget";
+
+    // Two broken frames leave room for some one-pixel frames, each charged on top of its pixel.
+    GifBuilder tiny;
+    tiny.Header().Screen(8, 8, 1);
+    BrokenImage(tiny, 8192, 4096);
+    BrokenImage(tiny, 8192, 4095);
+    for (int i = 0; i < 40; ++i) tiny.SolidImage(i % 8, 0, 1, 1, i % 4);
+    tiny.Trailer();
+    const ULONGLONG left = load_budget::kPixels - load_budget::ScreenCharge(8, 8) -
+                           FrameCharge(8192, 4096) - FrameCharge(8192, 4095);
+    ASSERT_LT(left / FrameCharge(1, 1), 40u);
+    ASSERT_TRUE(Load(tiny.Bytes()));
+    EXPECT_EQ(static_cast<ULONGLONG>(control.frames.GetSize()), left / FrameCharge(1, 1));
+
+    // The logical screen is charged too, for the drawing surfaces: on the largest screen that
+    // they can have, a frame of the same size does not fit.
+    GifBuilder wide;
+    wide.Header().Screen(8192, 4096, 1);
+    BrokenImage(wide, 8192, 4096);
+    wide.SolidImage(0, 0, 2, 2, 1).Trailer();
+    EXPECT_FALSE(Load(wide.Bytes()));
+    EXPECT_EQ(control.frames.GetSize(), 0);
 }
 
 TEST_F(Loading, OnlyTheGivenBytesAreParsed) {
@@ -270,15 +308,18 @@ TEST_F(Loading, FilesThatCannotBeReadLeaveThePictureShown) {
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         std::ofstream(emptyPath, std::ios::binary);
     }
+    // A picture followed by zeros (a sparse file) up to one byte more than is ever read.
+    const std::string tooLargePath = std::string(dir) + "/too-large.gif";
+    std::filesystem::copy_file(gifPath, tooLargePath);
+    std::filesystem::resize_file(tooLargePath, load_budget::kMaxFileBytes + 1);
     ASSERT_TRUE(control.LoadFile(gifPath.c_str()));
     EXPECT_EQ(control.frames.GetSize(), 3);
     EXPECT_FALSE(control.LoadFile((std::string(dir) + "/missing.gif").c_str()));
     EXPECT_FALSE(control.LoadFile(emptyPath.c_str()));
+    EXPECT_FALSE(control.LoadFile(tooLargePath.c_str()));
     EXPECT_EQ(control.frames.GetSize(), 3) << "a file that cannot be read changes nothing";
     EXPECT_TRUE(control.surfacesReady);
-    std::remove(gifPath.c_str());
-    std::remove(emptyPath.c_str());
-    rmdir(dir);
+    std::filesystem::remove_all(dir);
 }
 
 // ---- The host's background -----------------------------------------------------------------
@@ -357,7 +398,8 @@ TEST_F(Loading, OneImageIsDrawnAtItsPlaceOnTheScreenOverWhatLiesBeneath) {
                 const uint32_t actual = control.MemoryPixel(x, y);
                 if (actual != expected && ++wrong <= 3) {
                     ADD_FAILURE() << "row " << row.n << " pixel (" << x << ", " << y
-                                  << "): expected " << std::hex << expected << ", actual " << actual;
+                                  << "): expected " << std::hex << expected << ", actual "
+                                  << actual;
                 }
             }
         }
