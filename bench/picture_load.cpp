@@ -1,21 +1,83 @@
-// Loading an animated GIF (scan, split, decode every frame) against one giflib DGifSlurp of
-// the same bytes. BM_LoadMemory also reports the ratio of the two, timed alike side by side.
+// Loading an animated GIF (scan, split, decode every frame) against one giflib DGifSlurp of the
+// same bytes, at several frame sizes and frame counts.
+//
+// Each iteration loads once and slurps once, each timed in the thread's CPU time, so that both
+// see the same machine; the ratio of the sums is the figure of one repetition, and the
+// repetitions give its median and spread. After the timed loop, one more load and one slurp are
+// measured on the heap: the peak while they run and what the load still holds afterwards, per
+// pixel of all frames (a 32-bit decoded frame is 4 bytes per pixel).
+//
+// With --instructions (under valgrind --tool=callgrind, see picture_load_instructions.sh) the
+// program instead runs each load and slurp once between two callgrind client requests, so that
+// callgrind counts the instructions of exactly that call, whatever the machine's load.
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
 
 #include <time.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <map>
+#include <string>
+#include <tuple>
 
+#if __has_include(<valgrind/callgrind.h>)
+#include <valgrind/callgrind.h>
+#else
+#define CALLGRIND_ZERO_STATS
+#define CALLGRIND_DUMP_STATS_AT(label)
+#endif
+
+#include "heap_meter.h"
 #include "picture_bench_common.h"
 
 namespace {
 
-const std::vector<uint8_t>& Data(int frames) {
-    static const std::vector<uint8_t> hundred = picture_bench::Animation(100, 200, 5);
-    static const std::vector<uint8_t> ten = picture_bench::Animation(10, 200, 5);
-    return frames == 100 ? hundred : ten;
+struct Shape {
+    int width, height, frames;
+};
+constexpr Shape kShapes[] = {{32, 32, 10},   {32, 32, 100},   {96, 96, 10},   {96, 96, 100},
+                             {200, 200, 10}, {200, 200, 100}, {640, 480, 10}, {640, 480, 100}};
+
+constexpr int kDelay = 5;
+// Frames repeat after this many patterns: encoding stays quick, decoding is the same work.
+constexpr int kDistinctFrames = 8;
+
+std::vector<uint8_t> Pattern(int width, int height, int f) {
+    std::vector<uint8_t> raster(static_cast<size_t>(width) * height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            raster[static_cast<size_t>(y) * width + x] =
+                static_cast<uint8_t>(((x + f * 3) / 8 + (y / 8) * 5 + f) & 0xFF);
+        }
+    }
+    return raster;
+}
+
+// frames full-screen frames over a 256-colour table, each with a graphic control extension.
+std::vector<uint8_t> Animation(const Shape& s) {
+    std::vector<std::vector<uint8_t>> encoded;
+    for (int f = 0; f < std::min(s.frames, kDistinctFrames); ++f) {
+        gif_test::GifBuilder one;
+        one.Header().Screen(s.width, s.height, 7);
+        const size_t from = one.Size();
+        one.GraphicControl(kDelay, 1).Image(0, 0, s.width, s.height, Pattern(s.width, s.height, f));
+        encoded.emplace_back(one.Bytes().begin() + static_cast<std::ptrdiff_t>(from),
+                             one.Bytes().end());
+    }
+    gif_test::GifBuilder b;
+    b.Header().Screen(s.width, s.height, 7).Loop(0);
+    for (int f = 0; f < s.frames; ++f) b.Raw(encoded[static_cast<size_t>(f) % encoded.size()]);
+    b.Trailer();
+    return b.Bytes();
+}
+
+const std::vector<uint8_t>& Data(const Shape& s) {
+    static std::map<std::tuple<int, int, int>, std::vector<uint8_t>> made;
+    auto& bytes = made[{s.width, s.height, s.frames}];
+    if (bytes.empty()) bytes = Animation(s);
+    return bytes;
 }
 
 struct MemoryReader {
@@ -48,60 +110,117 @@ double ThreadCpuSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-// CPU time of the calling thread, not wall time: the ratio stays meaningful on a busy machine.
-template <typename Work>
-double SecondsPerRun(int runs, Work work) {
-    const double start = ThreadCpuSeconds();
-    for (int i = 0; i < runs; ++i) work();
-    return (ThreadCpuSeconds() - start) / runs;
-}
-
 class PictureProbe : public CAnimatedPicture {
 public:
     int FrameCount() const { return frames.GetSize(); }
 };
 
-void BM_LoadMemory(benchmark::State& state) {
-    const std::vector<uint8_t>& bytes = Data(static_cast<int>(state.range(0)));
+// A control on a hidden host, with the bytes of one shape in a global block.
+struct LoadFixture {
+    explicit LoadFixture(const Shape& shape) : bytes(Data(shape)) {
+        control.SubclassWindow(host.child);
+        block = picture_bench::ToGlobal(bytes);
+    }
+    ~LoadFixture() {
+        control.UnloadPicture();
+        GlobalFree(block);
+    }
+    BOOL Load() { return control.LoadMemory(block, static_cast<DWORD>(bytes.size())); }
+
+    const std::vector<uint8_t>& bytes;
     picture_bench::HiddenHost host;
     PictureProbe control;
-    control.SubclassWindow(host.child);
-    HGLOBAL block = picture_bench::ToGlobal(bytes);
-    for (auto _ : state) {
-        if (!control.LoadMemory(block, static_cast<DWORD>(bytes.size()))) {
-            state.SkipWithError("LoadMemory failed");
-            break;
-        }
-    }
-    state.counters["frames"] = control.FrameCount();
-    constexpr int kRatioRuns = 5;
-    const double load = SecondsPerRun(kRatioRuns, [&] {
-        control.LoadMemory(block, static_cast<DWORD>(bytes.size()));
-    });
-    const double slurp = SecondsPerRun(kRatioRuns, [&] { Slurp(bytes); });
-    state.counters["ratio_to_DGifSlurp"] = slurp > 0 ? load / slurp : 0;
-    control.UnloadPicture();
-    GlobalFree(block);
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
+    HGLOBAL block = nullptr;
+};
+
+struct HeapUse {
+    size_t peak;  // above what was held before the call
+    size_t held;  // still held after it
+};
+
+template <typename Work>
+HeapUse MeasureHeap(Work work) {
+    const size_t before = heap_meter::Current();
+    heap_meter::ResetPeak();
+    work();
+    const size_t after = heap_meter::Current();
+    return {heap_meter::Peak() - before, after > before ? after - before : 0};
 }
 
-void BM_DGifSlurp(benchmark::State& state) {
-    const std::vector<uint8_t>& bytes = Data(static_cast<int>(state.range(0)));
-    int images = 0;
+void BM_LoadVsSlurp(benchmark::State& state) {
+    const Shape shape{static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                      static_cast<int>(state.range(2))};
+    LoadFixture fixture(shape);
+    double load = 0, slurp = 0;
     for (auto _ : state) {
-        images = Slurp(bytes);
-        if (images < 0) {
-            state.SkipWithError("DGifSlurp failed");
+        const double t0 = ThreadCpuSeconds();
+        const BOOL loaded = fixture.Load();
+        const double t1 = ThreadCpuSeconds();
+        const int images = Slurp(fixture.bytes);
+        const double t2 = ThreadCpuSeconds();
+        if (!loaded || images != shape.frames) {
+            state.SkipWithError("LoadMemory or DGifSlurp failed");
             break;
         }
+        load += t1 - t0;
+        slurp += t2 - t1;
     }
-    state.counters["frames"] = images;
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
+    const double perIteration = 1e3 / static_cast<double>(std::max<int64_t>(state.iterations(), 1));
+    state.counters["load_ms"] = load * perIteration;
+    state.counters["slurp_ms"] = slurp * perIteration;
+    state.counters["ratio"] = slurp > 0 ? load / slurp : 0;
+
+    fixture.control.UnloadPicture();
+    const HeapUse loadHeap = MeasureHeap([&] { fixture.Load(); });
+    const HeapUse slurpHeap = MeasureHeap([&] { Slurp(fixture.bytes); });
+    const double pixels =
+        static_cast<double>(shape.width) * shape.height * fixture.control.FrameCount();
+    state.counters["peak_B_per_px"] = static_cast<double>(loadHeap.peak) / pixels;
+    state.counters["held_B_per_px"] = static_cast<double>(loadHeap.held) / pixels;
+    state.counters["slurp_peak_B_per_px"] = static_cast<double>(slurpHeap.peak) / pixels;
+    state.counters["peak_KiB_per_frame"] =
+        static_cast<double>(loadHeap.peak) / 1024.0 / shape.frames;
 }
 
-BENCHMARK(BM_LoadMemory)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DGifSlurp)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond);
+void Shapes(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"w", "h", "frames"});
+    for (const Shape& s : kShapes) b->Args({s.width, s.height, s.frames});
+}
+
+BENCHMARK(BM_LoadVsSlurp)
+    ->Apply(Shapes)
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true)
+    ->MinTime(0.2)
+    ->Unit(benchmark::kMillisecond);
+
+// One load and one slurp of every shape, each alone between callgrind's zeroing and dumping of
+// its counts; a load and a slurp before them warm up what a first call sets up.
+int CountInstructions() {
+    for (const Shape& shape : kShapes) {
+        LoadFixture fixture(shape);
+        if (!fixture.Load() || Slurp(fixture.bytes) != shape.frames) return 1;
+        const std::string name = std::to_string(shape.width) + "x" + std::to_string(shape.height) +
+                                 "x" + std::to_string(shape.frames);
+        // callgrind may read a label after the request returns: both outlive their dumps.
+        const std::string loadLabel = "load " + name, slurpLabel = "slurp " + name;
+        CALLGRIND_ZERO_STATS;
+        fixture.Load();
+        CALLGRIND_DUMP_STATS_AT(loadLabel.c_str());
+        CALLGRIND_ZERO_STATS;
+        Slurp(fixture.bytes);
+        CALLGRIND_DUMP_STATS_AT(slurpLabel.c_str());
+    }
+    return 0;
+}
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--instructions") == 0) return CountInstructions();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -4,6 +4,7 @@
 #include <afx.h>
 
 #include "GifFormat.h"
+#include "LoadBudget.h"
 #include "PictureUnits.h"
 #include "PlaybackShared.h"
 #include "Surface.h"
@@ -13,17 +14,8 @@ namespace {
 constexpr UINT kLoadFileAllocFlags = GMEM_MOVEABLE | GMEM_NODISCARD;
 constexpr UINT kResizeFlags = SWP_NOMOVE | SWP_NOZORDER;
 
-// Decoded frames of one picture are held to this many bytes in all; the frames after that are
-// dropped as if they had failed to decode, so a hostile file cannot exhaust memory.
-constexpr ULONGLONG kDecodedFramesBudget = 256ull * 1024 * 1024;
-constexpr ULONGLONG kBytesPerDecodedPixel = 4;
-
-ULONGLONG DecodedFrameBytes(int screenWidth, int screenHeight, const FrameRecord& frame) {
-    // A frame is decoded as a one-image GIF with the whole logical screen.
-    const ULONGLONG screen = static_cast<ULONGLONG>(screenWidth) * static_cast<ULONGLONG>(screenHeight);
-    const ULONGLONG image = static_cast<ULONGLONG>(frame.cx) * static_cast<ULONGLONG>(frame.cy);
-    return kBytesPerDecodedPixel * (screen > image ? screen : image);
-}
+// The image count only chooses between the still and the animated path.
+constexpr int kImagesOfAnAnimation = 2;
 
 }  // namespace
 
@@ -55,7 +47,8 @@ CAnimatedPicture::CAnimatedPicture()
       header(nullptr),
       data(nullptr),
       screenDescriptor(nullptr),
-      playback(std::make_shared<PlaybackShared>()) {
+      playback(std::make_shared<PlaybackShared>()),
+      stillPlace{0, 0, 0, 0} {
     stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 }
 
@@ -83,6 +76,10 @@ BOOL CAnimatedPicture::LoadFile(LPCTSTR path) {
     try {
         // Inside the guard: GetLength throws like the other CFile operations.
         const DWORD length = file.GetLength();
+        if (length > load_budget::kMaxFileBytes) {
+            file.Abort();
+            return FALSE;
+        }
         block = GlobalAlloc(kLoadFileAllocFlags, length);
         if (block == nullptr) {
             file.Abort();
@@ -126,20 +123,24 @@ BOOL CAnimatedPicture::LoadMemory(HGLOBAL block, DWORD size) {
     if (!gif::IsGifSignature(data, dataSize)) {
         data = nullptr;
         GlobalUnlock(block);
-        return LoadWholePicture(block, size) ? PrepareSurfaces(width, height) : FALSE;
+        if (!LoadWholePicture(block, size)) return FALSE;
+        stillPlace = RECT{0, 0, width, height};
+        return PrepareSurfaces(width, height);
     }
 
     ReadLogicalScreen();
     ResetScanPosition();
     int images = 0;
-    while (SkipToNextImage()) ++images;
+    while (images < kImagesOfAnAnimation && SkipToNextImage()) ++images;
 
     if (images == 0) {
         data = nullptr;
         GlobalUnlock(block);
         return FALSE;
     }
-    if (images == 1) {
+    if (images < kImagesOfAnAnimation) {
+        // The picture loader decodes the image at its own size, not the logical screen's.
+        stillPlace = FirstImagePlace();
         data = nullptr;
         GlobalUnlock(block);
         if (!LoadWholePicture(block, dataSize)) return FALSE;
@@ -181,9 +182,10 @@ BOOL CAnimatedPicture::LoadWholePicture(HGLOBAL block, DWORD size) {
     return TRUE;
 }
 
-// Splits the locked GIF into one-image GIFs and decodes each; frames that fail are dropped.
+// Splits the locked GIF into one-image GIFs and decodes each; frames that fail are dropped,
+// and so are the frames past the load budget.
 BOOL CAnimatedPicture::LoadGifFrames() {
-    ULONGLONG decodedBytes = 0;
+    ULONGLONG charged = load_budget::ScreenCharge(width, height);
     ResetScanPosition();
     for (;;) {
         FrameRecord record = {};
@@ -192,8 +194,8 @@ BOOL CAnimatedPicture::LoadGifFrames() {
                                               &record.disposal);
         if (frameBlock == nullptr) break;
 
-        const ULONGLONG cost = DecodedFrameBytes(width, height, record);
-        if (decodedBytes + cost > kDecodedFramesBudget) {
+        charged += load_budget::FrameCharge(record.cx, record.cy);
+        if (charged > load_budget::kPixels) {
             GlobalFree(frameBlock);
             break;
         }
@@ -212,7 +214,6 @@ BOOL CAnimatedPicture::LoadGifFrames() {
             record.picture->Release();
             break;
         }
-        decodedBytes += cost;
     }
     return frames.GetSize() > 0;
 }

@@ -24,6 +24,8 @@
 #include <windows.h>
 
 // Block kinds of a GIF file, from its marker byte and, after 0x21, its label byte.
+// BlockOtherExtension is an extension of a label not listed here: a reader skips it by its
+// sub-blocks, as it does application and comment extensions.
 enum GifBlockKind {
     BlockUnknown = 0,
     BlockApplication = 1,
@@ -32,6 +34,7 @@ enum GifBlockKind {
     BlockPlainText = 4,
     BlockImage = 5,
     BlockTrailer = 6,
+    BlockOtherExtension = 7,
 };
 
 // One frame of an animated GIF.
@@ -142,6 +145,9 @@ protected:
     BYTE* screenDescriptor;
     CFrameArray frames;
     std::shared_ptr<PlaybackShared> playback;
+    // Where `picture` is drawn on the memory surface: the whole surface, but for a GIF with one
+    // image the rectangle of that image on the logical screen.
+    RECT stillPlace;
 
 private:
     // The walk shared by SkipToNextImage and ExtractNextFrame: moves past the next rendering
@@ -149,6 +155,10 @@ private:
     // first one, or kNoBlock) and where the rendering block is.
     static constexpr DWORD kNoBlock = 0xFFFFFFFFu;
     BOOL WalkNextImage(DWORD* frameStart, DWORD* controlBlock, DWORD* renderBlock);
+    // Size and position of the rendering block at renderBlock: an image's descriptor, or the
+    // whole logical screen for plain text.
+    void ReadImagePlace(DWORD renderBlock, int* extent, int* offset);
+    RECT FirstImagePlace();
     BOOL RenderStill();
     BOOL LoadWholePicture(HGLOBAL block, DWORD size);
     BOOL LoadGifFrames();

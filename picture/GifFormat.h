@@ -22,7 +22,10 @@ constexpr BYTE kPlainTextLabel = 0x01;
 // Fixed parts in front of each block's sub-block chain (marker bytes included).
 constexpr DWORD kApplicationFixed = 14;      // 0x21 0xFF, size 11, 11 bytes
 constexpr DWORD kCommentFixed = 2;           // 0x21 0xFE
-constexpr DWORD kGraphicControlLength = 8;   // 0x21 0xF9, size 4, 4 bytes, terminator
+constexpr DWORD kExtensionFixed = 2;         // 0x21 and the label of any other extension
+// 0x21 0xF9, then sub-blocks: usually one of 4 bytes (packed, delay, transparent index).
+constexpr DWORD kGraphicControlFixed = 2;
+constexpr DWORD kGceDataSizeOffset = 2;      // size of the first sub-block, where the fields are
 constexpr DWORD kPlainTextFixed = 15;        // 0x21 0x01, size 12, 12 bytes
 constexpr DWORD kImageDescriptorSize = 10;   // 0x2C, left, top, width, height, packed
 constexpr DWORD kImageFixed = 11;            // descriptor + LZW minimum code size

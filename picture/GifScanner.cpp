@@ -45,7 +45,7 @@ GifBlockKind CAnimatedPicture::ClassifyBlock() {
     case gif::kCommentLabel: return BlockComment;
     case gif::kGraphicControlLabel: return BlockGraphicControl;
     case gif::kPlainTextLabel: return BlockPlainText;
-    default: return BlockUnknown;
+    default: return BlockOtherExtension;
     }
 }
 
@@ -64,7 +64,8 @@ int CAnimatedPicture::BlockLength() {
     switch (ClassifyBlock()) {
     case BlockApplication: return withChain(gif::kApplicationFixed);
     case BlockComment: return withChain(gif::kCommentFixed);
-    case BlockGraphicControl: return static_cast<int>(gif::kGraphicControlLength);
+    case BlockGraphicControl: return withChain(gif::kGraphicControlFixed);
+    case BlockOtherExtension: return withChain(gif::kExtensionFixed);
     case BlockPlainText: return withChain(gif::kPlainTextFixed);
     case BlockImage: {
         if (!gif::Fits(dataSize, scanPos, gif::kImageDescriptorSize)) return 0;
@@ -93,9 +94,9 @@ BOOL CAnimatedPicture::WalkNextImage(DWORD* frameStart, DWORD* controlBlock,
                                      DWORD* renderBlock) {
     if (data == nullptr) return FALSE;
 
-    // Application and comment extensions in front of a frame are not part of it.
+    // Application, comment and unknown extensions in front of a frame are not part of it.
     GifBlockKind kind = ClassifyBlock();
-    while (kind == BlockApplication || kind == BlockComment) {
+    while (kind == BlockApplication || kind == BlockComment || kind == BlockOtherExtension) {
         if (!AdvanceBlock()) return FALSE;
         kind = ClassifyBlock();
     }
@@ -118,6 +119,34 @@ BOOL CAnimatedPicture::WalkNextImage(DWORD* frameStart, DWORD* controlBlock,
     return AdvanceBlock();
 }
 
+void CAnimatedPicture::ReadImagePlace(DWORD renderBlock, int* extent, int* offset) {
+    if (data[renderBlock] == gif::kImageSeparator) {
+        const BYTE* descriptor = data + renderBlock;
+        extent[0] = gif::ReadU16(descriptor + gif::kImageWidthOffset);
+        extent[1] = gif::ReadU16(descriptor + gif::kImageHeightOffset);
+        offset[0] = gif::ReadU16(descriptor + gif::kImageLeftOffset);
+        offset[1] = gif::ReadU16(descriptor + gif::kImageTopOffset);
+    } else {
+        // Plain text has no descriptor of its own; it is drawn over the whole logical screen.
+        extent[0] = width;
+        extent[1] = height;
+        offset[0] = 0;
+        offset[1] = 0;
+    }
+}
+
+RECT CAnimatedPicture::FirstImagePlace() {
+    RECT place = {0, 0, width, height};
+    DWORD frameStart, controlBlock, renderBlock;
+    ResetScanPosition();
+    if (WalkNextImage(&frameStart, &controlBlock, &renderBlock)) {
+        int extent[2], offset[2];
+        ReadImagePlace(renderBlock, extent, offset);
+        place = RECT{offset[0], offset[1], offset[0] + extent[0], offset[1] + extent[1]};
+    }
+    return place;
+}
+
 BOOL CAnimatedPicture::SkipToNextImage() {
     DWORD frameStart, controlBlock, renderBlock;
     return WalkNextImage(&frameStart, &controlBlock, &renderBlock);
@@ -132,26 +161,18 @@ HGLOBAL CAnimatedPicture::ExtractNextFrame(DWORD* size, int* delay, int* extent,
     if (!WalkNextImage(&frameStart, &controlBlock, &renderBlock)) return nullptr;
 
     if (controlBlock != kNoBlock) {
+        // The walk measured the block's sub-blocks inside the data; fields that its first
+        // sub-block is too short to hold read as 0.
         const BYTE* gce = data + controlBlock;
-        *delay = gif::ReadU16(gce + gif::kGceDelayOffset);
-        *disposal = (gce[gif::kGcePackedOffset] >> 2) & 7;
+        const DWORD fieldsEnd = gif::kGceDataSizeOffset + 1 + gce[gif::kGceDataSizeOffset];
+        const bool hasDelay = fieldsEnd >= gif::kGceDelayOffset + 2;
+        *delay = hasDelay ? gif::ReadU16(gce + gif::kGceDelayOffset) : 0;
+        *disposal = fieldsEnd > gif::kGcePackedOffset ? (gce[gif::kGcePackedOffset] >> 2) & 7 : 0;
     } else {
         *delay = -1;
     }
 
-    if (data[renderBlock] == gif::kImageSeparator) {
-        const BYTE* descriptor = data + renderBlock;
-        extent[0] = gif::ReadU16(descriptor + gif::kImageWidthOffset);
-        extent[1] = gif::ReadU16(descriptor + gif::kImageHeightOffset);
-        offset[0] = gif::ReadU16(descriptor + gif::kImageLeftOffset);
-        offset[1] = gif::ReadU16(descriptor + gif::kImageTopOffset);
-    } else {
-        // Plain text has no descriptor of its own; it is drawn over the whole logical screen.
-        extent[0] = width;
-        extent[1] = height;
-        offset[0] = 0;
-        offset[1] = 0;
-    }
+    ReadImagePlace(renderBlock, extent, offset);
 
     const DWORD prologue = gif::kPrologueSize + static_cast<DWORD>(colorTableSize);
     const DWORD span = scanPos - frameStart;

@@ -66,14 +66,16 @@ BOOL CAnimatedPicture::StartDisplay() {
     return FALSE;
 }
 
-// A still picture, drawn once over the memory surface. A multi-image GIF of which only one
-// frame decoded shows that frame where playback would have drawn it.
+// A still picture, drawn once at its place over the memory surface. A multi-image GIF of which
+// only one frame decoded shows that frame where playback would have drawn it.
 BOOL CAnimatedPicture::RenderStill() {
     HRESULT hr;
     {
         Guard guard(playback->lock);
         if (picture != nullptr) {
-            hr = RenderWhole(picture, memDC, 0, 0, width, height);
+            const RECT& at = stillPlace;
+            hr = RenderWhole(picture, memDC, at.left, at.top, at.right - at.left,
+                             at.bottom - at.top);
         } else if (frames.GetSize() == 1) {
             const FrameRecord& frame = frames[0];
             hr = RenderWhole(frame.picture, memDC, frame.x, frame.y, frame.cx, frame.cy);

@@ -33,8 +33,9 @@ struct Block {
 
 struct GlobalHeap {
     std::mutex lock;
-    std::unordered_map<uintptr_t, Block> blocks;          // by handle
-    std::unordered_map<const void*, uintptr_t> byAddress;  // data -> handle
+    std::unordered_map<uintptr_t, Block> blocks;  // by handle
+    // data -> handle of movable blocks; a fixed block's handle is its data, found in blocks.
+    std::unordered_map<const void*, uintptr_t> byAddress;
 };
 
 GlobalHeap& Heap() {
@@ -84,7 +85,7 @@ HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
     const uintptr_t handle = block.movable ? platform::kernel::NextHandleValue()
                                            : reinterpret_cast<uintptr_t>(block.data);
     std::lock_guard<std::mutex> guard(Heap().lock);
-    if (block.data) Heap().byAddress.emplace(block.data, handle);
+    if (block.movable && block.data) Heap().byAddress.emplace(block.data, handle);
     Heap().blocks.emplace(handle, block);
     return reinterpret_cast<HGLOBAL>(handle);
 }
@@ -131,7 +132,7 @@ HGLOBAL GlobalFree(HGLOBAL mem) {
             return mem;
         }
         data = it->second.data;
-        if (data) Heap().byAddress.erase(data);
+        if (it->second.movable && data) Heap().byAddress.erase(data);
         blocks.erase(it);
     }
     std::free(data);
@@ -157,6 +158,8 @@ UINT GlobalFlags(HGLOBAL mem) {
 
 HGLOBAL GlobalHandle(LPCVOID mem) {
     std::lock_guard<std::mutex> guard(Heap().lock);
+    auto fixed = Heap().blocks.find(reinterpret_cast<uintptr_t>(mem));
+    if (fixed != Heap().blocks.end() && !fixed->second.movable) return const_cast<LPVOID>(mem);
     auto& byAddress = Heap().byAddress;
     auto it = byAddress.find(mem);
     if (it == byAddress.end()) {
@@ -208,7 +211,7 @@ HGLOBAL GlobalReAlloc(HGLOBAL mem, SIZE_T bytes, UINT flags) {
     if (kept) std::memcpy(data, block->data, kept);
     if ((flags & GMEM_ZEROINIT) && bytes > kept)
         std::memset(static_cast<char*>(data) + kept, 0, bytes - kept);
-    if (block->data) Heap().byAddress.erase(block->data);
+    if (block->movable && block->data) Heap().byAddress.erase(block->data);
     std::free(block->data);
     block->data = data;
     block->size = block->capacity = bytes;
@@ -220,6 +223,5 @@ HGLOBAL GlobalReAlloc(HGLOBAL mem, SIZE_T bytes, UINT flags) {
     Block moved = *block;
     Heap().blocks.erase(reinterpret_cast<uintptr_t>(mem));
     Heap().blocks.emplace(reinterpret_cast<uintptr_t>(data), moved);
-    Heap().byAddress.emplace(data, reinterpret_cast<uintptr_t>(data));
     return reinterpret_cast<HGLOBAL>(data);
 }

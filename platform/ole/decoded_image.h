@@ -1,10 +1,11 @@
-// The decoders' common result: a bitmap of straight-alpha ARGB pixels, and the limits that
-// every decoder checks before it allocates one. Private to the OLE family.
+// The decoders' common result: a bitmap of straight-alpha ARGB pixels, or of palette indices,
+// and the limits that every decoder checks before it allocates one. Private to the OLE family.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace platform_ole {
@@ -13,13 +14,32 @@ namespace platform_ole {
 constexpr uint32_t kMaxPictureSide = 8192;
 constexpr uint64_t kMaxPicturePixels = 32ull * 1024 * 1024;
 
+// What the indices of an indexed picture stand for: 0xAARRGGBB, alpha 0xFF but 0 for the
+// transparent index (no other alpha occurs). Entries past the file's colour table are never
+// referred to.
+struct Palette {
+    static constexpr int kEntries = 256;
+    uint32_t argb[kEntries];
+};
+
+// A picture is either direct (pixels) or indexed (indices and palette). Indexed pictures take a
+// quarter of the memory, and several of them (the frames of one animation) share a palette.
 struct DecodedImage {
     int width = 0;
     int height = 0;
     std::vector<uint32_t> pixels;  // row-major, top row first, 0xAARRGGBB, alpha not premultiplied
+    std::unique_ptr<uint8_t[]> indices;  // row-major, top row first, one byte per pixel
+    std::shared_ptr<const Palette> palette;
+    bool transparent = false;  // some pixel is not fully opaque
 
+    bool Indexed() const { return indices != nullptr; }
+    // Rows of a direct picture.
     uint32_t* Row(int y) { return pixels.data() + static_cast<size_t>(y) * width; }
     const uint32_t* Row(int y) const { return pixels.data() + static_cast<size_t>(y) * width; }
+    // Rows of an indexed picture.
+    const uint8_t* IndexRow(int y) const { return indices.get() + static_cast<size_t>(y) * width; }
+    // Row y as width 0xAARRGGBB pixels, whichever the representation.
+    void CopyRow(int y, uint32_t* out) const;
 };
 
 inline uint32_t MakeArgb(uint32_t a, uint32_t r, uint32_t g, uint32_t b) {
@@ -31,6 +51,8 @@ bool PictureSizeAllowed(uint64_t width, uint64_t height);
 // Sizes the image to width x height, all pixels transparent black. False, leaving the image
 // untouched, when the size is refused. May throw std::bad_alloc.
 bool AllocateImage(DecodedImage* image, uint64_t width, uint64_t height);
+// Sets image->transparent from the pixels of a direct picture.
+void FindTransparency(DecodedImage* image);
 
 // The encoded bytes, read front to back by a library's read callback.
 struct MemorySource {

@@ -1,8 +1,17 @@
 // GIF through giflib: the first image of the file, at its own size (not the logical screen's),
-// so that a frame cut out of an animation decodes to exactly its own rectangle.
+// so that a frame cut out of an animation decodes to exactly its own rectangle. The picture
+// keeps giflib's palette indices and a palette, so decoding is giflib's work and nothing more.
+//
+// The frames of one animation reach the decoder one after another as separate files with the
+// same header, screen descriptor and global colour table. Each thread therefore keeps giflib
+// open after a clean decode, and goes on from there when the next file starts with the same
+// bytes, instead of opening giflib (which clears its tables) and reading the colour table again;
+// and it hands the next picture of the same colours the same palette.
 #include <gif_lib.h>
 
 #include <algorithm>
+#include <cstring>
+#include <new>
 #include <vector>
 
 #include "ole/decoded_image.h"
@@ -18,14 +27,6 @@ int ReadFromMemory(GifFileType* gif, GifByteType* buffer, int length) {
     return static_cast<int>(count);
 }
 
-struct GifCloser {
-    GifFileType* gif;
-    ~GifCloser() {
-        int error = 0;
-        if (gif) DGifCloseFile(gif, &error);
-    }
-};
-
 constexpr int kNoTransparency = -1;
 
 // The transparent index announced by a graphic control extension, or kNoTransparency.
@@ -35,24 +36,135 @@ int TransparentIndexOf(const GifByteType* block) {
     return (block[1] & 0x01) ? block[4] : kNoTransparency;
 }
 
-// Interlaced rows arrive in four passes: every 8th row from 0, every 8th from 4, every 4th
-// from 2, every 2nd from 1.
-std::vector<int> RowOrder(int height, bool interlaced) {
-    std::vector<int> order;
-    order.reserve(static_cast<size_t>(height));
-    if (!interlaced) {
-        for (int y = 0; y < height; ++y) order.push_back(y);
-        return order;
+// giflib, open on this thread, positioned after the prologue (header, logical screen descriptor
+// and global colour table) of the file it read last.
+class GifReader {
+public:
+    GifReader() = default;
+    GifReader(const GifReader&) = delete;
+    GifReader& operator=(const GifReader&) = delete;
+    ~GifReader() { Close(); }
+
+    // giflib ready to read the first block after data's prologue, or null when data is no GIF.
+    GifFileType* Begin(const uint8_t* data, size_t size) {
+        if (gif_ != nullptr && size >= prologue_.size() &&
+            std::memcmp(data, prologue_.data(), prologue_.size()) == 0) {
+            source_ = MemorySource{data, size, prologue_.size()};
+            return gif_;
+        }
+        Close();
+        source_ = MemorySource{data, size, 0};
+        int error = 0;
+        gif_ = DGifOpen(&source_, ReadFromMemory, &error);
+        if (gif_ == nullptr) return nullptr;
+        try {
+            prologue_.assign(data, data + source_.pos);
+        } catch (const std::bad_alloc&) {
+            Close();
+            throw;
+        }
+        return gif_;
     }
-    static const int kStart[] = {0, 4, 2, 1};
-    static const int kStep[] = {8, 8, 4, 2};
-    for (int pass = 0; pass < 4; ++pass) {
-        for (int y = kStart[pass]; y < height; y += kStep[pass]) order.push_back(y);
+
+    // After a picture: giflib is kept for the next one only when it read this one cleanly, so
+    // it stands at a block boundary.
+    void Finish(bool clean) {
+        source_ = MemorySource{nullptr, 0, 0};
+        if (!clean) {
+            Close();
+            return;
+        }
+        // giflib records every image descriptor it reads; these are not wanted here.
+        GifFreeSavedImages(gif_);
+        gif_->ImageCount = 0;
     }
-    return order;
+
+private:
+    void Close() {
+        int error = 0;
+        if (gif_ != nullptr) DGifCloseFile(gif_, &error);
+        gif_ = nullptr;
+        prologue_.clear();
+    }
+
+    GifFileType* gif_ = nullptr;
+    MemorySource source_{nullptr, 0, 0};
+    std::vector<uint8_t> prologue_;
+};
+
+// The palette of the last colour table and transparent index seen on this thread.
+class PaletteCache {
+public:
+    std::shared_ptr<const Palette> For(const ColorMapObject& map, int transparentIndex) {
+        const size_t count = static_cast<size_t>(std::min(map.ColorCount, Palette::kEntries));
+        if (palette_ == nullptr || transparentIndex != transparentIndex_ ||
+            colours_.size() != count ||
+            std::memcmp(colours_.data(), map.Colors, count * sizeof(GifColorType)) != 0) {
+            auto made = std::make_shared<Palette>();
+            for (size_t i = 0; i < Palette::kEntries; ++i) {
+                const GifColorType c = i < count ? map.Colors[i] : GifColorType{0, 0, 0};
+                made->argb[i] = MakeArgb(0xFF, c.Red, c.Green, c.Blue);
+            }
+            if (transparentIndex != kNoTransparency) made->argb[transparentIndex] = 0;
+            colours_.assign(map.Colors, map.Colors + count);
+            transparentIndex_ = transparentIndex;
+            palette_ = std::move(made);
+        }
+        return palette_;
+    }
+
+private:
+    std::shared_ptr<const Palette> palette_;
+    std::vector<GifColorType> colours_;
+    int transparentIndex_ = kNoTransparency;
+};
+
+// TRUE when every index is below colourCount or is the transparent index.
+bool IndicesWithin(const uint8_t* indices, size_t count, int colourCount, int transparentIndex) {
+    if (colourCount >= Palette::kEntries) return true;
+    // giflib's tables hold a power of two of colours, so an index beyond the table has a bit
+    // above the table's bits: one OR over all bytes tells whether any index is beyond it.
+    const uint8_t beyond = static_cast<uint8_t>(~(colourCount - 1));
+    if ((colourCount & (colourCount - 1)) == 0) {
+        uint64_t any = 0;
+        size_t i = 0;
+        for (; i + sizeof(uint64_t) <= count; i += sizeof(uint64_t)) {
+            uint64_t word;
+            std::memcpy(&word, indices + i, sizeof(word));
+            any |= word;
+        }
+        for (; i < count; ++i) any |= indices[i];
+        uint8_t folded = 0;
+        for (size_t b = 0; b < sizeof(any); ++b) folded |= static_cast<uint8_t>(any >> (8 * b));
+        if ((folded & beyond) == 0) return true;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if (indices[i] >= colourCount && indices[i] != transparentIndex) return false;
+    }
+    return true;
 }
 
-bool DecodeImageRecord(GifFileType* gif, int transparentIndex, DecodedImage* image) {
+// Interlaced rows arrive in four passes: every 8th row from 0, every 8th from 4, every 4th
+// from 2, every 2nd from 1.
+constexpr int kPassStart[] = {0, 4, 2, 1};
+constexpr int kPassStep[] = {8, 8, 4, 2};
+
+bool ReadIndices(GifFileType* gif, const GifImageDesc& desc, uint8_t* indices) {
+    if (!desc.Interlace) {
+        // One call for the whole image: giflib's per-call work is paid once.
+        return DGifGetLine(gif, indices, desc.Width * desc.Height) != GIF_ERROR;
+    }
+    for (int pass = 0; pass < 4; ++pass) {
+        for (int y = kPassStart[pass]; y < desc.Height; y += kPassStep[pass]) {
+            uint8_t* row = indices + static_cast<size_t>(y) * static_cast<size_t>(desc.Width);
+            if (DGifGetLine(gif, row, desc.Width) == GIF_ERROR) return false;
+        }
+    }
+    return true;
+}
+
+bool DecodeImageRecord(GifFileType* gif, int transparentIndex, PaletteCache& palettes,
+                       DecodedImage* image) {
     if (DGifGetImageDesc(gif) == GIF_ERROR) return false;
     const GifImageDesc& desc = gif->Image;
     if (desc.Width <= 0 || desc.Height <= 0) return false;
@@ -62,25 +174,20 @@ bool DecodeImageRecord(GifFileType* gif, int transparentIndex, DecodedImage* ima
     const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
     if (map == nullptr || map->Colors == nullptr || map->ColorCount <= 0) return false;
 
-    DecodedImage decoded;
-    if (!AllocateImage(&decoded, static_cast<uint64_t>(desc.Width), static_cast<uint64_t>(desc.Height)))
-        return false;
-    std::vector<GifPixelType> indices(static_cast<size_t>(desc.Width));
-    for (int y : RowOrder(desc.Height, desc.Interlace)) {
-        if (DGifGetLine(gif, indices.data(), desc.Width) == GIF_ERROR) return false;
-        uint32_t* row = decoded.Row(y);
-        for (int x = 0; x < desc.Width; ++x) {
-            int index = indices[static_cast<size_t>(x)];
-            if (index == transparentIndex) {
-                row[x] = 0;
-                continue;
-            }
-            if (index >= map->ColorCount) return false;  // an index past the table: corrupt
-            const GifColorType& c = map->Colors[index];
-            row[x] = MakeArgb(0xFF, c.Red, c.Green, c.Blue);
-        }
-    }
-    *image = std::move(decoded);
+    const size_t count = static_cast<size_t>(desc.Width) * static_cast<size_t>(desc.Height);
+    // Not zero-filled: giflib writes every index, or the decode fails.
+    std::unique_ptr<uint8_t[]> indices(new uint8_t[count]);
+    if (!ReadIndices(gif, desc, indices.get())) return false;
+    // An index past the table: corrupt.
+    if (!IndicesWithin(indices.get(), count, map->ColorCount, transparentIndex)) return false;
+
+    image->width = desc.Width;
+    image->height = desc.Height;
+    image->pixels.clear();
+    image->palette = palettes.For(*map, transparentIndex);
+    image->transparent = transparentIndex != kNoTransparency &&
+                         std::memchr(indices.get(), transparentIndex, count) != nullptr;
+    image->indices = std::move(indices);
     return true;
 }
 
@@ -96,28 +203,38 @@ bool SkipExtension(GifFileType* gif, int* transparentIndex) {
     return true;
 }
 
-}  // namespace
-
-bool DecodeGif(const uint8_t* data, size_t size, DecodedImage* image) {
-    MemorySource source{data, size, 0};
-    int error = 0;
-    GifCloser file{DGifOpen(&source, ReadFromMemory, &error)};
-    if (file.gif == nullptr) return false;
-
+bool DecodeFirstImage(GifFileType* gif, PaletteCache& palettes, DecodedImage* image) {
     int transparentIndex = kNoTransparency;
     for (;;) {
         GifRecordType type = UNDEFINED_RECORD_TYPE;
-        if (DGifGetRecordType(file.gif, &type) == GIF_ERROR) return false;
+        if (DGifGetRecordType(gif, &type) == GIF_ERROR) return false;
         switch (type) {
             case IMAGE_DESC_RECORD_TYPE:
-                return DecodeImageRecord(file.gif, transparentIndex, image);
+                return DecodeImageRecord(gif, transparentIndex, palettes, image);
             case EXTENSION_RECORD_TYPE:
-                if (!SkipExtension(file.gif, &transparentIndex)) return false;
+                if (!SkipExtension(gif, &transparentIndex)) return false;
                 break;
             default:  // the trailer before any image, or an unknown block
                 return false;
         }
     }
+}
+
+}  // namespace
+
+bool DecodeGif(const uint8_t* data, size_t size, DecodedImage* image) {
+    thread_local GifReader reader;
+    thread_local PaletteCache palettes;
+    GifFileType* gif = reader.Begin(data, size);
+    if (gif == nullptr) return false;
+    // Whatever happens (an exception included), giflib is kept only after a clean decode.
+    struct Finish {
+        GifReader& reader;
+        bool clean = false;
+        ~Finish() { reader.Finish(clean); }
+    } finish{reader};
+    finish.clean = DecodeFirstImage(gif, palettes, image);
+    return finish.clean;
 }
 
 }  // namespace platform_ole

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "ole/com_object.h"
+#include "ole/hglobal_stream.h"
 
 namespace {
 
@@ -43,6 +44,35 @@ public:
     HGLOBAL Handle() const {
         std::lock_guard<std::mutex> lock(block_->mutex);
         return block_->handle;
+    }
+
+    // The bytes that Read would give for a request of limit bytes (0: all), to use where they
+    // lie. The block is locked meanwhile, so it cannot move, but the stream's mutex is not held.
+    // FALSE, without calling use, when the block cannot be locked.
+    bool UseInPlace(ULONGLONG limit, const std::function<void(const uint8_t*, size_t)>& use) {
+        HGLOBAL handle;
+        ULONGLONG from, count;
+        {
+            std::lock_guard<std::mutex> lock(block_->mutex);
+            handle = block_->handle;
+            const ULONGLONG size = GlobalSize(handle);
+            const ULONGLONG end = block_->size < size ? block_->size : size;
+            from = position_;
+            count = position_ < end ? end - position_ : 0;
+            if (limit != 0 && limit < count) count = limit;
+        }
+        struct Locked {
+            HGLOBAL handle;
+            const BYTE* base;
+            ~Locked() {
+                if (base != nullptr) GlobalUnlock(handle);
+            }
+        } locked{handle, count > 0 ? static_cast<const BYTE*>(GlobalLock(handle)) : nullptr};
+        if (count > 0 && locked.base == nullptr) return false;
+        use(count > 0 ? locked.base + from : nullptr, static_cast<size_t>(count));
+        std::lock_guard<std::mutex> lock(block_->mutex);
+        position_ = from + count;
+        return true;
     }
 
     // ISequentialStream
@@ -192,6 +222,12 @@ HRESULT CreateStreamOnHGlobal(HGLOBAL hGlobal, BOOL fDeleteOnRelease, LPSTREAM* 
         if (ownBlock) GlobalFree(ownBlock);
         return E_OUTOFMEMORY;
     }
+}
+
+bool platform_ole::UseStreamBytesInPlace(IStream* stream, ULONGLONG limit,
+                                         const std::function<void(const uint8_t*, size_t)>& use) {
+    auto* own = dynamic_cast<HGlobalStream*>(stream);
+    return own != nullptr && own->UseInPlace(limit, use);
 }
 
 HRESULT GetHGlobalFromStream(LPSTREAM pstm, HGLOBAL* phglobal) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ole/decoded_image.h"
+#include "ole/hglobal_stream.h"
 #include "ole/picture.h"
 
 namespace platform_ole {
@@ -16,16 +17,27 @@ constexpr ULONG kReadChunk = 64 * 1024;
 
 using Decoder = bool (*)(const uint8_t*, size_t, DecodedImage*);
 
-bool StartsWith(const std::vector<uint8_t>& data, const char* signature, size_t length) {
-    return data.size() >= length && std::memcmp(data.data(), signature, length) == 0;
+bool StartsWith(const uint8_t* data, size_t size, const char* signature, size_t length) {
+    return size >= length && std::memcmp(data, signature, length) == 0;
 }
 
-Decoder DecoderFor(const std::vector<uint8_t>& data) {
-    if (StartsWith(data, "GIF87a", 6) || StartsWith(data, "GIF89a", 6)) return DecodeGif;
-    if (StartsWith(data, "\x89PNG\r\n\x1a\n", 8)) return DecodePng;
-    if (StartsWith(data, "\xFF\xD8\xFF", 3)) return DecodeJpeg;
-    if (StartsWith(data, "BM", 2)) return DecodeBmp;
+Decoder DecoderFor(const uint8_t* data, size_t size) {
+    if (StartsWith(data, size, "GIF87a", 6) || StartsWith(data, size, "GIF89a", 6))
+        return DecodeGif;
+    if (StartsWith(data, size, "\x89PNG\r\n\x1a\n", 8)) return DecodePng;
+    if (StartsWith(data, size, "\xFF\xD8\xFF", 3)) return DecodeJpeg;
+    if (StartsWith(data, size, "BM", 2)) return DecodeBmp;
     return nullptr;
+}
+
+// The picture in size bytes at data, with one reference, or the failure.
+HRESULT MakePicture(const uint8_t* data, size_t size, IPicture** picture) {
+    Decoder decode = DecoderFor(data, size);
+    DecodedImage image;
+    if (decode == nullptr || !decode(data, size, &image)) return CTL_E_INVALIDPICTURE;
+    if (!image.Indexed()) FindTransparency(&image);
+    *picture = CreatePicture(std::move(image));
+    return *picture != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
 // Reads limit bytes (0: up to the end) from the stream's current position. The buffer grows
@@ -58,14 +70,20 @@ HRESULT OleLoadPicture(LPSTREAM lpstream, LONG lSize, BOOL, REFIID riid, LPVOID*
     if (riid != IID_IPicture && riid != IID_IUnknown) return E_NOINTERFACE;
 
     try {
-        std::vector<uint8_t> data;
-        HRESULT hr = ReadStream(lpstream, lSize > 0 ? static_cast<ULONGLONG>(lSize) : 0, &data);
+        const ULONGLONG limit = lSize > 0 ? static_cast<ULONGLONG>(lSize) : 0;
+        IPicture* picture = nullptr;
+        HRESULT hr = E_FAIL;
+        // A stream over global memory is decoded where its bytes lie; others are read first.
+        auto make = [&](const uint8_t* data, size_t size) {
+            hr = MakePicture(data, size, &picture);
+        };
+        if (!UseStreamBytesInPlace(lpstream, limit, make)) {
+            std::vector<uint8_t> data;
+            hr = ReadStream(lpstream, limit, &data);
+            if (FAILED(hr)) return hr;
+            make(data.data(), data.size());
+        }
         if (FAILED(hr)) return hr;
-        Decoder decode = DecoderFor(data);
-        DecodedImage image;
-        if (decode == nullptr || !decode(data.data(), data.size(), &image)) return CTL_E_INVALIDPICTURE;
-        IPicture* picture = CreatePicture(std::move(image));
-        if (picture == nullptr) return E_OUTOFMEMORY;
         *lplpvObj = static_cast<IPicture*>(picture);  // IUnknown and IPicture share the pointer
         return S_OK;
     } catch (const std::bad_alloc&) {

@@ -42,14 +42,7 @@ public:
     explicit Picture(DecodedImage&& image)
         : image_(std::move(image)),
           hmWidth_(PixelsToHimetric(image_.width)),
-          hmHeight_(PixelsToHimetric(image_.height)) {
-        for (uint32_t pixel : image_.pixels) {
-            if ((pixel >> 24) != 0xFF) {
-                transparent_ = true;
-                break;
-            }
-        }
-    }
+          hmHeight_(PixelsToHimetric(image_.height)) {}
 
     // IPicture
     HRESULT get_Handle(OLE_HANDLE* handle) override { return NotImplemented(handle); }
@@ -92,7 +85,7 @@ public:
     HRESULT SaveAsFile(LPSTREAM, BOOL, LONG* size) override { return NotImplemented(size); }
     HRESULT get_Attributes(DWORD* attributes) override {
         if (attributes == nullptr) return E_POINTER;
-        *attributes = transparent_ ? PICTURE_TRANSPARENT : 0;
+        *attributes = image_.transparent ? PICTURE_TRANSPARENT : 0;
         return S_OK;
     }
 
@@ -132,12 +125,31 @@ private:
             double hmUp = p.ySrc + (static_cast<double>(dy - p.y) + 0.5) / static_cast<double>(p.cy) * p.cySrc;
             int row = ToPixel(hmHeight_ - hmUp, image_.height, hmHeight_);
             if (row < 0) continue;
-            const uint32_t* src = image_.Row(row);
             uint32_t* dst = view.bits + static_cast<size_t>(dy + view.origin.y) * view.stride +
                             (left + view.origin.x);
-            for (size_t i = 0; i < columns.size(); ++i) {
-                if (columns[i] >= 0) dst[i] = Blend(src[columns[i]], dst[i]);
+            if (image_.Indexed()) {
+                PaintIndexedRow(columns, image_.IndexRow(row), image_.palette->argb, dst);
+            } else {
+                BlendRow(columns, image_.Row(row), dst);
             }
+        }
+    }
+
+    // Blends picture pixel src[columns[i]] over dst[i] wherever the column is in the picture.
+    static void BlendRow(const std::vector<int>& columns, const uint32_t* src, uint32_t* dst) {
+        for (size_t i = 0; i < columns.size(); ++i) {
+            if (columns[i] >= 0) dst[i] = Blend(src[columns[i]], dst[i]);
+        }
+    }
+
+    // The same for an indexed row, whose colours are opaque or fully transparent: Blend
+    // reduces to copying the opaque ones.
+    static void PaintIndexedRow(const std::vector<int>& columns, const uint8_t* src,
+                                const uint32_t* colours, uint32_t* dst) {
+        for (size_t i = 0; i < columns.size(); ++i) {
+            if (columns[i] < 0) continue;
+            const uint32_t colour = colours[src[columns[i]]];
+            if ((colour >> 24) != 0) dst[i] = colour & 0x00FFFFFF;
         }
     }
 
@@ -151,7 +163,6 @@ private:
     const DecodedImage image_;
     const LONG hmWidth_;
     const LONG hmHeight_;
-    bool transparent_ = false;
 };
 
 }  // namespace

@@ -5,10 +5,12 @@
 #include <platform/capture.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "LoadBudget.h"
 #include "picture_harness.h"
 
 using gif_test::GifBuilder;
@@ -52,7 +54,9 @@ Bytes SolidBmp(int w, int h, uint32_t rgb) {
 
 // An image whose data no decoder accepts: an LZW stream that starts with a code out of range.
 void BrokenImage(GifBuilder& b, int w, int h) {
-    b.Raw({0x2C, 0, 0, 0, 0, static_cast<uint8_t>(w), 0, static_cast<uint8_t>(h), 0, 0x00});
+    auto lo = [](int v) { return static_cast<uint8_t>(v & 0xFF); };
+    auto hi = [](int v) { return static_cast<uint8_t>(v >> 8); };
+    b.Raw({0x2C, 0, 0, 0, 0, lo(w), hi(w), lo(h), hi(h), 0x00});
     b.Raw({0x02, 0x03, 0xFF, 0xFF, 0xFF, 0x00});
 }
 
@@ -152,6 +156,23 @@ TEST_F(Loading, MultiImageGifIsSplitIntoFramesInOrder) {
     EXPECT_EQ(control.bgDC, nullptr) << "no background copy until one is applied";
 }
 
+TEST_F(Loading, ExtensionsOfUnknownLabelAreSkipped) {
+    const Bytes unknown = {0x21, 0x99, 0x02, 'h', 'i', 0x00};
+    GifBuilder still;
+    still.Header().Screen(8, 8, 1).Raw(unknown).SolidImage(0, 0, 8, 8, 2).Trailer();
+    ASSERT_TRUE(Load(still.Bytes()));
+    EXPECT_NE(control.picture, nullptr);
+
+    GifBuilder animation;
+    animation.Header().Screen(8, 8, 1).GraphicControl(10).SolidImage(0, 0, 8, 8, 0);
+    animation.Raw(unknown).GraphicControl(20).Raw(unknown).SolidImage(0, 0, 8, 8, 1);
+    animation.Raw({0x21, 0xF9, 0x05, 0x00, 30, 0x00, 0x00, 0x00, 0x00});  // a 5-byte control
+    animation.SolidImage(0, 0, 8, 8, 2).Trailer();
+    ASSERT_TRUE(Load(animation.Bytes()));
+    ASSERT_EQ(control.frames.GetSize(), 3);
+    EXPECT_EQ(control.frames[2].delay, 30);
+}
+
 TEST_F(Loading, FramesThatFailToDecodeAreDropped) {
     GifBuilder b;
     b.Header().Screen(8, 8, 1);
@@ -189,7 +210,7 @@ TEST_F(Loading, FailuresReleaseThePreviousPictureAndKeepTheWindowSize) {
     none.Trailer();
     GifBuilder empty;
     empty.Header().Screen(8, 8, 1).Comment("no image").Trailer();
-    // A logical screen so large that no frame fits the decoded-frames budget.
+    // A logical screen so large that no frame fits the load budget.
     GifBuilder huge;
     huge.Header().Screen(65535, 65535, 1).SolidImage(0, 0, 2, 2, 0).SolidImage(0, 0, 2, 2, 1);
     huge.Trailer();
@@ -201,7 +222,7 @@ TEST_F(Loading, FailuresReleaseThePreviousPictureAndKeepTheWindowSize) {
         {1, "no frame decodes", none.Bytes()},
         {2, "no image at all", empty.Bytes()},
         {3, "not a picture", Bytes{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'}},
-        {4, "frames past the memory budget", huge.Bytes()},
+        {4, "frames past the load budget", huge.Bytes()},
     };
     for (const Row& row : rows) {
         ASSERT_TRUE(Load(ThreeFrames())) << "row " << row.n;
@@ -214,6 +235,51 @@ TEST_F(Loading, FailuresReleaseThePreviousPictureAndKeepTheWindowSize) {
         RECT after = ChildInParent(host.child());
         EXPECT_EQ(after.right - after.left, before.right - before.left) << "row " << row.n;
     }
+}
+
+TEST_F(Loading, FramesAreChargedForTheirOwnPixelsNotTheScreens) {
+    // Charged for the 1024 x 1024 screen each, at most 64 frames would fit the budget.
+    GifBuilder b;
+    b.Header().Screen(1024, 1024, 1);
+    for (int i = 0; i < 100; ++i) b.SolidImage(i, i, 1, 1, i % 4);
+    b.Trailer();
+    ASSERT_TRUE(Load(b.Bytes()));
+    EXPECT_EQ(control.frames.GetSize(), 100);
+}
+
+TEST_F(Loading, FramesPastTheLoadBudgetAreDroppedWhetherTheyDecodeOrNot) {
+    // Broken frames of the largest size the loader takes fail at once here; they stand for
+    // frames that fail late, after all the work.
+    using load_budget::FrameCharge;
+    GifBuilder failing;
+    failing.Header().Screen(8, 8, 1).SolidImage(0, 0, 2, 2, 1);
+    BrokenImage(failing, 8192, 4096);
+    BrokenImage(failing, 8192, 4096);
+    failing.SolidImage(0, 0, 2, 2, 2).Trailer();
+    ASSERT_TRUE(Load(failing.Bytes()));
+    EXPECT_EQ(control.frames.GetSize(), 1) << "the second broken frame passes the budget";
+
+    // Two broken frames leave room for some one-pixel frames, each charged on top of its pixel.
+    GifBuilder tiny;
+    tiny.Header().Screen(8, 8, 1);
+    BrokenImage(tiny, 8192, 4096);
+    BrokenImage(tiny, 8192, 4095);
+    for (int i = 0; i < 40; ++i) tiny.SolidImage(i % 8, 0, 1, 1, i % 4);
+    tiny.Trailer();
+    const ULONGLONG left = load_budget::kPixels - load_budget::ScreenCharge(8, 8) -
+                           FrameCharge(8192, 4096) - FrameCharge(8192, 4095);
+    ASSERT_LT(left / FrameCharge(1, 1), 40u);
+    ASSERT_TRUE(Load(tiny.Bytes()));
+    EXPECT_EQ(static_cast<ULONGLONG>(control.frames.GetSize()), left / FrameCharge(1, 1));
+
+    // The logical screen is charged too, for the drawing surfaces: on the largest screen that
+    // they can have, a frame of the same size does not fit.
+    GifBuilder wide;
+    wide.Header().Screen(8192, 4096, 1);
+    BrokenImage(wide, 8192, 4096);
+    wide.SolidImage(0, 0, 2, 2, 1).Trailer();
+    EXPECT_FALSE(Load(wide.Bytes()));
+    EXPECT_EQ(control.frames.GetSize(), 0);
 }
 
 TEST_F(Loading, OnlyTheGivenBytesAreParsed) {
@@ -239,15 +305,18 @@ TEST_F(Loading, FilesThatCannotBeReadLeaveThePictureShown) {
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         std::ofstream(emptyPath, std::ios::binary);
     }
+    // A picture followed by zeros (a sparse file) up to one byte more than is ever read.
+    const std::string tooLargePath = std::string(dir) + "/too-large.gif";
+    std::filesystem::copy_file(gifPath, tooLargePath);
+    std::filesystem::resize_file(tooLargePath, load_budget::kMaxFileBytes + 1);
     ASSERT_TRUE(control.LoadFile(gifPath.c_str()));
     EXPECT_EQ(control.frames.GetSize(), 3);
     EXPECT_FALSE(control.LoadFile((std::string(dir) + "/missing.gif").c_str()));
     EXPECT_FALSE(control.LoadFile(emptyPath.c_str()));
+    EXPECT_FALSE(control.LoadFile(tooLargePath.c_str()));
     EXPECT_EQ(control.frames.GetSize(), 3) << "a file that cannot be read changes nothing";
     EXPECT_TRUE(control.surfacesReady);
-    std::remove(gifPath.c_str());
-    std::remove(emptyPath.c_str());
-    rmdir(dir);
+    std::filesystem::remove_all(dir);
 }
 
 // ---- The host's background -----------------------------------------------------------------
@@ -294,6 +363,44 @@ TEST_F(Loading, BackgroundUnderAStillPictureIsTakenOnce) {
 
     ASSERT_TRUE(Load(b.Bytes()));
     EXPECT_EQ(control.bgDC, nullptr) << "every load drops the background copy";
+}
+
+TEST_F(Loading, OneImageIsDrawnAtItsPlaceOnTheScreenOverWhatLiesBeneath) {
+    // A 30 x 20 screen. Row 1: a 10 x 6 image at (17, 9); row 2: a pattern over the whole
+    // screen, which must come out pixel for pixel.
+    constexpr int kW = 30, kH = 20, kExponent = 3;
+    struct Row {
+        int n;
+        RECT image;
+    } rows[] = {{1, {17, 9, 27, 15}}, {2, {0, 0, kW, kH}}};
+    for (const Row& row : rows) {
+        const RECT& r = row.image;
+        const int w = r.right - r.left, h = r.bottom - r.top;
+        Bytes raster(static_cast<size_t>(w) * h);
+        for (size_t i = 0; i < raster.size(); ++i) raster[i] = (i % w + 3 * (i / w)) % 16;
+        GifBuilder b;
+        b.Header().Screen(kW, kH, kExponent).Image(r.left, r.top, w, h, raster).Trailer();
+        ASSERT_TRUE(Load(b.Bytes())) << "row " << row.n;
+        auto bg = HostBackground();
+        int pending = 1;
+        control.ApplyBackground(bg->get(), &pending, FALSE);
+        ASSERT_EQ(pending, 0) << "row " << row.n;
+        int wrong = 0;
+        for (int y = 0; y < kH; ++y) {
+            for (int x = 0; x < kW; ++x) {
+                const POINT at = {x, y};
+                const size_t i = static_cast<size_t>(y - r.top) * w + (x - r.left);
+                const uint32_t expected =
+                    PtInRect(&r, at) ? PaletteRgb(kExponent, raster[i]) : kUnderControl;
+                const uint32_t actual = control.MemoryPixel(x, y);
+                if (actual != expected && ++wrong <= 3) {
+                    ADD_FAILURE() << "row " << row.n << " pixel (" << x << ", " << y
+                                  << "): expected " << std::hex << expected << ", actual "
+                                  << actual;
+                }
+            }
+        }
+    }
 }
 
 TEST_F(Loading, BackgroundThatCannotBeCopiedIsNotTaken) {

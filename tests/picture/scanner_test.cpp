@@ -227,9 +227,8 @@ TEST(GifScanner, DamagedFilesKeepTheCompleteImagesBeforeTheDamage) {
     rows.push_back({4, "cut inside a graphic control extension", Slice(all, 0, oneImage + 5), 1});
     rows.push_back({5, "cut after the extension introducer", Slice(all, 0, oneImage + 1), 1});
     Bytes unknownLabel = Slice(all, 0, oneImage);
-    unknownLabel.insert(unknownLabel.end(), {0x21, 0x99, 0x00});
-    unknownLabel.insert(unknownLabel.end(), all.begin() + oneImage, all.end());
-    rows.push_back({6, "extension of unknown label", unknownLabel, 1});
+    unknownLabel.insert(unknownLabel.end(), {0x21, 0x99, 0x05, 'a', 'b'});
+    rows.push_back({6, "extension of unknown label running off the end", unknownLabel, 1});
     Bytes strayByte = Slice(all, 0, oneImage);
     strayByte.push_back(0x00);
     strayByte.insert(strayByte.end(), all.begin() + oneImage, all.end());
@@ -255,6 +254,49 @@ TEST(GifScanner, DamagedFilesKeepTheCompleteImagesBeforeTheDamage) {
         EXPECT_EQ(extracted, row.images) << "row " << row.n << ": " << row.what;
         p.EndScan();
     }
+}
+
+TEST(GifScanner, UnknownExtensionsAndOtherControlBlockSizesAreWalkedBySubBlocks) {
+    GifBuilder b;
+    b.Header().Screen(8, 8, 1);
+    const size_t prologueEnd = b.Size();
+    b.Raw({0x21, 0x99, 0x03, 'a', 'b', 'c', 0x00});  // unknown label, before the frame
+    const size_t frame1 = b.Size();
+    // Graphic control of 5 bytes: disposal 2, delay 42, transparent index, one byte more.
+    b.Raw({0x21, 0xF9, 0x05, 0x08, 42, 0x00, 0x00, 0x77, 0x00});
+    b.Raw({0x21, 0x42, 0x01, 'x', 0x00});  // unknown label, inside the frame
+    b.SolidImage(1, 1, 4, 4, 1);
+    const size_t frame1End = b.Size();
+    b.Raw({0x21, 0xF9, 0x01, 0x0C, 0x00});  // graphic control of 1 byte: disposal 3, no delay
+    b.SolidImage(0, 0, 8, 8, 2);
+    b.Trailer();
+    const Bytes& all = b.Bytes();
+
+    PictureProbe p;
+    p.ScanBytes(all);
+    EXPECT_EQ(p.CountImages(), 2);
+    p.scanPos = static_cast<DWORD>(prologueEnd);
+    EXPECT_EQ(p.BlockLength(), 7) << "an unknown label is measured by its sub-blocks";
+    p.scanPos = static_cast<DWORD>(frame1);
+    EXPECT_EQ(p.BlockLength(), 9) << "so is a graphic control block of another size";
+
+    p.ResetScanPosition();
+    Extracted f1 = Extract(p);
+    ASSERT_NE(f1.block, nullptr);
+    Bytes expected = Slice(all, 0, prologueEnd);
+    Bytes span1 = Slice(all, frame1, frame1End);
+    expected.insert(expected.end(), span1.begin(), span1.end());
+    expected.push_back(0x3B);
+    EXPECT_EQ(f1.bytes, expected) << "left out in front of the frame, copied inside it";
+    EXPECT_EQ(f1.record.delay, 42);
+    EXPECT_EQ(f1.record.disposal, 2);
+    Extracted f2 = Extract(p);
+    ASSERT_NE(f2.block, nullptr);
+    EXPECT_EQ(f2.record.delay, 0) << "a field the block does not hold reads as 0";
+    EXPECT_EQ(f2.record.disposal, 3);
+    EXPECT_EQ(DecodeImageCount(f1.bytes), 1);
+    EXPECT_EQ(DecodeImageCount(f2.bytes), 1);
+    p.EndScan();
 }
 
 TEST(GifScanner, BlockMeasures) {

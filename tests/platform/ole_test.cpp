@@ -440,6 +440,32 @@ TEST(GifDecoding, TransparencyInterlacingAndTheLocalTable) {
     EXPECT_EQ(CTL_E_INVALIDPICTURE, LoadPicture(EncodeGif(pastTable), &picture));
 }
 
+TEST(GifDecoding, FilesOfOnePrologueDecodeOneAfterAnotherAsEachDoesAlone) {
+    // The frames of an animation arrive as files with the same header, screen and colour table;
+    // what one of them leaves behind in the decoder must not show in the next.
+    const GifSpec specs[] = {
+        {20, 20, kFourColours, 0, 0, 2, 2, {}, false, 1, {0, 1, 2, 1}},
+        {20, 20, kFourColours, 0, 0, 3, 1, {}, false, -1, {1, 1, 3}},
+        {20, 20, kFourColours, 0, 0, 1, 10, {}, true, 2, {0, 1, 2, 3, 0, 1, 2, 3, 0, 1}},
+        {20, 20, kFourColours, 0, 0, 8, 8, {}, false, -1, Bytes(64, 3)},  // cut short below
+        {20, 20, kFourColours, 5, 7, 2, 3, {{1, 2, 3}, {4, 5, 6}}, false, 0, {0, 1, 1, 0, 0, 0}},
+        {20, 20, kFourColours, 0, 0, 2, 2, {}, false, 1, {0, 1, 2, 1}},
+    };
+    std::vector<Bytes> files;
+    for (const GifSpec& spec : specs) files.push_back(EncodeGif(spec));
+    files[3].resize(files[3].size() - 4);
+    std::vector<Pixels> alone;
+    for (size_t i = 0; i < files.size(); ++i) {
+        LoadAndRender(SolidGif(1, 1), 1, 1);  // another prologue in between
+        alone.push_back(LoadAndRender(files[i], specs[i].width, specs[i].height));
+    }
+    EXPECT_TRUE(alone[3].empty()) << "the file cut short fails";
+    for (size_t i = 0; i < files.size(); ++i) {
+        EXPECT_EQ(Hex(alone[i]), Hex(LoadAndRender(files[i], specs[i].width, specs[i].height)))
+            << "file " << i << " after file " << (i == 0 ? files.size() - 1 : i - 1);
+    }
+}
+
 TEST(PngDecoding, ColourTypesExpandAndAlphaBlends) {
     struct {
         const char* what;
