@@ -69,6 +69,12 @@ private:
     std::string m_root;
 };
 
+// $PORTRIX_SWEEP_MODULE, to compare another build of the module, else the one built beside.
+const char* ModuleToLoad() {
+    const char* chosen = std::getenv("PORTRIX_SWEEP_MODULE");
+    return chosen != nullptr && *chosen != '\0' ? chosen : PORTRIX_SWEEP_MODULE;
+}
+
 void BM_LoadWithDueSweep(benchmark::State& state) {
     const int files = static_cast<int>(state.range(0));
     OldStore store;
@@ -80,7 +86,7 @@ void BM_LoadWithDueSweep(benchmark::State& state) {
         const std::vector<std::string> paths = store.Fill(files);
         store.MarkSweepDue();
         state.ResumeTiming();
-        const HMODULE module = LoadLibraryA(PORTRIX_SWEEP_MODULE);
+        const HMODULE module = LoadLibraryA(ModuleToLoad());
         state.PauseTiming();
         if (module == nullptr || !store.Gone(paths)) {
             state.SkipWithError("the load did not sweep the store");
