@@ -52,8 +52,7 @@ HKEY Register(const std::string& name, REGSAM access, const reg::Hive& hive) {
     auto key = std::make_unique<OpenKey>();
     key->name = name;
     key->access = access;
-    reg::Hive copy = hive;
-    if (const reg::Key* found = reg::FindKey(copy, name)) key->snapshot = *found;
+    if (const reg::Key* found = reg::FindKey(hive, name)) key->snapshot = *found;
     key->snapshot.path = name;
     std::lock_guard<std::mutex> lock(g_mutex);
     g_openKeys.insert(key.get());
@@ -152,6 +151,7 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD /*reserved*/, LPSTR /*keyCla
     *result = nullptr;
     std::string base;
     if (!NameOf(key, &base, nullptr)) return ERROR_INVALID_HANDLE;
+    if (subKey != nullptr && !reg::IsStorableName(subKey)) return ERROR_INVALID_PARAMETER;
     const std::string name = Join(base, subKey);
     reg::Hive hive;
     {
@@ -203,6 +203,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD type, 
     if (data == nullptr && dataSize != 0) return ERROR_INVALID_PARAMETER;
     reg::Value value;
     value.name = valueName != nullptr ? valueName : "";
+    if (!reg::IsStorableName(value.name)) return ERROR_INVALID_PARAMETER;
     value.type = type;
     if (type == REG_SZ || type == REG_EXPAND_SZ) {
         const auto* text = reinterpret_cast<const char*>(data);
