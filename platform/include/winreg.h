@@ -78,6 +78,12 @@ LONG RegDeleteValueA(HKEY key, LPCSTR valueName);
 // *nameSize counts characters without the terminator; *dataSize as for RegQueryValueExA.
 LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD nameSize, LPDWORD reserved,
                    LPDWORD type, LPBYTE data, LPDWORD dataSize);
+// The index-th key directly below the key, in the original's order (by name, without regard to
+// case); needs KEY_ENUMERATE_SUB_KEYS. *nameSize is the buffer's size in, the name's length
+// (without the terminator) out; ERROR_MORE_DATA when it does not fit. Keys have no class and
+// no recorded write time here: both come back empty.
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
+                   LPSTR keyClass, LPDWORD classSize, LPFILETIME lastWriteTime);
 LONG RegCloseKey(HKEY key);
 
 #define RegOpenKeyEx RegOpenKeyExA
@@ -86,3 +92,4 @@ LONG RegCloseKey(HKEY key);
 #define RegSetValueEx RegSetValueExA
 #define RegDeleteValue RegDeleteValueA
 #define RegEnumValue RegEnumValueA
+#define RegEnumKeyEx RegEnumKeyExA

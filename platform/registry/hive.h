@@ -47,6 +47,9 @@ Key* FindKey(Hive& hive, const std::string& name);
 const Key* FindKey(const Hive& hive, const std::string& name);
 // A key exists when it, or any key below it, has a section.
 bool KeyExists(const Hive& hive, const std::string& name);
+// The names of the keys directly below a key (those with a section, and those that only
+// lead to one), once each, sorted without regard to case as the original registry lists them.
+std::vector<std::string> SubKeyNames(const Hive& hive, const std::string& name);
 Value* FindValue(Key& key, const std::string& name);
 const Value* FindValue(const Key& key, const std::string& name);
 

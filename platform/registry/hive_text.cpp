@@ -392,6 +392,20 @@ bool KeyExists(const Hive& hive, const std::string& name) {
     return false;
 }
 
+std::vector<std::string> SubKeyNames(const Hive& hive, const std::string& name) {
+    const std::string canonical = CanonicalKeyName(name);
+    std::map<std::string, std::string> byFolded;
+    for (const Key& key : hive.keys) {
+        if (!IsUnder(key.path, canonical)) continue;
+        const size_t start = canonical.size() + 1;
+        const std::string child = key.path.substr(start, key.path.find('\\', start) - start);
+        byFolded.emplace(Folded(child), child);
+    }
+    std::vector<std::string> names;
+    for (auto& entry : byFolded) names.push_back(std::move(entry.second));
+    return names;
+}
+
 const Value* FindValue(const Key& key, const std::string& name) {
     for (const Value& value : key.values) {
         if (NamesEqualNoCase(value.name, name)) return &value;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <vector>
 
 #include "platform/path.h"
 #include "registry/hive.h"
@@ -21,6 +22,7 @@ struct OpenKey {
     std::string name;
     REGSAM access = 0;
     reg::Key snapshot;
+    std::vector<std::string> subKeys;  // with KEY_ENUMERATE_SUB_KEYS only
 };
 
 std::mutex g_mutex;  // guards g_openKeys and every load-change-save of the hive
@@ -54,13 +56,15 @@ HKEY Register(const std::string& name, REGSAM access, const reg::Hive& hive) {
     key->access = access;
     if (const reg::Key* found = reg::FindKey(hive, name)) key->snapshot = *found;
     key->snapshot.path = name;
+    if (access & KEY_ENUMERATE_SUB_KEYS) key->subKeys = reg::SubKeyNames(hive, name);
     std::lock_guard<std::mutex> lock(g_mutex);
     g_openKeys.insert(key.get());
     return reinterpret_cast<HKEY>(key.release());
 }
 
-// The values to answer from: the open key's snapshot, or the hive now for the root handle.
-bool ValuesOf(HKEY handle, reg::Key* out, LONG* result) {
+// What an open key answers from: its snapshot, or the hive now for the root handle. needed
+// is the access right the caller's question takes.
+bool ContentOf(HKEY handle, REGSAM needed, OpenKey* out, LONG* result) {
     if (handle == HKEY_CURRENT_USER) {
         reg::Hive hive;
         DWORD error = 0;
@@ -68,7 +72,8 @@ bool ValuesOf(HKEY handle, reg::Key* out, LONG* result) {
             *result = static_cast<LONG>(error);
             return false;
         }
-        if (const reg::Key* found = reg::FindKey(hive, kCurrentUser)) *out = *found;
+        if (const reg::Key* found = reg::FindKey(hive, kCurrentUser)) out->snapshot = *found;
+        out->subKeys = reg::SubKeyNames(hive, kCurrentUser);
         return true;
     }
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -77,11 +82,11 @@ bool ValuesOf(HKEY handle, reg::Key* out, LONG* result) {
         *result = ERROR_INVALID_HANDLE;
         return false;
     }
-    if (!(key->access & KEY_QUERY_VALUE)) {
+    if (!(key->access & needed)) {
         *result = ERROR_ACCESS_DENIED;
         return false;
     }
-    *out = key->snapshot;
+    *out = *key;
     return true;
 }
 
@@ -173,10 +178,10 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD /*reserved*/, LPSTR /*keyCla
 
 LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD /*reserved*/, LPDWORD type,
                       LPBYTE data, LPDWORD dataSize) {
-    reg::Key values;
+    OpenKey content;
     LONG result = ERROR_SUCCESS;
-    if (!ValuesOf(key, &values, &result)) return result;
-    const reg::Value* value = reg::FindValue(values, valueName != nullptr ? valueName : "");
+    if (!ContentOf(key, KEY_QUERY_VALUE, &content, &result)) return result;
+    const reg::Value* value = reg::FindValue(content.snapshot, valueName != nullptr ? valueName : "");
     if (value == nullptr) return ERROR_FILE_NOT_FOUND;
     return CopyData(*value, type, data, dataSize);
 }
@@ -184,11 +189,11 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD /*reserved*/, LPDWORD 
 LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD nameSize, LPDWORD /*reserved*/,
                    LPDWORD type, LPBYTE data, LPDWORD dataSize) {
     if (valueName == nullptr || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
-    reg::Key values;
+    OpenKey content;
     LONG result = ERROR_SUCCESS;
-    if (!ValuesOf(key, &values, &result)) return result;
-    if (index >= values.values.size()) return ERROR_NO_MORE_ITEMS;
-    const reg::Value& value = values.values[index];
+    if (!ContentOf(key, KEY_QUERY_VALUE, &content, &result)) return result;
+    if (index >= content.snapshot.values.size()) return ERROR_NO_MORE_ITEMS;
+    const reg::Value& value = content.snapshot.values[index];
     if (*nameSize <= value.name.size()) {
         *nameSize = static_cast<DWORD>(value.name.size());
         return ERROR_MORE_DATA;
@@ -196,6 +201,23 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD nameSize, LPD
     std::memcpy(valueName, value.name.c_str(), value.name.size() + 1);
     *nameSize = static_cast<DWORD>(value.name.size());
     return CopyData(value, type, data, dataSize);
+}
+
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD /*reserved*/,
+                   LPSTR keyClass, LPDWORD classSize, LPFILETIME lastWriteTime) {
+    if (name == nullptr || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
+    OpenKey content;
+    LONG result = ERROR_SUCCESS;
+    if (!ContentOf(key, KEY_ENUMERATE_SUB_KEYS, &content, &result)) return result;
+    if (index >= content.subKeys.size()) return ERROR_NO_MORE_ITEMS;
+    const std::string& subKey = content.subKeys[index];
+    if (*nameSize <= subKey.size()) return ERROR_MORE_DATA;
+    std::memcpy(name, subKey.c_str(), subKey.size() + 1);
+    *nameSize = static_cast<DWORD>(subKey.size());
+    if (keyClass != nullptr && classSize != nullptr && *classSize > 0) keyClass[0] = '\0';
+    if (classSize != nullptr) *classSize = 0;
+    if (lastWriteTime != nullptr) *lastWriteTime = FILETIME{};
+    return ERROR_SUCCESS;
 }
 
 LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD type, const BYTE* data,

@@ -123,9 +123,9 @@ TEST(PortrixReg, SaysWhatWentWrongInWords) {
         /* 4 */ {nullptr, {"frobnicate"}, 2, {"unknown command 'frobnicate'"}},
         /* 5 */ {nullptr, {"get", kShare}, 2, {"get needs KEY NAME"}},
         /* 6 */ {nullptr, {"list", "HKEY_LOCAL_MACHINE\\Software"}, 2, {"only keys of HKEY_CURRENT_USER"}},
-        /* 7 */ {"not a hive\r\n", {"get", kShare, "Path"}, 1, {hive, "is not a registry hive", "REGEDIT4"}},
-        /* 8 */ {"not a hive\r\n", {"set", kShare, "Path", "/x"}, 1, {hive, "is not a registry hive"}},
-        /* 9 */ {nullptr, {"set", kShare, "a\nb", "x"}, 1, {"line break"}},
+        /* 7 */ {nullptr, {"set", kShare, "a\nb", "x"}, 1, {"line break"}},
+        /* 8 */ {"not a hive\r\n", {"get", kShare, "Path"}, 1, {hive, "is not a registry hive", "REGEDIT4"}},
+        /* 9 */ {"not a hive\r\n", {"set", kShare, "Path", "/x"}, 1, {hive, "is not a registry hive"}},
     };
     int row = 0;
     for (const Case& c : cases) {
