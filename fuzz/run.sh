@@ -27,7 +27,7 @@ runs=(
     "picture_load_fuzzer bmp 10000 5 4096"
     "hive_fuzzer hive 10000 8 4096"
     "profile_fuzzer profile 1000 8 1024"
-    "base64_fuzzer base64 100000 3 1024"
+    "base64_fuzzer base64 50000 3 1024"
     "version_file_fuzzer version 2000 8 1024"
 )
 start=$SECONDS
