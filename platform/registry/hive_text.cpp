@@ -334,18 +334,19 @@ private:
     ByName m_byName;
 };
 
-// The hive's text as bytes of the layer's code page, or FALSE with *problem.
-bool DecodeText(const std::string& bytes, std::string* text, std::string* problem) {
-    const std::string_view view(bytes);
-    if (view.substr(0, 2) == kUtf16LeMark) {
-        *text = Utf8FromUtf16Le(view.substr(2));
+// The hive's text in the layer's code page: the bytes themselves, or their conversion from
+// UTF-16LE held in *converted. FALSE with *problem for text that is not read.
+bool DecodeText(std::string_view bytes, std::string* converted, std::string_view* text, std::string* problem) {
+    if (bytes.substr(0, 2) == kUtf16LeMark) {
+        *converted = Utf8FromUtf16Le(bytes.substr(2));
+        *text = *converted;
         return true;
     }
-    if (view.substr(0, 2) == kUtf16BeMark) {
+    if (bytes.substr(0, 2) == kUtf16BeMark) {
         *problem = "it is UTF-16 big-endian, which is not read; save it as UTF-16LE or REGEDIT4";
         return false;
     }
-    *text = std::string(view.substr(0, 3) == kUtf8Mark ? view.substr(3) : view);
+    *text = bytes.substr(0, 3) == kUtf8Mark ? bytes.substr(3) : bytes;
     return true;
 }
 
@@ -423,8 +424,9 @@ bool ParseHive(const std::string& bytes, Hive* hive, std::string* problem) {
     hive->keys.clear();
     std::string ignored;
     if (problem == nullptr) problem = &ignored;
-    std::string text;
-    if (!DecodeText(bytes, &text, problem)) return false;
+    std::string converted;
+    std::string_view text;
+    if (!DecodeText(bytes, &converted, &text, problem)) return false;
 
     LineReader lines(text);
     std::string_view line;
