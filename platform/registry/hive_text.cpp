@@ -8,7 +8,7 @@
 #include <map>
 #include <optional>
 #include <string_view>
-#include <unordered_map>
+#include <unordered_set>
 
 #include "platform/path.h"
 #include "registry/hive.h"
@@ -238,12 +238,14 @@ bool IsUnderARoot(const std::string& canonical) {
                        [&](const char* root) { return NamesEqualNoCase(first, root); });
 }
 
-// A key while the text is read. Values past a handful are found through an index, and
-// removed ones leave an empty place until the end, so that neither grows with the square of
-// a key's values.
+// A key while the text is read. Values past a handful are found through an index of their
+// places (hashed by name without regard to case, so that no name is copied), and removed ones
+// leave an empty place until the end, so that neither grows with the square of a key's values.
 class PendingKey {
 public:
     explicit PendingKey(std::string path) : m_path(std::move(path)) {}
+    PendingKey(const PendingKey&) = delete;  // the index refers to this object
+    PendingKey& operator=(const PendingKey&) = delete;
 
     void Set(Value value) {
         const size_t at = Find(value.name);
@@ -251,20 +253,24 @@ public:
             m_values[at] = std::move(value);
             return;
         }
-        if (!m_index.empty() || m_values.size() == kLinearSearchLimit) {
-            if (m_index.empty()) BuildIndex();
-            m_index.emplace(Folded(value.name), m_values.size());
-        }
         m_values.emplace_back(std::move(value));
+        if (!m_index.empty()) {
+            m_index.insert(m_values.size() - 1);
+        } else if (m_values.size() > kLinearSearchLimit) {
+            for (size_t i = 0; i < m_values.size(); ++i) {
+                if (m_values[i]) m_index.insert(i);
+            }
+        }
     }
     void Remove(const std::string& name) {
         const size_t at = Find(name);
         if (at == kNone) return;
-        if (!m_index.empty()) m_index.erase(Folded(name));
+        m_index.erase(at);
         m_values[at].reset();
     }
     Key Finish() {
         Key key{std::move(m_path), {}};
+        key.values.reserve(m_values.size());
         for (auto& value : m_values) {
             if (value) key.values.push_back(std::move(*value));
         }
@@ -273,27 +279,42 @@ public:
 
 private:
     static constexpr size_t kNone = static_cast<size_t>(-1);
+    static constexpr size_t kProbe = kNone - 1;  // the place that stands for a name looked up
     static constexpr size_t kLinearSearchLimit = 16;
+
+    const std::string& NameAt(size_t at) const { return at == kProbe ? *m_probe : m_values[at]->name; }
+
+    struct NameHash {
+        const PendingKey* key;
+        size_t operator()(size_t at) const {
+            size_t hash = 14695981039346656037ull;  // FNV-1a over the folded name
+            for (char c : key->NameAt(at)) {
+                hash = (hash ^ static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c)) * 1099511628211ull;
+            }
+            return hash;
+        }
+    };
+    struct NameEqual {
+        const PendingKey* key;
+        bool operator()(size_t a, size_t b) const { return NamesEqualNoCase(key->NameAt(a), key->NameAt(b)); }
+    };
 
     size_t Find(const std::string& name) const {
         if (!m_index.empty()) {
-            const auto it = m_index.find(Folded(name));
-            return it == m_index.end() ? kNone : it->second;
+            m_probe = &name;
+            const auto it = m_index.find(kProbe);
+            return it == m_index.end() ? kNone : *it;
         }
         for (size_t i = 0; i < m_values.size(); ++i) {
             if (m_values[i] && NamesEqualNoCase(m_values[i]->name, name)) return i;
         }
         return kNone;
     }
-    void BuildIndex() {
-        for (size_t i = 0; i < m_values.size(); ++i) {
-            if (m_values[i]) m_index.emplace(Folded(m_values[i]->name), i);
-        }
-    }
 
     std::string m_path;
     std::vector<std::optional<Value>> m_values;
-    std::unordered_map<std::string, size_t> m_index;  // folded name -> place, once built
+    mutable const std::string* m_probe = nullptr;
+    std::unordered_set<size_t, NameHash, NameEqual> m_index{0, NameHash{this}, NameEqual{this}};
 };
 
 // The keys while the text is read, in file order, found by folded name. The names are kept

@@ -50,44 +50,39 @@ std::string Join(const std::string& base, LPCSTR subKey) {
     return reg::CanonicalKeyName(base + "\\" + subKey);
 }
 
-HKEY Register(const std::string& name, REGSAM access, const reg::Hive& hive) {
+// A handle for the key name of hive, which the caller no longer needs: the key's values move
+// into the handle's snapshot.
+HKEY Register(const std::string& name, REGSAM access, reg::Hive& hive) {
     auto key = std::make_unique<OpenKey>();
     key->name = name;
     key->access = access;
-    if (const reg::Key* found = reg::FindKey(hive, name)) key->snapshot = *found;
-    key->snapshot.path = name;
     if (access & KEY_ENUMERATE_SUB_KEYS) key->subKeys = reg::SubKeyNames(hive, name);
+    if (reg::Key* found = reg::FindKey(hive, name)) key->snapshot = std::move(*found);
+    key->snapshot.path = name;
     std::lock_guard<std::mutex> lock(g_mutex);
     g_openKeys.insert(key.get());
     return reinterpret_cast<HKEY>(key.release());
 }
 
-// What an open key answers from: its snapshot, or the hive now for the root handle. needed
-// is the access right the caller's question takes.
-bool ContentOf(HKEY handle, REGSAM needed, OpenKey* out, LONG* result) {
+// Calls answer(content) with what an open key answers from: its snapshot (read under the lock,
+// not copied), or the hive now for the root handle. needed is the access right the caller's
+// question takes; a refused question gives its result without calling answer.
+template <typename Answer>
+LONG AnswerFrom(HKEY handle, REGSAM needed, Answer answer) {
     if (handle == HKEY_CURRENT_USER) {
         reg::Hive hive;
         DWORD error = 0;
-        if (!reg::LoadHive(&hive, &error)) {
-            *result = static_cast<LONG>(error);
-            return false;
-        }
-        if (const reg::Key* found = reg::FindKey(hive, kCurrentUser)) out->snapshot = *found;
-        out->subKeys = reg::SubKeyNames(hive, kCurrentUser);
-        return true;
+        if (!reg::LoadHive(&hive, &error)) return static_cast<LONG>(error);
+        OpenKey root;
+        root.subKeys = reg::SubKeyNames(hive, kCurrentUser);
+        if (reg::Key* found = reg::FindKey(hive, kCurrentUser)) root.snapshot = std::move(*found);
+        return answer(root);
     }
     std::lock_guard<std::mutex> lock(g_mutex);
     auto* key = reinterpret_cast<OpenKey*>(handle);
-    if (!g_openKeys.count(key)) {
-        *result = ERROR_INVALID_HANDLE;
-        return false;
-    }
-    if (!(key->access & needed)) {
-        *result = ERROR_ACCESS_DENIED;
-        return false;
-    }
-    *out = *key;
-    return true;
+    if (!g_openKeys.count(key)) return ERROR_INVALID_HANDLE;
+    if (!(key->access & needed)) return ERROR_ACCESS_DENIED;
+    return answer(*key);
 }
 
 LONG CopyData(const reg::Value& value, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
@@ -178,46 +173,43 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD /*reserved*/, LPSTR /*keyCla
 
 LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD /*reserved*/, LPDWORD type,
                       LPBYTE data, LPDWORD dataSize) {
-    OpenKey content;
-    LONG result = ERROR_SUCCESS;
-    if (!ContentOf(key, KEY_QUERY_VALUE, &content, &result)) return result;
-    const reg::Value* value = reg::FindValue(content.snapshot, valueName != nullptr ? valueName : "");
-    if (value == nullptr) return ERROR_FILE_NOT_FOUND;
-    return CopyData(*value, type, data, dataSize);
+    return AnswerFrom(key, KEY_QUERY_VALUE, [&](const OpenKey& content) -> LONG {
+        const reg::Value* value = reg::FindValue(content.snapshot, valueName != nullptr ? valueName : "");
+        if (value == nullptr) return ERROR_FILE_NOT_FOUND;
+        return CopyData(*value, type, data, dataSize);
+    });
 }
 
 LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD nameSize, LPDWORD /*reserved*/,
                    LPDWORD type, LPBYTE data, LPDWORD dataSize) {
     if (valueName == nullptr || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
-    OpenKey content;
-    LONG result = ERROR_SUCCESS;
-    if (!ContentOf(key, KEY_QUERY_VALUE, &content, &result)) return result;
-    if (index >= content.snapshot.values.size()) return ERROR_NO_MORE_ITEMS;
-    const reg::Value& value = content.snapshot.values[index];
-    if (*nameSize <= value.name.size()) {
+    return AnswerFrom(key, KEY_QUERY_VALUE, [&](const OpenKey& content) -> LONG {
+        if (index >= content.snapshot.values.size()) return ERROR_NO_MORE_ITEMS;
+        const reg::Value& value = content.snapshot.values[index];
+        if (*nameSize <= value.name.size()) {
+            *nameSize = static_cast<DWORD>(value.name.size());
+            return ERROR_MORE_DATA;
+        }
+        std::memcpy(valueName, value.name.c_str(), value.name.size() + 1);
         *nameSize = static_cast<DWORD>(value.name.size());
-        return ERROR_MORE_DATA;
-    }
-    std::memcpy(valueName, value.name.c_str(), value.name.size() + 1);
-    *nameSize = static_cast<DWORD>(value.name.size());
-    return CopyData(value, type, data, dataSize);
+        return CopyData(value, type, data, dataSize);
+    });
 }
 
 LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD /*reserved*/,
                    LPSTR keyClass, LPDWORD classSize, LPFILETIME lastWriteTime) {
     if (name == nullptr || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
-    OpenKey content;
-    LONG result = ERROR_SUCCESS;
-    if (!ContentOf(key, KEY_ENUMERATE_SUB_KEYS, &content, &result)) return result;
-    if (index >= content.subKeys.size()) return ERROR_NO_MORE_ITEMS;
-    const std::string& subKey = content.subKeys[index];
-    if (*nameSize <= subKey.size()) return ERROR_MORE_DATA;
-    std::memcpy(name, subKey.c_str(), subKey.size() + 1);
-    *nameSize = static_cast<DWORD>(subKey.size());
-    if (keyClass != nullptr && classSize != nullptr && *classSize > 0) keyClass[0] = '\0';
-    if (classSize != nullptr) *classSize = 0;
-    if (lastWriteTime != nullptr) *lastWriteTime = FILETIME{};
-    return ERROR_SUCCESS;
+    return AnswerFrom(key, KEY_ENUMERATE_SUB_KEYS, [&](const OpenKey& content) -> LONG {
+        if (index >= content.subKeys.size()) return ERROR_NO_MORE_ITEMS;
+        const std::string& subKey = content.subKeys[index];
+        if (*nameSize <= subKey.size()) return ERROR_MORE_DATA;
+        std::memcpy(name, subKey.c_str(), subKey.size() + 1);
+        *nameSize = static_cast<DWORD>(subKey.size());
+        if (keyClass != nullptr && classSize != nullptr && *classSize > 0) keyClass[0] = '\0';
+        if (classSize != nullptr) *classSize = 0;
+        if (lastWriteTime != nullptr) *lastWriteTime = FILETIME{};
+        return ERROR_SUCCESS;
+    });
 }
 
 LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD type, const BYTE* data,
