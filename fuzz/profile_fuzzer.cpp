@@ -1,7 +1,7 @@
 // Arbitrary bytes as a private-profile file: every section, key and number the reader finds is
 // read, then a key is written into a section of its own, and everything read before must read
 // the same afterwards while the new key reads back as written.
-#include <unistd.h>
+#include <strings.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "scratch_folder.h"
 #include "windows.h"
 
 namespace {
@@ -22,11 +23,8 @@ constexpr char kWrittenSection[] = "FuzzWrittenSection";
 
 // A file in a folder of its own, made on first use and kept for the whole run.
 const std::string& ProfilePath() {
-    static const std::string path = [] {
-        char folder[] = "/dev/shm/portrix-profile-fuzz-XXXXXX";
-        if (mkdtemp(folder) == nullptr) std::abort();
-        return std::string(folder) + "/fuzz.ini";
-    }();
+    static const ScratchFolder folder("portrix-profile-fuzz");
+    static const std::string path = folder / "fuzz.ini";
     return path;
 }
 

@@ -1,8 +1,6 @@
 // The avatar's version file: arbitrary bytes as SNS\<user>.txt, every entry read, then one
 // entry recorded: it must read back as recorded and, in a file of the full size, every other
 // entry as it was.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +8,7 @@
 
 #include "StoreFiles.h"
 #include "VersionFile.h"
+#include "scratch_folder.h"
 
 namespace {
 
@@ -17,11 +16,8 @@ constexpr int kLowestVersion = -9999;   // "-9999", the lowest five characters h
 constexpr int kHighestVersion = 99999;
 
 const std::string& VersionFilePath() {
-    static const std::string path = [] {
-        char folder[] = "/dev/shm/portrix-version-fuzz-XXXXXX";
-        if (mkdtemp(folder) == nullptr) std::abort();
-        return std::string(folder) + "/10001.txt";
-    }();
+    static const ScratchFolder folder("portrix-version-fuzz");
+    static const std::string path = folder / "10001.txt";
     return path;
 }
 
