@@ -21,16 +21,12 @@ CString FormatSweepTime(const COleDateTime& time) {
 }
 
 // The config.ini of a store seen for the first time (or held by another process right now):
-// emptied or created, then given a section with this load's time. No sweep on this load.
+// made afresh with this load's time only, and no sweep on this load. The old file goes first
+// and the profile call writes the new one whole, so that a full disk or a crash leaves no
+// config.ini (the next load starts again) rather than an empty one, whose missing time would
+// never let a sweep run again. While another process holds the file both steps are refused.
 void StartConfigFile(const CString& configPath) {
-    CFile file;
-    if (file.Open(configPath, CFile::modeCreate | CFile::modeWrite)) {
-        try {
-            file.Close();
-        } catch (CFileException* error) {
-            error->Delete();
-        }
-    }
+    DeleteFileA(configPath);
     const COleDateTime now = COleDateTime::GetCurrentTime();
     CString entries = CString(store_layout::kLastSweepKey) + "=" + FormatSweepTime(now);
     entries += '\0';  // the list of entries ends in a second NUL
@@ -73,28 +69,21 @@ void RunHousekeeping() {
 }
 
 void SweepStore(COleDateTime now) {
-    const CString& storeRoot = GetStoreRoot();
+    // Resolved once; the swept directories are opened beneath it without following a symbolic
+    // link, and their files deleted by name relative to them.
+    const platform::Directory store(GetStoreRoot());
     for (const store_layout::SweptDirectory& swept : store_layout::kSweptDirectories) {
-        const CString directory = storeRoot + swept.directory;
-        SweepDirectory(now, directory, directory + swept.pattern);
+        SweepDirectory(now, platform::Directory(store, swept.directory), swept.pattern);
     }
 }
 
-void SweepDirectory(COleDateTime now, CString directory, CString pattern) {
-    CFileFind finder;
-    BOOL more = finder.FindFile(pattern);
-    while (more) {
-        more = finder.FindNextFile();
-        FILETIME created;
+void SweepDirectory(COleDateTime now, const platform::Directory& directory, LPCTSTR pattern) {
+    for (const platform::DirectoryEntry& entry : directory.Find(pattern)) {
         FILETIME createdLocal;
-        if (!finder.GetCreationTime(&created) || !FileTimeToLocalFileTime(&created, &createdLocal)) {
-            continue;
-        }
-        const COleDateTime creation(createdLocal);
-        if (BeyondRetentionLimit(now - creation)) {
+        if (!FileTimeToLocalFileTime(&entry.creationTime, &createdLocal)) continue;
+        if (BeyondRetentionLimit(now - COleDateTime(createdLocal))) {
             // A file that cannot go (read-only, in use, a directory) stays; the sweep goes on.
-            DeleteFileA(directory + finder.GetFileName());
+            directory.DeleteEntry(entry.name);
         }
     }
-    finder.Close();
 }

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "afxdisp.h"
-#include "afxstr.h"
+#include "platform/directory.h"
 
 // Runs at attach, after the store root is settled; does nothing when it is empty.
 void RunHousekeeping();
@@ -12,6 +12,6 @@ void RunHousekeeping();
 // Sweeps Body, Face, Up (*.gif) and SNS (*.txt), each with the same now.
 void SweepStore(COleDateTime now);
 
-// Deletes the entries matching pattern (a full search pattern) whose creation time lies beyond
-// the retention limit from now; directory ends in a backslash and names where they are.
-void SweepDirectory(COleDateTime now, CString directory, CString pattern);
+// Deletes the entries of directory matching pattern ("*.gif") whose creation time (their own,
+// a symbolic link's included) lies beyond the retention limit from now.
+void SweepDirectory(COleDateTime now, const platform::Directory& directory, LPCTSTR pattern);

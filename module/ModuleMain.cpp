@@ -2,6 +2,7 @@
 // from the registry, the store root and its directory tree, then the housekeeping.
 #include "ModuleStart.h"
 #include "Housekeeping.h"
+#include "InstallPath.h"
 #include "StoreLayout.h"
 #include "StoreRoot.h"
 #include "afxdllx.h"
@@ -16,23 +17,25 @@ AFX_EXTENSION_MODULE g_extensionModule = {};
 // Sets the store root from the registry, or leaves it empty after showing why.
 void SettleStoreRoot(CString& storeRoot) {
     HKEY shareKey = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, store_layout::kShareKey, 0, KEY_QUERY_VALUE, &shareKey) !=
-        ERROR_SUCCESS) {
+    const LONG opened =
+        RegOpenKeyExA(HKEY_CURRENT_USER, store_layout::kShareKey, 0, KEY_QUERY_VALUE, &shareKey);
+    if (opened != ERROR_SUCCESS) {
         AfxMessageBox(store_layout::kOpenKeyFailedMessage, MB_OK, 0);
+        ReportShareKeyFailure(opened);
         return;
     }
-    BYTE installPath[store_layout::kInstallPathBufferSize];
+    BYTE value[store_layout::kInstallPathBufferSize];
     DWORD size = store_layout::kInstallPathBufferSize;
-    if (RegQueryValueExA(shareKey, store_layout::kInstallPathValue, nullptr, nullptr, installPath,
-                         &size) != ERROR_SUCCESS) {
+    DWORD type = REG_NONE;
+    const LONG read =
+        RegQueryValueExA(shareKey, store_layout::kInstallPathValue, nullptr, &type, value, &size);
+    CString installPath;
+    std::string why;
+    if (read != ERROR_SUCCESS || !InstallPathFromValue(type, value, size, &installPath, &why)) {
         AfxMessageBox(store_layout::kReadValueFailedMessage, MB_OK, 0);
+        ReportPathValueFailure(read, why);
     } else {
-        // Data stored without a terminator, or of another type, counts up to its first NUL and
-        // is always cut inside the buffer.
-        installPath[size < store_layout::kInstallPathBufferSize
-                        ? size
-                        : store_layout::kInstallPathBufferSize - 1] = '\0';
-        storeRoot = CString(reinterpret_cast<LPCTSTR>(installPath)) + store_layout::kStoreRootSuffix;
+        storeRoot = installPath + store_layout::kStoreRootSuffix;
         // One level each; a directory that exists or cannot be made is passed over.
         CreateDirectoryA(storeRoot, nullptr);
         for (const char* directory : store_layout::kStoreDirectories) {

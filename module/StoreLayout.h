@@ -35,16 +35,16 @@ constexpr char kLastSweepFormat[] = "%Y/%m/%d %H:%M:%S";
 // last one lies further away than that.
 constexpr long kRetentionDays = 10;
 
-// What the sweep looks at, in sweep order: the directory (with its separator) and the names.
+// What the sweep looks at, in sweep order: the directory below the store root and the names.
 struct SweptDirectory {
     const char* directory;
     const char* pattern;
 };
 constexpr SweptDirectory kSweptDirectories[] = {
-    {"Body\\", "*.gif"},
-    {"Face\\", "*.gif"},
-    {"Up\\", "*.gif"},
-    {"SNS\\", "*.txt"},
+    {"Body", "*.gif"},
+    {"Face", "*.gif"},
+    {"Up", "*.gif"},
+    {"SNS", "*.txt"},
 };
 
 }  // namespace store_layout

@@ -2,7 +2,7 @@
 # Installs what is missing, builds, and runs the whole test suite three times:
 # plain, under AddressSanitizer+UBSan, and the threaded tests under ThreadSanitizer.
 # After the plain run, installs that build and builds and runs a host against the install.
-# Then runs the GIF fuzzer for a bounded, repeatable number of runs.
+# Then runs every fuzzer for a bounded, repeatable number of inputs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -38,7 +38,8 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --preset tsan -j "$jo
 if [ -f fuzz/CMakeLists.txt ]; then
     stage "fuzzing (fixed seed, bounded runs)"
     cmake --preset fuzz >/dev/null
-    cmake --build --preset fuzz -j "$jobs" --target gif_load_fuzzer gif_seed_corpus
+    cmake --build --preset fuzz -j "$jobs" --target gif_load_fuzzer gif_seed_corpus picture_load_fuzzer \
+        hive_fuzzer profile_fuzzer base64_fuzzer version_file_fuzzer seed_corpora
     bash fuzz/run.sh build/fuzz
 fi
 stage "all stages passed"

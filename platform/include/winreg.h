@@ -1,12 +1,22 @@
 // Win32 registry: the current user's hive.
 //
-// The hive is a text file in the REGEDIT4 format: $PORTRIX_HKCU when that is set, else
-// $XDG_CONFIG_HOME/portrix/hkcu.reg ($HOME/.config when XDG_CONFIG_HOME is unset). A key exists
-// when its section, or a section of one of its sub-keys, is in the file. The file is read when
-// a key is opened: an open key keeps the values it found then. Writes (RegSetValueExA,
-// RegCreateKeyExA) rewrite the file at once, through a temporary file and a rename.
+// The hive is a text file in the REGEDIT4 format, found as platform/registry_hive.h says
+// ($PORTRIX_HKCU, else $XDG_CONFIG_HOME/portrix/hkcu.reg, else ~/.config/portrix/hkcu.reg).
+// A version 5 export of the registry editor (UTF-16LE or UTF-8) is read too, its text turned
+// into UTF-8. A key exists when its section, or a section of one of its sub-keys, is in the
+// file. The file is read when a key is opened: an open key keeps the values it found then.
+// Writes (RegSetValueExA, RegCreateKeyExA) rewrite the file at once as REGEDIT4, through a
+// temporary file and a rename; every name and value reads back byte for byte.
+//
+// Results that come from the file: ERROR_BADKEY when it is not a hive, ERROR_FILE_TOO_LARGE
+// when it is larger than platform::kMaxRegistryHiveBytes (or a write would make it so),
+// ERROR_ACCESS_DENIED or ERROR_READ_FAULT when it cannot be read.
 #pragma once
 #include "windef.h"
+
+#ifndef ERROR_FILE_TOO_LARGE
+#define ERROR_FILE_TOO_LARGE 223L
+#endif
 
 #define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)0x80000000u)
 #define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)0x80000001u)
@@ -49,7 +59,8 @@ typedef REGSAM* PREGSAM;
 // Only HKEY_CURRENT_USER (and keys below it) can be opened: the other roots give
 // ERROR_FILE_NOT_FOUND. A missing key gives ERROR_FILE_NOT_FOUND.
 LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
-// Creates the key (and its parents) when missing; *disposition tells which happened.
+// Creates the key (and its parents) when missing; *disposition tells which happened. A name
+// holding a line break (CR or LF) is refused with ERROR_INVALID_PARAMETER.
 LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
                      REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
                      LPDWORD disposition);
@@ -58,7 +69,8 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DW
 // does not fit; a null data pointer only reports the size. Needs KEY_QUERY_VALUE.
 LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                       LPDWORD dataSize);
-// Needs KEY_SET_VALUE. String data is stored up to its first NUL.
+// Needs KEY_SET_VALUE. String data is stored up to its first NUL. A value name holding a line
+// break is refused with ERROR_INVALID_PARAMETER.
 LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD dataSize);
 LONG RegDeleteValueA(HKEY key, LPCSTR valueName);
@@ -66,6 +78,12 @@ LONG RegDeleteValueA(HKEY key, LPCSTR valueName);
 // *nameSize counts characters without the terminator; *dataSize as for RegQueryValueExA.
 LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD nameSize, LPDWORD reserved,
                    LPDWORD type, LPBYTE data, LPDWORD dataSize);
+// The index-th key directly below the key, in the original's order (by name, without regard to
+// case); needs KEY_ENUMERATE_SUB_KEYS. *nameSize is the buffer's size in, the name's length
+// (without the terminator) out; ERROR_MORE_DATA when it does not fit. Keys have no class and
+// no recorded write time here: both come back empty.
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
+                   LPSTR keyClass, LPDWORD classSize, LPFILETIME lastWriteTime);
 LONG RegCloseKey(HKEY key);
 
 #define RegOpenKeyEx RegOpenKeyExA
@@ -74,3 +92,4 @@ LONG RegCloseKey(HKEY key);
 #define RegSetValueEx RegSetValueExA
 #define RegDeleteValue RegDeleteValueA
 #define RegEnumValue RegEnumValueA
+#define RegEnumKeyEx RegEnumKeyExA

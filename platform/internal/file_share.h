@@ -43,6 +43,7 @@ DWORD Win32ErrorFromErrno(int err, const std::string& posixPath);
 // Status of a path (following symbolic links) with the times that the Win32 calls report.
 struct FileStatus {
     bool isDirectory = false;
+    bool isSymbolicLink = false;  // only from GetEntryStatus, which does not follow links
     bool readOnly = false;  // the owner may not write it
     uint64_t size = 0;
     int64_t creation = 0;   // FILETIME values, UTC: birth time where recorded, else ctime
@@ -51,6 +52,8 @@ struct FileStatus {
 };
 bool GetFileStatus(const std::string& posixPath, FileStatus* status, int* err);
 bool GetFileStatus(int fd, FileStatus* status, int* err);
+// Status of the entry name of the directory behind directoryFd, a symbolic link's own.
+bool GetEntryStatus(int directoryFd, const std::string& name, FileStatus* status, int* err);
 
 // FILE_ATTRIBUTE_* bits for a status.
 DWORD AttributesOf(const FileStatus& status);

@@ -86,6 +86,7 @@ int64_t FileTimeFrom(const struct statx_timestamp& t) {
 
 void FillStatus(const struct statx& sx, FileStatus* status) {
     status->isDirectory = S_ISDIR(sx.stx_mode);
+    status->isSymbolicLink = S_ISLNK(sx.stx_mode);
     status->readOnly = !(sx.stx_mode & S_IWUSR);
     status->size = sx.stx_size;
     status->creation = FileTimeFrom((sx.stx_mask & STATX_BTIME) ? sx.stx_btime : sx.stx_ctime);
@@ -219,6 +220,16 @@ bool GetFileStatus(const std::string& posixPath, FileStatus* status, int* err) {
 bool GetFileStatus(int fd, FileStatus* status, int* err) {
     struct statx sx;
     if (statx(fd, "", AT_EMPTY_PATH, kStatxMask, &sx) != 0) {
+        if (err) *err = errno;
+        return false;
+    }
+    FillStatus(sx, status);
+    return true;
+}
+
+bool GetEntryStatus(int directoryFd, const std::string& name, FileStatus* status, int* err) {
+    struct statx sx;
+    if (statx(directoryFd, name.c_str(), AT_SYMLINK_NOFOLLOW, kStatxMask, &sx) != 0) {
         if (err) *err = errno;
         return false;
     }

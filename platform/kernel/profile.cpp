@@ -1,9 +1,11 @@
 // Private-profile (INI) files.
 //
 // The file is read whole for every call and, for a write, written back whole: into a temporary
-// file beside it that then replaces it by rename, so that a crash leaves either the old or the
-// new file. A write first opens the file under the share-mode rule (reading and writing,
-// letting others only read), so an open that denies writing makes it fail as on the original.
+// file beside it, flushed, that then replaces it by rename, so that a failed or interrupted
+// write leaves the old file (or none, when there was none) and never an empty or cut one. A
+// write first opens an existing file under the share-mode rule (reading and writing, letting
+// others only read), so an open that denies writing makes it fail as on the original; a new
+// file comes into being only by the rename, whole.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -131,16 +133,19 @@ bool LoadProfile(LPCSTR fileName, std::vector<Line>* lines) {
     return ok;
 }
 
-// Replaces the file at posix with content: a temporary file and a rename where the directory
-// allows it, else in place through the open descriptor.
+// Replaces the file at posix (open as fd, or -1 when it does not exist yet) with content: a
+// temporary file and a rename. Only where the directory refuses new entries is an existing
+// file rewritten in place, after its space has been reserved, so that a full disk fails the
+// write before anything is changed (a crash in the middle of that rewrite can still cut it).
 bool ReplaceContent(const std::string& posix, int fd, const std::string& content, DWORD* error) {
+    constexpr mode_t kNewFileMode = 0644;
     const std::string temporary = posix + ".XXXXXX";
     std::vector<char> name(temporary.begin(), temporary.end());
     name.push_back('\0');
     const int out = mkostemp(name.data(), O_CLOEXEC);
     if (out >= 0) {
         struct stat st;
-        if (fstat(fd, &st) == 0) fchmod(out, st.st_mode & 07777);
+        fchmod(out, fd >= 0 && fstat(fd, &st) == 0 ? (st.st_mode & 07777) : kNewFileMode);
         const bool written = WriteWhole(out, content) && fsync(out) == 0;
         const int writeErrno = errno;
         close(out);
@@ -149,7 +154,17 @@ bool ReplaceContent(const std::string& posix, int fd, const std::string& content
         unlink(name.data());
         return false;
     }
-    if (ftruncate(fd, 0) != 0 || lseek(fd, 0, SEEK_SET) != 0 || !WriteWhole(fd, content)) {
+    if (fd < 0 || (errno != EACCES && errno != EPERM)) {
+        *error = pi::Win32ErrorFromErrno(errno, posix);
+        return false;
+    }
+    const int reserved = content.empty() ? 0 : posix_fallocate(fd, 0, static_cast<off_t>(content.size()));
+    if (reserved != 0) {
+        *error = pi::Win32ErrorFromErrno(reserved, posix);
+        return false;
+    }
+    if (lseek(fd, 0, SEEK_SET) != 0 || !WriteWhole(fd, content) ||
+        ftruncate(fd, static_cast<off_t>(content.size())) != 0) {
         *error = pi::Win32ErrorFromErrno(errno, posix);
         return false;
     }
@@ -164,13 +179,13 @@ BOOL UpdateProfile(LPCSTR fileName, const std::function<void(std::vector<Line>&)
     const std::string posix = platform::ToPosixPath(fileName);
     DWORD error = 0;
     const int fd = pi::ShareOpen(posix, pi::kAccessRead | pi::kAccessWrite, pi::kShareRead,
-                                 pi::Disposition::OpenAlways, &error);
-    if (fd < 0) {
+                                 pi::Disposition::OpenExisting, &error);
+    if (fd < 0 && error != ERROR_FILE_NOT_FOUND) {
         SetLastError(error);
         return FALSE;
     }
     std::string content;
-    if (!ReadWhole(fd, &content)) {
+    if (fd >= 0 && !ReadWhole(fd, &content)) {
         SetLastError(pi::Win32ErrorFromErrno(errno, posix));
         close(fd);
         return FALSE;
@@ -178,7 +193,7 @@ BOOL UpdateProfile(LPCSTR fileName, const std::function<void(std::vector<Line>&)
     std::vector<Line> lines = ParseProfile(content);
     change(lines);
     const bool ok = ReplaceContent(posix, fd, SerializeProfile(lines), &error);
-    close(fd);
+    if (fd >= 0) close(fd);
     if (!ok) {
         SetLastError(error);
         return FALSE;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <vector>
 
 #include "platform/path.h"
 #include "registry/hive.h"
@@ -21,6 +22,7 @@ struct OpenKey {
     std::string name;
     REGSAM access = 0;
     reg::Key snapshot;
+    std::vector<std::string> subKeys;  // with KEY_ENUMERATE_SUB_KEYS only
 };
 
 std::mutex g_mutex;  // guards g_openKeys and every load-change-save of the hive
@@ -48,42 +50,39 @@ std::string Join(const std::string& base, LPCSTR subKey) {
     return reg::CanonicalKeyName(base + "\\" + subKey);
 }
 
-HKEY Register(const std::string& name, REGSAM access, const reg::Hive& hive) {
+// A handle for the key name of hive, which the caller no longer needs: the key's values move
+// into the handle's snapshot.
+HKEY Register(const std::string& name, REGSAM access, reg::Hive& hive) {
     auto key = std::make_unique<OpenKey>();
     key->name = name;
     key->access = access;
-    reg::Hive copy = hive;
-    if (const reg::Key* found = reg::FindKey(copy, name)) key->snapshot = *found;
+    if (access & KEY_ENUMERATE_SUB_KEYS) key->subKeys = reg::SubKeyNames(hive, name);
+    if (reg::Key* found = reg::FindKey(hive, name)) key->snapshot = std::move(*found);
     key->snapshot.path = name;
     std::lock_guard<std::mutex> lock(g_mutex);
     g_openKeys.insert(key.get());
     return reinterpret_cast<HKEY>(key.release());
 }
 
-// The values to answer from: the open key's snapshot, or the hive now for the root handle.
-bool ValuesOf(HKEY handle, reg::Key* out, LONG* result) {
+// Calls answer(content) with what an open key answers from: its snapshot (read under the lock,
+// not copied), or the hive now for the root handle. needed is the access right the caller's
+// question takes; a refused question gives its result without calling answer.
+template <typename Answer>
+LONG AnswerFrom(HKEY handle, REGSAM needed, Answer answer) {
     if (handle == HKEY_CURRENT_USER) {
         reg::Hive hive;
         DWORD error = 0;
-        if (!reg::LoadHive(&hive, &error)) {
-            *result = static_cast<LONG>(error);
-            return false;
-        }
-        if (const reg::Key* found = reg::FindKey(hive, kCurrentUser)) *out = *found;
-        return true;
+        if (!reg::LoadHive(&hive, &error)) return static_cast<LONG>(error);
+        OpenKey root;
+        root.subKeys = reg::SubKeyNames(hive, kCurrentUser);
+        if (reg::Key* found = reg::FindKey(hive, kCurrentUser)) root.snapshot = std::move(*found);
+        return answer(root);
     }
     std::lock_guard<std::mutex> lock(g_mutex);
     auto* key = reinterpret_cast<OpenKey*>(handle);
-    if (!g_openKeys.count(key)) {
-        *result = ERROR_INVALID_HANDLE;
-        return false;
-    }
-    if (!(key->access & KEY_QUERY_VALUE)) {
-        *result = ERROR_ACCESS_DENIED;
-        return false;
-    }
-    *out = key->snapshot;
-    return true;
+    if (!g_openKeys.count(key)) return ERROR_INVALID_HANDLE;
+    if (!(key->access & needed)) return ERROR_ACCESS_DENIED;
+    return answer(*key);
 }
 
 LONG CopyData(const reg::Value& value, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
@@ -152,6 +151,7 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD /*reserved*/, LPSTR /*keyCla
     *result = nullptr;
     std::string base;
     if (!NameOf(key, &base, nullptr)) return ERROR_INVALID_HANDLE;
+    if (subKey != nullptr && !reg::IsStorableName(subKey)) return ERROR_INVALID_PARAMETER;
     const std::string name = Join(base, subKey);
     reg::Hive hive;
     {
@@ -173,29 +173,43 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD /*reserved*/, LPSTR /*keyCla
 
 LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD /*reserved*/, LPDWORD type,
                       LPBYTE data, LPDWORD dataSize) {
-    reg::Key values;
-    LONG result = ERROR_SUCCESS;
-    if (!ValuesOf(key, &values, &result)) return result;
-    const reg::Value* value = reg::FindValue(values, valueName != nullptr ? valueName : "");
-    if (value == nullptr) return ERROR_FILE_NOT_FOUND;
-    return CopyData(*value, type, data, dataSize);
+    return AnswerFrom(key, KEY_QUERY_VALUE, [&](const OpenKey& content) -> LONG {
+        const reg::Value* value = reg::FindValue(content.snapshot, valueName != nullptr ? valueName : "");
+        if (value == nullptr) return ERROR_FILE_NOT_FOUND;
+        return CopyData(*value, type, data, dataSize);
+    });
 }
 
 LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD nameSize, LPDWORD /*reserved*/,
                    LPDWORD type, LPBYTE data, LPDWORD dataSize) {
     if (valueName == nullptr || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
-    reg::Key values;
-    LONG result = ERROR_SUCCESS;
-    if (!ValuesOf(key, &values, &result)) return result;
-    if (index >= values.values.size()) return ERROR_NO_MORE_ITEMS;
-    const reg::Value& value = values.values[index];
-    if (*nameSize <= value.name.size()) {
+    return AnswerFrom(key, KEY_QUERY_VALUE, [&](const OpenKey& content) -> LONG {
+        if (index >= content.snapshot.values.size()) return ERROR_NO_MORE_ITEMS;
+        const reg::Value& value = content.snapshot.values[index];
+        if (*nameSize <= value.name.size()) {
+            *nameSize = static_cast<DWORD>(value.name.size());
+            return ERROR_MORE_DATA;
+        }
+        std::memcpy(valueName, value.name.c_str(), value.name.size() + 1);
         *nameSize = static_cast<DWORD>(value.name.size());
-        return ERROR_MORE_DATA;
-    }
-    std::memcpy(valueName, value.name.c_str(), value.name.size() + 1);
-    *nameSize = static_cast<DWORD>(value.name.size());
-    return CopyData(value, type, data, dataSize);
+        return CopyData(value, type, data, dataSize);
+    });
+}
+
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD /*reserved*/,
+                   LPSTR keyClass, LPDWORD classSize, LPFILETIME lastWriteTime) {
+    if (name == nullptr || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
+    return AnswerFrom(key, KEY_ENUMERATE_SUB_KEYS, [&](const OpenKey& content) -> LONG {
+        if (index >= content.subKeys.size()) return ERROR_NO_MORE_ITEMS;
+        const std::string& subKey = content.subKeys[index];
+        if (*nameSize <= subKey.size()) return ERROR_MORE_DATA;
+        std::memcpy(name, subKey.c_str(), subKey.size() + 1);
+        *nameSize = static_cast<DWORD>(subKey.size());
+        if (keyClass != nullptr && classSize != nullptr && *classSize > 0) keyClass[0] = '\0';
+        if (classSize != nullptr) *classSize = 0;
+        if (lastWriteTime != nullptr) *lastWriteTime = FILETIME{};
+        return ERROR_SUCCESS;
+    });
 }
 
 LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD type, const BYTE* data,
@@ -203,6 +217,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD type, 
     if (data == nullptr && dataSize != 0) return ERROR_INVALID_PARAMETER;
     reg::Value value;
     value.name = valueName != nullptr ? valueName : "";
+    if (!reg::IsStorableName(value.name)) return ERROR_INVALID_PARAMETER;
     value.type = type;
     if (type == REG_SZ || type == REG_EXPAND_SZ) {
         const auto* text = reinterpret_cast<const char*>(data);

@@ -29,6 +29,15 @@ std::string Unescape(const std::string& text) {
     return out;
 }
 
+std::string ReadAll(int fd) {
+    std::string text;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof(buffer))) > 0) text.append(buffer, static_cast<size_t>(n));
+    close(fd);
+    return text;
+}
+
 void Parse(ProbeResult& result) {
     std::stringstream stream(result.output);
     std::string line;
@@ -73,29 +82,34 @@ void Scenario::WriteHiveText(const std::string& text) const { m_dir.Write("hkcu.
 
 ProbeResult Scenario::Load(const ProbeOptions& options) const {
     ProbeResult result;
-    int out[2];
-    if (pipe(out) != 0) return result;
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) return result;
     const std::string offset = std::to_string(options.clockOffsetSeconds);
+    const std::string sizeLimit = std::to_string(options.fileSizeLimit);
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(out[1], STDOUT_FILENO);
-        close(out[0]);
-        close(out[1]);
+        dup2(err[1], STDERR_FILENO);
+        for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
         if (chdir(m_dir.path().c_str()) != 0) _exit(126);
         setenv("PORTRIX_HKCU", (m_dir / "hkcu.reg").c_str(), 1);
         setenv("TZ", options.timeZone.c_str(), 1);
         std::vector<const char*> args = {PORTRIX_MODULE_PROBE, PORTRIX_MODULE_LIBRARY,
                                          "--clock-offset", offset.c_str()};
         if (options.unload) args.push_back("--unload");
+        if (options.fileSizeLimit >= 0) {
+            args.push_back("--file-size-limit");
+            args.push_back(sizeLimit.c_str());
+        }
         args.push_back(nullptr);
         execv(PORTRIX_MODULE_PROBE, const_cast<char* const*>(args.data()));
         _exit(127);
     }
     close(out[1]);
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(out[0], buffer, sizeof(buffer))) > 0) result.output.append(buffer, static_cast<size_t>(n));
-    close(out[0]);
+    close(err[1]);
+    // The probe's outputs are small: neither pipe fills while the other is read.
+    result.output = ReadAll(out[0]);
+    result.diagnostics = ReadAll(err[0]);
     int status = 0;
     waitpid(pid, &status, 0);
     result.ran = WIFEXITED(status) && WEXITSTATUS(status) == 0;

@@ -21,12 +21,14 @@ struct ProbeResult {
     bool leftChain = false;
     bool unmapped = false;
     std::string output;  // everything the probe printed, for failure messages
+    std::string diagnostics;  // what the library wrote to standard error
 };
 
 struct ProbeOptions {
     long long clockOffsetSeconds = 0;
     bool unload = false;
     std::string timeZone = "UTC0";
+    long long fileSizeLimit = -1;  // bytes a file may grow to, as on a full disk; -1: no limit
 };
 
 // A scenario: a temporary directory holding the hive (hkcu.reg) and whatever the test puts in.

@@ -88,6 +88,9 @@ TEST(Attach, RegistryFailuresShowTheirBoxOnceAndLeaveNoStore) {
         EXPECT_TRUE(result.loaded) << "row " << row << ": " << c.what;
         ASSERT_EQ(result.boxes.size(), 1u) << "row " << row << ": " << result.output;
         EXPECT_EQ(result.boxes[0], c.box) << "row " << row;
+        // The box stays as it is; a line of its own says which hive file was read.
+        EXPECT_NE(result.diagnostics.find(scenario.dir() / "hkcu.reg"), std::string::npos)
+            << "row " << row << ": " << result.diagnostics;
         EXPECT_EQ(result.storeRoot, "") << "row " << row;
         // Nothing written anywhere: the working directory holds only what the test put there.
         EXPECT_FALSE(scenario.dir().Exists("config.ini")) << "row " << row;
@@ -120,33 +123,60 @@ TEST(Attach, InstallPathOf511CharactersIsUsedAnd512FailAsARead) {
     }
 }
 
-TEST(Attach, ValueWithoutTerminatorOrOfAnotherType) {
+// The hex form of a Path value: the scenario's directory as bytes, then the case's own bytes.
+std::string PathData(const Scenario& scenario, const std::string& data) {
+    std::string hex;
+    for (unsigned char ch : scenario.dir().path()) {
+        char byte[4];
+        std::snprintf(byte, sizeof(byte), "%02x,", ch);
+        hex += byte;
+    }
+    const size_t colon = data.find(':');
+    return data.substr(0, colon + 1) + hex + data.substr(colon + 1);
+}
+
+void WritePathValue(const Scenario& scenario, const std::string& data) {
+    scenario.WriteHiveText("REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n\"Path\"=" + data +
+                           "\r\n");
+}
+
+TEST(Attach, ValueWithoutTerminator) {
+    Scenario scenario;
+    WritePathValue(scenario, PathData(scenario, "hex(1):2f,41,42"));  // REG_SZ without its NUL: <dir>/AB
+    const ProbeResult result = scenario.Load();
+    EXPECT_TRUE(result.boxes.empty()) << result.output;
+    EXPECT_EQ(result.storeRoot, scenario.dir().path() + "/AB\\Avatar\\");
+}
+
+// A Path that is empty, not a string, or not an absolute directory fails as a read: the box,
+// no store, and a line that says what is wrong with the value.
+TEST(Attach, PathThatNamesNoAbsoluteDirectoryFailsAsARead) {
     struct Case {
-        const char* data;  // REGEDIT4 data of the Path value; the install path it names is the
-                           // test's directory followed by "/AB"
-        const char* root;  // expected store root after the directory
+        const char* what;
+        std::string data;  // REGEDIT4 data; a leading "hex...:" is followed by the scenario's directory
+        const char* saying;
     } cases[] = {
-        /* 1 */ {"hex(1):2f,41,42", "/AB\\Avatar\\"},         // REG_SZ without its NUL
-        /* 2 */ {"hex:2f,41,42,00,43,44", "/AB\\Avatar\\"},   // binary, cut at the first NUL
+        /* 1 */ {"empty", "\"\"", "empty"},
+        /* 2 */ {"a number", "dword:00000001", "not a string"},
+        /* 3 */ {"binary", "hex:2f,41,42,00", "not a string"},
+        /* 4 */ {"a NUL inside the string", "hex(1):2f,41,00,42,00", "NUL"},
+        /* 5 */ {"relative", "\"App\"", "absolute"},
+        /* 6 */ {"drive-relative", "\"C:App\"", "absolute"},
+        /* 7 */ {"a file, not a directory", "hex(1):2f,66,69,6c,65,00", "not a directory"},
     };
     int row = 0;
     for (const Case& c : cases) {
         ++row;
         Scenario scenario;
-        // The directory's bytes as hex, then the case's own bytes.
-        std::string hex;
-        for (unsigned char ch : scenario.dir().path()) {
-            char byte[4];
-            std::snprintf(byte, sizeof(byte), "%02x,", ch);
-            hex += byte;
-        }
-        const std::string data = c.data;
-        const size_t colon = data.find(':');
-        scenario.WriteHiveText("REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n\"Path\"=" +
-                               data.substr(0, colon + 1) + hex + data.substr(colon + 1) + "\r\n");
+        scenario.dir().Write("file", "x");
+        WritePathValue(scenario, c.data.rfind("hex", 0) == 0 ? PathData(scenario, c.data) : c.data);
         const ProbeResult result = scenario.Load();
-        EXPECT_TRUE(result.boxes.empty()) << "row " << row << result.output;
-        EXPECT_EQ(result.storeRoot, scenario.dir().path() + c.root) << "row " << row;
+        ASSERT_TRUE(result.ran) << "row " << row << result.output;
+        EXPECT_EQ(result.boxes, std::vector<std::string>{kReadValueBox}) << "row " << row << ": " << c.what;
+        EXPECT_EQ(result.storeRoot, "") << "row " << row << ": " << c.what;
+        EXPECT_NE(result.diagnostics.find(c.saying), std::string::npos)
+            << "row " << row << ": " << c.what << ": " << result.diagnostics;
+        EXPECT_NE(result.diagnostics.find(scenario.dir() / "hkcu.reg"), std::string::npos) << "row " << row;
     }
 }
 

@@ -8,6 +8,8 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <iterator>
 #include <regex>
 #include <string>
 #include <vector>
@@ -268,6 +270,54 @@ TEST_F(Housekeeping, ConfigHeldByAnotherProcessCountsAsMissing) {
     holder.Close();
     EXPECT_EQ(store.Config(), config);
     EXPECT_TRUE(store.Has("Body/1.gif"));
+}
+
+// A store directory or file replaced by a symbolic link is never followed out of the store:
+// what the link points at stays, whatever its age. The links themselves are entries of the
+// store and go by their own age.
+TEST_F(Housekeeping, SymbolicLinksAreNotFollowed) {
+    Store store;
+    const portrix_test::TempDir& dir = store.scenario().dir();
+    for (const char* outside : {"Elsewhere", "Texts"}) mkdir((dir / outside).c_str(), 0777);
+    for (const char* file : {"Elsewhere/1.gif", "Elsewhere/2.gif", "Texts/1.txt", "target.gif"}) dir.Write(file, "x");
+    // Body and SNS become links to folders outside the store; Face holds a link to a file.
+    for (const char* swept : {"Body", "SNS"}) ASSERT_EQ(rmdir(store.Path(swept).c_str()), 0);
+    ASSERT_EQ(symlink((dir / "Elsewhere").c_str(), store.Path("Body").c_str()), 0);
+    ASSERT_EQ(symlink((dir / "Texts").c_str(), store.Path("SNS").c_str()), 0);
+    ASSERT_EQ(symlink((dir / "target.gif").c_str(), store.Path("Face/link.gif").c_str()), 0);
+    store.Put("Up/1.gif");
+    store.WriteConfig("[SYSTEM]\r\nLASTDELETETIME=" + LocalText(time(nullptr) - 10 * kDay) + "\r\n");
+    ASSERT_TRUE(store.LoadAt(20 * kDay).loaded);
+    for (const char* file : {"Elsewhere/1.gif", "Elsewhere/2.gif", "Texts/1.txt", "target.gif"}) {
+        EXPECT_TRUE(dir.Exists(file)) << file;
+    }
+    EXPECT_FALSE(store.Has("Face/link.gif"));
+    EXPECT_FALSE(store.Has("Up/1.gif"));
+}
+
+// A first start on a full disk: config.ini cannot be written. It must not be left empty (which
+// would turn the sweep off for good) but missing, so that the next start writes it. A due
+// sweep whose new time cannot be written leaves the old file as it was.
+TEST_F(Housekeeping, AWriteThatFailsLeavesNoDamagedConfig) {
+    Store store;
+    store.Put("Body/1.gif");
+    ProbeOptions fullDisk;
+    fullDisk.fileSizeLimit = 0;
+    fullDisk.timeZone = kTimeZone;
+    ASSERT_TRUE(store.scenario().Load(fullDisk).loaded);
+    EXPECT_FALSE(store.Has("config.ini")) << "[" << store.Config() << "]";
+    long long from = 0, to = 0;
+    ASSERT_TRUE(store.LoadAt(0, &from, &to).loaded);
+    EXPECT_TRUE(RecordsTimeIn(store.Config(), from, to));
+
+    const std::string config = "[SYSTEM]\r\nLASTDELETETIME=" + LocalText(time(nullptr) - 10 * kDay) + "\r\n";
+    store.WriteConfig(config);
+    fullDisk.clockOffsetSeconds = 20 * kDay;
+    ASSERT_TRUE(store.scenario().Load(fullDisk).loaded);
+    EXPECT_FALSE(store.Has("Body/1.gif")) << "the sweep was due";
+    EXPECT_EQ(store.Config(), config);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(store.Path("")), {}), 6)
+        << "config.ini and the five directories, no temporary file";
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Loads a library in a fresh process, as a host would, and reports what its start-up did:
-//   module_load_probe LIBRARY [--clock-offset SECONDS] [--unload]
+//   module_load_probe LIBRARY [--clock-offset SECONDS] [--unload] [--file-size-limit BYTES]
 // Output, one line each, fields separated by tabs (line feeds in texts written as \n):
 //   box <text> <type> <help id>         for each message box, in order
 //   load ok | load failed <error>
@@ -7,8 +7,10 @@
 //   classes restored <0|1> adopted <0|1>   the raw entry parked the process's classes
 //   unload chain <0|1> unmapped <0|1>      after FreeLibrary: module left MFC's chain / memory
 #include <dlfcn.h>
+#include <sys/resource.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,7 +48,7 @@ CRuntimeClass g_hostClass = {"CHostClass", 0, 0, nullptr, nullptr, nullptr};
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s LIBRARY [--clock-offset SECONDS] [--unload]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s LIBRARY [--clock-offset SECONDS] [--unload] [--file-size-limit BYTES]\n", argv[0]);
         return 2;
     }
     bool unload = false;
@@ -55,6 +57,11 @@ int main(int argc, char** argv) {
             platform::SetClockOffset(std::chrono::seconds(std::atoll(argv[++i])));
         } else if (std::strcmp(argv[i], "--unload") == 0) {
             unload = true;
+        } else if (std::strcmp(argv[i], "--file-size-limit") == 0 && i + 1 < argc) {
+            // Writes past the limit fail with EFBIG, as they would on a full disk.
+            const struct rlimit limit = {static_cast<rlim_t>(std::atoll(argv[++i])), RLIM_INFINITY};
+            signal(SIGXFSZ, SIG_IGN);
+            setrlimit(RLIMIT_FSIZE, &limit);
         }
     }
     platform::SetMessageBoxSink([](LPCTSTR text, UINT type, UINT helpId) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry_hive.h"
 #include "temp_dir.h"
 #include "windows.h"
 
@@ -295,6 +296,215 @@ TEST(Registry, HiveLocation) {
     restore("PORTRIX_HKCU", savedHive, hive);
     restore("XDG_CONFIG_HOME", savedConfig, config);
     restore("HOME", savedHome, home);
+}
+
+}  // namespace
+
+namespace {
+
+// String data with its terminator.
+std::string Sz(const char* text) { return std::string(text) + '\0'; }
+
+// Sets each value in a key of its own, then reads all of them back through fresh opens.
+TEST(Registry, ValuesRoundTripByteForByte) {
+    TempDir dir;
+    ScopedHive hive(dir);
+    struct Case {
+        const char* name;
+        DWORD type;
+        std::string data;  // as handed to RegSetValueExA
+    } cases[] = {
+        /* 1 */ {"Path", REG_SZ, Sz("/opt/app")},
+        // A line break followed by what would be a deletion line of the Share key's parent.
+        /* 2 */ {"Evil", REG_SZ, Sz("\n[-HKEY_CURRENT_USER\\Software\\szDomain]\n")},
+        /* 3 */ {"Breaks", REG_SZ, Sz("a\rb\r\nc\n")},
+        /* 4 */ {"Quotes", REG_SZ, Sz("\"q\" \\ ends in \\")},
+        /* 5 */ {"Spaces", REG_SZ, Sz("  lead and trail\t ")},
+        /* 6 */ {"High", REG_SZ, Sz("caf\xc3\xa9 \x80\xff")},
+        /* 7 */ {"Empty", REG_SZ, Sz("")},
+        /* 8 */ {"Expand", REG_EXPAND_SZ, Sz("%HOME%\n")},
+        /* 9 */ {"Multi", REG_MULTI_SZ, std::string("one\0two\0\0", 9)},
+        /* 10 */ {"Short dword", REG_DWORD, std::string("\1\2\3", 3)},
+        /* 11 */ {"None", REG_NONE, std::string()},
+        /* 12 */ {"Binary", REG_BINARY, std::string("\0\n\r\"", 4)},
+        /* 13 */ {"name \"with\" \\ and = and ]", REG_SZ, Sz("x")},
+        /* 14 */ {"@", REG_SZ, Sz("not the default")},
+        /* 15 */ {"", REG_SZ, Sz("the default")},
+    };
+    {
+        OwnedKey key;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kShare, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(),
+                                  nullptr),
+                  ERROR_SUCCESS);
+        for (const Case& c : cases) {
+            EXPECT_EQ(RegSetValueExA(key.get(), c.name, 0, c.type, reinterpret_cast<const BYTE*>(c.data.data()),
+                                     static_cast<DWORD>(c.data.size())),
+                      ERROR_SUCCESS)
+                << c.name;
+        }
+    }
+    OwnedKey key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_QUERY_VALUE, key.out()), ERROR_SUCCESS)
+        << dir.Read("hkcu.reg");
+    int row = 0;
+    for (const Case& c : cases) {
+        ++row;
+        const Query q = QueryValue(key.get(), c.name, 64);
+        ASSERT_EQ(q.result, ERROR_SUCCESS) << Row(row) << "\n" << dir.Read("hkcu.reg");
+        EXPECT_EQ(q.type, c.type) << Row(row);
+        EXPECT_EQ(std::string(q.data.begin(), q.data.begin() + q.size), c.data) << Row(row);
+    }
+}
+
+// A section whose name would read back as a deletion line, met in a hive written by hand.
+TEST(Registry, ASectionNotUnderARootDoesNotTurnIntoADeletion) {
+    TempDir dir;
+    ScopedHive hive(dir);
+    dir.Write("hkcu.reg",
+              "REGEDIT4\r\n\r\n"
+              "[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n\"Path\"=\"/opt/app\"\r\n\r\n"
+              "[\\-HKEY_CURRENT_USER\\Software\\szDomain]\r\n\"x\"=\"y\"\r\n");
+    {
+        OwnedKey other;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Other", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  other.out(), nullptr),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(RegSetValueExA(other.get(), "n", 0, REG_SZ, reinterpret_cast<const BYTE*>("1"), 2), ERROR_SUCCESS);
+    }
+    OwnedKey share;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_QUERY_VALUE, share.out()), ERROR_SUCCESS)
+        << dir.Read("hkcu.reg");
+    EXPECT_EQ(QueryValue(share.get(), "Path", 64).result, ERROR_SUCCESS) << dir.Read("hkcu.reg");
+}
+
+TEST(Registry, NamesWithALineBreakAreRefused) {
+    TempDir dir;
+    ScopedHive hive(dir);
+    OwnedKey key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kShare, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(), nullptr),
+              ERROR_SUCCESS);
+    const std::string before = dir.Read("hkcu.reg");
+    const char* const bad[] = {"a\nb", "a\rb", "\r\n"};
+    int row = 0;
+    for (const char* name : bad) {
+        ++row;
+        OwnedKey created;
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, created.out(),
+                                  nullptr),
+                  ERROR_INVALID_PARAMETER)
+            << Row(row);
+        EXPECT_EQ(RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
+                  ERROR_INVALID_PARAMETER)
+            << Row(row);
+    }
+    EXPECT_EQ(dir.Read("hkcu.reg"), before);
+}
+
+// UTF-16LE with its byte order mark, as the registry editor exports by default.
+std::string Utf16Le(const std::string& ascii) {
+    std::string out = "\xff\xfe";
+    for (char c : ascii) {
+        out += c;
+        out += '\0';
+    }
+    return out;
+}
+
+TEST(Registry, ReadsVersion5AndOtherLineEnds) {
+    TempDir dir;
+    ScopedHive hive(dir);
+    const std::string body = "[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n\"Path\"=\"/opt/app\"\r\n";
+    struct Case {
+        const char* what;
+        std::string text;
+        std::string path;  // the Path value expected, without its terminator
+    } cases[] = {
+        /* 1 */ {"UTF-16LE, version 5", Utf16Le("Windows Registry Editor Version 5.00\r\n\r\n" + body), "/opt/app"},
+        // U+00E9 and U+1F600 in UTF-16LE become their UTF-8 bytes.
+        /* 2 */ {"UTF-16LE, beyond ASCII",
+                 Utf16Le("Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n"
+                         "\"Path\"=\"/opt/caf") +
+                     std::string("\xe9\0\x3d\xd8\x00\xde", 6) + std::string("\"\0\r\0\n\0", 6),
+                 "/opt/caf\xc3\xa9\xf0\x9f\x98\x80"},
+        /* 3 */ {"UTF-8 with BOM, version 5", "\xef\xbb\xbfWindows Registry Editor Version 5.00\r\n" + body, "/opt/app"},
+        /* 4 */ {"CR only", "REGEDIT4\r\r[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\"Path\"=\"/opt/app\"\r",
+                 "/opt/app"},
+        // Version 5 keeps strings of the hex forms in UTF-16LE: "%A%" here.
+        /* 5 */ {"version 5 hex(2)",
+                 Utf16Le("Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n"
+                         "\"Path\"=hex(2):25,00,41,00,25,00,00,00\r\n"),
+                 "%A%"},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        ++row;
+        dir.Write("hkcu.reg", c.text);
+        OwnedKey key;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_QUERY_VALUE, key.out()), ERROR_SUCCESS)
+            << Row(row) << ": " << c.what;
+        const Query q = QueryValue(key.get(), "Path", 64);
+        ASSERT_EQ(q.result, ERROR_SUCCESS) << Row(row);
+        EXPECT_EQ(std::string(q.data.begin(), q.data.begin() + q.size), c.path + '\0') << Row(row) << ": " << c.what;
+    }
+    // A write keeps what was read and writes REGEDIT4.
+    dir.Write("hkcu.reg", cases[0].text);
+    OwnedKey key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_SET_VALUE, key.out()), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key.get(), "Other", 0, REG_SZ, reinterpret_cast<const BYTE*>("1"), 2), ERROR_SUCCESS);
+    const std::string text = dir.Read("hkcu.reg");
+    EXPECT_EQ(text.rfind("REGEDIT4\r\n", 0), 0u) << text;
+    EXPECT_NE(text.find("\"Path\"=\"/opt/app\""), std::string::npos) << text;
+}
+
+// Past a handful of values a key finds them through an index: removals, changes and the order
+// must come out as with a few.
+TEST(Registry, ManyValuesOfOneKey) {
+    TempDir dir;
+    ScopedHive hive(dir);
+    std::string text = "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n";
+    for (int i = 0; i < 40; ++i) text += "\"v" + std::to_string(i) + "\"=\"" + std::to_string(i) + "\"\r\n";
+    text += "\"v5\"=-\r\n\"V25\"=-\r\n\"V30\"=\"new\"\r\n\"v25\"=\"back\"\r\n";
+    dir.Write("hkcu.reg", text);
+    OwnedKey key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_QUERY_VALUE, key.out()), ERROR_SUCCESS);
+    std::vector<std::string> order;
+    for (DWORD index = 0;; ++index) {
+        char name[32];
+        DWORD nameSize = sizeof(name);
+        if (RegEnumValueA(key.get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        order.push_back(name);
+    }
+    std::vector<std::string> expected;
+    for (int i = 0; i < 40; ++i) {
+        if (i != 5 && i != 25) expected.push_back(i == 30 ? "V30" : "v" + std::to_string(i));  // as last written
+    }
+    expected.push_back("v25");
+    EXPECT_EQ(order, expected);
+    EXPECT_STREQ(reinterpret_cast<const char*>(QueryValue(key.get(), "v30", 16).data.data()), "new");
+    EXPECT_STREQ(reinterpret_cast<const char*>(QueryValue(key.get(), "v25", 16).data.data()), "back");
+    EXPECT_EQ(QueryValue(key.get(), "v5", 16).result, ERROR_FILE_NOT_FOUND);
+}
+
+TEST(Registry, HivesLargerThanTheLimitAreRefused) {
+    TempDir dir;
+    ScopedHive hive(dir);
+    const std::string head = "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n\"Path\"=\"/opt/app\"\r\n";
+    const std::string padding = "; padding\r\n";
+    std::string large = head;
+    while (large.size() <= platform::kMaxRegistryHiveBytes) large += padding;
+    dir.Write("hkcu.reg", large);
+    OwnedKey refused;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_QUERY_VALUE, refused.out()), ERROR_FILE_TOO_LARGE);
+    EXPECT_NE(platform::RegistryHiveProblem().find(hive.path()), std::string::npos);
+
+    // A write that would take the hive past the limit leaves the file as it was.
+    dir.Write("hkcu.reg", head);
+    OwnedKey key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_SET_VALUE, key.out()), ERROR_SUCCESS);
+    const std::vector<BYTE> big(platform::kMaxRegistryHiveBytes / 2, 0xAB);  // written as three characters a byte
+    EXPECT_EQ(RegSetValueExA(key.get(), "Big", 0, REG_BINARY, big.data(), static_cast<DWORD>(big.size())),
+              ERROR_FILE_TOO_LARGE);
+    EXPECT_EQ(dir.Read("hkcu.reg"), head);
 }
 
 }  // namespace

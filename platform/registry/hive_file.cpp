@@ -1,0 +1,158 @@
+// The hive's file: where it is, reading it within the size limit, and replacing it whole.
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "internal/file_share.h"
+#include "platform/registry_hive.h"
+#include "registry/hive.h"
+#include "winbase.h"
+#include "winreg.h"
+
+namespace platform::registry {
+namespace {
+
+constexpr char kHiveBelowConfig[] = "/portrix/hkcu.reg";
+
+std::string NonEmptyVariable(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+bool MakeDirectories(const std::string& path) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        mkdir(path.substr(0, slash).c_str(), 0777);
+    }
+    struct stat st;
+    return mkdir(path.c_str(), 0777) == 0 || (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+}
+
+std::string MegabytesText(size_t bytes) {
+    return std::to_string(bytes >> 20) + " MiB";
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t written = write(fd, text.data() + done, text.size() - done);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        done += static_cast<size_t>(written);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string HivePath() {
+    const std::string explicitPath = NonEmptyVariable("PORTRIX_HKCU");
+    if (!explicitPath.empty()) return explicitPath;
+    const std::string config = NonEmptyVariable("XDG_CONFIG_HOME");
+    if (!config.empty()) return config + kHiveBelowConfig;
+    std::string home = NonEmptyVariable("HOME");
+    if (home.empty()) {
+        if (const passwd* user = getpwuid(getuid())) home = user->pw_dir;
+    }
+    return home + "/.config" + kHiveBelowConfig;
+}
+
+bool LoadHive(Hive* hive, DWORD* error, std::string* problem) {
+    hive->keys.clear();
+    std::string ignored;
+    if (problem == nullptr) problem = &ignored;
+    const std::string path = HivePath();
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return true;
+        *error = ERROR_ACCESS_DENIED;
+        *problem = "the registry hive " + path + " cannot be opened: " + std::strerror(errno);
+        return false;
+    }
+    // The size is checked as the file is read too: it may grow meanwhile.
+    std::string bytes;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && st.st_size > 0) {
+        bytes.reserve(std::min(static_cast<size_t>(st.st_size), kMaxRegistryHiveBytes) + 1);
+    }
+    char buffer[65536];
+    int readErrno = 0;
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof(buffer));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) readErrno = errno;
+        if (n <= 0) break;
+        bytes.append(buffer, static_cast<size_t>(n));
+        if (bytes.size() > kMaxRegistryHiveBytes) break;
+    }
+    close(fd);
+    if (readErrno != 0) {
+        *error = ERROR_READ_FAULT;
+        *problem = "the registry hive " + path + " cannot be read: " + std::strerror(readErrno);
+        return false;
+    }
+    if (bytes.size() > kMaxRegistryHiveBytes) {
+        *error = ERROR_FILE_TOO_LARGE;
+        *problem = "the registry hive " + path + " is larger than " + MegabytesText(kMaxRegistryHiveBytes) +
+                   ", the most a hive may hold; it is not read";
+        return false;
+    }
+    std::string why;
+    if (!ParseHive(bytes, hive, &why)) {
+        *error = ERROR_BADKEY;
+        *problem = "the file " + path + " is not a registry hive: " + why;
+        return false;
+    }
+    return true;
+}
+
+bool SaveHive(const Hive& hive, DWORD* error) {
+    const std::string text = SerializeHive(hive);
+    if (text.size() > kMaxRegistryHiveBytes) {
+        *error = ERROR_FILE_TOO_LARGE;
+        return false;
+    }
+    const std::string path = HivePath();
+    const size_t slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !MakeDirectories(path.substr(0, slash))) {
+        *error = ERROR_PATH_NOT_FOUND;
+        return false;
+    }
+    std::string temporary = path + ".XXXXXX";
+    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        *error = internal::Win32ErrorFromErrno(errno, path);
+        return false;
+    }
+    const bool ok = WriteAll(fd, text) && fsync(fd) == 0;
+    const int writeErrno = errno;
+    fchmod(fd, 0644);
+    close(fd);
+    if (!ok || rename(temporary.c_str(), path.c_str()) != 0) {
+        *error = internal::Win32ErrorFromErrno(ok ? errno : writeErrno, path);
+        unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace platform::registry
+
+namespace platform {
+
+std::string RegistryHivePath() { return registry::HivePath(); }
+
+std::string RegistryHiveProblem() {
+    registry::Hive hive;
+    DWORD error = 0;
+    std::string problem;
+    registry::LoadHive(&hive, &error, &problem);
+    return problem;
+}
+
+}  // namespace platform

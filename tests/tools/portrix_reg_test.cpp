@@ -1,0 +1,143 @@
+// portrix-reg as a user meets it: where it says the hive is and that it writes there, its
+// commands, and messages that say in words what went wrong and which file was read.
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "temp_dir.h"
+
+using portrix_test::TempDir;
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadAll(int fd) {
+    std::string text;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof(buffer))) > 0) text.append(buffer, static_cast<size_t>(n));
+    close(fd);
+    return text;
+}
+
+// Runs the tool with exactly the environment given.
+ToolRun RunTool(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
+    ToolRun run;
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) return run;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
+        std::vector<char*> argv = {const_cast<char*>(PORTRIX_REG_TOOL)};
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
+        envp.push_back(nullptr);
+        execve(PORTRIX_REG_TOOL, argv.data(), envp.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    run.err = ReadAll(err[0]);  // small outputs: neither pipe fills while the other is read
+    run.out = ReadAll(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+const char kShare[] = "HKEY_CURRENT_USER\\Software\\szDomain\\Share";
+
+TEST(PortrixReg, FindsTheHiveWhereTheLibraryDoes) {
+    const passwd* user = getpwuid(getuid());
+    ASSERT_NE(user, nullptr);
+    const ToolRun withoutHome = RunTool({"path"}, {});
+    EXPECT_EQ(withoutHome.out, std::string(user->pw_dir) + "/.config/portrix/hkcu.reg\n");
+
+    TempDir dir;
+    const std::vector<std::string> env = {"HOME=" + dir.path()};
+    EXPECT_EQ(RunTool({"path"}, env).out, dir / ".config/portrix/hkcu.reg\n");
+    ASSERT_EQ(RunTool({"set", kShare, "Path", "/opt/app"}, env).status, 0);
+    EXPECT_TRUE(dir.Exists(".config/portrix/hkcu.reg"));
+    const ToolRun get = RunTool({"get", kShare, "Path"}, env);
+    EXPECT_EQ(get.status, 0) << get.err;
+    EXPECT_EQ(get.out, "/opt/app\n");
+}
+
+TEST(PortrixReg, Commands) {
+    TempDir dir;
+    const std::string hive = dir / "hkcu.reg";
+    const std::vector<std::string> env = {"PORTRIX_HKCU=" + hive};
+    ASSERT_EQ(RunTool({"set", kShare, "Path", "/opt/app"}, env).status, 0);
+    ASSERT_EQ(RunTool({"set", "HKCU\\Software\\szDomain\\Share", "Count", "--dword", "0x1f"}, env).status, 0);
+    ASSERT_EQ(RunTool({"set", "HKCU\\Software\\szDomain\\Share\\Inner", "@", "x"}, env).status, 0);
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+    } cases[] = {
+        /* 1 */ {{"get", kShare, "Path"}, 0, "/opt/app\n"},
+        /* 2 */ {{"get", kShare, "count"}, 0, "31\n"},
+        /* 3 */ {{"list", "HKCU\\Software\\szDomain\\Share"}, 0,
+                 "Inner\\\nPath\tREG_SZ\t/opt/app\nCount\tREG_DWORD\t31 (0x0000001f)\n"},
+        /* 4 */ {{"list", "HKEY_CURRENT_USER\\Software"}, 0, "szDomain\\\n"},
+        /* 5 */ {{"delete", kShare, "Count"}, 0, ""},
+        /* 6 */ {{"list", kShare}, 0, "Inner\\\nPath\tREG_SZ\t/opt/app\n"},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        ++row;
+        const ToolRun run = RunTool(c.args, env);
+        EXPECT_EQ(run.status, c.status) << "row " << row << ": " << run.err;
+        EXPECT_EQ(run.out, c.out) << "row " << row;
+    }
+}
+
+TEST(PortrixReg, SaysWhatWentWrongInWords) {
+    TempDir dir;
+    const std::string hive = dir / "hkcu.reg";
+    const std::vector<std::string> env = {"PORTRIX_HKCU=" + hive};
+    ASSERT_EQ(RunTool({"set", kShare, "Path", "/opt/app"}, env).status, 0);
+    struct Case {
+        const char* hiveText;  // null: the hive as set above
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> saying;  // each must be in the message
+    } cases[] = {
+        /* 1 */ {nullptr, {"get", "HKCU\\Software\\Missing", "Path"}, 1,
+                 {"no key HKEY_CURRENT_USER\\Software\\Missing", hive}},
+        /* 2 */ {nullptr, {"get", kShare, "Nope"}, 1, {"no value Nope", kShare, hive}},
+        /* 3 */ {nullptr, {"delete", kShare, "Nope"}, 1, {"no value Nope", hive}},
+        /* 4 */ {nullptr, {"frobnicate"}, 2, {"unknown command 'frobnicate'"}},
+        /* 5 */ {nullptr, {"get", kShare}, 2, {"get needs KEY NAME"}},
+        /* 6 */ {nullptr, {"list", "HKEY_LOCAL_MACHINE\\Software"}, 2, {"only keys of HKEY_CURRENT_USER"}},
+        /* 7 */ {nullptr, {"set", kShare, "a\nb", "x"}, 1, {"line break"}},
+        /* 8 */ {"not a hive\r\n", {"get", kShare, "Path"}, 1, {hive, "is not a registry hive", "REGEDIT4"}},
+        /* 9 */ {"not a hive\r\n", {"set", kShare, "Path", "/x"}, 1, {hive, "is not a registry hive"}},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        ++row;
+        if (c.hiveText) dir.Write("hkcu.reg", c.hiveText);
+        const ToolRun run = RunTool(c.args, env);
+        EXPECT_EQ(run.status, c.status) << "row " << row << ": " << run.err;
+        for (const std::string& words : c.saying) {
+            EXPECT_NE(run.err.find(words), std::string::npos) << "row " << row << ": no \"" << words << "\" in " << run.err;
+        }
+        EXPECT_EQ(run.err.find("error "), std::string::npos) << "row " << row << ": " << run.err;
+    }
+}
+
+}  // namespace
