@@ -3,10 +3,12 @@
 // waitable timers, waits, threads, MulDiv. Rows are numbered; gtest prints expected against
 // actual. Timing is checked only against generous bounds.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,6 +52,13 @@ LONGLONG FileTimeNow() {
 
 long long ElapsedMs(Clock::time_point since) {
     return std::chrono::duration_cast<milliseconds>(Clock::now() - since).count();
+}
+
+// How often the calling thread has gone to sleep so far.
+long ThreadSleeps() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nvcsw;
 }
 
 // ---- Global memory ---------------------------------------------------------------------------
@@ -376,6 +385,93 @@ TEST(Waits, AutoResetEventReleasesOneWaiterPerSet) {
     EXPECT_EQ(3, woken.load());
 }
 
+TEST(Waits, WaitForAllFromAnotherThreadTakesNothingUntilEveryObjectIsSet) {
+    OwnedHandle a = NewEvent(false, false);
+    OwnedHandle b = NewEvent(false, false);
+    std::atomic<DWORD> result{0xFFFF};
+    std::thread waiter([&] {
+        HANDLE both[] = {a.get(), b.get()};
+        result = WaitForMultipleObjects(2, both, TRUE, kGenerousMs);
+    });
+    Sleep(20);  // very likely inside the wait by now
+    // 1: one of two set: the pending wait leaves it signalled for anyone else
+    SetEvent(a.get());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(a.get(), 0));
+    // 2: both set: the wait takes both
+    SetEvent(a.get());
+    SetEvent(b.get());
+    waiter.join();
+    EXPECT_EQ(WAIT_OBJECT_0, result.load());
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(a.get(), 0));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(b.get(), 0));
+}
+
+TEST(Waits, EverySetIsTakenOnceEvenByWaitsThatAreTimingOut) {
+    // A consumer polls with 1 ms waits, so sets keep meeting waits at the moment they time
+    // out. A set taken by a wait that then reported a timeout would never be acknowledged.
+    constexpr int kRounds = 2000;
+    OwnedHandle ready = NewEvent(false, false);
+    OwnedHandle ack = NewEvent(false, false);
+    std::atomic<bool> done{false};
+    std::thread consumer([&] {
+        while (!done) {
+            if (WaitForSingleObject(ready.get(), 1) == WAIT_OBJECT_0) SetEvent(ack.get());
+        }
+    });
+    int acknowledged = 0;
+    for (int i = 0; i < kRounds; ++i) {
+        SetEvent(ready.get());
+        if (WaitForSingleObject(ack.get(), kGenerousMs) != WAIT_OBJECT_0) break;
+        ++acknowledged;
+    }
+    done = true;
+    consumer.join();
+    EXPECT_EQ(kRounds, acknowledged);
+}
+
+TEST(Waits, ChangesToOtherObjectsDoNotWakeAWaiter) {
+    // A thread waits on its own event while other objects change again and again, with pauses
+    // that would let it run; it must sleep through them, going to sleep a handful of times in
+    // all rather than once per change.
+    constexpr int kChanges = 50;
+    constexpr long kFewSleeps = 20;
+    struct Others {
+        HANDLE event, timer;
+    };
+    const std::function<void(const Others&)> changes[] = {
+        /*1*/ [](const Others& o) { SetEvent(o.event); ResetEvent(o.event); },
+        /*2*/ [](const Others& o) { SetEvent(o.event); },  // signalled, waited on by nobody
+        /*3*/ [](const Others& o) { SetTimerDue(o.timer, -10'000'000LL * 3600); },
+        /*4*/ [](const Others& o) {  // another timer fires
+            SetTimerDue(o.timer, -1);
+            WaitForSingleObject(o.timer, kGenerousMs);
+        },
+    };
+    int n = 0;
+    for (const auto& change : changes) {
+        SCOPED_TRACE(Row(++n));
+        OwnedHandle mine = NewEvent(true, false);
+        OwnedHandle otherEvent = NewEvent(n != 2, false);
+        OwnedHandle otherTimer = NewTimer(true);
+        std::atomic<DWORD> result{0xFFFF};
+        std::atomic<long> sleeps{-1};
+        std::thread waiter([&] {
+            const long before = ThreadSleeps();
+            result = WaitForSingleObject(mine.get(), kGenerousMs);
+            sleeps = ThreadSleeps() - before;
+        });
+        Sleep(20);  // very likely inside the wait by now; if not, it sleeps even less
+        for (int i = 0; i < kChanges; ++i) {
+            change(Others{otherEvent.get(), otherTimer.get()});
+            Sleep(1);
+        }
+        SetEvent(mine.get());
+        waiter.join();
+        EXPECT_EQ(WAIT_OBJECT_0, result.load());
+        EXPECT_LT(sleeps.load(), kFewSleeps);
+    }
+}
+
 // ---- Waitable timers -------------------------------------------------------------------------
 
 TEST(WaitableTimers, RelativeDueTime) {
@@ -457,6 +553,24 @@ TEST(WaitableTimers, AutoResetPeriodicAndCancel) {
     EXPECT_FALSE(SetWaitableTimer(timer.get(), &due, 0,
                                   [](LPVOID, DWORD, DWORD) {}, nullptr, FALSE));
     EXPECT_EQ(DWORD(ERROR_NOT_SUPPORTED), GetLastError());
+}
+
+TEST(WaitableTimers, SettingATimerAgainReplacesItsDueTime) {
+    // 1: set again for later, it does not fire at the earlier time
+    OwnedHandle timer = NewTimer(true);
+    ASSERT_TRUE(SetTimerDue(timer.get(), -200'000));
+    ASSERT_TRUE(SetTimerDue(timer.get(), -10'000'000LL * 3600));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(timer.get(), 100));
+    // 2: set again for sooner, it fires at the sooner time, not an hour from now
+    ASSERT_TRUE(SetTimerDue(timer.get(), -200'000));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(timer.get(), kGenerousMs));
+    // 3: of two timers, the later one set first, each fires at its own time
+    OwnedHandle late = NewTimer(true);
+    OwnedHandle soon = NewTimer(true);
+    ASSERT_TRUE(SetTimerDue(late.get(), -10'000'000LL * 3600));
+    ASSERT_TRUE(SetTimerDue(soon.get(), -200'000));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(soon.get(), kGenerousMs));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(late.get(), 0));
 }
 
 TEST(WaitableTimers, TimerAndStopEventAsPlaybackUsesThem) {
