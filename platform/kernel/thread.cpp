@@ -2,13 +2,14 @@
 //
 // Each thread is a detached POSIX thread that shares ownership of its kernel object with the
 // handle table, so the object outlives both the thread and the handle, whichever goes first.
-// A suspended thread is created at once and parks on the kernel condition until its suspend
-// count drops to 0, so creation failures are reported by the creating call.
+// A suspended thread is created at once and waits at its start gate until its suspend count
+// drops to 0, so creation failures are reported by the creating call.
 #include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <functional>
 
@@ -28,6 +29,7 @@ public:
 
     // All guarded by the kernel lock.
     DWORD suspendCount;
+    std::condition_variable resumed;  // the start gate: notified when suspendCount drops to 0
     bool running = false;  // has passed the start gate
     bool finished = false;
     DWORD exitCode = STILL_ACTIVE;
@@ -52,10 +54,10 @@ class FinishOnExit {
 public:
     explicit FinishOnExit(std::shared_ptr<ThreadObject> object) : m_object(std::move(object)) {}
     ~FinishOnExit() {
-        std::lock_guard<std::mutex> guard(KernelLock());
+        KernelChange change;
         m_object->finished = true;
         m_object->exitCode = t_exitCode;
-        NotifyKernelChange();
+        change.Signalled(*m_object);
     }
     FinishOnExit(const FinishOnExit&) = delete;
     FinishOnExit& operator=(const FinishOnExit&) = delete;
@@ -69,7 +71,7 @@ void* ThreadMain(void* raw) {
     t_threadId = info->id;
     {
         std::unique_lock<std::mutex> lock(KernelLock());
-        while (info->object->suspendCount > 0) WaitForKernelChange(lock, std::nullopt);
+        info->object->resumed.wait(lock, [&] { return info->object->suspendCount == 0; });
         info->object->running = true;
     }
     FinishOnExit finish(info->object);
@@ -154,7 +156,7 @@ DWORD ResumeThread(HANDLE thread) {
         return static_cast<DWORD>(-1);
     }
     const DWORD previous = object->suspendCount;
-    if (previous > 0 && --object->suspendCount == 0) NotifyKernelChange();
+    if (previous > 0 && --object->suspendCount == 0) object->resumed.notify_one();
     return previous;
 }
 

@@ -1,5 +1,13 @@
-// Waitable timers.
+// Waitable timers, fired by one timer thread that sleeps until the earliest due time of a heap.
+// A timer is set by adding an entry to the heap; the thread is woken only when the new entry
+// comes due before every other one. A timer that is set again or cancelled leaves its old entry
+// behind, which the thread drops when it comes up.
 #include <algorithm>
+#include <condition_variable>
+#include <optional>
+#include <queue>
+#include <system_error>
+#include <thread>
 
 #include "kernel/kernel_objects.h"
 #include "platform/clock.h"
@@ -13,35 +21,125 @@ class WaitableTimer final : public KernelObject {
 public:
     explicit WaitableTimer(bool manualReset) : m_manualReset(manualReset) {}
 
-    void Update(SteadyTime now) override {
-        if (!m_due || now < *m_due) return;
-        m_signalled = true;
-        if (m_period.count() > 0) {
-            // A periodic timer that fell behind skips the periods it missed.
-            while (*m_due <= now) *m_due += m_period;
-        } else {
-            m_due.reset();
-        }
-    }
     bool IsSignalled() const override { return m_signalled; }
     void Acquire() override {
         if (!m_manualReset) m_signalled = false;
     }
-    std::optional<SteadyTime> NextDueTime() const override { return m_due; }
 
     // Setting a timer cancels what it was doing and resets it, as on the original platform.
-    void Arm(SteadyTime due, std::chrono::milliseconds period) {
+    // Returns the number of this setting, which the heap entry carries.
+    uint64_t Arm(SteadyTime due, std::chrono::milliseconds period) {
         m_signalled = false;
         m_due = due;
         m_period = period;
+        return ++m_setting;
     }
-    void Cancel() { m_due.reset(); }
+    void Cancel() {
+        m_due.reset();
+        ++m_setting;
+    }
+
+    // The due time of an entry of the given setting has come: signals the timer, and gives the
+    // next due time of a periodic one. Nothing for an entry that is out of date.
+    std::optional<SteadyTime> Fire(uint64_t setting, SteadyTime now) {
+        if (setting != m_setting || !m_due) return std::nullopt;
+        m_signalled = true;
+        if (m_period.count() <= 0) {
+            m_due.reset();
+            return std::nullopt;
+        }
+        // A periodic timer that fell behind skips the periods it missed.
+        while (*m_due <= now) *m_due += m_period;
+        return m_due;
+    }
 
 private:
     const bool m_manualReset;
     bool m_signalled = false;
     std::optional<SteadyTime> m_due;
     std::chrono::milliseconds m_period{0};
+    uint64_t m_setting = 0;
+};
+
+// The timers' due times and the thread that fires them; all guarded by the kernel lock.
+class TimerQueue {
+public:
+    // Fires the timer at once when due has come, else queues it and wakes the timer thread when
+    // it is now the first to come due. False when there is no timer thread and none can start.
+    bool Schedule(const std::shared_ptr<WaitableTimer>& timer, uint64_t setting, SteadyTime due,
+                  KernelChange& change) {
+        const SteadyTime now = SteadyClock::now();
+        if (due <= now) {
+            const std::optional<SteadyTime> next = timer->Fire(setting, now);
+            change.Signalled(*timer);
+            if (!next) return true;
+            due = *next;
+        }
+        if (!StartThread()) return false;
+        const bool first = m_heap.empty() || due < m_heap.top().due;
+        m_heap.push(Entry{due, setting, timer});
+        if (first) m_wake.notify_one();
+        return true;
+    }
+
+    // Never destroyed: the timer thread runs until the process ends.
+    static TimerQueue& Get() {
+        static TimerQueue* queue = new TimerQueue;
+        return *queue;
+    }
+
+private:
+    struct Entry {
+        SteadyTime due;
+        uint64_t setting;
+        std::weak_ptr<WaitableTimer> timer;  // a closed timer is not kept alive by its entry
+        bool operator>(const Entry& other) const { return due > other.due; }
+    };
+
+    bool StartThread() {
+        if (m_threadStarted) return true;
+        try {
+            std::thread([this] { Run(); }).detach();
+        } catch (const std::system_error&) {
+            return false;
+        }
+        m_threadStarted = true;
+        return true;
+    }
+
+    void Run() {
+        WakeList wakes;
+        std::unique_lock<std::mutex> lock(KernelLock());
+        for (;;) {
+            if (m_heap.empty()) {
+                m_wake.wait(lock);
+                continue;
+            }
+            const SteadyTime now = SteadyClock::now();
+            if (m_heap.top().due > now) {
+                m_wake.wait_until(lock, m_heap.top().due);
+                continue;
+            }
+            while (!m_heap.empty() && m_heap.top().due <= now) {
+                Entry entry = m_heap.top();
+                m_heap.pop();
+                std::shared_ptr<WaitableTimer> timer = entry.timer.lock();
+                if (!timer) continue;
+                const std::optional<SteadyTime> next = timer->Fire(entry.setting, now);
+                SatisfyWaitersLocked(*timer, wakes);
+                if (next) m_heap.push(Entry{*next, entry.setting, timer});
+            }
+            if (!wakes.empty()) {
+                lock.unlock();
+                WakeThreads(wakes);
+                lock.lock();
+            }
+        }
+    }
+
+    std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> m_heap;
+    std::condition_variable m_wake;
+    bool m_threadStarted = false;
 };
 
 // Turns a due time into a steady moment. Negative: relative, in 100 ns units. Otherwise an
@@ -78,15 +176,18 @@ BOOL SetWaitableTimer(HANDLE timer, const LARGE_INTEGER* dueTime, LONG periodMs,
         return FALSE;
     }
     const SteadyTime due = DueMoment(dueTime->QuadPart);
-    std::lock_guard<std::mutex> guard(KernelLock());
+    KernelChange change;
     auto object = LookupLocked<WaitableTimer>(timer);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    object->Arm(due, std::chrono::milliseconds(periodMs));
-    // Waiters must recompute their deadline; one due at once wakes them outright.
-    NotifyKernelChange();
+    const uint64_t setting = object->Arm(due, std::chrono::milliseconds(periodMs));
+    if (!TimerQueue::Get().Schedule(object, setting, due, change)) {
+        object->Cancel();
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
     return TRUE;
 }
 
