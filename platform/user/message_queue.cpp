@@ -44,19 +44,48 @@ bool MatchesWindowLocked(State& state, HWND hwnd, HWND filter) {
     return false;
 }
 
-// The first window owned by queue that needs painting, parents before their children.
-HWND FindPaintLocked(State& state, const ThreadQueue& queue, const std::vector<HWND>& list,
-                     HWND filter) {
-    for (HWND hwnd : list) {
-        Window* window = FindWindowLocked(state, hwnd);
-        if (!window || !(window->style & WS_VISIBLE)) continue;
-        if (window->queue.get() == &queue && (window->hasUpdate || window->internalPaint) &&
-            MatchesWindowLocked(state, hwnd, filter)) {
-            return hwnd;
+bool NeedsPaint(const Window& window) { return window.hasUpdate || window.internalPaint; }
+
+// The window of the queue to paint next: of those that need painting, are shown and pass the
+// filter, the first in a walk of the window tree (top-level windows and then each window's
+// children in z-order, topmost first, a parent before its children). Only the queue's paint
+// list is looked at, and the walk goes down only into subtrees that hold one of its windows.
+HWND FindPaintLocked(State& state, ThreadQueue& queue, HWND filter) {
+    std::vector<HWND> candidates;
+    auto& pending = queue.paintPending;
+    for (size_t i = 0; i < pending.size();) {
+        Window* window = FindWindowLocked(state, pending[i]);
+        if (window == nullptr || !NeedsPaint(*window)) {
+            if (window != nullptr) window->inPaintPending = false;
+            pending[i] = pending.back();
+            pending.pop_back();
+            continue;
         }
-        if (HWND child = FindPaintLocked(state, queue, window->children, filter)) return child;
+        if (IsReallyVisibleLocked(state, *window) && MatchesWindowLocked(state, pending[i], filter))
+            candidates.push_back(pending[i]);
+        ++i;
     }
-    return nullptr;
+    if (candidates.size() <= 1) return candidates.empty() ? nullptr : candidates.front();
+
+    // The candidates and all their ancestors, sorted for lookup.
+    std::vector<HWND> marked;
+    for (HWND hwnd : candidates) {
+        for (Window* w = FindWindowLocked(state, hwnd); w; w = FindWindowLocked(state, w->parent))
+            marked.push_back(w->handle);
+    }
+    std::sort(marked.begin(), marked.end());
+    std::sort(candidates.begin(), candidates.end());
+    auto contains = [](const std::vector<HWND>& sorted, HWND hwnd) {
+        return std::binary_search(sorted.begin(), sorted.end(), hwnd);
+    };
+    const std::vector<HWND>* level = &state.topLevels;
+    for (;;) {
+        auto next = std::find_if(level->begin(), level->end(),
+                                 [&](HWND hwnd) { return contains(marked, hwnd); });
+        if (next == level->end()) return nullptr;
+        if (contains(candidates, *next)) return *next;
+        level = &FindWindowLocked(state, *next)->children;
+    }
 }
 
 // Marks expired timers pending (once, however late) and schedules their next expiry.
@@ -114,7 +143,7 @@ bool RetrieveLocked(State& state, ThreadQueue& queue, std::unique_lock<std::mute
     }
 
     if (InRange(WM_PAINT, filterMin, filterMax)) {
-        if (HWND hwnd = FindPaintLocked(state, queue, state.topLevels, filter)) {
+        if (HWND hwnd = FindPaintLocked(state, queue, filter)) {
             *msg = MSG{hwnd, WM_PAINT, 0, 0, NowTicks(), state.cursor};
             return true;
         }

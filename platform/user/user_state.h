@@ -64,6 +64,10 @@ struct ThreadQueue {
     std::deque<MSG> posted;
     std::deque<std::shared_ptr<SentMessage>> sent;
     std::vector<Timer> timers;
+    // Windows of this queue marked for painting since they last needed none, in no order.
+    // An entry whose window has since been painted, validated or destroyed is dropped when the
+    // queue looks for the next window to paint.
+    std::vector<HWND> paintPending;
     bool quit = false;
     int quitCode = 0;
     bool alive = true;
@@ -91,6 +95,7 @@ struct Window {
     bool hasUpdate = false;
     bool erase = false;
     bool internalPaint = false;
+    bool inPaintPending = false;  // listed in its queue's paintPending
     bool destroying = false;
 };
 
@@ -123,11 +128,39 @@ POINT ClientOriginLocked(State& state, const Window& window);
 inline SIZE WindowSize(const Window& window) {
     return {window.rect.right - window.rect.left, window.rect.bottom - window.rect.top};
 }
+// Queues to wake once the lock is released, so that a woken thread does not at once block on
+// the lock its waker still holds.
+class QueueWakes {
+public:
+    QueueWakes() = default;
+    QueueWakes(const QueueWakes&) = delete;
+    QueueWakes& operator=(const QueueWakes&) = delete;
+    ~QueueWakes() { WakeAll(); }
+
+    void Add(const std::shared_ptr<ThreadQueue>& queue) {
+        for (const auto& known : m_queues) {
+            if (known == queue) return;
+        }
+        m_queues.push_back(queue);
+    }
+    // Without the lock.
+    void WakeAll() {
+        for (const auto& queue : m_queues) queue->wake.notify_all();
+        m_queues.clear();
+    }
+
+private:
+    std::vector<std::shared_ptr<ThreadQueue>> m_queues;
+};
+
 // Adds rect (client coordinates; null for the whole client area) to the update region and
-// wakes the owner; children are invalidated as the policy says (kByStyle: unless the window
-// has WS_CLIPCHILDREN). Nothing happens for a hidden window.
+// wakes the owner when the window needed no painting before (at once, or through wakes when
+// given); children are invalidated as the policy says (kByStyle: unless the window has
+// WS_CLIPCHILDREN). Nothing happens for a hidden window.
 void InvalidateLocked(State& state, Window& window, const RECT* rect, bool erase,
-                      ChildPolicy children);
+                      ChildPolicy children, QueueWakes* wakes = nullptr);
+// Lists a window that now needs painting in its queue's paintPending, once.
+void MarkForPaintLocked(Window& window);
 // Clears WS_VISIBLE, dropping the update regions of the window's tree; a child that was shown
 // hands its area back to its parent (invalidated with erasing).
 void HideWindowLocked(State& state, Window& window);
