@@ -150,6 +150,7 @@ void CAnimatedPicture::PlayFrames(PlaybackTicket& ticket) {
         int delay = 0;
         int disposal = 0;
         int x = 0, y = 0, cx = 0, cy = 0;
+        HWND drawnOn = nullptr;
         BOOL stop;
         {
             Guard guard(shared.lock);
@@ -178,10 +179,12 @@ void CAnimatedPicture::PlayFrames(PlaybackTicket& ticket) {
                 BitBlt(self->memDC, 0, 0, self->width, self->height, self->bgDC, 0, 0, SRCCOPY);
             }
             if (SUCCEEDED(RenderWhole(frame.picture, self->memDC, x, y, cx, cy))) {
-                ::InvalidateRect(self->m_hWnd, nullptr, FALSE);
+                drawnOn = self->m_hWnd;
             }
             stop = self->stopRequested;
         }
+        // Invalidated without the lock, so the paint that this wakes does not wait for it.
+        if (drawnOn != nullptr) ::InvalidateRect(drawnOn, nullptr, FALSE);
         if (stop) {
             saved.Release();
             break;
