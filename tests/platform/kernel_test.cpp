@@ -2,6 +2,7 @@
 // The kernel family against the original platform's behaviour: global memory, events,
 // waitable timers, waits, threads, MulDiv. Rows are numbered; gtest prints expected against
 // actual. Timing is checked only against generous bounds.
+#include <alloca.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -647,6 +648,34 @@ TEST(Threads, SuspendedStartAndResume) {
     EXPECT_EQ(7u, code);
     // 5: resuming a thread that is not suspended gives 0
     EXPECT_EQ(0u, ResumeThread(thread.get()));
+}
+
+// Touches bytes of stack below the caller, a page at a time.
+__attribute__((noinline)) void UseStack(size_t bytes) {
+    auto* area = static_cast<volatile char*>(alloca(bytes));
+    for (size_t i = 0; i < bytes; i += 1024) area[i] = 1;
+}
+
+TEST(Threads, AThreadCanUseMostOfTheStackItAskedFor) {
+    // Whatever the C library keeps at the top of a thread's stack comes on top of the size.
+    const size_t sizes[] = {/*1*/ 16 * 1024, /*2*/ 64 * 1024, /*3*/ 256 * 1024};
+    int n = 0;
+    for (size_t size : sizes) {
+        SCOPED_TRACE(Row(++n));
+        size_t use = size * 3 / 4;
+        OwnedHandle thread(_beginthreadex(
+            nullptr, static_cast<unsigned>(size),
+            [](void* argument) -> unsigned {
+                UseStack(*static_cast<size_t*>(argument));
+                return 5;
+            },
+            &use, 0, nullptr));
+        ASSERT_TRUE(thread);
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), kGenerousMs));
+        DWORD code = 0;
+        EXPECT_TRUE(GetExitCodeThread(thread.get(), &code));
+        EXPECT_EQ(5u, code);
+    }
 }
 
 TEST(Threads, ClosingTheHandleDoesNotStopTheThread) {
