@@ -116,8 +116,10 @@ private:
                 continue;
             }
             const SteadyTime now = SteadyClock::now();
-            if (m_heap.top().due > now) {
-                m_wake.wait_until(lock, m_heap.top().due);
+            // A copy: the heap may grow, and move its entries, while the lock is released.
+            const SteadyTime first = m_heap.top().due;
+            if (first > now) {
+                m_wake.wait_until(lock, first);
                 continue;
             }
             while (!m_heap.empty() && m_heap.top().due <= now) {
