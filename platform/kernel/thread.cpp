@@ -4,6 +4,7 @@
 // handle table, so the object outlives both the thread and the handle, whichever goes first.
 // A suspended thread is created at once and waits at its start gate until its suspend count
 // drops to 0, so creation failures are reported by the creating call.
+#include <link.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -49,6 +50,31 @@ thread_local DWORD t_exitCode = 0;
 
 DWORD NewThreadId() { return g_nextThreadId.fetch_add(4, std::memory_order_relaxed); }
 
+// Room for the C library's own record of a thread, and the spare static TLS it keeps, at the top
+// of the thread's stack.
+constexpr size_t kThreadRecordAllowance = 16 * 1024;
+
+// What the C library puts at the top of every thread's stack: the static TLS blocks of the
+// program and the libraries loaded with it, and its record of the thread. The original platform
+// keeps these apart from the stack, so a thread gets the stack size it asks for on top of them.
+size_t StackTakenByTheLibrary() {
+    static const size_t bytes = [] {
+        size_t tls = 0;
+        dl_iterate_phdr(
+            [](dl_phdr_info* info, size_t, void* total) {
+                for (int i = 0; i < info->dlpi_phnum; ++i) {
+                    const ElfW(Phdr)& header = info->dlpi_phdr[i];
+                    if (header.p_type == PT_TLS)
+                        *static_cast<size_t*>(total) += header.p_memsz + header.p_align;
+                }
+                return 0;
+            },
+            &tls);
+        return tls + kThreadRecordAllowance;
+    }();
+    return bytes;
+}
+
 // Marks the thread finished when its start routine returns or when ExitThread unwinds it.
 class FinishOnExit {
 public:
@@ -93,7 +119,7 @@ HANDLE StartThread(size_t stackSize, std::function<DWORD()> body, bool suspended
     if (stackSize > 0) {
         // Round up to a page and to the system minimum, as the original platform does.
         const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-        size_t size = (stackSize + page - 1) / page * page;
+        size_t size = (stackSize + StackTakenByTheLibrary() + page - 1) / page * page;
         if (size < static_cast<size_t>(PTHREAD_STACK_MIN)) size = PTHREAD_STACK_MIN;
         pthread_attr_setstacksize(&attributes, size);
     }
