@@ -21,6 +21,11 @@ struct SavedArea {
     void Release() { ReleaseSurface(dc, bitmap, displaced); }
 };
 
+// The playback thread's stack. Its deepest path, a frame rendered through the picture object,
+// takes about 5 KB, and the thread runs with 16 KB even under the sanitizers; this leaves a wide
+// margin, where the default stack would reserve megabytes.
+constexpr unsigned kPlaybackStackBytes = 64 * 1024;
+
 constexpr int kDisposalRestoreBackground = 2;
 constexpr int kDisposalRestorePrevious = 3;
 
@@ -52,8 +57,9 @@ BOOL CAnimatedPicture::StartDisplay() {
         }
         ticket->generation = playback->generation;
     }
-    const uintptr_t thread = _beginthreadex(nullptr, 0, &CAnimatedPicture::PlaybackThreadProc,
-                                            ticket, CREATE_SUSPENDED, nullptr);
+    const uintptr_t thread =
+        _beginthreadex(nullptr, kPlaybackStackBytes, &CAnimatedPicture::PlaybackThreadProc,
+                       ticket, CREATE_SUSPENDED, nullptr);
     if (thread == 0) {
         delete ticket;
         return FALSE;
