@@ -3,7 +3,7 @@
 //
 // One mutex, the kernel lock, guards the handle table, the state of every object and every
 // object's wait list. A waiting thread puts one wait record on the list of each object it waits
-// for and sleeps on a parker of its own. Whoever may have made an object signalled (SetEvent, a
+// for and sleeps on a parker of its own (internal/parker.h). Whoever may have made an object signalled (SetEvent, a
 // timer firing, a thread ending) hands the object, under the lock, to the waiters on that
 // object's list whose waits it completes, and wakes exactly those threads once the lock is
 // dropped; no other thread wakes. A waiter never looks at an object again after it was handed
@@ -21,13 +21,16 @@
 
 #include "windef.h"
 
+namespace platform_internal {
+class Parker;
+}
+
 namespace platform::kernel {
 
 using SteadyClock = std::chrono::steady_clock;
 using SteadyTime = SteadyClock::time_point;
 
 struct WaitRecord;
-class Parker;
 
 class KernelObject {
 public:
@@ -45,7 +48,7 @@ private:
 std::mutex& KernelLock();
 
 // The threads whose waits were completed under the kernel lock, to be woken after it.
-using WakeList = std::vector<std::shared_ptr<Parker>>;
+using WakeList = std::vector<std::shared_ptr<platform_internal::Parker>>;
 
 // With the kernel lock held, after object may have become signalled: completes the waits on it
 // that it now satisfies, oldest first, and adds their threads to wakes.

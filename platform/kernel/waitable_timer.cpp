@@ -1,14 +1,17 @@
 // Waitable timers, fired by one timer thread that sleeps until the earliest due time of a heap.
-// A timer is set by adding an entry to the heap; the thread is woken only when the new entry
-// comes due before every other one. A timer that is set again or cancelled leaves its old entry
-// behind, which the thread drops when it comes up.
+// A timer is set by adding an entry to the heap; a timer that is set again or cancelled leaves
+// its old entry behind, which the thread drops when it comes up.
+#include <sys/timerfd.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <condition_variable>
+#include <cerrno>
 #include <optional>
 #include <queue>
 #include <system_error>
 #include <thread>
 
+#include "internal/parker.h"
 #include "kernel/kernel_objects.h"
 #include "platform/clock.h"
 #include "windows.h"
@@ -61,11 +64,13 @@ private:
     uint64_t m_setting = 0;
 };
 
-// The timers' due times and the thread that fires them; all guarded by the kernel lock.
+// The timers' due times and the thread that fires them; all guarded by the kernel lock. The
+// thread sleeps on an alarm (a timerfd) set to the first due time, so setting a timer never
+// wakes it: a timer that comes due first only moves the alarm.
 class TimerQueue {
 public:
-    // Fires the timer at once when due has come, else queues it and wakes the timer thread when
-    // it is now the first to come due. False when there is no timer thread and none can start.
+    // Fires the timer at once when due has come, else queues it. False when there is no timer
+    // thread and none can start.
     bool Schedule(const std::shared_ptr<WaitableTimer>& timer, uint64_t setting, SteadyTime due,
                   KernelChange& change) {
         const SteadyTime now = SteadyClock::now();
@@ -75,10 +80,10 @@ public:
             if (!next) return true;
             due = *next;
         }
-        if (!StartThread()) return false;
+        if (!Start()) return false;
         const bool first = m_heap.empty() || due < m_heap.top().due;
         m_heap.push(Entry{due, setting, timer});
-        if (first) m_wake.notify_one();
+        if (first) SetAlarm(due);
         return true;
     }
 
@@ -96,52 +101,58 @@ private:
         bool operator>(const Entry& other) const { return due > other.due; }
     };
 
-    bool StartThread() {
-        if (m_threadStarted) return true;
+    // The alarm and the thread, the first time a timer is queued.
+    bool Start() {
+        if (m_alarm >= 0) return true;
+        m_alarm = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+        if (m_alarm < 0) return false;
         try {
             std::thread([this] { Run(); }).detach();
         } catch (const std::system_error&) {
+            close(m_alarm);
+            m_alarm = -1;
             return false;
         }
-        m_threadStarted = true;
         return true;
+    }
+
+    // Sets the alarm to go off at the moment, or stops it.
+    void SetAlarm(std::optional<SteadyTime> moment) {
+        itimerspec alarm{};
+        if (moment) {
+            alarm.it_value = platform_internal::MonotonicTimespec(*moment);
+            // An all-zero time would stop the alarm instead; anything in the past goes off at once.
+            if (alarm.it_value.tv_sec == 0 && alarm.it_value.tv_nsec == 0) alarm.it_value.tv_nsec = 1;
+        }
+        timerfd_settime(m_alarm, TFD_TIMER_ABSTIME, &alarm, nullptr);
     }
 
     void Run() {
         WakeList wakes;
-        std::unique_lock<std::mutex> lock(KernelLock());
         for (;;) {
-            if (m_heap.empty()) {
-                m_wake.wait(lock);
-                continue;
+            uint64_t expirations = 0;
+            // Returns when the alarm has gone off (or on a signal, which costs one look).
+            if (read(m_alarm, &expirations, sizeof expirations) < 0 && errno != EINTR) return;
+            {
+                std::lock_guard<std::mutex> guard(KernelLock());
+                const SteadyTime now = SteadyClock::now();
+                while (!m_heap.empty() && m_heap.top().due <= now) {
+                    Entry entry = m_heap.top();
+                    m_heap.pop();
+                    std::shared_ptr<WaitableTimer> timer = entry.timer.lock();
+                    if (!timer) continue;
+                    const std::optional<SteadyTime> next = timer->Fire(entry.setting, now);
+                    SatisfyWaitersLocked(*timer, wakes);
+                    if (next) m_heap.push(Entry{*next, entry.setting, timer});
+                }
+                SetAlarm(m_heap.empty() ? std::nullopt : std::optional<SteadyTime>(m_heap.top().due));
             }
-            const SteadyTime now = SteadyClock::now();
-            // A copy: the heap may grow, and move its entries, while the lock is released.
-            const SteadyTime first = m_heap.top().due;
-            if (first > now) {
-                m_wake.wait_until(lock, first);
-                continue;
-            }
-            while (!m_heap.empty() && m_heap.top().due <= now) {
-                Entry entry = m_heap.top();
-                m_heap.pop();
-                std::shared_ptr<WaitableTimer> timer = entry.timer.lock();
-                if (!timer) continue;
-                const std::optional<SteadyTime> next = timer->Fire(entry.setting, now);
-                SatisfyWaitersLocked(*timer, wakes);
-                if (next) m_heap.push(Entry{*next, entry.setting, timer});
-            }
-            if (!wakes.empty()) {
-                lock.unlock();
-                WakeThreads(wakes);
-                lock.lock();
-            }
+            WakeThreads(wakes);
         }
     }
 
     std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> m_heap;
-    std::condition_variable m_wake;
-    bool m_threadStarted = false;
+    int m_alarm = -1;  // the timerfd the timer thread sleeps on
 };
 
 // Turns a due time into a steady moment. Negative: relative, in 100 ns units. Otherwise an

@@ -2,42 +2,16 @@
 // WaitForSingleObject, WaitForMultipleObjects and Sleep.
 #include <algorithm>
 #include <array>
-#include <condition_variable>
 #include <optional>
 #include <thread>
 
+#include "internal/parker.h"
 #include "kernel/kernel_objects.h"
 #include "windows.h"
 
 namespace platform::kernel {
 
-// Where a thread sleeps while it waits, and what wakes it: a permit, kept until the thread takes
-// it, so a wake that comes before the sleep is not lost. A permit left over from a wait that had
-// already ended costs one needless look at the wait, nothing more.
-class Parker {
-public:
-    // Sleeps until a permit is there or the deadline (if any) has passed, and takes the permit.
-    void Park(const std::optional<SteadyTime>& deadline) {
-        std::unique_lock<std::mutex> lock(m_lock);
-        if (deadline)
-            m_wake.wait_until(lock, *deadline, [this] { return m_permit; });
-        else
-            m_wake.wait(lock, [this] { return m_permit; });
-        m_permit = false;
-    }
-    void Unpark() {
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-            m_permit = true;
-        }
-        m_wake.notify_one();
-    }
-
-private:
-    std::mutex m_lock;
-    std::condition_variable m_wake;
-    bool m_permit = false;
-};
+using platform_internal::Parker;
 
 namespace {
 

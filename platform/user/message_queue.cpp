@@ -19,7 +19,7 @@ struct QueueHolder {
         queue->alive = false;
         for (auto& sent : queue->sent) {
             sent->done = true;
-            sent->sender->wake.notify_all();
+            sent->sender->wake.Unpark();
         }
         queue->sent.clear();
         queue->timers.clear();
@@ -115,7 +115,7 @@ bool RunSentLocked(State& state, ThreadQueue& queue, std::unique_lock<std::mutex
         lock.lock();
         sent->result = result;
         sent->done = true;
-        sent->sender->wake.notify_all();
+        sent->sender->wake.Unpark();
     }
     (void)state;
     return ran;
@@ -189,11 +189,7 @@ int WaitForMessage(MSG* msg, HWND filter, UINT filterMin, UINT filterMax,
         }
         Clock::time_point wakeAt = std::min(deadline, NextTimerLocked(*queue));
         if (Clock::now() >= deadline) return -1;
-        if (wakeAt == Clock::time_point::max()) {
-            queue->wake.wait(lock);
-        } else {
-            queue->wake.wait_until(lock, wakeAt);
-        }
+        SleepUnlocked(lock, *queue, wakeAt);
     }
 }
 
@@ -231,7 +227,7 @@ BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         return FALSE;
     }
     window->queue->posted.push_back(MSG{hwnd, message, wParam, lParam, GetTickCount(), state.cursor});
-    window->queue->wake.notify_all();
+    window->queue->wake.Unpark();
     return TRUE;
 }
 
@@ -250,7 +246,7 @@ BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lPar
         return FALSE;
     }
     queue->posted.push_back(MSG{nullptr, message, wParam, lParam, GetTickCount(), state.cursor});
-    queue->wake.notify_all();
+    queue->wake.Unpark();
     return TRUE;
 }
 
@@ -260,7 +256,7 @@ void PostQuitMessage(int exitCode) {
     std::shared_ptr<ThreadQueue> queue = CurrentQueueLocked(state);
     queue->quit = true;
     queue->quitCode = exitCode;
-    queue->wake.notify_all();
+    queue->wake.Unpark();
 }
 
 LRESULT SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -283,7 +279,7 @@ LRESULT SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     sent->lParam = lParam;
     sent->sender = own;
     target->sent.push_back(sent);
-    target->wake.notify_all();
+    target->wake.Unpark();
     // While waiting, run what other threads send to this one, so two threads sending to each
     // other do not deadlock.
     while (!sent->done) {
@@ -291,7 +287,7 @@ LRESULT SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
             RunSentLocked(state, *own, lock);
             continue;
         }
-        own->wake.wait(lock);
+        SleepUnlocked(lock, *own, Clock::time_point::max());
     }
     return sent->result;
 }
@@ -325,12 +321,7 @@ BOOL WaitMessage() {
     std::shared_ptr<ThreadQueue> queue = CurrentQueueLocked(state);
     MSG msg;
     if (!RetrieveLocked(state, *queue, lock, &msg, nullptr, 0, 0, false)) {
-        Clock::time_point next = NextTimerLocked(*queue);
-        if (next == Clock::time_point::max()) {
-            queue->wake.wait(lock);
-        } else {
-            queue->wake.wait_until(lock, next);
-        }
+        SleepUnlocked(lock, *queue, NextTimerLocked(*queue));
     }
     return TRUE;
 }
@@ -387,7 +378,7 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
     } else {
         timers.push_back(timer);
     }
-    queue->wake.notify_all();
+    queue->wake.Unpark();
     return id != 0 ? id : 1;
 }
 

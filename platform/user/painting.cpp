@@ -103,7 +103,7 @@ void InvalidateLocked(State& state, Window& window, const RECT* rect, bool erase
         if (wakes)
             wakes->Add(window.queue);
         else
-            window.queue->wake.notify_all();
+            window.queue->wake.Unpark();
     }
 
     bool includeChildren = children == ChildPolicy::kAll ||
@@ -288,7 +288,7 @@ BOOL RedrawWindow(HWND hwnd, const RECT* updateRect, HRGN updateRegion, UINT fla
                 }
             }
             if (flags & RDW_NOERASE) window->erase = false;
-            if (window->queue) window->queue->wake.notify_all();
+            if (window->queue) window->queue->wake.Unpark();
         }
     }
     if (flags & (RDW_UPDATENOW | RDW_ERASENOW)) {

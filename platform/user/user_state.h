@@ -7,7 +7,6 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -15,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "internal/parker.h"
 #include "windows.h"
 
 namespace user {
@@ -60,7 +60,8 @@ struct SentMessage {
 
 struct ThreadQueue {
     DWORD threadId = 0;
-    std::condition_variable wake;
+    // Only the owning thread sleeps on it (SleepUnlocked); any thread wakes it.
+    platform_internal::Parker wake;
     std::deque<MSG> posted;
     std::deque<std::shared_ptr<SentMessage>> sent;
     std::vector<Timer> timers;
@@ -145,7 +146,7 @@ public:
     }
     // Without the lock.
     void WakeAll() {
-        for (const auto& queue : m_queues) queue->wake.notify_all();
+        for (const auto& queue : m_queues) queue->wake.Unpark();
         m_queues.clear();
     }
 
@@ -166,6 +167,16 @@ void MarkForPaintLocked(Window& window);
 void HideWindowLocked(State& state, Window& window);
 // Empties the update regions of the window and all its descendants.
 void ClearUpdateTreeLocked(State& state, Window& window);
+
+// The owner of queue sleeps, without the lock, until the queue is woken or the deadline
+// (time_point::max() for none) has passed; the caller looks at its condition again after.
+inline void SleepUnlocked(std::unique_lock<std::mutex>& lock, ThreadQueue& queue,
+                          Clock::time_point deadline) {
+    lock.unlock();
+    queue.wake.Park(deadline == Clock::time_point::max() ? platform_internal::Parker::Deadline()
+                                                          : platform_internal::Parker::Deadline(deadline));
+    lock.lock();
+}
 
 // ---- Without the lock -------------------------------------------------------------------------
 // Calls the window's procedure directly on the calling thread; 0 when hwnd is not a window.
