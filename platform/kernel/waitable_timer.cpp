@@ -1,13 +1,14 @@
 // Waitable timers, fired by one timer thread that sleeps until the earliest due time of a heap.
 // A timer is set by adding an entry to the heap; a timer that is set again or cancelled leaves
-// its old entry behind, which the thread drops when it comes up.
+// its old entry behind, which the thread drops when it comes up, and which is swept out when
+// such entries come to outnumber the others.
 #include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <optional>
-#include <queue>
 #include <system_error>
 #include <thread>
 
@@ -41,11 +42,13 @@ public:
         m_due.reset();
         ++m_setting;
     }
+    // A heap entry of this setting still stands for the timer.
+    bool Pending(uint64_t setting) const { return setting == m_setting && m_due.has_value(); }
 
     // The due time of an entry of the given setting has come: signals the timer, and gives the
     // next due time of a periodic one. Nothing for an entry that is out of date.
     std::optional<SteadyTime> Fire(uint64_t setting, SteadyTime now) {
-        if (setting != m_setting || !m_due) return std::nullopt;
+        if (!Pending(setting)) return std::nullopt;
         m_signalled = true;
         if (m_period.count() <= 0) {
             m_due.reset();
@@ -81,8 +84,8 @@ public:
             due = *next;
         }
         if (!Start()) return false;
-        const bool first = m_heap.empty() || due < m_heap.top().due;
-        m_heap.push(Entry{due, setting, timer});
+        const bool first = m_heap.empty() || due < m_heap.front().due;
+        Push(Entry{due, setting, timer});
         if (first) SetAlarm(due);
         return true;
     }
@@ -100,6 +103,34 @@ private:
         std::weak_ptr<WaitableTimer> timer;  // a closed timer is not kept alive by its entry
         bool operator>(const Entry& other) const { return due > other.due; }
     };
+    // Heap entries are so many more than pending timers that a sweep is worth it; and never
+    // fewer than this.
+    static constexpr size_t kSweepRatio = 2;
+    static constexpr size_t kSweepAbove = 64;
+
+    // m_heap is a min-heap on the due time.
+    void Push(Entry entry) {
+        m_heap.push_back(std::move(entry));
+        std::push_heap(m_heap.begin(), m_heap.end(), std::greater<Entry>());
+        if (m_heap.size() > kSweepAbove && m_heap.size() > kSweepRatio * m_pendingAtSweep) Sweep();
+    }
+    Entry Pop() {
+        std::pop_heap(m_heap.begin(), m_heap.end(), std::greater<Entry>());
+        Entry entry = std::move(m_heap.back());
+        m_heap.pop_back();
+        return entry;
+    }
+    // Drops the entries of timers closed, set again or cancelled since.
+    void Sweep() {
+        m_heap.erase(std::remove_if(m_heap.begin(), m_heap.end(),
+                                    [](const Entry& entry) {
+                                        auto timer = entry.timer.lock();
+                                        return !timer || !timer->Pending(entry.setting);
+                                    }),
+                     m_heap.end());
+        std::make_heap(m_heap.begin(), m_heap.end(), std::greater<Entry>());
+        m_pendingAtSweep = m_heap.size();
+    }
 
     // The alarm and the thread, the first time a timer is queued.
     bool Start() {
@@ -136,23 +167,24 @@ private:
             {
                 std::lock_guard<std::mutex> guard(KernelLock());
                 const SteadyTime now = SteadyClock::now();
-                while (!m_heap.empty() && m_heap.top().due <= now) {
-                    Entry entry = m_heap.top();
-                    m_heap.pop();
+                while (!m_heap.empty() && m_heap.front().due <= now) {
+                    Entry entry = Pop();
                     std::shared_ptr<WaitableTimer> timer = entry.timer.lock();
                     if (!timer) continue;
                     const std::optional<SteadyTime> next = timer->Fire(entry.setting, now);
                     SatisfyWaitersLocked(*timer, wakes);
-                    if (next) m_heap.push(Entry{*next, entry.setting, timer});
+                    if (next) Push(Entry{*next, entry.setting, timer});
                 }
-                SetAlarm(m_heap.empty() ? std::nullopt : std::optional<SteadyTime>(m_heap.top().due));
+                SetAlarm(m_heap.empty() ? std::nullopt
+                                        : std::optional<SteadyTime>(m_heap.front().due));
             }
             WakeThreads(wakes);
         }
     }
 
-    std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> m_heap;
-    int m_alarm = -1;  // the timerfd the timer thread sleeps on
+    std::vector<Entry> m_heap;
+    size_t m_pendingAtSweep = 0;  // entries left by the last sweep
+    int m_alarm = -1;             // the timerfd the timer thread sleeps on
 };
 
 // Turns a due time into a steady moment. Negative: relative, in 100 ns units. Otherwise an

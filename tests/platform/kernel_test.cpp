@@ -577,6 +577,13 @@ TEST(WaitableTimers, SettingATimerAgainReplacesItsDueTime) {
     ASSERT_TRUE(SetTimerDue(soon.get(), -200'000));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(soon.get(), kGenerousMs));
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(late.get(), 0));
+    // 4: set again a thousand times, the last setting counts, and the other timers still fire
+    ASSERT_TRUE(SetTimerDue(soon.get(), -300'000));
+    for (int i = 0; i < 1000; ++i) ASSERT_TRUE(SetTimerDue(timer.get(), -10'000'000LL * 3600 - i));
+    ASSERT_TRUE(SetTimerDue(timer.get(), -200'000));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(timer.get(), kGenerousMs));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(soon.get(), kGenerousMs));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(late.get(), 0));
 }
 
 TEST(WaitableTimers, TimerAndStopEventAsPlaybackUsesThem) {
