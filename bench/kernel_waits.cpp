@@ -1,9 +1,11 @@
-// The kernel family's costs that playback feels: an event round trip between two threads,
-// how late a waitable timer fires, and a global block's allocate-lock-free cycle.
+// The kernel family's costs that playback feels: an event round trip between two threads, alone
+// and beside idle threads waiting on objects of their own (which it must not disturb), how late
+// a waitable timer fires, and a global block's allocate-lock-free cycle.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "process.h"
 #include "windows.h"
@@ -28,6 +30,30 @@ void BM_EventRoundTrip(benchmark::State& state) {
     CloseHandle(pong);
 }
 BENCHMARK(BM_EventRoundTrip)->UseRealTime();
+
+// The same round trip while other threads wait, each on its own event and timer, as playback
+// threads do between frames. The process's CPU time per round trip should not grow with them.
+void BM_EventRoundTripBesideIdleWaiters(benchmark::State& state) {
+    const int idle = static_cast<int>(state.range(0));
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < idle; ++i) {
+        waiters.emplace_back([release] {
+            HANDLE timer = CreateWaitableTimerA(nullptr, TRUE, nullptr);
+            LARGE_INTEGER due;
+            due.QuadPart = -10'000'000LL * 3600;
+            SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE);
+            HANDLE handles[] = {timer, release};
+            WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+            CloseHandle(timer);
+        });
+    }
+    BM_EventRoundTrip(state);
+    SetEvent(release);
+    for (auto& waiter : waiters) waiter.join();
+    CloseHandle(release);
+}
+BENCHMARK(BM_EventRoundTripBesideIdleWaiters)->Arg(100)->Arg(500)->MeasureProcessCPUTime()->UseRealTime();
 
 // Lateness of a relative timer of the given milliseconds, waited on with a stop event as the
 // playback thread does.

@@ -13,9 +13,10 @@
 
 using platform_gdi::Box;
 using platform_gdi::BrushObject;
-using platform_gdi::DcGeometry;
 using platform_gdi::DcObject;
+using platform_gdi::PixelLocks;
 using platform_gdi::State;
+using platform_gdi::TableLock;
 using platform_gdi::Target;
 
 namespace {
@@ -122,17 +123,17 @@ BOOL BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, int y1, D
     Rop op(rop);
     if (!op.valid) return FALSE;
     bool usesSource = op.UsesSource();
-    DcGeometry dstGeometry = platform_gdi::GeometryFor(hdc);
-    DcGeometry srcGeometry = usesSource ? platform_gdi::GeometryFor(hdcSrc) : DcGeometry{};
-
     State& state = State::Get();
-    std::lock_guard<std::mutex> lock(state.mutex);
+    TableLock table(hdc, usesSource ? hdcSrc : nullptr);
     Target dst, src;
-    if (!state.Resolve(hdc, dstGeometry, &dst)) return FALSE;
-    if (usesSource && (!state.Resolve(hdcSrc, srcGeometry, &src) || !src.hasPixels)) return FALSE;
+    if (!state.Resolve(hdc, table.Geometry(hdc), &dst)) return FALSE;
+    if (usesSource && (!state.Resolve(hdcSrc, table.Geometry(hdcSrc), &src) || !src.hasPixels))
+        return FALSE;
     uint32_t pattern = 0;
     if (op.UsesPattern() && !PatternOf(state, hdc, &pattern)) return TRUE;
     if (!dst.hasPixels || cx <= 0 || cy <= 0) return TRUE;
+    PixelLocks drawing({&dst, &src});
+    table.Release();
 
     Box box = Box::FromExtent(x, y, cx, cy).Offset(dst.originX, dst.originY).Intersect(dst.clip);
     // Source buffer position = destination buffer position + (dx, dy).
@@ -173,17 +174,16 @@ BOOL StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, HDC hdc
         return BitBlt(hdcDest, xDest, yDest, wDest, hDest, hdcSrc, xSrc, ySrc, rop);
     }
     if (wSrc == 0 || hSrc == 0) return FALSE;
-    DcGeometry dstGeometry = platform_gdi::GeometryFor(hdcDest);
-    DcGeometry srcGeometry = platform_gdi::GeometryFor(hdcSrc);
-
     State& state = State::Get();
-    std::lock_guard<std::mutex> lock(state.mutex);
+    TableLock table(hdcDest, hdcSrc);
     Target dst, src;
-    if (!state.Resolve(hdcDest, dstGeometry, &dst)) return FALSE;
-    if (!state.Resolve(hdcSrc, srcGeometry, &src) || !src.hasPixels) return FALSE;
+    if (!state.Resolve(hdcDest, table.Geometry(hdcDest), &dst)) return FALSE;
+    if (!state.Resolve(hdcSrc, table.Geometry(hdcSrc), &src) || !src.hasPixels) return FALSE;
     uint32_t pattern = 0;
     if (op.UsesPattern() && !PatternOf(state, hdcDest, &pattern)) return TRUE;
     if (!dst.hasPixels || wDest == 0 || hDest == 0) return TRUE;
+    PixelLocks drawing({&dst, &src});
+    table.Release();
 
     Box dstRect = Normalised(xDest, yDest, wDest, hDest).Offset(dst.originX, dst.originY);
     Box srcRect = Normalised(xSrc, ySrc, wSrc, hSrc).Offset(src.originX, src.originY);
@@ -233,14 +233,15 @@ BOOL StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, HDC hdc
 BOOL PatBlt(HDC hdc, int x, int y, int w, int h, DWORD rop) {
     Rop op(rop);
     if (!op.valid || op.UsesSource()) return FALSE;
-    DcGeometry geometry = platform_gdi::GeometryFor(hdc);
     State& state = State::Get();
-    std::lock_guard<std::mutex> lock(state.mutex);
+    TableLock table(hdc);
     Target dst;
-    if (!state.Resolve(hdc, geometry, &dst)) return FALSE;
+    if (!state.Resolve(hdc, table.Geometry(hdc), &dst)) return FALSE;
     uint32_t pattern = 0;
     if (op.UsesPattern() && !PatternOf(state, hdc, &pattern)) return TRUE;
     if (!dst.hasPixels) return TRUE;
+    PixelLocks drawing({&dst});
+    table.Release();
     Box box = Normalised(x, y, w, h).Offset(dst.originX, dst.originY).Intersect(dst.clip);
     for (int64_t row = box.top; row < box.bottom; ++row) {
         op.Row(PixelAt(dst, box.left, row), nullptr, pattern, static_cast<size_t>(box.Width()));
@@ -254,11 +255,12 @@ namespace {
 // CLR_INVALID where the DC has no pixels or the point lies outside its clip.
 template <typename Access>
 COLORREF WithPixel(HDC hdc, int x, int y, Access access) {
-    DcGeometry geometry = platform_gdi::GeometryFor(hdc);
     State& state = State::Get();
-    std::lock_guard<std::mutex> lock(state.mutex);
+    TableLock table(hdc);
     Target t;
-    if (!state.Resolve(hdc, geometry, &t) || !t.hasPixels) return CLR_INVALID;
+    if (!state.Resolve(hdc, table.Geometry(hdc), &t) || !t.hasPixels) return CLR_INVALID;
+    PixelLocks drawing({&t});
+    table.Release();
     int64_t bx = x + t.originX, by = y + t.originY;
     if (!Contains(t.clip, bx, by)) return CLR_INVALID;
     return access(*PixelAt(t, bx, by));
@@ -301,17 +303,18 @@ int FillRect(HDC hDC, const RECT* lprc, HBRUSH hbr) {
     auto value = reinterpret_cast<uintptr_t>(hbr);
     bool systemColor = value >= 1 && value <= kLastSystemColor + 1;
     COLORREF color = systemColor ? GetSysColor(static_cast<int>(value) - 1) : 0;
-    DcGeometry geometry = platform_gdi::GeometryFor(hDC);
     State& state = State::Get();
-    std::lock_guard<std::mutex> lock(state.mutex);
+    TableLock table(hDC);
     Target t;
-    if (!state.Resolve(hDC, geometry, &t)) return 0;
+    if (!state.Resolve(hDC, table.Geometry(hDC), &t)) return 0;
     if (!systemColor) {
         const BrushObject* brush = state.Find<BrushObject>(hbr);
         if (!brush) return 0;
         if (brush->hollow) return 1;
         color = brush->color;
     }
+    PixelLocks drawing({&t});
+    table.Release();
     FillBox(t, Box::FromRect(*lprc), platform_gdi::PixelFromColor(color));
     return 1;
 }
@@ -319,11 +322,12 @@ int FillRect(HDC hDC, const RECT* lprc, HBRUSH hbr) {
 namespace platform_internal {
 
 void FillDCRect(HDC hdc, const RECT& rect, COLORREF color) {
-    DcGeometry geometry = platform_gdi::GeometryFor(hdc);
     State& state = State::Get();
-    std::lock_guard<std::mutex> lock(state.mutex);
+    TableLock table(hdc);
     Target t;
-    if (!state.Resolve(hdc, geometry, &t)) return;
+    if (!state.Resolve(hdc, table.Geometry(hdc), &t)) return;
+    PixelLocks drawing({&t});
+    table.Release();
     FillBox(t, Box::FromRect(rect), platform_gdi::PixelFromColor(color));
 }
 

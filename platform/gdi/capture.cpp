@@ -24,13 +24,14 @@ bool CaptureWindow(HWND hwnd, std::vector<uint32_t>* pixels, int* width, int* he
     std::lock_guard<std::mutex> lock(state.mutex);
     platform_gdi::Framebuffer* fb = state.FramebufferFor(placement.top, placement.topClientSize);
     if (!fb) return false;
+    std::lock_guard<std::mutex> reading(fb->pixels->lock);
     Box box = Box::FromRect(placement.clientInTop).Intersect(Box{0, 0, fb->width, fb->height});
     *width = static_cast<int>(box.Width());
     *height = static_cast<int>(box.Height());
     pixels->assign(static_cast<size_t>(*width) * static_cast<size_t>(*height), 0);
     for (int y = 0; y < *height; ++y) {
         std::memcpy(&(*pixels)[static_cast<size_t>(y) * *width],
-                    &fb->bits[static_cast<size_t>(box.top + y) * fb->width + box.left],
+                    &fb->pixels->bits[static_cast<size_t>(box.top + y) * fb->width + box.left],
                     static_cast<size_t>(*width) * sizeof(uint32_t));
     }
     return true;

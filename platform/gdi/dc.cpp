@@ -7,7 +7,6 @@
 #include "wingdi.h"
 #include "winuser.h"
 
-using platform_gdi::DcGeometry;
 using platform_gdi::DcKind;
 using platform_gdi::DcObject;
 using platform_gdi::State;
@@ -107,11 +106,12 @@ void DiscardWindowFramebuffer(HWND top) {
 }
 
 BOOL WithDCPixels(HDC hdc, const std::function<void(const PixelView&)>& fn) {
-    DcGeometry geometry = platform_gdi::GeometryFor(hdc);
     State& state = State::Get();
-    std::lock_guard<std::mutex> lock(state.mutex);
+    platform_gdi::TableLock table(hdc);
     Target target;
-    if (!state.Resolve(hdc, geometry, &target) || !target.hasPixels) return FALSE;
+    if (!state.Resolve(hdc, table.Geometry(hdc), &target) || !target.hasPixels) return FALSE;
+    platform_gdi::PixelLocks drawing({&target});
+    table.Release();
     PixelView view;
     view.bits = target.bits;
     view.stride = target.stride;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <new>
 
 namespace platform_gdi {
@@ -77,7 +78,8 @@ State::State() {
         stock_[font.index] = Add(GdiObject{true, 0, object});
     }
     BitmapObject one;
-    one.bits.assign(1, 0);
+    one.pixels = std::make_shared<Pixels>();
+    one.pixels->bits.assign(1, 0);
     stockBitmap_ = static_cast<HBITMAP>(Add(GdiObject{true, 0, std::move(one)}));
 }
 
@@ -136,11 +138,12 @@ Framebuffer* State::FramebufferFor(HWND top, SIZE size) {
     }
     int keepWidth = std::min<int>(fb.width, size.cx);
     int keepHeight = std::min<int>(fb.height, size.cy);
+    std::lock_guard<std::mutex> drawing(fb.pixels->lock);
     for (int y = 0; y < keepHeight; ++y) {
         std::memcpy(&bits[static_cast<size_t>(y) * size.cx],
-                    &fb.bits[static_cast<size_t>(y) * fb.width], keepWidth * sizeof(uint32_t));
+                    &fb.pixels->bits[static_cast<size_t>(y) * fb.width], keepWidth * sizeof(uint32_t));
     }
-    fb.bits = std::move(bits);
+    fb.pixels->bits = std::move(bits);
     fb.width = size.cx;
     fb.height = size.cy;
     return &fb;
@@ -157,7 +160,8 @@ bool State::Resolve(HDC hdc, const DcGeometry& geometry, Target* target) {
         BitmapObject* bitmap = Find<BitmapObject>(dc->bitmap);
         if (!bitmap) return true;
         target->hasPixels = true;
-        target->bits = bitmap->bits.data();
+        target->pixels = bitmap->pixels;
+        target->bits = bitmap->pixels->bits.data();
         target->stride = target->width = bitmap->width;
         target->height = bitmap->height;
         target->clip = target->readable = Box{0, 0, bitmap->width, bitmap->height};
@@ -172,7 +176,8 @@ bool State::Resolve(HDC hdc, const DcGeometry& geometry, Target* target) {
         if (!fb) return true;
         Box bounds{0, 0, fb->width, fb->height};
         target->hasPixels = true;
-        target->bits = fb->bits.data();
+        target->pixels = fb->pixels;
+        target->bits = fb->pixels->bits.data();
         target->stride = target->width = fb->width;
         target->height = fb->height;
         target->originX = p.clientInTop.left;
@@ -189,21 +194,42 @@ bool State::Resolve(HDC hdc, const DcGeometry& geometry, Target* target) {
     return true;
 }
 
-DcGeometry GeometryFor(HDC hdc) {
-    DcGeometry geometry;
-    HWND hwnd = nullptr;
-    {
-        State& state = State::Get();
-        std::lock_guard<std::mutex> lock(state.mutex);
-        const DcObject* dc = state.Find<DcObject>(hdc);
-        if (dc && dc->kind == DcKind::Window) hwnd = dc->hwnd;
+TableLock::TableLock(HDC first, HDC second) : lock_(State::Get().mutex), second_(second) {
+    State& state = State::Get();
+    HWND windows[2] = {};
+    const HDC dcs[2] = {first, second};
+    for (int i = 0; i < 2; ++i) {
+        const DcObject* dc = dcs[i] ? state.Find<DcObject>(dcs[i]) : nullptr;
+        if (dc && dc->kind == DcKind::Window) windows[i] = dc->hwnd;
     }
-    if (hwnd) {
-        geometry.isWindowDC = true;
-        geometry.windowAlive =
-            platform_internal::QueryWindowPlacement(hwnd, &geometry.placement) != FALSE;
+    if (!windows[0] && !windows[1]) return;
+    lock_.unlock();
+    for (int i = 0; i < 2; ++i) {
+        if (!windows[i]) continue;
+        geometry_[i].isWindowDC = true;
+        geometry_[i].windowAlive =
+            platform_internal::QueryWindowPlacement(windows[i], &geometry_[i].placement) != FALSE;
     }
-    return geometry;
+    lock_.lock();
+}
+
+PixelLocks::PixelLocks(std::initializer_list<const Target*> targets) {
+    int count = 0;
+    for (const Target* target : targets) {
+        Pixels* pixels = target->pixels.get();
+        if (pixels == nullptr || count == 2 || (count == 1 && held_[0] == pixels)) continue;
+        held_[count++] = pixels;
+    }
+    if (count == 2 && std::less<Pixels*>()(held_[1], held_[0])) std::swap(held_[0], held_[1]);
+    for (Pixels* pixels : held_) {
+        if (pixels) pixels->lock.lock();
+    }
+}
+
+PixelLocks::~PixelLocks() {
+    for (Pixels* pixels : held_) {
+        if (pixels) pixels->lock.unlock();
+    }
 }
 
 }  // namespace platform_gdi

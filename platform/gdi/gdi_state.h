@@ -1,13 +1,19 @@
 // GDI's private state: the handle table of DCs and objects, the stock objects, and the
-// framebuffers of top-level windows, all guarded by one process-wide mutex.
+// framebuffers of top-level windows, guarded by one process-wide mutex, the table lock; and the
+// pixels of each bitmap and framebuffer, each guarded by a lock of its own.
 //
-// Locking: every entry point takes the mutex once for the whole operation. USER's geometry
-// (QueryWindowPlacement) is fetched before the mutex is taken (GeometryFor), never under it, so
-// that USER may call GDI without a lock-order cycle. A window DC never changes its window, so the
-// geometry fetched for a live DC handle stays about the right window.
+// Locking: an entry point takes the table lock (TableLock) to find its DCs and objects. One
+// that reads or writes pixels then takes the locks of the pixels it touches (PixelLocks, in
+// address order, while it still holds the table lock), lets go of the table lock and does the
+// pixel work under the pixel locks alone, so that drawings into different bitmaps go on at the
+// same time. Nobody takes the table lock while holding a pixel lock. USER's geometry
+// (QueryWindowPlacement) is fetched without the table lock, never under it, so that USER may
+// call GDI without a lock-order cycle. A window DC never changes its window, so the geometry
+// fetched for a live DC handle stays about the right window.
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -57,10 +63,18 @@ struct Box {
 // True when cx by cy is a size a bitmap may have.
 bool SizeAllowed(int64_t cx, int64_t cy);
 
+// The pixels of a bitmap or of a framebuffer, and the lock held while they are read or
+// written. Held by shared pointer, so that a drawing that has let go of the table lock keeps
+// them even when their bitmap is deleted meanwhile.
+struct Pixels {
+    std::mutex lock;
+    std::vector<uint32_t> bits;
+};
+
 struct BitmapObject {
     int width = 1;
     int height = 1;
-    std::vector<uint32_t> bits;
+    std::shared_ptr<Pixels> pixels;  // never null; its size never changes
     HDC selectedInto = nullptr;  // the memory DC holding it (never set for the stock bitmap)
 };
 
@@ -102,10 +116,11 @@ struct GdiObject {
     std::variant<BitmapObject, BrushObject, PenObject, FontObject, DcObject> body;
 };
 
+// Resized under the table lock and its pixels' lock.
 struct Framebuffer {
     int width = 0;
     int height = 0;
-    std::vector<uint32_t> bits;
+    std::shared_ptr<Pixels> pixels = std::make_shared<Pixels>();
 };
 
 // The geometry of the window behind a DC, fetched from USER before the GDI lock is taken.
@@ -115,9 +130,11 @@ struct DcGeometry {
     platform_internal::WindowPlacement placement{};
 };
 
-// Pixels a DC draws on, or reads from, resolved under the lock.
+// Pixels a DC draws on, or reads from, resolved under the table lock; bits may be used only
+// under the pixels' lock (PixelLocks).
 struct Target {
     bool hasPixels = false;  // false: a screen DC, which has none
+    std::shared_ptr<Pixels> pixels;
     uint32_t* bits = nullptr;
     int stride = 0;
     int width = 0;
@@ -173,8 +190,34 @@ private:
     std::unordered_set<HWND> discarded_;
 };
 
-// Takes the lock briefly to learn whether hdc is a window DC, then asks USER where its window
-// lies. Call before locking State::mutex for the operation itself.
-DcGeometry GeometryFor(HDC hdc);
+// The table lock for one operation on up to two DCs. When either is a window DC, the lock is let
+// go while USER is asked where its window lies, and taken again.
+class TableLock {
+public:
+    explicit TableLock(HDC first, HDC second = nullptr);
+    TableLock(const TableLock&) = delete;
+    TableLock& operator=(const TableLock&) = delete;
+
+    const DcGeometry& Geometry(HDC hdc) const { return hdc == second_ ? geometry_[1] : geometry_[0]; }
+    void Release() { lock_.unlock(); }
+
+private:
+    std::unique_lock<std::mutex> lock_;
+    HDC second_;
+    DcGeometry geometry_[2];
+};
+
+// Holds the locks of the targets' pixels (each once, in address order). Take it under the table
+// lock, then release the table lock for the pixel work.
+class PixelLocks {
+public:
+    explicit PixelLocks(std::initializer_list<const Target*> targets);
+    ~PixelLocks();
+    PixelLocks(const PixelLocks&) = delete;
+    PixelLocks& operator=(const PixelLocks&) = delete;
+
+private:
+    Pixels* held_[2] = {};
+};
 
 }  // namespace platform_gdi

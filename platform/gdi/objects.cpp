@@ -26,11 +26,12 @@ HBITMAP NewBitmap(State& state, int cx, int cy, const void* bits) {
     bitmap.height = cy;
     size_t count = static_cast<size_t>(cx) * static_cast<size_t>(cy);
     try {
-        bitmap.bits.assign(count, 0);
+        bitmap.pixels = std::make_shared<platform_gdi::Pixels>();
+        bitmap.pixels->bits.assign(count, 0);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
-    if (bits) std::memcpy(bitmap.bits.data(), bits, count * sizeof(uint32_t));
+    if (bits) std::memcpy(bitmap.pixels->bits.data(), bits, count * sizeof(uint32_t));
     return static_cast<HBITMAP>(state.Add(GdiObject{false, 0, std::move(bitmap)}));
 }
 

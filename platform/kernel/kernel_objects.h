@@ -1,44 +1,80 @@
 // Kernel objects of the layer: events, waitable timers and threads, reached through one
 // handle table. Private to the kernel family.
 //
-// One mutex guards the table and the state of every object, and one condition variable is
-// broadcast whenever an object may have become signalled. Waiters sleep on it with a deadline
-// that is the earlier of their timeout and the next due time of the timers they wait on, so
-// nothing polls. Objects are reference counted: the table holds one reference per open handle,
-// and a waiter or a running thread holds its own, so closing a handle never pulls an object
-// from under a thread that uses it.
+// One mutex, the kernel lock, guards the handle table, the state of every object and every
+// object's wait list. A waiting thread puts one wait record on the list of each object it waits
+// for and sleeps on a parker of its own (internal/parker.h). Whoever may have made an object signalled (SetEvent, a
+// timer firing, a thread ending) hands the object, under the lock, to the waiters on that
+// object's list whose waits it completes, and wakes exactly those threads once the lock is
+// dropped; no other thread wakes. A waiter never looks at an object again after it was handed
+// the result, so no wake-up can be lost between a check and the sleep.
+//
+// Objects are reference counted: the table holds one reference per open handle, and a waiter or
+// a running thread holds its own, so closing a handle never pulls an object from under a thread
+// that uses it.
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <optional>
+#include <vector>
 
 #include "windef.h"
+
+namespace platform_internal {
+class Parker;
+}
 
 namespace platform::kernel {
 
 using SteadyClock = std::chrono::steady_clock;
 using SteadyTime = SteadyClock::time_point;
 
+struct WaitRecord;
+
 class KernelObject {
 public:
     virtual ~KernelObject() = default;
 
-    // Brings time-driven state up to date (timers); called with the kernel lock held.
-    virtual void Update(SteadyTime /*now*/) {}
     virtual bool IsSignalled() const = 0;
     // Called when a wait is satisfied by this object: auto-reset objects reset here.
     virtual void Acquire() {}
-    // The moment at which this object will become signalled by itself, if any.
-    virtual std::optional<SteadyTime> NextDueTime() const { return std::nullopt; }
+
+private:
+    friend struct WaitList;
+    std::vector<WaitRecord*> m_waiters;  // oldest first; guarded by the kernel lock
 };
 
-// The lock over the handle table and all object state, and the condition it broadcasts.
 std::mutex& KernelLock();
-void NotifyKernelChange();  // call with KernelLock held, after changing a signalled state
-void WaitForKernelChange(std::unique_lock<std::mutex>& lock, std::optional<SteadyTime> until);
+
+// The threads whose waits were completed under the kernel lock, to be woken after it.
+using WakeList = std::vector<std::shared_ptr<platform_internal::Parker>>;
+
+// With the kernel lock held, after object may have become signalled: completes the waits on it
+// that it now satisfies, oldest first, and adds their threads to wakes.
+void SatisfyWaitersLocked(KernelObject& object, WakeList& wakes);
+// Without the kernel lock: wakes the threads of wakes and empties it.
+void WakeThreads(WakeList& wakes);
+
+// Holds the kernel lock for one change of object state, and wakes the threads whose waits the
+// change completed once the lock is released.
+class KernelChange {
+public:
+    KernelChange() : m_lock(KernelLock()) {}
+    ~KernelChange() {
+        m_lock.unlock();
+        WakeThreads(m_wakes);
+    }
+    KernelChange(const KernelChange&) = delete;
+    KernelChange& operator=(const KernelChange&) = delete;
+
+    // After object may have become signalled.
+    void Signalled(KernelObject& object) { SatisfyWaitersLocked(object, m_wakes); }
+
+private:
+    std::unique_lock<std::mutex> m_lock;
+    WakeList m_wakes;
+};
 
 // Handle table. Handles are never reused; every lookup takes KernelLock itself unless the
 // name says Locked.

@@ -24,14 +24,14 @@ private:
 };
 
 BOOL SetEventState(HANDLE handle, bool signalled) {
-    std::lock_guard<std::mutex> guard(KernelLock());
+    KernelChange change;
     auto event = LookupLocked<Event>(handle);
     if (!event) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     event->Set(signalled);
-    if (signalled) NotifyKernelChange();
+    if (signalled) change.Signalled(*event);
     return TRUE;
 }
 

@@ -2,13 +2,15 @@
 //
 // Each thread is a detached POSIX thread that shares ownership of its kernel object with the
 // handle table, so the object outlives both the thread and the handle, whichever goes first.
-// A suspended thread is created at once and parks on the kernel condition until its suspend
-// count drops to 0, so creation failures are reported by the creating call.
+// A suspended thread is created at once and waits at its start gate until its suspend count
+// drops to 0, so creation failures are reported by the creating call.
+#include <link.h>
 #include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <functional>
 
@@ -28,6 +30,7 @@ public:
 
     // All guarded by the kernel lock.
     DWORD suspendCount;
+    std::condition_variable resumed;  // the start gate: notified when suspendCount drops to 0
     bool running = false;  // has passed the start gate
     bool finished = false;
     DWORD exitCode = STILL_ACTIVE;
@@ -47,15 +50,40 @@ thread_local DWORD t_exitCode = 0;
 
 DWORD NewThreadId() { return g_nextThreadId.fetch_add(4, std::memory_order_relaxed); }
 
+// Room for the C library's own record of a thread, and the spare static TLS it keeps, at the top
+// of the thread's stack.
+constexpr size_t kThreadRecordAllowance = 16 * 1024;
+
+// What the C library puts at the top of every thread's stack: the static TLS blocks of the
+// program and the libraries loaded with it, and its record of the thread. The original platform
+// keeps these apart from the stack, so a thread gets the stack size it asks for on top of them.
+size_t StackTakenByTheLibrary() {
+    static const size_t bytes = [] {
+        size_t tls = 0;
+        dl_iterate_phdr(
+            [](dl_phdr_info* info, size_t, void* total) {
+                for (int i = 0; i < info->dlpi_phnum; ++i) {
+                    const ElfW(Phdr)& header = info->dlpi_phdr[i];
+                    if (header.p_type == PT_TLS)
+                        *static_cast<size_t*>(total) += header.p_memsz + header.p_align;
+                }
+                return 0;
+            },
+            &tls);
+        return tls + kThreadRecordAllowance;
+    }();
+    return bytes;
+}
+
 // Marks the thread finished when its start routine returns or when ExitThread unwinds it.
 class FinishOnExit {
 public:
     explicit FinishOnExit(std::shared_ptr<ThreadObject> object) : m_object(std::move(object)) {}
     ~FinishOnExit() {
-        std::lock_guard<std::mutex> guard(KernelLock());
+        KernelChange change;
         m_object->finished = true;
         m_object->exitCode = t_exitCode;
-        NotifyKernelChange();
+        change.Signalled(*m_object);
     }
     FinishOnExit(const FinishOnExit&) = delete;
     FinishOnExit& operator=(const FinishOnExit&) = delete;
@@ -69,7 +97,7 @@ void* ThreadMain(void* raw) {
     t_threadId = info->id;
     {
         std::unique_lock<std::mutex> lock(KernelLock());
-        while (info->object->suspendCount > 0) WaitForKernelChange(lock, std::nullopt);
+        info->object->resumed.wait(lock, [&] { return info->object->suspendCount == 0; });
         info->object->running = true;
     }
     FinishOnExit finish(info->object);
@@ -91,7 +119,7 @@ HANDLE StartThread(size_t stackSize, std::function<DWORD()> body, bool suspended
     if (stackSize > 0) {
         // Round up to a page and to the system minimum, as the original platform does.
         const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-        size_t size = (stackSize + page - 1) / page * page;
+        size_t size = (stackSize + StackTakenByTheLibrary() + page - 1) / page * page;
         if (size < static_cast<size_t>(PTHREAD_STACK_MIN)) size = PTHREAD_STACK_MIN;
         pthread_attr_setstacksize(&attributes, size);
     }
@@ -154,7 +182,7 @@ DWORD ResumeThread(HANDLE thread) {
         return static_cast<DWORD>(-1);
     }
     const DWORD previous = object->suspendCount;
-    if (previous > 0 && --object->suspendCount == 0) NotifyKernelChange();
+    if (previous > 0 && --object->suspendCount == 0) object->resumed.notify_one();
     return previous;
 }
 

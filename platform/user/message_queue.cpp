@@ -19,7 +19,7 @@ struct QueueHolder {
         queue->alive = false;
         for (auto& sent : queue->sent) {
             sent->done = true;
-            sent->sender->wake.notify_all();
+            sent->sender->wake.Unpark();
         }
         queue->sent.clear();
         queue->timers.clear();
@@ -44,19 +44,48 @@ bool MatchesWindowLocked(State& state, HWND hwnd, HWND filter) {
     return false;
 }
 
-// The first window owned by queue that needs painting, parents before their children.
-HWND FindPaintLocked(State& state, const ThreadQueue& queue, const std::vector<HWND>& list,
-                     HWND filter) {
-    for (HWND hwnd : list) {
-        Window* window = FindWindowLocked(state, hwnd);
-        if (!window || !(window->style & WS_VISIBLE)) continue;
-        if (window->queue.get() == &queue && (window->hasUpdate || window->internalPaint) &&
-            MatchesWindowLocked(state, hwnd, filter)) {
-            return hwnd;
+bool NeedsPaint(const Window& window) { return window.hasUpdate || window.internalPaint; }
+
+// The window of the queue to paint next: of those that need painting, are shown and pass the
+// filter, the first in a walk of the window tree (top-level windows and then each window's
+// children in z-order, topmost first, a parent before its children). Only the queue's paint
+// list is looked at, and the walk goes down only into subtrees that hold one of its windows.
+HWND FindPaintLocked(State& state, ThreadQueue& queue, HWND filter) {
+    std::vector<HWND> candidates;
+    auto& pending = queue.paintPending;
+    for (size_t i = 0; i < pending.size();) {
+        Window* window = FindWindowLocked(state, pending[i]);
+        if (window == nullptr || !NeedsPaint(*window)) {
+            if (window != nullptr) window->inPaintPending = false;
+            pending[i] = pending.back();
+            pending.pop_back();
+            continue;
         }
-        if (HWND child = FindPaintLocked(state, queue, window->children, filter)) return child;
+        if (IsReallyVisibleLocked(state, *window) && MatchesWindowLocked(state, pending[i], filter))
+            candidates.push_back(pending[i]);
+        ++i;
     }
-    return nullptr;
+    if (candidates.size() <= 1) return candidates.empty() ? nullptr : candidates.front();
+
+    // The candidates and all their ancestors, sorted for lookup.
+    std::vector<HWND> marked;
+    for (HWND hwnd : candidates) {
+        for (Window* w = FindWindowLocked(state, hwnd); w; w = FindWindowLocked(state, w->parent))
+            marked.push_back(w->handle);
+    }
+    std::sort(marked.begin(), marked.end());
+    std::sort(candidates.begin(), candidates.end());
+    auto contains = [](const std::vector<HWND>& sorted, HWND hwnd) {
+        return std::binary_search(sorted.begin(), sorted.end(), hwnd);
+    };
+    const std::vector<HWND>* level = &state.topLevels;
+    for (;;) {
+        auto next = std::find_if(level->begin(), level->end(),
+                                 [&](HWND hwnd) { return contains(marked, hwnd); });
+        if (next == level->end()) return nullptr;
+        if (contains(candidates, *next)) return *next;
+        level = &FindWindowLocked(state, *next)->children;
+    }
 }
 
 // Marks expired timers pending (once, however late) and schedules their next expiry.
@@ -86,7 +115,7 @@ bool RunSentLocked(State& state, ThreadQueue& queue, std::unique_lock<std::mutex
         lock.lock();
         sent->result = result;
         sent->done = true;
-        sent->sender->wake.notify_all();
+        sent->sender->wake.Unpark();
     }
     (void)state;
     return ran;
@@ -114,7 +143,7 @@ bool RetrieveLocked(State& state, ThreadQueue& queue, std::unique_lock<std::mute
     }
 
     if (InRange(WM_PAINT, filterMin, filterMax)) {
-        if (HWND hwnd = FindPaintLocked(state, queue, state.topLevels, filter)) {
+        if (HWND hwnd = FindPaintLocked(state, queue, filter)) {
             *msg = MSG{hwnd, WM_PAINT, 0, 0, NowTicks(), state.cursor};
             return true;
         }
@@ -160,11 +189,7 @@ int WaitForMessage(MSG* msg, HWND filter, UINT filterMin, UINT filterMax,
         }
         Clock::time_point wakeAt = std::min(deadline, NextTimerLocked(*queue));
         if (Clock::now() >= deadline) return -1;
-        if (wakeAt == Clock::time_point::max()) {
-            queue->wake.wait(lock);
-        } else {
-            queue->wake.wait_until(lock, wakeAt);
-        }
+        SleepUnlocked(lock, *queue, wakeAt);
     }
 }
 
@@ -202,7 +227,7 @@ BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         return FALSE;
     }
     window->queue->posted.push_back(MSG{hwnd, message, wParam, lParam, GetTickCount(), state.cursor});
-    window->queue->wake.notify_all();
+    window->queue->wake.Unpark();
     return TRUE;
 }
 
@@ -221,7 +246,7 @@ BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lPar
         return FALSE;
     }
     queue->posted.push_back(MSG{nullptr, message, wParam, lParam, GetTickCount(), state.cursor});
-    queue->wake.notify_all();
+    queue->wake.Unpark();
     return TRUE;
 }
 
@@ -231,7 +256,7 @@ void PostQuitMessage(int exitCode) {
     std::shared_ptr<ThreadQueue> queue = CurrentQueueLocked(state);
     queue->quit = true;
     queue->quitCode = exitCode;
-    queue->wake.notify_all();
+    queue->wake.Unpark();
 }
 
 LRESULT SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -254,7 +279,7 @@ LRESULT SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     sent->lParam = lParam;
     sent->sender = own;
     target->sent.push_back(sent);
-    target->wake.notify_all();
+    target->wake.Unpark();
     // While waiting, run what other threads send to this one, so two threads sending to each
     // other do not deadlock.
     while (!sent->done) {
@@ -262,7 +287,7 @@ LRESULT SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
             RunSentLocked(state, *own, lock);
             continue;
         }
-        own->wake.wait(lock);
+        SleepUnlocked(lock, *own, Clock::time_point::max());
     }
     return sent->result;
 }
@@ -296,12 +321,7 @@ BOOL WaitMessage() {
     std::shared_ptr<ThreadQueue> queue = CurrentQueueLocked(state);
     MSG msg;
     if (!RetrieveLocked(state, *queue, lock, &msg, nullptr, 0, 0, false)) {
-        Clock::time_point next = NextTimerLocked(*queue);
-        if (next == Clock::time_point::max()) {
-            queue->wake.wait(lock);
-        } else {
-            queue->wake.wait_until(lock, next);
-        }
+        SleepUnlocked(lock, *queue, NextTimerLocked(*queue));
     }
     return TRUE;
 }
@@ -358,7 +378,7 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
     } else {
         timers.push_back(timer);
     }
-    queue->wake.notify_all();
+    queue->wake.Unpark();
     return id != 0 ? id : 1;
 }
 

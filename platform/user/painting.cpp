@@ -81,16 +81,30 @@ LRESULT CALLBACK StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 
 }  // namespace
 
+void MarkForPaintLocked(Window& window) {
+    if (window.inPaintPending || !window.queue) return;
+    window.queue->paintPending.push_back(window.handle);
+    window.inPaintPending = true;
+}
+
 void InvalidateLocked(State& state, Window& window, const RECT* rect, bool erase,
-                      ChildPolicy children) {
+                      ChildPolicy children, QueueWakes* wakes) {
     if (!IsReallyVisibleLocked(state, window)) return;
     RECT client = ClientRectOf(window);
     RECT area;
     if (!IntersectRect(&area, rect ? rect : &client, &client)) return;
+    // A window that already needed painting has had its owner woken for it.
+    const bool newlyNeedsPaint = !window.hasUpdate && !window.internalPaint;
     UnionRect(&window.update, window.hasUpdate ? &window.update : &area, &area);
     window.hasUpdate = true;
     window.erase = window.erase || erase;
-    if (window.queue) window.queue->wake.notify_all();
+    MarkForPaintLocked(window);
+    if (window.queue && newlyNeedsPaint) {
+        if (wakes)
+            wakes->Add(window.queue);
+        else
+            window.queue->wake.Unpark();
+    }
 
     bool includeChildren = children == ChildPolicy::kAll ||
                            (children == ChildPolicy::kByStyle && !(window.style & WS_CLIPCHILDREN));
@@ -105,11 +119,11 @@ void InvalidateLocked(State& state, Window& window, const RECT* rect, bool erase
         RECT childArea;
         if (IntersectRect(&childArea, &area, &child->rect)) {
             OffsetRect(&childArea, -child->rect.left, -child->rect.top);
-            InvalidateLocked(state, *child, &childArea, erase, children);
+            InvalidateLocked(state, *child, &childArea, erase, children, wakes);
         }
         if (IntersectRect(&childArea, &merged, &child->rect)) {
             OffsetRect(&childArea, -child->rect.left, -child->rect.top);
-            InvalidateLocked(state, *child, &childArea, false, children);
+            InvalidateLocked(state, *child, &childArea, false, children, wakes);
         }
     }
 }
@@ -161,17 +175,18 @@ using namespace user;
 
 BOOL InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase) {
     State& state = GetState();
+    QueueWakes wakes;  // declared first: woken after the lock is released
     std::lock_guard<std::mutex> lock(state.lock);
     if (!hwnd || hwnd == state.desktop) {
         for (HWND top : state.topLevels) {
             InvalidateLocked(state, *FindWindowLocked(state, top), nullptr, erase != FALSE,
-                             ChildPolicy::kAll);
+                             ChildPolicy::kAll, &wakes);
         }
         return TRUE;
     }
     Window* window = FindWindowOrFailLocked(state, hwnd);
     if (!window) return FALSE;
-    InvalidateLocked(state, *window, rect, erase != FALSE, ChildPolicy::kByStyle);
+    InvalidateLocked(state, *window, rect, erase != FALSE, ChildPolicy::kByStyle, &wakes);
     return TRUE;
 }
 
@@ -259,7 +274,10 @@ BOOL RedrawWindow(HWND hwnd, const RECT* updateRect, HRGN updateRegion, UINT fla
             if (flags & RDW_INVALIDATE) {
                 InvalidateLocked(state, *window, rect, (flags & RDW_ERASE) != 0, policy);
             }
-            if (flags & RDW_INTERNALPAINT) window->internalPaint = true;
+            if (flags & RDW_INTERNALPAINT) {
+                window->internalPaint = true;
+                MarkForPaintLocked(*window);
+            }
             if (flags & RDW_NOINTERNALPAINT) window->internalPaint = false;
             if (flags & RDW_VALIDATE) {
                 if (window->hasUpdate) SubtractUpdateLocked(*window, rect ? *rect : ClientRectOf(*window));
@@ -270,7 +288,7 @@ BOOL RedrawWindow(HWND hwnd, const RECT* updateRect, HRGN updateRegion, UINT fla
                 }
             }
             if (flags & RDW_NOERASE) window->erase = false;
-            if (window->queue) window->queue->wake.notify_all();
+            if (window->queue) window->queue->wake.Unpark();
         }
     }
     if (flags & (RDW_UPDATENOW | RDW_ERASENOW)) {

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -15,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "internal/parker.h"
 #include "windows.h"
 
 namespace user {
@@ -60,10 +60,15 @@ struct SentMessage {
 
 struct ThreadQueue {
     DWORD threadId = 0;
-    std::condition_variable wake;
+    // Only the owning thread sleeps on it (SleepUnlocked); any thread wakes it.
+    platform_internal::Parker wake;
     std::deque<MSG> posted;
     std::deque<std::shared_ptr<SentMessage>> sent;
     std::vector<Timer> timers;
+    // Windows of this queue marked for painting since they last needed none, in no order.
+    // An entry whose window has since been painted, validated or destroyed is dropped when the
+    // queue looks for the next window to paint.
+    std::vector<HWND> paintPending;
     bool quit = false;
     int quitCode = 0;
     bool alive = true;
@@ -91,6 +96,7 @@ struct Window {
     bool hasUpdate = false;
     bool erase = false;
     bool internalPaint = false;
+    bool inPaintPending = false;  // listed in its queue's paintPending
     bool destroying = false;
 };
 
@@ -123,16 +129,54 @@ POINT ClientOriginLocked(State& state, const Window& window);
 inline SIZE WindowSize(const Window& window) {
     return {window.rect.right - window.rect.left, window.rect.bottom - window.rect.top};
 }
+// Queues to wake once the lock is released, so that a woken thread does not at once block on
+// the lock its waker still holds.
+class QueueWakes {
+public:
+    QueueWakes() = default;
+    QueueWakes(const QueueWakes&) = delete;
+    QueueWakes& operator=(const QueueWakes&) = delete;
+    ~QueueWakes() { WakeAll(); }
+
+    void Add(const std::shared_ptr<ThreadQueue>& queue) {
+        for (const auto& known : m_queues) {
+            if (known == queue) return;
+        }
+        m_queues.push_back(queue);
+    }
+    // Without the lock.
+    void WakeAll() {
+        for (const auto& queue : m_queues) queue->wake.Unpark();
+        m_queues.clear();
+    }
+
+private:
+    std::vector<std::shared_ptr<ThreadQueue>> m_queues;
+};
+
 // Adds rect (client coordinates; null for the whole client area) to the update region and
-// wakes the owner; children are invalidated as the policy says (kByStyle: unless the window
-// has WS_CLIPCHILDREN). Nothing happens for a hidden window.
+// wakes the owner when the window needed no painting before (at once, or through wakes when
+// given); children are invalidated as the policy says (kByStyle: unless the window has
+// WS_CLIPCHILDREN). Nothing happens for a hidden window.
 void InvalidateLocked(State& state, Window& window, const RECT* rect, bool erase,
-                      ChildPolicy children);
+                      ChildPolicy children, QueueWakes* wakes = nullptr);
+// Lists a window that now needs painting in its queue's paintPending, once.
+void MarkForPaintLocked(Window& window);
 // Clears WS_VISIBLE, dropping the update regions of the window's tree; a child that was shown
 // hands its area back to its parent (invalidated with erasing).
 void HideWindowLocked(State& state, Window& window);
 // Empties the update regions of the window and all its descendants.
 void ClearUpdateTreeLocked(State& state, Window& window);
+
+// The owner of queue sleeps, without the lock, until the queue is woken or the deadline
+// (time_point::max() for none) has passed; the caller looks at its condition again after.
+inline void SleepUnlocked(std::unique_lock<std::mutex>& lock, ThreadQueue& queue,
+                          Clock::time_point deadline) {
+    lock.unlock();
+    queue.wake.Park(deadline == Clock::time_point::max() ? platform_internal::Parker::Deadline()
+                                                          : platform_internal::Parker::Deadline(deadline));
+    lock.lock();
+}
 
 // ---- Without the lock -------------------------------------------------------------------------
 // Calls the window's procedure directly on the calling thread; 0 when hwnd is not a window.

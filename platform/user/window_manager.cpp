@@ -43,7 +43,7 @@ void ForgetWindowLocked(State& state, Window& window) {
         for (auto it = queue.sent.begin(); it != queue.sent.end();) {
             if ((*it)->hwnd == window.handle) {
                 (*it)->done = true;
-                (*it)->sender->wake.notify_all();
+                (*it)->sender->wake.Unpark();
                 it = queue.sent.erase(it);
             } else {
                 ++it;

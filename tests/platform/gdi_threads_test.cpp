@@ -1,6 +1,7 @@
 // ctest-labels: threaded
 // GDI from two threads at once: a playback thread drawing into a memory DC while the interface
-// thread copies from it, and handles deleted by one thread while another still uses them.
+// thread copies from it, handles deleted by one thread while another still uses them, and a
+// window resized while another thread draws into it.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -111,6 +112,35 @@ TEST(GdiThreads, HandlesDeletedUnderAnotherThreadFailCleanly) {
     owner.join();
     std::set<uintptr_t> distinct(created.begin(), created.end());
     EXPECT_EQ(created.size(), distinct.size()) << "a handle value was given out twice";
+}
+
+TEST(GdiThreads, DrawingIntoAWindowWhileItIsResizedIsSafe) {
+    HWND window = CreateWindowExA(0, WC_DIALOG, "", WS_POPUP | WS_VISIBLE, 0, 0, kSide, kSide,
+                                  nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, window);
+    Surface source;
+    RECT all{0, 0, kSide, kSide};
+    HBRUSH brush = CreateSolidBrush(FrameColor(1));
+    FillRect(source.dc, &all, brush);
+    DeleteObject(brush);
+
+    // The other thread draws through one DC of the window while this one resizes the window,
+    // which gives it a new framebuffer each time.
+    HDC windowDC = GetDC(window);
+    std::atomic<bool> done{false};
+    std::thread drawer([&] {
+        while (!done) BitBlt(windowDC, 0, 0, kSide, kSide, source.dc, 0, 0, SRCCOPY);
+    });
+    for (int i = 0; i < kRounds / 10; ++i) {
+        const int side = kSide / 2 + i % kSide;
+        SetWindowPos(window, nullptr, 0, 0, side, side, SWP_NOMOVE | SWP_NOZORDER);
+    }
+    done = true;
+    drawer.join();
+    EXPECT_TRUE(BitBlt(windowDC, 0, 0, kSide, kSide, source.dc, 0, 0, SRCCOPY));
+    EXPECT_EQ(FrameColor(1), GetPixel(windowDC, 1, 1));
+    ReleaseDC(window, windowDC);
+    DestroyWindow(window);
 }
 
 }  // namespace

@@ -3,10 +3,14 @@
 // waitable timers, waits, threads, MulDiv. Rows are numbered; gtest prints expected against
 // actual. Timing is checked only against generous bounds.
 #include <gtest/gtest.h>
+#ifdef __linux__
+#include <sys/resource.h>
+#endif
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,6 +55,15 @@ LONGLONG FileTimeNow() {
 long long ElapsedMs(Clock::time_point since) {
     return std::chrono::duration_cast<milliseconds>(Clock::now() - since).count();
 }
+
+#ifdef __linux__
+// How often the calling thread has gone to sleep so far.
+long ThreadSleeps() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nvcsw;
+}
+#endif
 
 // ---- Global memory ---------------------------------------------------------------------------
 
@@ -376,6 +389,95 @@ TEST(Waits, AutoResetEventReleasesOneWaiterPerSet) {
     EXPECT_EQ(3, woken.load());
 }
 
+TEST(Waits, WaitForAllFromAnotherThreadTakesNothingUntilEveryObjectIsSet) {
+    OwnedHandle a = NewEvent(false, false);
+    OwnedHandle b = NewEvent(false, false);
+    std::atomic<DWORD> result{0xFFFF};
+    std::thread waiter([&] {
+        HANDLE both[] = {a.get(), b.get()};
+        result = WaitForMultipleObjects(2, both, TRUE, kGenerousMs);
+    });
+    Sleep(20);  // very likely inside the wait by now
+    // 1: one of two set: the pending wait leaves it signalled for anyone else
+    SetEvent(a.get());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(a.get(), 0));
+    // 2: both set: the wait takes both
+    SetEvent(a.get());
+    SetEvent(b.get());
+    waiter.join();
+    EXPECT_EQ(WAIT_OBJECT_0, result.load());
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(a.get(), 0));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(b.get(), 0));
+}
+
+TEST(Waits, EverySetIsTakenOnceEvenByWaitsThatAreTimingOut) {
+    // A consumer polls with 1 ms waits, so sets keep meeting waits at the moment they time
+    // out. A set taken by a wait that then reported a timeout would never be acknowledged.
+    constexpr int kRounds = 2000;
+    OwnedHandle ready = NewEvent(false, false);
+    OwnedHandle ack = NewEvent(false, false);
+    std::atomic<bool> done{false};
+    std::thread consumer([&] {
+        while (!done) {
+            if (WaitForSingleObject(ready.get(), 1) == WAIT_OBJECT_0) SetEvent(ack.get());
+        }
+    });
+    int acknowledged = 0;
+    for (int i = 0; i < kRounds; ++i) {
+        SetEvent(ready.get());
+        if (WaitForSingleObject(ack.get(), kGenerousMs) != WAIT_OBJECT_0) break;
+        ++acknowledged;
+    }
+    done = true;
+    consumer.join();
+    EXPECT_EQ(kRounds, acknowledged);
+}
+
+#ifdef __linux__  // counts the waiter's sleeps, which only Linux reports per thread
+TEST(Waits, ChangesToOtherObjectsDoNotWakeAWaiter) {
+    // A thread waits on its own event while other objects change again and again, with pauses
+    // that would let it run; it must sleep through them, going to sleep a handful of times in
+    // all rather than once per change.
+    constexpr int kChanges = 50;
+    constexpr long kFewSleeps = 20;
+    struct Others {
+        HANDLE event, timer;
+    };
+    const std::function<void(const Others&)> changes[] = {
+        /*1*/ [](const Others& o) { SetEvent(o.event); ResetEvent(o.event); },
+        /*2*/ [](const Others& o) { SetEvent(o.event); },  // signalled, waited on by nobody
+        /*3*/ [](const Others& o) { SetTimerDue(o.timer, -10'000'000LL * 3600); },
+        /*4*/ [](const Others& o) {  // another timer fires
+            SetTimerDue(o.timer, -1);
+            WaitForSingleObject(o.timer, kGenerousMs);
+        },
+    };
+    int n = 0;
+    for (const auto& change : changes) {
+        SCOPED_TRACE(Row(++n));
+        OwnedHandle mine = NewEvent(true, false);
+        OwnedHandle otherEvent = NewEvent(n != 2, false);
+        OwnedHandle otherTimer = NewTimer(true);
+        std::atomic<DWORD> result{0xFFFF};
+        std::atomic<long> sleeps{-1};
+        std::thread waiter([&] {
+            const long before = ThreadSleeps();
+            result = WaitForSingleObject(mine.get(), kGenerousMs);
+            sleeps = ThreadSleeps() - before;
+        });
+        Sleep(20);  // very likely inside the wait by now; if not, it sleeps even less
+        for (int i = 0; i < kChanges; ++i) {
+            change(Others{otherEvent.get(), otherTimer.get()});
+            Sleep(1);
+        }
+        SetEvent(mine.get());
+        waiter.join();
+        EXPECT_EQ(WAIT_OBJECT_0, result.load());
+        EXPECT_LT(sleeps.load(), kFewSleeps);
+    }
+}
+#endif
+
 // ---- Waitable timers -------------------------------------------------------------------------
 
 TEST(WaitableTimers, RelativeDueTime) {
@@ -459,6 +561,31 @@ TEST(WaitableTimers, AutoResetPeriodicAndCancel) {
     EXPECT_EQ(DWORD(ERROR_NOT_SUPPORTED), GetLastError());
 }
 
+TEST(WaitableTimers, SettingATimerAgainReplacesItsDueTime) {
+    // 1: set again for later, it does not fire at the earlier time
+    OwnedHandle timer = NewTimer(true);
+    ASSERT_TRUE(SetTimerDue(timer.get(), -200'000));
+    ASSERT_TRUE(SetTimerDue(timer.get(), -10'000'000LL * 3600));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(timer.get(), 100));
+    // 2: set again for sooner, it fires at the sooner time, not an hour from now
+    ASSERT_TRUE(SetTimerDue(timer.get(), -200'000));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(timer.get(), kGenerousMs));
+    // 3: of two timers, the later one set first, each fires at its own time
+    OwnedHandle late = NewTimer(true);
+    OwnedHandle soon = NewTimer(true);
+    ASSERT_TRUE(SetTimerDue(late.get(), -10'000'000LL * 3600));
+    ASSERT_TRUE(SetTimerDue(soon.get(), -200'000));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(soon.get(), kGenerousMs));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(late.get(), 0));
+    // 4: set again a thousand times, the last setting counts, and the other timers still fire
+    ASSERT_TRUE(SetTimerDue(soon.get(), -300'000));
+    for (int i = 0; i < 1000; ++i) ASSERT_TRUE(SetTimerDue(timer.get(), -10'000'000LL * 3600 - i));
+    ASSERT_TRUE(SetTimerDue(timer.get(), -200'000));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(timer.get(), kGenerousMs));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(soon.get(), kGenerousMs));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(late.get(), 0));
+}
+
 TEST(WaitableTimers, TimerAndStopEventAsPlaybackUsesThem) {
     // A frame wait: the timer (first) against the stop event (second).
     OwnedHandle timer = NewTimer(true);
@@ -533,6 +660,34 @@ TEST(Threads, SuspendedStartAndResume) {
     EXPECT_EQ(7u, code);
     // 5: resuming a thread that is not suspended gives 0
     EXPECT_EQ(0u, ResumeThread(thread.get()));
+}
+
+// Touches bytes of stack below the caller, a page at a time.
+__attribute__((noinline)) void UseStack(size_t bytes) {
+    auto* area = static_cast<volatile char*>(__builtin_alloca(bytes));
+    for (size_t i = 0; i < bytes; i += 1024) area[i] = 1;
+}
+
+TEST(Threads, AThreadCanUseMostOfTheStackItAskedFor) {
+    // Whatever the C library keeps at the top of a thread's stack comes on top of the size.
+    const size_t sizes[] = {/*1*/ 16 * 1024, /*2*/ 64 * 1024, /*3*/ 256 * 1024};
+    int n = 0;
+    for (size_t size : sizes) {
+        SCOPED_TRACE(Row(++n));
+        size_t use = size * 3 / 4;
+        OwnedHandle thread(_beginthreadex(
+            nullptr, static_cast<unsigned>(size),
+            [](void* argument) -> unsigned {
+                UseStack(*static_cast<size_t*>(argument));
+                return 5;
+            },
+            &use, 0, nullptr));
+        ASSERT_TRUE(thread);
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), kGenerousMs));
+        DWORD code = 0;
+        EXPECT_TRUE(GetExitCodeThread(thread.get(), &code));
+        EXPECT_EQ(5u, code);
+    }
 }
 
 TEST(Threads, ClosingTheHandleDoesNotStopTheThread) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <ctime>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -523,6 +524,27 @@ TEST(UserPainting, ParentsPaintBeforeTheChildrenTheyOverlap) {
             RECT whole{0, 0, 40, 40};
             EXPECT_TRUE(EqualRect(&t_paints[1].rcPaint, &whole));
         }
+    }
+}
+
+// The order of the paints follows the window tree, whatever the order of the invalidations:
+// siblings in z-order (a new child goes to the bottom), each window before its children.
+TEST(UserPainting, SiblingsPaintInZOrderWhateverOrderTheyWereInvalidatedIn) {
+    Window parent = Recorder({0, 0, 100, 100}, WS_VISIBLE | WS_CLIPCHILDREN);
+    Window top = Recorder({0, 0, 10, 10}, WS_VISIBLE, parent);
+    Window middle = Recorder({20, 0, 30, 10}, WS_VISIBLE, parent);
+    Window bottom = Recorder({40, 0, 50, 10}, WS_VISIBLE | WS_CLIPCHILDREN, parent);
+    Window inBottom = Recorder({1, 1, 5, 5}, WS_VISIBLE, bottom);
+    Settle();
+    InvalidateRect(inBottom, nullptr, FALSE);
+    InvalidateRect(bottom, nullptr, FALSE);
+    InvalidateRect(top, nullptr, FALSE);
+    InvalidateRect(middle, nullptr, FALSE);
+    platform::PumpPendingMessages();
+    const HWND expected[] = {top, middle, bottom, inBottom};
+    ASSERT_EQ(std::size(expected), t_paints.size());
+    for (size_t i = 0; i < t_paints.size(); ++i) {
+        EXPECT_EQ(expected[i], t_paints[i].hwnd) << "paint " << i + 1;
     }
 }
 
