@@ -177,10 +177,14 @@ DWORD GetObjectType(HGDIOBJ h) {
 
 LONG GetBitmapBits(HBITMAP hbit, LONG cb, LPVOID lpvBits) {
     State& state = State::Get();
-    std::lock_guard<std::mutex> lock(state.mutex);
+    std::unique_lock<std::mutex> table(state.mutex);
     const BitmapObject* bitmap = state.Find<BitmapObject>(hbit);
     if (!bitmap || cb < 0 || !lpvBits) return 0;
-    const size_t bytes = std::min(static_cast<size_t>(cb), bitmap->bits.size() * sizeof(uint32_t));
-    std::memcpy(lpvBits, bitmap->bits.data(), bytes);
+    // The pixels' own lock, taken under the table lock, then the table let go, as drawing does.
+    const std::shared_ptr<platform_gdi::Pixels> pixels = bitmap->pixels;
+    std::lock_guard<std::mutex> pixelLock(pixels->lock);
+    table.unlock();
+    const size_t bytes = std::min(static_cast<size_t>(cb), pixels->bits.size() * sizeof(uint32_t));
+    std::memcpy(lpvBits, pixels->bits.data(), bytes);
     return static_cast<LONG>(bytes);
 }

@@ -17,7 +17,6 @@
 #include "wingdi.h"
 
 using platform_gdi::Box;
-using platform_gdi::DcGeometry;
 using platform_gdi::DcObject;
 using platform_gdi::FontMetrics;
 using platform_gdi::FontObject;
@@ -101,12 +100,13 @@ void FillBox(const Target& t, const Box& box, uint32_t pixel) {
 
 // Blends the lines into hdc's pixels, limited to `limit` (DC coordinates) when given.
 BOOL Paint(HDC hdc, const std::vector<Placement>& lines, const TextState& text, const RECT* limit) {
-    const DcGeometry geometry = platform_gdi::GeometryFor(hdc);
     State& state = State::Get();
-    std::lock_guard<std::mutex> lock(state.mutex);
+    platform_gdi::TableLock table(hdc);
     Target t;
-    if (!state.Resolve(hdc, geometry, &t)) return FALSE;
+    if (!state.Resolve(hdc, table.Geometry(hdc), &t)) return FALSE;
     if (!t.hasPixels) return TRUE;
+    platform_gdi::PixelLocks drawing({&t});
+    table.Release();
     Box clip = t.clip;
     if (limit) clip = clip.Intersect(Box::FromRect(*limit).Offset(t.originX, t.originY));
     const uint32_t ink = platform_gdi::PixelFromColor(text.textColor);
