@@ -143,6 +143,19 @@ TEST(Clock, ReadingsAgreeWithEachOther) {
 
 // ---- FILETIME and SYSTEMTIME -----------------------------------------------------------------
 
+TEST(Clock, AbsoluteTimerDueTimesFollowIt) {
+    // With the layer's clock an hour ahead, the real "now plus a minute" lies in its past.
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    LARGE_INTEGER due;
+    due.QuadPart = static_cast<LONGLONG>((ULONGLONG{now.dwHighDateTime} << 32) | now.dwLowDateTime) +
+                   kUnitsPerSecond * 60;
+    ScopedClockShift shift(std::chrono::hours(1));
+    portrix_test::OwnedHandle timer(CreateWaitableTimerA(nullptr, TRUE, nullptr));
+    ASSERT_TRUE(SetWaitableTimer(timer.get(), &due, 0, nullptr, nullptr, FALSE));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(timer.get(), 0));
+}
+
 TEST(FileTime, SystemTimeConversions) {
     struct Case {
         SYSTEMTIME time;
