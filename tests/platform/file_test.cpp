@@ -409,6 +409,18 @@ TEST(ShareModes, FullMatrixWithinOneProcess) {
     EXPECT_EQ(dir.Read("shared.gif"), "GIF89a");
 }
 
+TEST(ShareModes, AProfileHeldWithoutWriteSharingIsNotWritten) {
+    TempDir dir;
+    const std::string file = dir.Write("held.ini", "[S]\r\nk=old\r\n");
+    {
+        CFile holder(file.c_str(), CFile::modeRead | CFile::shareDenyWrite);
+        EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "new", file.c_str()));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    }
+    EXPECT_EQ(dir.Read("held.ini"), "[S]\r\nk=old\r\n");
+    EXPECT_TRUE(WritePrivateProfileStringA("S", "k", "new", file.c_str()));
+}
+
 TEST(ShareModes, RefusedCreateLeavesTheContent) {
     TempDir dir;
     const std::string path = dir.Write("pic.gif", "GIF89a");
