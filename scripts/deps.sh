@@ -8,6 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libgif-dev libpng-dev libjpeg62-turbo-dev libcurl4-openssl-dev libcpp-httplib-dev
     libx11-dev xvfb xdotool x11-utils
+    wine64 g++-mingw-w64-x86-64-posix googletest
 )
 
 missing=()
