@@ -9,7 +9,8 @@ build=${1:-build/wine}
 wine=/usr/lib/wine/wine64
 start=$(date +%s)
 
-export WINEPREFIX="$PWD/$build/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=d"
+# No Mono or Gecko prompts, and no debugger: a crashing test ends its process at once.
+export WINEPREFIX="$PWD/$build/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winedbg.exe=d"
 export WINEARCH=win64
 
 # A display for USER and GDI; -nolisten tcp keeps it off the network.
@@ -21,7 +22,7 @@ cleanup() {
     kill "$xvfb" 2>/dev/null || true
     rm -f "$display_log"
 }
-trap cleanup EXIT
+trap cleanup EXIT INT TERM
 for _ in $(seq 50); do [ -s "$display_log" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n1 "$display_log")"
 
@@ -48,13 +49,14 @@ log="$build/results.log"
 for exe in "$build"/bin/*_test.exe; do
     name=$(basename "$exe" .exe)
     printf -- '--- %s\n' "$name" | tee -a "$log"
-    if ! "$wine" "$exe" --gtest_brief=1 >"$build/$name.log" 2>&1; then status=1; fi
+    if ! timeout 120 "$wine" "$exe" --gtest_brief=1 >"$build/$name.log" 2>&1; then status=1; fi
     cat "$build/$name.log" >>"$log"
     # Brief output holds only failures, marked rows and the totals.
     grep -vE '^(\[==========\]|\[  PASSED  \]|Running main)' "$build/$name.log" || true
     r=$(sed -n 's/^\[==========\] \([0-9]*\) tests\? from .* ran\..*/\1/p' "$build/$name.log")
     p=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p' "$build/$name.log")
-    [ -n "$r" ] || { echo "$name did not finish"; status=1; r=0; }
+    # A run that did not finish (a crash) counts as one failed test.
+    [ -n "$r" ] || { echo "$name did not finish"; status=1; r=$(( ${p:-0} + 1 )); }
     ran=$((ran + r)) passed=$((passed + ${p:-0}))
 done
 marked=$(grep -c '^\[  MARKED  \]' "$log" || true)
