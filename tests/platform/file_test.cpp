@@ -94,6 +94,9 @@ TEST(Paths, Wildcards) {
         /* 10 */ {"aXbXc", "a*b*c", true},
         /* 11 */ {"abc", "a*b*c*d", false},
         /* 12 */ {"", "*", true},
+        /* 13 */ {"noextension", "*.", true},  // a final '.' matches the end of a name without one
+        /* 14 */ {"a.txt", "*.", false},
+        /* 15 */ {"noextension", "noext??????.", true},
     };
     int row = 0;
     for (const Case& c : cases) {
