@@ -72,7 +72,10 @@ TEST(GdiThreads, CopiesFromASurfaceBeingDrawnNeverTear) {
     }
     playback.join();
     EXPECT_EQ(0, torn) << "of " << paints << " paints";
-    EXPECT_EQ(FrameColor((kRounds - 1) % kFrames), GetPixel(memory.dc, 3, 3));
+    if (portrix_test::LayerOnly("every copy lands", "the layer lets two threads use one DC at once; Wine 8.0 "
+                                                    "fails a call on a DC another thread is using")) {
+        EXPECT_EQ(FrameColor((kRounds - 1) % kFrames), GetPixel(memory.dc, 3, 3));
+    }
 }
 
 TEST(GdiThreads, HandlesDeletedUnderAnotherThreadFailCleanly) {

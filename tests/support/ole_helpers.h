@@ -51,6 +51,8 @@ inline HRESULT LoadPicture(const Bytes& bytes, ComPtr<IPicture>* picture) {
     ComPtr<IStream> stream = StreamOn(block.get(), FALSE);
     void* object = reinterpret_cast<void*>(1);
     HRESULT hr = OleLoadPicture(stream.get(), static_cast<LONG>(bytes.size()), FALSE, IID_IPicture, &object);
+    // Wine leaves the out pointer as it was on failure (a marked row of its own); no object then.
+    if (FAILED(hr) && object == reinterpret_cast<void*>(1) && UnderWine()) object = nullptr;
     picture->reset(static_cast<IPicture*>(object));
     return hr;
 }
