@@ -11,6 +11,7 @@ packages=(
     libgif-dev libpng-dev libjpeg62-turbo-dev libcurl4-openssl-dev libcpp-httplib-dev
     libx11-dev xvfb xdotool x11-utils
     libfreetype-dev fonts-dejavu-core nginx-light clang-format zlib1g-dev
+    wine64 g++-mingw-w64-x86-64-posix googletest
 )
 demo_packages=(
     cmake ninja-build pkg-config g++

@@ -2,7 +2,8 @@
 # Installs what is missing, builds, and runs the whole test suite three times:
 # plain, under AddressSanitizer+UBSan, and the threaded tests under ThreadSanitizer.
 # After the plain run, installs that build and builds and runs a host against the install.
-# Then runs every fuzzer for a bounded, repeatable number of inputs.
+# Then builds the platform's API-level tests for Windows and runs them under Wine, and runs
+# every fuzzer for a bounded, repeatable number of inputs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -34,6 +35,9 @@ stage "ThreadSanitizer (threaded tests)"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --preset tsan -j "$jobs"
+
+stage "platform API tests under Wine (mingw-w64 build)"
+bash scripts/wine_tests.sh build/wine
 
 if [ -f fuzz/CMakeLists.txt ]; then
     stage "fuzzing (fixed seed, bounded runs)"

@@ -114,15 +114,23 @@ HDC State::AddDC(DcObject dc) {
 void State::RemoveDC(HDC hdc) {
     DcObject* dc = Find<DcObject>(hdc);
     if (!dc) return;
-    for (const void* held : {static_cast<const void*>(dc->brush), static_cast<const void*>(dc->pen),
-                             static_cast<const void*>(dc->font)}) {
-        GdiObject* o = FindObject(held);
+    const void* held[] = {dc->brush, dc->pen, dc->font, dc->bitmap};
+    for (const void* h : {held[0], held[1], held[2]}) {
+        GdiObject* o = FindObject(h);
         if (o && o->selections > 0) o->selections--;
     }
     if (BitmapObject* bitmap = Find<BitmapObject>(dc->bitmap)) {
         if (bitmap->selectedInto == hdc) bitmap->selectedInto = nullptr;
     }
     Remove(hdc);
+    for (const void* h : held) Released(h);
+}
+
+void State::Released(const void* handle) {
+    GdiObject* object = FindObject(handle);
+    if (!object || !object->deletePending || object->selections > 0) return;
+    if (auto* bitmap = std::get_if<BitmapObject>(&object->body); bitmap && bitmap->selectedInto) return;
+    Remove(handle);
 }
 
 Framebuffer* State::FramebufferFor(HWND top, SIZE size) {

@@ -114,6 +114,7 @@ struct GdiObject {
     bool stock = false;
     int selections = 0;  // brushes, pens, fonts: how many DCs hold it
     std::variant<BitmapObject, BrushObject, PenObject, FontObject, DcObject> body;
+    bool deletePending = false;  // DeleteObject came while a DC held it: it goes when released
 };
 
 // Resized under the table lock and its pixels' lock.
@@ -156,6 +157,8 @@ public:
         return std::get_if<T>(&it->second.body);
     }
     GdiObject* FindObject(const void* handle);
+    // Called once a DC has let go of the object: deletes it if DeleteObject asked for that.
+    void Released(const void* handle);
     HGDIOBJ Add(GdiObject object);
     void Remove(const void* handle);
 

@@ -42,6 +42,7 @@ HGDIOBJ Swap(State& state, Handle* slot, HGDIOBJ incoming) {
     if (GdiObject* old = state.FindObject(previous); old && old->selections > 0) old->selections--;
     state.FindObject(incoming)->selections++;
     *slot = static_cast<Handle>(incoming);
+    if (previous != incoming) state.Released(previous);
     return previous;
 }
 
@@ -89,6 +90,7 @@ HGDIOBJ SelectObject(HDC hdc, HGDIOBJ h) {
         if (BitmapObject* old = state.Find<BitmapObject>(previous)) old->selectedInto = nullptr;
         if (!object->stock) bitmap->selectedInto = hdc;
         dc->bitmap = static_cast<HBITMAP>(h);
+        state.Released(previous);
         return previous;
     }
     if (std::holds_alternative<BrushObject>(object->body)) return Swap(state, &dc->brush, h);
@@ -112,17 +114,16 @@ HGDIOBJ GetCurrentObject(HDC hdc, UINT type) {
 }
 
 BOOL DeleteObject(HGDIOBJ ho) {
-    // Stock objects and objects selected into a DC are refused, so no DC ever draws with a
-    // deleted object; the original only documents that this must not be done.
+    // An object still selected into a DC is deleted when the DC lets go of it, as the original
+    // does, so no DC ever draws with a deleted object and a caller that deletes too early does
+    // not leak. Stock objects are never deleted; asking for it does no harm.
     State& state = State::Get();
     std::lock_guard<std::mutex> lock(state.mutex);
     GdiObject* object = state.FindObject(ho);
-    if (!object || object->stock || object->selections > 0) return FALSE;
-    if (std::holds_alternative<DcObject>(object->body)) return FALSE;
-    if (auto* bitmap = std::get_if<BitmapObject>(&object->body); bitmap && bitmap->selectedInto) {
-        return FALSE;
-    }
-    state.Remove(ho);
+    if (!object || object->deletePending || std::holds_alternative<DcObject>(object->body)) return FALSE;
+    if (object->stock) return TRUE;
+    object->deletePending = true;
+    state.Released(ho);
     return TRUE;
 }
 

@@ -42,6 +42,7 @@ typedef LONG OLE_YSIZE_PIXELS;
 extern const IID IID_IPicture;  // {7BF80980-BF32-101A-8BBB-00AA00300CAB}
 
 struct IPicture : public IUnknown {
+    // The picture's bitmap (an HBITMAP), which the picture owns and deletes with itself.
     STDMETHOD(get_Handle)(OLE_HANDLE* pHandle) PURE;
     STDMETHOD(get_hPal)(OLE_HANDLE* phPal) PURE;
     STDMETHOD(get_Type)(SHORT* pType) PURE;
@@ -49,7 +50,8 @@ struct IPicture : public IUnknown {
     STDMETHOD(get_Height)(OLE_YSIZE_HIMETRIC* pHeight) PURE;
     // Draws the source rectangle (HIMETRIC, y measured from the bottom of the picture) scaled
     // into the destination rectangle (DC units). Render(dc, x, y, w, h, 0, hmHeight, hmWidth,
-    // -hmHeight, NULL) draws the whole picture upright.
+    // -hmHeight, NULL) draws the whole picture upright. A zero extent is
+    // CTL_E_INVALIDPROPERTYVALUE, a null DC E_INVALIDARG.
     STDMETHOD(Render)(HDC hDC, LONG x, LONG y, LONG cx, LONG cy, OLE_XPOS_HIMETRIC xSrc,
                       OLE_YPOS_HIMETRIC ySrc, OLE_XSIZE_HIMETRIC cxSrc,
                       OLE_YSIZE_HIMETRIC cySrc, LPCRECT pRcWBounds) PURE;

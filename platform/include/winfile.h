@@ -97,11 +97,14 @@ BOOL FindClose(HANDLE find);
 // and tabs, and one pair of matching quotes (" or ') around a value is removed. A result longer
 // than the buffer is cut to size - 1 characters and terminated; the return value is the number
 // of characters copied. A missing file, section or key gives the default (trailing spaces
-// removed; null counts as ""). With a null key the result lists the section's key names, with a
+// removed; null counts as ""), and so does a key line without "=". With a null key the result
+// lists the names of the section's lines (a missing section gives the default), with a
 // null section the file's section names, each terminated, the list ending in a second NUL.
 // A file name without a directory is taken relative to the current directory.
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR result,
                                DWORD size, LPCSTR fileName);
+// The value read as a decimal number, or a hexadecimal one after "0x"; digits end at the first
+// other character.
 UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR fileName);
 // Sets key=value in the section (both created when missing, the file too); a null value removes
 // the key and a null key the whole section. Lines are written with CR LF. FALSE when the file

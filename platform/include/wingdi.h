@@ -132,6 +132,8 @@ HBRUSH CreateSolidBrush(COLORREF color);
 HGDIOBJ GetStockObject(int index);
 HGDIOBJ SelectObject(HDC hdc, HGDIOBJ h);
 HGDIOBJ GetCurrentObject(HDC hdc, UINT type);
+// TRUE for a stock object (which stays) and for an object still selected into a DC, which
+// goes once no DC holds it; FALSE for a DC or an unknown or already deleted handle.
 BOOL DeleteObject(HGDIOBJ ho);
 int GetObjectA(HANDLE h, int c, LPVOID pv);
 #define GetObject GetObjectA

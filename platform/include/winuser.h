@@ -192,7 +192,7 @@ typedef LPCREATESTRUCTA LPCREATESTRUCT;
 
 // The predefined window classes a dialog needs.
 #define WC_DIALOG "#32770"
-#define WC_STATIC "STATIC"
+#define WC_STATIC "Static"  // the name GetClassName gives, as on the original
 
 // ---- Window data (Get/SetWindowLongPtr) ------------------------------------------------------
 #define GWLP_WNDPROC (-4)

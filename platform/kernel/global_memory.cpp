@@ -107,10 +107,7 @@ BOOL GlobalUnlock(HGLOBAL mem) {
     std::lock_guard<std::mutex> guard(Heap().lock);
     Block* block = FindLocked(mem);
     if (!block) return FALSE;
-    if (!block->movable) {
-        SetLastError(NO_ERROR);
-        return FALSE;
-    }
+    if (!block->movable) return TRUE;  // a fixed block has no lock count to decrement
     if (block->lockCount == 0) {
         SetLastError(ERROR_NOT_LOCKED);
         return FALSE;
@@ -143,7 +140,10 @@ SIZE_T GlobalSize(HGLOBAL mem) {
     std::lock_guard<std::mutex> guard(Heap().lock);
     Block* block = FindLocked(mem);
     if (!block) return 0;
-    return block->data ? block->size : 0;
+    if (!block->data) return 0;
+    // Zero means a bad or discarded handle, so a live fixed block of no bytes reports one, as
+    // the original's heap does.
+    return block->size == 0 && !block->movable ? 1 : block->size;
 }
 
 UINT GlobalFlags(HGLOBAL mem) {

@@ -50,6 +50,12 @@ bool NamesEqualNoCase(const std::string& a, const std::string& b) {
 
 bool MatchesWildcard(const std::string& name, const std::string& pattern) {
     if (pattern == "*.*" || pattern == "*") return true;
+    // As on the original, a final '.' also matches the end of a name without any '.': "*."
+    // finds the names that have no extension.
+    if (pattern.size() > 1 && pattern.back() == '.' && name.find('.') == std::string::npos &&
+        MatchesWildcard(name, pattern.substr(0, pattern.size() - 1))) {
+        return true;
+    }
     // Greedy match with one backtracking point: the last '*' seen.
     size_t n = 0, p = 0, starP = std::string::npos, starN = 0;
     while (n < name.size()) {

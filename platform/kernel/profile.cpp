@@ -39,6 +39,7 @@ struct Line {
     enum Kind { Blank, Section, Entry } kind = Blank;
     std::string name;   // section or key name, trimmed
     std::string value;  // entry value, trimmed
+    bool hasValue = false;  // the entry has an "="; one without it is listed but has no value
 };
 
 Line Classify(const std::string& text) {
@@ -55,7 +56,10 @@ Line Classify(const std::string& text) {
     line.kind = Line::Entry;
     const size_t equals = trimmed.find('=');
     line.name = Trim(trimmed.substr(0, equals));
-    if (equals != std::string::npos) line.value = Trim(trimmed.substr(equals + 1));
+    if (equals != std::string::npos) {
+        line.value = Trim(trimmed.substr(equals + 1));
+        line.hasValue = true;
+    }
     return line;
 }
 
@@ -253,14 +257,15 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, 
     std::vector<Line> lines;
     const bool loaded = fileName != nullptr && LoadProfile(fileName, &lines);
 
-    if (section == nullptr || key == nullptr) {
+    SectionRange range;
+    const bool sectionFound = section != nullptr && loaded && FindSection(lines, section, &range);
+    if (section == nullptr || (key == nullptr && sectionFound)) {
         std::vector<std::string> names;
-        SectionRange range;
         if (section == nullptr) {
             for (const Line& line : lines) {
                 if (line.kind == Line::Section) names.push_back(line.name);
             }
-        } else if (FindSection(lines, section, &range)) {
+        } else {
             for (size_t i = range.first; i < range.last; ++i) {
                 if (lines[i].kind == Line::Entry) names.push_back(lines[i].name);
             }
@@ -270,10 +275,9 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, 
 
     std::string value;
     bool found = false;
-    SectionRange range;
-    if (loaded && FindSection(lines, section, &range)) {
+    if (sectionFound && key != nullptr) {
         for (size_t i = range.first; i < range.last && !found; ++i) {
-            if (lines[i].kind == Line::Entry && NamesEqualNoCase(lines[i].name, key)) {
+            if (lines[i].kind == Line::Entry && lines[i].hasValue && NamesEqualNoCase(lines[i].name, key)) {
                 value = Unquote(lines[i].value);
                 found = true;
             }
@@ -295,7 +299,17 @@ UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR 
     if (GetPrivateProfileStringA(section, key, "", buffer, sizeof(buffer), fileName) == 0) {
         return static_cast<UINT>(defaultValue);
     }
-    return static_cast<UINT>(std::strtol(buffer, nullptr, 10));
+    // Decimal, or hexadecimal after "0x", as the original's string-to-integer conversion reads it.
+    const char* digits = buffer + std::strspn(buffer, " \t");
+    const bool negative = *digits == '-';
+    if (*digits == '-' || *digits == '+') ++digits;
+    int base = 10;
+    if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        base = 16;
+        digits += 2;
+    }
+    const unsigned long magnitude = std::strtoul(digits, nullptr, base);
+    return static_cast<UINT>(negative ? 0u - magnitude : magnitude);
 }
 
 BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR fileName) {
@@ -318,7 +332,7 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
                     if (value == nullptr) {
                         lines.erase(lines.begin() + i);
                     } else {
-                        lines[i] = Classify(std::string(key) + "=" + value);
+                        lines[i] = Classify(lines[i].name + "=" + value);  // the name keeps its case
                     }
                     return;
                 }

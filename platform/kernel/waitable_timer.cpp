@@ -207,7 +207,9 @@ SteadyTime DueMoment(LONGLONG dueTime) {
 }  // namespace
 
 HANDLE CreateWaitableTimerA(LPSECURITY_ATTRIBUTES, BOOL manualReset, LPCSTR) {
-    return InsertHandle(std::make_shared<WaitableTimer>(manualReset != FALSE));
+    HANDLE timer = InsertHandle(std::make_shared<WaitableTimer>(manualReset != FALSE));
+    if (timer) SetLastError(NO_ERROR);  // as CreateEventA
+    return timer;
 }
 
 BOOL SetWaitableTimer(HANDLE timer, const LARGE_INTEGER* dueTime, LONG periodMs,

@@ -1,14 +1,17 @@
 // IPicture over a decoded bitmap. The bitmap never changes after construction, so any number
-// of threads may render one picture at once; only the reference count is shared state.
+// of threads may render one picture at once; only the reference count and the GDI bitmap that
+// get_Handle makes once are shared state.
 #include "ole/picture.h"
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <new>
 #include <vector>
 
 #include "internal/window_surface.h"
 #include "ole/com_object.h"
+#include "wingdi.h"
 
 namespace platform_ole {
 
@@ -45,7 +48,13 @@ public:
           hmHeight_(PixelsToHimetric(image_.height)) {}
 
     // IPicture
-    HRESULT get_Handle(OLE_HANDLE* handle) override { return NotImplemented(handle); }
+    // The picture's bitmap, made on the first request; the picture owns it, as on the original.
+    HRESULT get_Handle(OLE_HANDLE* handle) override {
+        if (handle == nullptr) return E_POINTER;
+        std::call_once(bitmapMade_, [this] { bitmap_ = MakeBitmap(); });
+        *handle = static_cast<OLE_HANDLE>(reinterpret_cast<uintptr_t>(bitmap_));
+        return bitmap_ ? S_OK : E_OUTOFMEMORY;
+    }
     HRESULT get_hPal(OLE_HANDLE* palette) override { return NotImplemented(palette); }
     HRESULT get_Type(SHORT* type) override {
         if (type == nullptr) return E_POINTER;
@@ -66,7 +75,7 @@ public:
                    OLE_YPOS_HIMETRIC ySrc, OLE_XSIZE_HIMETRIC cxSrc, OLE_YSIZE_HIMETRIC cySrc,
                    LPCRECT) override {
         if (hdc == nullptr) return E_INVALIDARG;
-        if (cx == 0 || cy == 0 || cxSrc == 0 || cySrc == 0) return E_INVALIDARG;
+        if (cx == 0 || cy == 0 || cxSrc == 0 || cySrc == 0) return CTL_E_INVALIDPROPERTYVALUE;
         Placement where{x, y, cx, cy, xSrc, ySrc, cxSrc, cySrc};
         bool drawn = platform_internal::WithDCPixels(
             hdc, [&](const platform_internal::PixelView& view) { Draw(view, where); });
@@ -95,7 +104,22 @@ private:
         LONG xSrc, ySrc, cxSrc, cySrc;  // source, HIMETRIC, y measured upwards from the bottom
     };
 
-    ~Picture() override = default;
+    ~Picture() override {
+        if (bitmap_) DeleteObject(bitmap_);
+    }
+
+    HBITMAP MakeBitmap() const {
+        const size_t width = static_cast<size_t>(image_.width);
+        std::vector<uint32_t> bits;
+        try {
+            bits.resize(width * static_cast<size_t>(image_.height));
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+        for (int y = 0; y < image_.height; ++y) image_.CopyRow(y, bits.data() + y * width);
+        for (uint32_t& pixel : bits) pixel &= 0x00FFFFFFu;  // a bitmap has no alpha
+        return CreateBitmap(image_.width, image_.height, 1, 32, bits.data());
+    }
 
     template <typename T>
     static HRESULT NotImplemented(T* out) {
@@ -163,6 +187,8 @@ private:
     const DecodedImage image_;
     const LONG hmWidth_;
     const LONG hmHeight_;
+    std::once_flag bitmapMade_;
+    HBITMAP bitmap_ = nullptr;
 };
 
 }  // namespace

@@ -58,11 +58,14 @@ void ForgetWindowLocked(State& state, Window& window) {
                     siblings->end());
 }
 
-void CollectTreeLocked(State& state, HWND hwnd, std::vector<HWND>* preOrder) {
+// The window and its descendants, parents before children and, in postOrder, after them.
+void CollectTreeLocked(State& state, HWND hwnd, std::vector<HWND>* preOrder,
+                       std::vector<HWND>* postOrder) {
     Window* window = FindWindowLocked(state, hwnd);
     if (!window) return;
     preOrder->push_back(hwnd);
-    for (HWND child : window->children) CollectTreeLocked(state, child, preOrder);
+    for (HWND child : window->children) CollectTreeLocked(state, child, preOrder, postOrder);
+    postOrder->push_back(hwnd);
 }
 
 std::vector<HWND> SiblingsOf(State& state, const Window& window) {
@@ -292,6 +295,8 @@ ULONG_PTR SetClassLongPtrA(HWND hwnd, int index, LONG_PTR value) {
 
 // ---- Creation and destruction -----------------------------------------------------------------
 
+static BOOL DestroyWindowTree(HWND hwnd, bool sendDestroy);
+
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x,
                      int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      LPVOID param) {
@@ -333,8 +338,10 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
         window->queue = CurrentQueueLocked(state);
         window->windowClass = it->second;
         window->proc = it->second->proc;
-        // Shown only after WM_CREATE, as the original does.
+        // Shown only after WM_CREATE, as the original does; a top-level window always clips
+        // its siblings.
         window->style = style & ~static_cast<DWORD>(WS_VISIBLE);
+        if (!(style & WS_CHILD)) window->style |= WS_CLIPSIBLINGS;
         window->exStyle = exStyle;
         window->parent = parent;
         window->rect = {x, y, x + std::max(width, 0), y + std::max(height, 0)};
@@ -372,7 +379,8 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     LPARAM createParam = reinterpret_cast<LPARAM>(&create);
     if (!SendMessageA(hwnd, WM_NCCREATE, 0, createParam) ||
         SendMessageA(hwnd, WM_CREATE, 0, createParam) == -1) {
-        DestroyWindow(hwnd);
+        // The window never existed for its handlers: it gets WM_NCDESTROY but no WM_DESTROY.
+        DestroyWindowTree(hwnd, false);
         return nullptr;
     }
     if (!IsWindow(hwnd)) return nullptr;
@@ -384,9 +392,9 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     return IsWindow(hwnd) ? hwnd : nullptr;
 }
 
-BOOL DestroyWindow(HWND hwnd) {
+static BOOL DestroyWindowTree(HWND hwnd, bool sendDestroy) {
     State& state = GetState();
-    std::vector<HWND> tree;
+    std::vector<HWND> tree, childrenFirst;
     bool topLevel = false;
     {
         std::lock_guard<std::mutex> lock(state.lock);
@@ -401,7 +409,7 @@ BOOL DestroyWindow(HWND hwnd) {
         }
         if (window->destroying) return FALSE;
         topLevel = window->parent == nullptr;
-        CollectTreeLocked(state, hwnd, &tree);
+        CollectTreeLocked(state, hwnd, &tree, &childrenFirst);
         for (HWND h : tree) FindWindowLocked(state, h)->destroying = true;
     }
     // A child disappears from its parent first, which uncovers the parent's area under it.
@@ -411,10 +419,12 @@ BOOL DestroyWindow(HWND hwnd) {
         if (Window* window = FindWindowLocked(state, hwnd)) HideWindowLocked(state, *window);
     }
 
-    // WM_DESTROY reaches the window, then its children (parents first); WM_NCDESTROY goes the
-    // other way, so that the window's own is the very last message it receives.
-    for (HWND h : tree) SendMessageA(h, WM_DESTROY, 0, 0);
-    for (auto it = tree.rbegin(); it != tree.rend(); ++it) SendMessageA(*it, WM_NCDESTROY, 0, 0);
+    // WM_DESTROY reaches the window, then its children (parents first); WM_NCDESTROY reaches
+    // each window after all its children, so that the window's own is the very last message.
+    if (sendDestroy) {
+        for (HWND h : tree) SendMessageA(h, WM_DESTROY, 0, 0);
+    }
+    for (HWND h : childrenFirst) SendMessageA(h, WM_NCDESTROY, 0, 0);
 
     {
         std::lock_guard<std::mutex> lock(state.lock);
@@ -428,6 +438,8 @@ BOOL DestroyWindow(HWND hwnd) {
     if (topLevel) platform_internal::DiscardWindowFramebuffer(hwnd);
     return TRUE;
 }
+
+BOOL DestroyWindow(HWND hwnd) { return DestroyWindowTree(hwnd, true); }
 
 BOOL IsWindow(HWND hwnd) {
     State& state = GetState();

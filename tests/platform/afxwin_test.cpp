@@ -227,7 +227,7 @@ TEST(AfxWindows, CreateRoutesMessagesFromTheFirstAndKeepsTheClassProcedure) {
     EXPECT_EQ(stat.seen.front(), static_cast<UINT>(WM_NCCREATE));
     char name[16];
     GetClassNameA(stat.m_hWnd, name, sizeof name);
-    EXPECT_STREQ(name, "STATIC");
+    EXPECT_STREQ(name, "Static");
     EXPECT_EQ(stat.GetDlgCtrlID(), 1001);
     EXPECT_TRUE(stat.GetStyle() & WS_CHILD);
     // The static's own procedure still answers what no map handles: SS_NOTIFY makes it opaque.

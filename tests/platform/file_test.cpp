@@ -94,6 +94,9 @@ TEST(Paths, Wildcards) {
         /* 10 */ {"aXbXc", "a*b*c", true},
         /* 11 */ {"abc", "a*b*c*d", false},
         /* 12 */ {"", "*", true},
+        /* 13 */ {"noextension", "*.", true},  // a final '.' matches the end of a name without one
+        /* 14 */ {"a.txt", "*.", false},
+        /* 15 */ {"noextension", "noext??????.", true},
     };
     int row = 0;
     for (const Case& c : cases) {
@@ -407,6 +410,18 @@ TEST(ShareModes, FullMatrixWithinOneProcess) {
         }
     }
     EXPECT_EQ(dir.Read("shared.gif"), "GIF89a");
+}
+
+TEST(ShareModes, AProfileHeldWithoutWriteSharingIsNotWritten) {
+    TempDir dir;
+    const std::string file = dir.Write("held.ini", "[S]\r\nk=old\r\n");
+    {
+        CFile holder(file.c_str(), CFile::modeRead | CFile::shareDenyWrite);
+        EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "new", file.c_str()));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    }
+    EXPECT_EQ(dir.Read("held.ini"), "[S]\r\nk=old\r\n");
+    EXPECT_TRUE(WritePrivateProfileStringA("S", "k", "new", file.c_str()));
 }
 
 TEST(ShareModes, RefusedCreateLeavesTheContent) {

@@ -1,5 +1,6 @@
 // GDI as the original behaves: memory DCs and their stock bitmap, selection, deletion rules,
-// bit-block transfers and their clipping, window DCs over the top-level framebuffer, capture.
+// bit-block transfers and their clipping, window DCs over the top-level framebuffer.
+// ctest-labels: win32
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,75 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/capture.h"
-#include "platform/pump.h"
-#include "temp_dir.h"
+#include "gdi_helpers.h"
+#include "sides.h"
 #include "windows.h"
 
 namespace {
 
-struct DcDeleter {
-    void operator()(HDC dc) const { DeleteDC(dc); }
-};
-struct ObjectDeleter {
-    void operator()(void* object) const { DeleteObject(object); }
-};
-struct WindowDeleter {
-    void operator()(HWND hwnd) const { DestroyWindow(hwnd); }
-};
-using OwnedDC = std::unique_ptr<HDC__, DcDeleter>;
-using OwnedBitmap = std::unique_ptr<HBITMAP__, ObjectDeleter>;
-using OwnedBrush = std::unique_ptr<HBRUSH__, ObjectDeleter>;
-using OwnedWindow = std::unique_ptr<HWND__, WindowDeleter>;
-
-// A memory DC with its own bitmap, put back the way the product releases its surfaces.
-class Surface {
-public:
-    Surface(int width, int height)
-        : dc_(CreateCompatibleDC(nullptr)), bitmap_(CreateCompatibleBitmap(dc_.get(), width, height)) {
-        old_ = SelectObject(dc_.get(), bitmap_.get());
-    }
-    ~Surface() { SelectObject(dc_.get(), old_); }
-    Surface(const Surface&) = delete;
-    Surface& operator=(const Surface&) = delete;
-    HDC dc() const { return dc_.get(); }
-
-private:
-    OwnedDC dc_;
-    OwnedBitmap bitmap_;
-    HGDIOBJ old_ = nullptr;
-};
-
-// Pictures as text, one character per pixel: each letter a distinct colour, '.' the colour a
-// destination starts with, '?' any other colour; rows separated by '|'.
-COLORREF ColorOf(char c) {
-    return c == '.' ? RGB(1, 2, 3) : RGB(10 * (c - 'a' + 1), 255 - (c - 'a'), 100 + (c - 'a'));
-}
-
-void Paint(HDC dc, const std::string& picture) {
-    int x = 0, y = 0;
-    for (char c : picture) {
-        if (c == '|') {
-            x = 0, ++y;
-        } else {
-            SetPixel(dc, x++, y, ColorOf(c));
-        }
-    }
-}
-
-std::string Read(HDC dc, int width, int height) {
-    std::string picture;
-    for (int y = 0; y < height; ++y) {
-        if (y) picture += '|';
-        for (int x = 0; x < width; ++x) {
-            COLORREF color = GetPixel(dc, x, y);
-            char c = color == ColorOf('.') ? '.' : '?';
-            for (char l = 'a'; l <= 'z'; ++l) c = ColorOf(l) == color ? l : c;
-            picture += c;
-        }
-    }
-    return picture;
-}
+using namespace portrix_test;
 
 BITMAP InfoOf(HGDIOBJ bitmap) {
     BITMAP bm{};
@@ -84,7 +23,6 @@ BITMAP InfoOf(HGDIOBJ bitmap) {
     return bm;
 }
 
-uint32_t PixelOf(COLORREF c) { return (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c); }
 
 TEST(GdiMemoryDC, StockBitmapAndSelection) {
     OwnedDC first(CreateCompatibleDC(nullptr));
@@ -105,50 +43,80 @@ TEST(GdiMemoryDC, StockBitmapAndSelection) {
     EXPECT_EQ(b.get(), SelectObject(second.get(), stock));
 }
 
-TEST(GdiObjects, DeleteObjectRefusesWhatIsInUse) {
+TEST(GdiObjects, DeleteObjectOfWhatIsInUseWaitsForItsRelease) {
     OwnedDC dc(CreateCompatibleDC(nullptr));
+    OwnedDC other(CreateCompatibleDC(nullptr));
     HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
-    HBITMAP bitmap = CreateCompatibleBitmap(dc.get(), 1, 1);
+    HBITMAP bitmap = ScreenBitmap(1, 1);
     HGDIOBJ stockBrush = SelectObject(dc.get(), brush);
     HGDIOBJ stockBitmap = SelectObject(dc.get(), bitmap);
+    SelectObject(other.get(), brush);
     struct Row {
         int line;
         HGDIOBJ object;
         BOOL expected;
     } rows[] = {
-        {__LINE__, brush, FALSE},  {__LINE__, bitmap, FALSE},     // selected
-        {__LINE__, stockBrush, FALSE}, {__LINE__, stockBitmap, FALSE},  // stock
-        {__LINE__, dc.get(), FALSE},  // a DC goes with DeleteDC
+        {__LINE__, brush, TRUE},  {__LINE__, bitmap, TRUE},  // selected: deleted once released
+        {__LINE__, stockBrush, TRUE}, {__LINE__, stockBitmap, TRUE},  // stock: no harm done
         {__LINE__, nullptr, FALSE},
     };
     for (const Row& r : rows) EXPECT_EQ(r.expected, DeleteObject(r.object)) << "row at line " << r.line;
-    SelectObject(dc.get(), stockBrush);
-    SelectObject(dc.get(), stockBitmap);
-    EXPECT_EQ(TRUE, DeleteObject(brush));
-    EXPECT_EQ(TRUE, DeleteObject(bitmap));
+    // Still usable where selected: the DC draws with them until it lets go.
+    RECT pixel{0, 0, 1, 1};
+    EXPECT_EQ(1, FillRect(dc.get(), &pixel, brush));
+    EXPECT_EQ(RGB(1, 2, 3), GetPixel(dc.get(), 0, 0));
+    EXPECT_EQ(bitmap, SelectObject(dc.get(), stockBitmap));
+    EXPECT_EQ(0u, GetObjectType(bitmap)) << "gone once deselected";
+    EXPECT_EQ(brush, SelectObject(dc.get(), stockBrush));
+    EXPECT_EQ(DWORD(OBJ_BRUSH), GetObjectType(brush)) << "another DC still holds it";
+    other.reset();
+    EXPECT_EQ(0u, GetObjectType(brush)) << "gone with the last DC that held it";
     EXPECT_EQ(FALSE, DeleteObject(bitmap)) << "already gone";
+    EXPECT_EQ(DWORD(OBJ_BITMAP), GetObjectType(stockBitmap)) << "stock objects stay";
+    if (NotUnderWine("a DC", "Wine 8.0 deletes a DC passed to DeleteObject, which takes only objects")) {
+        OwnedDC spare(CreateCompatibleDC(nullptr));
+        EXPECT_EQ(FALSE, DeleteObject(spare.get())) << "a DC goes with DeleteDC";
+    }
 }
 
+constexpr char kSizeLimit[] = "the layer refuses bitmaps over 16384 pixels a side or 32 Mi pixels";
+
 TEST(GdiObjects, CompatibleBitmapSizes) {
-    OwnedDC dc(CreateCompatibleDC(nullptr));
+    HDC screen = GetDC(nullptr);
+    OwnedDC memory(CreateCompatibleDC(nullptr));
     struct Row {
         int line;
+        HDC dc;
         int cx, cy;
         int width, height;  // 0: refused
+        bool monochromeOnTheOriginal;
+        const char* layerOnly;  // why the original differs, or null
     } rows[] = {
-        {__LINE__, 3, 2, 3, 2},       {__LINE__, 0, 5, 1, 1},         {__LINE__, 5, 0, 1, 1},
-        {__LINE__, 16384, 1, 16384, 1}, {__LINE__, 16385, 1, 0, 0},   {__LINE__, 8192, 4097, 0, 0},
-        {__LINE__, -1, 4, 0, 0},      {__LINE__, INT_MAX, INT_MAX, 0, 0},
+        {__LINE__, screen, 3, 2, 3, 2, false, nullptr},
+        {__LINE__, screen, 0, 5, 1, 1, true, nullptr},
+        {__LINE__, screen, 5, 0, 1, 1, true, nullptr},
+        {__LINE__, screen, 16384, 1, 16384, 1, false, nullptr},
+        {__LINE__, screen, 16385, 1, 0, 0, false, kSizeLimit},
+        {__LINE__, screen, 8192, 4097, 0, 0, false, kSizeLimit},
+        {__LINE__, screen, -1, 4, 0, 0, false, "the layer refuses a negative width; Wine 8.0 makes a bitmap"},
+        {__LINE__, screen, INT_MAX, INT_MAX, 0, 0, false, nullptr},
+        {__LINE__, memory.get(), 3, 2, 3, 2, true, nullptr},  // the DC's stock bitmap is monochrome
     };
     for (const Row& r : rows) {
-        OwnedBitmap bitmap(CreateCompatibleBitmap(dc.get(), r.cx, r.cy));
-        ASSERT_EQ(r.width != 0, bitmap != nullptr) << "row at line " << r.line;
+        const std::string row = "row at line " + std::to_string(r.line);
+        if (r.layerOnly && !LayerOnly(row, r.layerOnly)) continue;
+        OwnedBitmap bitmap(CreateCompatibleBitmap(r.dc, r.cx, r.cy));
+        ASSERT_EQ(r.width != 0, bitmap != nullptr) << row;
         if (!bitmap) continue;
         BITMAP bm = InfoOf(bitmap.get());
-        EXPECT_EQ(r.width, bm.bmWidth) << "row at line " << r.line;
-        EXPECT_EQ(r.height, bm.bmHeight) << "row at line " << r.line;
-        EXPECT_EQ(32, bm.bmBitsPixel) << "row at line " << r.line;
+        EXPECT_EQ(r.width, bm.bmWidth) << row;
+        EXPECT_EQ(r.height, bm.bmHeight) << row;
+        if (!r.monochromeOnTheOriginal ||
+            LayerOnly(row, "every bitmap has 32 bits a pixel; the original's is monochrome here")) {
+            EXPECT_EQ(32, bm.bmBitsPixel) << row;
+        }
     }
+    ReleaseDC(nullptr, screen);
 }
 
 TEST(GdiObjects, PixelLayoutAndDeviceCaps) {
@@ -241,12 +209,16 @@ TEST(GdiBitBlt, RasterOperations) {
         {__LINE__, SRCCOPY | CAPTUREBLT, TRUE, s},    {__LINE__, SRCINVERT, TRUE, s ^ d},
         {__LINE__, SRCERASE, TRUE, s & ~d & white},   {__LINE__, MERGECOPY, TRUE, s & p},
         {__LINE__, NOTSRCCOPY, TRUE, ~s & white},     {__LINE__, PATINVERT, TRUE, p ^ d},
-        {__LINE__, WHITENESS, TRUE, white},           {__LINE__, 0x00123456, FALSE, d},
+        {__LINE__, WHITENESS, TRUE, white},           {__LINE__, 0x00123456, FALSE, d},  // last
     };
     Surface src(1, 1);
     SetPixel(src.dc(), 0, 0, s);
     OwnedBrush brush(CreateSolidBrush(p));
     for (const Row& r : rows) {
+        if (r.rop == 0x00123456 && !LayerOnly("row at line " + std::to_string(r.line),
+                                              "the layer does only the named raster operations; the "
+                                              "original does all 256 by their index"))
+            continue;
         Surface dst(1, 1);
         SetPixel(dst.dc(), 0, 0, d);
         HGDIOBJ old = SelectObject(dst.dc(), brush.get());
@@ -287,71 +259,28 @@ TEST(GdiFill, SolidStockAndSystemColourBrushes) {
     EXPECT_EQ(1, FillRect(s.dc(), &top, red.get()));
     EXPECT_EQ(1, FillRect(s.dc(), &corner, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1)));
     EXPECT_EQ(1, FillRect(s.dc(), &top, static_cast<HBRUSH>(GetStockObject(NULL_BRUSH))));
-    EXPECT_EQ(0, FillRect(s.dc(), &top, nullptr));
     EXPECT_EQ(RGB(255, 0, 0), GetPixel(s.dc(), 2, 0));
     EXPECT_EQ(RGB(0, 0, 0), GetPixel(s.dc(), 0, 0));
     EXPECT_EQ(GetSysColor(COLOR_BTNFACE), GetPixel(s.dc(), 0, 1));
-}
-
-TEST(Png, SavedPixelsLoadBackExactlyAndBadFilesAreRefused) {
-    portrix_test::TempDir dir;
-    std::vector<uint32_t> pixels;
-    for (uint32_t i = 0; i < 7 * 5; ++i) pixels.push_back((i * 0x0903F1u) & 0xFFFFFFu);
-    ASSERT_TRUE(platform::SavePixelsPng(pixels, 7, 5, dir / "good.png"));
-    std::vector<uint32_t> loaded;
-    int width = 0, height = 0;
-    ASSERT_TRUE(platform::LoadPng(dir / "good.png", &loaded, &width, &height));
-    EXPECT_EQ(7, width);
-    EXPECT_EQ(5, height);
-    EXPECT_EQ(pixels, loaded);
-    EXPECT_FALSE(platform::SavePixelsPng(pixels, 8, 5, dir / "short.png")) << "too few pixels";
-
-    std::string png = dir.Read("good.png");
-    for (const std::string& bad : {std::string(), std::string("GIF89a"), png.substr(0, 8),
-                                   png.substr(0, png.size() - 20)}) {
-        EXPECT_FALSE(platform::LoadPng(dir.Write("bad.png", bad), &loaded, &width, &height))
-            << bad.size() << " bytes";
+    if (NotUnderWine("null brush", "Wine 8.0 takes a null brush for a system colour and fills")) {
+        EXPECT_EQ(0, FillRect(s.dc(), &top, nullptr));
     }
-    EXPECT_FALSE(platform::LoadPng(dir / "missing.png", &loaded, &width, &height));
 }
 
 // ---- Window DCs over the top-level framebuffer -------------------------------------------------
 
-constexpr int kTopWidth = 40, kTopHeight = 30;
-const COLORREF kMarker = RGB(9, 8, 7);
-const COLORREF kInk = RGB(200, 30, 60);
-
-OwnedWindow MakeTop() {
-    return OwnedWindow(CreateWindowExA(0, "#32770", "top", WS_POPUP | WS_VISIBLE, 100, 100,
-                                       kTopWidth, kTopHeight, nullptr, nullptr, nullptr, nullptr));
-}
-
-OwnedWindow MakeChild(HWND parent, int x, int y, int cx, int cy, DWORD visible = WS_VISIBLE) {
-    return OwnedWindow(CreateWindowExA(0, "STATIC", "", WS_CHILD | visible, x, y, cx, cy, parent,
-                                       nullptr, nullptr, nullptr));
-}
-
-void Fill(HDC dc, RECT rect, COLORREF color) {
-    OwnedBrush brush(CreateSolidBrush(color));
-    FillRect(dc, &rect, brush.get());
-}
-
-// Covers the whole top-level window with the marker colour through its own DC.
-void Clear(HWND top) {
-    HDC dc = GetDC(top);
-    Fill(dc, RECT{0, 0, kTopWidth, kTopHeight}, kMarker);
-    ReleaseDC(top, dc);
-}
-
-struct Captured {
-    std::vector<uint32_t> pixels;
-    int width = 0, height = 0;
-    uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
-};
-
+// A window's client area as its own DC reads it back.
 Captured Capture(HWND hwnd) {
     Captured c;
-    EXPECT_TRUE(platform::CaptureWindow(hwnd, &c.pixels, &c.width, &c.height));
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    c.width = client.right;
+    c.height = client.bottom;
+    HDC dc = GetDC(hwnd);
+    for (int y = 0; y < c.height; ++y) {
+        for (int x = 0; x < c.width; ++x) c.pixels.push_back(PixelOf(GetPixel(dc, x, y)));
+    }
+    ReleaseDC(hwnd, dc);
     return c;
 }
 
@@ -406,20 +335,27 @@ TEST(GdiWindowDC, DrawsOnlyOnTheVisibleClientAreaOfItsWindow) {
 TEST(GdiWindowDC, FollowsItsWindowItsVisibilityAndItsPaintClip) {
     OwnedWindow top = MakeTop();
     OwnedWindow child = MakeChild(top.get(), 10, 5, 8, 6);
+    if (NotUnderWine("another window", "Wine 8.0 releases a DC whatever window is named")) {
+        HDC other = GetDC(child.get());
+        EXPECT_EQ(0, ReleaseDC(top.get(), other)) << "another window's DC is not released";
+        ReleaseDC(child.get(), other);
+    }
     HDC dc = GetDC(child.get());
-    EXPECT_EQ(0, ReleaseDC(top.get(), dc)) << "another window's DC is not released";
 
     Clear(top.get());
     SetWindowPos(child.get(), nullptr, 20, 10, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     EXPECT_EQ(kInk, SetPixel(dc, 0, 0, kInk));
     EXPECT_EQ("20,10,21,11", InkedArea(top.get())) << "drawn where the window is now";
 
-    Clear(top.get());
-    ShowWindow(top.get(), SW_HIDE);
-    Fill(dc, RECT{0, 0, 8, 6}, kInk);
-    EXPECT_EQ("none", InkedArea(top.get())) << "a hidden window's DC draws nothing";
-    ShowWindow(top.get(), SW_SHOW);
+    if (LayerOnly("hidden", "the original keeps no pixels of a hidden window to look at")) {
+        Clear(top.get());
+        ShowWindow(top.get(), SW_HIDE);
+        Fill(dc, RECT{0, 0, 8, 6}, kInk);
+        ShowWindow(top.get(), SW_SHOW);
+        EXPECT_EQ("none", InkedArea(top.get())) << "a hidden window's DC draws nothing";
+    }
 
+    Clear(top.get());
     ValidateRect(top.get(), nullptr);
     RECT update{5, 4, 12, 9};
     InvalidateRect(top.get(), &update, FALSE);
@@ -431,72 +367,11 @@ TEST(GdiWindowDC, FollowsItsWindowItsVisibilityAndItsPaintClip) {
     HWND gone = child.get();
     child.reset();
     EXPECT_EQ(CLR_INVALID, SetPixel(dc, 1, 1, kInk)) << "its window is gone";
-    EXPECT_EQ(1, ReleaseDC(gone, dc)) << "but it is still taken back";
+    if (LayerOnly("window gone", "the layer still takes back a DC whose window is gone; Wine 8.0 "
+                                 "released it with the window")) {
+        EXPECT_EQ(1, ReleaseDC(gone, dc)) << "but it is still taken back";
+    }
 }
 
-TEST(GdiFramebuffer, ResizingKeepsWhatOverlaps) {
-    OwnedWindow top = MakeTop();
-    Clear(top.get());
-    HDC dc = GetDC(top.get());
-    SetPixel(dc, 1, 1, kInk);
-    struct Row {
-        int line;
-        int cx, cy;
-        POINT probe;
-        COLORREF expected;
-    } rows[] = {
-        {__LINE__, 60, 50, {1, 1}, kInk},
-        {__LINE__, 60, 50, {50, 40}, RGB(0, 0, 0)},  // new area starts black
-        {__LINE__, 2, 2, {1, 1}, kInk},
-        {__LINE__, 40, 30, {20, 20}, RGB(0, 0, 0)},  // cut off by the shrink
-    };
-    for (const Row& r : rows) {
-        SetWindowPos(top.get(), nullptr, 0, 0, r.cx, r.cy, SWP_NOMOVE | SWP_NOZORDER);
-        Captured c = Capture(top.get());
-        ASSERT_EQ(r.cx * r.cy, c.width * c.height) << "row at line " << r.line;
-        EXPECT_EQ(PixelOf(r.expected), c.At(r.probe.x, r.probe.y)) << "row at line " << r.line;
-    }
-    ReleaseDC(top.get(), dc);
-}
-
-// A host's dialog with a static control: the dialog paints itself, a picture is copied through
-// a memory DC into the static control, and a PNG of the dialog shows exactly that.
-TEST(GdiEndToEnd, DialogWithAStaticShowsTheBlittedPicture) {
-    OwnedWindow dialog = MakeTop();
-    OwnedWindow picture = MakeChild(dialog.get(), 12, 7, 10, 8);
-    UpdateWindow(dialog.get());
-    platform::PumpPendingMessages();
-
-    Surface memory(4, 3);
-    Paint(memory.dc(), "abcd|efgh|ijkl");
-    HDC dc = GetDC(picture.get());
-    ASSERT_EQ(TRUE, BitBlt(dc, 1, 2, 4, 3, memory.dc(), 0, 0, SRCCOPY));
-    ReleaseDC(picture.get(), dc);
-
-    portrix_test::TempDir dir;
-    ASSERT_TRUE(platform::SaveWindowPng(dialog.get(), dir / "dialog.png"));
-    std::vector<uint32_t> pixels;
-    int width = 0, height = 0;
-    ASSERT_TRUE(platform::LoadPng(dir / "dialog.png", &pixels, &width, &height));
-    ASSERT_EQ(kTopWidth, width);
-    ASSERT_EQ(kTopHeight, height);
-
-    std::vector<uint32_t> expected(kTopWidth * kTopHeight, PixelOf(GetSysColor(COLOR_BTNFACE)));
-    for (int i = 0; i < 12; ++i) {
-        expected[(7 + 2 + i / 4) * kTopWidth + 12 + 1 + i % 4] = PixelOf(ColorOf('a' + i));
-    }
-    for (size_t i = 0; i < expected.size(); ++i) {
-        ASSERT_EQ(expected[i], pixels[i]) << "pixel (" << i % kTopWidth << ", " << i / kTopWidth << ")";
-    }
-
-    // A child's capture is its area of the dialog, clipped to the dialog.
-    Captured child = Capture(picture.get());
-    ASSERT_EQ(10 * 8, child.width * child.height);
-    EXPECT_EQ(PixelOf(ColorOf('a')), child.At(1, 2));
-    SetWindowPos(picture.get(), nullptr, 36, 28, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-    child = Capture(picture.get());
-    EXPECT_EQ(4, child.width);
-    EXPECT_EQ(2, child.height);
-}
 
 }  // namespace

@@ -1,134 +1,27 @@
-// OLE picture loading: streams over global memory, OleLoadPicture for GIF, PNG, JPEG and BMP,
-// and IPicture::Render into memory DCs. Inputs are built in code with each format's encoder.
-// ctest-labels: threaded
-#include <ole2.h>
-#include <olectl.h>
-#include <windows.h>
-
-#include <cstdio>  // jpeglib.h needs FILE first
-#include <gif_lib.h>
+// OLE picture loading: streams over global memory, OleLoadPicture for GIF and BMP, the picture's
+// bitmap, and IPicture::Render into memory DCs. Inputs are built in code.
+// ctest-labels: threaded;win32
 #include <gtest/gtest.h>
-#include <jpeglib.h>
-#include <png.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <memory>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "kernel_handles.h"
+#include "ole_helpers.h"
+#include "sides.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using Pixels = std::vector<uint32_t>;  // 0xRRGGBB, row-major
-using portrix_test::GlobalLockGuard;
-using portrix_test::OwnedGlobal;
+using namespace portrix_test;
 
-struct Releaser {
-    void operator()(IUnknown* p) const { p->Release(); }
-};
-template <typename T>
-using ComPtr = std::unique_ptr<T, Releaser>;
-
-constexpr uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF, kWhite = 0xFFFFFF,
-                   kGrey = 0x808080;
-
-OwnedGlobal GlobalCopy(const Bytes& bytes) {
-    OwnedGlobal block(GlobalAlloc(GMEM_MOVEABLE, bytes.size()));
-    if (!bytes.empty()) std::memcpy(GlobalLockGuard(block.get()).data(), bytes.data(), bytes.size());
-    return block;
-}
-UINT LockCount(HGLOBAL h) { return GlobalFlags(h) & GMEM_LOCKCOUNT; }
-bool IsLiveBlock(HGLOBAL h) { return GlobalFlags(h) != GMEM_INVALID_HANDLE; }
-
-ComPtr<IStream> StreamOn(HGLOBAL block, BOOL deleteOnRelease) {
-    IStream* stream = nullptr;
-    EXPECT_EQ(S_OK, CreateStreamOnHGlobal(block, deleteOnRelease, &stream));
-    return ComPtr<IStream>(stream);
-}
-
-HRESULT LoadPicture(const Bytes& bytes, ComPtr<IPicture>* picture) {
-    OwnedGlobal block = GlobalCopy(bytes);
-    ComPtr<IStream> stream = StreamOn(block.get(), FALSE);
-    void* object = reinterpret_cast<void*>(1);
-    HRESULT hr = OleLoadPicture(stream.get(), static_cast<LONG>(bytes.size()), FALSE, IID_IPicture, &object);
-    picture->reset(static_cast<IPicture*>(object));
-    return hr;
-}
-
-SIZE Himetric(IPicture* picture) {
-    SIZE hm{};
-    picture->get_Width(&hm.cx);
-    picture->get_Height(&hm.cy);
-    return hm;
-}
-
-// A memory DC over a 32-bit bitmap filled with one colour.
-class Canvas {
-public:
-    Canvas(int w, int h, uint32_t rgb)
-        : w_(w), h_(h), dc_(CreateCompatibleDC(nullptr)), bitmap_(CreateCompatibleBitmap(dc_, w, h)),
-          old_(SelectObject(dc_, bitmap_)) {
-        HBRUSH brush = CreateSolidBrush(RGB(rgb >> 16, (rgb >> 8) & 0xFF, rgb & 0xFF));
-        RECT all{0, 0, w, h};
-        FillRect(dc_, &all, brush);
-        DeleteObject(brush);
-    }
-    ~Canvas() {
-        SelectObject(dc_, old_);
-        DeleteObject(bitmap_);
-        DeleteDC(dc_);
-    }
-    Canvas(const Canvas&) = delete;
-    Canvas& operator=(const Canvas&) = delete;
-    HDC dc() const { return dc_; }
-    uint32_t At(int x, int y) const {
-        COLORREF c = GetPixel(dc_, x, y);
-        return static_cast<uint32_t>(GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c));
-    }
-    Pixels All() const {
-        Pixels out;
-        for (int i = 0; i < w_ * h_; ++i) out.push_back(At(i % w_, i / w_));
-        return out;
-    }
-
-private:
-    int w_, h_;
-    HDC dc_;
-    HBITMAP bitmap_;
-    HGDIOBJ old_;
-};
-
-// The call the picture control makes: the whole picture, upright, into (x, y, cx, cy).
-HRESULT RenderUpright(IPicture* picture, HDC dc, int x, int y, int cx, int cy) {
-    SIZE hm = Himetric(picture);
-    return picture->Render(dc, x, y, cx, cy, 0, hm.cy, hm.cx, -hm.cy, nullptr);
-}
-
-// Loads the bytes and renders them 1:1 over a background; empty when anything fails.
-Pixels LoadAndRender(const Bytes& bytes, int w, int h, uint32_t background = kGrey) {
-    ComPtr<IPicture> picture;
-    Canvas canvas(w, h, background);
-    if (FAILED(LoadPicture(bytes, &picture)) || FAILED(RenderUpright(picture.get(), canvas.dc(), 0, 0, w, h)))
-        return {};
-    return canvas.All();
-}
-
-std::string Hex(const Pixels& pixels) {
-    std::string out;
-    char buf[16];
-    for (uint32_t p : pixels) out += (std::snprintf(buf, sizeof buf, "%06X ", p), buf);
-    return out;
-}
+constexpr char kWineReadsPastTheSize[] = "Wine 8.0 reads past the size it is given, to the end of the stream";
+constexpr char kSizeLimit[] = "the layer refuses pictures over 8192 pixels a side or 32 Mi pixels";
 
 // ---- Encoders -------------------------------------------------------------------------------
-
-struct Rgb {
-    uint8_t r, g, b;
-};
 
 struct GifSpec {
     int screenWidth, screenHeight;
@@ -140,105 +33,101 @@ struct GifSpec {
     Bytes indices;         // raster order
 };
 
-ColorMapObject* ColorMap(const std::vector<Rgb>& colors) {
-    if (colors.empty()) return nullptr;
-    int count = 2;
-    while (count < static_cast<int>(colors.size())) count *= 2;
-    std::vector<GifColorType> table(static_cast<size_t>(count), GifColorType{0, 0, 0});
-    for (size_t i = 0; i < colors.size(); ++i) table[i] = {colors[i].r, colors[i].g, colors[i].b};
-    return GifMakeMapObject(count, table.data());
+// GIF's LZW: codes grow from minCodeSize + 1 bits to 12, then a clear code starts over. The
+// string table is flat, (prefix code, next index) -> code, so that even the biggest pictures
+// here are quick to make.
+Bytes Lzw(const Bytes& indices, int minCodeSize) {
+    constexpr int kMaxCodes = 4096;
+    const int clear = 1 << minCodeSize, end = clear + 1;
+    std::vector<int16_t> table(kMaxCodes * 256, -1);
+    Bytes out;
+    uint32_t pending = 0;
+    int bits = 0, width = minCodeSize + 1, next = clear + 2;
+    auto put = [&](int code) {
+        pending |= static_cast<uint32_t>(code) << bits;
+        for (bits += width; bits >= 8; bits -= 8, pending >>= 8) out.push_back(uint8_t(pending));
+    };
+    put(clear);
+    int prefix = -1;
+    for (uint8_t k : indices) {
+        if (prefix < 0) {
+            prefix = k;
+            continue;
+        }
+        int16_t& code = table[static_cast<size_t>(prefix) * 256 + k];
+        if (code >= 0) {
+            prefix = code;
+            continue;
+        }
+        put(prefix);
+        if (next < kMaxCodes) {
+            code = static_cast<int16_t>(next++);
+            if (next > (1 << width) && width < 12) ++width;  // the decoder widens one code later
+        } else {
+            put(clear);
+            std::fill(table.begin(), table.end(), int16_t{-1});
+            width = minCodeSize + 1;
+            next = clear + 2;
+        }
+        prefix = k;
+    }
+    if (prefix >= 0) put(prefix);
+    put(end);
+    if (bits > 0) out.push_back(uint8_t(pending));
+    return out;
 }
 
-Bytes EncodeGif(const GifSpec& s) {
-    Bytes out;
-    auto write = [](GifFileType* gif, const GifByteType* data, int n) {
-        static_cast<Bytes*>(gif->UserData)->insert(static_cast<Bytes*>(gif->UserData)->end(), data, data + n);
-        return n;
-    };
-    int error = 0;
-    GifFileType* gif = EGifOpen(&out, write, &error);
-    EGifSetGifVersion(gif, true);
-    ColorMapObject* global = ColorMap(s.globalColors);
-    ColorMapObject* local = ColorMap(s.localColors);
-    EGifPutScreenDesc(gif, s.screenWidth, s.screenHeight, 8, 0, global);
-    if (s.transparentIndex >= 0) {
-        GraphicsControlBlock gcb{0, false, 0, s.transparentIndex};
-        GifByteType ext[4];
-        EGifGCBToExtension(&gcb, ext);
-        EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext);
+// A GIF 89a with 8-bit colour resolution and colour tables padded to a power of two.
+void PutTable(Bytes* out, const std::vector<Rgb>& colors, int exponent) {
+    for (int i = 0; i < (2 << exponent); ++i) {
+        const Rgb c = i < static_cast<int>(colors.size()) ? colors[i] : Rgb{0, 0, 0};
+        out->insert(out->end(), {c.r, c.g, c.b});
     }
-    EGifPutImageDesc(gif, s.left, s.top, s.width, s.height, s.interlaced, local);
+}
+
+int TableExponent(const std::vector<Rgb>& colors) {
+    if (colors.empty()) return -1;
+    int exponent = 0;
+    while ((2 << exponent) < static_cast<int>(colors.size())) ++exponent;
+    return exponent;
+}
+
+void Put16(Bytes* out, int value) { out->insert(out->end(), {uint8_t(value & 0xFF), uint8_t(value >> 8)}); }
+
+Bytes EncodeGif(const GifSpec& s) {
+    const int global = TableExponent(s.globalColors), local = TableExponent(s.localColors);
+    Bytes out = {'G', 'I', 'F', '8', '9', 'a'};
+    Put16(&out, s.screenWidth);
+    Put16(&out, s.screenHeight);
+    out.insert(out.end(), {uint8_t(global >= 0 ? 0xF0 | global : 0x70), 0, 0});
+    if (global >= 0) PutTable(&out, s.globalColors, global);
+    if (s.transparentIndex >= 0) out.insert(out.end(), {0x21, 0xF9, 4, 1, 0, 0, uint8_t(s.transparentIndex), 0});
+    out.push_back(0x2C);
+    for (int v : {s.left, s.top, s.width, s.height}) Put16(&out, v);
+    out.push_back(uint8_t((local >= 0 ? 0x80 | local : 0) | (s.interlaced ? 0x40 : 0)));
+    if (local >= 0) PutTable(&out, s.localColors, local);
+    Bytes rows;  // in the order the file stores them
     const int start[] = {0, 4, 2, 1}, step[] = {8, 8, 4, 2};  // the interlaced passes
     for (int pass = 0; pass < (s.interlaced ? 4 : 1); ++pass) {
-        for (int y = s.interlaced ? start[pass] : 0; y < s.height; y += s.interlaced ? step[pass] : 1)
-            EGifPutLine(gif, const_cast<GifPixelType*>(&s.indices[static_cast<size_t>(y) * s.width]), s.width);
+        for (int y = s.interlaced ? start[pass] : 0; y < s.height; y += s.interlaced ? step[pass] : 1) {
+            const auto row = s.indices.begin() + static_cast<long>(y) * s.width;
+            rows.insert(rows.end(), row, row + s.width);
+        }
     }
-    EGifCloseFile(gif, &error);
-    GifFreeMapObject(global);
-    GifFreeMapObject(local);
+    const int minCodeSize = std::max(2, std::max(global, local) + 1);
+    out.push_back(uint8_t(minCodeSize));
+    const Bytes lzw = Lzw(rows, minCodeSize);
+    for (size_t at = 0; at < lzw.size(); at += 255) {
+        const size_t n = std::min<size_t>(255, lzw.size() - at);
+        out.push_back(uint8_t(n));
+        out.insert(out.end(), lzw.begin() + long(at), lzw.begin() + long(at + n));
+    }
+    out.insert(out.end(), {0, 0x3B});
     return out;
 }
 
 Bytes SolidGif(int w, int h) {
     return EncodeGif({w, h, {{10, 20, 30}, {0, 0, 0}}, 0, 0, w, h, {}, false, -1, Bytes(size_t(w) * h, 0)});
-}
-
-struct PngSpec {
-    int width, height, colorType, bitDepth;
-    bool interlaced;
-    std::vector<png_color> palette;
-    Bytes paletteAlpha;
-    Bytes raw;  // rows of samples as the format stores them
-};
-
-Bytes EncodePng(const PngSpec& s) {
-    Bytes out;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    auto write = [](png_structp p, png_bytep data, png_size_t n) {
-        static_cast<Bytes*>(png_get_io_ptr(p))->insert(static_cast<Bytes*>(png_get_io_ptr(p))->end(), data, data + n);
-    };
-    png_set_write_fn(png, &out, write, nullptr);
-    png_set_IHDR(png, info, s.width, s.height, s.bitDepth, s.colorType,
-                 s.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, 0, 0);
-    if (!s.palette.empty()) png_set_PLTE(png, info, s.palette.data(), static_cast<int>(s.palette.size()));
-    if (!s.paletteAlpha.empty())
-        png_set_tRNS(png, info, s.paletteAlpha.data(), static_cast<int>(s.paletteAlpha.size()), nullptr);
-    png_write_info(png, info);
-    std::vector<png_bytep> rows;
-    for (int y = 0; y < s.height; ++y)
-        rows.push_back(const_cast<uint8_t*>(s.raw.data()) + y * (s.raw.size() / s.height));
-    png_write_image(png, rows.data());
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return out;
-}
-
-Bytes EncodeJpeg(int w, int h, const std::vector<Rgb>& pixels) {
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr errors{};
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(w);
-    cinfo.image_height = static_cast<JDIMENSION>(h);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 95, TRUE);
-    for (int c = 0; c < 3; ++c) cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(&pixels[cinfo.next_scanline * w].r);  // Rgb is 3 packed bytes
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    Bytes out(buffer, buffer + size);
-    jpeg_destroy_compress(&cinfo);
-    free(buffer);
-    return out;
 }
 
 void PutLe(Bytes* out, size_t at, uint32_t value, int bytes) {
@@ -287,7 +176,9 @@ TEST(HGlobalStream, ReadSeekWriteStatAndTheLockCountStaysAsItWas) {
     EXPECT_EQ(S_OK, stream->Seek(move, STREAM_SEEK_END, &pos));
     EXPECT_EQ(4u, pos.QuadPart);
     move.QuadPart = -5;
-    EXPECT_EQ(STG_E_INVALIDFUNCTION, stream->Seek(move, STREAM_SEEK_CUR, &pos)) << "before the start";
+    if (NotUnderWine("before the start", "Wine 8.0 gives STG_E_SEEKERROR, not the documented STG_E_INVALIDFUNCTION")) {
+        EXPECT_EQ(STG_E_INVALIDFUNCTION, stream->Seek(move, STREAM_SEEK_CUR, &pos)) << "before the start";
+    }
     move.QuadPart = 1;
     stream->Seek(move, STREAM_SEEK_SET, nullptr);
     EXPECT_EQ(S_OK, stream->Write("XYZWVU", 6, &n));  // grows the block
@@ -350,6 +241,7 @@ TEST(OleLoadPicture, ReadsSizeBytesFromTheCurrentPosition) {
         HRESULT expected;
     } rows[] = {{1, exact, S_OK}, {2, 0, S_OK}, {3, -1, S_OK}, {4, exact - 6, CTL_E_INVALIDPICTURE}};
     for (const auto& row : rows) {
+        if (row.n == 4 && !NotUnderWine("row 4", kWineReadsPastTheSize)) continue;
         ComPtr<IStream> stream = StreamOn(block.get(), FALSE);
         LARGE_INTEGER skip{}, none{};
         ULARGE_INTEGER pos{};
@@ -360,7 +252,7 @@ TEST(OleLoadPicture, ReadsSizeBytesFromTheCurrentPosition) {
         EXPECT_EQ(row.expected == S_OK, picture != nullptr) << row.n;
         if (picture) static_cast<IPicture*>(picture)->Release();
         stream->Seek(none, STREAM_SEEK_CUR, &pos);
-        if (row.n == 1) {
+        if (row.n == 1 && NotUnderWine("row 1, position", kWineReadsPastTheSize)) {
             EXPECT_EQ(4 + gif.size(), pos.QuadPart) << "the stream stands after the picture";
         }
     }
@@ -373,13 +265,19 @@ TEST(OleLoadPicture, KnowsOnlyPictureInterfacesAndSignatures) {
         void* object = reinterpret_cast<void*>(1);
         HRESULT hr = OleLoadPicture(StreamOn(block.get(), FALSE).get(), 0, FALSE, *iid, &object);
         EXPECT_EQ(iid == &IID_IStream ? E_NOINTERFACE : S_OK, hr);
-        EXPECT_EQ(SUCCEEDED(hr), object != nullptr);
-        if (object) static_cast<IUnknown*>(object)->Release();
+        if (SUCCEEDED(hr) || NotUnderWine("IStream", "Wine 8.0 leaves the out pointer as it was on failure")) {
+            EXPECT_EQ(SUCCEEDED(hr), object != nullptr);
+        }
+        if (SUCCEEDED(hr) && object) static_cast<IUnknown*>(object)->Release();
     }
     const Bytes notPictures[] = {{}, {'G', 'I', 'F', '9', '0', 'a', 1, 0, 1, 0, 0, 0, 0, ';'}, {'B'}, {0xFF, 0xD8}};
     for (const Bytes& bytes : notPictures) {
         ComPtr<IPicture> picture;
-        EXPECT_EQ(CTL_E_INVALIDPICTURE, LoadPicture(bytes, &picture)) << bytes.size() << " bytes";
+        const HRESULT hr = LoadPicture(bytes, &picture);
+        EXPECT_TRUE(FAILED(hr)) << bytes.size() << " bytes";
+        if (NotUnderWine(std::to_string(bytes.size()) + " bytes", "Wine 8.0 gives E_FAIL or E_INVALIDARG, not CTL_E_INVALIDPICTURE")) {
+            EXPECT_EQ(CTL_E_INVALIDPICTURE, hr) << bytes.size() << " bytes";
+        }
         EXPECT_EQ(nullptr, picture.get());
     }
 }
@@ -398,6 +296,27 @@ TEST(IPicture, A96By48PictureIs2540By1270HimetricAndRendersAt96By48) {
 
     ASSERT_EQ(S_OK, LoadPicture(SolidGif(97, 1), &picture));
     EXPECT_EQ(2566, Himetric(picture.get()).cx) << "MulDiv rounds 2566.46";
+}
+
+TEST(IPicture, HandleIsThePicturesOwnBitmap) {
+    ComPtr<IPicture> picture;  // 2 x 1: red, green
+    ASSERT_EQ(S_OK, LoadPicture(BuildBmp(2, -1, 24, {}, {0, 0, 255, 0, 255, 0, 0, 0}), &picture));
+    OLE_HANDLE handle = 0;
+    ASSERT_EQ(S_OK, picture->get_Handle(&handle));
+    HBITMAP bitmap = reinterpret_cast<HBITMAP>(static_cast<uintptr_t>(handle));
+    BITMAP bm{};
+    ASSERT_EQ(static_cast<int>(sizeof bm), GetObject(bitmap, sizeof bm, &bm));
+    EXPECT_EQ(2, bm.bmWidth);
+    EXPECT_EQ(1, bm.bmHeight);
+    OwnedDC dc(CreateCompatibleDC(nullptr));
+    HGDIOBJ old = SelectObject(dc.get(), bitmap);
+    EXPECT_EQ(Hex({kRed, kGreen}), Hex({PixelOf(GetPixel(dc.get(), 0, 0)), PixelOf(GetPixel(dc.get(), 1, 0))}));
+    SelectObject(dc.get(), old);
+    OLE_HANDLE again = 0;
+    picture->get_Handle(&again);
+    EXPECT_EQ(handle, again) << "one bitmap, however often asked";
+    picture.reset();
+    EXPECT_EQ(0u, GetObjectType(bitmap)) << "the picture owns its bitmap";
 }
 
 // ---- Decoding, pixel by pixel ---------------------------------------------------------------
@@ -436,8 +355,12 @@ TEST(GifDecoding, TransparencyInterlacingAndTheLocalTable) {
     GifSpec noTable{2, 1, {}, 0, 0, 2, 1, {}, false, -1, {0, 1}};
     GifSpec pastTable{4, 1, {{9, 9, 9}, {8, 8, 8}}, 0, 0, 4, 1, {}, false, -1, {0, 1, 2, 3}};
     ComPtr<IPicture> picture;
-    EXPECT_EQ(CTL_E_INVALIDPICTURE, LoadPicture(EncodeGif(noTable), &picture));
-    EXPECT_EQ(CTL_E_INVALIDPICTURE, LoadPicture(EncodeGif(pastTable), &picture));
+    if (NotUnderWine("no table", "Wine 8.0 crashes on a GIF without a colour table")) {
+        EXPECT_EQ(CTL_E_INVALIDPICTURE, LoadPicture(EncodeGif(noTable), &picture));
+    }
+    if (NotUnderWine("past the table", "Wine 8.0 takes indices past the colour table")) {
+        EXPECT_EQ(CTL_E_INVALIDPICTURE, LoadPicture(EncodeGif(pastTable), &picture));
+    }
 }
 
 TEST(GifDecoding, FilesOfOnePrologueDecodeOneAfterAnotherAsEachDoesAlone) {
@@ -463,37 +386,6 @@ TEST(GifDecoding, FilesOfOnePrologueDecodeOneAfterAnotherAsEachDoesAlone) {
     for (size_t i = 0; i < files.size(); ++i) {
         EXPECT_EQ(Hex(alone[i]), Hex(LoadAndRender(files[i], specs[i].width, specs[i].height)))
             << "file " << i << " after file " << (i == 0 ? files.size() - 1 : i - 1);
-    }
-}
-
-TEST(PngDecoding, ColourTypesExpandAndAlphaBlends) {
-    struct {
-        const char* what;
-        PngSpec png;
-        Pixels expected;  // over grey: (s*a + d*(255-a)) / 255, rounded
-    } rows[] = {
-        {"rgba", {2, 2, PNG_COLOR_TYPE_RGBA, 8, false, {}, {}, {255, 0, 0, 255, 0, 255, 0, 0, 0, 0, 255, 128, 255, 255, 255, 64}},
-         {kRed, kGrey, 0x4040C0, 0xA0A0A0}},
-        {"palette+tRNS", {3, 1, PNG_COLOR_TYPE_PALETTE, 8, false, {{10, 20, 30}, {0, 0, 0}, {200, 100, 50}}, {255, 0}, {0, 1, 2}},
-         {0x0A141E, kGrey, 0xC86432}},
-        {"grey 16", {2, 1, PNG_COLOR_TYPE_GRAY, 16, false, {}, {}, {0x12, 0x34, 0xFE, 0xDC}}, {0x121212, 0xFEFEFE}},
-        {"adam7", {3, 2, PNG_COLOR_TYPE_RGB, 8, true, {}, {}, {255, 0, 0, 0, 255, 0, 0, 0, 255, 1, 1, 1, 2, 2, 2, 3, 3, 3}},
-         {kRed, kGreen, kBlue, 0x010101, 0x020202, 0x030303}},
-    };
-    for (const auto& row : rows)
-        EXPECT_EQ(Hex(row.expected), Hex(LoadAndRender(EncodePng(row.png), row.png.width, row.png.height))) << row.what;
-}
-
-TEST(JpegDecoding, DecodesWithinTheCodecsTolerance) {
-    const Rgb quadrant[] = {{200, 30, 30}, {30, 200, 30}, {30, 30, 200}, {240, 240, 240}};
-    std::vector<Rgb> pixels;  // four flat 8 x 8 blocks: nothing for the DCT to smear
-    for (int i = 0; i < 256; ++i) pixels.push_back(quadrant[(i / 128) * 2 + (i % 16) / 8]);
-    Pixels actual = LoadAndRender(EncodeJpeg(16, 16, pixels), 16, 16);
-    ASSERT_EQ(256u, actual.size());
-    for (size_t i = 0; i < actual.size(); ++i) {
-        EXPECT_NEAR(pixels[i].r, static_cast<int>(actual[i] >> 16), 6) << i;
-        EXPECT_NEAR(pixels[i].g, static_cast<int>((actual[i] >> 8) & 0xFF), 6) << i;
-        EXPECT_NEAR(pixels[i].b, static_cast<int>(actual[i] & 0xFF), 6) << i;
     }
 }
 
@@ -539,6 +431,9 @@ TEST(BmpDecoding, TakesV4AndV5HeadersAndRefusesTheRest) {
                              BuildBmp(2, 1, 24, {}, red),  // rows longer than the data
                              BuildBmp(1, 1, 8, std::vector<Rgb>(257), red)};
     for (size_t i = 0; i < std::size(refused); ++i) {
+        if (i == 0 && !LayerOnly("refused", "the layer's BMP reader takes fewer forms (no core header, RLE or "
+                                            "16 bits) and refuses damaged sizes that Wine 8.0 takes"))
+            break;
         ComPtr<IPicture> picture;
         EXPECT_EQ(CTL_E_INVALIDPICTURE, LoadPicture(refused[i], &picture)) << "case " << i;
     }
@@ -567,6 +462,14 @@ TEST(IPictureRender, ScalesFlipsMirrorsAndClips) {
         {"before it", -3, -3, 4, 4, 0, hm, hm, -hm, {W, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _}},
     };
     for (const auto& row : rows) {
+        const std::string what = row.what;
+        if (what == "halved: the centre's pixel" &&
+            !LayerOnly(what, "the layer takes the picture pixel under each pixel's centre; Wine 8.0 the first"))
+            continue;
+        if ((what == "upside down" || what == "mirrored") &&
+            !LayerOnly(what, "Wine 8.0 draws a flipped or mirrored picture one pixel further on, as the "
+                             "layer's own StretchBlt would; open, the product draws upright only"))
+            continue;
         Canvas canvas(4, 4, kGrey);
         EXPECT_EQ(S_OK, picture->Render(canvas.dc(), row.x, row.y, row.cx, row.cy, row.xs, row.ys, row.cxs, row.cys, nullptr));
         EXPECT_EQ(Hex(row.expected), Hex(canvas.All())) << row.what;
@@ -575,14 +478,24 @@ TEST(IPictureRender, ScalesFlipsMirrorsAndClips) {
     HDC screen = GetDC(nullptr), deleted = CreateCompatibleDC(nullptr);
     DeleteDC(deleted);
     Canvas canvas(2, 2, kGrey);
-    EXPECT_EQ(E_INVALIDARG, RenderUpright(picture.get(), nullptr, 0, 0, 2, 2));
-    EXPECT_EQ(E_FAIL, RenderUpright(picture.get(), deleted, 0, 0, 2, 2));
-    EXPECT_EQ(E_FAIL, RenderUpright(picture.get(), screen, 0, 0, 2, 2)) << "a DC without pixels";
-    EXPECT_EQ(E_INVALIDARG, RenderUpright(picture.get(), canvas.dc(), 0, 0, 0, 2)) << "an empty destination";
+    if (NotUnderWine("no DC", "Wine 8.0 reports success rendering into no DC")) {
+        EXPECT_EQ(E_INVALIDARG, RenderUpright(picture.get(), nullptr, 0, 0, 2, 2));
+    }
+    if (NotUnderWine("deleted DC", "Wine 8.0 reports success drawing into a deleted DC")) {
+        EXPECT_EQ(E_FAIL, RenderUpright(picture.get(), deleted, 0, 0, 2, 2));
+    }
+    if (LayerOnly("screen DC", "the layer's screen DC has no pixels to draw on")) {
+        EXPECT_EQ(E_FAIL, RenderUpright(picture.get(), screen, 0, 0, 2, 2)) << "a DC without pixels";
+    }
+    EXPECT_EQ(CTL_E_INVALIDPROPERTYVALUE, RenderUpright(picture.get(), canvas.dc(), 0, 0, 0, 2))
+        << "an empty destination";
     ReleaseDC(nullptr, screen);
 }
 
 TEST(IPictureRender, TwoThreadsRenderOnePictureIntoTheirOwnDCs) {
+    if (!LayerOnly("all", "the layer lets two threads render one picture; the original's belongs to "
+                          "its apartment"))
+        return;
     ComPtr<IPicture> picture;
     ASSERT_EQ(S_OK, LoadPicture(SolidGif(4, 4), &picture));
     auto work = [&](uint32_t* corner) {
@@ -597,70 +510,38 @@ TEST(IPictureRender, TwoThreadsRenderOnePictureIntoTheirOwnDCs) {
     EXPECT_EQ(Hex({0x0A141E, 0x0A141E}), Hex({a, b}));
 }
 
-// ---- Limits and damaged data ----------------------------------------------------------------
-
-TEST(OleLoadPicture, RefusesPicturesOverTheSizeLimitsOfEveryFormat) {
-    auto grey = [](int w) { return EncodePng({w, 1, PNG_COLOR_TYPE_GRAY, 8, false, {}, {}, Bytes(size_t(w), 7)}); };
-    auto bmp = [](int w) { return BuildBmp(w, 1, 8, {{1, 2, 3}}, Bytes(size_t(w + 3) / 4 * 4, 0)); };
-    auto jpeg = [](int w) { return EncodeJpeg(w, 1, std::vector<Rgb>(size_t(w), Rgb{1, 2, 3})); };
+TEST(OleLoadPicture, RefusesGifAndBmpPicturesOverTheSizeLimits) {
+    auto gif = [](int w, int h) { return [=] { return SolidGif(w, h); }; };
+    auto bmp = [](int w) { return [=] { return BuildBmp(w, 1, 8, {{1, 2, 3}}, Bytes(size_t(w + 3) / 4 * 4, 0)); }; };
     struct {
         const char* what;
-        Bytes data;
+        std::function<Bytes()> data;  // made only for rows that run
         HRESULT expected;
     } rows[] = {
-        {"gif 8192 x 1", SolidGif(8192, 1), S_OK},
-        {"gif 8193 x 1", SolidGif(8193, 1), CTL_E_INVALIDPICTURE},
-        {"gif 1 x 8193", SolidGif(1, 8193), CTL_E_INVALIDPICTURE},
-        {"gif 8192 x 4097: over 32 Mi pixels", SolidGif(8192, 4097), CTL_E_INVALIDPICTURE},
+        {"gif 8192 x 1", gif(8192, 1), S_OK},
+        {"gif 8193 x 1", gif(8193, 1), CTL_E_INVALIDPICTURE},
+        {"gif 1 x 8193", gif(1, 8193), CTL_E_INVALIDPICTURE},
+        {"gif 8192 x 4097: over 32 Mi pixels", gif(8192, 4097), CTL_E_INVALIDPICTURE},
         {"bmp 8192", bmp(8192), S_OK}, {"bmp 8193", bmp(8193), CTL_E_INVALIDPICTURE},
-        {"png 8192", grey(8192), S_OK}, {"png 8193", grey(8193), CTL_E_INVALIDPICTURE},
-        {"jpeg 8192", jpeg(8192), S_OK}, {"jpeg 8193", jpeg(8193), CTL_E_INVALIDPICTURE},
     };
     for (const auto& row : rows) {
+        if (row.expected != S_OK && !LayerOnly(row.what, kSizeLimit)) continue;
         ComPtr<IPicture> picture;
-        EXPECT_EQ(row.expected, LoadPicture(row.data, &picture)) << row.what;
+        EXPECT_EQ(row.expected, LoadPicture(row.data(), &picture)) << row.what;
     }
 }
 
-struct Sample {
-    const char* format;
-    Bytes data;
-    size_t mustHave;  // every shorter prefix must fail
-};
+constexpr char kWineTakesPrefixes[] = "Wine 8.0 takes some cut pictures for whole ones";
+constexpr char kWineCrashes[] = "Wine 8.0's OleLoadPicture crashes on some damaged BMP pictures";
 
 std::vector<Sample> Samples() {
     Bytes gif = EncodeGif({4, 4, kFourColours, 0, 0, 4, 4, {}, true, 2, Bytes(16, 1)});
-    Bytes png = EncodePng({4, 4, PNG_COLOR_TYPE_RGBA, 8, false, {}, {}, Bytes(64, 99)});
-    std::vector<Rgb> noise;
-    for (int i = 0; i < 256; ++i) noise.push_back({uint8_t(i * 7), uint8_t(i * 13), uint8_t(i)});
-    Bytes jpeg = EncodeJpeg(16, 16, noise);
     Bytes bmp = BuildBmp(3, 2, 8, kFourColours, Bytes(8, 1));
     // A GIF needs everything but its trailer, since only the first image is read.
-    return {{"gif", gif, gif.size() - 1}, {"png", png, png.size()}, {"jpeg", jpeg, jpeg.size()}, {"bmp", bmp, bmp.size()}};
+    return {{"gif", gif, gif.size() - 1, kWineTakesPrefixes, nullptr},
+            {"bmp", bmp, bmp.size(), kWineTakesPrefixes, kWineCrashes}};
 }
 
-TEST(OleLoadPicture, TruncatedOrCorruptDataFailsCleanly) {
-    Canvas canvas(8, 8, kGrey);
-    for (const Sample& sample : Samples()) {
-        ComPtr<IPicture> picture;
-        ASSERT_EQ(S_OK, LoadPicture(sample.data, &picture)) << sample.format;
-        for (size_t length = 0; length < sample.mustHave; ++length) {
-            HRESULT hr = LoadPicture(Bytes(sample.data.begin(), sample.data.begin() + long(length)), &picture);
-            EXPECT_TRUE(FAILED(hr) && picture == nullptr) << sample.format << " cut to " << length << " bytes";
-        }
-        // Every byte overwritten in turn: a picture that renders, or a failure and no object.
-        for (size_t i = 0; i < sample.data.size(); ++i) {
-            for (uint8_t value : {0x00, 0x7F, 0xFF}) {
-                Bytes bad = sample.data;
-                bad[i] = value;
-                HRESULT hr = LoadPicture(bad, &picture);
-                EXPECT_EQ(SUCCEEDED(hr), picture != nullptr) << sample.format << " byte " << i;
-                if (picture) {
-                    EXPECT_EQ(S_OK, RenderUpright(picture.get(), canvas.dc(), 0, 0, 8, 8));
-                }
-            }
-        }
-    }
-}
+TEST(OleLoadPicture, TruncatedOrCorruptDataFailsCleanly) { ExpectDamageFailsCleanly(Samples()); }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "afxdisp.h"
 #include "afxtime.h"
+#include "file_times.h"
 #include "kernel_handles.h"
 #include "windows.h"
 
@@ -18,8 +19,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr LONGLONG kUnitsPerSecond = 10'000'000;
-constexpr LONGLONG kUnixEpoch = 116444736000000000LL;
+using namespace portrix_test;
+
 
 std::string Row(int n) { return "row " + std::to_string(n); }
 
@@ -43,35 +44,6 @@ private:
     std::string m_saved;
     bool m_had = false;
 };
-
-LONGLONG ToValue(const FILETIME& time) {
-    return static_cast<LONGLONG>((ULONGLONG{time.dwHighDateTime} << 32) | time.dwLowDateTime);
-}
-
-FILETIME FromValue(LONGLONG value) {
-    FILETIME time;
-    time.dwLowDateTime = static_cast<DWORD>(value);
-    time.dwHighDateTime = static_cast<DWORD>(static_cast<ULONGLONG>(value) >> 32);
-    return time;
-}
-
-SYSTEMTIME MakeSystemTime(int y, int mo, int d, int h, int mi, int s, int ms = 0) {
-    SYSTEMTIME t{};
-    t.wYear = static_cast<WORD>(y);
-    t.wMonth = static_cast<WORD>(mo);
-    t.wDay = static_cast<WORD>(d);
-    t.wHour = static_cast<WORD>(h);
-    t.wMinute = static_cast<WORD>(mi);
-    t.wSecond = static_cast<WORD>(s);
-    t.wMilliseconds = static_cast<WORD>(ms);
-    return t;
-}
-
-LONGLONG SystemTimeValue(const SYSTEMTIME& t) {
-    FILETIME f;
-    EXPECT_TRUE(SystemTimeToFileTime(&t, &f));
-    return ToValue(f);
-}
 
 // ---- The clock -------------------------------------------------------------------------------
 
@@ -143,37 +115,17 @@ TEST(Clock, ReadingsAgreeWithEachOther) {
 
 // ---- FILETIME and SYSTEMTIME -----------------------------------------------------------------
 
-TEST(FileTime, SystemTimeConversions) {
-    struct Case {
-        SYSTEMTIME time;
-        LONGLONG value;
-        WORD dayOfWeek;
-    };
-    const Case cases[] = {
-        /*1*/ {MakeSystemTime(1601, 1, 1, 0, 0, 0), 0, 1},  // a Monday
-        /*2*/ {MakeSystemTime(1970, 1, 1, 0, 0, 0), kUnixEpoch, 4},
-        /*3*/ {MakeSystemTime(2004, 2, 29, 23, 59, 59, 999),
-               kUnixEpoch + (1078099199LL * 1000 + 999) * 10'000, 0},
-        /*4*/ {MakeSystemTime(2000, 3, 1, 12, 0, 0), kUnixEpoch + 951912000LL * kUnitsPerSecond, 3},
-        /*5*/ {MakeSystemTime(1900, 3, 1, 0, 0, 0), kUnixEpoch - 2203891200LL * kUnitsPerSecond, 4},
-        /*6*/ {MakeSystemTime(30827, 12, 31, 23, 59, 59, 999), 0x7FFF35F4F06C58F0LL, 5},
-    };
-    int n = 0;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Row(++n));
-        EXPECT_EQ(c.value, SystemTimeValue(c.time));
-        SYSTEMTIME back{};
-        const FILETIME f = FromValue(c.value);
-        ASSERT_TRUE(FileTimeToSystemTime(&f, &back));
-        EXPECT_EQ(c.time.wYear, back.wYear);
-        EXPECT_EQ(c.time.wMonth, back.wMonth);
-        EXPECT_EQ(c.time.wDay, back.wDay);
-        EXPECT_EQ(c.time.wHour, back.wHour);
-        EXPECT_EQ(c.time.wMinute, back.wMinute);
-        EXPECT_EQ(c.time.wSecond, back.wSecond);
-        EXPECT_EQ(c.time.wMilliseconds, back.wMilliseconds);
-        EXPECT_EQ(c.dayOfWeek, back.wDayOfWeek);
-    }
+TEST(Clock, AbsoluteTimerDueTimesFollowIt) {
+    // With the layer's clock an hour ahead, the real "now plus a minute" lies in its past.
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    LARGE_INTEGER due;
+    due.QuadPart = static_cast<LONGLONG>((ULONGLONG{now.dwHighDateTime} << 32) | now.dwLowDateTime) +
+                   kUnitsPerSecond * 60;
+    ScopedClockShift shift(std::chrono::hours(1));
+    portrix_test::OwnedHandle timer(CreateWaitableTimerA(nullptr, TRUE, nullptr));
+    ASSERT_TRUE(SetWaitableTimer(timer.get(), &due, 0, nullptr, nullptr, FALSE));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(timer.get(), 0));
 }
 
 TEST(FileTime, LocalConversionUsesTheBiasInForceNow) {

@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <utility>
 
-#include "platform/clock.h"
 #include "windows.h"
+#if __has_include("platform/clock.h")
+#include "platform/clock.h"
+#define PORTRIX_TEST_LAYER_CLOCK 1
+#endif
 
 namespace portrix_test {
 
@@ -87,6 +90,7 @@ private:
     void* m_data;
 };
 
+#ifdef PORTRIX_TEST_LAYER_CLOCK
 // Moves the layer's clock by `shift` on top of any offset in force, and restores that
 // offset when it goes out of scope.
 class ScopedClockShift {
@@ -101,5 +105,6 @@ public:
 private:
     std::chrono::seconds m_saved;
 };
+#endif
 
 }  // namespace portrix_test

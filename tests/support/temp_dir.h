@@ -8,15 +8,28 @@
 #include <stdexcept>
 #include <string>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace portrix_test {
 
 class TempDir {
 public:
     TempDir() {
+#ifdef _WIN32
+        // Built for Windows: no mkdtemp, so try numbered names until one is new.
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        for (unsigned n = GetCurrentProcessId() * 1000u; m_path.empty(); ++n) {
+            std::string candidate = (base / ("portrix-test-" + std::to_string(n))).string();
+            if (std::filesystem::create_directory(candidate)) m_path = candidate;
+        }
+#else
         const char* base = std::getenv("TMPDIR");
         std::string pattern = std::string(base && *base ? base : "/tmp") + "/portrix-test-XXXXXX";
         if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
         m_path = pattern;
+#endif
     }
     ~TempDir() {
         std::error_code ignored;
@@ -31,7 +44,7 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    // The directory as a POSIX path, without a trailing separator.
+    // The directory as a POSIX path (built for Windows, a Windows one), without a trailing separator.
     const std::string& path() const { return m_path; }
     // A name inside the directory.
     std::string operator/(const std::string& name) const { return m_path + "/" + name; }

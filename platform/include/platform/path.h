@@ -24,7 +24,8 @@ std::string ToPosixPath(LPCTSTR windowsPath);
 bool NamesEqualNoCase(const std::string& a, const std::string& b);
 
 // Matches a name against a pattern of '*' (any run) and '?' (any one character) without regard
-// to case; "*.*" matches every name, as on the original platform.
+// to case; "*.*" matches every name and a final '.' also matches the end of a name without
+// one ("*." finds the names without an extension), as on the original platform.
 bool MatchesWildcard(const std::string& name, const std::string& pattern);
 
 }  // namespace platform
