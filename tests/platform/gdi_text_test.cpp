@@ -139,9 +139,11 @@ TEST(GdiFonts, AreObjectsThatDescribeThemselvesAndFollowTheDeletionRules) {
     OwnedDC dc(CreateCompatibleDC(nullptr));
     EXPECT_EQ(SelectObject(dc.get(), font.get()), GetStockObject(SYSTEM_FONT));
     EXPECT_EQ(GetCurrentObject(dc.get(), OBJ_FONT), font.get());
-    EXPECT_FALSE(DeleteObject(font.get())) << "a selected font must not be deleted";
+    const HFONT selected = font.release();
+    EXPECT_TRUE(DeleteObject(selected));
+    EXPECT_EQ(GetObjectType(selected), static_cast<DWORD>(OBJ_FONT)) << "kept while selected";
     SelectObject(dc.get(), GetStockObject(SYSTEM_FONT));
-    EXPECT_TRUE(DeleteObject(font.release()));
+    EXPECT_EQ(GetObjectType(selected), 0u) << "gone once no DC holds it";
     EXPECT_EQ(CreateFontIndirectA(nullptr), nullptr);
 }
 

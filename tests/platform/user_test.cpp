@@ -487,7 +487,7 @@ TEST(UserPainting, SiblingsPaintInZOrderWhateverOrderTheyWereInvalidatedIn) {
     InvalidateRect(bottom, nullptr, FALSE);
     InvalidateRect(top, nullptr, FALSE);
     InvalidateRect(middle, nullptr, FALSE);
-    platform::PumpPendingMessages();
+    DispatchPending();
     const HWND expected[] = {top, middle, bottom, inBottom};
     ASSERT_EQ(std::size(expected), t_paints.size());
     for (size_t i = 0; i < t_paints.size(); ++i) {
