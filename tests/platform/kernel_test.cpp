@@ -615,6 +615,72 @@ TEST(WaitableTimers, TimerAndStopEventAsPlaybackUsesThem) {
     setter.join();
 }
 
+TEST(WaitableTimers, ThreadsWaitingOnOneTimer) {
+    constexpr LONGLONG kSoon = -200'000;              // 20 ms, relative
+    constexpr LONGLONG kAnHour = -10'000'000LL * 3600;
+    constexpr DWORD kLoserWaitMs = 300;  // an auto-reset timer leaves all waiters but one to time out
+    struct Case {
+        bool manualReset;
+        int waiters;
+        bool rearmedSoonerByAnotherThread;  // set for an hour, then for soon while they wait
+        int completed;
+    };
+    const Case cases[] = {
+        /*1*/ {true, 2, false, 2},  // a manual-reset timer completes every wait
+        /*2*/ {false, 2, false, 1},
+        /*3*/ {true, 1, true, 1},   // fires at its new time, not an hour from now
+        /*4*/ {false, 2, true, 1},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Row(++n));
+        OwnedHandle timer = NewTimer(c.manualReset);
+        ASSERT_TRUE(SetTimerDue(timer.get(), c.rearmedSoonerByAnotherThread ? kAnHour : kSoon));
+        std::atomic<int> completed{0};
+        const auto start = Clock::now();
+        std::vector<std::thread> waiters;
+        for (int i = 0; i < c.waiters; ++i) {
+            waiters.emplace_back([&] {
+                const DWORD waitMs = c.completed == c.waiters ? kGenerousMs : kLoserWaitMs;
+                if (WaitForSingleObject(timer.get(), waitMs) == WAIT_OBJECT_0) ++completed;
+            });
+        }
+        if (c.rearmedSoonerByAnotherThread) {
+            Sleep(20);  // very likely inside the waits by now; if not, they see the new time
+            ASSERT_TRUE(SetTimerDue(timer.get(), kSoon));
+        }
+        for (auto& waiter : waiters) waiter.join();
+        EXPECT_EQ(c.completed, completed.load());
+        EXPECT_LT(ElapsedMs(start), kGenerousMs);  // a timer that fired late came due at the timeout
+    }
+}
+
+TEST(WaitableTimers, ATimerFiresWhetherOrNotAnyoneWaitedForIt) {
+    // 1: nobody waited: a wait that looks after the due time finds it signalled
+    OwnedHandle timer = NewTimer(false);
+    ASSERT_TRUE(SetTimerDue(timer.get(), -200'000));
+    Sleep(60);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(timer.get(), 0));
+    // 2: cancelling it after its due time passed unseen leaves it signalled
+    ASSERT_TRUE(SetTimerDue(timer.get(), -200'000));
+    Sleep(60);
+    EXPECT_TRUE(CancelWaitableTimer(timer.get()));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(timer.get(), 0));
+    // 3: a wait for all that fires its timer before the other object is set keeps waiting, and
+    // then takes both
+    OwnedHandle event = NewEvent(false, false);
+    HANDLE both[] = {timer.get(), event.get()};
+    ASSERT_TRUE(SetTimerDue(timer.get(), -200'000));
+    std::thread setter([&] {
+        Sleep(60);
+        SetEvent(event.get());
+    });
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, both, TRUE, kGenerousMs));
+    setter.join();
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(timer.get(), 0));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(event.get(), 0));
+}
+
 // ---- Threads ---------------------------------------------------------------------------------
 
 struct ThreadProbe {
