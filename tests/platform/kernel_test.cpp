@@ -618,7 +618,8 @@ TEST(WaitableTimers, TimerAndStopEventAsPlaybackUsesThem) {
 TEST(WaitableTimers, ThreadsWaitingOnOneTimer) {
     constexpr LONGLONG kSoon = -200'000;              // 20 ms, relative
     constexpr LONGLONG kAnHour = -10'000'000LL * 3600;
-    constexpr DWORD kLoserWaitMs = 300;  // an auto-reset timer leaves all waiters but one to time out
+    // An auto-reset timer leaves every waiter but one to time out.
+    constexpr DWORD kLoserWaitMs = 300;
     struct Case {
         bool manualReset;
         int waiters;
@@ -650,7 +651,8 @@ TEST(WaitableTimers, ThreadsWaitingOnOneTimer) {
         }
         for (auto& waiter : waiters) waiter.join();
         EXPECT_EQ(c.completed, completed.load());
-        EXPECT_LT(ElapsedMs(start), kGenerousMs);  // a timer that fired late came due at the timeout
+        // Waiters not woken for the new time would fire the timer only at their timeout.
+        EXPECT_LT(ElapsedMs(start), kGenerousMs);
     }
 }
 
