@@ -94,6 +94,20 @@ void BM_RenderAndCopy(benchmark::State& state) {
                                                        benchmark::Counter::kInvert);
 }
 
+// The window's thread's share of a frame: the invalidation, retrieving WM_PAINT, its dispatch to
+// the control, BeginPaint, the copy to the window and EndPaint, on one thread.
+void BM_PaintCycle(benchmark::State& state) {
+    LoadedAnimation loaded(static_cast<int>(state.range(0)));
+    const HWND window = loaded.control.m_hWnd;
+    MSG msg;
+    for (auto _ : state) {
+        InvalidateRect(window, nullptr, FALSE);
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    }
+    state.counters["paints_per_cycle"] = benchmark::Counter(
+        static_cast<double>(loaded.control.Paints()), benchmark::Counter::kAvgIterations);
+}
+
 BENCHMARK(BM_PlaybackCpu)
     ->Arg(48)
     ->Arg(200)
@@ -101,6 +115,7 @@ BENCHMARK(BM_PlaybackCpu)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderAndCopy)->Arg(48)->Arg(200)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PaintCycle)->Arg(48)->Arg(200)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

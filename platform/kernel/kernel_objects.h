@@ -3,11 +3,17 @@
 //
 // One mutex, the kernel lock, guards the handle table, the state of every object and every
 // object's wait list. A waiting thread puts one wait record on the list of each object it waits
-// for and sleeps on a parker of its own (internal/parker.h). Whoever may have made an object signalled (SetEvent, a
-// timer firing, a thread ending) hands the object, under the lock, to the waiters on that
-// object's list whose waits it completes, and wakes exactly those threads once the lock is
-// dropped; no other thread wakes. A waiter never looks at an object again after it was handed
-// the result, so no wake-up can be lost between a check and the sleep.
+// for and sleeps on a parker of its own (internal/parker.h). Whoever may have made an object
+// signalled (SetEvent, a timer firing, a thread ending) hands the object, under the lock, to the
+// waiters on that object's list whose waits it completes, and wakes exactly those threads once
+// the lock is dropped; no other thread wakes. A waiter never looks at an object again after it
+// was handed the result, so no wake-up can be lost between a check and the sleep.
+//
+// A waitable timer has no thread of its own: a thread that waits on timers sleeps no later than
+// the first of their due times, and on waking fires those that have come due, which completes
+// its wait and any other wait they satisfy. A timer nobody waits on fires when a wait or a
+// change next looks at it. Setting a timer wakes the threads waiting on it only when it now
+// comes due before they would wake anyway.
 //
 // Objects are reference counted: the table holds one reference per open handle, and a waiter or
 // a running thread holds its own, so closing a handle never pulls an object from under a thread
@@ -17,6 +23,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "windef.h"
@@ -40,6 +47,12 @@ public:
     // Called when a wait is satisfied by this object: auto-reset objects reset here.
     virtual void Acquire() {}
 
+    // For an object that becomes signalled at a moment of its own (a waitable timer): that
+    // moment, while it is pending.
+    virtual std::optional<SteadyTime> DueTime() const { return std::nullopt; }
+    // Becomes signalled if its moment has come by now; true when it did.
+    virtual bool FireIfDue(SteadyTime /*now*/) { return false; }
+
 private:
     friend struct WaitList;
     std::vector<WaitRecord*> m_waiters;  // oldest first; guarded by the kernel lock
@@ -53,6 +66,9 @@ using WakeList = std::vector<std::shared_ptr<platform_internal::Parker>>;
 // With the kernel lock held, after object may have become signalled: completes the waits on it
 // that it now satisfies, oldest first, and adds their threads to wakes.
 void SatisfyWaitersLocked(KernelObject& object, WakeList& wakes);
+// With the kernel lock held, after object's due time moved to due: adds to wakes the threads
+// waiting on it that would otherwise sleep past due, so that they look again.
+void DueTimeMovedLocked(KernelObject& object, SteadyTime due, WakeList& wakes);
 // Without the kernel lock: wakes the threads of wakes and empties it.
 void WakeThreads(WakeList& wakes);
 
@@ -70,6 +86,10 @@ public:
 
     // After object may have become signalled.
     void Signalled(KernelObject& object) { SatisfyWaitersLocked(object, m_wakes); }
+    // After object's due time moved to due.
+    void DueTimeMoved(KernelObject& object, SteadyTime due) {
+        DueTimeMovedLocked(object, due, m_wakes);
+    }
 
 private:
     std::unique_lock<std::mutex> m_lock;

@@ -1,7 +1,9 @@
 // The waits: wait records on the objects' wait lists, the parker each waiting thread sleeps on,
-// WaitForSingleObject, WaitForMultipleObjects and Sleep.
+// the firing of the timers a thread waits on, WaitForSingleObject, WaitForMultipleObjects and
+// Sleep.
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <thread>
 
@@ -33,6 +35,9 @@ struct WaitRecord {
     bool waitAll;
     std::shared_ptr<Parker> parker;
     DWORD result = kWaitPending;  // set once, by whoever completes the wait
+    // When the thread wakes by itself at the latest: its timeout or the first due time of its
+    // objects, or sooner when a timer set since has asked it to look again.
+    std::optional<SteadyTime> wakeBy{};
 };
 
 // The wait lists of the objects, changed only here. All with the kernel lock held.
@@ -79,14 +84,54 @@ struct WaitList {
             wakes.push_back(record->parker);
         }
     }
+    static void DueTimeMoved(KernelObject& object, SteadyTime due, WakeList& wakes) {
+        for (WaitRecord* record : object.m_waiters) {
+            if (record->wakeBy && *record->wakeBy <= due) continue;
+            record->wakeBy = due;  // it is woken up to here already
+            wakes.push_back(record->parker);
+        }
+    }
 };
 
 void SatisfyWaitersLocked(KernelObject& object, WakeList& wakes) { WaitList::Satisfy(object, wakes); }
+
+void DueTimeMovedLocked(KernelObject& object, SteadyTime due, WakeList& wakes) {
+    WaitList::DueTimeMoved(object, due, wakes);
+}
 
 void WakeThreads(WakeList& wakes) {
     for (const auto& parker : wakes) parker->Unpark();
     wakes.clear();
 }
+
+namespace {
+
+static_assert(MAXIMUM_WAIT_OBJECTS <= 64, "a wait's fired objects fit a 64-bit mask");
+
+// With the kernel lock held: fires the wait's objects whose due time has come, all of them
+// before any wait is completed, so that a wait for any still takes the lowest index; then
+// completes the waits they satisfy.
+void FireDueLocked(const WaitRecord& record, SteadyTime now, WakeList& wakes) {
+    uint64_t fired = 0;
+    for (DWORD i = 0; i < record.count; ++i) {
+        if (record.objects[i]->FireIfDue(now)) fired |= uint64_t{1} << i;
+    }
+    for (DWORD i = 0; fired != 0; ++i, fired >>= 1) {
+        if (fired & 1) SatisfyWaitersLocked(*record.objects[i], wakes);
+    }
+}
+
+// The latest the waiting thread may sleep: its timeout or the first due time among its objects.
+std::optional<SteadyTime> WakeBy(const WaitRecord& record, std::optional<SteadyTime> timeout) {
+    std::optional<SteadyTime> wakeBy = timeout;
+    for (DWORD i = 0; i < record.count; ++i) {
+        const std::optional<SteadyTime> due = record.objects[i]->DueTime();
+        if (due && (!wakeBy || *due < *wakeBy)) wakeBy = due;
+    }
+    return wakeBy;
+}
+
+}  // namespace
 
 }  // namespace platform::kernel
 
@@ -123,19 +168,37 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll,
         }
     }
     WaitRecord record{resolved.data(), count, waitAll != FALSE, nullptr};
-    if (WaitList::TrySatisfy(record)) return record.result;
-    if (milliseconds == 0) return WAIT_TIMEOUT;
+    // Wakes the threads whose waits this one completed, once the lock is released.
+    WakeList wakes;
+    auto finish = [&](DWORD result) {
+        lock.unlock();
+        WakeThreads(wakes);
+        return result;
+    };
+    FireDueLocked(record, SteadyClock::now(), wakes);
+    if (WaitList::TrySatisfy(record)) return finish(record.result);
+    if (milliseconds == 0) return finish(WAIT_TIMEOUT);
 
     record.parker = CurrentParker();
     WaitList::Enter(record);
     for (;;) {
+        // A copy to sleep on: a timer set meanwhile may move the record's own.
+        const std::optional<SteadyTime> wakeBy = record.wakeBy = WakeBy(record, deadline);
         lock.unlock();
-        record.parker->Park(deadline);
+        WakeThreads(wakes);
+        record.parker->Park(wakeBy);
         lock.lock();
-        if (record.result != kWaitPending) return record.result;
-        if (deadline && SteadyClock::now() >= *deadline) {
+        if (record.result != kWaitPending) return finish(record.result);
+        const SteadyTime now = SteadyClock::now();
+        FireDueLocked(record, now, wakes);
+        if (record.result != kWaitPending) {
+            // Completed by a timer it fired itself: its own thread needs no wake-up.
+            wakes.erase(std::remove(wakes.begin(), wakes.end(), record.parker), wakes.end());
+            return finish(record.result);
+        }
+        if (deadline && now >= *deadline) {
             WaitList::Leave(record);
-            return WAIT_TIMEOUT;
+            return finish(WAIT_TIMEOUT);
         }
     }
 }

@@ -632,6 +632,60 @@ TEST(WaitableTimers, TimerAndStopEventAsPlaybackUsesThem) {
     setter.join();
 }
 
+TEST(WaitableTimers, ThreadsWaitingOnOneTimer) {
+    constexpr LONGLONG kSoon = -200'000;              // 20 ms, relative
+    constexpr LONGLONG kAnHour = -10'000'000LL * 3600;
+    // An auto-reset timer leaves every waiter but one to time out.
+    constexpr DWORD kLoserWaitMs = 300;
+    struct Case {
+        bool manualReset;
+        int waiters;
+        bool rearmedSoonerByAnotherThread;  // set for an hour, then for soon while they wait
+        int completed;
+    };
+    const Case cases[] = {
+        /*1*/ {true, 2, false, 2},  // a manual-reset timer completes every wait
+        /*2*/ {false, 2, false, 1},
+        /*3*/ {true, 1, true, 1},   // fires at its new time, not an hour from now
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Row(++n));
+        OwnedHandle timer = NewTimer(c.manualReset);
+        ASSERT_TRUE(SetTimerDue(timer.get(), c.rearmedSoonerByAnotherThread ? kAnHour : kSoon));
+        std::atomic<int> completed{0};
+        const auto start = Clock::now();
+        std::vector<std::thread> waiters;
+        for (int i = 0; i < c.waiters; ++i) {
+            waiters.emplace_back([&] {
+                const DWORD waitMs = c.completed == c.waiters ? kGenerousMs : kLoserWaitMs;
+                if (WaitForSingleObject(timer.get(), waitMs) == WAIT_OBJECT_0) ++completed;
+            });
+        }
+        if (c.rearmedSoonerByAnotherThread) {
+            Sleep(20);  // very likely inside the waits by now; if not, they see the new time
+            EXPECT_TRUE(SetTimerDue(timer.get(), kSoon));  // no ASSERT: the waiters must be joined
+        }
+        for (auto& waiter : waiters) waiter.join();
+        EXPECT_EQ(c.completed, completed.load());
+        // Waiters not woken for the new time would fire the timer only at their timeout.
+        EXPECT_LT(ElapsedMs(start), kGenerousMs);
+    }
+}
+
+TEST(WaitableTimers, ATimerFiresWhetherOrNotAnyoneWaitedForIt) {
+    // 1: nobody waited: a wait that looks after the due time finds it signalled
+    OwnedHandle timer = NewTimer(false);
+    ASSERT_TRUE(SetTimerDue(timer.get(), -200'000));
+    Sleep(60);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(timer.get(), 0));
+    // 2: cancelling it after its due time passed unseen leaves it signalled
+    ASSERT_TRUE(SetTimerDue(timer.get(), -200'000));
+    Sleep(60);
+    EXPECT_TRUE(CancelWaitableTimer(timer.get()));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(timer.get(), 0));
+}
+
 // ---- Threads ---------------------------------------------------------------------------------
 
 struct ThreadProbe {
