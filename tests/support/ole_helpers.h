@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "gdi_helpers.h"
+#include "handmade_bytes.h"
 #include "kernel_handles.h"
 #include "sides.h"
 #include "windows.h"
 
 namespace portrix_test {
 
-using Bytes = std::vector<uint8_t>;
 using Pixels = std::vector<uint32_t>;  // 0xRRGGBB, row-major
 
 struct Releaser {
@@ -121,10 +121,6 @@ inline std::string Hex(const Pixels& pixels) {
     for (uint32_t p : pixels) out += (std::snprintf(buf, sizeof buf, "%06X ", p), buf);
     return out;
 }
-
-struct Rgb {
-    uint8_t r, g, b;
-};
 
 struct Sample {
     const char* format;
