@@ -1,13 +1,17 @@
-// Runs a program in a process of its own, with the environment and working directory given,
-// and collects what it writes.
+// Runs a program in a process of its own: to the end, with the environment and working directory
+// given, collecting what it writes; or started with this process's environment and output, and
+// waited for with a time limit.
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -71,6 +75,31 @@ inline std::vector<std::string> EnvironmentWith(const std::vector<std::string>& 
         if (!replaced) environment.push_back(text);
     }
     return environment;
+}
+
+// Starts a program (argv[0] its path) with this process's environment; its pid, or -1.
+inline pid_t StartProgram(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    pid_t child = -1;
+    return posix_spawn(&child, args[0], nullptr, nullptr, args.data(), environ) == 0 ? child : -1;
+}
+
+// Waits (generously) for a started program and gives its wait status; false when it had to be
+// killed.
+inline bool FinishProgram(pid_t child, int* status) {
+    if (child <= 0) return false;
+    pid_t done = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while ((done = waitpid(child, status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (done != 0) return true;
+    kill(child, SIGKILL);
+    waitpid(child, status, 0);
+    return false;
 }
 
 }  // namespace portrix_test
