@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "scratch_folder.h"
+#include "temp_dir.h"
 #include "windows.h"
 
 namespace {
@@ -23,7 +23,7 @@ constexpr char kWrittenSection[] = "FuzzWrittenSection";
 
 // A file in a folder of its own, made on first use and kept for the whole run.
 const std::string& ProfilePath() {
-    static const ScratchFolder folder("portrix-profile-fuzz");
+    static const portrix_test::TempDir folder;  // under $TMPDIR, which fuzz/run.sh puts in memory
     static const std::string path = folder / "fuzz.ini";
     return path;
 }

@@ -15,6 +15,8 @@ mkdir -p "$work/gif"
 "$bin/gif_seed_corpus" "$work/gif"
 "$bin/seed_corpora" "$work"
 
+# Scratch files of the fuzzers in memory, so that the flushes of the code under test cost nothing.
+export TMPDIR=/dev/shm
 # The picture loader refuses pictures above its limits; allocations past them are findings.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

@@ -6,17 +6,15 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
-// jpeglib.h needs size_t and FILE declared before it.
-#include <jpeglib.h>
-#include <png.h>
+#include "codec_encoders.h"
+#include "handmade_bytes.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace portrix_test;
 
 struct Seed {
     std::string folder;
@@ -26,126 +24,47 @@ struct Seed {
 
 Bytes FromText(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
-// A gradient of width x height samples of the given number of channels and bit depth, rows
-// packed as PNG stores them.
-Bytes PngRows(int width, int height, int channels, int bitDepth) {
-    const size_t rowBytes = (static_cast<size_t>(width) * channels * bitDepth + 7) / 8;
-    Bytes rows(rowBytes * height);
-    for (size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<uint8_t>(i * 37 + i / rowBytes * 11);
-    return rows;
+// A pattern of count bytes, varied from row to row.
+Bytes Pattern(size_t count, size_t rowBytes) {
+    Bytes bytes(count);
+    for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(i * 37 + i / rowBytes * 11);
+    return bytes;
 }
 
-Bytes EncodePng(int width, int height, int colorType, int bitDepth, bool interlaced, int paletteSize = 0) {
-    Bytes out;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return {};
-    }
-    png_set_write_fn(
-        png, &out,
-        [](png_structp p, png_bytep data, png_size_t n) {
-            auto* bytes = static_cast<Bytes*>(png_get_io_ptr(p));
-            bytes->insert(bytes->end(), data, data + n);
-        },
-        nullptr);
-    png_set_IHDR(png, info, width, height, bitDepth, colorType, interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    std::vector<png_color> palette(paletteSize);
-    Bytes alpha(paletteSize);
-    for (int i = 0; i < paletteSize; ++i) {
-        palette[i] = {static_cast<png_byte>(i * 3), static_cast<png_byte>(255 - i), static_cast<png_byte>(i * 7)};
-        alpha[i] = static_cast<uint8_t>(255 - i * 5);
-    }
-    if (paletteSize > 0) {
-        png_set_PLTE(png, info, palette.data(), paletteSize);
-        png_set_tRNS(png, info, alpha.data(), paletteSize, nullptr);
-    }
-    png_write_info(png, info);
+// A 7 x 5 PNG of a pattern; a palette (with transparency) of paletteSize entries when given.
+Bytes PatternPng(int colorType, int bitDepth, bool interlaced, int paletteSize) {
+    constexpr int kWidth = 7, kHeight = 5;
     const int channels = colorType == PNG_COLOR_TYPE_RGB         ? 3
                          : colorType == PNG_COLOR_TYPE_RGB_ALPHA ? 4
                          : colorType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
                                                                    : 1;
-    Bytes rows = PngRows(width, height, channels, bitDepth);
+    const size_t rowBytes = (static_cast<size_t>(kWidth) * channels * bitDepth + 7) / 8;
+    PngSpec spec{kWidth, kHeight, colorType, bitDepth, interlaced, {}, {}, Pattern(rowBytes * kHeight, rowBytes)};
+    for (int i = 0; i < paletteSize; ++i) {
+        spec.palette.push_back({static_cast<png_byte>(i * 3), static_cast<png_byte>(255 - i), static_cast<png_byte>(i * 7)});
+        spec.paletteAlpha.push_back(static_cast<uint8_t>(255 - i * 5));
+    }
     if (paletteSize > 0) {
-        for (uint8_t& b : rows) b = static_cast<uint8_t>(b % (bitDepth == 8 ? paletteSize : 1 << bitDepth));
+        for (uint8_t& b : spec.raw) b = static_cast<uint8_t>(b % (bitDepth == 8 ? paletteSize : 1 << bitDepth));
     }
-    std::vector<png_bytep> rowPointers;
-    for (int y = 0; y < height; ++y) rowPointers.push_back(rows.data() + rows.size() / height * y);
-    png_write_image(png, rowPointers.data());
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return out;
+    return EncodePng(spec);
 }
 
-struct JpegOptions {
-    int width = 16, height = 16;
-    bool gray = false;
-    bool progressive = false;
-    bool subsampled = false;  // 4:2:0
-    int restartRows = 0;
-    int quality = 75;
-};
-
-Bytes EncodeJpeg(const JpegOptions& o) {
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr errors{};
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(o.width);
-    cinfo.image_height = static_cast<JDIMENSION>(o.height);
-    cinfo.input_components = o.gray ? 1 : 3;
-    cinfo.in_color_space = o.gray ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, o.quality, TRUE);
-    if (o.progressive) jpeg_simple_progression(&cinfo);
-    if (!o.gray && !o.subsampled) {
-        for (int c = 0; c < 3; ++c) cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
-    }
-    cinfo.restart_in_rows = o.restartRows;
-    jpeg_start_compress(&cinfo, TRUE);
-    const int channels = o.gray ? 1 : 3;
-    Bytes row(static_cast<size_t>(o.width) * channels);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        for (size_t i = 0; i < row.size(); ++i) row[i] = static_cast<uint8_t>(i * 13 + cinfo.next_scanline * 29);
-        JSAMPROW rowPointer = row.data();
-        jpeg_write_scanlines(&cinfo, &rowPointer, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    Bytes out(buffer, buffer + size);
-    jpeg_destroy_compress(&cinfo);
-    std::free(buffer);
-    return out;
-}
-
-void PutLe(Bytes* out, size_t at, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) (*out)[at + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-// File header, an info header of infoSize bytes, a palette of paletteSize entries, then rows
-// of a pattern (each padded to four bytes).
-Bytes BuildBmp(int width, int height, int bitCount, int paletteSize, uint32_t infoSize = 40, uint32_t compression = 0) {
-    const size_t offset = 14 + infoSize + static_cast<size_t>(paletteSize) * 4;
+// A BMP of a pattern with an info header of infoSize bytes and paletteSize entries.
+Bytes PatternBmp(int width, int height, int bitCount, int paletteSize, uint32_t infoSize, uint32_t compression) {
+    std::vector<Rgb> palette;
+    for (int i = 0; i < paletteSize; ++i) palette.push_back(Rgb{uint8_t(i * 16), uint8_t(i * 32), uint8_t(i * 48)});
     const size_t rowBytes = (static_cast<size_t>(width) * bitCount + 31) / 32 * 4;
-    Bytes out(offset + rowBytes * static_cast<size_t>(height < 0 ? -height : height), 0);
-    out[0] = 'B';
-    out[1] = 'M';
-    PutLe(&out, 2, static_cast<uint32_t>(out.size()), 4);
-    PutLe(&out, 10, static_cast<uint32_t>(offset), 4);
-    PutLe(&out, 14, infoSize, 4);
-    PutLe(&out, 18, static_cast<uint32_t>(width), 4);
-    PutLe(&out, 22, static_cast<uint32_t>(height), 4);
-    PutLe(&out, 26, 1, 2);
-    PutLe(&out, 28, static_cast<uint32_t>(bitCount), 2);
-    PutLe(&out, 30, compression, 4);
-    PutLe(&out, 46, static_cast<uint32_t>(paletteSize), 4);
-    for (int i = 0; i < paletteSize; ++i) PutLe(&out, 14 + infoSize + i * 4, 0x00102030u * (i + 1), 3);
-    for (size_t i = offset; i < out.size(); ++i) out[i] = static_cast<uint8_t>(i * 7);
-    return out;
+    return BuildBmp(width, height, bitCount, palette, Pattern(rowBytes * std::abs(height), rowBytes), infoSize,
+                    compression);
+}
+
+JpegSpec PatternJpeg(int width, int height, bool gray) {
+    const size_t rowBytes = static_cast<size_t>(width) * (gray ? 1 : 3);
+    JpegSpec spec{width, height, Pattern(rowBytes * height, rowBytes)};
+    spec.gray = gray;
+    spec.quality = 75;
+    return spec;
 }
 
 void AddPictures(std::vector<Seed>* seeds) {
@@ -162,24 +81,19 @@ void AddPictures(std::vector<Seed>* seeds) {
         {"palette8_trns", PNG_COLOR_TYPE_PALETTE, 8, true, 200},
     };
     for (const PngCase& c : pngs) {
-        seeds->push_back({"png", std::string(c.name) + ".png",
-                          EncodePng(7, 5, c.colorType, c.bitDepth, c.interlaced, c.paletteSize)});
+        seeds->push_back({"png", std::string(c.name) + ".png", PatternPng(c.colorType, c.bitDepth, c.interlaced, c.paletteSize)});
     }
-    JpegOptions baseline;
-    JpegOptions gray;
-    gray.gray = true;
-    JpegOptions progressive;
+    JpegSpec progressive = PatternJpeg(17, 9, false);
     progressive.progressive = true;
-    progressive.width = 17;
-    progressive.height = 9;
-    JpegOptions subsampled;
+    JpegSpec subsampled = PatternJpeg(33, 16, false);
     subsampled.subsampled = true;
     subsampled.restartRows = 1;
-    subsampled.width = 33;
     subsampled.quality = 30;
-    for (const auto& [name, options] : {std::pair<const char*, JpegOptions>{"baseline", baseline}, {"gray", gray},
-                                        {"progressive", progressive}, {"subsampled_restarts", subsampled}}) {
-        seeds->push_back({"jpeg", std::string(name) + ".jpg", EncodeJpeg(options)});
+    for (const auto& [name, spec] : {std::pair<const char*, JpegSpec>{"baseline", PatternJpeg(16, 16, false)},
+                                     {"gray", PatternJpeg(16, 16, true)},
+                                     {"progressive", progressive},
+                                     {"subsampled_restarts", subsampled}}) {
+        seeds->push_back({"jpeg", std::string(name) + ".jpg", EncodeJpeg(spec)});
     }
     struct BmpCase {
         const char* name;
@@ -192,17 +106,8 @@ void AddPictures(std::vector<Seed>* seeds) {
     };
     for (const BmpCase& c : bmps) {
         seeds->push_back({"bmp", std::string(c.name) + ".bmp",
-                          BuildBmp(c.width, c.height, c.bitCount, c.paletteSize, c.infoSize, c.compression)});
+                          PatternBmp(c.width, c.height, c.bitCount, c.paletteSize, c.infoSize, c.compression)});
     }
-}
-
-std::string Utf16Le(const std::string& ascii) {
-    std::string out = "\xff\xfe";
-    for (char c : ascii) {
-        out += c;
-        out += '\0';
-    }
-    return out;
 }
 
 void AddTexts(std::vector<Seed>* seeds) {

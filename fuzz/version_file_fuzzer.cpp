@@ -8,7 +8,7 @@
 
 #include "StoreFiles.h"
 #include "VersionFile.h"
-#include "scratch_folder.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ constexpr int kLowestVersion = -9999;   // "-9999", the lowest five characters h
 constexpr int kHighestVersion = 99999;
 
 const std::string& VersionFilePath() {
-    static const ScratchFolder folder("portrix-version-fuzz");
+    static const portrix_test::TempDir folder;  // under $TMPDIR, which fuzz/run.sh puts in memory
     static const std::string path = folder / "10001.txt";
     return path;
 }

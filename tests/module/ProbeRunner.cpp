@@ -1,9 +1,8 @@
 #include "ProbeRunner.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <sstream>
+
+#include "run_program.h"
 
 namespace module_test {
 namespace {
@@ -27,15 +26,6 @@ std::string Unescape(const std::string& text) {
         }
     }
     return out;
-}
-
-std::string ReadAll(int fd) {
-    std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof(buffer))) > 0) text.append(buffer, static_cast<size_t>(n));
-    close(fd);
-    return text;
 }
 
 void Parse(ProbeResult& result) {
@@ -81,38 +71,20 @@ void Scenario::WriteHive(const std::string* installPath) const {
 void Scenario::WriteHiveText(const std::string& text) const { m_dir.Write("hkcu.reg", text); }
 
 ProbeResult Scenario::Load(const ProbeOptions& options) const {
-    ProbeResult result;
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) return result;
-    const std::string offset = std::to_string(options.clockOffsetSeconds);
-    const std::string sizeLimit = std::to_string(options.fileSizeLimit);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        dup2(err[1], STDERR_FILENO);
-        for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
-        if (chdir(m_dir.path().c_str()) != 0) _exit(126);
-        setenv("PORTRIX_HKCU", (m_dir / "hkcu.reg").c_str(), 1);
-        setenv("TZ", options.timeZone.c_str(), 1);
-        std::vector<const char*> args = {PORTRIX_MODULE_PROBE, PORTRIX_MODULE_LIBRARY,
-                                         "--clock-offset", offset.c_str()};
-        if (options.unload) args.push_back("--unload");
-        if (options.fileSizeLimit >= 0) {
-            args.push_back("--file-size-limit");
-            args.push_back(sizeLimit.c_str());
-        }
-        args.push_back(nullptr);
-        execv(PORTRIX_MODULE_PROBE, const_cast<char* const*>(args.data()));
-        _exit(127);
+    std::vector<std::string> args = {PORTRIX_MODULE_PROBE, PORTRIX_MODULE_LIBRARY, "--clock-offset",
+                                     std::to_string(options.clockOffsetSeconds)};
+    if (options.unload) args.push_back("--unload");
+    if (options.fileSizeLimit >= 0) {
+        args.push_back("--file-size-limit");
+        args.push_back(std::to_string(options.fileSizeLimit));
     }
-    close(out[1]);
-    close(err[1]);
-    // The probe's outputs are small: neither pipe fills while the other is read.
-    result.output = ReadAll(out[0]);
-    result.diagnostics = ReadAll(err[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.ran = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    const portrix_test::ProgramRun run = portrix_test::RunProgram(
+        args, portrix_test::EnvironmentWith({"PORTRIX_HKCU=" + (m_dir / "hkcu.reg"), "TZ=" + options.timeZone}),
+        m_dir.path());
+    ProbeResult result;
+    result.ran = run.status == 0;
+    result.output = run.out;
+    result.diagnostics = run.err;
     Parse(result);
     return result;
 }

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "AvatarDownload.h"
-#include "Probes.h"
 #include "TempStore.h"
 #include "TestServer.h"
 #include "afx.h"
+#include "run_program.h"
 
 // Debian's cpp-httplib is a prebuilt, uninstrumented library: ThreadSanitizer sees the
 // memcpy/memcmp of its worker threads but not the synchronisation around them, and now and
@@ -27,7 +27,8 @@ extern "C" const char* __tsan_default_suppressions() { return "race:libcpp-httpl
 namespace {
 
 using nimbrel_test::ReadFile;
-using nimbrel_test::RunProbe;
+using portrix_test::FinishProgram;
+using portrix_test::StartProgram;
 using nimbrel_test::TempStore;
 using nimbrel_test::TestServer;
 using nimbrel_test::WaitForContent;
@@ -423,7 +424,7 @@ TEST_F(DownloadTest, ProcessExitWithATransferInFlightDoesNotHang) {
     WriteFile(store.Path("Up/endless_b.gif"), kOldPicture);
 
     int status = 0;
-    ASSERT_TRUE(RunProbe({NIMBREL_EXIT_PROBE, server.Address(), store.WindowsRoot()}, &status))
+    ASSERT_TRUE(FinishProgram(StartProgram({NIMBREL_EXIT_PROBE, server.Address(), store.WindowsRoot()}), &status))
         << "the process hung at exit";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     EXPECT_TRUE(store.TempFiles("Up").empty());
@@ -456,7 +457,8 @@ TEST(SlowLookup, LettingGoDoesNotWaitForTheNameServer) {
     for (const char* mode : {"destroy", "unload"}) {
         TempStore store;
         int status = 0;
-        ASSERT_TRUE(RunProbe({NIMBREL_SLOW_LOOKUP_PROBE, mode, NIMBREL_LIBRARY, store.WindowsRoot()}, &status))
+        ASSERT_TRUE(FinishProgram(StartProgram({NIMBREL_SLOW_LOOKUP_PROBE, mode, NIMBREL_LIBRARY, store.WindowsRoot()}),
+                                  &status))
             << mode;
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
             << mode << ": " << (WIFEXITED(status) ? "exit " : "signal ")

@@ -12,13 +12,15 @@
 
 #include "AvatarDownload.h"
 #include "NginxServer.h"
-#include "Probes.h"
 #include "TempStore.h"
+#include "run_program.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using nimbrel_test::LoggedRequest;
+using portrix_test::FinishProgram;
+using portrix_test::StartProgram;
 using nimbrel_test::ModificationTime;
 using nimbrel_test::ReadFile;
 using nimbrel_test::SetModificationTime;
@@ -70,9 +72,9 @@ protected:
         const fs::path expectedFile = store.Path("expected-" + userId);
         WriteFile(expectedFile, expected);
         int status = 0;
-        ASSERT_TRUE(nimbrel_test::RunProbe({NIMBREL_FETCH_PROBE, server.Address(), store.WindowsRoot(), userId,
-                                            std::to_string(imageType), expectedFile.string()},
-                                           &status));
+        ASSERT_TRUE(FinishProgram(StartProgram({NIMBREL_FETCH_PROBE, server.Address(), store.WindowsRoot(), userId,
+                                                std::to_string(imageType), expectedFile.string()}),
+                                  &status));
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     }
 
@@ -144,14 +146,14 @@ TEST_F(StoreProtocolTest, TwoProcessesAskingForOnePictureMakeOneRequest) {
     const std::vector<std::string> probe = {NIMBREL_FETCH_PROBE, server.Address(), store.WindowsRoot(), "slowshared",
                                             "3", expectedFile.string()};
 
-    const pid_t first = nimbrel_test::StartProbe(probe);
+    const pid_t first = StartProgram(probe);
     // The first one's body has begun to arrive when its temporary file appears.
     EXPECT_TRUE(WaitFor([&] { return !store.TempFiles("Face").empty(); }));
-    const pid_t second = nimbrel_test::StartProbe(probe);
+    const pid_t second = StartProgram(probe);
     int firstStatus = 0;
     int secondStatus = 0;
-    ASSERT_TRUE(nimbrel_test::FinishProbe(first, &firstStatus));
-    ASSERT_TRUE(nimbrel_test::FinishProbe(second, &secondStatus));
+    ASSERT_TRUE(FinishProgram(first, &firstStatus));
+    ASSERT_TRUE(FinishProgram(second, &secondStatus));
     EXPECT_TRUE(WIFEXITED(firstStatus) && WEXITSTATUS(firstStatus) == 0) << "status " << firstStatus;
     EXPECT_TRUE(WIFEXITED(secondStatus) && WEXITSTATUS(secondStatus) == 0) << "status " << secondStatus;
     EXPECT_EQ(server.RequestsFor("Face/slowshared.gif").size(), 1u);

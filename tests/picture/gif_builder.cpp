@@ -1,7 +1,8 @@
 #include "gif_builder.h"
 
 #include <algorithm>
-#include <map>
+
+#include "../support/handmade_bytes.h"
 
 namespace gif_test {
 
@@ -24,74 +25,6 @@ uint32_t PaletteRgb(int exponent, int index) {
     if (index < 8) return kFirst[index];
     return (static_cast<uint32_t>(index * 37 % 256) << 16) |
            (static_cast<uint32_t>(index * 91 % 256) << 8) | static_cast<uint32_t>(index % 256);
-}
-
-namespace {
-
-// Packs variable-width codes least significant bit first, as GIF wants them.
-class BitWriter {
-public:
-    void Put(int code, int width) {
-        accumulator_ |= static_cast<uint32_t>(code) << bits_;
-        bits_ += width;
-        while (bits_ >= 8) {
-            out_.push_back(static_cast<uint8_t>(accumulator_ & 0xFF));
-            accumulator_ >>= 8;
-            bits_ -= 8;
-        }
-    }
-    std::vector<uint8_t> Finish() {
-        if (bits_ > 0) out_.push_back(static_cast<uint8_t>(accumulator_ & 0xFF));
-        return out_;
-    }
-
-private:
-    std::vector<uint8_t> out_;
-    uint32_t accumulator_ = 0;
-    int bits_ = 0;
-};
-
-}  // namespace
-
-std::vector<uint8_t> LzwEncode(const std::vector<uint8_t>& indices, int minCodeSize) {
-    const int clear = 1 << minCodeSize;
-    const int end = clear + 1;
-    constexpr int kMaxCodes = 4096;
-
-    BitWriter writer;
-    std::map<std::pair<int, int>, int> table;
-    int width = minCodeSize + 1;
-    int next = clear + 2;
-    writer.Put(clear, width);
-    if (indices.empty()) {
-        writer.Put(end, width);
-        return writer.Finish();
-    }
-
-    int prefix = indices[0];
-    for (size_t i = 1; i < indices.size(); ++i) {
-        const int k = indices[i];
-        auto found = table.find({prefix, k});
-        if (found != table.end()) {
-            prefix = found->second;
-            continue;
-        }
-        writer.Put(prefix, width);
-        if (next < kMaxCodes) {
-            table[{prefix, k}] = next++;
-            // The decoder widens its codes one code after the table reaches the width's limit.
-            if (next > (1 << width) && width < 12) ++width;
-        } else {
-            writer.Put(clear, width);
-            table.clear();
-            width = minCodeSize + 1;
-            next = clear + 2;
-        }
-        prefix = k;
-    }
-    writer.Put(prefix, width);
-    writer.Put(end, width);
-    return writer.Finish();
 }
 
 GifBuilder& GifBuilder::Header(const std::string& version) {
@@ -182,7 +115,7 @@ GifBuilder& GifBuilder::Image(int left, int top, int width, int height,
     int minCodeSize = 2;
     while ((1 << minCodeSize) <= maxIndex) ++minCodeSize;
     U8(minCodeSize);  // LZW minimum code size
-    SubBlocks(LzwEncode(indices, minCodeSize));
+    SubBlocks(portrix_test::LzwEncode(indices, minCodeSize));
     return *this;
 }
 

@@ -18,10 +18,6 @@ std::vector<Rgb> Palette(int exponent);
 // Colour i of Palette as 0x00RRGGBB.
 uint32_t PaletteRgb(int exponent, int index);
 
-// GIF LZW compression of colour indices (real compression, with clear codes when the table
-// fills), without the sub-block framing.
-std::vector<uint8_t> LzwEncode(const std::vector<uint8_t>& indices, int minCodeSize);
-
 class GifBuilder {
 public:
     // "GIF" and the version ("87a", "89a", or anything else for the negative cases).

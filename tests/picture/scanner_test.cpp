@@ -18,6 +18,14 @@ namespace {
 
 Bytes Slice(const Bytes& b, size_t from, size_t to) { return Bytes(b.begin() + from, b.begin() + to); }
 
+// A frame's file as the scanner cuts it out: the prologue, the frame's own span, the trailer.
+Bytes FrameFile(const Bytes& all, size_t prologueEnd, size_t from, size_t to) {
+    Bytes file = Slice(all, 0, prologueEnd);
+    file.insert(file.end(), all.begin() + from, all.begin() + to);
+    file.push_back(0x3B);
+    return file;
+}
+
 // The bytes of a global block.
 Bytes BlockBytes(HGLOBAL block, DWORD size) {
     const uint8_t* p = static_cast<const uint8_t*>(GlobalLock(block));
@@ -157,11 +165,8 @@ TEST(GifScanner, FrameBlocksByteForByte) {
 
     Extracted f1 = Extract(p);
     ASSERT_NE(f1.block, nullptr);
-    Bytes expected = Slice(all, 0, prologueEnd);
-    Bytes span1 = Slice(all, frame1, frame1End);
-    expected.insert(expected.end(), span1.begin(), span1.end());
-    expected.push_back(0x3B);
-    EXPECT_EQ(f1.bytes, expected) << "leading extensions stay out, inner ones go in";
+    EXPECT_EQ(f1.bytes, FrameFile(all, prologueEnd, frame1, frame1End))
+        << "leading extensions stay out, inner ones go in";
     EXPECT_EQ(f1.record.delay, 25) << "the first graphic control extension counts";
     EXPECT_EQ(f1.record.disposal, 2);
     EXPECT_EQ(f1.record.cx, 5);
@@ -171,11 +176,8 @@ TEST(GifScanner, FrameBlocksByteForByte) {
 
     Extracted f2 = Extract(p);
     ASSERT_NE(f2.block, nullptr);
-    expected = Slice(all, 0, prologueEnd);
-    Bytes span2 = Slice(all, frame1End, frame2End);
-    expected.insert(expected.end(), span2.begin(), span2.end());
-    expected.push_back(0x3B);
-    EXPECT_EQ(f2.bytes, expected) << "the local colour table is copied with its image";
+    EXPECT_EQ(f2.bytes, FrameFile(all, prologueEnd, frame1End, frame2End))
+        << "the local colour table is copied with its image";
     EXPECT_EQ(f2.record.delay, -1) << "no graphic control extension";
     EXPECT_EQ(f2.record.disposal, 0);
     EXPECT_EQ(f2.record.cx, 3);
@@ -283,11 +285,8 @@ TEST(GifScanner, UnknownExtensionsAndOtherControlBlockSizesAreWalkedBySubBlocks)
     p.ResetScanPosition();
     Extracted f1 = Extract(p);
     ASSERT_NE(f1.block, nullptr);
-    Bytes expected = Slice(all, 0, prologueEnd);
-    Bytes span1 = Slice(all, frame1, frame1End);
-    expected.insert(expected.end(), span1.begin(), span1.end());
-    expected.push_back(0x3B);
-    EXPECT_EQ(f1.bytes, expected) << "left out in front of the frame, copied inside it";
+    EXPECT_EQ(f1.bytes, FrameFile(all, prologueEnd, frame1, frame1End))
+        << "left out in front of the frame, copied inside it";
     EXPECT_EQ(f1.record.delay, 42);
     EXPECT_EQ(f1.record.disposal, 2);
     Extracted f2 = Extract(p);

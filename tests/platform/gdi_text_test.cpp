@@ -10,89 +10,68 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
+#include "gdi_helpers.h"
 #include "platform/capture.h"
 #include "windows.h"
 
 namespace {
 
-struct DcDeleter {
-    void operator()(HDC dc) const { DeleteDC(dc); }
-};
-struct ObjectDeleter {
-    void operator()(void* object) const { DeleteObject(object); }
-};
-using OwnedDC = std::unique_ptr<HDC__, DcDeleter>;
-using OwnedBitmap = std::unique_ptr<HBITMAP__, ObjectDeleter>;
+using portrix_test::ObjectDeleter;
+using portrix_test::OwnedBitmap;
+using portrix_test::OwnedDC;
 using OwnedFont = std::unique_ptr<HFONT__, ObjectDeleter>;
 
 constexpr COLORREF kPaper = RGB(1, 2, 3);
 constexpr COLORREF kInk = RGB(200, 10, 20);
+constexpr uint32_t kPaperPixel = 0x010203, kInkPixel = 0xC80A14;
 
 OwnedFont MakeFont(int height, const char* face, int weight = FW_NORMAL, BYTE pitchAndFamily = 0) {
     return OwnedFont(CreateFontA(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, ANSI_CHARSET, 0, 0,
                                  0, pitchAndFamily, face));
 }
 
-// A memory DC over its own bitmap filled with kPaper, drawing kInk on a transparent background
-// with the font it is given; everything put back and released on destruction.
-class Surface {
+// A memory surface of kPaper, drawing kInk on a transparent background with the font it is
+// given, which it deselects on destruction.
+class TextSurface {
 public:
-    Surface(int width, int height, HFONT font)
-        : width_(width),
-          height_(height),
-          dc_(CreateCompatibleDC(nullptr)),
-          bitmap_(CreateCompatibleBitmap(dc_.get(), width, height)) {
-        oldBitmap_ = SelectObject(dc_.get(), bitmap_.get());
-        oldFont_ = SelectObject(dc_.get(), font);
+    TextSurface(int width, int height, HFONT font)
+        : width_(width), height_(height), surface_(width, height) {
+        oldFont_ = SelectObject(dc(), font);
         Clear();
-        SetTextColor(dc_.get(), kInk);
-        SetBkMode(dc_.get(), TRANSPARENT);
+        SetTextColor(dc(), kInk);
+        SetBkMode(dc(), TRANSPARENT);
     }
-    ~Surface() {
-        SelectObject(dc_.get(), oldFont_);
-        SelectObject(dc_.get(), oldBitmap_);
-    }
-    Surface(const Surface&) = delete;
-    Surface& operator=(const Surface&) = delete;
+    ~TextSurface() { SelectObject(dc(), oldFont_); }
+    TextSurface(const TextSurface&) = delete;
+    TextSurface& operator=(const TextSurface&) = delete;
 
-    HDC dc() const { return dc_.get(); }
-    void Clear() {
-        const RECT all{0, 0, width_, height_};
-        FillRect(dc_.get(), &all, paper_.get());
-    }
+    HDC dc() const { return surface_.dc(); }
+    void Clear() { portrix_test::Fill(dc(), RECT{0, 0, width_, height_}, kPaper); }
     std::vector<uint32_t> Bits() const {
         std::vector<uint32_t> bits(static_cast<size_t>(width_) * height_);
-        GetBitmapBits(bitmap_.get(), static_cast<LONG>(bits.size() * 4), bits.data());
+        GetBitmapBits(static_cast<HBITMAP>(GetCurrentObject(dc(), OBJ_BITMAP)),
+                      static_cast<LONG>(bits.size() * 4), bits.data());
         return bits;
     }
-
     // The box around every pixel that is no longer kPaper (empty when there is none).
     RECT Ink() const {
         RECT box{width_, height_, 0, 0};
         const std::vector<uint32_t> bits = Bits();
-        const uint32_t paper = 0x010203;  // kPaper as a pixel
         for (int y = 0; y < height_; ++y)
             for (int x = 0; x < width_; ++x)
-                if (bits[static_cast<size_t>(y) * width_ + x] != paper) {
+                if (bits[static_cast<size_t>(y) * width_ + x] != kPaperPixel) {
                     box = {std::min<LONG>(box.left, x), std::min<LONG>(box.top, y),
                            std::max<LONG>(box.right, x + 1), std::max<LONG>(box.bottom, y + 1)};
                 }
         return box.left < box.right ? box : RECT{0, 0, 0, 0};
     }
-    bool HasPixel(uint32_t pixel) const {
-        const std::vector<uint32_t> bits = Bits();
-        return std::find(bits.begin(), bits.end(), pixel) != bits.end();
-    }
 
 private:
-    int width_;
-    int height_;
-    OwnedDC dc_;
-    OwnedBitmap bitmap_;
-    std::unique_ptr<HBRUSH__, ObjectDeleter> paper_{CreateSolidBrush(kPaper)};
-    HGDIOBJ oldBitmap_ = nullptr;
+    int width_, height_;
+    portrix_test::Surface surface_;
     HGDIOBJ oldFont_ = nullptr;
 };
 
@@ -113,6 +92,15 @@ std::string Describe(const RECT& r) {
            std::to_string(r.right) + "," + std::to_string(r.bottom) + ")";
 }
 
+// The ink stays inside the text's cell and covers most of the text's width.
+::testing::AssertionResult InkFillsCell(const RECT& ink, const RECT& cell, LONG width) {
+    if (ink.left >= cell.left && ink.right <= cell.right && ink.top >= cell.top &&
+        ink.bottom <= cell.bottom && ink.right - ink.left >= width - 4)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "ink " << Describe(ink) << " for the cell " << Describe(cell);
+}
+
 TEST(GdiFonts, AreObjectsThatDescribeThemselvesAndFollowTheDeletionRules) {
     OwnedFont font(CreateFontA(-14, 3, 0, 0, FW_BOLD, TRUE, FALSE, TRUE, ANSI_CHARSET, 0, 0, 0,
                                FIXED_PITCH | FF_MODERN,
@@ -122,15 +110,10 @@ TEST(GdiFonts, AreObjectsThatDescribeThemselvesAndFollowTheDeletionRules) {
     EXPECT_EQ(GetObjectA(font.get(), 0, nullptr), static_cast<int>(sizeof(LOGFONTA)));
     LOGFONTA back{};
     ASSERT_EQ(GetObjectA(font.get(), sizeof back, &back), static_cast<int>(sizeof(LOGFONTA)));
-    EXPECT_EQ(back.lfHeight, -14);
-    EXPECT_EQ(back.lfWidth, 3);
-    EXPECT_EQ(back.lfWeight, FW_BOLD);
-    EXPECT_EQ(back.lfItalic, 1);
-    EXPECT_EQ(back.lfStrikeOut, 1);
-    EXPECT_EQ(back.lfPitchAndFamily, FIXED_PITCH | FF_MODERN);
-    EXPECT_EQ(std::string(back.lfFaceName),
-              std::string("Courier New With A Name Longer T").substr(0, 31));
-
+    EXPECT_EQ(std::make_tuple(back.lfHeight, back.lfWidth, back.lfWeight, back.lfItalic,
+                              back.lfStrikeOut, back.lfPitchAndFamily),
+              std::make_tuple(-14L, 3L, 700L, BYTE{1}, BYTE{1}, BYTE{FIXED_PITCH | FF_MODERN}));
+    EXPECT_EQ(std::string(back.lfFaceName), "Courier New With A Name Longer ");  // 31 characters
     LOGFONTA gui{};
     ASSERT_EQ(GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof gui, &gui),
               static_cast<int>(sizeof(LOGFONTA)));
@@ -167,41 +150,33 @@ TEST(GdiFonts, MetricsFollowTheRequestedHeightWeightAndPitch) {
         {7, -16, "Microsoft Sans Serif", FW_BOLD, 0, 16, 0, false},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE("row " + std::to_string(row.row));
         OwnedFont font = MakeFont(row.height, row.face, row.weight, row.pitchAndFamily);
-        Surface surface(8, 8, font.get());
+        TextSurface surface(8, 8, font.get());
         TEXTMETRICA tm{};
-        ASSERT_TRUE(GetTextMetricsA(surface.dc(), &tm)) << "row " << row.row;
-        EXPECT_EQ(tm.tmAscent + tm.tmDescent, tm.tmHeight) << "row " << row.row;
-        if (row.emPixels) {
-            EXPECT_EQ(tm.tmHeight - tm.tmInternalLeading, row.emPixels) << "row " << row.row;
-        }
-        if (row.cellHeight) {
-            EXPECT_NEAR(tm.tmHeight, row.cellHeight, 1) << "row " << row.row;
-        }
-        EXPECT_EQ(tm.tmWeight, row.weight >= FW_SEMIBOLD ? FW_BOLD : FW_NORMAL)
-            << "row " << row.row;
+        ASSERT_TRUE(GetTextMetricsA(surface.dc(), &tm));
+        EXPECT_EQ(tm.tmAscent + tm.tmDescent, tm.tmHeight);
+        EXPECT_EQ(row.emPixels ? tm.tmHeight - tm.tmInternalLeading : 0, row.emPixels);
+        EXPECT_NEAR(row.cellHeight ? tm.tmHeight : 0, row.cellHeight, 1);
+        EXPECT_EQ(tm.tmWeight, row.weight >= FW_SEMIBOLD ? FW_BOLD : FW_NORMAL);
         // The pitch bit is set for a variable-pitch font, as on the original.
-        EXPECT_EQ((tm.tmPitchAndFamily & TMPF_FIXED_PITCH) == 0, row.fixedPitch)
-            << "row " << row.row;
+        EXPECT_EQ((tm.tmPitchAndFamily & TMPF_FIXED_PITCH) == 0, row.fixedPitch);
         EXPECT_EQ(Extent(surface.dc(), "iiii").cx == Extent(surface.dc(), "WWWW").cx,
-                  row.fixedPitch)
-            << "row " << row.row;
+                  row.fixedPitch);
     }
 }
 
 TEST(GdiText, ExtentsAddUpAndTellTheFacesApart) {
     OwnedFont sans = MakeFont(-14, "Arial");
-    Surface surface(8, 8, sans.get());
-    const TEXTMETRICA tm = Metrics(surface.dc());
+    TextSurface surface(8, 8, sans.get());
     const SIZE empty = Extent(surface.dc(), "");
     EXPECT_EQ(empty.cx, 0);
-    EXPECT_EQ(empty.cy, tm.tmHeight);
+    EXPECT_EQ(empty.cy, Metrics(surface.dc()).tmHeight);
     const SIZE a = Extent(surface.dc(), "Portrix"), b = Extent(surface.dc(), " demo");
     EXPECT_NEAR(Extent(surface.dc(), "Portrix demo").cx, a.cx + b.cx, 1);
     // Windows-1252: the euro sign and e-acute are glyphs of their own, as wide as a letter.
     EXPECT_GT(Extent(surface.dc(), "\x80\xE9").cx, Extent(surface.dc(), "i").cx);
 
-    const std::string sample = "Hamburgefonstiv";
     std::vector<LONG> widths;
     for (const auto& [face, weight] : {std::pair<const char*, int>{"Arial", FW_NORMAL},
                                        {"Arial", FW_BOLD},
@@ -209,7 +184,7 @@ TEST(GdiText, ExtentsAddUpAndTellTheFacesApart) {
                                        {"Courier New", FW_NORMAL}}) {
         OwnedFont font = MakeFont(-14, face, weight);
         SelectObject(surface.dc(), font.get());
-        widths.push_back(Extent(surface.dc(), sample).cx);
+        widths.push_back(Extent(surface.dc(), "Hamburgefonstiv").cx);
         SelectObject(surface.dc(), sans.get());
     }
     for (size_t i = 0; i < widths.size(); ++i)
@@ -225,16 +200,13 @@ TEST(GdiText, ExtentsAddUpAndTellTheFacesApart) {
 
 TEST(GdiText, AttributesStartAsOnTheOriginalAndReturnTheirPreviousValue) {
     OwnedDC dc(CreateCompatibleDC(nullptr));
-    EXPECT_EQ(GetTextColor(dc.get()), RGB(0, 0, 0));
-    EXPECT_EQ(GetBkColor(dc.get()), RGB(255, 255, 255));
-    EXPECT_EQ(GetBkMode(dc.get()), OPAQUE);
-    EXPECT_EQ(GetTextAlign(dc.get()), static_cast<UINT>(TA_LEFT | TA_TOP));
     EXPECT_EQ(SetTextColor(dc.get(), kInk), RGB(0, 0, 0));
     EXPECT_EQ(SetBkColor(dc.get(), kPaper), RGB(255, 255, 255));
     EXPECT_EQ(SetBkMode(dc.get(), TRANSPARENT), OPAQUE);
     EXPECT_EQ(SetBkMode(dc.get(), 7), 0) << "an unknown mode is refused";
     EXPECT_EQ(SetTextAlign(dc.get(), TA_RIGHT | TA_BASELINE), static_cast<UINT>(TA_LEFT | TA_TOP));
     EXPECT_EQ(GetTextColor(dc.get()), kInk);
+    EXPECT_EQ(GetBkColor(dc.get()), kPaper);
     EXPECT_EQ(GetBkMode(dc.get()), TRANSPARENT);
     EXPECT_EQ(GetTextAlign(dc.get()), static_cast<UINT>(TA_RIGHT | TA_BASELINE));
     EXPECT_EQ(SetTextColor(nullptr, kInk), CLR_INVALID);
@@ -244,46 +216,42 @@ TEST(GdiText, AttributesStartAsOnTheOriginalAndReturnTheirPreviousValue) {
 
 TEST(GdiTextOut, PlacesTheInkByTheAlignmentInTheTextColour) {
     OwnedFont font = MakeFont(-16, "Arial");
-    Surface surface(240, 80, font.get());
+    TextSurface surface(240, 80, font.get());
     const TEXTMETRICA tm = Metrics(surface.dc());
     const std::string text = "Hxg";
-    const LONG width = Extent(surface.dc(), text).cx;
+    const LONG width = Extent(surface.dc(), text).cx, height = tm.tmHeight;
     const struct {
         int row;
         UINT align;
         int x, y;
-        RECT cell;  // where the text's cell lies: the ink must stay inside it
+        RECT cell;  // where the text's cell lies
     } rows[] = {
-        {1, TA_LEFT | TA_TOP, 40, 10, {40, 10, 40 + width, 10 + tm.tmHeight}},
-        {2, TA_RIGHT | TA_TOP, 200, 10, {200 - width, 10, 200, 10 + tm.tmHeight}},
+        {1, TA_LEFT | TA_TOP, 40, 10, {40, 10, 40 + width, 10 + height}},
+        {2, TA_RIGHT | TA_TOP, 200, 10, {200 - width, 10, 200, 10 + height}},
         {3,
          TA_CENTER | TA_TOP,
          120,
          10,
-         {120 - width / 2 - 1, 10, 120 + width / 2 + 1, 10 + tm.tmHeight}},
+         {120 - width / 2 - 1, 10, 120 + width / 2 + 1, 10 + height}},
         {4, TA_LEFT | TA_BASELINE, 40, 50, {40, 50 - tm.tmAscent, 40 + width, 50 + tm.tmDescent}},
-        {5, TA_LEFT | TA_BOTTOM, 40, 70, {40, 70 - tm.tmHeight, 40 + width, 70}},
+        {5, TA_LEFT | TA_BOTTOM, 40, 70, {40, 70 - height, 40 + width, 70}},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE("row " + std::to_string(row.row));
         surface.Clear();
         SetTextAlign(surface.dc(), row.align);
         ASSERT_TRUE(
-            TextOutA(surface.dc(), row.x, row.y, text.c_str(), static_cast<int>(text.size())))
-            << "row " << row.row;
-        const RECT ink = surface.Ink();
-        EXPECT_TRUE(ink.left >= row.cell.left && ink.right <= row.cell.right &&
-                    ink.top >= row.cell.top && ink.bottom <= row.cell.bottom)
-            << "row " << row.row << ": ink " << Describe(ink) << " outside the cell "
-            << Describe(row.cell);
-        // Most of the cell's width is inked, and the stems of the H are drawn in full colour.
-        EXPECT_GE(ink.right - ink.left, width - 4) << "row " << row.row;
-        EXPECT_TRUE(surface.HasPixel(0xC80A14)) << "row " << row.row;
+            TextOutA(surface.dc(), row.x, row.y, text.c_str(), static_cast<int>(text.size())));
+        EXPECT_TRUE(InkFillsCell(surface.Ink(), row.cell, width));
+        const std::vector<uint32_t> bits = surface.Bits();
+        EXPECT_NE(std::find(bits.begin(), bits.end(), kInkPixel), bits.end())
+            << "the H's stems in full colour";
     }
 }
 
 TEST(GdiTextOut, OpaqueBackgroundFillsTheCellOnly) {
     OwnedFont font = MakeFont(-16, "Arial");
-    Surface surface(120, 40, font.get());
+    TextSurface surface(120, 40, font.get());
     SetBkMode(surface.dc(), OPAQUE);
     SetBkColor(surface.dc(), RGB(0, 255, 0));
     ASSERT_TRUE(TextOutA(surface.dc(), 10, 5, "ab", 2));
@@ -297,7 +265,7 @@ TEST(GdiTextOut, OpaqueBackgroundFillsTheCellOnly) {
 
 TEST(GdiTextOut, RefusesBadArgumentsAndClipsAtTheEdges) {
     OwnedFont font = MakeFont(-16, "Arial");
-    Surface surface(40, 20, font.get());
+    TextSurface surface(40, 20, font.get());
     const struct {
         int row;
         HDC dc;
@@ -327,7 +295,7 @@ TEST(GdiTextOut, RefusesBadArgumentsAndClipsAtTheEdges) {
 
 TEST(GdiDrawText, LaysOutLinesPrefixesWordsAndEllipses) {
     OwnedFont font = MakeFont(-14, "Arial");
-    Surface surface(8, 8, font.get());
+    TextSurface surface(8, 8, font.get());
     const HDC dc = surface.dc();
     const LONG line = Metrics(dc).tmHeight;
     auto width = [dc](const char* text) { return Extent(dc, text).cx; };
@@ -351,17 +319,16 @@ TEST(GdiDrawText, LaysOutLinesPrefixesWordsAndEllipses) {
         {10, "", 0, 200, 1, 0},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE("row " + std::to_string(row.row));
         RECT rect{10, 20, 10 + row.rectWidth, 30};
-        const int height = DrawTextA(dc, row.text, -1, &rect, row.format | DT_CALCRECT);
-        EXPECT_EQ(height, row.lines * line) << "row " << row.row;
-        EXPECT_EQ(rect.left, 10) << "row " << row.row;
-        EXPECT_EQ(rect.top, 20) << "row " << row.row;
-        EXPECT_EQ(rect.bottom, 20 + row.lines * line) << "row " << row.row;
+        EXPECT_EQ(DrawTextA(dc, row.text, -1, &rect, row.format | DT_CALCRECT), row.lines * line);
+        EXPECT_EQ(std::make_tuple(rect.left, rect.top, rect.bottom),
+                  std::make_tuple(10L, 20L, 20 + row.lines * line));
         if (row.widest >= 0) {
-            EXPECT_EQ(rect.right - rect.left, row.widest) << "row " << row.row;
+            EXPECT_EQ(rect.right - rect.left, row.widest);
         } else {
-            EXPECT_GT(rect.right - rect.left, 0) << "row " << row.row;
-            EXPECT_LE(rect.right - rect.left, row.rectWidth) << "row " << row.row;
+            EXPECT_GT(rect.right - rect.left, 0);
+            EXPECT_LE(rect.right - rect.left, row.rectWidth);
         }
     }
     RECT rect{0, 0, 10, 10};
@@ -372,35 +339,30 @@ TEST(GdiDrawText, LaysOutLinesPrefixesWordsAndEllipses) {
 
 TEST(GdiDrawText, PlacesTheInkInItsRectangleAndClipsToIt) {
     OwnedFont font = MakeFont(-16, "Arial");
-    Surface surface(200, 60, font.get());
-    const TEXTMETRICA tm = Metrics(surface.dc());
+    TextSurface surface(200, 60, font.get());
+    const LONG height = Metrics(surface.dc()).tmHeight;
     const LONG width = Extent(surface.dc(), "Mm").cx;
     const RECT box{20, 5, 180, 55};
-    const LONG middleTop = box.top + (box.bottom - box.top - tm.tmHeight) / 2;
+    const LONG middleTop = box.top + (box.bottom - box.top - height) / 2;
     const struct {
         int row;
         UINT format;
         RECT cell;
         int result;
     } rows[] = {
-        {1, DT_LEFT | DT_TOP, {20, 5, 20 + width, 5 + tm.tmHeight}, tm.tmHeight},
+        {1, DT_LEFT | DT_TOP, {20, 5, 20 + width, 5 + height}, height},
         {2,
          DT_CENTER | DT_VCENTER,
-         {100 - width / 2 - 1, middleTop, 100 + width / 2 + 1, middleTop + tm.tmHeight},
-         middleTop - box.top + tm.tmHeight},
-        {3, DT_RIGHT | DT_BOTTOM, {180 - width, 55 - tm.tmHeight, 180, 55}, box.bottom - box.top},
+         {100 - width / 2 - 1, middleTop, 100 + width / 2 + 1, middleTop + height},
+         middleTop - box.top + height},
+        {3, DT_RIGHT | DT_BOTTOM, {180 - width, 55 - height, 180, 55}, box.bottom - box.top},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE("row " + std::to_string(row.row));
         surface.Clear();
         RECT rect = box;
-        EXPECT_EQ(DrawTextA(surface.dc(), "Mm", 2, &rect, row.format | DT_SINGLELINE), row.result)
-            << "row " << row.row;
-        const RECT ink = surface.Ink();
-        EXPECT_TRUE(ink.left >= row.cell.left && ink.right <= row.cell.right &&
-                    ink.top >= row.cell.top && ink.bottom <= row.cell.bottom &&
-                    ink.right - ink.left >= width - 4)
-            << "row " << row.row << ": ink " << Describe(ink) << " for the cell "
-            << Describe(row.cell);
+        EXPECT_EQ(DrawTextA(surface.dc(), "Mm", 2, &rect, row.format | DT_SINGLELINE), row.result);
+        EXPECT_TRUE(InkFillsCell(surface.Ink(), row.cell, width));
     }
 
     surface.Clear();
@@ -423,27 +385,24 @@ TEST(GdiDrawText, PlacesTheInkInItsRectangleAndClipsToIt) {
 
 TEST(GdiText, DrawsIntoAWindowThroughItsDC) {
     OwnedFont font = MakeFont(-16, "Arial");
-    HWND window = CreateWindowExA(0, WC_DIALOG, "text", WS_POPUP | WS_VISIBLE, 0, 0, 120, 40,
-                                  nullptr, nullptr, nullptr, nullptr);
+    portrix_test::OwnedWindow window = portrix_test::MakeTop();
     ASSERT_NE(window, nullptr);
-    HDC dc = GetDC(window);
+    HDC dc = GetDC(window.get());
     HGDIOBJ old = SelectObject(dc, font.get());
     SetTextColor(dc, kInk);
     SetBkMode(dc, TRANSPARENT);
-    RECT rect{0, 0, 120, 40};
+    RECT rect{0, 0, portrix_test::kTopWidth, portrix_test::kTopHeight};
     EXPECT_GT(DrawTextA(dc, "Hi", -1, &rect, DT_CENTER | DT_VCENTER | DT_SINGLELINE), 0);
     SelectObject(dc, old);
-    ReleaseDC(window, dc);
-    std::vector<uint32_t> pixels;
-    int width = 0, height = 0;
-    ASSERT_TRUE(platform::CaptureWindow(window, &pixels, &width, &height));
-    EXPECT_NE(std::find(pixels.begin(), pixels.end(), 0xC80A14u), pixels.end());
-    DestroyWindow(window);
+    ReleaseDC(window.get(), dc);
+    portrix_test::Captured shot;
+    ASSERT_TRUE(platform::CaptureWindow(window.get(), &shot.pixels, &shot.width, &shot.height));
+    EXPECT_NE(std::find(shot.pixels.begin(), shot.pixels.end(), kInkPixel), shot.pixels.end());
 }
 
 TEST(GdiText, FailsWhenTheFontFolderHoldsNoFonts) {
     OwnedFont font = MakeFont(-23, "Arial");
-    Surface surface(40, 20, font.get());
+    TextSurface surface(40, 20, font.get());
     setenv("PORTRIX_FONT_DIR", "/nonexistent/fonts", 1);
     RECT rect{0, 0, 40, 20};
     TEXTMETRICA tm{};
@@ -463,7 +422,7 @@ TEST(GdiText, ThreadsDrawingAtOnceDrawAlike) {
     std::vector<std::thread> threads;
     for (auto& result : results) {
         threads.emplace_back([&font, &text, &result] {
-            Surface surface(400, 20, font.get());
+            TextSurface surface(400, 20, font.get());
             for (int i = 0; i < 20; ++i) {
                 surface.Clear();
                 TextOutA(surface.dc(), 2, 2, text.c_str(), static_cast<int>(text.size()));

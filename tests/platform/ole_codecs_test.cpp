@@ -1,77 +1,22 @@
 // OLE picture loading of PNG and JPEG, whose inputs are made with the codecs' own encoders
 // (libpng, libjpeg), which exist only for the layer's build.
 // ctest-labels: threaded
-#include <cstdio>  // jpeglib.h needs FILE first
 #include <gtest/gtest.h>
-#include <jpeglib.h>
-#include <png.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
 
+#include "codec_encoders.h"
 #include "ole_helpers.h"
 
 namespace {
 
 using namespace portrix_test;
 
-struct PngSpec {
-    int width, height, colorType, bitDepth;
-    bool interlaced;
-    std::vector<png_color> palette;
-    Bytes paletteAlpha;
-    Bytes raw;  // rows of samples as the format stores them
-};
-
-Bytes EncodePng(const PngSpec& s) {
-    Bytes out;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    auto write = [](png_structp p, png_bytep data, png_size_t n) {
-        static_cast<Bytes*>(png_get_io_ptr(p))->insert(static_cast<Bytes*>(png_get_io_ptr(p))->end(), data, data + n);
-    };
-    png_set_write_fn(png, &out, write, nullptr);
-    png_set_IHDR(png, info, s.width, s.height, s.bitDepth, s.colorType,
-                 s.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, 0, 0);
-    if (!s.palette.empty()) png_set_PLTE(png, info, s.palette.data(), static_cast<int>(s.palette.size()));
-    if (!s.paletteAlpha.empty())
-        png_set_tRNS(png, info, s.paletteAlpha.data(), static_cast<int>(s.paletteAlpha.size()), nullptr);
-    png_write_info(png, info);
-    std::vector<png_bytep> rows;
-    for (int y = 0; y < s.height; ++y)
-        rows.push_back(const_cast<uint8_t*>(s.raw.data()) + y * (s.raw.size() / s.height));
-    png_write_image(png, rows.data());
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return out;
-}
-
-Bytes EncodeJpeg(int w, int h, const std::vector<Rgb>& pixels) {
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr errors{};
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(w);
-    cinfo.image_height = static_cast<JDIMENSION>(h);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 95, TRUE);
-    for (int c = 0; c < 3; ++c) cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(&pixels[cinfo.next_scanline * w].r);  // Rgb is 3 packed bytes
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    Bytes out(buffer, buffer + size);
-    jpeg_destroy_compress(&cinfo);
-    free(buffer);
-    return out;
+Bytes JpegOf(int w, int h, const std::vector<Rgb>& pixels) {
+    Bytes samples;
+    for (const Rgb& p : pixels) samples.insert(samples.end(), {p.r, p.g, p.b});
+    return EncodeJpeg({w, h, samples});
 }
 
 TEST(PngDecoding, ColourTypesExpandAndAlphaBlends) {
@@ -96,7 +41,7 @@ TEST(JpegDecoding, DecodesWithinTheCodecsTolerance) {
     const Rgb quadrant[] = {{200, 30, 30}, {30, 200, 30}, {30, 30, 200}, {240, 240, 240}};
     std::vector<Rgb> pixels;  // four flat 8 x 8 blocks: nothing for the DCT to smear
     for (int i = 0; i < 256; ++i) pixels.push_back(quadrant[(i / 128) * 2 + (i % 16) / 8]);
-    Pixels actual = LoadAndRender(EncodeJpeg(16, 16, pixels), 16, 16);
+    Pixels actual = LoadAndRender(JpegOf(16, 16, pixels), 16, 16);
     ASSERT_EQ(256u, actual.size());
     for (size_t i = 0; i < actual.size(); ++i) {
         EXPECT_NEAR(pixels[i].r, static_cast<int>(actual[i] >> 16), 6) << i;
@@ -107,7 +52,7 @@ TEST(JpegDecoding, DecodesWithinTheCodecsTolerance) {
 
 TEST(OleLoadPicture, RefusesPngAndJpegPicturesOverTheSizeLimits) {
     auto grey = [](int w) { return EncodePng({w, 1, PNG_COLOR_TYPE_GRAY, 8, false, {}, {}, Bytes(size_t(w), 7)}); };
-    auto jpeg = [](int w) { return EncodeJpeg(w, 1, std::vector<Rgb>(size_t(w), Rgb{1, 2, 3})); };
+    auto jpeg = [](int w) { return JpegOf(w, 1, std::vector<Rgb>(size_t(w), Rgb{1, 2, 3})); };
     struct {
         const char* what;
         Bytes data;
@@ -126,7 +71,7 @@ std::vector<Sample> Samples() {
     Bytes png = EncodePng({4, 4, PNG_COLOR_TYPE_RGBA, 8, false, {}, {}, Bytes(64, 99)});
     std::vector<Rgb> noise;
     for (int i = 0; i < 256; ++i) noise.push_back({uint8_t(i * 7), uint8_t(i * 13), uint8_t(i)});
-    Bytes jpeg = EncodeJpeg(16, 16, noise);
+    Bytes jpeg = JpegOf(16, 16, noise);
     return {{"png", png, png.size()}, {"jpeg", jpeg, jpeg.size()}};
 }
 

@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "handmade_bytes.h"
 #include "platform/registry_hive.h"
 #include "temp_dir.h"
 #include "windows.h"
 
 using portrix_test::TempDir;
+using portrix_test::Utf16Le;
 
 namespace {
 
@@ -298,10 +300,6 @@ TEST(Registry, HiveLocation) {
     restore("HOME", savedHome, home);
 }
 
-}  // namespace
-
-namespace {
-
 // String data with its terminator.
 std::string Sz(const char* text) { return std::string(text) + '\0'; }
 
@@ -398,16 +396,6 @@ TEST(Registry, NamesWithALineBreakAreRefused) {
             << Row(row);
     }
     EXPECT_EQ(dir.Read("hkcu.reg"), before);
-}
-
-// UTF-16LE with its byte order mark, as the registry editor exports by default.
-std::string Utf16Le(const std::string& ascii) {
-    std::string out = "\xff\xfe";
-    for (char c : ascii) {
-        out += c;
-        out += '\0';
-    }
-    return out;
 }
 
 TEST(Registry, ReadsVersion5AndOtherLineEnds) {

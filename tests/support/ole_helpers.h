@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "gdi_helpers.h"
+#include "handmade_bytes.h"
 #include "kernel_handles.h"
 #include "sides.h"
 #include "windows.h"
 
 namespace portrix_test {
 
-using Bytes = std::vector<uint8_t>;
 using Pixels = std::vector<uint32_t>;  // 0xRRGGBB, row-major
 
 struct Releaser {
@@ -64,29 +64,13 @@ inline SIZE Himetric(IPicture* picture) {
     return hm;
 }
 
-// A memory DC over a 32-bit bitmap filled with one colour.
-class Canvas {
+// A memory surface filled with one colour.
+class Canvas : public Surface {
 public:
-    Canvas(int w, int h, uint32_t rgb)
-        : w_(w), h_(h), dc_(CreateCompatibleDC(nullptr)), bitmap_(ScreenBitmap(w, h)),
-          old_(SelectObject(dc_, bitmap_)) {
-        HBRUSH brush = CreateSolidBrush(RGB(rgb >> 16, (rgb >> 8) & 0xFF, rgb & 0xFF));
-        RECT all{0, 0, w, h};
-        FillRect(dc_, &all, brush);
-        DeleteObject(brush);
+    Canvas(int w, int h, uint32_t rgb) : Surface(w, h), w_(w), h_(h) {
+        Fill(dc(), RECT{0, 0, w, h}, RGB(rgb >> 16, (rgb >> 8) & 0xFF, rgb & 0xFF));
     }
-    ~Canvas() {
-        SelectObject(dc_, old_);
-        DeleteObject(bitmap_);
-        DeleteDC(dc_);
-    }
-    Canvas(const Canvas&) = delete;
-    Canvas& operator=(const Canvas&) = delete;
-    HDC dc() const { return dc_; }
-    uint32_t At(int x, int y) const {
-        COLORREF c = GetPixel(dc_, x, y);
-        return static_cast<uint32_t>(GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c));
-    }
+    uint32_t At(int x, int y) const { return PixelOf(GetPixel(dc(), x, y)); }
     Pixels All() const {
         Pixels out;
         for (int i = 0; i < w_ * h_; ++i) out.push_back(At(i % w_, i / w_));
@@ -95,9 +79,6 @@ public:
 
 private:
     int w_, h_;
-    HDC dc_;
-    HBITMAP bitmap_;
-    HGDIOBJ old_;
 };
 
 // The call the picture control makes: the whole picture, upright, into (x, y, cx, cy).
@@ -121,10 +102,6 @@ inline std::string Hex(const Pixels& pixels) {
     for (uint32_t p : pixels) out += (std::snprintf(buf, sizeof buf, "%06X ", p), buf);
     return out;
 }
-
-struct Rgb {
-    uint8_t r, g, b;
-};
 
 struct Sample {
     const char* format;

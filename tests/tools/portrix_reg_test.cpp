@@ -2,60 +2,24 @@
 // commands, and messages that say in words what went wrong and which file was read.
 #include <gtest/gtest.h>
 #include <pwd.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
 
+#include "run_program.h"
 #include "temp_dir.h"
 
+using portrix_test::ProgramRun;
+using portrix_test::RunProgram;
 using portrix_test::TempDir;
 
 namespace {
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadAll(int fd) {
-    std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof(buffer))) > 0) text.append(buffer, static_cast<size_t>(n));
-    close(fd);
-    return text;
-}
-
 // Runs the tool with exactly the environment given.
-ToolRun RunTool(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
-    ToolRun run;
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) return run;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        dup2(err[1], STDERR_FILENO);
-        for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
-        std::vector<char*> argv = {const_cast<char*>(PORTRIX_REG_TOOL)};
-        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
-        envp.push_back(nullptr);
-        execve(PORTRIX_REG_TOOL, argv.data(), envp.data());
-        _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-    run.err = ReadAll(err[0]);  // small outputs: neither pipe fills while the other is read
-    run.out = ReadAll(out[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+ProgramRun RunTool(std::vector<std::string> args, const std::vector<std::string>& environment) {
+    args.insert(args.begin(), PORTRIX_REG_TOOL);
+    return RunProgram(args, environment);
 }
 
 const char kShare[] = "HKEY_CURRENT_USER\\Software\\szDomain\\Share";
@@ -63,7 +27,7 @@ const char kShare[] = "HKEY_CURRENT_USER\\Software\\szDomain\\Share";
 TEST(PortrixReg, FindsTheHiveWhereTheLibraryDoes) {
     const passwd* user = getpwuid(getuid());
     ASSERT_NE(user, nullptr);
-    const ToolRun withoutHome = RunTool({"path"}, {});
+    const ProgramRun withoutHome = RunTool({"path"}, {});
     EXPECT_EQ(withoutHome.out, std::string(user->pw_dir) + "/.config/portrix/hkcu.reg\n");
 
     TempDir dir;
@@ -71,7 +35,7 @@ TEST(PortrixReg, FindsTheHiveWhereTheLibraryDoes) {
     EXPECT_EQ(RunTool({"path"}, env).out, dir / ".config/portrix/hkcu.reg\n");
     ASSERT_EQ(RunTool({"set", kShare, "Path", "/opt/app"}, env).status, 0);
     EXPECT_TRUE(dir.Exists(".config/portrix/hkcu.reg"));
-    const ToolRun get = RunTool({"get", kShare, "Path"}, env);
+    const ProgramRun get = RunTool({"get", kShare, "Path"}, env);
     EXPECT_EQ(get.status, 0) << get.err;
     EXPECT_EQ(get.out, "/opt/app\n");
 }
@@ -99,7 +63,7 @@ TEST(PortrixReg, Commands) {
     int row = 0;
     for (const Case& c : cases) {
         ++row;
-        const ToolRun run = RunTool(c.args, env);
+        const ProgramRun run = RunTool(c.args, env);
         EXPECT_EQ(run.status, c.status) << "row " << row << ": " << run.err;
         EXPECT_EQ(run.out, c.out) << "row " << row;
     }
@@ -131,7 +95,7 @@ TEST(PortrixReg, SaysWhatWentWrongInWords) {
     for (const Case& c : cases) {
         ++row;
         if (c.hiveText) dir.Write("hkcu.reg", c.hiveText);
-        const ToolRun run = RunTool(c.args, env);
+        const ProgramRun run = RunTool(c.args, env);
         EXPECT_EQ(run.status, c.status) << "row " << row << ": " << run.err;
         for (const std::string& words : c.saying) {
             EXPECT_NE(run.err.find(words), std::string::npos) << "row " << row << ": no \"" << words << "\" in " << run.err;

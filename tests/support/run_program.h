@@ -1,0 +1,105 @@
+// Runs a program in a process of its own: to the end, with the environment and working directory
+// given, collecting what it writes; or started with this process's environment and output, and
+// waited for with a time limit.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace portrix_test {
+
+struct ProgramRun {
+    int status = -1;  // the exit status; -1 when it did not start or end normally
+    std::string out, err;
+};
+
+inline std::string ReadToEnd(int fd) {
+    std::string text;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+    close(fd);
+    return text;
+}
+
+// argv[0] is the program's path; environment holds every NAME=value entry it gets; directory
+// is where it starts (empty: where this process is).
+inline ProgramRun RunProgram(const std::vector<std::string>& argv,
+                             const std::vector<std::string>& environment,
+                             const std::string& directory = "") {
+    ProgramRun run;
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return run;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+    std::vector<char*> args, envp;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
+    args.push_back(nullptr);
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    const bool started =
+        posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    close(err[1]);
+    run.err = ReadToEnd(err[0]);  // small outputs: neither pipe fills while the other is read
+    run.out = ReadToEnd(out[0]);
+    int status = 0;
+    if (started && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        run.status = WEXITSTATUS(status);
+    return run;
+}
+
+// This process's environment, with the given NAME=value entries in place of its own.
+inline std::vector<std::string> EnvironmentWith(const std::vector<std::string>& entries) {
+    std::vector<std::string> environment = entries;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        const std::string name = text.substr(0, text.find('=') + 1);
+        bool replaced = false;
+        for (const std::string& given : entries) replaced = replaced || given.rfind(name, 0) == 0;
+        if (!replaced) environment.push_back(text);
+    }
+    return environment;
+}
+
+// Starts a program (argv[0] its path) with this process's environment; its pid, or -1.
+inline pid_t StartProgram(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    pid_t child = -1;
+    return posix_spawn(&child, args[0], nullptr, nullptr, args.data(), environ) == 0 ? child : -1;
+}
+
+// Waits (generously) for a started program and gives its wait status; false when it had to be
+// killed.
+inline bool FinishProgram(pid_t child, int* status) {
+    if (child <= 0) return false;
+    pid_t done = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while ((done = waitpid(child, status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (done != 0) return true;
+    kill(child, SIGKILL);
+    waitpid(child, status, 0);
+    return false;
+}
+
+}  // namespace portrix_test
