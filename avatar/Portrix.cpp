@@ -32,7 +32,9 @@ CPortrix::~CPortrix() {}
 
 // ---- Properties ----------------------------------------------------------------------------
 
-void CPortrix::SetUserID(const CString& id) { userId = id; }
+void CPortrix::SetUserID(const CString& id) {
+    userId = id;
+}
 
 void CPortrix::SetImageType(const int& type) {
     imageType = type;
@@ -42,11 +44,17 @@ void CPortrix::SetImageType(const int& type) {
     DefaultAvatarDraw();
 }
 
-void CPortrix::SetFaceMode(const int& mode) { faceMode = mode; }
+void CPortrix::SetFaceMode(const int& mode) {
+    faceMode = mode;
+}
 
-void CPortrix::SetImageSN(const int& version) { imageSN = version; }
+void CPortrix::SetImageSN(const int& version) {
+    imageSN = version;
+}
 
-void CPortrix::SetSex(int s) { sex = s; }
+void CPortrix::SetSex(int s) {
+    sex = s;
+}
 
 void CPortrix::SetServerAddress(const CString& address) {
     serverAddress.Format("%s", static_cast<LPCTSTR>(address));
@@ -74,7 +82,9 @@ void CPortrix::SetControlClear() {
     parent->InvalidateRect(&area, TRUE);
 }
 
-void CPortrix::SetCloseAvatar() { UnloadPicture(); }
+void CPortrix::SetCloseAvatar() {
+    UnloadPicture();
+}
 
 int CPortrix::AttachMouseEventHook(IMouseEventHook* receiver) {
     mouseHook = receiver;
@@ -113,21 +123,23 @@ void CPortrix::DefaultAvatarDraw() {
 // ---- Message map ---------------------------------------------------------------------------
 
 BEGIN_MESSAGE_MAP(CPortrix, CAnimatedPicture)
-    ON_WM_TIMER()
-    ON_MESSAGE_RAW(WM_LBUTTONDOWN, OnLButtonDown)
-    ON_MESSAGE_RAW(WM_RBUTTONDOWN, OnRButtonDown)
-    ON_MESSAGE_RAW(WM_LBUTTONUP, OnLButtonUp)
-    ON_MESSAGE_RAW(WM_RBUTTONUP, OnRButtonUp)
-    ON_MESSAGE_RAW(WM_LBUTTONDBLCLK, OnLButtonDblclk)
-    ON_MESSAGE_RAW(WM_RBUTTONDBLCLK, OnRButtonDblclk)
-    ON_MESSAGE_RAW(WM_MOUSEMOVE, OnMouseMove)
+ON_WM_TIMER()
+ON_MESSAGE_RAW(WM_LBUTTONDOWN, OnLButtonDown)
+ON_MESSAGE_RAW(WM_RBUTTONDOWN, OnRButtonDown)
+ON_MESSAGE_RAW(WM_LBUTTONUP, OnLButtonUp)
+ON_MESSAGE_RAW(WM_RBUTTONUP, OnRButtonUp)
+ON_MESSAGE_RAW(WM_LBUTTONDBLCLK, OnLButtonDblclk)
+ON_MESSAGE_RAW(WM_RBUTTONDBLCLK, OnRButtonDblclk)
+ON_MESSAGE_RAW(WM_MOUSEMOVE, OnMouseMove)
 END_MESSAGE_MAP()
 
 // ---- Mouse forwarding ----------------------------------------------------------------------
 // Every mouse message goes to the host's receiver, if any, and no further: not to the default
 // window procedure, not to the base class.
 
-void CPortrix::OnMouseMove(UINT flags, long point) { ForwardMouseMessage(mouseHook, WM_MOUSEMOVE, flags, point); }
+void CPortrix::OnMouseMove(UINT flags, long point) {
+    ForwardMouseMessage(mouseHook, WM_MOUSEMOVE, flags, point);
+}
 
 void CPortrix::OnLButtonDown(UINT flags, long point) {
     ForwardMouseMessage(mouseHook, WM_LBUTTONDOWN, flags, point);
@@ -137,9 +149,13 @@ void CPortrix::OnRButtonDown(UINT flags, long point) {
     ForwardMouseMessage(mouseHook, WM_RBUTTONDOWN, flags, point);
 }
 
-void CPortrix::OnLButtonUp(UINT flags, long point) { ForwardMouseMessage(mouseHook, WM_LBUTTONUP, flags, point); }
+void CPortrix::OnLButtonUp(UINT flags, long point) {
+    ForwardMouseMessage(mouseHook, WM_LBUTTONUP, flags, point);
+}
 
-void CPortrix::OnRButtonUp(UINT flags, long point) { ForwardMouseMessage(mouseHook, WM_RBUTTONUP, flags, point); }
+void CPortrix::OnRButtonUp(UINT flags, long point) {
+    ForwardMouseMessage(mouseHook, WM_RBUTTONUP, flags, point);
+}
 
 void CPortrix::OnLButtonDblclk(UINT flags, long point) {
     ForwardMouseMessage(mouseHook, WM_LBUTTONDBLCLK, flags, point);

@@ -69,8 +69,8 @@ private:
     int faceMode;
     int imageType;
     int imageSN;
-    int pollCount;       // failed ticks of timer 1
-    int eraseOnRedraw;   // erase flag of the parent invalidation in ChangeUnload
+    int pollCount;      // failed ticks of timer 1
+    int eraseOnRedraw;  // erase flag of the parent invalidation in ChangeUnload
     int sex;
     CString userId;
     CString imagePath;

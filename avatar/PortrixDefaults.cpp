@@ -14,7 +14,8 @@ void CPortrix::GetDefaultImg() {
     for (const char* name : AvatarStoreNames::kDefaultPictureNames) {
         // The template exists in plain text only while one URL is made from it.
         CString url;
-        url.Format(DecodeBase64String(kServerUrlTemplateBase64), static_cast<LPCTSTR>(serverAddress));
+        url.Format(DecodeBase64String(kServerUrlTemplateBase64),
+                   static_cast<LPCTSTR>(serverAddress));
         url += name;
         const CString localPath = directory + name;
         CFileFind finder;

@@ -37,7 +37,8 @@ CString DownloadTargetPath(const CString& userId, int imageType, int faceMode) {
 }  // namespace
 
 int CPortrix::OnlyDisplay() {
-    if (!BuildDisplayPaths(userId, imageType, faceMode, imagePath, defaultPath, placeholderPath)) return 0;
+    if (!BuildDisplayPaths(userId, imageType, faceMode, imagePath, defaultPath, placeholderPath))
+        return 0;
 
     const StoredPicture stored = ExamineStoredPicture(imagePath);
     if (stored == StoredPicture::fresh || stored == StoredPicture::statusUnknown) {
@@ -66,7 +67,8 @@ int CPortrix::OnlyDisplay() {
 }
 
 int CPortrix::CheckAvatarFileExist() {
-    if (!BuildDisplayPaths(userId, imageType, faceMode, imagePath, defaultPath, placeholderPath)) return 0;
+    if (!BuildDisplayPaths(userId, imageType, faceMode, imagePath, defaultPath, placeholderPath))
+        return 0;
     return ExamineStoredPicture(imagePath) == StoredPicture::fresh ? 1 : 0;
 }
 
@@ -89,7 +91,8 @@ int CPortrix::DisplaySN() {
     }
 
     int recorded = 0;
-    if (!ReadRecordedVersion(BuildVersionFilePath(storeRoot, userId), imageType, faceMode, &recorded)) {
+    if (!ReadRecordedVersion(BuildVersionFilePath(storeRoot, userId), imageType, faceMode,
+                             &recorded)) {
         DownloadDisplay();
         return 1;
     }

@@ -14,12 +14,12 @@
 
 namespace {
 
-PORTRIX_UNOPTIMISED [[gnu::used, gnu::noinline]] void EmitDownloadCopy(CAvatarDownload* to,
-                                                                      const CAvatarDownload& from) {
+PORTRIX_UNOPTIMISED [[gnu::used, gnu::noinline]] void EmitDownloadCopy(
+    CAvatarDownload* to, const CAvatarDownload& from) {
     new (to) CAvatarDownload(from);
 }
 
-[[gnu::used]] CAvatarDownload& (CAvatarDownload::*const downloadAssignment)(const CAvatarDownload&) =
-    &CAvatarDownload::operator=;
+[[gnu::used]] CAvatarDownload& (CAvatarDownload::*const downloadAssignment)(
+    const CAvatarDownload&) = &CAvatarDownload::operator=;
 
 }  // namespace

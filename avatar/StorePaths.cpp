@@ -16,8 +16,10 @@ BOOL IsUsableUserId(const CString& userId) {
     return AvatarStoreNames::IsSafeUserId(WholeText(userId)) ? TRUE : FALSE;
 }
 
-CString BuildPicturePath(const CString& storeRoot, const CString& userId, int imageType, int faceMode) {
-    const std::string relative = AvatarStoreNames::PicturePath(static_cast<LPCTSTR>(userId), imageType, faceMode);
+CString BuildPicturePath(const CString& storeRoot, const CString& userId, int imageType,
+                         int faceMode) {
+    const std::string relative =
+        AvatarStoreNames::PicturePath(static_cast<LPCTSTR>(userId), imageType, faceMode);
     return storeRoot + relative.c_str();
 }
 

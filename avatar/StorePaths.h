@@ -11,7 +11,8 @@ BOOL IsUsableUserId(const CString& userId);
 
 // store root + sub-directory + user id + suffix; for an image type without sub-directory,
 // store root + suffix.
-CString BuildPicturePath(const CString& storeRoot, const CString& userId, int imageType, int faceMode);
+CString BuildPicturePath(const CString& storeRoot, const CString& userId, int imageType,
+                         int faceMode);
 
 // store root + "default\" + the default picture for the type and sex, or the bare store root
 // when the pair has none.

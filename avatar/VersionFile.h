@@ -3,8 +3,8 @@
 #pragma once
 
 constexpr int kVersionEntryLength = 5;
-constexpr int kVersionFaceModes = 10;   // columns: face modes 0 to 9
-constexpr int kVersionImageTypes = 3;   // rows: image types 1 to 3
+constexpr int kVersionFaceModes = 10;  // columns: face modes 0 to 9
+constexpr int kVersionImageTypes = 3;  // rows: image types 1 to 3
 constexpr int kVersionEntryCount = kVersionFaceModes * kVersionImageTypes;
 constexpr int kVersionFileSize = kVersionEntryCount * kVersionEntryLength;  // 150 bytes
 constexpr char kNewVersionEntry[] = "00001";

@@ -30,14 +30,16 @@ using Clock = std::chrono::steady_clock;
 const std::string kInstall = AVATAR_BENCH_HOME "/install";
 constexpr int kLeft = 10, kTop = 10, kSide = 48;
 
-std::string StorePath(const std::string& relative) { return kInstall + "/Avatar/" + relative; }
+std::string StorePath(const std::string& relative) {
+    return kInstall + "/Avatar/" + relative;
+}
 
 bool WriteSolidGif(const std::string& path, uint32_t rgb) {
     int error = 0;
     GifFileType* gif = EGifOpenFileName(path.c_str(), false, &error);
     if (gif == nullptr) return false;
-    GifColorType colors[2] = {{static_cast<GifByteType>(rgb >> 16), static_cast<GifByteType>(rgb >> 8),
-                               static_cast<GifByteType>(rgb)},
+    GifColorType colors[2] = {{static_cast<GifByteType>(rgb >> 16),
+                               static_cast<GifByteType>(rgb >> 8), static_cast<GifByteType>(rgb)},
                               {0, 0, 0}};
     ColorMapObject* map = GifMakeMapObject(2, colors);
     bool ok = EGifPutScreenDesc(gif, kSide, kSide, 1, 0, map) == GIF_OK &&
@@ -58,10 +60,10 @@ void PutPicture(const std::string& relative, uint32_t rgb) {
 class Host {
 public:
     Host() {
-        dialog_ = ::CreateWindowExA(0, WC_DIALOG, "bench", WS_POPUP | WS_VISIBLE, 0, 0, 120, 120, nullptr, nullptr,
-                                    nullptr, nullptr);
-        HWND child = ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_NOTIFY, kLeft, kTop, kSide, kSide,
-                                       dialog_, nullptr, nullptr, nullptr);
+        dialog_ = ::CreateWindowExA(0, WC_DIALOG, "bench", WS_POPUP | WS_VISIBLE, 0, 0, 120, 120,
+                                    nullptr, nullptr, nullptr, nullptr);
+        HWND child = ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_NOTIFY, kLeft,
+                                       kTop, kSide, kSide, dialog_, nullptr, nullptr, nullptr);
         control_.SubclassWindow(child);
         control_.SetServerAddress("127.0.0.1:9");  // nothing listens: downloads fail at once
     }
@@ -72,7 +74,8 @@ public:
         std::vector<uint32_t> pixels;
         int width = 0, height = 0;
         if (!platform::CaptureWindow(dialog_, &pixels, &width, &height)) return 0xFFFFFFFFu;
-        return pixels[static_cast<size_t>(kTop + kSide / 2) * static_cast<size_t>(width) + kLeft + kSide / 2];
+        return pixels[static_cast<size_t>(kTop + kSide / 2) * static_cast<size_t>(width) + kLeft +
+                      kSide / 2];
     }
     // Pumps until the colour shows, looking at least every millisecond.
     bool WaitForColor(uint32_t rgb, std::chrono::milliseconds timeout = 5s) {
@@ -92,7 +95,8 @@ private:
 void EmptyStore() {
     for (const char* directory : {"Body", "Up", "Face", "Default", "SNS"}) {
         std::error_code ignored;
-        for (const auto& entry : fs::directory_iterator(fs::path(kInstall) / "Avatar" / directory, ignored))
+        for (const auto& entry :
+             fs::directory_iterator(fs::path(kInstall) / "Avatar" / directory, ignored))
             fs::remove_all(entry.path(), ignored);
     }
 }
@@ -115,7 +119,10 @@ void BM_DisplayFreshPictureToFirstPaint(benchmark::State& state) {
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
     }
 }
-BENCHMARK(BM_DisplayFreshPictureToFirstPaint)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(50);
+BENCHMARK(BM_DisplayFreshPictureToFirstPaint)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(50);
 
 void BM_DownloadedFileToFirstPaint(benchmark::State& state) {
     EmptyStore();
@@ -136,7 +143,10 @@ void BM_DownloadedFileToFirstPaint(benchmark::State& state) {
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
     }
 }
-BENCHMARK(BM_DownloadedFileToFirstPaint)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
+BENCHMARK(BM_DownloadedFileToFirstPaint)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(30);
 
 double ProcessCpuSeconds() {
     timespec now{};
@@ -153,7 +163,8 @@ void BM_SecondPhasePollingFor10s(benchmark::State& state) {
     host.control().SetUserID("40001");
     host.control().Display();
     // The 21st tick of timer 1 shows the default and starts timer 2.
-    if (!host.WaitForColor(0x2020C0) || !host.WaitForColor(0x808080)) state.SkipWithError("no second phase");
+    if (!host.WaitForColor(0x2020C0) || !host.WaitForColor(0x808080))
+        state.SkipWithError("no second phase");
     for (auto _ : state) {
         const double cpuStart = ProcessCpuSeconds();
         const auto start = Clock::now();
@@ -172,8 +183,10 @@ int main(int argc, char** argv) {
         fs::create_directories(kInstall);
         const std::string hive = AVATAR_BENCH_HOME "/hkcu.reg";
         if (FILE* file = std::fopen(hive.c_str(), "w")) {
-            std::fprintf(file, "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\n\"Path\"=\"%s\"\n",
-                         kInstall.c_str());
+            std::fprintf(
+                file,
+                "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\n\"Path\"=\"%s\"\n",
+                kInstall.c_str());
             std::fclose(file);
         }
         ::setenv("PORTRIX_HKCU", hive.c_str(), 1);

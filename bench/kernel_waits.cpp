@@ -53,7 +53,11 @@ void BM_EventRoundTripBesideIdleWaiters(benchmark::State& state) {
     for (auto& waiter : waiters) waiter.join();
     CloseHandle(release);
 }
-BENCHMARK(BM_EventRoundTripBesideIdleWaiters)->Arg(100)->Arg(500)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK(BM_EventRoundTripBesideIdleWaiters)
+    ->Arg(100)
+    ->Arg(500)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
 
 // Lateness of a relative timer of the given milliseconds, waited on with a stop event as the
 // playback thread does.
@@ -69,8 +73,9 @@ void BM_TimerLateness(benchmark::State& state) {
         const auto start = std::chrono::steady_clock::now();
         SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE);
         WaitForMultipleObjects(2, handles, FALSE, 10'000);
-        lateUs += std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start -
-                                                           delay).count();
+        lateUs += std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() -
+                                                            start - delay)
+                      .count();
     }
     state.counters["late_us"] = benchmark::Counter(lateUs, benchmark::Counter::kAvgIterations);
     CloseHandle(timer);

@@ -62,11 +62,16 @@ void BM_PictureArrives(benchmark::State& state) {
         const std::string user = std::to_string(++id);
         download.StartDownload(user.c_str(), address, root, 2, 0);
         const auto path = store.Path("Up/" + user + ".gif");
-        while (!std::filesystem::exists(path)) std::this_thread::sleep_for(std::chrono::microseconds(100));
+        while (!std::filesystem::exists(path))
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
     state.SetBytesProcessed(state.iterations() * state.range(0));
 }
-BENCHMARK(BM_PictureArrives)->Arg(4 * 1024)->Arg(256 * 1024)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PictureArrives)
+    ->Arg(4 * 1024)
+    ->Arg(256 * 1024)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 

@@ -30,8 +30,8 @@ inline std::vector<uint8_t> Animation(int frames, int size, int delay) {
 
 struct HiddenHost {
     HiddenHost() {
-        dialog = CreateWindowExA(0, WC_DIALOG, "bench", WS_POPUP, 0, 0, 400, 400, nullptr,
-                                 nullptr, nullptr, nullptr);
+        dialog = CreateWindowExA(0, WC_DIALOG, "bench", WS_POPUP, 0, 0, 400, 400, nullptr, nullptr,
+                                 nullptr, nullptr);
         child = CreateWindowExA(0, WC_STATIC, "", WS_CHILD | WS_VISIBLE, 0, 0, 16, 16, dialog,
                                 nullptr, nullptr, nullptr);
     }

@@ -90,8 +90,8 @@ void BM_RenderAndCopy(benchmark::State& state) {
     }
     ReleaseDC(control.m_hWnd, window);
     state.counters["cpu_us_per_frame"] = benchmark::Counter(
-        static_cast<double>(control.FrameCount()), benchmark::Counter::kIsIterationInvariantRate |
-                                                       benchmark::Counter::kInvert);
+        static_cast<double>(control.FrameCount()),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 // The window's thread's share of a frame: the invalidation, retrieving WM_PAINT, its dispatch to

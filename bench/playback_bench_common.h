@@ -33,7 +33,7 @@ private:
 };
 
 BEGIN_MESSAGE_MAP(CountingPicture, CAnimatedPicture)
-    ON_WM_PAINT()
+ON_WM_PAINT()
 END_MESSAGE_MAP()
 
 // A shown top-level dialog, destroyed with its children on scope exit.

@@ -17,8 +17,9 @@ std::string HiveWithKeys(int count) {
     std::string text = "REGEDIT4\r\n";
     char line[160];
     for (int i = 0; i < count; ++i) {
-        std::snprintf(line, sizeof(line),
-                      "\r\n[HKEY_CURRENT_USER\\Software\\Bench\\Key%07d]\r\n\"Value\"=\"data %d\"\r\n", i, i);
+        std::snprintf(
+            line, sizeof(line),
+            "\r\n[HKEY_CURRENT_USER\\Software\\Bench\\Key%07d]\r\n\"Value\"=\"data %d\"\r\n", i, i);
         text += line;
     }
     text += "\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n\"Path\"=\"/opt/app\"\r\n";
@@ -32,14 +33,15 @@ void BM_OpenShareKeyAndReadPath(benchmark::State& state) {
     setenv("PORTRIX_HKCU", dir.Write("hkcu.reg", text).c_str(), 1);
     for (auto _ : state) {
         HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\szDomain\\Share", 0, KEY_QUERY_VALUE, &key) !=
-            ERROR_SUCCESS) {
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\szDomain\\Share", 0, KEY_QUERY_VALUE,
+                          &key) != ERROR_SUCCESS) {
             state.SkipWithError("the Share key was not found");
             break;
         }
         char path[512];
         DWORD size = sizeof(path);
-        const LONG result = RegQueryValueExA(key, "Path", nullptr, nullptr, reinterpret_cast<BYTE*>(path), &size);
+        const LONG result =
+            RegQueryValueExA(key, "Path", nullptr, nullptr, reinterpret_cast<BYTE*>(path), &size);
         RegCloseKey(key);
         if (result != ERROR_SUCCESS) {
             state.SkipWithError("the Path value was not read");
@@ -51,7 +53,11 @@ void BM_OpenShareKeyAndReadPath(benchmark::State& state) {
     getrusage(RUSAGE_SELF, &usage);
     state.counters["peak_rss_MB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
-BENCHMARK(BM_OpenShareKeyAndReadPath)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->MinTime(0.5);
+BENCHMARK(BM_OpenShareKeyAndReadPath)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(0.5);
 
 }  // namespace
 

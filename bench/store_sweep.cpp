@@ -21,7 +21,8 @@
 namespace {
 
 constexpr long long kDaySeconds = 24 * 3600;
-const char* const kSwept[][2] = {{"Body", ".gif"}, {"Face", ".gif"}, {"Up", ".gif"}, {"SNS", ".txt"}};
+const char* const kSwept[][2] = {
+    {"Body", ".gif"}, {"Face", ".gif"}, {"Up", ".gif"}, {"SNS", ".txt"}};
 
 // A store whose files were all created now, and whose last sweep was 30 days before now.
 class OldStore {
@@ -31,8 +32,10 @@ public:
         mkdir(m_root.c_str(), 0777);
         for (const auto& swept : kSwept) mkdir((m_root + "/" + swept[0]).c_str(), 0777);
         mkdir((m_root + "/Default").c_str(), 0777);
-        m_dir.Write("hkcu.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n\"Path\"=\"" +
-                                    m_dir.path() + "/App\"\r\n");
+        m_dir.Write(
+            "hkcu.reg",
+            "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n\"Path\"=\"" +
+                m_dir.path() + "/App\"\r\n");
         setenv("PORTRIX_HKCU", (m_dir / "hkcu.reg").c_str(), 1);
     }
 
@@ -44,7 +47,8 @@ public:
             const auto& swept = kSwept[i % 4];
             std::snprintf(name, sizeof(name), "/%07d", i);
             paths.push_back(m_root + "/" + swept[0] + name + swept[1]);
-            const int fd = open(paths.back().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            const int fd =
+                open(paths.back().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
             if (fd >= 0) close(fd);
         }
         return paths;

@@ -33,7 +33,8 @@ public:
 
 private:
     void Set(int x, int y, uint8_t index) {
-        if (x >= 0 && y >= 0 && x < width_ && y < height_) indices_[static_cast<size_t>(y * width_ + x)] = index;
+        if (x >= 0 && y >= 0 && x < width_ && y < height_)
+            indices_[static_cast<size_t>(y * width_ + x)] = index;
     }
     int width_;
     int height_;
@@ -49,11 +50,13 @@ GifFrame WholeFrame(int width, int height, std::vector<uint8_t> indices) {
 }
 
 // A head and shoulders: the silhouette of the default pictures and of the still avatars.
-std::vector<uint8_t> Silhouette(int width, int height, uint8_t backdrop, uint8_t figure, uint8_t detail) {
+std::vector<uint8_t> Silhouette(int width, int height, uint8_t backdrop, uint8_t figure,
+                                uint8_t detail) {
     Raster raster(width, height, backdrop);
     raster.Ellipse(width / 2.0, height * 1.02, width * 0.46, height * 0.38, figure);
     raster.Ellipse(width / 2.0, height * 0.40, width * 0.22, height * 0.21, figure);
-    raster.Rect(width / 2 - width / 10, height * 7 / 10, width / 2 + width / 10, height * 3 / 4, detail);
+    raster.Rect(width / 2 - width / 10, height * 7 / 10, width / 2 + width / 10, height * 3 / 4,
+                detail);
     return raster.Take();
 }
 
@@ -75,18 +78,22 @@ bool WriteGif(const Artwork& art, const std::string& path) {
     const int bits = PaletteSizeExponent(art.palette.size());
     std::vector<GifColorType> colors(size_t{1} << bits, GifColorType{0, 0, 0});
     for (size_t i = 0; i < art.palette.size(); ++i)
-        colors[i] = {static_cast<GifByteType>(art.palette[i] >> 16), static_cast<GifByteType>(art.palette[i] >> 8),
+        colors[i] = {static_cast<GifByteType>(art.palette[i] >> 16),
+                     static_cast<GifByteType>(art.palette[i] >> 8),
                      static_cast<GifByteType>(art.palette[i])};
     ColorMapObject* map = GifMakeMapObject(static_cast<int>(colors.size()), colors.data());
-    bool ok = map != nullptr && EGifPutScreenDesc(gif, art.width, art.height, bits, 0, map) == GIF_OK;
+    bool ok =
+        map != nullptr && EGifPutScreenDesc(gif, art.width, art.height, bits, 0, map) == GIF_OK;
 
     if (ok && art.IsAnimated()) {
         // NETSCAPE2.0 loop block: loop for ever.
-        static const GifByteType kApplication[] = {'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0'};
+        static const GifByteType kApplication[] = {'N', 'E', 'T', 'S', 'C', 'A',
+                                                   'P', 'E', '2', '.', '0'};
         static const GifByteType kLoop[] = {1, 0, 0};
         ok = EGifPutExtensionLeader(gif, APPLICATION_EXT_FUNC_CODE) == GIF_OK &&
              EGifPutExtensionBlock(gif, sizeof kApplication, kApplication) == GIF_OK &&
-             EGifPutExtensionBlock(gif, sizeof kLoop, kLoop) == GIF_OK && EGifPutExtensionTrailer(gif) == GIF_OK;
+             EGifPutExtensionBlock(gif, sizeof kLoop, kLoop) == GIF_OK &&
+             EGifPutExtensionTrailer(gif) == GIF_OK;
     }
     for (const GifFrame& frame : art.frames) {
         if (!ok) break;
@@ -94,12 +101,15 @@ bool WriteGif(const Artwork& art, const std::string& path) {
             GraphicsControlBlock control = {};
             control.DisposalMode = frame.disposal;
             control.DelayTime = frame.delay;
-            control.TransparentColor = frame.transparent >= 0 ? frame.transparent : NO_TRANSPARENT_COLOR;
+            control.TransparentColor =
+                frame.transparent >= 0 ? frame.transparent : NO_TRANSPARENT_COLOR;
             GifByteType extension[4];
             const size_t length = EGifGCBToExtension(&control, extension);
-            ok = EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(length), extension) == GIF_OK;
+            ok = EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(length),
+                                  extension) == GIF_OK;
         }
-        ok = ok && EGifPutImageDesc(gif, frame.x, frame.y, frame.width, frame.height, false, nullptr) == GIF_OK;
+        ok = ok && EGifPutImageDesc(gif, frame.x, frame.y, frame.width, frame.height, false,
+                                    nullptr) == GIF_OK;
         for (int y = 0; ok && y < frame.height; ++y) {
             std::vector<GifPixelType> line(frame.indices.begin() + y * frame.width,
                                            frame.indices.begin() + (y + 1) * frame.width);
@@ -111,7 +121,8 @@ bool WriteGif(const Artwork& art, const std::string& path) {
     return ok;
 }
 
-std::vector<Pixels> ComposeFrames(const Artwork& art, const Pixels& background, bool hasBackgroundCopy) {
+std::vector<Pixels> ComposeFrames(const Artwork& art, const Pixels& background,
+                                  bool hasBackgroundCopy) {
     std::vector<Pixels> canvases;
     Pixels canvas = background;
     for (const GifFrame& frame : art.frames) {
@@ -129,7 +140,8 @@ std::vector<Pixels> ComposeFrames(const Artwork& art, const Pixels& background, 
         if (frame.disposal == 3) {
             for (int y = frame.y; y < frame.y + frame.height && y < art.height; ++y)
                 for (int x = frame.x; x < frame.x + frame.width && x < art.width; ++x)
-                    canvas[static_cast<size_t>(y * art.width + x)] = before[static_cast<size_t>(y * art.width + x)];
+                    canvas[static_cast<size_t>(y * art.width + x)] =
+                        before[static_cast<size_t>(y * art.width + x)];
         }
     }
     return canvases;
@@ -145,7 +157,8 @@ Artwork DefaultSilhouette(int imageType, int sex) {
     static const uint32_t kFigure[3] = {0x707880, 0x2F5F9F, 0xB0407A};
     static const uint32_t kBackdrop[3] = {0xD8DCE0, 0xC8DAF0, 0xF2D0E0};
     art.palette = {kBackdrop[sex], kFigure[sex], imageType == 1 ? 0xFFFFFFu : 0x202020u};
-    art.frames.push_back(WholeFrame(art.width, art.height, Silhouette(art.width, art.height, 0, 1, 2)));
+    art.frames.push_back(
+        WholeFrame(art.width, art.height, Silhouette(art.width, art.height, 0, 1, 2)));
     return art;
 }
 
@@ -198,8 +211,8 @@ Artwork DownloadSpinner(int imageType) {
     return art;
 }
 
-Artwork StillAvatar(const std::string& name, int width, int height, uint32_t face, uint32_t backdrop, int version,
-                    bool seeThroughCorners) {
+Artwork StillAvatar(const std::string& name, int width, int height, uint32_t face,
+                    uint32_t backdrop, int version, bool seeThroughCorners) {
     Artwork art;
     art.name = name;
     art.width = width;
@@ -209,13 +222,15 @@ Artwork StillAvatar(const std::string& name, int width, int height, uint32_t fac
     std::vector<uint8_t> indices = Silhouette(width, height, 0, 1, 2);
     for (int v = 0; v < version; ++v)
         for (int y = height - 6; y < height - 2; ++y)
-            for (int x = 3 + v * 6; x < 7 + v * 6 && x < width; ++x) indices[static_cast<size_t>(y * width + x)] = 2;
+            for (int x = 3 + v * 6; x < 7 + v * 6 && x < width; ++x)
+                indices[static_cast<size_t>(y * width + x)] = 2;
     GifFrame frame = WholeFrame(width, height, std::move(indices));
     if (seeThroughCorners) {
         // A round picture: everything outside the circle lets the background through.
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x) {
-                const double dx = (x + 0.5 - width / 2.0) / (width / 2.0), dy = (y + 0.5 - height / 2.0) / (height / 2.0);
+                const double dx = (x + 0.5 - width / 2.0) / (width / 2.0),
+                             dy = (y + 0.5 - height / 2.0) / (height / 2.0);
                 if (dx * dx + dy * dy > 1.0) frame.indices[static_cast<size_t>(y * width + x)] = 3;
             }
         frame.transparent = 3;
@@ -279,7 +294,8 @@ Pixels DialogBackground(int width, int height) {
     Pixels pixels(static_cast<size_t>(width * height));
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
-            const uint32_t shade = static_cast<uint32_t>(0xE8 - 0x30 * y / (height > 1 ? height - 1 : 1));
+            const uint32_t shade =
+                static_cast<uint32_t>(0xE8 - 0x30 * y / (height > 1 ? height - 1 : 1));
             uint32_t rgb = (shade - 0x10) << 16 | shade << 8 | 0xF0;
             if (x % 20 == 0 || y % 20 == 0) rgb = 0xC0C8D8;
             pixels[static_cast<size_t>(y * width + x)] = rgb;

@@ -43,13 +43,14 @@ bool WriteGif(const Artwork& art, const std::string& path);
 // plays them. A disposal-2 frame is drawn on a fresh copy of the whole background, and only
 // when the control holds a background copy (one handed over by the host); disposal 3 puts the
 // frame's own rectangle back after the frame.
-std::vector<Pixels> ComposeFrames(const Artwork& art, const Pixels& background, bool hasBackgroundCopy);
+std::vector<Pixels> ComposeFrames(const Artwork& art, const Pixels& background,
+                                  bool hasBackgroundCopy);
 
 // The picture set of the demo.
 Artwork DefaultSilhouette(int imageType, int sex);  // default/man/woman, type 1 or 2
-Artwork DownloadSpinner(int imageType);              // download1/download2
-Artwork StillAvatar(const std::string& name, int width, int height, uint32_t face, uint32_t backdrop,
-                    int version, bool seeThroughCorners);
+Artwork DownloadSpinner(int imageType);             // download1/download2
+Artwork StillAvatar(const std::string& name, int width, int height, uint32_t face,
+                    uint32_t backdrop, int version, bool seeThroughCorners);
 Artwork AnimatedAvatar(const std::string& name);
 
 // The dialog's background picture and the background a host hands to one control.

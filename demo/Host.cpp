@@ -49,8 +49,8 @@ constexpr int kColumns = 3;
 constexpr int kRows = 3;
 constexpr int kCellWidth = 184;
 constexpr int kCellHeight = 144;
-constexpr int kCellGap = 8;      // between neighbouring cells
-constexpr int kCellPadding = 6;  // between a cell's edge, where its frame lies, and its control
+constexpr int kCellGap = 8;       // between neighbouring cells
+constexpr int kCellPadding = 6;   // between a cell's edge, where its frame lies, and its control
 constexpr int kControlSide = 64;  // the static's size before a picture resizes it
 constexpr int kCaptionGap = 4;
 constexpr int kStatusHeight = 28;
@@ -70,15 +70,20 @@ constexpr double kSnapshotsAt[] = {0.03, 0.25, 0.5, 0.8};
 // Placeholders can only be seen when the server takes at least this long to answer.
 constexpr int kVisibleDelayMs = 150;
 
-const char* const kDefaultNames[] = {"default1.gif", "default2.gif", "man1.gif",      "man2.gif",
-                                     "woman1.gif",   "woman2.gif",   "download1.gif", "download2.gif"};
+const char* const kDefaultNames[] = {"default1.gif",  "default2.gif", "man1.gif",
+                                     "man2.gif",      "woman1.gif",   "woman2.gif",
+                                     "download1.gif", "download2.gif"};
 
 // Ctrl-C (or a TERM) ends the run like a closed window, so that the launcher still removes
 // the throwaway install.
 volatile std::sig_atomic_t stopRequested = 0;
-extern "C" void RequestStop(int) { stopRequested = 1; }
+extern "C" void RequestStop(int) {
+    stopRequested = 1;
+}
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -100,13 +105,20 @@ bool StorePicture(const Artwork& art, const std::string& path, long long age) {
 
 const char* MouseMessageName(UINT message) {
     switch (message) {
-    case WM_LBUTTONDOWN: return "WM_LBUTTONDOWN";
-    case WM_LBUTTONUP: return "WM_LBUTTONUP";
-    case WM_LBUTTONDBLCLK: return "WM_LBUTTONDBLCLK";
-    case WM_RBUTTONDOWN: return "WM_RBUTTONDOWN";
-    case WM_RBUTTONUP: return "WM_RBUTTONUP";
-    case WM_RBUTTONDBLCLK: return "WM_RBUTTONDBLCLK";
-    default: return "WM_MOUSEMOVE";
+        case WM_LBUTTONDOWN:
+            return "WM_LBUTTONDOWN";
+        case WM_LBUTTONUP:
+            return "WM_LBUTTONUP";
+        case WM_LBUTTONDBLCLK:
+            return "WM_LBUTTONDBLCLK";
+        case WM_RBUTTONDOWN:
+            return "WM_RBUTTONDOWN";
+        case WM_RBUTTONUP:
+            return "WM_RBUTTONUP";
+        case WM_RBUTTONDBLCLK:
+            return "WM_RBUTTONDBLCLK";
+        default:
+            return "WM_MOUSEMOVE";
     }
 }
 
@@ -114,12 +126,13 @@ const char* MouseMessageName(UINT message) {
 class ClickPrinter final : public IMouseEventHook {
 public:
     using Listener = std::function<void(UINT message, UINT flags, int x, int y)>;
-    ClickPrinter(std::string name, Listener listener) : name_(std::move(name)), listener_(std::move(listener)) {}
+    ClickPrinter(std::string name, Listener listener)
+        : name_(std::move(name)), listener_(std::move(listener)) {}
     void OnMouseEvent(UINT message, UINT flags, LONG point) override {
         const int x = GET_X_LPARAM(point), y = GET_Y_LPARAM(point);
         if (message != WM_MOUSEMOVE) {
-            std::printf("mouse    %-14s %s flags 0x%04x at (%d,%d)\n", name_.c_str(), MouseMessageName(message), flags,
-                        x, y);
+            std::printf("mouse    %-14s %s flags 0x%04x at (%d,%d)\n", name_.c_str(),
+                        MouseMessageName(message), flags, x, y);
             std::fflush(stdout);
         }
         listener_(message, flags, x, y);
@@ -154,33 +167,37 @@ Cell CellAt(size_t index) {
     cell.frame = {left, top, left + kCellWidth - kCellGap, top + kCellHeight - kCellGap};
     cell.control = {left + kCellPadding, top + kCellPadding, left + kCellPadding + kControlSide,
                     top + kCellPadding + kControlSide};
-    cell.caption = {cell.control.left, cell.control.bottom + kCaptionGap, cell.frame.right - kCellPadding,
-                    cell.frame.bottom - kCellPadding};
+    cell.caption = {cell.control.left, cell.control.bottom + kCaptionGap,
+                    cell.frame.right - kCellPadding, cell.frame.bottom - kCellPadding};
     return cell;
 }
 
 DialogLayout MakeDialogLayout() {
     DialogLayout layout;
     layout.title = {kMargin, kTitleTop, kDialogWidth - kMargin, kTitleTop + kTitleHeight};
-    layout.subtitle = {kMargin, layout.title.bottom, kDialogWidth - kMargin, layout.title.bottom + kSubtitleHeight};
-    layout.status = {kMargin, kDialogHeight - kStatusHeight, kDialogWidth - kMargin, kDialogHeight - 4};
+    layout.subtitle = {kMargin, layout.title.bottom, kDialogWidth - kMargin,
+                       layout.title.bottom + kSubtitleHeight};
+    layout.status = {kMargin, kDialogHeight - kStatusHeight, kDialogWidth - kMargin,
+                     kDialogHeight - 4};
     return layout;
 }
 
-Candidate MakeCandidate(const std::string& label, const Artwork& art, const Pixels& background, int left,
-                        int top, bool handedBackground = false) {
+Candidate MakeCandidate(const std::string& label, const Artwork& art, const Pixels& background,
+                        int left, int top, bool handedBackground = false) {
     Candidate candidate;
     candidate.label = label;
     candidate.width = art.width;
     candidate.height = art.height;
-    const Pixels under = Region(background, kDialogWidth, kDialogHeight, left, top, art.width, art.height);
+    const Pixels under =
+        Region(background, kDialogWidth, kDialogHeight, left, top, art.width, art.height);
     candidate.looks = ComposeFrames(art, under, handedBackground);
     return candidate;
 }
 
 class DemoRun {
 public:
-    DemoRun(const Options& options, std::string installDir) : options_(options), installDir_(std::move(installDir)) {}
+    DemoRun(const Options& options, std::string installDir)
+        : options_(options), installDir_(std::move(installDir)) {}
     int Run();
 
 private:
@@ -201,7 +218,9 @@ private:
     int Verdict();
     void WriteLayout();
 
-    std::string StorePath(const std::string& relative) const { return installDir_ + "/Avatar/" + relative; }
+    std::string StorePath(const std::string& relative) const {
+        return installDir_ + "/Avatar/" + relative;
+    }
     double Elapsed() const { return Seconds(Clock::now() - start_); }
 
     const Options& options_;
@@ -230,7 +249,8 @@ private:
 bool DemoRun::PrepareOutput() {
     if (options_.outDir.empty()) {
         const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/portrix-demo.XXXXXX";
+        std::string pattern =
+            std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/portrix-demo.XXXXXX";
         if (mkdtemp(pattern.data()) == nullptr) return false;
         outDir_ = pattern;
     } else {
@@ -263,7 +283,8 @@ void DemoRun::PrepareStore() {
             if (!StorePicture(stored.second, StorePath(stored.first), scene.storedAge))
                 std::fprintf(stderr, "portrix-demo: cannot store %s\n", stored.first.c_str());
         if (!scene.versionFile.empty()) {
-            std::ofstream out(StorePath("SNS/" + scene.userId + ".txt"), std::ios::binary | std::ios::trunc);
+            std::ofstream out(StorePath("SNS/" + scene.userId + ".txt"),
+                              std::ios::binary | std::ios::trunc);
             out << scene.versionFile;
         }
     }
@@ -276,24 +297,27 @@ bool DemoRun::StartServer() {
         return true;
     }
     server_ = std::make_unique<AvatarServer>(std::chrono::milliseconds(options_.delayMs));
-    for (const Artwork& art : defaults_) server_->Serve(art.name, ReadFile(outDir_ + "/artwork/" + art.name));
+    for (const Artwork& art : defaults_)
+        server_->Serve(art.name, ReadFile(outDir_ + "/artwork/" + art.name));
     for (const Scene& scene : scenes_)
         for (const auto& served : scene.served)
             server_->Serve(served.first, ReadFile(outDir_ + "/artwork/" + served.second.name));
     if (!server_->Start()) return false;
     serverAddress_ = server_->Address();
-    std::printf("avatar server http://%s/c_avatar/ (embedded, answers after %d ms)\n", serverAddress_.c_str(),
-                options_.delayMs);
+    std::printf("avatar server http://%s/c_avatar/ (embedded, answers after %d ms)\n",
+                serverAddress_.c_str(), options_.delayMs);
     return true;
 }
 
 bool DemoRun::OpenDialog() {
-    dialog_ = std::make_unique<CDemoDialog>(dialogBackground_, kDialogWidth, kDialogHeight, MakeDialogLayout());
+    dialog_ = std::make_unique<CDemoDialog>(dialogBackground_, kDialogWidth, kDialogHeight,
+                                            MakeDialogLayout());
     if (!dialog_->Open("Portrix demo", kDialogX, kDialogY)) return false;
     handed_ = std::make_unique<BackgroundPicture>(handedBackground_, kDialogWidth, kDialogHeight);
     std::string subtitle = "server " + serverAddress_;
     if (server_) subtitle += ", answers after " + std::to_string(options_.delayMs) + " ms";
-    subtitle += options_.window ? ";  green: where a control ends;  click one" : ";  green: where a control ends";
+    subtitle += options_.window ? ";  green: where a control ends;  click one"
+                                : ";  green: where a control ends";
     dialog_->SetTitle("Portrix demo: nine avatar controls, one per path", subtitle);
 
     for (size_t i = 0; i < scenes_.size(); ++i) {
@@ -301,8 +325,8 @@ bool DemoRun::OpenDialog() {
         const Cell cell = CellAt(i);
         const int left = cell.control.left;
         const int top = cell.control.top;
-        CPortrix* control = dialog_->AddAvatar(kFirstControlId + static_cast<int>(i), cell.control, cell.caption,
-                                               cell.frame, scene.name, scene.hint);
+        CPortrix* control = dialog_->AddAvatar(kFirstControlId + static_cast<int>(i), cell.control,
+                                               cell.caption, cell.frame, scene.name, scene.hint);
         if (control == nullptr) return false;
 
         std::vector<Candidate> candidates;
@@ -317,27 +341,34 @@ bool DemoRun::OpenDialog() {
         candidates.push_back(MakeCandidate("empty", empty, dialogBackground_, left, top));
         for (const Artwork& art : defaults_) {
             const bool placeholder = art.name.rfind("download", 0) == 0;
-            candidates.push_back(MakeCandidate((placeholder ? "placeholder " : "default ") + art.name, art,
-                                               dialogBackground_, left, top));
+            candidates.push_back(
+                MakeCandidate((placeholder ? "placeholder " : "default ") + art.name, art,
+                              dialogBackground_, left, top));
         }
         for (const auto& picture : scene.pictures) {
             if (scene.handsBackground) {
-                candidates.push_back(MakeCandidate(picture.first + " over the dialog", picture.second,
-                                                   dialogBackground_, left, top));
+                candidates.push_back(MakeCandidate(picture.first + " over the dialog",
+                                                   picture.second, dialogBackground_, left, top));
                 // A picture loaded over a control that has not been handed a background stands on
                 // what the control itself showed: a static control's face colour.
                 const COLORREF face = ::GetSysColor(COLOR_3DFACE);
-                const Pixels faceColour(dialogBackground_.size(),
-                                        GetRValue(face) << 16 | GetGValue(face) << 8 | GetBValue(face));
-                candidates.push_back(MakeCandidate(picture.first + " over the control's face colour",
-                                                   picture.second, faceColour, left, top));
-                candidates.push_back(MakeCandidate(picture.first + " over the handed background", picture.second,
-                                                   handedBackground_, left, top, true));
+                const Pixels faceColour(dialogBackground_.size(), GetRValue(face) << 16 |
+                                                                      GetGValue(face) << 8 |
+                                                                      GetBValue(face));
+                candidates.push_back(
+                    MakeCandidate(picture.first + " over the control's face colour", picture.second,
+                                  faceColour, left, top));
+                candidates.push_back(MakeCandidate(picture.first + " over the handed background",
+                                                   picture.second, handedBackground_, left, top,
+                                                   true));
             } else {
-                candidates.push_back(MakeCandidate(picture.first, picture.second, dialogBackground_, left, top));
+                candidates.push_back(
+                    MakeCandidate(picture.first, picture.second, dialogBackground_, left, top));
             }
         }
-        auto listener = [this, i](UINT message, UINT flags, int x, int y) { OnControlMouse(i, message, flags, x, y); };
+        auto listener = [this, i](UINT message, UINT flags, int x, int y) {
+            OnControlMouse(i, message, flags, x, y);
+        };
         Placed entry{&scene,
                      control,
                      left,
@@ -368,8 +399,8 @@ void DemoRun::OnControlMouse(size_t index, UINT message, UINT flags, int x, int 
         message == WM_RBUTTONDBLCLK) {
         dialog_->SetHighlight(static_cast<int>(index));
         char text[160];
-        std::snprintf(text, sizeof text, "clicked %s: its receiver got %s at (%d,%d), keys 0x%04x", scene.name.c_str(),
-                      MouseMessageName(message), x, y, flags);
+        std::snprintf(text, sizeof text, "clicked %s: its receiver got %s at (%d,%d), keys 0x%04x",
+                      scene.name.c_str(), MouseMessageName(message), x, y, flags);
         ShowStatus(text);
     }
 }
@@ -394,9 +425,11 @@ bool DemoRun::FetchDefaultSet() {
         done = allThere();
     }
     if (done)
-        std::printf("default picture set fetched into the store in %.2f s\n", Seconds(Clock::now() - asked));
+        std::printf("default picture set fetched into the store in %.2f s\n",
+                    Seconds(Clock::now() - asked));
     else
-        std::printf("default picture set incomplete after %.0f s; carrying on\n", Seconds(kDefaultSetTimeout));
+        std::printf("default picture set incomplete after %.0f s; carrying on\n",
+                    Seconds(kDefaultSetTimeout));
     return done;
 }
 
@@ -420,9 +453,12 @@ void DemoRun::FirstAct() {
 }
 
 void DemoRun::SecondAct() {
-    std::printf("%7.3fs  (host)         asks again where the store was refreshed; hands over a background\n",
-                Elapsed());
-    ShowStatus("act two: stale and newer-version are asked again; background is handed a background");
+    std::printf(
+        "%7.3fs  (host)         asks again where the store was refreshed; hands over a "
+        "background\n",
+        Elapsed());
+    ShowStatus(
+        "act two: stale and newer-version are asked again; background is handed a background");
     for (Placed& entry : placed_) {
         const Scene& scene = *entry.scene;
         if (scene.againLater) {
@@ -447,8 +483,8 @@ void DemoRun::Sample(double seconds) {
         ::GetWindowRect(entry.control->GetSafeHwnd(), &r);
         POINT origin = {r.left, r.top};
         ::ScreenToClient(dialog, &origin);
-        const Sighting sighting =
-            Recognise(lastFrame_, frameWidth_, frameHeight_, origin.x, origin.y, entry.track->candidates());
+        const Sighting sighting = Recognise(lastFrame_, frameWidth_, frameHeight_, origin.x,
+                                            origin.y, entry.track->candidates());
         entry.track->Observe(seconds, sighting, stdout);
         dialog_->SetShown(static_cast<size_t>(&entry - placed_.data()), entry.track->current(),
                           entry.track->current() == entry.scene->expected);
@@ -465,7 +501,8 @@ void DemoRun::TakeSnapshot(const std::string& stem, bool timed) {
     char caption[64];
     std::snprintf(caption, sizeof caption, "%s at %.2f s", stem.c_str(), shot.seconds);
     shot.caption = caption;
-    if (!platform::CaptureWindow(dialog_->GetSafeHwnd(), &shot.pixels, &shot.width, &shot.height)) return;
+    if (!platform::CaptureWindow(dialog_->GetSafeHwnd(), &shot.pixels, &shot.width, &shot.height))
+        return;
     if (!platform::SavePixelsPng(shot.pixels, shot.width, shot.height, shot.file)) {
         std::fprintf(stderr, "portrix-demo: cannot write %s\n", shot.file.c_str());
         return;
@@ -479,27 +516,32 @@ void DemoRun::ForwardPointer(const PointerEvent& event) {
     const POINT screen = {r.left + event.x, r.top + event.y};
     const UINT button = event.button == 3 ? MK_RBUTTON : MK_LBUTTON;
     switch (event.kind) {
-    case PointerEvent::Move:
-        platform::InjectMouse(screen, WM_MOUSEMOVE, heldButtons_);
-        break;
-    case PointerEvent::Press:
-        heldButtons_ |= button;
-        if (event.button == 3)
-            platform::InjectMouse(screen, event.doubleClick ? WM_RBUTTONDBLCLK : WM_RBUTTONDOWN, heldButtons_);
-        else
-            platform::InjectMouse(screen, event.doubleClick ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN, heldButtons_);
-        break;
-    case PointerEvent::Release: {
-        heldButtons_ &= ~button;
-        platform::InjectMouse(screen, event.button == 3 ? WM_RBUTTONUP : WM_LBUTTONUP, heldButtons_);
-        // What the window showed when the button went up, for comparing with the X server's copy.
-        const std::string file = outDir_ + "/click-" + std::to_string(++clicks_) + ".png";
-        if (!lastFrame_.empty() && platform::SavePixelsPng(lastFrame_, frameWidth_, frameHeight_, file)) {
-            std::printf("shown    %s\n", file.c_str());
-            std::fflush(stdout);
+        case PointerEvent::Move:
+            platform::InjectMouse(screen, WM_MOUSEMOVE, heldButtons_);
+            break;
+        case PointerEvent::Press:
+            heldButtons_ |= button;
+            if (event.button == 3)
+                platform::InjectMouse(screen, event.doubleClick ? WM_RBUTTONDBLCLK : WM_RBUTTONDOWN,
+                                      heldButtons_);
+            else
+                platform::InjectMouse(screen, event.doubleClick ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN,
+                                      heldButtons_);
+            break;
+        case PointerEvent::Release: {
+            heldButtons_ &= ~button;
+            platform::InjectMouse(screen, event.button == 3 ? WM_RBUTTONUP : WM_LBUTTONUP,
+                                  heldButtons_);
+            // What the window showed when the button went up, for comparing with the X server's
+            // copy.
+            const std::string file = outDir_ + "/click-" + std::to_string(++clicks_) + ".png";
+            if (!lastFrame_.empty() &&
+                platform::SavePixelsPng(lastFrame_, frameWidth_, frameHeight_, file)) {
+                std::printf("shown    %s\n", file.c_str());
+                std::fflush(stdout);
+            }
+            break;
         }
-        break;
-    }
     }
 }
 
@@ -531,7 +573,8 @@ void DemoRun::WriteLayout() {
     // artwork files it must end on ("-" where the picture depends on a background), and where
     // its caption is written.
     std::ofstream out(outDir_ + "/layout.txt");
-    out << "# control left top expected-artwork caption-left caption-top caption-right caption-bottom\n";
+    out << "# control left top expected-artwork caption-left caption-top caption-right "
+           "caption-bottom\n";
     for (const Placed& entry : placed_) {
         const Scene& scene = *entry.scene;
         std::string artwork = "-";
@@ -540,8 +583,9 @@ void DemoRun::WriteLayout() {
         for (const Artwork& art : defaults_)
             if ("default " + art.name == scene.expected) artwork = art.name;
         if (scene.animated) artwork = "animated:" + artwork;
-        out << scene.name << ' ' << entry.left << ' ' << entry.top << ' ' << artwork << ' ' << entry.caption.left << ' '
-            << entry.caption.top << ' ' << entry.caption.right << ' ' << entry.caption.bottom << '\n';
+        out << scene.name << ' ' << entry.left << ' ' << entry.top << ' ' << artwork << ' '
+            << entry.caption.left << ' ' << entry.caption.top << ' ' << entry.caption.right << ' '
+            << entry.caption.bottom << '\n';
     }
 }
 
@@ -553,12 +597,14 @@ int DemoRun::Run() {
         return 1;
     }
     if (!PrepareArtwork()) {
-        std::fprintf(stderr, "portrix-demo: cannot write the artwork into %s/artwork\n", outDir_.c_str());
+        std::fprintf(stderr, "portrix-demo: cannot write the artwork into %s/artwork\n",
+                     outDir_.c_str());
         return 1;
     }
     PrepareStore();
     if (!StartServer()) {
-        std::fprintf(stderr, "portrix-demo: the embedded avatar server cannot listen on 127.0.0.1\n");
+        std::fprintf(stderr,
+                     "portrix-demo: the embedded avatar server cannot listen on 127.0.0.1\n");
         return 1;
     }
     if (!OpenDialog()) {
@@ -568,7 +614,9 @@ int DemoRun::Run() {
     if (options_.window) {
         window_ = LiveWindow::Open(kDialogWidth, kDialogHeight, "Portrix demo");
         if (!window_) {
-            std::fprintf(stderr, "portrix-demo: --window needs an X11 display (DISPLAY) and a build with libX11\n");
+            std::fprintf(
+                stderr,
+                "portrix-demo: --window needs an X11 display (DISPLAY) and a build with libX11\n");
             return 2;
         }
         std::printf("x11 window 0x%lx: close it to end the demo\n", window_->id());
@@ -604,7 +652,9 @@ int DemoRun::Run() {
             break;
         }
         if (window_) {
-            if (!window_->HandleEvents([this](const PointerEvent& event) { ForwardPointer(event); })) break;
+            if (!window_->HandleEvents(
+                    [this](const PointerEvent& event) { ForwardPointer(event); }))
+                break;
         } else if (now >= length) {
             break;
         }
@@ -612,9 +662,11 @@ int DemoRun::Run() {
     Sample(Elapsed());
     const int failures = Verdict();
     char ending[96];
-    std::snprintf(ending, sizeof ending, "after %.1f s: %s", Elapsed(),
-                  failures == 0 ? "every control ended where it should"
-                                : (std::to_string(failures) + " control(s) did not end where they should").c_str());
+    std::snprintf(
+        ending, sizeof ending, "after %.1f s: %s", Elapsed(),
+        failures == 0
+            ? "every control ended where it should"
+            : (std::to_string(failures) + " control(s) did not end where they should").c_str());
     ShowStatus(ending);
     platform::PumpPendingMessages();
     TakeSnapshot("final", false);
@@ -623,14 +675,18 @@ int DemoRun::Run() {
 
     if (server_) {
         const AvatarServer::Counts counts = server_->GetCounts();
-        std::printf("\nserver answered %d requests: %d pictures, %d not modified, %d unknown\n", counts.requests,
-                    counts.ok, counts.notModified, counts.notFound);
+        std::printf("\nserver answered %d requests: %d pictures, %d not modified, %d unknown\n",
+                    counts.requests, counts.ok, counts.notModified, counts.notFound);
     }
     std::printf("\nsnapshots in %s:\n", outDir_.c_str());
-    for (const Snapshot& shot : snapshots_) std::printf("  %s\n", fs::path(shot.file).filename().c_str());
+    for (const Snapshot& shot : snapshots_)
+        std::printf("  %s\n", fs::path(shot.file).filename().c_str());
     if (sheetWritten) std::printf("  contact-sheet.png\n");
-    std::printf("%s\n", failures == 0 ? "every control ended where it should"
-                                      : (std::to_string(failures) + " control(s) did not end where they should").c_str());
+    std::printf(
+        "%s\n",
+        failures == 0
+            ? "every control ended where it should"
+            : (std::to_string(failures) + " control(s) did not end where they should").c_str());
 
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
@@ -646,7 +702,8 @@ int DemoRun::Run() {
 }  // namespace demo
 
 // The host module's one entry, called by the launcher once the registry is in place.
-extern "C" __attribute__((visibility("default"))) int PortrixDemoRun(int argc, char** argv, const char* installDir) {
+extern "C" __attribute__((visibility("default"))) int PortrixDemoRun(int argc, char** argv,
+                                                                     const char* installDir) {
     demo::Options options;
     std::string error;
     if (!demo::ParseOptions(argc, argv, &options, &error)) {

@@ -21,7 +21,9 @@
 // ThreadSanitizer's instrumentation: the sanitizer sees the copies of its worker threads but
 // not their synchronisation. The server shares no memory with the library under demonstration,
 // so only reports from inside that library are silenced (a no-op in other builds).
-extern "C" const char* __tsan_default_suppressions() { return "race:libcpp-httplib.so\n"; }
+extern "C" const char* __tsan_default_suppressions() {
+    return "race:libcpp-httplib.so\n";
+}
 
 namespace {
 
@@ -35,18 +37,20 @@ typedef int (*DemoEntry)(int argc, char** argv, const char* installDir);
 
 std::string TemporaryFolder(const char* prefix) {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/" + prefix + ".XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/" + prefix + ".XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) return "";
     return pattern;
 }
 
 bool WriteInstallPath(const std::string& installDir) {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kShareKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kShareKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
         return false;
-    const LONG result = RegSetValueExA(key, "Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(installDir.c_str()),
-                                       static_cast<DWORD>(installDir.size() + 1));
+    const LONG result =
+        RegSetValueExA(key, "Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(installDir.c_str()),
+                       static_cast<DWORD>(installDir.size() + 1));
     RegCloseKey(key);
     return result == ERROR_SUCCESS;
 }
@@ -94,7 +98,8 @@ int main(int argc, char** argv) {
         } else {
             // FARPROC stands for any entry; GetProcAddress's callers cast through void(*)() to
             // the entry's real type, as on the original platform.
-            result = reinterpret_cast<DemoEntry>(reinterpret_cast<void (*)()>(entry))(argc, argv, installDir.c_str());
+            result = reinterpret_cast<DemoEntry>(reinterpret_cast<void (*)()>(entry))(
+                argc, argv, installDir.c_str());
         }
         // The host module stays loaded: the download library's threads end with the process.
     }

@@ -6,11 +6,11 @@
 namespace demo {
 
 struct Options {
-    std::string outDir;           // empty: a fresh folder under the temporary directory
-    double seconds = 6.0;         // how long the dialog runs (without --window)
-    int delayMs = 400;            // the embedded server's delay before each answer
-    std::string server;           // HOST[:PORT] of a real avatar server; empty: embedded
-    bool window = false;          // show the dialog in an X11 window until it is closed
+    std::string outDir;    // empty: a fresh folder under the temporary directory
+    double seconds = 6.0;  // how long the dialog runs (without --window)
+    int delayMs = 400;     // the embedded server's delay before each answer
+    std::string server;    // HOST[:PORT] of a real avatar server; empty: embedded
+    bool window = false;   // show the dialog in an X11 window until it is closed
     bool help = false;
 };
 

@@ -45,7 +45,8 @@ std::vector<Scene> MakeScenes() {
 
     Scene download;
     download.name = "download";
-    download.story = "Display: a missing picture, placeholder while the server answers, then the picture";
+    download.story =
+        "Display: a missing picture, placeholder while the server answers, then the picture";
     download.hint = "Display, not stored yet";
     download.userId = "10002";
     download.imageType = 2;
@@ -58,8 +59,9 @@ std::vector<Scene> MakeScenes() {
 
     Scene stale;
     stale.name = "stale";
-    stale.story = "Display: a picture stored two hours ago is held back while the server refreshes it: "
-                  "placeholder, then the new one";
+    stale.story =
+        "Display: a picture stored two hours ago is held back while the server refreshes it: "
+        "placeholder, then the new one";
     stale.hint = "Display, stored 2 hours ago";
     stale.userId = "10003";
     stale.againLater = true;
@@ -76,8 +78,9 @@ std::vector<Scene> MakeScenes() {
 
     Scene version;
     version.name = "newer-version";
-    version.story = "DisplaySN: version 4 asked for, version 3 recorded: placeholder while version 4 comes, "
-                    "never version 3";
+    version.story =
+        "DisplaySN: version 4 asked for, version 3 recorded: placeholder while version 4 comes, "
+        "never version 3";
     version.hint = "DisplaySN: wants v4, has v3";
     version.userId = "10004";
     version.imageType = 2;
@@ -98,7 +101,8 @@ std::vector<Scene> MakeScenes() {
 
     Scene man;
     man.name = "unknown-man";
-    man.story = "Display: a user the server does not know, a man: placeholder, then his default picture";
+    man.story =
+        "Display: a user the server does not know, a man: placeholder, then his default picture";
     man.hint = "Display, unknown man";
     man.userId = "99901";
     man.sex = 1;
@@ -108,7 +112,8 @@ std::vector<Scene> MakeScenes() {
 
     Scene woman;
     woman.name = "unknown-woman";
-    woman.story = "Display: a user the server does not know, a woman: placeholder, then her default picture";
+    woman.story =
+        "Display: a user the server does not know, a woman: placeholder, then her default picture";
     woman.hint = "Display, unknown woman";
     woman.userId = "99902";
     woman.imageType = 2;
@@ -119,7 +124,8 @@ std::vector<Scene> MakeScenes() {
 
     Scene face;
     face.name = "face";
-    face.story = "Display: image type 3 has no placeholder and no default: empty until the picture comes";
+    face.story =
+        "Display: image type 3 has no placeholder and no default: empty until the picture comes";
     face.hint = "Display, type 3: no default";
     face.userId = "10007";
     face.imageType = 3;
@@ -146,7 +152,9 @@ std::vector<Scene> MakeScenes() {
 
     Scene background;
     background.name = "background";
-    background.story = "ChangeBgImg: a round picture over what was under it, then over a background the host hands over";
+    background.story =
+        "ChangeBgImg: a round picture over what was under it, then over a background the host "
+        "hands over";
     background.hint = "ChangeBgImg in act two";
     background.userId = "10009";
     background.handsBackground = true;

@@ -32,7 +32,8 @@ Sighting Recognise(const Pixels& frame, int frameWidth, int frameHeight, int lef
                    const std::vector<Candidate>& candidates);
 
 // The pixels of `frame` in the rectangle (left, top, width, height), clipped with zeros.
-Pixels Region(const Pixels& frame, int frameWidth, int frameHeight, int left, int top, int width, int height);
+Pixels Region(const Pixels& frame, int frameWidth, int frameHeight, int left, int top, int width,
+              int height);
 
 class ControlTrack {
 public:

@@ -24,15 +24,15 @@ public:
 
     // Fetches the user's picture unconditionally and puts it at
     // store root + sub-directory + user id + suffix. Never answered by a refresh's 304.
-    void StartDownload(const CString& userId, const CString& serverAddress, const CString& storeRoot,
-                       const int& imageType, const int& faceMode);
+    void StartDownload(const CString& userId, const CString& serverAddress,
+                       const CString& storeRoot, const int& imageType, const int& faceMode);
 
     // Refreshes the user's picture: sends back the ETag and Last-Modified the server gave
     // for the stored copy; an unchanged picture is marked fresh (its modification time is
     // the time it was last fetched or confirmed), a changed one replaced. A picture stored
     // without them is fetched whole.
-    void VazirOridoStartGFU(const CString& userId, const CString& serverAddress, const CString& storeRoot,
-                            const int& imageType, const int& faceMode);
+    void VazirOridoStartGFU(const CString& userId, const CString& serverAddress,
+                            const CString& storeRoot, const int& imageType, const int& faceMode);
 
     // Fetches one default picture from the given URL to the given full local path.
     void VazirOridoStartN(const CString& url, const CString& localPath);

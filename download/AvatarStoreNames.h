@@ -22,7 +22,8 @@ inline constexpr const char* kSubDirectories[] = {"Body\\", "Up\\", "Face\\"};
 
 // Face mode 0 to 9 to the suffix appended after the user id.
 inline constexpr const char* kFaceSuffixes[kFaceModeCount] = {
-    ".gif", "_s.gif", "_c.gif", "_a.gif", "_w.gif", "_b.gif", "_bs.gif", "_bc.gif", "_ba.gif", "_bw.gif",
+    ".gif",   "_s.gif",  "_c.gif",  "_a.gif",  "_w.gif",
+    "_b.gif", "_bs.gif", "_bc.gif", "_ba.gif", "_bw.gif",
 };
 
 // Directory of the default pictures, as the control addresses it (created as "Default").
@@ -41,7 +42,8 @@ inline constexpr const char* kDefaultPictures[2][3] = {
 };
 
 // Placeholder shown while a picture of image type 1 or 2 is being fetched.
-inline constexpr const char* kPlaceholderPictures[2] = {"default\\download1.gif", "default\\download2.gif"};
+inline constexpr const char* kPlaceholderPictures[2] = {"default\\download1.gif",
+                                                        "default\\download2.gif"};
 
 constexpr bool HasSubDirectory(int imageType) {
     return imageType >= kFirstImageType && imageType <= kLastImageType;
@@ -65,7 +67,9 @@ constexpr const char* FaceSuffix(int faceMode) {
 
 // "default\man1.gif" and the like, or "" when the type and sex have no default picture.
 constexpr const char* DefaultPicture(int imageType, int sex) {
-    return (imageType == 1 || imageType == 2) && sex >= 0 && sex <= 2 ? kDefaultPictures[imageType - 1][sex] : "";
+    return (imageType == 1 || imageType == 2) && sex >= 0 && sex <= 2
+               ? kDefaultPictures[imageType - 1][sex]
+               : "";
 }
 
 // "default\download1.gif" or "default\download2.gif", or "" for any other type.

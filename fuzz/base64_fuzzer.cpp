@@ -11,10 +11,12 @@
 namespace {
 
 std::string Encode(const uint8_t* bytes, size_t size) {
-    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
     for (size_t i = 0; i < size; i += 3) {
-        const uint32_t group = (uint32_t(bytes[i]) << 16) | (i + 1 < size ? uint32_t(bytes[i + 1]) << 8 : 0) |
+        const uint32_t group = (uint32_t(bytes[i]) << 16) |
+                               (i + 1 < size ? uint32_t(bytes[i + 1]) << 8 : 0) |
                                (i + 2 < size ? uint32_t(bytes[i + 2]) : 0);
         out += kAlphabet[(group >> 18) & 63];
         out += kAlphabet[(group >> 12) & 63];
@@ -31,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     text.push_back('\0');
     const size_t length = std::strlen(text.data());
     const int decoded = DecodeBase64InPlace(text.data());
-    if (decoded < 0 || static_cast<size_t>(decoded) > length || text[static_cast<size_t>(decoded)] != '\0') {
+    if (decoded < 0 || static_cast<size_t>(decoded) > length ||
+        text[static_cast<size_t>(decoded)] != '\0') {
         std::abort();
     }
     std::vector<char> again(bytes, bytes + size);

@@ -13,8 +13,8 @@ CAnimatedPicture& Control() {
     static CAnimatedPicture* control = [] {
         HWND dialog = CreateWindowExA(0, WC_DIALOG, "fuzz", WS_POPUP, 0, 0, 64, 64, nullptr,
                                       nullptr, nullptr, nullptr);
-        HWND child = CreateWindowExA(0, WC_STATIC, "", WS_CHILD | WS_VISIBLE, 0, 0, 16, 16,
-                                     dialog, nullptr, nullptr, nullptr);
+        HWND child = CreateWindowExA(0, WC_STATIC, "", WS_CHILD | WS_VISIBLE, 0, 0, 16, 16, dialog,
+                                     nullptr, nullptr, nullptr);
         auto* made = new CAnimatedPicture;
         made->SubclassWindow(child);
         return made;

@@ -49,7 +49,11 @@ int main(int argc, char** argv) {
     GifBuilder bigTable;
     std::vector<uint8_t> ramp(16 * 16);
     for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<uint8_t>(i);
-    bigTable.Header().Screen(16, 16, 7).Image(0, 0, 16, 16, ramp).Image(0, 0, 16, 16, ramp).Trailer();
+    bigTable.Header()
+        .Screen(16, 16, 7)
+        .Image(0, 0, 16, 16, ramp)
+        .Image(0, 0, 16, 16, ramp)
+        .Trailer();
     seeds.emplace_back("table768.gif", bigTable.Bytes());
 
     std::vector<uint8_t> cut = animated.Bytes();

@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         OLE_YSIZE_HIMETRIC height = 0;
         picture->get_Width(&width);
         picture->get_Height(&height);
-        picture->Render(Surface(), 0, 0, kSurfaceSide, kSurfaceSide, 0, height, width, -height, nullptr);
+        picture->Render(Surface(), 0, 0, kSurfaceSide, kSurfaceSide, 0, height, width, -height,
+                        nullptr);
         picture->Release();
     }
     stream->Release();  // frees the block

@@ -30,9 +30,11 @@ const std::string& ProfilePath() {
 
 std::vector<std::string> NameList(LPCSTR section, const std::string& file) {
     std::vector<char> buffer(kListSize);
-    const DWORD length = GetPrivateProfileStringA(section, nullptr, "", buffer.data(), kListSize, file.c_str());
+    const DWORD length =
+        GetPrivateProfileStringA(section, nullptr, "", buffer.data(), kListSize, file.c_str());
     std::vector<std::string> names;
-    for (DWORD at = 0; at < length && buffer[at] != '\0'; at += static_cast<DWORD>(std::strlen(&buffer[at])) + 1) {
+    for (DWORD at = 0; at < length && buffer[at] != '\0';
+         at += static_cast<DWORD>(std::strlen(&buffer[at])) + 1) {
         names.emplace_back(&buffer[at]);
     }
     return names;
@@ -62,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
             GetPrivateProfileIntA(section.c_str(), key.c_str(), -1, file.c_str());
         }
     }
-    if (!WritePrivateProfileStringA(kWrittenSection, "Key", "written value", file.c_str())) std::abort();
+    if (!WritePrivateProfileStringA(kWrittenSection, "Key", "written value", file.c_str()))
+        std::abort();
     if (Value(kWrittenSection, "Key", file) != "written value") std::abort();
     for (const auto& [name, value] : seen) {
         if (Value(name.first.c_str(), name.second.c_str(), file) != value) std::abort();

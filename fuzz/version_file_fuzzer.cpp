@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr int kLowestVersion = -9999;   // "-9999", the lowest five characters hold
+constexpr int kLowestVersion = -9999;  // "-9999", the lowest five characters hold
 constexpr int kHighestVersion = 99999;
 
 const std::string& VersionFilePath() {
@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     // The first four bytes choose the entry and the version; the rest is the file.
     const int imageType = 1 + bytes[0] % kVersionImageTypes;
     const int faceMode = bytes[1] % kVersionFaceModes;
-    const int version = kLowestVersion + (bytes[2] << 8 | bytes[3]) * 2 % (kHighestVersion - kLowestVersion + 1);
+    const int version =
+        kLowestVersion + (bytes[2] << 8 | bytes[3]) * 2 % (kHighestVersion - kLowestVersion + 1);
     const std::string& path = VersionFilePath();
     FILE* out = std::fopen(path.c_str(), "wb");
     if (out == nullptr) std::abort();
@@ -45,18 +46,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         }
     }
     int ignored = 0;
-    if (ReadRecordedVersion(path.c_str(), 0, 0, &ignored) || ReadRecordedVersion(path.c_str(), 1, 10, &ignored)) {
+    if (ReadRecordedVersion(path.c_str(), 0, 0, &ignored) ||
+        ReadRecordedVersion(path.c_str(), 1, 10, &ignored)) {
         std::abort();
     }
     RecordVersion(path.c_str(), imageType, faceMode, version);
     int recorded = 0;
-    if (!ReadRecordedVersion(path.c_str(), imageType, faceMode, &recorded) || recorded != version) std::abort();
+    if (!ReadRecordedVersion(path.c_str(), imageType, faceMode, &recorded) || recorded != version)
+        std::abort();
     if (!fullTable) return 0;
     for (int type = 1; type <= kVersionImageTypes; ++type) {
         for (int mode = 0; mode < kVersionFaceModes; ++mode) {
             int now = 0;
             if (type == imageType && mode == faceMode) continue;
-            if (!ReadRecordedVersion(path.c_str(), type, mode, &now) || now != before[type][mode]) std::abort();
+            if (!ReadRecordedVersion(path.c_str(), type, mode, &now) || now != before[type][mode])
+                std::abort();
         }
     }
     return 0;

@@ -12,7 +12,9 @@ namespace {
 
 constexpr char kShareKeyName[] = "HKEY_CURRENT_USER\\Software\\szDomain\\Share";
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
 
 // "\dir", "/dir" and "C:\dir" are absolute; "dir" and "C:dir" are not.
 bool IsAbsolutePath(const CString& path) {
@@ -37,16 +39,19 @@ void Report(const std::string& sentence) {
 
 // Why a registry call failed on the hive file itself, or "" when the file is fine.
 std::string HiveProblem(long result) {
-    if (result == ERROR_FILE_NOT_FOUND || result == ERROR_MORE_DATA || result == ERROR_SUCCESS) return "";
+    if (result == ERROR_FILE_NOT_FOUND || result == ERROR_MORE_DATA || result == ERROR_SUCCESS)
+        return "";
     const std::string problem = platform::RegistryHiveProblem();
     if (!problem.empty()) return problem;
-    return "the registry hive " + platform::RegistryHivePath() + " cannot be read (system error code " +
-           Decimal(static_cast<unsigned long>(result)) + ")";
+    return "the registry hive " + platform::RegistryHivePath() +
+           " cannot be read (system error code " + Decimal(static_cast<unsigned long>(result)) +
+           ")";
 }
 
 }  // namespace
 
-BOOL InstallPathFromValue(DWORD type, const BYTE* data, DWORD size, CString* installPath, std::string* why) {
+BOOL InstallPathFromValue(DWORD type, const BYTE* data, DWORD size, CString* installPath,
+                          std::string* why) {
     if (type != REG_SZ && type != REG_EXPAND_SZ) {
         *why = "is not a string (registry type " + Decimal(type) + ")";
         return FALSE;
@@ -58,7 +63,8 @@ BOOL InstallPathFromValue(DWORD type, const BYTE* data, DWORD size, CString* ins
         return FALSE;
     }
     if (nul == end && size >= store_layout::kInstallPathBufferSize) {
-        *why = "is longer than " + Decimal(store_layout::kInstallPathBufferSize - 1) + " characters";
+        *why =
+            "is longer than " + Decimal(store_layout::kInstallPathBufferSize - 1) + " characters";
         return FALSE;
     }
     const CString path(reinterpret_cast<LPCTSTR>(data), static_cast<int>(nul - data));
@@ -92,12 +98,13 @@ void ReportShareKeyFailure(long result) {
 void ReportPathValueFailure(long result, const std::string& why) {
     const std::string problem = HiveProblem(result);
     if (!problem.empty()) return Report(problem);
-    const std::string value = std::string("the value ") + store_layout::kInstallPathValue + " of " + kShareKeyName +
-                              " in the registry hive " + platform::RegistryHivePath();
+    const std::string value = std::string("the value ") + store_layout::kInstallPathValue + " of " +
+                              kShareKeyName + " in the registry hive " +
+                              platform::RegistryHivePath();
     if (result == ERROR_FILE_NOT_FOUND) return Report(value + " is missing");
     if (result == ERROR_MORE_DATA) {
-        return Report(value + " is longer than " + Decimal(store_layout::kInstallPathBufferSize - 1) +
-                      " characters");
+        return Report(value + " is longer than " +
+                      Decimal(store_layout::kInstallPathBufferSize - 1) + " characters");
     }
     Report(value + " " + why + "; it must name an absolute directory");
 }

@@ -12,7 +12,8 @@
 // buffer), or FALSE with *why when the value is empty, not a string (REG_SZ or REG_EXPAND_SZ),
 // holds a NUL inside its text, has no room for its terminator, or does not name an absolute
 // directory. A path that does not exist yet is accepted: the store is made there or not at all.
-BOOL InstallPathFromValue(DWORD type, const BYTE* data, DWORD size, CString* installPath, std::string* why);
+BOOL InstallPathFromValue(DWORD type, const BYTE* data, DWORD size, CString* installPath,
+                          std::string* why);
 
 // Writes "portrix: " and the sentence about the Share key or its Path value to standard error,
 // with the hive file's name. result is what the registry call returned (ERROR_SUCCESS when the

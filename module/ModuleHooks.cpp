@@ -42,6 +42,10 @@ EntryPointHook g_entryPoint __attribute__((init_priority(103)));
 
 }  // namespace
 
-const CString& GetStoreRoot() { return g_storeRoot; }
+const CString& GetStoreRoot() {
+    return g_storeRoot;
+}
 
-CString& module_start::StoreRootForAttach() { return g_storeRoot; }
+CString& module_start::StoreRootForAttach() {
+    return g_storeRoot;
+}

@@ -8,14 +8,17 @@
 
 namespace {
 
-std::string_view View(const CString& text) { return static_cast<LPCTSTR>(text); }
+std::string_view View(const CString& text) {
+    return static_cast<LPCTSTR>(text);
+}
 
 // Nothing may leave the library: a failure to queue (memory, thread creation) is dropped,
 // like every other failure of a download.
 void Submit(std::optional<nimbrel::Request> request) noexcept {
     if (!request) return;
     try {
-        if (nimbrel::Engine* engine = nimbrel::Engine::Instance()) engine->Submit(std::move(*request));
+        if (nimbrel::Engine* engine = nimbrel::Engine::Instance())
+            engine->Submit(std::move(*request));
     } catch (...) {
     }
 }
@@ -28,20 +31,22 @@ CAvatarDownload::CAvatarDownload() = default;
 
 CAvatarDownload::~CAvatarDownload() = default;
 
-void CAvatarDownload::StartDownload(const CString& userId, const CString& serverAddress, const CString& storeRoot,
-                                    const int& imageType, const int& faceMode) {
+void CAvatarDownload::StartDownload(const CString& userId, const CString& serverAddress,
+                                    const CString& storeRoot, const int& imageType,
+                                    const int& faceMode) {
     try {
-        Submit(nimbrel::MakePictureRequest(View(userId), View(serverAddress), View(storeRoot), imageType, faceMode,
-                                           false));
+        Submit(nimbrel::MakePictureRequest(View(userId), View(serverAddress), View(storeRoot),
+                                           imageType, faceMode, false));
     } catch (...) {
     }
 }
 
 void CAvatarDownload::VazirOridoStartGFU(const CString& userId, const CString& serverAddress,
-                                         const CString& storeRoot, const int& imageType, const int& faceMode) {
+                                         const CString& storeRoot, const int& imageType,
+                                         const int& faceMode) {
     try {
-        Submit(nimbrel::MakePictureRequest(View(userId), View(serverAddress), View(storeRoot), imageType, faceMode,
-                                           true));
+        Submit(nimbrel::MakePictureRequest(View(userId), View(serverAddress), View(storeRoot),
+                                           imageType, faceMode, true));
     } catch (...) {
     }
 }

@@ -65,7 +65,8 @@ int OpenByWalking(int directoryFd, std::string_view relative, int flags, mode_t 
 
 }  // namespace
 
-int OpenBeneath(int directoryFd, std::string_view relative, int flags, mode_t mode, Resolution resolution) {
+int OpenBeneath(int directoryFd, std::string_view relative, int flags, mode_t mode,
+                Resolution resolution) {
     if (HasParentOrIsAbsolute(relative)) {
         errno = EXDEV;
         return -1;
@@ -81,7 +82,9 @@ int OpenBeneath(int directoryFd, std::string_view relative, int flags, mode_t mo
     return OpenByWalking(directoryFd, relative, flags, mode);
 }
 
-int OpenDirectory(const std::string& path) { return ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }
+int OpenDirectory(const std::string& path) {
+    return ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
 
 std::string_view ParentOf(std::string_view relative) {
     const size_t slash = relative.rfind('/');

@@ -63,7 +63,9 @@ void Engine::Submit(Request request) {
     // first looks at the store, however long the worker's backlog.
     std::string why;
     request.hold = PictureHold::Take(request.root, request.relative, &why);
-    if (!why.empty()) LogPicture(request, "not held during its transfer (%s): it stays visible meanwhile", why.c_str());
+    if (!why.empty())
+        LogPicture(request, "not held during its transfer (%s): it stays visible meanwhile",
+                   why.c_str());
 
     std::lock_guard<std::mutex> lifecycle(m_lifecycleMutex);
     if (!m_worker.joinable() && !StartWorkerLocked()) return;
@@ -142,7 +144,9 @@ void Engine::Run(CURLM* multi) {
             connected = false;
             continue;  // a request queued meanwhile woke the old handle, not this one
         }
-        const int pollMs = !waiting.empty() ? kWaitingPollMs : !active.empty() ? kBusyPollMs : kIdlePollMs;
+        const int pollMs = !waiting.empty()  ? kWaitingPollMs
+                           : !active.empty() ? kBusyPollMs
+                                             : kIdlePollMs;
         curl_multi_poll(multi, nullptr, 0, pollMs, nullptr);
     }
     // Abandoned transfers: detach each from the multi handle before its easy handle goes;

@@ -56,8 +56,8 @@ private:
     // Replaces the multi handle by a fresh one; the old one goes with its idle connections.
     CURLM* RenewMultiHandle(CURLM* multi);
     // Starts what the backlog allows; true when a transfer went to the network.
-    bool StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTransfers& active, WaitingTransfers& waiting,
-                     StaleTempSweeper& sweeper);
+    bool StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTransfers& active,
+                     WaitingTransfers& waiting, StaleTempSweeper& sweeper);
     void FinishCompleted(CURLM* multi, ActiveTransfers& active);
     void EndFinishedWaits(WaitingTransfers& waiting);
     void Forget(const Request& request);

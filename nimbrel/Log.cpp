@@ -40,7 +40,8 @@ void Log(const char* format, ...) {
 void LogPicture(const Request& request, const char* format, ...) {
     if (!LogEnabled()) return;
     char prefix[kLineBytes];
-    std::snprintf(prefix, sizeof prefix, "%s <- %s: ", request.destination.c_str(), request.url.c_str());
+    std::snprintf(prefix, sizeof prefix, "%s <- %s: ", request.destination.c_str(),
+                  request.url.c_str());
     va_list args;
     va_start(args, format);
     Write(prefix, format, args);

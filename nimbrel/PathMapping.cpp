@@ -66,7 +66,8 @@ bool IsBelow(std::string_view root, std::string_view path) {
     const std::string normalRoot = NormalisePosixPath(root);
     const std::string normalPath = NormalisePosixPath(path);
     if (normalRoot == ".") {
-        return normalPath != "." && normalPath[0] != '/' && normalPath != ".." && normalPath.rfind("../", 0) != 0;
+        return normalPath != "." && normalPath[0] != '/' && normalPath != ".." &&
+               normalPath.rfind("../", 0) != 0;
     }
     const std::string prefix = normalRoot == "/" ? "/" : normalRoot + "/";
     return normalPath.size() > prefix.size() && normalPath.compare(0, prefix.size(), prefix) == 0;

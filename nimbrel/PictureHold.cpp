@@ -11,7 +11,8 @@
 
 namespace nimbrel {
 
-PictureHold PictureHold::Take(const std::string& root, const std::string& relative, std::string* why) {
+PictureHold PictureHold::Take(const std::string& root, const std::string& relative,
+                              std::string* why) {
     PictureHold hold;
     const UniqueFd rootFd(OpenDirectory(root));
     if (!rootFd) {
@@ -21,7 +22,9 @@ PictureHold PictureHold::Take(const std::string& root, const std::string& relati
     // O_NONBLOCK: a FIFO under a picture's name must not stall the caller.
     UniqueFd file(OpenBeneath(rootFd.Get(), relative, O_RDWR | O_NOCTTY | O_NONBLOCK));
     if (!file) {
-        if (errno != ENOENT) *why = std::string("the stored file cannot be opened for writing: ") + std::strerror(errno);
+        if (errno != ENOENT)
+            *why = std::string("the stored file cannot be opened for writing: ") +
+                   std::strerror(errno);
         return hold;
     }
     if (!platform::JoinShareModes(file.Get(), platform::kShareAccessWrite,

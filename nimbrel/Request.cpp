@@ -10,8 +10,8 @@ namespace {
 constexpr char kServerDirectory[] = "/c_avatar/";
 
 bool IsUnreserved(unsigned char ch) {
-    return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') || ch == '-' ||
-           ch == '.' || ch == '_' || ch == '~';
+    return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') ||
+           ch == '-' || ch == '.' || ch == '_' || ch == '~';
 }
 
 }  // namespace
@@ -34,9 +34,11 @@ std::string PercentEncode(std::string_view text) {
 }
 
 std::optional<Request> MakePictureRequest(std::string_view userId, std::string_view serverAddress,
-                                          std::string_view storeRoot, int imageType, int faceMode, bool refresh) {
+                                          std::string_view storeRoot, int imageType, int faceMode,
+                                          bool refresh) {
     using namespace AvatarStoreNames;
-    if (storeRoot.empty() || !IsSafeUserId(userId) || !HasSubDirectory(imageType)) return std::nullopt;
+    if (storeRoot.empty() || !IsSafeUserId(userId) || !HasSubDirectory(imageType))
+        return std::nullopt;
     if (IsLibraryFileName(PictureFileName(userId, faceMode))) return std::nullopt;
 
     std::string windowsPath(storeRoot);
@@ -61,16 +63,21 @@ std::optional<Request> MakePictureRequest(std::string_view userId, std::string_v
 std::optional<Request> MakeDefaultPictureRequest(std::string_view url, std::string_view localPath) {
     if (url.empty() || localPath.empty() || HasParentComponent(localPath)) return std::nullopt;
     const size_t separator = localPath.find_last_of("\\/");
-    const std::string_view fileName = separator == std::string_view::npos ? localPath : localPath.substr(separator + 1);
+    const std::string_view fileName =
+        separator == std::string_view::npos ? localPath : localPath.substr(separator + 1);
     // A default picture's name obeys the same rule as a user id: one plain file name.
-    if (!AvatarStoreNames::IsSafeUserId(fileName) || IsLibraryFileName(fileName)) return std::nullopt;
+    if (!AvatarStoreNames::IsSafeUserId(fileName) || IsLibraryFileName(fileName))
+        return std::nullopt;
 
     Request request;
     request.url = std::string(url);
     request.destination = NormalisePosixPath(ToPosix(localPath));
     const size_t slash = request.destination.rfind('/');
-    request.root = slash == std::string::npos ? "." : slash == 0 ? "/" : request.destination.substr(0, slash);
-    request.relative = slash == std::string::npos ? request.destination : request.destination.substr(slash + 1);
+    request.root = slash == std::string::npos ? "."
+                   : slash == 0               ? "/"
+                                              : request.destination.substr(0, slash);
+    request.relative =
+        slash == std::string::npos ? request.destination : request.destination.substr(slash + 1);
     return request;
 }
 

@@ -33,7 +33,8 @@ std::string PercentEncode(std::string_view text);
 // unsafe user id, an image type without sub-directory, a destination outside the store, or
 // a file name that the library keeps for its own files.
 std::optional<Request> MakePictureRequest(std::string_view userId, std::string_view serverAddress,
-                                          std::string_view storeRoot, int imageType, int faceMode, bool refresh);
+                                          std::string_view storeRoot, int imageType, int faceMode,
+                                          bool refresh);
 
 // A default picture, from a URL given whole to a local path given whole; the picture lies
 // beneath the directory of that path. Refused for an empty URL, a path with a ".." component,

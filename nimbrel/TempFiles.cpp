@@ -21,7 +21,8 @@ std::string MakeTempName() {
 bool IsTempName(std::string_view fileName) {
     const std::string_view prefix = kTempPrefix;
     const std::string_view suffix = kTempSuffix;
-    return fileName.size() > prefix.size() + suffix.size() && fileName.substr(0, prefix.size()) == prefix &&
+    return fileName.size() > prefix.size() + suffix.size() &&
+           fileName.substr(0, prefix.size()) == prefix &&
            fileName.substr(fileName.size() - suffix.size()) == suffix;
 }
 
@@ -43,8 +44,11 @@ int RemoveStaleTempFiles(int directoryFd, std::chrono::seconds maxAge) {
     while (const dirent* entry = ::readdir(dir)) {
         if (!IsTempName(entry->d_name)) continue;
         struct stat info {};
-        if (::fstatat(listed, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) continue;
-        if (now - info.st_mtime > maxAge.count() && ::unlinkat(listed, entry->d_name, 0) == 0) ++removed;
+        if (::fstatat(listed, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode))
+            continue;
+        if (now - info.st_mtime > maxAge.count() && ::unlinkat(listed, entry->d_name, 0) == 0)
+            ++removed;
     }
     ::closedir(dir);
     return removed;

@@ -50,7 +50,8 @@ const char* StatusMeaning(long status) {
 
 }  // namespace
 
-Transfer::Transfer(Request request, StaleTempSweeper& sweeper) : m_request(std::move(request)), m_sweeper(sweeper) {}
+Transfer::Transfer(Request request, StaleTempSweeper& sweeper)
+    : m_request(std::move(request)), m_sweeper(sweeper) {}
 
 Transfer::~Transfer() {
     DiscardTempFile();
@@ -60,19 +61,24 @@ Transfer::~Transfer() {
 
 Transfer::Start Transfer::Begin() {
     const UniqueFd root(OpenDirectory(m_request.root));
-    if (root) m_directory.Reset(OpenBeneath(root.Get(), ParentOf(m_request.relative), O_RDONLY | O_DIRECTORY));
+    if (root)
+        m_directory.Reset(
+            OpenBeneath(root.Get(), ParentOf(m_request.relative), O_RDONLY | O_DIRECTORY));
     if (!m_directory) {
-        LogPicture(m_request, "refused: its directory is missing or reached through a symbolic link (%s)",
+        LogPicture(m_request,
+                   "refused: its directory is missing or reached through a symbolic link (%s)",
                    std::strerror(errno));
         return Start::refused;
     }
     switch (m_lock.TryTake(m_directory.Get(), Name(), m_request.refresh)) {
         case TransferLock::State::busy:
             m_waitingSince = std::chrono::steady_clock::now();
-            LogPicture(m_request, "another process is fetching it; waiting for that transfer instead");
+            LogPicture(m_request,
+                       "another process is fetching it; waiting for that transfer instead");
             return Start::waiting;
         case TransferLock::State::unavailable:
-            LogPicture(m_request, "no transfer lock in its directory; other processes may fetch it too");
+            LogPicture(m_request,
+                       "no transfer lock in its directory; other processes may fetch it too");
             break;
         case TransferLock::State::taken:
             break;
@@ -81,9 +87,10 @@ Transfer::Start Transfer::Begin() {
         LogPicture(m_request, "refused: the transfer cannot be set up");
         return Start::refused;
     }
-    LogPicture(m_request, "started%s", m_conditional        ? " (a refresh, with the stored validators)"
-                                       : m_request.refresh ? " (a refresh, but no validators are stored: fetching whole)"
-                                                           : "");
+    LogPicture(m_request, "started%s",
+               m_conditional       ? " (a refresh, with the stored validators)"
+               : m_request.refresh ? " (a refresh, but no validators are stored: fetching whole)"
+                                   : "");
     return Start::running;
 }
 
@@ -92,7 +99,8 @@ bool Transfer::WaitIsOver() {
         LogPicture(m_request, "the other process's transfer has ended; no request of its own");
         return true;
     }
-    if (std::chrono::steady_clock::now() - m_waitingSince > std::chrono::milliseconds(kTransferTimeoutMs)) {
+    if (std::chrono::steady_clock::now() - m_waitingSince >
+        std::chrono::milliseconds(kTransferTimeoutMs)) {
         LogPicture(m_request, "failed: the other process's transfer did not end within %ld s",
                    kTransferTimeoutMs / 1000);
         return true;
@@ -129,9 +137,11 @@ bool Transfer::Prepare() {
         UniqueFd own;
         const int stored = OpenStoredPicture(own);
         const Validators validators = stored >= 0 ? ReadValidators(stored) : Validators{};
-        if (!validators.etag.empty()) m_headers = curl_slist_append(m_headers, ("If-None-Match: " + validators.etag).c_str());
+        if (!validators.etag.empty())
+            m_headers = curl_slist_append(m_headers, ("If-None-Match: " + validators.etag).c_str());
         if (!validators.lastModified.empty()) {
-            m_headers = curl_slist_append(m_headers, ("If-Modified-Since: " + validators.lastModified).c_str());
+            m_headers = curl_slist_append(
+                m_headers, ("If-Modified-Since: " + validators.lastModified).c_str());
         }
         m_conditional = m_headers != nullptr;
         ok = curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, m_headers) == CURLE_OK;
@@ -178,14 +188,16 @@ Validators Transfer::ResponseValidators() const {
 }
 
 bool Transfer::OpenTempFile() {
-    m_sweeper.BeforeWriting(m_request.root + "/" + std::string(ParentOf(m_request.relative)), m_directory.Get());
+    m_sweeper.BeforeWriting(m_request.root + "/" + std::string(ParentOf(m_request.relative)),
+                            m_directory.Get());
     for (int attempt = 0; attempt < 4 && !m_temp; ++attempt) {
         m_tempName = MakeTempName();
         m_temp.Reset(::openat(m_directory.Get(), m_tempName.c_str(),
                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     }
     if (!m_temp) {
-        m_failure = std::string("no temporary file can be created beside it: ") + std::strerror(errno);
+        m_failure =
+            std::string("no temporary file can be created beside it: ") + std::strerror(errno);
         m_tempName.clear();
         return false;
     }
@@ -205,12 +217,14 @@ bool Transfer::CommitTempFile() {
     // one answer with the validators of another.
     const Validators validators = ResponseValidators();
     if (!validators.Empty() && !WriteValidators(m_temp.Get(), validators)) {
-        LogPicture(m_request, "its validators cannot be kept (%s): the next refresh fetches it whole",
+        LogPicture(m_request,
+                   "its validators cannot be kept (%s): the next refresh fetches it whole",
                    std::strerror(errno));
     }
     const bool synced = ::fsync(m_temp.Get()) == 0;
     const bool closed = ::close(m_temp.Release()) == 0;
-    if (!synced || !closed || ::renameat(m_directory.Get(), m_tempName.c_str(), m_directory.Get(), Name().c_str()) != 0) {
+    if (!synced || !closed ||
+        ::renameat(m_directory.Get(), m_tempName.c_str(), m_directory.Get(), Name().c_str()) != 0) {
         m_failure = std::string("the body cannot be moved into place: ") + std::strerror(errno);
         DiscardTempFile();
         return false;
@@ -244,9 +258,11 @@ void Transfer::Finish(CURLcode result) {
     if (result == CURLE_OK && status == kHttpNotModified && m_conditional) {
         DiscardTempFile();
         MarkDestinationFresh();
-        LogPicture(m_request, "unchanged, status 304: the stored picture is kept and counts as fetched now");
+        LogPicture(m_request,
+                   "unchanged, status 304: the stored picture is kept and counts as fetched now");
     } else if (result == CURLE_OK && status == kHttpOk && m_temp && CommitTempFile()) {
-        LogPicture(m_request, "stored, status 200, %lld bytes", static_cast<long long>(m_bodyBytes));
+        LogPicture(m_request, "stored, status 200, %lld bytes",
+                   static_cast<long long>(m_bodyBytes));
     } else {
         // An empty 200 body counts as a failure too: it is no picture, and it must not
         // replace one that works.
@@ -270,9 +286,11 @@ void Transfer::LogFailure(CURLcode result, long status) {
         why = StatusMeaning(status);
     }
     if (status != 0) {
-        LogPicture(m_request, "failed, status %ld: %s; a stored picture stays as it was", status, why.c_str());
+        LogPicture(m_request, "failed, status %ld: %s; a stored picture stays as it was", status,
+                   why.c_str());
     } else {
-        LogPicture(m_request, "failed, no answer: %s; a stored picture stays as it was", why.c_str());
+        LogPicture(m_request, "failed, no answer: %s; a stored picture stays as it was",
+                   why.c_str());
     }
 }
 

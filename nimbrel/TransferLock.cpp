@@ -44,7 +44,8 @@ bool Lock(int fd, off_t byte) {
 }  // namespace
 
 TransferLock::State TransferLock::TryTake(int directoryFd, std::string_view name, bool refresh) {
-    m_file.Reset(OpenBeneath(directoryFd, kLockFileName, O_RDWR | O_CREAT | O_NOCTTY | O_NONBLOCK, 0666));
+    m_file.Reset(
+        OpenBeneath(directoryFd, kLockFileName, O_RDWR | O_CREAT | O_NOCTTY | O_NONBLOCK, 0666));
     struct stat info {};
     if (!m_file || ::fstat(m_file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         m_file.Reset();

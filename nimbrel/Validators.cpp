@@ -34,7 +34,9 @@ bool IsUsableValidator(std::string_view value) {
     return true;
 }
 
-Validators ReadValidators(int fd) { return {ReadAttribute(fd, kEtagAttribute), ReadAttribute(fd, kLastModifiedAttribute)}; }
+Validators ReadValidators(int fd) {
+    return {ReadAttribute(fd, kEtagAttribute), ReadAttribute(fd, kLastModifiedAttribute)};
+}
 
 bool WriteValidators(int fd, const Validators& validators) {
     const bool etag = WriteAttribute(fd, kEtagAttribute, validators.etag);

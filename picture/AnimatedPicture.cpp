@@ -20,8 +20,8 @@ constexpr int kImagesOfAnAnimation = 2;
 }  // namespace
 
 BEGIN_MESSAGE_MAP(CAnimatedPicture, CStatic)
-    ON_WM_DESTROY()
-    ON_WM_PAINT()
+ON_WM_DESTROY()
+ON_WM_PAINT()
 END_MESSAGE_MAP()
 
 // ---- Construction ----------------------------------------------------------------------------
@@ -190,8 +190,8 @@ BOOL CAnimatedPicture::LoadGifFrames() {
     for (;;) {
         FrameRecord record = {};
         DWORD blockSize = 0;
-        HGLOBAL frameBlock = ExtractNextFrame(&blockSize, &record.delay, &record.cx, &record.x,
-                                              &record.disposal);
+        HGLOBAL frameBlock =
+            ExtractNextFrame(&blockSize, &record.delay, &record.cx, &record.x, &record.disposal);
         if (frameBlock == nullptr) break;
 
         charged += load_budget::FrameCharge(record.cx, record.cy);
@@ -205,8 +205,7 @@ BOOL CAnimatedPicture::LoadGifFrames() {
             GlobalFree(frameBlock);
             continue;
         }
-        const HRESULT hr = OleLoadPicture(stream, static_cast<LONG>(blockSize), FALSE,
-                                          IID_IPicture,
+        const HRESULT hr = OleLoadPicture(stream, static_cast<LONG>(blockSize), FALSE, IID_IPicture,
                                           reinterpret_cast<LPVOID*>(&record.picture));
         stream->Release();
         if (FAILED(hr) || record.picture == nullptr) continue;
@@ -246,9 +245,13 @@ void CAnimatedPicture::UnloadPicture() {
 
 // ---- Surfaces --------------------------------------------------------------------------------
 
-void CAnimatedPicture::ReleaseMemorySurface() { ReleaseSurface(memDC, memBitmap, memOldBitmap); }
+void CAnimatedPicture::ReleaseMemorySurface() {
+    ReleaseSurface(memDC, memBitmap, memOldBitmap);
+}
 
-void CAnimatedPicture::ReleaseBackgroundCopy() { ReleaseSurface(bgDC, bgBitmap, bgOldBitmap); }
+void CAnimatedPicture::ReleaseBackgroundCopy() {
+    ReleaseSurface(bgDC, bgBitmap, bgOldBitmap);
+}
 
 BOOL CAnimatedPicture::PrepareSurfaces(int cx, int cy) {
     SetWindowPos(nullptr, 0, 0, cx, cy, kResizeFlags);

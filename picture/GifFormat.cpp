@@ -13,21 +13,31 @@ bool IsGifSignature(const BYTE* data, DWORD size) {
 
 int ScreenPackedField(BYTE packed, int selector) {
     switch (selector) {
-    case 0: return (packed >> 7) & 1;
-    case 1: return ((packed >> 4) & 7) + 1;
-    case 2: return (packed >> 3) & 1;
-    case 3: return packed & 7;
-    default: return packed;
+        case 0:
+            return (packed >> 7) & 1;
+        case 1:
+            return ((packed >> 4) & 7) + 1;
+        case 2:
+            return (packed >> 3) & 1;
+        case 3:
+            return packed & 7;
+        default:
+            return packed;
     }
 }
 
 int ImagePackedField(BYTE packed, int selector) {
     switch (selector) {
-    case 0: return (packed >> 7) & 1;
-    case 1: return (packed >> 6) & 1;
-    case 2: return (packed >> 5) & 1;
-    case 3: return packed & 7;
-    default: return packed;
+        case 0:
+            return (packed >> 7) & 1;
+        case 1:
+            return (packed >> 6) & 1;
+        case 2:
+            return (packed >> 5) & 1;
+        case 3:
+            return packed & 7;
+        default:
+            return packed;
     }
 }
 

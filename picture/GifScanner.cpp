@@ -34,18 +34,27 @@ int CAnimatedPicture::ImageDescriptorField(int selector) {
 GifBlockKind CAnimatedPicture::ClassifyBlock() {
     if (data == nullptr || scanPos >= dataSize) return BlockUnknown;
     switch (data[scanPos]) {
-    case gif::kImageSeparator: return BlockImage;
-    case gif::kTrailer: return BlockTrailer;
-    case gif::kExtensionIntroducer: break;
-    default: return BlockUnknown;
+        case gif::kImageSeparator:
+            return BlockImage;
+        case gif::kTrailer:
+            return BlockTrailer;
+        case gif::kExtensionIntroducer:
+            break;
+        default:
+            return BlockUnknown;
     }
     if (!gif::Fits(dataSize, scanPos, 2)) return BlockUnknown;
     switch (data[scanPos + 1]) {
-    case gif::kApplicationLabel: return BlockApplication;
-    case gif::kCommentLabel: return BlockComment;
-    case gif::kGraphicControlLabel: return BlockGraphicControl;
-    case gif::kPlainTextLabel: return BlockPlainText;
-    default: return BlockOtherExtension;
+        case gif::kApplicationLabel:
+            return BlockApplication;
+        case gif::kCommentLabel:
+            return BlockComment;
+        case gif::kGraphicControlLabel:
+            return BlockGraphicControl;
+        case gif::kPlainTextLabel:
+            return BlockPlainText;
+        default:
+            return BlockOtherExtension;
     }
 }
 
@@ -62,21 +71,28 @@ int CAnimatedPicture::BlockLength() {
         return static_cast<int>(fixed) + chain;
     };
     switch (ClassifyBlock()) {
-    case BlockApplication: return withChain(gif::kApplicationFixed);
-    case BlockComment: return withChain(gif::kCommentFixed);
-    case BlockGraphicControl: return withChain(gif::kGraphicControlFixed);
-    case BlockOtherExtension: return withChain(gif::kExtensionFixed);
-    case BlockPlainText: return withChain(gif::kPlainTextFixed);
-    case BlockImage: {
-        if (!gif::Fits(dataSize, scanPos, gif::kImageDescriptorSize)) return 0;
-        DWORD localTable = 0;
-        if (ImageDescriptorField(0) == 1) {
-            localTable = static_cast<DWORD>(gif::ColorTableBytes(ImageDescriptorField(3)));
+        case BlockApplication:
+            return withChain(gif::kApplicationFixed);
+        case BlockComment:
+            return withChain(gif::kCommentFixed);
+        case BlockGraphicControl:
+            return withChain(gif::kGraphicControlFixed);
+        case BlockOtherExtension:
+            return withChain(gif::kExtensionFixed);
+        case BlockPlainText:
+            return withChain(gif::kPlainTextFixed);
+        case BlockImage: {
+            if (!gif::Fits(dataSize, scanPos, gif::kImageDescriptorSize)) return 0;
+            DWORD localTable = 0;
+            if (ImageDescriptorField(0) == 1) {
+                localTable = static_cast<DWORD>(gif::ColorTableBytes(ImageDescriptorField(3)));
+            }
+            return withChain(gif::kImageFixed + localTable);
         }
-        return withChain(gif::kImageFixed + localTable);
-    }
-    case BlockTrailer: return 1;
-    case BlockUnknown: break;
+        case BlockTrailer:
+            return 1;
+        case BlockUnknown:
+            break;
     }
     return -1;
 }
@@ -90,8 +106,7 @@ BOOL CAnimatedPicture::AdvanceBlock() {
     return TRUE;
 }
 
-BOOL CAnimatedPicture::WalkNextImage(DWORD* frameStart, DWORD* controlBlock,
-                                     DWORD* renderBlock) {
+BOOL CAnimatedPicture::WalkNextImage(DWORD* frameStart, DWORD* controlBlock, DWORD* renderBlock) {
     if (data == nullptr) return FALSE;
 
     // Application, comment and unknown extensions in front of a frame are not part of it.

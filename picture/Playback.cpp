@@ -40,7 +40,9 @@ HRESULT RenderWhole(IPicture* picture, HDC dc, int x, int y, int cx, int cy) {
 
 }  // namespace
 
-BOOL CAnimatedPicture::IsAnimated() { return isGif && frames.GetSize() > 1; }
+BOOL CAnimatedPicture::IsAnimated() {
+    return isGif && frames.GetSize() > 1;
+}
 
 BOOL CAnimatedPicture::StartDisplay() {
     if (!surfacesReady) return FALSE;
@@ -58,8 +60,8 @@ BOOL CAnimatedPicture::StartDisplay() {
         ticket->generation = playback->generation;
     }
     const uintptr_t thread =
-        _beginthreadex(nullptr, kPlaybackStackBytes, &CAnimatedPicture::PlaybackThreadProc,
-                       ticket, CREATE_SUSPENDED, nullptr);
+        _beginthreadex(nullptr, kPlaybackStackBytes, &CAnimatedPicture::PlaybackThreadProc, ticket,
+                       CREATE_SUSPENDED, nullptr);
     if (thread == 0) {
         delete ticket;
         return FALSE;

@@ -7,11 +7,11 @@
 
 namespace playback_timing {
 
-constexpr DWORD kStopWaitMs = 600;         // StopPlayback's wait for the thread
-constexpr DWORD kFrameWaitCapMs = 10000;   // no frame stays longer, whatever its delay
-constexpr int kShortDelayLimit = 4;        // delays 0..4 are too short to honour ...
-constexpr LONGLONG kShortDelayMs = 100;    // ... and show the frame for 100 ms instead
-constexpr LONGLONG kMsPerDelayUnit = 10;   // GIF delays count hundredths of a second
+constexpr DWORD kStopWaitMs = 600;        // StopPlayback's wait for the thread
+constexpr DWORD kFrameWaitCapMs = 10000;  // no frame stays longer, whatever its delay
+constexpr int kShortDelayLimit = 4;       // delays 0..4 are too short to honour ...
+constexpr LONGLONG kShortDelayMs = 100;   // ... and show the frame for 100 ms instead
+constexpr LONGLONG kMsPerDelayUnit = 10;  // GIF delays count hundredths of a second
 // A frame without a graphic control extension: an absolute due time long past, so the timer
 // is signalled at once and the next frame follows without a pause.
 constexpr LONGLONG kImmediateDueTime = 100000;

@@ -9,9 +9,13 @@
 
 namespace {
 // Text up to the first NUL: what the original reads out of an LPCTSTR.
-std::string FromCString(LPCTSTR text) { return text ? std::string(text) : std::string(); }
+std::string FromCString(LPCTSTR text) {
+    return text ? std::string(text) : std::string();
+}
 
-int Clamp(int value, int low, int high) { return std::max(low, std::min(value, high)); }
+int Clamp(int value, int low, int high) {
+    return std::max(low, std::min(value, high));
+}
 }  // namespace
 
 CString::CString(LPCTSTR text) : m_text(FromCString(text)) {}
@@ -70,7 +74,9 @@ CString operator+(const CString& a, TCHAR b) {
     return r;
 }
 
-int CString::Compare(LPCTSTR text) const { return std::strcmp(m_text.c_str(), text ? text : ""); }
+int CString::Compare(LPCTSTR text) const {
+    return std::strcmp(m_text.c_str(), text ? text : "");
+}
 
 int CString::CompareNoCase(LPCTSTR text) const {
     return ::strcasecmp(m_text.c_str(), text ? text : "");
@@ -81,7 +87,9 @@ CString CString::Left(int count) const {
     return CString(m_text.c_str(), count);
 }
 
-CString CString::Mid(int first) const { return Mid(first, GetLength()); }
+CString CString::Mid(int first) const {
+    return Mid(first, GetLength());
+}
 
 CString CString::Mid(int first, int count) const {
     first = Clamp(first, 0, GetLength());
@@ -94,7 +102,9 @@ CString CString::Right(int count) const {
     return CString(m_text.c_str() + GetLength() - count, count);
 }
 
-int CString::Find(TCHAR ch) const { return Find(ch, 0); }
+int CString::Find(TCHAR ch) const {
+    return Find(ch, 0);
+}
 
 int CString::Find(TCHAR ch, int start) const {
     if (start < 0 || start >= GetLength()) return -1;
@@ -102,7 +112,9 @@ int CString::Find(TCHAR ch, int start) const {
     return pos == std::string::npos ? -1 : static_cast<int>(pos);
 }
 
-int CString::Find(LPCTSTR sub) const { return Find(sub, 0); }
+int CString::Find(LPCTSTR sub) const {
+    return Find(sub, 0);
+}
 
 int CString::Find(LPCTSTR sub, int start) const {
     if (!sub || start < 0 || start > GetLength()) return -1;
@@ -198,13 +210,33 @@ void CString::ReleaseBuffer(int newLength) {
     }
 }
 
-bool operator==(const CString& a, const CString& b) { return a.Compare(b) == 0; }
-bool operator==(const CString& a, LPCTSTR b) { return a.Compare(b) == 0; }
-bool operator==(LPCTSTR a, const CString& b) { return b.Compare(a) == 0; }
-bool operator!=(const CString& a, const CString& b) { return !(a == b); }
-bool operator!=(const CString& a, LPCTSTR b) { return !(a == b); }
-bool operator!=(LPCTSTR a, const CString& b) { return !(a == b); }
-bool operator<(const CString& a, const CString& b) { return a.Compare(b) < 0; }
-bool operator>(const CString& a, const CString& b) { return a.Compare(b) > 0; }
-bool operator<=(const CString& a, const CString& b) { return a.Compare(b) <= 0; }
-bool operator>=(const CString& a, const CString& b) { return a.Compare(b) >= 0; }
+bool operator==(const CString& a, const CString& b) {
+    return a.Compare(b) == 0;
+}
+bool operator==(const CString& a, LPCTSTR b) {
+    return a.Compare(b) == 0;
+}
+bool operator==(LPCTSTR a, const CString& b) {
+    return b.Compare(a) == 0;
+}
+bool operator!=(const CString& a, const CString& b) {
+    return !(a == b);
+}
+bool operator!=(const CString& a, LPCTSTR b) {
+    return !(a == b);
+}
+bool operator!=(LPCTSTR a, const CString& b) {
+    return !(a == b);
+}
+bool operator<(const CString& a, const CString& b) {
+    return a.Compare(b) < 0;
+}
+bool operator>(const CString& a, const CString& b) {
+    return a.Compare(b) > 0;
+}
+bool operator<=(const CString& a, const CString& b) {
+    return a.Compare(b) <= 0;
+}
+bool operator>=(const CString& a, const CString& b) {
+    return a.Compare(b) >= 0;
+}

@@ -15,7 +15,9 @@ AFX_MODULE_STATE g_moduleState{};
 
 }  // namespace
 
-AFX_MODULE_STATE* AfxGetModuleState() { return &g_moduleState; }
+AFX_MODULE_STATE* AfxGetModuleState() {
+    return &g_moduleState;
+}
 
 void AfxClassInit(CRuntimeClass* runtimeClass) {
     if (!runtimeClass) return;

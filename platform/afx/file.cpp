@@ -165,9 +165,13 @@ LONG CFile::Seek(LONG offset, UINT from) {
     return static_cast<LONG>(position);
 }
 
-DWORD CFile::SeekToEnd() { return static_cast<DWORD>(Seek(0, end)); }
+DWORD CFile::SeekToEnd() {
+    return static_cast<DWORD>(Seek(0, end));
+}
 
-void CFile::SeekToBegin() { Seek(0, begin); }
+void CFile::SeekToBegin() {
+    Seek(0, begin);
+}
 
 void CFile::SetLength(DWORD newLength) {
     ThrowIfClosed();
@@ -254,5 +258,6 @@ void PASCAL CFile::Rename(LPCTSTR oldName, LPCTSTR newName) {
 }
 
 void PASCAL CFile::Remove(LPCTSTR fileName) {
-    if (!DeleteFileA(fileName)) CFileException::ThrowOsError(static_cast<LONG>(GetLastError()), fileName);
+    if (!DeleteFileA(fileName))
+        CFileException::ThrowOsError(static_cast<LONG>(GetLastError()), fileName);
 }

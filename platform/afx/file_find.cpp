@@ -7,7 +7,9 @@
 CFileFind::CFileFind()
     : m_pFoundInfo(nullptr), m_pNextInfo(nullptr), m_hContext(nullptr), m_bGotLast(FALSE) {}
 
-CFileFind::~CFileFind() { Close(); }
+CFileFind::~CFileFind() {
+    Close();
+}
 
 void CFileFind::Close() {
     delete m_pFoundInfo;
@@ -57,7 +59,9 @@ CString CFileFind::GetFileName() const {
     return m_pFoundInfo != nullptr ? CString(m_pFoundInfo->cFileName) : CString();
 }
 
-CString CFileFind::GetFilePath() const { return m_strRoot + GetFileName(); }
+CString CFileFind::GetFilePath() const {
+    return m_strRoot + GetFileName();
+}
 
 CString CFileFind::GetFileTitle() const {
     const CString name = GetFileName();
@@ -65,7 +69,9 @@ CString CFileFind::GetFileTitle() const {
     return dot < 0 ? name : name.Left(dot);
 }
 
-CString CFileFind::GetRoot() const { return m_strRoot; }
+CString CFileFind::GetRoot() const {
+    return m_strRoot;
+}
 
 BOOL CFileFind::GetCreationTime(FILETIME* time) const {
     if (m_pFoundInfo == nullptr || time == nullptr) return FALSE;

@@ -43,7 +43,9 @@ MessageBoxSink SetMessageBoxSink(MessageBoxSink sink) {
     return replaced ? *replaced : MessageBoxSink(WriteToStandardError);
 }
 
-void ResetMessageBoxSink() { SetMessageBoxSink(nullptr); }
+void ResetMessageBoxSink() {
+    SetMessageBoxSink(nullptr);
+}
 
 }  // namespace platform
 

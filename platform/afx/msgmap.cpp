@@ -3,9 +3,13 @@
 
 const AFX_MSGMAP_ENTRY CCmdTarget::_messageEntries[] = {{0, 0, 0, 0, AfxSig_end, nullptr}};
 const AFX_MSGMAP CCmdTarget::messageMap = {&CCmdTarget::_GetBaseMessageMap,
-                                          &CCmdTarget::_messageEntries[0]};
-const AFX_MSGMAP* PASCAL CCmdTarget::_GetBaseMessageMap() { return nullptr; }
-const AFX_MSGMAP* CCmdTarget::GetMessageMap() const { return &CCmdTarget::messageMap; }
+                                           &CCmdTarget::_messageEntries[0]};
+const AFX_MSGMAP* PASCAL CCmdTarget::_GetBaseMessageMap() {
+    return nullptr;
+}
+const AFX_MSGMAP* CCmdTarget::GetMessageMap() const {
+    return &CCmdTarget::messageMap;
+}
 
 namespace {
 
@@ -63,8 +67,8 @@ BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
                 reinterpret_cast<LPCREATESTRUCT>(lParam));
             break;
         case AfxSig_vwii:
-            (target->*Handler<void(UINT, int, int)>(entry->pfn))(
-                static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam));
+            (target->*Handler<void(UINT, int, int)>(entry->pfn))(static_cast<UINT>(wParam),
+                                                                 LOWORD(lParam), HIWORD(lParam));
             break;
         case AfxSig_bD: {
             // A wrapper for the length of the call: paint DCs are new handles every time, so

@@ -42,7 +42,9 @@ DATE FromLinearSeconds(int64_t seconds) {
     return days >= 0 ? static_cast<double>(days) + fraction : static_cast<double>(days) - fraction;
 }
 
-int64_t SpanSeconds(double days) { return std::llround(days * kSecondsPerDay); }
+int64_t SpanSeconds(double days) {
+    return std::llround(days * kSecondsPerDay);
+}
 
 struct Fields {
     int year, month, day, hour, minute, second;
@@ -69,7 +71,7 @@ bool Decompose(const COleDateTime& time, Fields& fields) {
 }
 
 struct tm ToTm(const Fields& fields) {
-    struct tm tm{};
+    struct tm tm {};
     tm.tm_year = fields.year - 1900;
     tm.tm_mon = fields.month - 1;
     tm.tm_mday = fields.day;
@@ -217,12 +219,24 @@ COleDateTimeSpan& COleDateTimeSpan::operator+=(const COleDateTimeSpan& other) {
 COleDateTimeSpan& COleDateTimeSpan::operator-=(const COleDateTimeSpan& other) {
     return *this = *this - other;
 }
-bool COleDateTimeSpan::operator==(const COleDateTimeSpan& o) const { return m_span == o.m_span; }
-bool COleDateTimeSpan::operator!=(const COleDateTimeSpan& o) const { return m_span != o.m_span; }
-bool COleDateTimeSpan::operator<(const COleDateTimeSpan& o) const { return m_span < o.m_span; }
-bool COleDateTimeSpan::operator>(const COleDateTimeSpan& o) const { return m_span > o.m_span; }
-bool COleDateTimeSpan::operator<=(const COleDateTimeSpan& o) const { return m_span <= o.m_span; }
-bool COleDateTimeSpan::operator>=(const COleDateTimeSpan& o) const { return m_span >= o.m_span; }
+bool COleDateTimeSpan::operator==(const COleDateTimeSpan& o) const {
+    return m_span == o.m_span;
+}
+bool COleDateTimeSpan::operator!=(const COleDateTimeSpan& o) const {
+    return m_span != o.m_span;
+}
+bool COleDateTimeSpan::operator<(const COleDateTimeSpan& o) const {
+    return m_span < o.m_span;
+}
+bool COleDateTimeSpan::operator>(const COleDateTimeSpan& o) const {
+    return m_span > o.m_span;
+}
+bool COleDateTimeSpan::operator<=(const COleDateTimeSpan& o) const {
+    return m_span <= o.m_span;
+}
+bool COleDateTimeSpan::operator>=(const COleDateTimeSpan& o) const {
+    return m_span >= o.m_span;
+}
 
 // ---- COleDateTime: construction -------------------------------------------------------------
 
@@ -232,10 +246,18 @@ COleDateTime COleDateTime::GetCurrentTime() {
         static_cast<time_t>(FloorDiv(now - kUnixEpochAsFileTime, kFileTimeUnitsPerSecond)));
 }
 
-COleDateTime::COleDateTime(DATE date) { *this = date; }
-COleDateTime::COleDateTime(time_t time) { *this = time; }
-COleDateTime::COleDateTime(const SYSTEMTIME& localTime) { *this = localTime; }
-COleDateTime::COleDateTime(const FILETIME& localTime) { *this = localTime; }
+COleDateTime::COleDateTime(DATE date) {
+    *this = date;
+}
+COleDateTime::COleDateTime(time_t time) {
+    *this = time;
+}
+COleDateTime::COleDateTime(const SYSTEMTIME& localTime) {
+    *this = localTime;
+}
+COleDateTime::COleDateTime(const FILETIME& localTime) {
+    *this = localTime;
+}
 COleDateTime::COleDateTime(int year, int month, int day, int hour, int minute, int second) {
     SetDateTime(year, month, day, hour, minute, second);
 }
@@ -254,8 +276,8 @@ COleDateTime& COleDateTime::operator=(time_t time) {
         m_status = invalid;
         return *this;
     }
-    SetDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                local.tm_min, local.tm_sec);
+    SetDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                local.tm_sec);
     return *this;
 }
 
@@ -291,8 +313,8 @@ int COleDateTime::SetDateTime(int year, int month, int day, int hour, int minute
         m_status = invalid;
         return m_status;
     }
-    const int64_t seconds =
-        (DaysFromCivil(year, month, day) - kBaseDay) * kSecondsPerDay + hour * 3600 + minute * 60 + second;
+    const int64_t seconds = (DaysFromCivil(year, month, day) - kBaseDay) * kSecondsPerDay +
+                            hour * 3600 + minute * 60 + second;
     m_dt = FromLinearSeconds(seconds);
     m_status = valid;
     return m_status;
@@ -308,9 +330,9 @@ int COleDateTime::SetTime(int hour, int minute, int second) {
 
 // ---- COleDateTime: fields -------------------------------------------------------------------
 
-#define OLE_FIELD(name, expression)          \
-    int COleDateTime::name() const {         \
-        Fields f;                            \
+#define OLE_FIELD(name, expression)                              \
+    int COleDateTime::name() const {                             \
+        Fields f;                                                \
         return Decompose(*this, f) ? (expression) : kFieldError; \
     }
 OLE_FIELD(GetYear, f.year)
@@ -421,8 +443,12 @@ COleDateTime COleDateTime::operator-(const COleDateTimeSpan& span) const {
     return *this + (-span);
 }
 
-COleDateTime& COleDateTime::operator+=(const COleDateTimeSpan& span) { return *this = *this + span; }
-COleDateTime& COleDateTime::operator-=(const COleDateTimeSpan& span) { return *this = *this - span; }
+COleDateTime& COleDateTime::operator+=(const COleDateTimeSpan& span) {
+    return *this = *this + span;
+}
+COleDateTime& COleDateTime::operator-=(const COleDateTimeSpan& span) {
+    return *this = *this - span;
+}
 
 COleDateTimeSpan COleDateTime::operator-(const COleDateTime& other) const {
     int64_t a, b;
@@ -447,8 +473,18 @@ int CompareDates(const COleDateTime& a, const COleDateTime& b) {
 bool COleDateTime::operator==(const COleDateTime& o) const {
     return m_status == o.m_status && CompareDates(*this, o) == 0;
 }
-bool COleDateTime::operator!=(const COleDateTime& o) const { return !(*this == o); }
-bool COleDateTime::operator<(const COleDateTime& o) const { return CompareDates(*this, o) < 0; }
-bool COleDateTime::operator>(const COleDateTime& o) const { return CompareDates(*this, o) > 0; }
-bool COleDateTime::operator<=(const COleDateTime& o) const { return CompareDates(*this, o) <= 0; }
-bool COleDateTime::operator>=(const COleDateTime& o) const { return CompareDates(*this, o) >= 0; }
+bool COleDateTime::operator!=(const COleDateTime& o) const {
+    return !(*this == o);
+}
+bool COleDateTime::operator<(const COleDateTime& o) const {
+    return CompareDates(*this, o) < 0;
+}
+bool COleDateTime::operator>(const COleDateTime& o) const {
+    return CompareDates(*this, o) > 0;
+}
+bool COleDateTime::operator<=(const COleDateTime& o) const {
+    return CompareDates(*this, o) <= 0;
+}
+bool COleDateTime::operator>=(const COleDateTime& o) const {
+    return CompareDates(*this, o) >= 0;
+}

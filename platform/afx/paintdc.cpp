@@ -17,8 +17,12 @@ thread_local std::unordered_map<HDC, std::unique_ptr<CDC, TempDCDeleter>> t_temp
 
 }  // namespace
 
-void AfxDeleteTempDCs() { t_tempDCs.clear(); }
-void AfxForgetTempDC(HDC hdc) { t_tempDCs.erase(hdc); }
+void AfxDeleteTempDCs() {
+    t_tempDCs.clear();
+}
+void AfxForgetTempDC(HDC hdc) {
+    t_tempDCs.erase(hdc);
+}
 
 CDC::~CDC() {
     if (m_hDC) ::DeleteDC(m_hDC);

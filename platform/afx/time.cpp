@@ -18,11 +18,12 @@ CTimeSpan::CTimeSpan(LONG days, int hours, int minutes, int seconds)
 
 CTime CTime::GetCurrentTime() {
     const int64_t now = platform::ClockNowFileTime();
-    return CTime(static_cast<time_t>(FloorDiv(now - kUnixEpochAsFileTime, kFileTimeUnitsPerSecond)));
+    return CTime(
+        static_cast<time_t>(FloorDiv(now - kUnixEpochAsFileTime, kFileTimeUnitsPerSecond)));
 }
 
 CTime::CTime(int year, int month, int day, int hour, int minute, int second, int dst) {
-    struct tm tm{};
+    struct tm tm {};
     tm.tm_year = year - 1900;
     tm.tm_mon = month - 1;
     tm.tm_mday = day;
@@ -34,8 +35,8 @@ CTime::CTime(int year, int month, int day, int hour, int minute, int second, int
 }
 
 CTime::CTime(const SYSTEMTIME& localTime, int dst)
-    : CTime(localTime.wYear, localTime.wMonth, localTime.wDay, localTime.wHour,
-            localTime.wMinute, localTime.wSecond, dst) {}
+    : CTime(localTime.wYear, localTime.wMonth, localTime.wDay, localTime.wHour, localTime.wMinute,
+            localTime.wSecond, dst) {}
 
 CTime::CTime(const FILETIME& utcTime, int) {
     const int64_t value = static_cast<int64_t>(
@@ -51,13 +52,27 @@ struct tm* CTime::GetGmtTm(struct tm* tm) const {
     return gmtime_r(&m_time, tm ? tm : &t_tmBuffer);
 }
 
-int CTime::GetYear() const { return GetLocalTm()->tm_year + 1900; }
-int CTime::GetMonth() const { return GetLocalTm()->tm_mon + 1; }
-int CTime::GetDay() const { return GetLocalTm()->tm_mday; }
-int CTime::GetHour() const { return GetLocalTm()->tm_hour; }
-int CTime::GetMinute() const { return GetLocalTm()->tm_min; }
-int CTime::GetSecond() const { return GetLocalTm()->tm_sec; }
-int CTime::GetDayOfWeek() const { return GetLocalTm()->tm_wday + 1; }
+int CTime::GetYear() const {
+    return GetLocalTm()->tm_year + 1900;
+}
+int CTime::GetMonth() const {
+    return GetLocalTm()->tm_mon + 1;
+}
+int CTime::GetDay() const {
+    return GetLocalTm()->tm_mday;
+}
+int CTime::GetHour() const {
+    return GetLocalTm()->tm_hour;
+}
+int CTime::GetMinute() const {
+    return GetLocalTm()->tm_min;
+}
+int CTime::GetSecond() const {
+    return GetLocalTm()->tm_sec;
+}
+int CTime::GetDayOfWeek() const {
+    return GetLocalTm()->tm_wday + 1;
+}
 
 BOOL CTime::GetAsSystemTime(SYSTEMTIME& localTime) const {
     struct tm tm;

@@ -50,7 +50,7 @@ void HookCreatedWindow(HWND hwnd, void* context) {
 
 // CWnd's own map: only the clean-up after the window is gone.
 BEGIN_MESSAGE_MAP(CWnd, CCmdTarget)
-    ON_WM_NCDESTROY()
+ON_WM_NCDESTROY()
 END_MESSAGE_MAP()
 
 CWnd::~CWnd() {
@@ -127,8 +127,8 @@ void AfxDeleteTempMaps() {
     AfxDeleteTempDCs();
 }
 
-BOOL CWnd::CreateEx(DWORD exStyle, LPCTSTR className, LPCTSTR windowName, DWORD style, int x,
-                    int y, int width, int height, HWND parent, HMENU idOrMenu, LPVOID param) {
+BOOL CWnd::CreateEx(DWORD exStyle, LPCTSTR className, LPCTSTR windowName, DWORD style, int x, int y,
+                    int width, int height, HWND parent, HMENU idOrMenu, LPVOID param) {
     if (m_hWnd) return FALSE;
     platform_internal::SetCreateWindowHook(&HookCreatedWindow, this);
     HWND hwnd = ::CreateWindowExA(exStyle, className, windowName, style, x, y, width, height,
@@ -159,9 +159,13 @@ BOOL CWnd::DestroyWindow() {
     return result;
 }
 
-CWnd* CWnd::GetParent() const { return FromHandle(::GetParent(m_hWnd)); }
+CWnd* CWnd::GetParent() const {
+    return FromHandle(::GetParent(m_hWnd));
+}
 
-CWnd* CWnd::GetDlgItem(int id) const { return FromHandle(::GetDlgItem(m_hWnd, id)); }
+CWnd* CWnd::GetDlgItem(int id) const {
+    return FromHandle(::GetDlgItem(m_hWnd, id));
+}
 
 void CWnd::ScreenToClient(LPRECT rect) const {
     ::ScreenToClient(m_hWnd, reinterpret_cast<LPPOINT>(rect));
@@ -180,8 +184,7 @@ void CWnd::GetWindowText(CString& text) const {
 }
 
 BOOL CWnd::SetWindowPos(const CWnd* insertAfter, int x, int y, int cx, int cy, UINT flags) {
-    return ::SetWindowPos(m_hWnd, insertAfter ? insertAfter->m_hWnd : nullptr, x, y, cx, cy,
-                          flags);
+    return ::SetWindowPos(m_hWnd, insertAfter ? insertAfter->m_hWnd : nullptr, x, y, cx, cy, flags);
 }
 
 void CWnd::MoveWindow(int x, int y, int width, int height, BOOL repaint) {
@@ -229,10 +232,18 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void CWnd::PostNcDestroy() {}
 
-void CWnd::OnPaint() { Default(); }
-void CWnd::OnDestroy() { Default(); }
-void CWnd::OnTimer(UINT_PTR) { Default(); }
-void CWnd::OnClose() { Default(); }
+void CWnd::OnPaint() {
+    Default();
+}
+void CWnd::OnDestroy() {
+    Default();
+}
+void CWnd::OnTimer(UINT_PTR) {
+    Default();
+}
+void CWnd::OnClose() {
+    Default();
+}
 
 void CWnd::OnNcDestroy() {
     Default();

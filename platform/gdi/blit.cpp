@@ -25,9 +25,9 @@ constexpr uint32_t kPixelMask = 0x00FFFFFFu;
 constexpr uintptr_t kLastSystemColor = 30;  // COLOR_MENUBAR
 
 // The named raster operations; any other code is refused.
-constexpr DWORD kNamedRops[] = {SRCCOPY,   SRCPAINT,  SRCAND,     SRCINVERT, SRCERASE,
+constexpr DWORD kNamedRops[] = {SRCCOPY,    SRCPAINT,    SRCAND,    SRCINVERT,  SRCERASE,
                                 NOTSRCCOPY, NOTSRCERASE, MERGECOPY, MERGEPAINT, PATCOPY,
-                                PATPAINT,  PATINVERT, DSTINVERT,  BLACKNESS, WHITENESS};
+                                PATPAINT,   PATINVERT,   DSTINVERT, BLACKNESS,  WHITENESS};
 
 // A ternary raster operation: bit i of code is the result for pattern, source and destination
 // bits (i & 4, i & 2, i & 1), so P = 0xF0, S = 0xCC, D = 0xAA.
@@ -61,14 +61,20 @@ struct Rop {
     // One row: dst[i] = op(pattern, src[i], dst[i]); src may be null when unused.
     void Row(uint32_t* dst, const uint32_t* src, uint32_t pattern, size_t n) const {
         switch (code) {
-        case SRCCOPY >> 16:
-            if (src) std::memmove(dst, src, n * sizeof(uint32_t));
-            return;
-        case BLACKNESS >> 16: std::fill(dst, dst + n, 0u); return;
-        case WHITENESS >> 16: std::fill(dst, dst + n, kPixelMask); return;
-        case PATCOPY >> 16: std::fill(dst, dst + n, pattern); return;
-        default:
-            for (size_t i = 0; i < n; ++i) dst[i] = Apply(pattern, src ? src[i] : 0, dst[i]);
+            case SRCCOPY >> 16:
+                if (src) std::memmove(dst, src, n * sizeof(uint32_t));
+                return;
+            case BLACKNESS >> 16:
+                std::fill(dst, dst + n, 0u);
+                return;
+            case WHITENESS >> 16:
+                std::fill(dst, dst + n, kPixelMask);
+                return;
+            case PATCOPY >> 16:
+                std::fill(dst, dst + n, pattern);
+                return;
+            default:
+                for (size_t i = 0; i < n; ++i) dst[i] = Apply(pattern, src ? src[i] : 0, dst[i]);
         }
     }
 };
@@ -269,7 +275,8 @@ COLORREF WithPixel(HDC hdc, int x, int y, Access access) {
 }  // namespace
 
 COLORREF GetPixel(HDC hdc, int x, int y) {
-    return WithPixel(hdc, x, y, [](uint32_t& pixel) { return platform_gdi::ColorFromPixel(pixel); });
+    return WithPixel(hdc, x, y,
+                     [](uint32_t& pixel) { return platform_gdi::ColorFromPixel(pixel); });
 }
 
 COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color) {

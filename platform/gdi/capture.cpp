@@ -90,7 +90,8 @@ bool LoadPng(const std::string& path, std::vector<uint32_t>* pixels, int* width,
     size_t count = static_cast<size_t>(*width) * static_cast<size_t>(*height);
     pixels->resize(count);
     for (size_t i = 0; i < count; ++i) {
-        (*pixels)[i] = (uint32_t{rgb[3 * i]} << 16) | (uint32_t{rgb[3 * i + 1]} << 8) | rgb[3 * i + 2];
+        (*pixels)[i] =
+            (uint32_t{rgb[3 * i]} << 16) | (uint32_t{rgb[3 * i + 1]} << 8) | rgb[3 * i + 2];
     }
     return true;
 }

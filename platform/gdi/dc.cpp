@@ -75,29 +75,45 @@ int GetDeviceCaps(HDC hdc, int index) {
     if (!state.Find<DcObject>(hdc)) return 0;
     using namespace platform_gdi;
     switch (index) {
-    case DRIVERVERSION: return 0x4000;
-    case TECHNOLOGY: return DT_RASDISPLAY;
-    case HORZSIZE: return kScreenWidth * 254 / (kPixelsPerInch * 10);
-    case VERTSIZE: return kScreenHeight * 254 / (kPixelsPerInch * 10);
-    case HORZRES:
-    case DESKTOPHORZRES: return kScreenWidth;
-    case VERTRES:
-    case DESKTOPVERTRES: return kScreenHeight;
-    case BITSPIXEL: return 32;
-    case PLANES: return 1;
-    case NUMCOLORS: return -1;
-    case RASTERCAPS: return RC_BITBLT | RC_BITMAP64 | RC_STRETCHBLT;
-    case LOGPIXELSX:
-    case LOGPIXELSY: return kPixelsPerInch;
-    case SIZEPALETTE: return 0;
-    case COLORRES: return 24;
-    default: return 0;
+        case DRIVERVERSION:
+            return 0x4000;
+        case TECHNOLOGY:
+            return DT_RASDISPLAY;
+        case HORZSIZE:
+            return kScreenWidth * 254 / (kPixelsPerInch * 10);
+        case VERTSIZE:
+            return kScreenHeight * 254 / (kPixelsPerInch * 10);
+        case HORZRES:
+        case DESKTOPHORZRES:
+            return kScreenWidth;
+        case VERTRES:
+        case DESKTOPVERTRES:
+            return kScreenHeight;
+        case BITSPIXEL:
+            return 32;
+        case PLANES:
+            return 1;
+        case NUMCOLORS:
+            return -1;
+        case RASTERCAPS:
+            return RC_BITBLT | RC_BITMAP64 | RC_STRETCHBLT;
+        case LOGPIXELSX:
+        case LOGPIXELSY:
+            return kPixelsPerInch;
+        case SIZEPALETTE:
+            return 0;
+        case COLORRES:
+            return 24;
+        default:
+            return 0;
     }
 }
 
 namespace platform_internal {
 
-HDC CreateWindowDCClipped(HWND hwnd, const RECT* clipClient) { return NewWindowDC(hwnd, clipClient); }
+HDC CreateWindowDCClipped(HWND hwnd, const RECT* clipClient) {
+    return NewWindowDC(hwnd, clipClient);
+}
 
 void DiscardWindowFramebuffer(HWND top) {
     State& state = State::Get();

@@ -96,7 +96,9 @@ HGDIOBJ State::Add(GdiObject object) {
     return reinterpret_cast<HGDIOBJ>(handle);
 }
 
-void State::Remove(const void* handle) { objects_.erase(reinterpret_cast<uintptr_t>(handle)); }
+void State::Remove(const void* handle) {
+    objects_.erase(reinterpret_cast<uintptr_t>(handle));
+}
 
 HGDIOBJ State::Stock(int index) const {
     if (index < 0 || index > DEFAULT_GUI_FONT) return nullptr;
@@ -129,7 +131,8 @@ void State::RemoveDC(HDC hdc) {
 void State::Released(const void* handle) {
     GdiObject* object = FindObject(handle);
     if (!object || !object->deletePending || object->selections > 0) return;
-    if (auto* bitmap = std::get_if<BitmapObject>(&object->body); bitmap && bitmap->selectedInto) return;
+    if (auto* bitmap = std::get_if<BitmapObject>(&object->body); bitmap && bitmap->selectedInto)
+        return;
     Remove(handle);
 }
 
@@ -149,7 +152,8 @@ Framebuffer* State::FramebufferFor(HWND top, SIZE size) {
     std::lock_guard<std::mutex> drawing(fb.pixels->lock);
     for (int y = 0; y < keepHeight; ++y) {
         std::memcpy(&bits[static_cast<size_t>(y) * size.cx],
-                    &fb.pixels->bits[static_cast<size_t>(y) * fb.width], keepWidth * sizeof(uint32_t));
+                    &fb.pixels->bits[static_cast<size_t>(y) * fb.width],
+                    keepWidth * sizeof(uint32_t));
     }
     fb.pixels->bits = std::move(bits);
     fb.width = size.cx;
@@ -162,42 +166,43 @@ bool State::Resolve(HDC hdc, const DcGeometry& geometry, Target* target) {
     if (!dc) return false;
     *target = Target{};
     switch (dc->kind) {
-    case DcKind::Screen:
-        return true;
-    case DcKind::Memory: {
-        BitmapObject* bitmap = Find<BitmapObject>(dc->bitmap);
-        if (!bitmap) return true;
-        target->hasPixels = true;
-        target->pixels = bitmap->pixels;
-        target->bits = bitmap->pixels->bits.data();
-        target->stride = target->width = bitmap->width;
-        target->height = bitmap->height;
-        target->clip = target->readable = Box{0, 0, bitmap->width, bitmap->height};
-        return true;
-    }
-    case DcKind::Window: {
-        // A DC that outlived its window fails like a dead handle, although ReleaseDC still
-        // takes it back.
-        if (!geometry.isWindowDC || !geometry.windowAlive) return false;
-        const platform_internal::WindowPlacement& p = geometry.placement;
-        Framebuffer* fb = FramebufferFor(p.top, p.topClientSize);
-        if (!fb) return true;
-        Box bounds{0, 0, fb->width, fb->height};
-        target->hasPixels = true;
-        target->pixels = fb->pixels;
-        target->bits = fb->pixels->bits.data();
-        target->stride = target->width = fb->width;
-        target->height = fb->height;
-        target->originX = p.clientInTop.left;
-        target->originY = p.clientInTop.top;
-        target->readable = Box::FromRect(p.clientInTop).Intersect(bounds);
-        Box clip = Box::FromRect(p.visibleInTop).Intersect(bounds);
-        if (dc->hasClip) {
-            clip = clip.Intersect(Box::FromRect(dc->clip).Offset(target->originX, target->originY));
+        case DcKind::Screen:
+            return true;
+        case DcKind::Memory: {
+            BitmapObject* bitmap = Find<BitmapObject>(dc->bitmap);
+            if (!bitmap) return true;
+            target->hasPixels = true;
+            target->pixels = bitmap->pixels;
+            target->bits = bitmap->pixels->bits.data();
+            target->stride = target->width = bitmap->width;
+            target->height = bitmap->height;
+            target->clip = target->readable = Box{0, 0, bitmap->width, bitmap->height};
+            return true;
         }
-        target->clip = clip;
-        return true;
-    }
+        case DcKind::Window: {
+            // A DC that outlived its window fails like a dead handle, although ReleaseDC still
+            // takes it back.
+            if (!geometry.isWindowDC || !geometry.windowAlive) return false;
+            const platform_internal::WindowPlacement& p = geometry.placement;
+            Framebuffer* fb = FramebufferFor(p.top, p.topClientSize);
+            if (!fb) return true;
+            Box bounds{0, 0, fb->width, fb->height};
+            target->hasPixels = true;
+            target->pixels = fb->pixels;
+            target->bits = fb->pixels->bits.data();
+            target->stride = target->width = fb->width;
+            target->height = fb->height;
+            target->originX = p.clientInTop.left;
+            target->originY = p.clientInTop.top;
+            target->readable = Box::FromRect(p.clientInTop).Intersect(bounds);
+            Box clip = Box::FromRect(p.visibleInTop).Intersect(bounds);
+            if (dc->hasClip) {
+                clip = clip.Intersect(
+                    Box::FromRect(dc->clip).Offset(target->originX, target->originY));
+            }
+            target->clip = clip;
+            return true;
+        }
     }
     return true;
 }

@@ -55,7 +55,9 @@ struct Box {
     bool Empty() const { return left >= right || top >= bottom; }
     int64_t Width() const { return right - left; }
     int64_t Height() const { return bottom - top; }
-    Box Offset(int64_t dx, int64_t dy) const { return {left + dx, top + dy, right + dx, bottom + dy}; }
+    Box Offset(int64_t dx, int64_t dy) const {
+        return {left + dx, top + dy, right + dx, bottom + dy};
+    }
     Box Intersect(const Box& o) const;
     RECT ToRect() const;  // only for boxes already inside a buffer
 };
@@ -75,7 +77,7 @@ struct BitmapObject {
     int width = 1;
     int height = 1;
     std::shared_ptr<Pixels> pixels;  // never null; its size never changes
-    HDC selectedInto = nullptr;  // the memory DC holding it (never set for the stock bitmap)
+    HDC selectedInto = nullptr;      // the memory DC holding it (never set for the stock bitmap)
 };
 
 struct BrushObject {
@@ -142,8 +144,8 @@ struct Target {
     int height = 0;
     int64_t originX = 0;  // where DC coordinate (0,0) lies in the buffer
     int64_t originY = 0;
-    Box clip;     // buffer coordinates that drawing may touch
-    Box readable; // buffer coordinates that may be read as a source
+    Box clip;      // buffer coordinates that drawing may touch
+    Box readable;  // buffer coordinates that may be read as a source
 };
 
 class State {
@@ -201,7 +203,9 @@ public:
     TableLock(const TableLock&) = delete;
     TableLock& operator=(const TableLock&) = delete;
 
-    const DcGeometry& Geometry(HDC hdc) const { return hdc == second_ ? geometry_[1] : geometry_[0]; }
+    const DcGeometry& Geometry(HDC hdc) const {
+        return hdc == second_ ? geometry_[1] : geometry_[0];
+    }
     void Release() { lock_.unlock(); }
 
 private:

@@ -65,7 +65,8 @@ HBITMAP CreateBitmap(int nWidth, int nHeight, UINT nPlanes, UINT nBitCount, cons
 HBRUSH CreateSolidBrush(COLORREF color) {
     State& state = State::Get();
     std::lock_guard<std::mutex> lock(state.mutex);
-    return static_cast<HBRUSH>(state.Add(GdiObject{false, 0, BrushObject{color & 0xFFFFFFu, false}}));
+    return static_cast<HBRUSH>(
+        state.Add(GdiObject{false, 0, BrushObject{color & 0xFFFFFFu, false}}));
 }
 
 HGDIOBJ GetStockObject(int index) {
@@ -105,11 +106,16 @@ HGDIOBJ GetCurrentObject(HDC hdc, UINT type) {
     const DcObject* dc = state.Find<DcObject>(hdc);
     if (!dc) return nullptr;
     switch (type) {
-    case OBJ_BITMAP: return dc->bitmap;
-    case OBJ_BRUSH: return dc->brush;
-    case OBJ_PEN: return dc->pen;
-    case OBJ_FONT: return dc->font;
-    default: return nullptr;
+        case OBJ_BITMAP:
+            return dc->bitmap;
+        case OBJ_BRUSH:
+            return dc->brush;
+        case OBJ_PEN:
+            return dc->pen;
+        case OBJ_FONT:
+            return dc->font;
+        default:
+            return nullptr;
     }
 }
 
@@ -120,7 +126,8 @@ BOOL DeleteObject(HGDIOBJ ho) {
     State& state = State::Get();
     std::lock_guard<std::mutex> lock(state.mutex);
     GdiObject* object = state.FindObject(ho);
-    if (!object || object->deletePending || std::holds_alternative<DcObject>(object->body)) return FALSE;
+    if (!object || object->deletePending || std::holds_alternative<DcObject>(object->body))
+        return FALSE;
     if (object->stock) return TRUE;
     object->deletePending = true;
     state.Released(ho);

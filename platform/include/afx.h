@@ -66,10 +66,10 @@ public:
 
 // ---- Files -----------------------------------------------------------------------------------
 struct CFileStatus {
-    CTime m_ctime;       // creation (birth) time, else the last status change
-    CTime m_mtime;       // last write
-    CTime m_atime;       // last access
-    LONG m_size = 0;     // bytes
+    CTime m_ctime;         // creation (birth) time, else the last status change
+    CTime m_mtime;         // last write
+    CTime m_atime;         // last access
+    LONG m_size = 0;       // bytes
     BYTE m_attribute = 0;  // CFile::Attribute bits
     BYTE _m_padding = 0;
     TCHAR m_szFullName[MAX_PATH] = {};  // the POSIX path the file was found at
@@ -97,8 +97,15 @@ public:
         typeText = 0x4000,
         typeBinary = static_cast<int>(0x8000)
     };
-    enum Attribute { normal = 0x00, readOnly = 0x01, hidden = 0x02, system = 0x04, volume = 0x08,
-                     directory = 0x10, archive = 0x20 };
+    enum Attribute {
+        normal = 0x00,
+        readOnly = 0x01,
+        hidden = 0x02,
+        system = 0x04,
+        volume = 0x08,
+        directory = 0x10,
+        archive = 0x20
+    };
     enum SeekPosition { begin = 0x0, current = 0x1, end = 0x2 };
     enum { hFileNull = -1 };
 
@@ -164,12 +171,12 @@ public:
     // The current entry
     DWORD GetLength() const;
     virtual CString GetFileName() const;
-    virtual CString GetFilePath() const;  // the searched directory as given, then the name
+    virtual CString GetFilePath() const;   // the searched directory as given, then the name
     virtual CString GetFileTitle() const;  // the name without its extension
     virtual CString GetRoot() const;       // the searched directory as given, with a separator
-    BOOL GetCreationTime(FILETIME* time) const;    // UTC
+    BOOL GetCreationTime(FILETIME* time) const;  // UTC
     BOOL GetCreationTime(CTime& time) const;
-    BOOL GetLastWriteTime(FILETIME* time) const;   // UTC
+    BOOL GetLastWriteTime(FILETIME* time) const;  // UTC
     BOOL GetLastWriteTime(CTime& time) const;
     BOOL GetLastAccessTime(FILETIME* time) const;  // UTC
     BOOL GetLastAccessTime(CTime& time) const;

@@ -72,8 +72,8 @@ public:
     static COleDateTime GetCurrentTime();
 
     COleDateTime() = default;
-    COleDateTime(DATE date);  // NOLINT: implicit, as in MFC
-    COleDateTime(time_t time);  // NOLINT: implicit, as in MFC
+    COleDateTime(DATE date);                    // NOLINT: implicit, as in MFC
+    COleDateTime(time_t time);                  // NOLINT: implicit, as in MFC
     COleDateTime(const SYSTEMTIME& localTime);  // NOLINT: implicit, as in MFC
     // The caller's FILETIME is taken as it stands (a local file time, as in MFC: convert a
     // file system's UTC time with FileTimeToLocalFileTime first).

@@ -42,11 +42,11 @@ struct AFX_EXTENSION_MODULE {
 class CDynLinkLibrary;
 
 struct AFX_MODULE_STATE {
-    CRuntimeClass* m_pFirstClass;             // classes registered by static initialisation
-    COleObjectFactory* m_pFirstFactory;       // factories registered by static initialisation
-    CRuntimeClass* m_pPendingFirstClass;      // parked by the raw entry while a module loads
+    CRuntimeClass* m_pFirstClass;         // classes registered by static initialisation
+    COleObjectFactory* m_pFirstFactory;   // factories registered by static initialisation
+    CRuntimeClass* m_pPendingFirstClass;  // parked by the raw entry while a module loads
     COleObjectFactory* m_pPendingFirstFactory;
-    CDynLinkLibrary* m_pFirstDLL;             // the chain of extension modules, newest first
+    CDynLinkLibrary* m_pFirstDLL;  // the chain of extension modules, newest first
 };
 
 AFX_MODULE_STATE* AfxGetModuleState();

@@ -23,8 +23,14 @@ public:
     CTimeSpan operator+(CTimeSpan other) const { return CTimeSpan(m_span + other.m_span); }
     CTimeSpan operator-(CTimeSpan other) const { return CTimeSpan(m_span - other.m_span); }
     CTimeSpan operator-() const { return CTimeSpan(-m_span); }
-    CTimeSpan& operator+=(CTimeSpan other) { m_span += other.m_span; return *this; }
-    CTimeSpan& operator-=(CTimeSpan other) { m_span -= other.m_span; return *this; }
+    CTimeSpan& operator+=(CTimeSpan other) {
+        m_span += other.m_span;
+        return *this;
+    }
+    CTimeSpan& operator-=(CTimeSpan other) {
+        m_span -= other.m_span;
+        return *this;
+    }
     bool operator==(CTimeSpan other) const { return m_span == other.m_span; }
     bool operator!=(CTimeSpan other) const { return m_span != other.m_span; }
     bool operator<(CTimeSpan other) const { return m_span < other.m_span; }
@@ -70,8 +76,14 @@ public:
     CTimeSpan operator-(CTime other) const { return CTimeSpan(m_time - other.m_time); }
     CTime operator+(CTimeSpan span) const { return CTime(m_time + span.GetTotalSeconds()); }
     CTime operator-(CTimeSpan span) const { return CTime(m_time - span.GetTotalSeconds()); }
-    CTime& operator+=(CTimeSpan span) { m_time += span.GetTotalSeconds(); return *this; }
-    CTime& operator-=(CTimeSpan span) { m_time -= span.GetTotalSeconds(); return *this; }
+    CTime& operator+=(CTimeSpan span) {
+        m_time += span.GetTotalSeconds();
+        return *this;
+    }
+    CTime& operator-=(CTimeSpan span) {
+        m_time -= span.GetTotalSeconds();
+        return *this;
+    }
     bool operator==(CTime other) const { return m_time == other.m_time; }
     bool operator!=(CTime other) const { return m_time != other.m_time; }
     bool operator<(CTime other) const { return m_time < other.m_time; }

@@ -63,8 +63,7 @@ public:
     CPoint(int x0, int y0) : tagPOINT{x0, y0} {}
     CPoint(POINT point) : tagPOINT(point) {}  // NOLINT: implicit, as in MFC
     // From a packed message point: x in the low 16 bits, y in the high 16, both signed.
-    explicit CPoint(LPARAM packed)
-        : tagPOINT{GET_X_LPARAM(packed), GET_Y_LPARAM(packed)} {}
+    explicit CPoint(LPARAM packed) : tagPOINT{GET_X_LPARAM(packed), GET_Y_LPARAM(packed)} {}
     operator LPPOINT() { return this; }  // NOLINT
 };
 
@@ -81,7 +80,12 @@ public:
     BOOL PtInRect(POINT point) const {
         return point.x >= left && point.x < right && point.y >= top && point.y < bottom;
     }
-    void OffsetRect(int dx, int dy) { left += dx; right += dx; top += dy; bottom += dy; }
+    void OffsetRect(int dx, int dy) {
+        left += dx;
+        right += dx;
+        top += dy;
+        bottom += dy;
+    }
     BOOL operator==(const RECT& other) const {
         return left == other.left && top == other.top && right == other.right &&
                bottom == other.bottom;
@@ -152,33 +156,45 @@ inline AFX_MSGMAP_ENTRY AfxTimerEntry(void (C::*pfn)(UINT_PTR)) {
     return {WM_TIMER, 0, 0, 0, AfxSig_vW, AfxBindHandler(pfn)};
 }
 
-#define DECLARE_MESSAGE_MAP()                                     \
-private:                                                          \
-    struct _AfxMapTag;                                            \
-    static const AFX_MSGMAP_ENTRY _messageEntries[];              \
-                                                                  \
-protected:                                                        \
-    static const AFX_MSGMAP messageMap;                           \
-    static const AFX_MSGMAP* PASCAL _GetBaseMessageMap();         \
+#define DECLARE_MESSAGE_MAP()                             \
+private:                                                  \
+    struct _AfxMapTag;                                    \
+    static const AFX_MSGMAP_ENTRY _messageEntries[];      \
+                                                          \
+protected:                                                \
+    static const AFX_MSGMAP messageMap;                   \
+    static const AFX_MSGMAP* PASCAL _GetBaseMessageMap(); \
     const AFX_MSGMAP* GetMessageMap() const override;
 
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                            \
-    struct theClass::_AfxMapTag {                                                         \
-        typedef theClass type;                                                            \
-    };                                                                                    \
-    const AFX_MSGMAP* PASCAL theClass::_GetBaseMessageMap() { return &baseClass::messageMap; } \
-    const AFX_MSGMAP* theClass::GetMessageMap() const { return &theClass::messageMap; }  \
-    const AFX_MSGMAP theClass::messageMap = {&theClass::_GetBaseMessageMap,               \
-                                             &theClass::_messageEntries[0]};              \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                               \
+    struct theClass::_AfxMapTag {                                            \
+        typedef theClass type;                                               \
+    };                                                                       \
+    const AFX_MSGMAP* PASCAL theClass::_GetBaseMessageMap() {                \
+        return &baseClass::messageMap;                                       \
+    }                                                                        \
+    const AFX_MSGMAP* theClass::GetMessageMap() const {                      \
+        return &theClass::messageMap;                                        \
+    }                                                                        \
+    const AFX_MSGMAP theClass::messageMap = {&theClass::_GetBaseMessageMap,  \
+                                             &theClass::_messageEntries[0]}; \
     const AFX_MSGMAP_ENTRY theClass::_messageEntries[] = {
-#define END_MESSAGE_MAP() {0, 0, 0, 0, AfxSig_end, (AFX_PMSG)0}};
+#define END_MESSAGE_MAP()                   \
+    { 0, 0, 0, 0, AfxSig_end, (AFX_PMSG)0 } \
+    }                                       \
+    ;
 
 // Inside a map's entries, the class whose map it is.
 #define AFX_THIS_CLASS _AfxMapTag::type
 
 #define AFX_MSG_ENTRY(message, sig, memberFxn, fnType) \
-    {message, 0, 0, 0, sig,                                \
-     AfxBindHandler(static_cast<AfxMemberFn<fnType, AFX_THIS_CLASS>>(&AFX_THIS_CLASS::memberFxn))},
+    {message,                                          \
+     0,                                                \
+     0,                                                \
+     0,                                                \
+     sig,                                              \
+     AfxBindHandler(                                   \
+         static_cast<AfxMemberFn<fnType, AFX_THIS_CLASS>>(&AFX_THIS_CLASS::memberFxn))},
 
 #define ON_WM_CREATE() AFX_MSG_ENTRY(WM_CREATE, AfxSig_is, OnCreate, int(LPCREATESTRUCT))
 #define ON_WM_DESTROY() AFX_MSG_ENTRY(WM_DESTROY, AfxSig_vv, OnDestroy, void())
@@ -284,8 +300,8 @@ public:
     HWND GetSafeHwnd() const { return m_hWnd; }
     operator HWND() const { return m_hWnd; }  // NOLINT: implicit, as in MFC
 
-    virtual BOOL CreateEx(DWORD exStyle, LPCTSTR className, LPCTSTR windowName, DWORD style,
-                          int x, int y, int width, int height, HWND parent, HMENU idOrMenu,
+    virtual BOOL CreateEx(DWORD exStyle, LPCTSTR className, LPCTSTR windowName, DWORD style, int x,
+                          int y, int width, int height, HWND parent, HMENU idOrMenu,
                           LPVOID param = nullptr);
     virtual BOOL Create(LPCTSTR className, LPCTSTR windowName, DWORD style, const RECT& rect,
                         CWnd* parent, UINT id, void* context = nullptr);

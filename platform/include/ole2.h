@@ -28,8 +28,12 @@ inline bool IsEqualGUID(REFGUID a, REFGUID b) {
     return true;
 }
 #define IsEqualIID(a, b) IsEqualGUID(a, b)
-inline bool operator==(REFGUID a, REFGUID b) { return IsEqualGUID(a, b); }
-inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
+inline bool operator==(REFGUID a, REFGUID b) {
+    return IsEqualGUID(a, b);
+}
+inline bool operator!=(REFGUID a, REFGUID b) {
+    return !IsEqualGUID(a, b);
+}
 
 // --- Declaration macros --------------------------------------------------------------------
 
@@ -124,8 +128,8 @@ protected:
 struct IStream : public ISequentialStream {
     STDMETHOD(Seek)(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER* plibNewPosition) PURE;
     STDMETHOD(SetSize)(ULARGE_INTEGER libNewSize) PURE;
-    STDMETHOD(CopyTo)(IStream* pstm, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead,
-                      ULARGE_INTEGER* pcbWritten) PURE;
+    STDMETHOD(CopyTo)
+    (IStream* pstm, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead, ULARGE_INTEGER* pcbWritten) PURE;
     STDMETHOD(Commit)(DWORD grfCommitFlags) PURE;
     STDMETHOD(Revert)() PURE;
     STDMETHOD(LockRegion)(ULARGE_INTEGER libOffset, ULARGE_INTEGER cb, DWORD dwLockType) PURE;

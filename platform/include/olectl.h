@@ -52,9 +52,9 @@ struct IPicture : public IUnknown {
     // into the destination rectangle (DC units). Render(dc, x, y, w, h, 0, hmHeight, hmWidth,
     // -hmHeight, NULL) draws the whole picture upright. A zero extent is
     // CTL_E_INVALIDPROPERTYVALUE, a null DC E_INVALIDARG.
-    STDMETHOD(Render)(HDC hDC, LONG x, LONG y, LONG cx, LONG cy, OLE_XPOS_HIMETRIC xSrc,
-                      OLE_YPOS_HIMETRIC ySrc, OLE_XSIZE_HIMETRIC cxSrc,
-                      OLE_YSIZE_HIMETRIC cySrc, LPCRECT pRcWBounds) PURE;
+    STDMETHOD(Render)
+    (HDC hDC, LONG x, LONG y, LONG cx, LONG cy, OLE_XPOS_HIMETRIC xSrc, OLE_YPOS_HIMETRIC ySrc,
+     OLE_XSIZE_HIMETRIC cxSrc, OLE_YSIZE_HIMETRIC cySrc, LPCRECT pRcWBounds) PURE;
     STDMETHOD(set_hPal)(OLE_HANDLE hPal) PURE;
     STDMETHOD(get_CurDC)(HDC* phDC) PURE;
     STDMETHOD(SelectPicture)(HDC hDCIn, HDC* phDCOut, OLE_HANDLE* phBmpOut) PURE;

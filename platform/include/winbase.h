@@ -59,7 +59,8 @@ BOOL ResetEvent(HANDLE event);
 
 // Completion routines run only in alertable waits, which this layer does not offer:
 // SetWaitableTimer refuses one with ERROR_NOT_SUPPORTED.
-typedef void(CALLBACK* PTIMERAPCROUTINE)(LPVOID argument, DWORD timerLowValue, DWORD timerHighValue);
+typedef void(CALLBACK* PTIMERAPCROUTINE)(LPVOID argument, DWORD timerLowValue,
+                                         DWORD timerHighValue);
 HANDLE CreateWaitableTimerA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, LPCSTR name);
 BOOL SetWaitableTimer(HANDLE timer, const LARGE_INTEGER* dueTime, LONG periodMs,
                       PTIMERAPCROUTINE completion, LPVOID completionArgument, BOOL resume);

@@ -286,13 +286,13 @@ int GetClassNameA(HWND hwnd, LPSTR className, int maxCount);
 ULONG_PTR GetClassLongPtrA(HWND hwnd, int index);
 ULONG_PTR SetClassLongPtrA(HWND hwnd, int index, LONG_PTR value);
 
-HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x,
-                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      LPVOID param);
-#define CreateWindowA(className, windowName, style, x, y, width, height, parent, menu, \
-                      instance, param)                                                 \
-    CreateWindowExA(0L, className, windowName, style, x, y, width, height, parent, menu, \
-                    instance, param)
+#define CreateWindowA(className, windowName, style, x, y, width, height, parent, menu, instance,   \
+                      param)                                                                       \
+    CreateWindowExA(0L, className, windowName, style, x, y, width, height, parent, menu, instance, \
+                    param)
 BOOL DestroyWindow(HWND hwnd);
 BOOL IsWindow(HWND hwnd);
 BOOL IsWindowVisible(HWND hwnd);

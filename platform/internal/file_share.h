@@ -44,9 +44,9 @@ DWORD Win32ErrorFromErrno(int err, const std::string& posixPath);
 struct FileStatus {
     bool isDirectory = false;
     bool isSymbolicLink = false;  // only from GetEntryStatus, which does not follow links
-    bool readOnly = false;  // the owner may not write it
+    bool readOnly = false;        // the owner may not write it
     uint64_t size = 0;
-    int64_t creation = 0;   // FILETIME values, UTC: birth time where recorded, else ctime
+    int64_t creation = 0;  // FILETIME values, UTC: birth time where recorded, else ctime
     int64_t lastWrite = 0;
     int64_t lastAccess = 0;
 };

@@ -78,9 +78,9 @@ private:
     bool Sleep(const Deadline& deadline) {
         // FUTEX_WAIT_BITSET takes an absolute CLOCK_MONOTONIC time.
         const timespec until = deadline ? MonotonicTimespec(*deadline) : timespec{};
-        const long result = syscall(SYS_futex, reinterpret_cast<int*>(&m_state),
-                                    FUTEX_WAIT_BITSET_PRIVATE, kParked, deadline ? &until : nullptr,
-                                    nullptr, FUTEX_BITSET_MATCH_ANY);
+        const long result =
+            syscall(SYS_futex, reinterpret_cast<int*>(&m_state), FUTEX_WAIT_BITSET_PRIVATE, kParked,
+                    deadline ? &until : nullptr, nullptr, FUTEX_BITSET_MATCH_ANY);
         return result != 0 && errno == ETIMEDOUT;
     }
 

@@ -49,8 +49,8 @@ struct PixelView {
     int stride;      // pixels per row
     int width;       // size of the pixel buffer
     int height;
-    POINT origin;    // where DC coordinate (0,0) lies in the buffer
-    RECT clip;       // buffer coordinates that drawing may touch (already inside the buffer)
+    POINT origin;  // where DC coordinate (0,0) lies in the buffer
+    RECT clip;     // buffer coordinates that drawing may touch (already inside the buffer)
 };
 BOOL WithDCPixels(HDC hdc, const std::function<void(const PixelView&)>& fn);
 

@@ -69,7 +69,7 @@ constexpr bool IsValidTime(int hour, int minute, int second) {
 
 // Offset of local time from UTC, in seconds, in force at the given moment (process TZ).
 inline long LocalOffsetAt(time_t utc) {
-    struct tm local{};
+    struct tm local {};
     return localtime_r(&utc, &local) ? local.tm_gmtoff : 0;
 }
 

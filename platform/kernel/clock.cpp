@@ -25,8 +25,8 @@ std::chrono::seconds ClockOffset() {
 
 int64_t ClockNowFileTime() {
     using Hundreds = std::chrono::duration<int64_t, std::ratio<1, 10'000'000>>;
-    const auto sinceUnix = std::chrono::duration_cast<Hundreds>(
-        std::chrono::system_clock::now().time_since_epoch());
+    const auto sinceUnix =
+        std::chrono::duration_cast<Hundreds>(std::chrono::system_clock::now().time_since_epoch());
     return kUnixEpochAsFileTime + sinceUnix.count() +
            g_offsetSeconds.load(std::memory_order_relaxed) * kFileTimeUnitsPerSecond;
 }

@@ -65,7 +65,8 @@ Directory::Directory(const Directory& parent, const std::string& name) {
     // byte order when several do.
     std::string match;
     ForEachName(parent.m_fd, [&](const std::string& candidate) {
-        if (NamesEqualNoCase(candidate, name) && (match.empty() || candidate < match)) match = candidate;
+        if (NamesEqualNoCase(candidate, name) && (match.empty() || candidate < match))
+            match = candidate;
     });
     if (!match.empty()) m_fd = openat(parent.m_fd, match.c_str(), kFlags);
 }
@@ -74,7 +75,9 @@ Directory::~Directory() {
     if (m_fd >= 0) close(m_fd);
 }
 
-Directory::Directory(Directory&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+Directory::Directory(Directory&& other) noexcept : m_fd(other.m_fd) {
+    other.m_fd = -1;
+}
 
 Directory& Directory::operator=(Directory&& other) noexcept {
     if (this != &other) {
@@ -92,7 +95,8 @@ std::vector<DirectoryEntry> Directory::Find(const std::string& pattern) const {
         if (!MatchesWildcard(name, pattern)) return;
         internal::FileStatus status;
         if (!internal::GetEntryStatus(m_fd, name, &status, nullptr)) return;
-        entries.push_back({name, internal::ToFileTime(status.creation), status.isDirectory, status.isSymbolicLink});
+        entries.push_back({name, internal::ToFileTime(status.creation), status.isDirectory,
+                           status.isSymbolicLink});
     });
     return entries;
 }
@@ -101,12 +105,14 @@ BOOL Directory::DeleteEntry(const std::string& name) const {
     if (!IsOpen()) return FailWith(ERROR_INVALID_HANDLE);
     if (!IsEntryName(name)) return FailWith(ERROR_INVALID_NAME);
     // O_NOFOLLOW: a symbolic link is not opened but refused with ELOOP; it goes by itself.
-    const int fd = openat(m_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int fd =
+        openat(m_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0 && errno != ELOOP) {
         // A file this user may not read: no open can hold it, only its kind and mode count.
         internal::FileStatus status;
         int err = errno;
-        if (err != EACCES || !internal::GetEntryStatus(m_fd, name, &status, &err)) return FailWith(ErrorOf(err));
+        if (err != EACCES || !internal::GetEntryStatus(m_fd, name, &status, &err))
+            return FailWith(ErrorOf(err));
         if (status.isDirectory || status.readOnly) return FailWith(ERROR_ACCESS_DENIED);
     }
     if (fd >= 0) {

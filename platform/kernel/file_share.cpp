@@ -27,7 +27,12 @@ namespace platform::internal {
 namespace {
 
 constexpr off_t kShareBytes = off_t(1) << 62;  // far beyond any file this layer writes
-enum ShareSlot : off_t { kSlotReads = 0, kSlotWrites = 1, kSlotDeniesRead = 2, kSlotDeniesWrite = 3 };
+enum ShareSlot : off_t {
+    kSlotReads = 0,
+    kSlotWrites = 1,
+    kSlotDeniesRead = 2,
+    kSlotDeniesWrite = 3
+};
 constexpr off_t kSlotCount = 4;
 
 constexpr int64_t kFileTimeUnixEpoch = 116444736000000000LL;  // 1970-01-01 in 100 ns units
@@ -94,8 +99,8 @@ void FillStatus(const struct statx& sx, FileStatus* status) {
     status->lastAccess = FileTimeFrom(sx.stx_atime);
 }
 
-constexpr unsigned kStatxMask = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_ATIME |
-                                STATX_CTIME | STATX_BTIME;
+constexpr unsigned kStatxMask =
+    STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_ATIME | STATX_CTIME | STATX_BTIME;
 
 }  // namespace
 
@@ -104,9 +109,13 @@ void LockShareGuard(int fd) {
     }
 }
 
-void UnlockShareGuard(int fd) { flock(fd, LOCK_UN); }
+void UnlockShareGuard(int fd) {
+    flock(fd, LOCK_UN);
+}
 
-bool ShareHeldByOthers(int fd) { return RangeHeldByOthers(fd, 0, kSlotCount); }
+bool ShareHeldByOthers(int fd) {
+    return RangeHeldByOthers(fd, 0, kSlotCount);
+}
 
 int ShareOpen(const std::string& posixPath, unsigned access, unsigned share,
               Disposition disposition, DWORD* error) {
@@ -170,7 +179,7 @@ DWORD Win32ErrorFromErrno(int err, const std::string& posixPath) {
             if (parent.empty()) parent = "/";
             struct stat st;
             return (stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? ERROR_FILE_NOT_FOUND
-                                                                            : ERROR_PATH_NOT_FOUND;
+                                                                           : ERROR_PATH_NOT_FOUND;
         }
         case ENOTDIR:
         case ELOOP:
@@ -267,7 +276,8 @@ int64_t UnixSecondsFromFileTime(int64_t value) {
 
 namespace platform {
 
-static_assert(kShareAccessRead == internal::kAccessRead && kShareAccessWrite == internal::kAccessWrite);
+static_assert(kShareAccessRead == internal::kAccessRead &&
+              kShareAccessWrite == internal::kAccessWrite);
 static_assert(kShareAllowRead == internal::kShareRead && kShareAllowWrite == internal::kShareWrite);
 
 BOOL JoinShareModes(int fd, unsigned access, unsigned allowed) {

@@ -25,9 +25,13 @@ std::atomic<uintptr_t> g_nextHandle{0x10000};
 
 }  // namespace
 
-std::mutex& KernelLock() { return State().lock; }
+std::mutex& KernelLock() {
+    return State().lock;
+}
 
-uintptr_t NextHandleValue() { return g_nextHandle.fetch_add(4, std::memory_order_relaxed); }
+uintptr_t NextHandleValue() {
+    return g_nextHandle.fetch_add(4, std::memory_order_relaxed);
+}
 
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
     const uintptr_t value = NextHandleValue();
@@ -52,9 +56,13 @@ thread_local DWORD t_lastError = NO_ERROR;
 
 }  // namespace
 
-DWORD GetLastError() { return t_lastError; }
+DWORD GetLastError() {
+    return t_lastError;
+}
 
-void SetLastError(DWORD error) { t_lastError = error; }
+void SetLastError(DWORD error) {
+    t_lastError = error;
+}
 
 BOOL CloseHandle(HANDLE object) {
     std::shared_ptr<KernelObject> released;  // destroyed after the lock is dropped

@@ -11,7 +11,8 @@ int MulDiv(int number, int numerator, int denominator) {
     if (denominator == 0) return -1;
     const int64_t product = int64_t{number} * numerator;
     const bool negative = (product < 0) != (denominator < 0);
-    const uint64_t p = product < 0 ? 0 - static_cast<uint64_t>(product) : static_cast<uint64_t>(product);
+    const uint64_t p =
+        product < 0 ? 0 - static_cast<uint64_t>(product) : static_cast<uint64_t>(product);
     const uint64_t d = denominator < 0 ? 0 - static_cast<uint64_t>(int64_t{denominator})
                                        : static_cast<uint64_t>(denominator);
     const uint64_t q = (p + d / 2) / d;

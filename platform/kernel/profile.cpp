@@ -37,8 +37,8 @@ std::string Trim(const std::string& text) {
 struct Line {
     std::string text;  // as in the file, without its line end
     enum Kind { Blank, Section, Entry } kind = Blank;
-    std::string name;   // section or key name, trimmed
-    std::string value;  // entry value, trimmed
+    std::string name;       // section or key name, trimmed
+    std::string value;      // entry value, trimmed
     bool hasValue = false;  // the entry has an "="; one without it is listed but has no value
 };
 
@@ -50,7 +50,8 @@ Line Classify(const std::string& text) {
     if (trimmed[0] == '[') {
         line.kind = Line::Section;
         const size_t close = trimmed.find(']');
-        line.name = Trim(trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+        line.name =
+            Trim(trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1));
         return line;
     }
     line.kind = Line::Entry;
@@ -162,7 +163,8 @@ bool ReplaceContent(const std::string& posix, int fd, const std::string& content
         *error = pi::Win32ErrorFromErrno(errno, posix);
         return false;
     }
-    const int reserved = content.empty() ? 0 : posix_fallocate(fd, 0, static_cast<off_t>(content.size()));
+    const int reserved =
+        content.empty() ? 0 : posix_fallocate(fd, 0, static_cast<off_t>(content.size()));
     if (reserved != 0) {
         *error = pi::Win32ErrorFromErrno(reserved, posix);
         return false;
@@ -277,7 +279,8 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, 
     bool found = false;
     if (sectionFound && key != nullptr) {
         for (size_t i = range.first; i < range.last && !found; ++i) {
-            if (lines[i].kind == Line::Entry && lines[i].hasValue && NamesEqualNoCase(lines[i].name, key)) {
+            if (lines[i].kind == Line::Entry && lines[i].hasValue &&
+                NamesEqualNoCase(lines[i].name, key)) {
                 value = Unquote(lines[i].value);
                 found = true;
             }
@@ -332,7 +335,8 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
                     if (value == nullptr) {
                         lines.erase(lines.begin() + i);
                     } else {
-                        lines[i] = Classify(lines[i].name + "=" + value);  // the name keeps its case
+                        lines[i] =
+                            Classify(lines[i].name + "=" + value);  // the name keeps its case
                     }
                     return;
                 }

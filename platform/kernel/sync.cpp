@@ -40,14 +40,19 @@ BOOL SetEventState(HANDLE handle, bool signalled) {
 // Named objects would be shared between processes on the original platform; the product
 // never names one, so a name is accepted and ignored.
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR) {
-    HANDLE event = InsertHandle(std::make_shared<Event>(manualReset != FALSE, initialState != FALSE));
+    HANDLE event =
+        InsertHandle(std::make_shared<Event>(manualReset != FALSE, initialState != FALSE));
     if (event) SetLastError(NO_ERROR);  // names are not shared, so none ever existed before
     return event;
 }
 
-BOOL SetEvent(HANDLE event) { return SetEventState(event, true); }
+BOOL SetEvent(HANDLE event) {
+    return SetEventState(event, true);
+}
 
-BOOL ResetEvent(HANDLE event) { return SetEventState(event, false); }
+BOOL ResetEvent(HANDLE event) {
+    return SetEventState(event, false);
+}
 
 void InitializeCriticalSection(LPCRITICAL_SECTION section) {
     section->lock = new std::recursive_mutex;

@@ -37,7 +37,9 @@ std::chrono::steady_clock::duration SinceStart() {
 
 }  // namespace
 
-DWORD GetTickCount() { return static_cast<DWORD>(GetTickCount64()); }
+DWORD GetTickCount() {
+    return static_cast<DWORD>(GetTickCount64());
+}
 
 ULONGLONG GetTickCount64() {
     return static_cast<ULONGLONG>(
@@ -54,7 +56,9 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
     return TRUE;
 }
 
-void GetSystemTimeAsFileTime(LPFILETIME time) { *time = ToFileTime(platform::ClockNowFileTime()); }
+void GetSystemTimeAsFileTime(LPFILETIME time) {
+    *time = ToFileTime(platform::ClockNowFileTime());
+}
 
 void GetSystemTime(LPSYSTEMTIME time) {
     const FILETIME now = ToFileTime(platform::ClockNowFileTime());
@@ -65,7 +69,8 @@ void GetLocalTime(LPSYSTEMTIME time) {
     const int64_t now = platform::ClockNowFileTime();
     const time_t seconds =
         static_cast<time_t>(FloorDiv(now - kUnixEpochAsFileTime, kFileTimeUnitsPerSecond));
-    const FILETIME local = ToFileTime(now + int64_t{LocalOffsetAt(seconds)} * kFileTimeUnitsPerSecond);
+    const FILETIME local =
+        ToFileTime(now + int64_t{LocalOffsetAt(seconds)} * kFileTimeUnitsPerSecond);
     FileTimeToSystemTime(&local, time);
 }
 

@@ -31,7 +31,7 @@ public:
     // All guarded by the kernel lock.
     DWORD suspendCount;
     std::condition_variable resumed;  // the start gate: notified when suspendCount drops to 0
-    bool running = false;  // has passed the start gate
+    bool running = false;             // has passed the start gate
     bool finished = false;
     DWORD exitCode = STILL_ACTIVE;
 };
@@ -48,7 +48,9 @@ std::atomic<DWORD> g_nextThreadId{4};
 thread_local DWORD t_threadId = 0;
 thread_local DWORD t_exitCode = 0;
 
-DWORD NewThreadId() { return g_nextThreadId.fetch_add(4, std::memory_order_relaxed); }
+DWORD NewThreadId() {
+    return g_nextThreadId.fetch_add(4, std::memory_order_relaxed);
+}
 
 // Room for the C library's own record of a thread, and the spare static TLS it keeps, at the top
 // of the thread's stack.
@@ -107,8 +109,7 @@ void* ThreadMain(void* raw) {
     return nullptr;
 }
 
-HANDLE StartThread(size_t stackSize, std::function<DWORD()> body, bool suspended,
-                   DWORD* threadId) {
+HANDLE StartThread(size_t stackSize, std::function<DWORD()> body, bool suspended, DWORD* threadId) {
     auto object = std::make_shared<ThreadObject>(suspended ? 1 : 0);
     auto info = std::make_unique<StartInfo>(StartInfo{object, std::move(body), NewThreadId()});
     const DWORD id = info->id;
@@ -155,7 +156,9 @@ uintptr_t _beginthreadex(void*, unsigned stackSize, unsigned(__stdcall* start)(v
     return reinterpret_cast<uintptr_t>(handle);
 }
 
-void _endthreadex(unsigned exitCode) { ExitThread(exitCode); }
+void _endthreadex(unsigned exitCode) {
+    ExitThread(exitCode);
+}
 
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                     LPVOID parameter, DWORD creationFlags, LPDWORD threadId) {
@@ -216,4 +219,6 @@ DWORD GetCurrentThreadId() {
     return t_threadId;
 }
 
-DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+DWORD GetCurrentProcessId() {
+    return static_cast<DWORD>(getpid());
+}

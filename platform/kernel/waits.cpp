@@ -93,7 +93,9 @@ struct WaitList {
     }
 };
 
-void SatisfyWaitersLocked(KernelObject& object, WakeList& wakes) { WaitList::Satisfy(object, wakes); }
+void SatisfyWaitersLocked(KernelObject& object, WakeList& wakes) {
+    WaitList::Satisfy(object, wakes);
+}
 
 void DueTimeMovedLocked(KernelObject& object, SteadyTime due, WakeList& wakes) {
     WaitList::DueTimeMoved(object, due, wakes);
@@ -141,8 +143,7 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
     return WaitForMultipleObjects(1, &object, FALSE, milliseconds);
 }
 
-DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll,
-                             DWORD milliseconds) {
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, DWORD milliseconds) {
     if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || objects == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;

@@ -18,11 +18,17 @@ class Reader {
 public:
     Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
-    bool Has(size_t offset, size_t length) const { return offset <= size_ && length <= size_ - offset; }
-    uint16_t U16(size_t offset) const { return static_cast<uint16_t>(data_[offset] | data_[offset + 1] << 8); }
+    bool Has(size_t offset, size_t length) const {
+        return offset <= size_ && length <= size_ - offset;
+    }
+    uint16_t U16(size_t offset) const {
+        return static_cast<uint16_t>(data_[offset] | data_[offset + 1] << 8);
+    }
     uint32_t U32(size_t offset) const {
-        return static_cast<uint32_t>(data_[offset]) | static_cast<uint32_t>(data_[offset + 1]) << 8 |
-               static_cast<uint32_t>(data_[offset + 2]) << 16 | static_cast<uint32_t>(data_[offset + 3]) << 24;
+        return static_cast<uint32_t>(data_[offset]) |
+               static_cast<uint32_t>(data_[offset + 1]) << 8 |
+               static_cast<uint32_t>(data_[offset + 2]) << 16 |
+               static_cast<uint32_t>(data_[offset + 3]) << 24;
     }
     int32_t I32(size_t offset) const { return static_cast<int32_t>(U32(offset)); }
     const uint8_t* At(size_t offset) const { return data_ + offset; }
@@ -58,7 +64,8 @@ bool ReadLayout(const Reader& in, BmpLayout* layout) {
     uint32_t colorsUsed = in.U32(kFileHeaderSize + 32);
 
     if (planes != 1 || compression != kBiRgb) return false;
-    if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24 && bitCount != 32) return false;
+    if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24 && bitCount != 32)
+        return false;
     if (width <= 0 || height == 0 || height == INT32_MIN) return false;
     layout->width = static_cast<uint32_t>(width);
     layout->topDown = height < 0;
@@ -71,7 +78,8 @@ bool ReadLayout(const Reader& in, BmpLayout* layout) {
         layout->paletteEntries = colorsUsed == 0 ? maxEntries : colorsUsed;
         if (layout->paletteEntries > maxEntries) return false;
         layout->paletteOffset = kFileHeaderSize + infoSize;
-        if (!in.Has(layout->paletteOffset, static_cast<size_t>(layout->paletteEntries) * 4)) return false;
+        if (!in.Has(layout->paletteOffset, static_cast<size_t>(layout->paletteEntries) * 4))
+            return false;
     }
 
     // Rows are padded to whole 32-bit words. Width is at most 8192, so no step can overflow,
@@ -123,7 +131,8 @@ bool DecodeBmp(const uint8_t* data, size_t size, DecodedImage* image) {
     if (!AllocateImage(&decoded, layout.width, layout.height)) return false;
     for (uint32_t row = 0; row < layout.height; ++row) {
         uint32_t y = layout.topDown ? row : layout.height - 1 - row;
-        DecodeRow(in, layout, in.At(layout.pixelOffset + row * layout.stride), decoded.Row(static_cast<int>(y)));
+        DecodeRow(in, layout, in.At(layout.pixelOffset + row * layout.stride),
+                  decoded.Row(static_cast<int>(y)));
     }
     *image = std::move(decoded);
     return true;

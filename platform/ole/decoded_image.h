@@ -69,8 +69,12 @@ struct MemorySource {
 };
 
 // Checked arithmetic for sizes taken from untrusted headers.
-inline bool CheckedMul(size_t a, size_t b, size_t* out) { return !__builtin_mul_overflow(a, b, out); }
-inline bool CheckedAdd(size_t a, size_t b, size_t* out) { return !__builtin_add_overflow(a, b, out); }
+inline bool CheckedMul(size_t a, size_t b, size_t* out) {
+    return !__builtin_mul_overflow(a, b, out);
+}
+inline bool CheckedAdd(size_t a, size_t b, size_t* out) {
+    return !__builtin_add_overflow(a, b, out);
+}
 
 // Decoders: bytes in, picture out. Each returns false for data it cannot read completely, and
 // leaves nothing allocated behind it but what it put into *image.

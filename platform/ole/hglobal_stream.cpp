@@ -81,7 +81,8 @@ public:
         if (pv == nullptr) return STG_E_INVALIDPOINTER;
         std::lock_guard<std::mutex> lock(block_->mutex);
         // The caller may have shrunk the block behind the stream's back: never read past it.
-        ULONGLONG end = block_->size < GlobalSize(block_->handle) ? block_->size : GlobalSize(block_->handle);
+        ULONGLONG end =
+            block_->size < GlobalSize(block_->handle) ? block_->size : GlobalSize(block_->handle);
         ULONGLONG available = position_ < end ? end - position_ : 0;
         ULONG count = static_cast<ULONG>(cb < available ? cb : available);
         if (count > 0) {
@@ -119,10 +120,17 @@ public:
         std::lock_guard<std::mutex> lock(block_->mutex);
         LONGLONG base = 0;
         switch (origin) {
-            case STREAM_SEEK_SET: base = 0; break;
-            case STREAM_SEEK_CUR: base = static_cast<LONGLONG>(position_); break;
-            case STREAM_SEEK_END: base = static_cast<LONGLONG>(block_->size); break;
-            default: return STG_E_INVALIDFUNCTION;
+            case STREAM_SEEK_SET:
+                base = 0;
+                break;
+            case STREAM_SEEK_CUR:
+                base = static_cast<LONGLONG>(position_);
+                break;
+            case STREAM_SEEK_END:
+                base = static_cast<LONGLONG>(block_->size);
+                break;
+            default:
+                return STG_E_INVALIDFUNCTION;
         }
         LONGLONG target = 0;
         if (__builtin_add_overflow(base, move.QuadPart, &target) || target < 0)
@@ -168,8 +176,12 @@ public:
 
     HRESULT Commit(DWORD) override { return S_OK; }  // memory streams are never transacted
     HRESULT Revert() override { return S_OK; }
-    HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
-    HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
+    HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return STG_E_INVALIDFUNCTION;
+    }
+    HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return STG_E_INVALIDFUNCTION;
+    }
 
     HRESULT Stat(STATSTG* stat, DWORD) override {
         if (stat == nullptr) return STG_E_INVALIDPOINTER;

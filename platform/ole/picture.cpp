@@ -142,11 +142,13 @@ private:
 
         std::vector<int> columns(static_cast<size_t>(right - left));
         for (LONGLONG dx = left; dx < right; ++dx) {
-            double hm = p.xSrc + (static_cast<double>(dx - p.x) + 0.5) / static_cast<double>(p.cx) * p.cxSrc;
+            double hm = p.xSrc +
+                        (static_cast<double>(dx - p.x) + 0.5) / static_cast<double>(p.cx) * p.cxSrc;
             columns[static_cast<size_t>(dx - left)] = ToPixel(hm, image_.width, hmWidth_);
         }
         for (LONGLONG dy = top; dy < bottom; ++dy) {
-            double hmUp = p.ySrc + (static_cast<double>(dy - p.y) + 0.5) / static_cast<double>(p.cy) * p.cySrc;
+            double hmUp = p.ySrc + (static_cast<double>(dy - p.y) + 0.5) /
+                                       static_cast<double>(p.cy) * p.cySrc;
             int row = ToPixel(hmHeight_ - hmUp, image_.height, hmHeight_);
             if (row < 0) continue;
             uint32_t* dst = view.bits + static_cast<size_t>(dy + view.origin.y) * view.stride +
@@ -195,8 +197,8 @@ private:
 
 LONG PixelsToHimetric(int pixels) {
     // MulDiv(pixels, 2540, 96): rounded to nearest, for the non-negative sizes of a picture.
-    return static_cast<LONG>((static_cast<LONGLONG>(pixels) * kHimetricPerInch + kPixelsPerInch / 2) /
-                             kPixelsPerInch);
+    return static_cast<LONG>(
+        (static_cast<LONGLONG>(pixels) * kHimetricPerInch + kPixelsPerInch / 2) / kPixelsPerInch);
 }
 
 IPicture* CreatePicture(DecodedImage&& image) {

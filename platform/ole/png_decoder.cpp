@@ -16,7 +16,9 @@ void ReadFromMemory(png_structp png, png_bytep out, png_size_t length) {
     source->Take(out, length);
 }
 
-void OnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void OnError(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
 void OnWarning(png_structp, png_const_charp) {}
 
 // Everything that must outlive a longjmp lives here, outside the frame that calls setjmp.
@@ -59,7 +61,8 @@ bool ReadRgba(ReadState* state, MemorySource* source) {
     size_t stride = static_cast<size_t>(state->width) * 4;
     state->rgba.resize(stride * state->height);
     state->rows.resize(state->height);
-    for (png_uint_32 y = 0; y < state->height; ++y) state->rows[y] = state->rgba.data() + y * stride;
+    for (png_uint_32 y = 0; y < state->height; ++y)
+        state->rows[y] = state->rgba.data() + y * stride;
     png_read_image(png, state->rows.data());
     png_read_end(png, nullptr);
     return true;

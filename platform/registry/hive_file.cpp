@@ -26,7 +26,8 @@ std::string NonEmptyVariable(const char* name) {
 }
 
 bool MakeDirectories(const std::string& path) {
-    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
         mkdir(path.substr(0, slash).c_str(), 0777);
     }
     struct stat st;
@@ -98,7 +99,8 @@ bool LoadHive(Hive* hive, DWORD* error, std::string* problem) {
     }
     if (bytes.size() > kMaxRegistryHiveBytes) {
         *error = ERROR_FILE_TOO_LARGE;
-        *problem = "the registry hive " + path + " is larger than " + MegabytesText(kMaxRegistryHiveBytes) +
+        *problem = "the registry hive " + path + " is larger than " +
+                   MegabytesText(kMaxRegistryHiveBytes) +
                    ", the most a hive may hold; it is not read";
         return false;
     }
@@ -145,7 +147,9 @@ bool SaveHive(const Hive& hive, DWORD* error) {
 
 namespace platform {
 
-std::string RegistryHivePath() { return registry::HivePath(); }
+std::string RegistryHivePath() {
+    return registry::HivePath();
+}
 
 std::string RegistryHiveProblem() {
     registry::Hive hive;

@@ -20,8 +20,8 @@ namespace {
 constexpr char kHeader[] = "REGEDIT4";
 constexpr char kHeaderVersion5[] = "Windows Registry Editor Version 5.00";
 constexpr char kCurrentUser[] = "HKEY_CURRENT_USER";
-constexpr const char* kRoots[] = {kCurrentUser, "HKEY_LOCAL_MACHINE", "HKEY_CLASSES_ROOT", "HKEY_USERS",
-                                  "HKEY_CURRENT_CONFIG"};
+constexpr const char* kRoots[] = {kCurrentUser, "HKEY_LOCAL_MACHINE", "HKEY_CLASSES_ROOT",
+                                  "HKEY_USERS", "HKEY_CURRENT_CONFIG"};
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 constexpr std::string_view kUtf16LeMark = "\xFF\xFE";
 constexpr std::string_view kUtf16BeMark = "\xFE\xFF";
@@ -55,7 +55,9 @@ public:
             return true;
         }
         *line = m_text.substr(m_pos, end - m_pos);
-        m_pos = end + ((m_text[end] == '\r' && end + 1 < m_text.size() && m_text[end + 1] == '\n') ? 2 : 1);
+        m_pos =
+            end +
+            ((m_text[end] == '\r' && end + 1 < m_text.size() && m_text[end + 1] == '\n') ? 2 : 1);
         return true;
     }
 
@@ -141,7 +143,9 @@ bool ParseHexBytes(std::string_view list, std::vector<BYTE>* bytes) {
     return true;
 }
 
-bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+bool IsStringType(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
 
 // Parses the data after '='; FALSE when it is not one of the REGEDIT4 forms. Version 5 keeps
 // the strings of its hex forms in UTF-16LE.
@@ -183,8 +187,8 @@ bool ParseData(std::string_view data, bool version5, Value* value) {
     value->type = type;
     if (!ParseHexBytes(data.substr(close + 2), &value->data)) return false;
     if (version5 && IsStringType(type) && value->data.size() % 2 == 0) {
-        const std::string text = Utf8FromUtf16Le(
-            std::string_view(reinterpret_cast<const char*>(value->data.data()), value->data.size()));
+        const std::string text = Utf8FromUtf16Le(std::string_view(
+            reinterpret_cast<const char*>(value->data.data()), value->data.size()));
         value->data.assign(text.begin(), text.end());
     }
     return true;
@@ -282,21 +286,27 @@ private:
     static constexpr size_t kProbe = kNone - 1;  // the place that stands for a name looked up
     static constexpr size_t kLinearSearchLimit = 16;
 
-    const std::string& NameAt(size_t at) const { return at == kProbe ? *m_probe : m_values[at]->name; }
+    const std::string& NameAt(size_t at) const {
+        return at == kProbe ? *m_probe : m_values[at]->name;
+    }
 
     struct NameHash {
         const PendingKey* key;
         size_t operator()(size_t at) const {
             size_t hash = 14695981039346656037ull;  // FNV-1a over the folded name
             for (char c : key->NameAt(at)) {
-                hash = (hash ^ static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c)) * 1099511628211ull;
+                hash =
+                    (hash ^ static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c)) *
+                    1099511628211ull;
             }
             return hash;
         }
     };
     struct NameEqual {
         const PendingKey* key;
-        bool operator()(size_t a, size_t b) const { return NamesEqualNoCase(key->NameAt(a), key->NameAt(b)); }
+        bool operator()(size_t a, size_t b) const {
+            return NamesEqualNoCase(key->NameAt(a), key->NameAt(b));
+        }
     };
 
     size_t Find(const std::string& name) const {
@@ -335,7 +345,8 @@ public:
         if (auto exact = m_byName.find(folded); exact != m_byName.end()) Erase(exact);
         const std::string prefix = folded + '\\';
         auto it = m_byName.lower_bound(prefix);
-        while (it != m_byName.end() && it->first.compare(0, prefix.size(), prefix) == 0) it = Erase(it);
+        while (it != m_byName.end() && it->first.compare(0, prefix.size(), prefix) == 0)
+            it = Erase(it);
     }
     void Finish(Hive* hive) {
         hive->keys.reserve(m_keys.size());
@@ -357,7 +368,8 @@ private:
 
 // The hive's text in the layer's code page: the bytes themselves, or their conversion from
 // UTF-16LE held in *converted. FALSE with *problem for text that is not read.
-bool DecodeText(std::string_view bytes, std::string* converted, std::string_view* text, std::string* problem) {
+bool DecodeText(std::string_view bytes, std::string* converted, std::string_view* text,
+                std::string* problem) {
     if (bytes.substr(0, 2) == kUtf16LeMark) {
         *converted = Utf8FromUtf16Le(bytes.substr(2));
         *text = *converted;
@@ -439,7 +451,9 @@ Value* FindValue(Key& key, const std::string& name) {
     return const_cast<Value*>(FindValue(static_cast<const Key&>(key), name));
 }
 
-bool IsStorableName(const std::string& name) { return name.find_first_of("\r\n") == std::string::npos; }
+bool IsStorableName(const std::string& name) {
+    return name.find_first_of("\r\n") == std::string::npos;
+}
 
 bool ParseHive(const std::string& bytes, Hive* hive, std::string* problem) {
     hive->keys.clear();
@@ -457,7 +471,8 @@ bool ParseHive(const std::string& bytes, Hive* hive, std::string* problem) {
     } while (line.empty());
     const bool version5 = line == kHeaderVersion5;
     if (line != kHeader && !version5) {
-        *problem = "it does not begin with \"REGEDIT4\" or \"Windows Registry Editor Version 5.00\"";
+        *problem =
+            "it does not begin with \"REGEDIT4\" or \"Windows Registry Editor Version 5.00\"";
         return false;
     }
 

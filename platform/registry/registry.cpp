@@ -133,7 +133,7 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM access, PH
     if (!NameOf(key, &base, nullptr)) {
         const auto value = reinterpret_cast<ULONG_PTR>(key);
         return (value >= 0x80000000u && value <= 0x80000006u) ? ERROR_FILE_NOT_FOUND
-                                                             : ERROR_INVALID_HANDLE;
+                                                              : ERROR_INVALID_HANDLE;
     }
     const std::string name = Join(base, subKey);
     reg::Hive hive;
@@ -171,10 +171,11 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD /*reserved*/, LPSTR /*keyCla
     return ERROR_SUCCESS;
 }
 
-LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD /*reserved*/, LPDWORD type,
-                      LPBYTE data, LPDWORD dataSize) {
+LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD /*reserved*/, LPDWORD type, LPBYTE data,
+                      LPDWORD dataSize) {
     return AnswerFrom(key, KEY_QUERY_VALUE, [&](const OpenKey& content) -> LONG {
-        const reg::Value* value = reg::FindValue(content.snapshot, valueName != nullptr ? valueName : "");
+        const reg::Value* value =
+            reg::FindValue(content.snapshot, valueName != nullptr ? valueName : "");
         if (value == nullptr) return ERROR_FILE_NOT_FOUND;
         return CopyData(*value, type, data, dataSize);
     });

@@ -33,7 +33,8 @@ constexpr int kFailed = 1;
 constexpr int kMisused = 2;
 
 int Misused(const std::string& message) {
-    std::fprintf(stderr, "portrix-reg: %s\n(portrix-reg --help tells how it is used)\n", message.c_str());
+    std::fprintf(stderr, "portrix-reg: %s\n(portrix-reg --help tells how it is used)\n",
+                 message.c_str());
     return kMisused;
 }
 
@@ -56,7 +57,9 @@ bool ParseKey(const std::string& text, KeyArgument* key) {
     return false;
 }
 
-const char* ValueName(const std::string& name) { return name == "@" ? "" : name.c_str(); }
+const char* ValueName(const std::string& name) {
+    return name == "@" ? "" : name.c_str();
+}
 
 // Why a registry call failed, as a sentence: what the hive file says first, then the result.
 std::string Why(LONG result) {
@@ -72,11 +75,13 @@ std::string Why(LONG result) {
             return "the folder of the hive " + hive + " cannot be made";
         case ERROR_FILE_TOO_LARGE:
             return "the hive " + hive + " would grow larger than " +
-                   std::to_string(platform::kMaxRegistryHiveBytes >> 20) + " MiB, the most a hive may hold";
+                   std::to_string(platform::kMaxRegistryHiveBytes >> 20) +
+                   " MiB, the most a hive may hold";
         case ERROR_INVALID_PARAMETER:
             return "a key or value name cannot hold a line break";
         default:
-            return "the hive " + hive + " cannot be used (system error code " + std::to_string(result) + ")";
+            return "the hive " + hive + " cannot be used (system error code " +
+                   std::to_string(result) + ")";
     }
 }
 
@@ -111,7 +116,8 @@ std::string DataText(DWORD type, const std::vector<BYTE>& data) {
         return std::string(text, strnlen(text, data.size()));
     }
     if (type == REG_DWORD && data.size() == 4) {
-        const DWORD number = data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<DWORD>(data[3]) << 24);
+        const DWORD number =
+            data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<DWORD>(data[3]) << 24);
         return std::to_string(number);
     }
     std::string hex;
@@ -152,7 +158,8 @@ void PrintValueLine(const char* name, DWORD type, const std::vector<BYTE>& data)
 
 int Get(const KeyArgument& keyArgument, const std::string& name) {
     OpenedKey key;
-    LONG result = RegOpenKeyExA(HKEY_CURRENT_USER, keyArgument.subKey.c_str(), 0, KEY_QUERY_VALUE, key.out());
+    LONG result =
+        RegOpenKeyExA(HKEY_CURRENT_USER, keyArgument.subKey.c_str(), 0, KEY_QUERY_VALUE, key.out());
     if (result != ERROR_SUCCESS) return FailedToOpen(keyArgument, result);
     DWORD type = 0, size = 0;
     result = RegQueryValueExA(key.get(), ValueName(name), nullptr, &type, nullptr, &size);
@@ -171,12 +178,14 @@ int Get(const KeyArgument& keyArgument, const std::string& name) {
 
 int List(const KeyArgument& keyArgument) {
     OpenedKey key;
-    const LONG result = RegOpenKeyExA(HKEY_CURRENT_USER, keyArgument.subKey.c_str(), 0, KEY_READ, key.out());
+    const LONG result =
+        RegOpenKeyExA(HKEY_CURRENT_USER, keyArgument.subKey.c_str(), 0, KEY_READ, key.out());
     if (result != ERROR_SUCCESS) return FailedToOpen(keyArgument, result);
     for (DWORD index = 0;; ++index) {
         char name[16384];
         DWORD nameSize = sizeof(name);
-        if (RegEnumKeyExA(key.get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+        if (RegEnumKeyExA(key.get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
             break;
         }
         std::printf("%s\\\n", name);
@@ -184,7 +193,9 @@ int List(const KeyArgument& keyArgument) {
     for (DWORD index = 0;; ++index) {
         char name[16384];
         DWORD nameSize = sizeof(name), type = 0, size = 0;
-        if (RegEnumValueA(key.get(), index, name, &nameSize, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+        if (RegEnumValueA(key.get(), index, name, &nameSize, nullptr, &type, nullptr, &size) !=
+            ERROR_SUCCESS)
+            break;
         std::vector<BYTE> data(size);
         nameSize = sizeof(name);
         RegEnumValueA(key.get(), index, name, &nameSize, nullptr, &type, data.data(), &size);
@@ -193,7 +204,8 @@ int List(const KeyArgument& keyArgument) {
     return 0;
 }
 
-int Set(const KeyArgument& keyArgument, const std::string& name, const std::vector<std::string>& data) {
+int Set(const KeyArgument& keyArgument, const std::string& name,
+        const std::vector<std::string>& data) {
     std::vector<BYTE> bytes;
     DWORD type = REG_SZ;
     if (data.size() == 2) {
@@ -204,23 +216,26 @@ int Set(const KeyArgument& keyArgument, const std::string& name, const std::vect
             return Misused("not a 32-bit number: " + data[1]);
         }
         type = REG_DWORD;
-        for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<BYTE>(number >> shift));
+        for (int shift = 0; shift < 32; shift += 8)
+            bytes.push_back(static_cast<BYTE>(number >> shift));
     } else {
         bytes.assign(data[0].begin(), data[0].end());
         bytes.push_back(0);
     }
     OpenedKey key;
-    LONG result = RegCreateKeyExA(HKEY_CURRENT_USER, keyArgument.subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
-                                  nullptr, key.out(), nullptr);
+    LONG result = RegCreateKeyExA(HKEY_CURRENT_USER, keyArgument.subKey.c_str(), 0, nullptr, 0,
+                                  KEY_SET_VALUE, nullptr, key.out(), nullptr);
     if (result == ERROR_SUCCESS) {
-        result = RegSetValueExA(key.get(), ValueName(name), 0, type, bytes.data(), static_cast<DWORD>(bytes.size()));
+        result = RegSetValueExA(key.get(), ValueName(name), 0, type, bytes.data(),
+                                static_cast<DWORD>(bytes.size()));
     }
     return result == ERROR_SUCCESS ? 0 : Failed(Why(result));
 }
 
 int Delete(const KeyArgument& keyArgument, const std::string& name) {
     OpenedKey key;
-    LONG result = RegOpenKeyExA(HKEY_CURRENT_USER, keyArgument.subKey.c_str(), 0, KEY_SET_VALUE, key.out());
+    LONG result =
+        RegOpenKeyExA(HKEY_CURRENT_USER, keyArgument.subKey.c_str(), 0, KEY_SET_VALUE, key.out());
     if (result != ERROR_SUCCESS) return FailedToOpen(keyArgument, result);
     result = RegDeleteValueA(key.get(), ValueName(name));
     if (result == ERROR_FILE_NOT_FOUND) {
@@ -256,8 +271,9 @@ int main(int argc, char** argv) {
         const char* operands;
     };
     static constexpr Form kForms[] = {
-        {"get", 2, 2, "KEY NAME"},    {"list", 1, 1, "KEY"},          {"show", 1, 2, "KEY [NAME]"},
-        {"set", 3, 4, "KEY NAME VALUE, or KEY NAME --dword N"},       {"delete", 2, 2, "KEY NAME"},
+        {"get", 2, 2, "KEY NAME"},    {"list", 1, 1, "KEY"},
+        {"show", 1, 2, "KEY [NAME]"}, {"set", 3, 4, "KEY NAME VALUE, or KEY NAME --dword N"},
+        {"delete", 2, 2, "KEY NAME"},
     };
     const Form* form = nullptr;
     for (const Form& candidate : kForms) {
@@ -273,6 +289,7 @@ int main(int argc, char** argv) {
     }
     if (command == "get" || (command == "show" && operands == 2)) return Get(key, args[2]);
     if (command == "list" || command == "show") return List(key);
-    if (command == "set") return Set(key, args[2], std::vector<std::string>(args.begin() + 3, args.end()));
+    if (command == "set")
+        return Set(key, args[2], std::vector<std::string>(args.begin() + 3, args.end()));
     return Delete(key, args[2]);
 }

@@ -24,11 +24,15 @@ RECT BoundingDifference(const RECT& a, const RECT& b) {
     RECT result = a;
     // Only when the overlap spans a whole side can that band be cut off.
     if (overlap.top == a.top && overlap.bottom == a.bottom) {
-        if (overlap.left == a.left) result.left = overlap.right;
-        else if (overlap.right == a.right) result.right = overlap.left;
+        if (overlap.left == a.left)
+            result.left = overlap.right;
+        else if (overlap.right == a.right)
+            result.right = overlap.left;
     } else if (overlap.left == a.left && overlap.right == a.right) {
-        if (overlap.top == a.top) result.top = overlap.bottom;
-        else if (overlap.bottom == a.bottom) result.bottom = overlap.top;
+        if (overlap.top == a.top)
+            result.top = overlap.bottom;
+        else if (overlap.bottom == a.bottom)
+            result.bottom = overlap.top;
     }
     return result;
 }
@@ -150,9 +154,13 @@ BOOL GetClientRect(HWND hwnd, LPRECT rect) {
     });
 }
 
-BOOL ScreenToClient(HWND hwnd, LPPOINT point) { return OffsetByClientOrigin(hwnd, point, -1); }
+BOOL ScreenToClient(HWND hwnd, LPPOINT point) {
+    return OffsetByClientOrigin(hwnd, point, -1);
+}
 
-BOOL ClientToScreen(HWND hwnd, LPPOINT point) { return OffsetByClientOrigin(hwnd, point, +1); }
+BOOL ClientToScreen(HWND hwnd, LPPOINT point) {
+    return OffsetByClientOrigin(hwnd, point, +1);
+}
 
 int MapWindowPoints(HWND from, HWND to, LPPOINT points, UINT count) {
     State& state = GetState();
@@ -224,8 +232,7 @@ BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UIN
             // The parent gets back what the window no longer covers. Window contents are not
             // carried along on a move (there are no saved bits to copy), so a moved window is
             // redrawn whole; a resized one redraws what it newly shows.
-            ExposeParentLocked(state, *window,
-                               moved ? old : BoundingDifference(old, newRect));
+            ExposeParentLocked(state, *window, moved ? old : BoundingDifference(old, newRect));
             if (moved) {
                 InvalidateLocked(state, *window, nullptr, true, ChildPolicy::kAll);
             } else {
@@ -297,8 +304,7 @@ HWND ChildWindowFromPoint(HWND parent, POINT point) {
     SIZE size = WindowSize(*window);
     RECT client{0, 0, size.cx, size.cy};
     if (!PtInRect(&client, point)) return nullptr;
-    const std::vector<HWND>& list =
-        parent == state.desktop ? state.topLevels : window->children;
+    const std::vector<HWND>& list = parent == state.desktop ? state.topLevels : window->children;
     for (HWND child : list) {
         Window* c = FindWindowLocked(state, child);
         if (PtInRect(&c->rect, point)) return child;
@@ -314,7 +320,9 @@ BOOL SetRect(LPRECT rect, int left, int top, int right, int bottom) {
     return TRUE;
 }
 
-BOOL SetRectEmpty(LPRECT rect) { return SetRect(rect, 0, 0, 0, 0); }
+BOOL SetRectEmpty(LPRECT rect) {
+    return SetRect(rect, 0, 0, 0, 0);
+}
 
 BOOL CopyRect(LPRECT dst, const RECT* src) {
     if (!dst || !src) return FALSE;
@@ -328,8 +336,7 @@ BOOL IsRectEmpty(const RECT* rect) {
 
 BOOL EqualRect(const RECT* a, const RECT* b) {
     if (!a || !b) return FALSE;
-    return a->left == b->left && a->top == b->top && a->right == b->right &&
-           a->bottom == b->bottom;
+    return a->left == b->left && a->top == b->top && a->right == b->right && a->bottom == b->bottom;
 }
 
 BOOL PtInRect(const RECT* rect, POINT point) {
@@ -379,8 +386,8 @@ BOOL UnionRect(LPRECT dst, const RECT* a, const RECT* b) {
     } else if (emptyB) {
         *dst = *a;
     } else {
-        *dst = {std::min(a->left, b->left), std::min(a->top, b->top),
-                std::max(a->right, b->right), std::max(a->bottom, b->bottom)};
+        *dst = {std::min(a->left, b->left), std::min(a->top, b->top), std::max(a->right, b->right),
+                std::max(a->bottom, b->bottom)};
     }
     return TRUE;
 }

@@ -44,7 +44,9 @@ bool MatchesWindowLocked(State& state, HWND hwnd, HWND filter) {
     return false;
 }
 
-bool NeedsPaint(const Window& window) { return window.hasUpdate || window.internalPaint; }
+bool NeedsPaint(const Window& window) {
+    return window.hasUpdate || window.internalPaint;
+}
 
 // The window of the queue to paint next: of those that need painting, are shown and pass the
 // filter, the first in a walk of the window tree (top-level windows and then each window's
@@ -102,7 +104,9 @@ void ExpireTimersLocked(ThreadQueue& queue, Clock::time_point now) {
     }
 }
 
-DWORD NowTicks() { return GetTickCount(); }
+DWORD NowTicks() {
+    return GetTickCount();
+}
 
 // Runs the calls other threads sent to this one. True when there was any.
 bool RunSentLocked(State& state, ThreadQueue& queue, std::unique_lock<std::mutex>& lock) {
@@ -137,7 +141,8 @@ bool RetrieveLocked(State& state, ThreadQueue& queue, std::unique_lock<std::mute
     }
 
     if (queue.quit) {
-        *msg = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(queue.quitCode), 0, NowTicks(), state.cursor};
+        *msg =
+            MSG{nullptr, WM_QUIT, static_cast<WPARAM>(queue.quitCode), 0, NowTicks(), state.cursor};
         if (remove) queue.quit = false;
         return true;
     }
@@ -160,7 +165,7 @@ bool RetrieveLocked(State& state, ThreadQueue& queue, std::unique_lock<std::mute
             }
         }
         if (best) {
-            *msg = MSG{best->hwnd, WM_TIMER, best->id, reinterpret_cast<LPARAM>(best->proc),
+            *msg = MSG{best->hwnd, WM_TIMER,    best->id, reinterpret_cast<LPARAM>(best->proc),
                        NowTicks(), state.cursor};
             if (remove) best->pending = false;
             return true;
@@ -226,7 +231,8 @@ BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
-    window->queue->posted.push_back(MSG{hwnd, message, wParam, lParam, GetTickCount(), state.cursor});
+    window->queue->posted.push_back(
+        MSG{hwnd, message, wParam, lParam, GetTickCount(), state.cursor});
     window->queue->wake.Unpark();
     return TRUE;
 }
@@ -343,7 +349,9 @@ LRESULT DispatchMessageA(const MSG* msg) {
     return CallWindowDirect(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
-BOOL TranslateMessage(const MSG*) { return FALSE; }
+BOOL TranslateMessage(const MSG*) {
+    return FALSE;
+}
 
 LRESULT CallWindowProcA(WNDPROC proc, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     return proc ? proc(hwnd, message, wParam, lParam) : 0;
@@ -367,11 +375,11 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
     }
     UINT period = std::min<UINT>(std::max<UINT>(elapse, USER_TIMER_MINIMUM), USER_TIMER_MAXIMUM);
     auto& timers = queue->timers;
-    auto existing = std::find_if(timers.begin(), timers.end(), [&](const Timer& t) {
-        return t.hwnd == hwnd && t.id == id;
-    });
+    auto existing = std::find_if(timers.begin(), timers.end(),
+                                 [&](const Timer& t) { return t.hwnd == hwnd && t.id == id; });
     if (!hwnd && existing == timers.end()) id = state.nextThreadTimerId++;
-    Timer timer{hwnd, id, period, proc, Clock::now() + std::chrono::milliseconds(period), false, {}};
+    Timer timer{hwnd,  id, period, proc, Clock::now() + std::chrono::milliseconds(period),
+                false, {}};
     // The same id replaces the running timer: new period, counted from now, no tick pending.
     if (existing != timers.end()) {
         *existing = timer;

@@ -27,11 +27,15 @@ void SubtractUpdateLocked(Window& window, const RECT& rect) {
         return;
     }
     if (overlap.left == u.left && overlap.right == u.right) {
-        if (overlap.top == u.top) u.top = overlap.bottom;
-        else if (overlap.bottom == u.bottom) u.bottom = overlap.top;
+        if (overlap.top == u.top)
+            u.top = overlap.bottom;
+        else if (overlap.bottom == u.bottom)
+            u.bottom = overlap.top;
     } else if (overlap.top == u.top && overlap.bottom == u.bottom) {
-        if (overlap.left == u.left) u.left = overlap.right;
-        else if (overlap.right == u.right) u.right = overlap.left;
+        if (overlap.left == u.left)
+            u.left = overlap.right;
+        else if (overlap.right == u.right)
+            u.right = overlap.left;
     }
 }
 
@@ -265,7 +269,7 @@ BOOL RedrawWindow(HWND hwnd, const RECT* updateRect, HRGN updateRegion, UINT fla
             }
             targets.push_back(hwnd);
         }
-        ChildPolicy policy = (flags & RDW_ALLCHILDREN) ? ChildPolicy::kAll
+        ChildPolicy policy = (flags & RDW_ALLCHILDREN)  ? ChildPolicy::kAll
                              : (flags & RDW_NOCHILDREN) ? ChildPolicy::kNone
                                                         : ChildPolicy::kByStyle;
         for (HWND target : targets) {
@@ -280,10 +284,12 @@ BOOL RedrawWindow(HWND hwnd, const RECT* updateRect, HRGN updateRegion, UINT fla
             }
             if (flags & RDW_NOINTERNALPAINT) window->internalPaint = false;
             if (flags & RDW_VALIDATE) {
-                if (window->hasUpdate) SubtractUpdateLocked(*window, rect ? *rect : ClientRectOf(*window));
+                if (window->hasUpdate)
+                    SubtractUpdateLocked(*window, rect ? *rect : ClientRectOf(*window));
                 if (policy == ChildPolicy::kAll) {
                     for (HWND child : window->children) {
-                        if (Window* c = FindWindowLocked(state, child)) ClearUpdateTreeLocked(state, *c);
+                        if (Window* c = FindWindowLocked(state, child))
+                            ClearUpdateTreeLocked(state, *c);
                     }
                 }
             }
@@ -331,15 +337,19 @@ BOOL EndPaint(HWND hwnd, const PAINTSTRUCT* paint) {
 
 LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_NCCREATE: return TRUE;
-        case WM_ERASEBKGND: return EraseBackground(hwnd, reinterpret_cast<HDC>(wParam));
+        case WM_NCCREATE:
+            return TRUE;
+        case WM_ERASEBKGND:
+            return EraseBackground(hwnd, reinterpret_cast<HDC>(wParam));
         case WM_PAINT: {
             PAINTSTRUCT paint;
             BeginPaint(hwnd, &paint);
             EndPaint(hwnd, &paint);
             return 0;
         }
-        case WM_CLOSE: DestroyWindow(hwnd); return 0;
+        case WM_CLOSE:
+            DestroyWindow(hwnd);
+            return 0;
         case WM_NCHITTEST: {
             RECT rect;
             if (!GetWindowRect(hwnd, &rect)) return HTNOWHERE;
@@ -370,6 +380,7 @@ LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
             buffer[copied] = '\0';
             return copied;
         }
-        default: return 0;
+        default:
+            return 0;
     }
 }

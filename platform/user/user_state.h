@@ -173,8 +173,9 @@ void ClearUpdateTreeLocked(State& state, Window& window);
 inline void SleepUnlocked(std::unique_lock<std::mutex>& lock, ThreadQueue& queue,
                           Clock::time_point deadline) {
     lock.unlock();
-    queue.wake.Park(deadline == Clock::time_point::max() ? platform_internal::Parker::Deadline()
-                                                          : platform_internal::Parker::Deadline(deadline));
+    queue.wake.Park(deadline == Clock::time_point::max()
+                        ? platform_internal::Parker::Deadline()
+                        : platform_internal::Parker::Deadline(deadline));
     lock.lock();
 }
 

@@ -297,8 +297,8 @@ ULONG_PTR SetClassLongPtrA(HWND hwnd, int index, LONG_PTR value) {
 
 static BOOL DestroyWindowTree(HWND hwnd, bool sendDestroy);
 
-HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x,
-                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      LPVOID param) {
     State& state = GetState();
     HWND hwnd = nullptr;
@@ -439,7 +439,9 @@ static BOOL DestroyWindowTree(HWND hwnd, bool sendDestroy) {
     return TRUE;
 }
 
-BOOL DestroyWindow(HWND hwnd) { return DestroyWindowTree(hwnd, true); }
+BOOL DestroyWindow(HWND hwnd) {
+    return DestroyWindowTree(hwnd, true);
+}
 
 BOOL IsWindow(HWND hwnd) {
     State& state = GetState();
@@ -499,27 +501,41 @@ HWND GetParent(HWND hwnd) {
     return window->parent;
 }
 
-HWND GetDesktopWindow() { return GetState().desktop; }
+HWND GetDesktopWindow() {
+    return GetState().desktop;
+}
 
 int GetSystemMetrics(int index) {
     switch (index) {
-        case SM_CXSCREEN: return kScreenWidth;
-        case SM_CYSCREEN: return kScreenHeight;
-        default: return 0;
+        case SM_CXSCREEN:
+            return kScreenWidth;
+        case SM_CYSCREEN:
+            return kScreenHeight;
+        default:
+            return 0;
     }
 }
 
 DWORD GetSysColor(int index) {
     switch (index) {
-        case COLOR_BACKGROUND: return RGB(0, 0, 0);
-        case COLOR_WINDOW: return RGB(255, 255, 255);
-        case COLOR_WINDOWTEXT: return RGB(0, 0, 0);
-        case COLOR_BTNFACE: return kButtonFace;
-        case COLOR_BTNSHADOW: return RGB(160, 160, 160);
-        case COLOR_GRAYTEXT: return RGB(109, 109, 109);
-        case COLOR_BTNTEXT: return RGB(0, 0, 0);
-        case COLOR_BTNHIGHLIGHT: return RGB(255, 255, 255);
-        default: return RGB(0, 0, 0);
+        case COLOR_BACKGROUND:
+            return RGB(0, 0, 0);
+        case COLOR_WINDOW:
+            return RGB(255, 255, 255);
+        case COLOR_WINDOWTEXT:
+            return RGB(0, 0, 0);
+        case COLOR_BTNFACE:
+            return kButtonFace;
+        case COLOR_BTNSHADOW:
+            return RGB(160, 160, 160);
+        case COLOR_GRAYTEXT:
+            return RGB(109, 109, 109);
+        case COLOR_BTNTEXT:
+            return RGB(0, 0, 0);
+        case COLOR_BTNHIGHLIGHT:
+            return RGB(255, 255, 255);
+        default:
+            return RGB(0, 0, 0);
     }
 }
 
@@ -538,8 +554,7 @@ HWND GetWindow(HWND hwnd, UINT cmd) {
     Window* window = FindWindowOrFailLocked(state, hwnd);
     if (!window) return nullptr;
     if (cmd == GW_CHILD) {
-        const std::vector<HWND>& list =
-            hwnd == state.desktop ? state.topLevels : window->children;
+        const std::vector<HWND>& list = hwnd == state.desktop ? state.topLevels : window->children;
         return list.empty() ? nullptr : list.front();
     }
     if (cmd == GW_OWNER) return nullptr;
@@ -547,11 +562,16 @@ HWND GetWindow(HWND hwnd, UINT cmd) {
     auto it = std::find(siblings.begin(), siblings.end(), hwnd);
     if (it == siblings.end()) return nullptr;
     switch (cmd) {
-        case GW_HWNDFIRST: return siblings.front();
-        case GW_HWNDLAST: return siblings.back();
-        case GW_HWNDNEXT: return it + 1 == siblings.end() ? nullptr : *(it + 1);
-        case GW_HWNDPREV: return it == siblings.begin() ? nullptr : *(it - 1);
-        default: return nullptr;
+        case GW_HWNDFIRST:
+            return siblings.front();
+        case GW_HWNDLAST:
+            return siblings.back();
+        case GW_HWNDNEXT:
+            return it + 1 == siblings.end() ? nullptr : *(it + 1);
+        case GW_HWNDPREV:
+            return it == siblings.begin() ? nullptr : *(it - 1);
+        default:
+            return nullptr;
     }
 }
 
@@ -563,14 +583,23 @@ LONG_PTR GetWindowLongPtrA(HWND hwnd, int index) {
     Window* window = FindWindowOrFailLocked(state, hwnd);
     if (!window) return 0;
     switch (index) {
-        case GWLP_WNDPROC: return reinterpret_cast<LONG_PTR>(window->proc);
-        case GWLP_HINSTANCE: return reinterpret_cast<LONG_PTR>(window->instance);
-        case GWLP_HWNDPARENT: return reinterpret_cast<LONG_PTR>(window->parent);
-        case GWLP_ID: return window->id;
-        case GWL_STYLE: return static_cast<LONG_PTR>(static_cast<LONG>(window->style));
-        case GWL_EXSTYLE: return static_cast<LONG_PTR>(static_cast<LONG>(window->exStyle));
-        case GWLP_USERDATA: return window->userData;
-        default: SetLastError(kErrorInvalidIndex); return 0;
+        case GWLP_WNDPROC:
+            return reinterpret_cast<LONG_PTR>(window->proc);
+        case GWLP_HINSTANCE:
+            return reinterpret_cast<LONG_PTR>(window->instance);
+        case GWLP_HWNDPARENT:
+            return reinterpret_cast<LONG_PTR>(window->parent);
+        case GWLP_ID:
+            return window->id;
+        case GWL_STYLE:
+            return static_cast<LONG_PTR>(static_cast<LONG>(window->style));
+        case GWL_EXSTYLE:
+            return static_cast<LONG_PTR>(static_cast<LONG>(window->exStyle));
+        case GWLP_USERDATA:
+            return window->userData;
+        default:
+            SetLastError(kErrorInvalidIndex);
+            return 0;
     }
 }
 
@@ -607,7 +636,9 @@ LONG_PTR SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value) {
             old = window->userData;
             window->userData = value;
             return old;
-        default: SetLastError(kErrorInvalidIndex); return 0;
+        default:
+            SetLastError(kErrorInvalidIndex);
+            return 0;
     }
 }
 
@@ -630,8 +661,8 @@ BOOL SetWindowTextA(HWND hwnd, LPCSTR text) {
 int GetWindowTextA(HWND hwnd, LPSTR text, int maxCount) {
     if (!text || maxCount <= 0) return 0;
     text[0] = '\0';
-    return static_cast<int>(
-        SendMessageA(hwnd, WM_GETTEXT, static_cast<WPARAM>(maxCount), reinterpret_cast<LPARAM>(text)));
+    return static_cast<int>(SendMessageA(hwnd, WM_GETTEXT, static_cast<WPARAM>(maxCount),
+                                         reinterpret_cast<LPARAM>(text)));
 }
 
 int GetWindowTextLengthA(HWND hwnd) {
@@ -649,7 +680,9 @@ HWND GetDlgItem(HWND dialog, int id) {
     return nullptr;
 }
 
-int GetDlgCtrlID(HWND hwnd) { return static_cast<int>(GetWindowLongPtrA(hwnd, GWLP_ID)); }
+int GetDlgCtrlID(HWND hwnd) {
+    return static_cast<int>(GetWindowLongPtrA(hwnd, GWLP_ID));
+}
 
 BOOL SetDlgItemInt(HWND dialog, int id, UINT value, BOOL isSigned) {
     char text[16];

@@ -32,11 +32,15 @@ std::string PosixRelative(std::string relative) {
     return relative;
 }
 
-time_t LayerNow() { return CTime::GetCurrentTime().GetTime(); }
+time_t LayerNow() {
+    return CTime::GetCurrentTime().GetTime();
+}
 
 }  // namespace
 
-CString StoreRoot() { return CString(PORTRIX_TEST_INSTALL_DIR) + "\\Avatar\\"; }
+CString StoreRoot() {
+    return CString(PORTRIX_TEST_INSTALL_DIR) + "\\Avatar\\";
+}
 
 std::string StorePath(const std::string& relative) {
     return std::string(PORTRIX_TEST_INSTALL_DIR) + "/Avatar/" + PosixRelative(relative);
@@ -47,7 +51,8 @@ void EmptyStore() {
         const fs::path path = fs::path(PORTRIX_TEST_INSTALL_DIR) / "Avatar" / directory;
         std::error_code ignored;
         fs::create_directories(path, ignored);
-        for (const auto& entry : fs::directory_iterator(path, ignored)) fs::remove_all(entry.path(), ignored);
+        for (const auto& entry : fs::directory_iterator(path, ignored))
+            fs::remove_all(entry.path(), ignored);
     }
 }
 
@@ -62,7 +67,9 @@ void PutPicture(const std::string& relative, uint32_t rgb, long long age) {
     const std::string path = StorePath(relative);
     // Written aside and moved into place, as a download does, so no half file is ever seen.
     const std::string aside = path + ".part";
-    ASSERT_TRUE(WriteSolidGif(aside, ControlHarness::kPictureSide, ControlHarness::kPictureSide, rgb)) << path;
+    ASSERT_TRUE(
+        WriteSolidGif(aside, ControlHarness::kPictureSide, ControlHarness::kPictureSide, rgb))
+        << path;
     ASSERT_EQ(std::rename(aside.c_str(), path.c_str()), 0) << path;
     SetPictureAge(relative, age);
 }
@@ -72,11 +79,17 @@ void PutDefaultSet() {
         const char* name;
         uint32_t rgb;
     } pictures[] = {
-        {"default1.gif", kDefault1Color}, {"default2.gif", kDefault2Color},       {"man1.gif", kMan1Color},
-        {"man2.gif", kMan2Color},         {"woman1.gif", kWoman1Color},           {"woman2.gif", kWoman2Color},
-        {"download1.gif", kPlaceholder1Color}, {"download2.gif", kPlaceholder2Color},
+        {"default1.gif", kDefault1Color},
+        {"default2.gif", kDefault2Color},
+        {"man1.gif", kMan1Color},
+        {"man2.gif", kMan2Color},
+        {"woman1.gif", kWoman1Color},
+        {"woman2.gif", kWoman2Color},
+        {"download1.gif", kPlaceholder1Color},
+        {"download2.gif", kPlaceholder2Color},
     };
-    for (const auto& picture : pictures) PutPicture(std::string("default\\") + picture.name, picture.rgb);
+    for (const auto& picture : pictures)
+        PutPicture(std::string("default\\") + picture.name, picture.rgb);
 }
 
 std::string ReadStoreFile(const std::string& relative) {
@@ -91,13 +104,15 @@ void WriteStoreFile(const std::string& relative, const std::string& bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-bool StoreFileExists(const std::string& relative) { return fs::exists(StorePath(relative)); }
+bool StoreFileExists(const std::string& relative) {
+    return fs::exists(StorePath(relative));
+}
 
 ControlHarness::ControlHarness() {
-    dialog_ = ::CreateWindowExA(0, WC_DIALOG, "avatar test", WS_POPUP | WS_VISIBLE, 100, 100, 200, 150, nullptr,
-                                nullptr, nullptr, nullptr);
-    child_ = ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_NOTIFY, kLeft, kTop, 64, 64, dialog_,
-                               nullptr, nullptr, nullptr);
+    dialog_ = ::CreateWindowExA(0, WC_DIALOG, "avatar test", WS_POPUP | WS_VISIBLE, 100, 100, 200,
+                                150, nullptr, nullptr, nullptr, nullptr);
+    child_ = ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_NOTIFY, kLeft, kTop, 64,
+                               64, dialog_, nullptr, nullptr, nullptr);
     control_ = std::make_unique<CPortrix>();
     EXPECT_TRUE(dialog_ != nullptr && child_ != nullptr);
     EXPECT_TRUE(control_->SubclassWindow(child_));

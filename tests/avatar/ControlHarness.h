@@ -59,7 +59,8 @@ public:
     bool WaitForColor(uint32_t rgb, std::chrono::milliseconds timeout = 5s);
     // Pumps until done() holds or the timeout passes, noting the colour shown after every
     // message (each timer tick among them); a colour shown several times in a row is noted once.
-    std::vector<uint32_t> ColorsShownUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+    std::vector<uint32_t> ColorsShownUntil(const std::function<bool()>& done,
+                                           std::chrono::milliseconds timeout);
     // Pumps for a while, whatever happens.
     void PumpFor(std::chrono::milliseconds duration);
 

@@ -45,8 +45,8 @@ protected:
         return operations;
     }
 
-    static void ExpectPictureCall(const DownloadCall& call, const char* operation, const std::string& userId,
-                                  int type, int mode) {
+    static void ExpectPictureCall(const DownloadCall& call, const char* operation,
+                                  const std::string& userId, int type, int mode) {
         EXPECT_EQ(call.operation, operation);
         EXPECT_EQ(call.userId, userId);
         EXPECT_EQ(call.serverAddress, kServer);

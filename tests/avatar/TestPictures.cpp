@@ -8,7 +8,8 @@
 namespace {
 
 int AppendToString(GifFileType* gif, const GifByteType* bytes, int count) {
-    static_cast<std::string*>(gif->UserData)->append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(count));
+    static_cast<std::string*>(gif->UserData)
+        ->append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(count));
     return count;
 }
 
@@ -20,7 +21,8 @@ std::string SolidGifBytes(int width, int height, uint32_t rgb, size_t paddingByt
     GifFileType* gif = EGifOpen(&bytes, &AppendToString, &error);
     if (gif == nullptr) return "";
     GifColorType colors[2] = {
-        {static_cast<GifByteType>(rgb >> 16), static_cast<GifByteType>(rgb >> 8), static_cast<GifByteType>(rgb)},
+        {static_cast<GifByteType>(rgb >> 16), static_cast<GifByteType>(rgb >> 8),
+         static_cast<GifByteType>(rgb)},
         {0, 0, 0},
     };
     ColorMapObject* map = GifMakeMapObject(2, colors);

@@ -38,7 +38,9 @@ TEST_F(DisplayTest, PathsFollowImageTypeAndFaceMode) {
         int row, type, mode;
         const char* relative;
     } const rows[] = {
-        {1, 3, 9, "Face\\10001_bw.gif"}, {2, 1, 10, "Body\\10001"}, {3, 0, 0, ".gif"},
+        {1, 3, 9, "Face\\10001_bw.gif"},
+        {2, 1, 10, "Body\\10001"},
+        {3, 0, 0, ".gif"},
     };
     for (const Row& r : rows) {
         const uint32_t color = r.row % 2 ? kUserColor : kNewerUserColor;
@@ -70,7 +72,8 @@ TEST_F(DisplayTest, PictureOpenForWritingCountsAsMissing) {
     Configure("10001", 1, 0);
     {
         CFile writer;
-        ASSERT_TRUE(writer.Open(StoreRoot() + "Body\\10001.gif", CFile::modeWrite | CFile::shareDenyNone));
+        ASSERT_TRUE(
+            writer.Open(StoreRoot() + "Body\\10001.gif", CFile::modeWrite | CFile::shareDenyNone));
         EXPECT_EQ(host.control().Display(), 1);
         const std::vector<DownloadCall> calls = TakeDownloadCalls();
         ASSERT_EQ(calls.size(), 1u);
@@ -87,7 +90,8 @@ TEST_F(DisplayTest, FaceTypeHasNoPlaceholderAndAsksForMissingDefaultsFirst) {
     EXPECT_EQ(host.control().Display(), 1);
     const std::vector<DownloadCall> calls = TakeDownloadCalls();
     ASSERT_EQ(calls.size(), 9u);
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(calls[static_cast<size_t>(i)].operation, "VazirOridoStartN") << i;
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(calls[static_cast<size_t>(i)].operation, "VazirOridoStartN") << i;
     EXPECT_EQ(calls[0].localPath, std::string(StoreRoot()) + "default\\default1.gif");
     ExpectPictureCall(calls[8], "VazirOridoStartGFU", "10001", 3, 9);
 
@@ -109,7 +113,8 @@ TEST_F(DisplayTest, UnsafeUserIdsNameNoPicture) {
     PutDefaultSet();
     // "..\Up\10001" under Body\ would name Up\10001.gif, which is there and fresh.
     PutPicture("Up\\10001.gif", kUserColor);
-    const CString ids[] = {"..\\Up\\10001", "../Up/10001", "..", ".", "C:10001", "100\t01", CString("10001\0x", 7)};
+    const CString ids[] = {"..\\Up\\10001", "../Up/10001",         "..", ".", "C:10001",
+                           "100\t01",       CString("10001\0x", 7)};
     for (const CString& id : ids) {
         Configure(id, 1, 0, 1);
         host.PumpFor(50ms);
@@ -128,16 +133,12 @@ TEST_F(DisplayTest, DisplaySNComparesTheRecordedVersion) {
         Picture picture;
         const char* versionFile;  // null: no version file
         int type, version;
-        const char* operation;    // null: no request, the picture is shown
+        const char* operation;  // null: no request, the picture is shown
     } const rows[] = {
-        {1, fresh, nullptr, 1, 1, "StartDownload"},
-        {2, none, "00001", 1, 1, "StartDownload"},
-        {3, fresh, "00004", 1, 4, nullptr},
-        {4, fresh, "00003", 1, 4, "StartDownload"},
-        {5, fresh, "00005", 1, 4, nullptr},
-        {6, stale, "00004", 1, 4, "VazirOridoStartGFU"},
-        {7, fresh, "-0005", 1, -5, nullptr},
-        {8, fresh, "     ", 1, 1, "StartDownload"},
+        {1, fresh, nullptr, 1, 1, "StartDownload"}, {2, none, "00001", 1, 1, "StartDownload"},
+        {3, fresh, "00004", 1, 4, nullptr},         {4, fresh, "00003", 1, 4, "StartDownload"},
+        {5, fresh, "00005", 1, 4, nullptr},         {6, stale, "00004", 1, 4, "VazirOridoStartGFU"},
+        {7, fresh, "-0005", 1, -5, nullptr},        {8, fresh, "     ", 1, 1, "StartDownload"},
         {9, fresh, "00009", 0, 1, "StartDownload"},  // image type 0 has no entry
     };
     for (const Row& r : rows) {

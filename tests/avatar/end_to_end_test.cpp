@@ -16,21 +16,23 @@ namespace avatar_test {
 namespace {
 
 std::string GifBytes(uint32_t rgb, size_t paddingBytes = 0) {
-    return SolidGifBytes(ControlHarness::kPictureSide, ControlHarness::kPictureSide, rgb, paddingBytes);
+    return SolidGifBytes(ControlHarness::kPictureSide, ControlHarness::kPictureSide, rgb,
+                         paddingBytes);
 }
 
 class AvatarServer {
 public:
     AvatarServer() {
-        server_.Get(R"(/c_avatar/(.+))", [this](const httplib::Request& request, httplib::Response& response) {
-            ++hits_;
-            const auto found = files_.find(request.matches[1].str());
-            if (found == files_.end()) {
-                response.status = 404;
-                return;
-            }
-            response.set_content(found->second, "image/gif");
-        });
+        server_.Get(R"(/c_avatar/(.+))",
+                    [this](const httplib::Request& request, httplib::Response& response) {
+                        ++hits_;
+                        const auto found = files_.find(request.matches[1].str());
+                        if (found == files_.end()) {
+                            response.status = 404;
+                            return;
+                        }
+                        response.set_content(found->second, "image/gif");
+                    });
         port_ = server_.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_.listen_after_bind(); });
         // The socket listens from bind on; connections wait in its backlog until the loop runs.
@@ -104,7 +106,8 @@ TEST(SlowRefreshTest, TheOldPictureIsNeverShownOrRecordedAsTheNewerVersion) {
     std::string versions;
     for (int entry = 0; entry < 30; ++entry) versions += "00001";
     WriteStoreFile("SNS\\slowuser.txt", versions);
-    server.Put("Body/slowuser.gif", GifBytes(kNewerUserColor, 4 * nimbrel_test::NginxServer::kSlowBytesPerSecond));
+    server.Put("Body/slowuser.gif",
+               GifBytes(kNewerUserColor, 4 * nimbrel_test::NginxServer::kSlowBytesPerSecond));
 
     ControlHarness host;
     CPortrix& control = host.control();
@@ -121,17 +124,22 @@ TEST(SlowRefreshTest, TheOldPictureIsNeverShownOrRecordedAsTheNewerVersion) {
     // Only the pictures count; the dialog's background shows between two of them.
     const uint32_t pictures[] = {kUserColor, kNewerUserColor, kPlaceholder1Color, kDefault1Color};
     shown.erase(std::remove_if(shown.begin(), shown.end(),
-                               [&](uint32_t color) { return std::find(std::begin(pictures), std::end(pictures), color) == std::end(pictures); }),
+                               [&](uint32_t color) {
+                                   return std::find(std::begin(pictures), std::end(pictures),
+                                                    color) == std::end(pictures);
+                               }),
                 shown.end());
     shown.erase(std::unique(shown.begin(), shown.end()), shown.end());
-    if (!shown.empty() && shown.front() == kDefault1Color) shown.erase(shown.begin());  // before the first paint
+    if (!shown.empty() && shown.front() == kDefault1Color)
+        shown.erase(shown.begin());  // before the first paint
     EXPECT_EQ(shown, (std::vector<uint32_t>{kPlaceholder1Color, kDefault1Color, kNewerUserColor}));
     // The second phase found the picture: no version is recorded for it.
     EXPECT_EQ(ReadStoreFile("SNS\\slowuser.txt"), versions);
 
     // So a later DisplaySN asks for version 2 again.
     control.DisplaySN();
-    EXPECT_TRUE(WaitUntil([&] { return server.RequestsFor("Body/slowuser.gif").size() >= 2; }, 20s));
+    EXPECT_TRUE(
+        WaitUntil([&] { return server.RequestsFor("Body/slowuser.gif").size() >= 2; }, 20s));
     EXPECT_EQ(server.RequestsFor("Body/slowuser.gif").size(), 2u);
 }
 

@@ -17,7 +17,8 @@ namespace {
 
 class WorkingDirectory {
 public:
-    explicit WorkingDirectory(const std::string& path) : previous_(std::filesystem::current_path()) {
+    explicit WorkingDirectory(const std::string& path)
+        : previous_(std::filesystem::current_path()) {
         std::filesystem::current_path(path);
     }
     ~WorkingDirectory() { std::filesystem::current_path(previous_); }
@@ -31,9 +32,11 @@ private:
 TEST(NoStoreEndToEnd, NoPictureIsNamedRelativeToTheWorkingDirectory) {
     nimbrel_test::NginxServer server;
     ASSERT_TRUE(server.Running()) << server.StartError();
-    server.Put("Body/10001.gif", SolidGifBytes(ControlHarness::kPictureSide, ControlHarness::kPictureSide, kNewerUserColor));
+    server.Put("Body/10001.gif", SolidGifBytes(ControlHarness::kPictureSide,
+                                               ControlHarness::kPictureSide, kNewerUserColor));
     portrix_test::TempDir directory;
-    for (const char* sub : {"Body", "default", "SNS"}) std::filesystem::create_directory(directory / sub);
+    for (const char* sub : {"Body", "default", "SNS"})
+        std::filesystem::create_directory(directory / sub);
     const int side = ControlHarness::kPictureSide;
     ASSERT_TRUE(WriteSolidGif(directory / "Body/10001.gif", side, side, kUserColor));
     ASSERT_TRUE(WriteSolidGif(directory / "default/download1.gif", side, side, kPlaceholder1Color));
@@ -49,7 +52,8 @@ TEST(NoStoreEndToEnd, NoPictureIsNamedRelativeToTheWorkingDirectory) {
     control.SetImageSN(2);
     control.SetServerAddress(server.Address().c_str());
     // Each through the first polling phase (21 ticks of 50 ms) and into the second.
-    for (int (CPortrix::*operation)() : {&CPortrix::DisplaySN, &CPortrix::DisplaywithDownload, &CPortrix::DisplaySN}) {
+    for (int (CPortrix::*operation)() :
+         {&CPortrix::DisplaySN, &CPortrix::DisplaywithDownload, &CPortrix::DisplaySN}) {
         (control.*operation)();
         const std::vector<uint32_t> shown = host.ColorsShownUntil([] { return false; }, 1500ms);
         for (uint32_t picture : {kUserColor, kPlaceholder1Color, kNewerUserColor}) {

@@ -84,7 +84,8 @@ TEST_F(PollingTest, PictureArrivingDuringTheFirstPhaseIsShown) {
 
 TEST_F(PollingTest, PictureThatCannotBeLoadedFallsBackToTheDefault) {
     PutDefaultSet();
-    SetDownloadAction([](const DownloadCall&) { WriteStoreFile("Body\\10001.gif", "not a picture"); });
+    SetDownloadAction(
+        [](const DownloadCall&) { WriteStoreFile("Body\\10001.gif", "not a picture"); });
     Configure("10001", 1, 0, 1, 4);
     EXPECT_EQ(host.control().Display(), 1);
     EXPECT_TRUE(host.WaitForColor(kPlaceholder1Color));
@@ -106,7 +107,8 @@ TEST_F(PollingTest, SecondPhaseRetriesAPictureTheFirstCouldNotLoad) {
     PutPicture("Body\\10001.gif", kUserColor);
     EXPECT_TRUE(host.WaitForColor(kUserColor));
     host.PumpFor(100ms);
-    EXPECT_FALSE(StoreFileExists("SNS\\10001.txt"));  // only a picture loaded by timer 1 is recorded
+    EXPECT_FALSE(
+        StoreFileExists("SNS\\10001.txt"));  // only a picture loaded by timer 1 is recorded
 }
 
 TEST_F(PollingTest, TimerMessagesOfOtherIdsChangeNothing) {

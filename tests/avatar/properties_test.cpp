@@ -14,12 +14,14 @@ using PropertiesTest = RecordingControlTest;
 class RecordingHook : public IMouseEventHook {
 public:
     using Event = std::tuple<UINT, UINT, LONG>;
-    void OnMouseEvent(UINT message, UINT flags, LONG point) override { events.emplace_back(message, flags, point); }
+    void OnMouseEvent(UINT message, UINT flags, LONG point) override {
+        events.emplace_back(message, flags, point);
+    }
     std::vector<Event> events;
 };
 
-const UINT kMouseMessages[] = {WM_MOUSEMOVE,   WM_LBUTTONDOWN, WM_RBUTTONDOWN,  WM_LBUTTONUP,
-                               WM_RBUTTONUP,   WM_LBUTTONDBLCLK, WM_RBUTTONDBLCLK};
+const UINT kMouseMessages[] = {WM_MOUSEMOVE, WM_LBUTTONDOWN,   WM_RBUTTONDOWN,  WM_LBUTTONUP,
+                               WM_RBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONDBLCLK};
 
 TEST_F(PropertiesTest, EveryMouseMessageReachesTheReceiverUnconverted) {
     RecordingHook hook;
@@ -33,13 +35,15 @@ TEST_F(PropertiesTest, EveryMouseMessageReachesTheReceiverUnconverted) {
     ASSERT_EQ(hook.events.size(), 7u);
     flags = MK_LBUTTON;
     for (size_t i = 0; i < 7; ++i) {
-        EXPECT_EQ(hook.events[i], RecordingHook::Event(kMouseMessages[i], flags, MAKELONG(-3, 7))) << i;
+        EXPECT_EQ(hook.events[i], RecordingHook::Event(kMouseMessages[i], flags, MAKELONG(-3, 7)))
+            << i;
         flags <<= 1;
     }
 
     // A null receiver stops the forwarding, and a message without receiver is simply dropped.
     EXPECT_EQ(host.control().AttachMouseEventHook(nullptr), 1);
-    for (UINT message : kMouseMessages) EXPECT_EQ(::SendMessageA(host.child(), message, 0, point), 0) << message;
+    for (UINT message : kMouseMessages)
+        EXPECT_EQ(::SendMessageA(host.child(), message, 0, point), 0) << message;
     EXPECT_EQ(hook.events.size(), 7u);
 }
 
@@ -50,7 +54,8 @@ TEST_F(PropertiesTest, ClickOnTheControlArrivesWithItsClientPoint) {
     ASSERT_TRUE(::ClientToScreen(host.child(), &screen));
     ASSERT_TRUE(platform::InjectMouse(screen, WM_LBUTTONDBLCLK, MK_LBUTTON | MK_SHIFT));
     ASSERT_TRUE(WaitUntil([&] { return !hook.events.empty(); }, 5s));
-    EXPECT_EQ(hook.events[0], RecordingHook::Event(WM_LBUTTONDBLCLK, MK_LBUTTON | MK_SHIFT, MAKELONG(5, 6)));
+    EXPECT_EQ(hook.events[0],
+              RecordingHook::Event(WM_LBUTTONDBLCLK, MK_LBUTTON | MK_SHIFT, MAKELONG(5, 6)));
 }
 
 TEST_F(PropertiesTest, SetImageTypeDrawsTheDefaultForTypeAndSex) {
@@ -97,7 +102,8 @@ TEST_F(PropertiesTest, GetDefaultImgRequestsEveryMissingPictureInOrder) {
         const std::vector<DownloadCall> calls = TakeDownloadCalls();
         ASSERT_EQ(calls.size(), 8u) << "round " << round;
         for (size_t i = 0; i < 8; ++i) {
-            EXPECT_EQ(calls[i].url, std::string("http://avatars.test:8080/c_avatar/") + names[i]) << i;
+            EXPECT_EQ(calls[i].url, std::string("http://avatars.test:8080/c_avatar/") + names[i])
+                << i;
             EXPECT_EQ(calls[i].localPath, std::string(StoreRoot()) + "default\\" + names[i]) << i;
         }
     }
@@ -140,7 +146,9 @@ HDC MakeBackground() {
     return dc;
 }
 
-bool IsLiveDC(HDC dc) { return ::GetDeviceCaps(dc, LOGPIXELSX) != 0; }
+bool IsLiveDC(HDC dc) {
+    return ::GetDeviceCaps(dc, LOGPIXELSX) != 0;
+}
 
 TEST_F(PropertiesTest, BackgroundIsHandedOverOnlyWhilePending) {
     CPortrix& control = host.control();

@@ -25,7 +25,8 @@ using namespace std::chrono_literals;
 class StoreFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        directory_ = fs::temp_directory_path() / ("avatar_store_files." + std::to_string(::getpid()));
+        directory_ =
+            fs::temp_directory_path() / ("avatar_store_files." + std::to_string(::getpid()));
         fs::remove_all(directory_);
         fs::create_directories(directory_);
     }
@@ -141,7 +142,8 @@ TEST_F(StoreFilesTest, ReadsRecordedVersions) {
     };
     for (const Row& r : rows) {
         int version = 0;
-        EXPECT_EQ(ReadRecordedVersion(path.c_str(), r.type, r.mode, &version), r.found) << "row " << r.row;
+        EXPECT_EQ(ReadRecordedVersion(path.c_str(), r.type, r.mode, &version), r.found)
+            << "row " << r.row;
         if (r.found) {
             EXPECT_EQ(version, r.version) << "row " << r.row;
         }
@@ -203,8 +205,9 @@ TEST_F(StoreFilesTest, FreshnessEndsAfterSixtySeconds) {
         long long age;
         StoredPicture expected;
     } const rows[] = {
-        {1, 0, StoredPicture::fresh},   {2, 59, StoredPicture::fresh},  {3, 60, StoredPicture::fresh},
-        {4, 61, StoredPicture::stale},  {5, 3600, StoredPicture::stale}, {6, -3600, StoredPicture::fresh},
+        {1, 0, StoredPicture::fresh},    {2, 59, StoredPicture::fresh},
+        {3, 60, StoredPicture::fresh},   {4, 61, StoredPicture::stale},
+        {5, 3600, StoredPicture::stale}, {6, -3600, StoredPicture::fresh},
     };
     for (const Row& r : rows) EXPECT_EQ(ExamineAtAge(path, r.age), r.expected) << "row " << r.row;
 }

@@ -15,11 +15,13 @@ namespace demo_test {
 
 using Clock = std::chrono::steady_clock;
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv,
+                           const std::map<std::string, std::string>& environment) {
     std::map<std::string, std::string> merged;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const char* equals = std::strchr(*entry, '=');
-        if (equals != nullptr) merged[std::string(*entry, static_cast<size_t>(equals - *entry))] = equals + 1;
+        if (equals != nullptr)
+            merged[std::string(*entry, static_cast<size_t>(equals - *entry))] = equals + 1;
     }
     for (const auto& [name, value] : environment) merged[name] = value;
     std::vector<std::string> envStrings;
@@ -72,7 +74,8 @@ std::string ChildProcess::WaitForLine(const std::function<bool(const std::string
             scanned_ = end + 1;
             if (match(line)) return line;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0 || !ReadSome(left)) return "";
     }
 }
@@ -80,7 +83,8 @@ std::string ChildProcess::WaitForLine(const std::function<bool(const std::string
 bool ChildProcess::WaitForText(const std::string& text, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     while (output_.find(text) == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0 || !ReadSome(left)) return false;
     }
     return true;

@@ -16,7 +16,8 @@ class ChildProcess {
 public:
     // Starts `argv[0]` with the given arguments; `environment` entries are added to (or replace
     // those of) the test's own environment. Standard error goes to the test's.
-    ChildProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment = {});
+    ChildProcess(const std::vector<std::string>& argv,
+                 const std::map<std::string, std::string>& environment = {});
     ~ChildProcess();  // kills the child if it still runs
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -25,7 +26,8 @@ public:
     pid_t pid() const { return pid_; }
 
     // Reads lines until one satisfies `match` (returned) or the timeout passes (empty).
-    std::string WaitForLine(const std::function<bool(const std::string&)>& match, std::chrono::milliseconds timeout);
+    std::string WaitForLine(const std::function<bool(const std::string&)>& match,
+                            std::chrono::milliseconds timeout);
     // Reads until the output so far contains `text` anywhere; false at a timeout.
     bool WaitForText(const std::string& text, std::chrono::milliseconds timeout);
     // Reads everything until the child closes its output, then reaps it: its exit code, or -1

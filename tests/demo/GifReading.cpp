@@ -16,7 +16,8 @@ bool ReadGifFile(const std::string& path, ReadGif* gif) {
     gif->height = file->SHeight;
     for (int i = 0; i < file->ImageCount; ++i) {
         const SavedImage& image = file->SavedImages[i];
-        const ColorMapObject* map = image.ImageDesc.ColorMap ? image.ImageDesc.ColorMap : file->SColorMap;
+        const ColorMapObject* map =
+            image.ImageDesc.ColorMap ? image.ImageDesc.ColorMap : file->SColorMap;
         ReadFrame frame;
         frame.x = image.ImageDesc.Left;
         frame.y = image.ImageDesc.Top;
@@ -34,7 +35,8 @@ bool ReadGifFile(const std::string& path, ReadGif* gif) {
                 frame.rgb.push_back(kSeeThrough);
             } else {
                 const GifColorType& c = map->Colors[index];
-                frame.rgb.push_back(static_cast<uint32_t>(c.Red) << 16 | static_cast<uint32_t>(c.Green) << 8 | c.Blue);
+                frame.rgb.push_back(static_cast<uint32_t>(c.Red) << 16 |
+                                    static_cast<uint32_t>(c.Green) << 8 | c.Blue);
             }
         }
         gif->frames.push_back(std::move(frame));

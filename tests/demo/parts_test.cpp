@@ -23,12 +23,15 @@ using demo::GifFrame;
 using demo::Pixels;
 
 std::string TempGif(const char* name) {
-    return (fs::temp_directory_path() / (std::string(name) + "." + std::to_string(getpid()) + ".gif")).string();
+    return (fs::temp_directory_path() /
+            (std::string(name) + "." + std::to_string(getpid()) + ".gif"))
+        .string();
 }
 
 TEST(ArtworkTest, WrittenFramesReadBackWithTheirPlacesDelaysDisposalsAndTransparency) {
-    for (const Artwork& art : {demo::AnimatedAvatar("a.gif"), demo::DownloadSpinner(1), demo::DownloadSpinner(2),
-                               demo::StillAvatar("s.gif", 48, 48, 0x112233, 0x445566, 2, true)}) {
+    for (const Artwork& art :
+         {demo::AnimatedAvatar("a.gif"), demo::DownloadSpinner(1), demo::DownloadSpinner(2),
+          demo::StillAvatar("s.gif", 48, 48, 0x112233, 0x445566, 2, true)}) {
         const std::string path = TempGif("artwork");
         ASSERT_TRUE(demo::WriteGif(art, path)) << art.name;
         ReadGif gif;
@@ -52,7 +55,9 @@ TEST(ArtworkTest, WrittenFramesReadBackWithTheirPlacesDelaysDisposalsAndTranspar
             }
             for (size_t p = 0; p < expected.indices.size(); ++p) {
                 const int index = expected.indices[p];
-                const uint32_t rgb = index == expected.transparent ? kSeeThrough : art.palette[static_cast<size_t>(index)];
+                const uint32_t rgb = index == expected.transparent
+                                         ? kSeeThrough
+                                         : art.palette[static_cast<size_t>(index)];
                 ASSERT_EQ(actual.rgb[p], rgb) << "pixel " << p;
             }
         }
@@ -101,16 +106,24 @@ TEST(ArtworkTest, FramesComposeAsTheControlPlaysThem) {
         // Transparent pixels leave what is under them.
         {1, Strip({Patch(0, 4, {0, 3, 1, 3}, 1, 3)}), false, {{R, 0x222222, G, 0x444444}}},
         // Disposal 3 puts the frame's rectangle back before the next frame.
-        {2, Strip({Patch(0, 4, {0, 0, 0, 0}, 1), Patch(1, 2, {1, 1}, 3), Patch(3, 1, {2}, 1)}), false,
+        {2,
+         Strip({Patch(0, 4, {0, 0, 0, 0}, 1), Patch(1, 2, {1, 1}, 3), Patch(3, 1, {2}, 1)}),
+         false,
          {{R, R, R, R}, {R, G, G, R}, {R, R, R, B}}},
         // Disposal 2 starts from the whole background, before the frame, with a background copy...
-        {3, Strip({Patch(0, 4, {0, 0, 0, 0}, 1), Patch(1, 1, {1}, 2)}), true,
+        {3,
+         Strip({Patch(0, 4, {0, 0, 0, 0}, 1), Patch(1, 1, {1}, 2)}),
+         true,
          {{R, R, R, R}, {0x111111, G, 0x333333, 0x444444}}},
         // ... and draws over the previous frame without one.
-        {4, Strip({Patch(0, 4, {0, 0, 0, 0}, 1), Patch(1, 1, {1}, 2)}), false, {{R, R, R, R}, {R, G, R, R}}},
+        {4,
+         Strip({Patch(0, 4, {0, 0, 0, 0}, 1), Patch(1, 1, {1}, 2)}),
+         false,
+         {{R, R, R, R}, {R, G, R, R}}},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(demo::ComposeFrames(row.art, background, row.backgroundCopy), row.expected) << "row " << row.row;
+        EXPECT_EQ(demo::ComposeFrames(row.art, background, row.backgroundCopy), row.expected)
+            << "row " << row.row;
 }
 
 TEST(TimelineTest, RecognisesTheBestCandidateAboveTheThresholdOnly) {
@@ -130,7 +143,10 @@ TEST(TimelineTest, RecognisesTheBestCandidateAboveTheThresholdOnly) {
     EXPECT_EQ(second.look, 1);
     EXPECT_EQ(demo::Recognise(frame, 10, 10, 3, 3, {almost}).label, "");
     // A region past the frame's edge reads as black there, and does not crash.
-    EXPECT_EQ(demo::Recognise(frame, 10, 10, 8, 8, {demo::Candidate{"black", 4, 4, {Pixels(16, 0)}}}).label, "black");
+    EXPECT_EQ(
+        demo::Recognise(frame, 10, 10, 8, 8, {demo::Candidate{"black", 4, 4, {Pixels(16, 0)}}})
+            .label,
+        "black");
 
     demo::ControlTrack track("c", {});
     FILE* sink = std::tmpfile();
@@ -184,7 +200,8 @@ TEST(AvatarServerTest, AnswersPicturesNotModifiedAndUnknown) {
     auto fresh = client.Get("/c_avatar/man1.gif", {{"If-Modified-Since", demo::HttpDate(now + 5)}});
     ASSERT_TRUE(fresh);
     EXPECT_EQ(fresh->status, 304);
-    auto old = client.Get("/c_avatar/man1.gif", {{"If-Modified-Since", demo::HttpDate(now - 7200)}});
+    auto old =
+        client.Get("/c_avatar/man1.gif", {{"If-Modified-Since", demo::HttpDate(now - 7200)}});
     ASSERT_TRUE(old);
     EXPECT_EQ(old->status, 200);
     EXPECT_FALSE(old->get_header_value("Last-Modified").empty());
@@ -203,7 +220,9 @@ TEST(OptionsTest, ParsesEveryOptionAndRefusesBadValues) {
         bool ok;
     } rows[] = {
         {1, {}, true},
-        {2, {"--out", "/tmp/x", "--seconds", "3.5", "--delay-ms", "0", "--server", "h:81", "--window"}, true},
+        {2,
+         {"--out", "/tmp/x", "--seconds", "3.5", "--delay-ms", "0", "--server", "h:81", "--window"},
+         true},
         {3, {"--seconds", "2.9"}, false},
         {4, {"--seconds", "4x"}, false},
         {5, {"--delay-ms", "10001"}, false},
@@ -216,7 +235,8 @@ TEST(OptionsTest, ParsesEveryOptionAndRefusesBadValues) {
         for (const char* arg : row.argv) argv.push_back(const_cast<char*>(arg));
         demo::Options options;
         std::string error;
-        EXPECT_EQ(demo::ParseOptions(static_cast<int>(argv.size()), argv.data(), &options, &error), row.ok)
+        EXPECT_EQ(demo::ParseOptions(static_cast<int>(argv.size()), argv.data(), &options, &error),
+                  row.ok)
             << "row " << row.row << ": " << error;
         if (row.row == 2) {
             EXPECT_EQ(options.outDir, "/tmp/x");

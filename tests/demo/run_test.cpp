@@ -33,8 +33,8 @@ std::vector<LayoutLine> ReadLayout(const std::string& path) {
         if (text.empty() || text[0] == '#') continue;
         std::istringstream fields(text);
         LayoutLine line;
-        fields >> line.control >> line.left >> line.top >> line.artwork >> line.captionLeft >> line.captionTop >>
-            line.captionRight >> line.captionBottom;
+        fields >> line.control >> line.left >> line.top >> line.artwork >> line.captionLeft >>
+            line.captionTop >> line.captionRight >> line.captionBottom;
         lines.push_back(line);
     }
     return lines;
@@ -43,8 +43,8 @@ std::vector<LayoutLine> ReadLayout(const std::string& path) {
 // Pixels of the snapshot that differ from the picture at (left, top). A still picture is
 // compared where it is opaque; an animation where its first frame is never drawn over, since
 // the snapshot may catch any later frame.
-int Mismatches(const std::vector<uint32_t>& shot, int shotWidth, const LayoutLine& line, const ReadGif& gif,
-               bool animated) {
+int Mismatches(const std::vector<uint32_t>& shot, int shotWidth, const LayoutLine& line,
+               const ReadGif& gif, bool animated) {
     const ReadFrame& first = gif.frames.front();
     int mismatches = 0;
     for (int y = 0; y < first.height; ++y)
@@ -54,8 +54,9 @@ int Mismatches(const std::vector<uint32_t>& shot, int shotWidth, const LayoutLin
             bool coveredLater = false;
             for (size_t f = 1; animated && f < gif.frames.size(); ++f) {
                 const ReadFrame& later = gif.frames[f];
-                coveredLater = coveredLater || (x + first.x >= later.x && x + first.x < later.x + later.width &&
-                                                y + first.y >= later.y && y + first.y < later.y + later.height);
+                coveredLater = coveredLater ||
+                               (x + first.x >= later.x && x + first.x < later.x + later.width &&
+                                y + first.y >= later.y && y + first.y < later.y + later.height);
             }
             if (coveredLater) continue;
             const int sx = line.left + first.x + x, sy = line.top + first.y + y;
@@ -81,12 +82,15 @@ TEST(DemoRunTest, ShortRunEndsWithEveryControlOnItsPicture) {
     EXPECT_FALSE(fs::exists(home + "/.config/portrix")) << "the user's hive was touched";
     const size_t install = output.find("install directory ");
     ASSERT_NE(install, std::string::npos);
-    const std::string installDir = output.substr(install + 18, output.find(' ', install + 18) - install - 18);
+    const std::string installDir =
+        output.substr(install + 18, output.find(' ', install + 18) - install - 18);
     EXPECT_FALSE(fs::exists(installDir)) << installDir;
 
-    for (const char* file : {"final.png", "contact-sheet.png", "layout.txt"}) EXPECT_TRUE(fs::exists(out + "/" + file)) << file;
+    for (const char* file : {"final.png", "contact-sheet.png", "layout.txt"})
+        EXPECT_TRUE(fs::exists(out + "/" + file)) << file;
     int snapshots = 0;
-    for (const auto& entry : fs::directory_iterator(out)) snapshots += entry.path().filename().string().rfind("snapshot-", 0) == 0;
+    for (const auto& entry : fs::directory_iterator(out))
+        snapshots += entry.path().filename().string().rfind("snapshot-", 0) == 0;
     EXPECT_EQ(snapshots, 4);
 
     std::vector<uint32_t> shot;
@@ -96,12 +100,14 @@ TEST(DemoRunTest, ShortRunEndsWithEveryControlOnItsPicture) {
     for (const LayoutLine& line : ReadLayout(out + "/layout.txt")) {
         if (line.artwork == "-") continue;
         const bool animated = line.artwork.rfind("animated:", 0) == 0;
-        const std::string file = out + "/artwork/" + (animated ? line.artwork.substr(9) : line.artwork);
+        const std::string file =
+            out + "/artwork/" + (animated ? line.artwork.substr(9) : line.artwork);
         ReadGif gif;
         ASSERT_TRUE(ReadGifFile(file, &gif)) << file;
         ASSERT_LE(line.left + gif.width, width);
         ASSERT_LE(line.top + gif.height, height);
-        EXPECT_EQ(Mismatches(shot, width, line, gif, animated), 0) << line.control << " does not show " << file;
+        EXPECT_EQ(Mismatches(shot, width, line, gif, animated), 0)
+            << line.control << " does not show " << file;
         ++compared;
     }
     EXPECT_GE(compared, 8);
@@ -142,7 +148,8 @@ TEST(DemoRunTest, CommandLine) {
         argv.insert(argv.end(), row.arguments.begin(), row.arguments.end());
         ChildProcess demo(argv);
         EXPECT_EQ(demo.WaitForExit(30s), row.exitCode) << "row " << row.row;
-        EXPECT_NE(demo.output().find(row.printed), std::string::npos) << "row " << row.row << ": " << demo.output();
+        EXPECT_NE(demo.output().find(row.printed), std::string::npos)
+            << "row " << row.row << ": " << demo.output();
     }
 }
 

@@ -21,7 +21,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 // The place of a control in the dialog, from the layout.txt the demo writes when it opens it.
 bool ControlPlace(const std::string& layout, const std::string& control, int* left, int* top) {
@@ -40,17 +42,21 @@ TEST(DemoWindowTest, ClickReachesTheHookAndTheWindowShowsTheCapture) {
         GTEST_SKIP() << "Xvfb or xdotool is not installed (Debian packages xvfb, xdotool)";
 
     // -displayfd: Xvfb takes the first free display and prints its number.
-    ChildProcess xvfb({XVFB_PROGRAM, "-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+    ChildProcess xvfb(
+        {XVFB_PROGRAM, "-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
     ASSERT_TRUE(xvfb.started());
-    const std::string number = xvfb.WaitForLine([](const std::string& line) { return !line.empty(); }, 30s);
+    const std::string number =
+        xvfb.WaitForLine([](const std::string& line) { return !line.empty(); }, 30s);
     ASSERT_FALSE(number.empty()) << "Xvfb did not start";
     const std::string display = ":" + number;
 
     const portrix_test::TempDir outDir;
     const std::string& out = outDir.path();
-    ChildProcess demo({PORTRIX_DEMO_PROGRAM, "--window", "--seconds", "4", "--delay-ms", "100", "--out", out},
-                      {{"DISPLAY", display}});
-    const std::string opened = demo.WaitForLine([](const std::string& line) { return Contains(line, "x11 window 0x"); }, 60s);
+    ChildProcess demo(
+        {PORTRIX_DEMO_PROGRAM, "--window", "--seconds", "4", "--delay-ms", "100", "--out", out},
+        {{"DISPLAY", display}});
+    const std::string opened = demo.WaitForLine(
+        [](const std::string& line) { return Contains(line, "x11 window 0x"); }, 60s);
     ASSERT_FALSE(opened.empty()) << demo.output();
     const Window window = std::stoul(opened.substr(opened.find("0x")), nullptr, 16);
     // Once the host's second act is over and the unknown users show their defaults, nothing but
@@ -62,8 +68,8 @@ TEST(DemoWindowTest, ClickReachesTheHookAndTheWindowShowsTheCapture) {
     // A left click in the middle of the first control, "fresh".
     int left = 0, top = 0;
     ASSERT_TRUE(ControlPlace(out + "/layout.txt", "fresh", &left, &top));
-    ChildProcess click({XDOTOOL_PROGRAM, "mousemove", "--window", std::to_string(window), std::to_string(left + 20),
-                        std::to_string(top + 24), "click", "1"},
+    ChildProcess click({XDOTOOL_PROGRAM, "mousemove", "--window", std::to_string(window),
+                        std::to_string(left + 20), std::to_string(top + 24), "click", "1"},
                        {{"DISPLAY", display}});
     EXPECT_EQ(click.WaitForExit(30s), 0);
     bool down = false, up = false;
@@ -87,15 +93,17 @@ TEST(DemoWindowTest, ClickReachesTheHookAndTheWindowShowsTheCapture) {
     ASSERT_TRUE(platform::LoadPng(shownFile, &captured, &width, &height));
     Display* x = XOpenDisplay(display.c_str());
     ASSERT_NE(x, nullptr);
-    XImage* image = XGetImage(x, window, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height), AllPlanes,
-                              ZPixmap);
+    XImage* image = XGetImage(x, window, 0, 0, static_cast<unsigned>(width),
+                              static_cast<unsigned>(height), AllPlanes, ZPixmap);
     ASSERT_NE(image, nullptr);
     size_t same = 0;
     for (int py = 0; py < height; ++py)
         for (int px = 0; px < width; ++px)
-            same += (XGetPixel(image, px, py) & 0xFFFFFFu) == captured[static_cast<size_t>(py * width + px)];
+            same += (XGetPixel(image, px, py) & 0xFFFFFFu) ==
+                    captured[static_cast<size_t>(py * width + px)];
     XDestroyImage(image);
-    EXPECT_GE(static_cast<double>(same) / (width * height), 0.95) << same << " of " << width * height;
+    EXPECT_GE(static_cast<double>(same) / (width * height), 0.95)
+        << same << " of " << width * height;
 
     // The click framed the control in orange, just outside it, in the window.
     const unsigned long kFrameOrange = 0xF57C00;

@@ -68,7 +68,9 @@ void Scenario::WriteHive(const std::string* installPath) const {
     WriteHiveText(text);
 }
 
-void Scenario::WriteHiveText(const std::string& text) const { m_dir.Write("hkcu.reg", text); }
+void Scenario::WriteHiveText(const std::string& text) const {
+    m_dir.Write("hkcu.reg", text);
+}
 
 ProbeResult Scenario::Load(const ProbeOptions& options) const {
     std::vector<std::string> args = {PORTRIX_MODULE_PROBE, PORTRIX_MODULE_LIBRARY, "--clock-offset",
@@ -79,7 +81,9 @@ ProbeResult Scenario::Load(const ProbeOptions& options) const {
         args.push_back(std::to_string(options.fileSizeLimit));
     }
     const portrix_test::ProgramRun run = portrix_test::RunProgram(
-        args, portrix_test::EnvironmentWith({"PORTRIX_HKCU=" + (m_dir / "hkcu.reg"), "TZ=" + options.timeZone}),
+        args,
+        portrix_test::EnvironmentWith(
+            {"PORTRIX_HKCU=" + (m_dir / "hkcu.reg"), "TZ=" + options.timeZone}),
         m_dir.path());
     ProbeResult result;
     result.ran = run.status == 0;

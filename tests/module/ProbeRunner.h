@@ -11,7 +11,7 @@
 namespace module_test {
 
 struct ProbeResult {
-    bool ran = false;          // the probe started and ended normally
+    bool ran = false;  // the probe started and ended normally
     bool loaded = false;
     unsigned loadError = 0;
     std::vector<std::string> boxes;  // texts, with real line feeds
@@ -20,7 +20,7 @@ struct ProbeResult {
     bool classesAdopted = false;
     bool leftChain = false;
     bool unmapped = false;
-    std::string output;  // everything the probe printed, for failure messages
+    std::string output;       // everything the probe printed, for failure messages
     std::string diagnostics;  // what the library wrote to standard error
 };
 

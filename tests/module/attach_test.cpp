@@ -18,9 +18,10 @@ using module_test::Scenario;
 namespace {
 
 const char kOpenKeyBox[] = "Open Reg Key Fail!\nHKEY_CURRENT_USER\\Software\\szDomain\\Share";
-const char kReadValueBox[] = "Read Reg Key Fail!\nHKEY_CURRENT_USER\\Software\\szDomain\\Share\\Path";
-const char* const kTree[] = {"App/Avatar", "App/Avatar/Body", "App/Avatar/Up", "App/Avatar/Face",
-                             "App/Avatar/Default", "App/Avatar/SNS"};
+const char kReadValueBox[] =
+    "Read Reg Key Fail!\nHKEY_CURRENT_USER\\Software\\szDomain\\Share\\Path";
+const char* const kTree[] = {"App/Avatar",      "App/Avatar/Body",    "App/Avatar/Up",
+                             "App/Avatar/Face", "App/Avatar/Default", "App/Avatar/SNS"};
 
 bool IsDirectory(const std::string& path) {
     struct stat st;
@@ -33,8 +34,9 @@ std::map<std::string, std::string> Snapshot(const std::string& dir) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
         struct stat st;
         stat(entry.path().c_str(), &st);
-        entries[entry.path().string()] = std::to_string(st.st_size) + "@" + std::to_string(st.st_mtim.tv_sec) +
-                                         "." + std::to_string(st.st_mtim.tv_nsec);
+        entries[entry.path().string()] = std::to_string(st.st_size) + "@" +
+                                         std::to_string(st.st_mtim.tv_sec) + "." +
+                                         std::to_string(st.st_mtim.tv_nsec);
     }
     return entries;
 }
@@ -49,7 +51,8 @@ TEST(Attach, StoreTreeUnderTheInstallPath) {
     EXPECT_TRUE(result.loaded);
     EXPECT_TRUE(result.boxes.empty()) << result.output;
     EXPECT_EQ(result.storeRoot, install + "\\Avatar\\");
-    for (const char* directory : kTree) EXPECT_TRUE(IsDirectory(scenario.dir() / directory)) << directory;
+    for (const char* directory : kTree)
+        EXPECT_TRUE(IsDirectory(scenario.dir() / directory)) << directory;
     EXPECT_TRUE(scenario.dir().Exists("App/Avatar/config.ini"));
 }
 
@@ -73,10 +76,14 @@ TEST(Attach, RegistryFailuresShowTheirBoxOnceAndLeaveNoStore) {
         const char* box;
     } cases[] = {
         /* 1 */ {"no hive", "", kOpenKeyBox},
-        /* 2 */ {"key missing", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\szDomain]\r\n\"Path\"=\"/x\"\r\n",
-                 kOpenKeyBox},
-        /* 3 */ {"value missing", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n\"path2\"=\"/x\"\r\n",
-                 kReadValueBox},
+        /* 2 */
+        {"key missing",
+         "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\szDomain]\r\n\"Path\"=\"/x\"\r\n",
+         kOpenKeyBox},
+        /* 3 */
+        {"value missing",
+         "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n\"path2\"=\"/x\"\r\n",
+         kReadValueBox},
     };
     int row = 0;
     for (const Case& c : cases) {
@@ -136,13 +143,14 @@ std::string PathData(const Scenario& scenario, const std::string& data) {
 }
 
 void WritePathValue(const Scenario& scenario, const std::string& data) {
-    scenario.WriteHiveText("REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n\"Path\"=" + data +
-                           "\r\n");
+    scenario.WriteHiveText(
+        "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n\"Path\"=" + data + "\r\n");
 }
 
 TEST(Attach, ValueWithoutTerminator) {
     Scenario scenario;
-    WritePathValue(scenario, PathData(scenario, "hex(1):2f,41,42"));  // REG_SZ without its NUL: <dir>/AB
+    WritePathValue(scenario,
+                   PathData(scenario, "hex(1):2f,41,42"));  // REG_SZ without its NUL: <dir>/AB
     const ProbeResult result = scenario.Load();
     EXPECT_TRUE(result.boxes.empty()) << result.output;
     EXPECT_EQ(result.storeRoot, scenario.dir().path() + "/AB\\Avatar\\");
@@ -153,7 +161,8 @@ TEST(Attach, ValueWithoutTerminator) {
 TEST(Attach, PathThatNamesNoAbsoluteDirectoryFailsAsARead) {
     struct Case {
         const char* what;
-        std::string data;  // REGEDIT4 data; a leading "hex...:" is followed by the scenario's directory
+        std::string
+            data;  // REGEDIT4 data; a leading "hex...:" is followed by the scenario's directory
         const char* saying;
     } cases[] = {
         /* 1 */ {"empty", "\"\"", "empty"},
@@ -172,11 +181,13 @@ TEST(Attach, PathThatNamesNoAbsoluteDirectoryFailsAsARead) {
         WritePathValue(scenario, c.data.rfind("hex", 0) == 0 ? PathData(scenario, c.data) : c.data);
         const ProbeResult result = scenario.Load();
         ASSERT_TRUE(result.ran) << "row " << row << result.output;
-        EXPECT_EQ(result.boxes, std::vector<std::string>{kReadValueBox}) << "row " << row << ": " << c.what;
+        EXPECT_EQ(result.boxes, std::vector<std::string>{kReadValueBox})
+            << "row " << row << ": " << c.what;
         EXPECT_EQ(result.storeRoot, "") << "row " << row << ": " << c.what;
         EXPECT_NE(result.diagnostics.find(c.saying), std::string::npos)
             << "row " << row << ": " << c.what << ": " << result.diagnostics;
-        EXPECT_NE(result.diagnostics.find(scenario.dir() / "hkcu.reg"), std::string::npos) << "row " << row;
+        EXPECT_NE(result.diagnostics.find(scenario.dir() / "hkcu.reg"), std::string::npos)
+            << "row " << row;
     }
 }
 
@@ -199,7 +210,8 @@ TEST(Attach, InstallPathEndingInABackslash) {
     const ProbeResult result = scenario.Load();
     EXPECT_TRUE(result.boxes.empty()) << result.output;
     EXPECT_EQ(result.storeRoot, install + "\\Avatar\\");  // the doubled backslash stays
-    for (const char* directory : kTree) EXPECT_TRUE(IsDirectory(scenario.dir() / directory)) << directory;
+    for (const char* directory : kTree)
+        EXPECT_TRUE(IsDirectory(scenario.dir() / directory)) << directory;
 }
 
 TEST(Attach, LoadAndUnloadOrder) {

@@ -27,7 +27,9 @@ constexpr long long kHour = 3600;
 constexpr long long kDay = 24 * kHour;
 const char kTimeZone[] = "PRX-14";
 
-std::string Row(int n) { return "row " + std::to_string(n); }
+std::string Row(int n) {
+    return "row " + std::to_string(n);
+}
 
 std::string LocalText(long long unixSeconds) {
     const time_t t = static_cast<time_t>(unixSeconds);
@@ -50,18 +52,26 @@ class Store {
 public:
     Store() : m_install(m_scenario.dir() / "App") {
         m_scenario.WriteHive(&m_install);
-        for (const char* directory : {"App", "App/Avatar", "App/Avatar/Body", "App/Avatar/Up", "App/Avatar/Face",
-                                      "App/Avatar/Default", "App/Avatar/SNS"}) {
+        for (const char* directory : {"App", "App/Avatar", "App/Avatar/Body", "App/Avatar/Up",
+                                      "App/Avatar/Face", "App/Avatar/Default", "App/Avatar/SNS"}) {
             mkdir((m_scenario.dir() / directory).c_str(), 0777);
         }
     }
     Scenario& scenario() { return m_scenario; }
     // A file of the store, by its path below the store root.
-    void Put(const std::string& name) const { m_scenario.dir().Write("App/Avatar/" + name, "GIF89a"); }
-    bool Has(const std::string& name) const { return m_scenario.dir().Exists("App/Avatar/" + name); }
-    void WriteConfig(const std::string& content) const { m_scenario.dir().Write("App/Avatar/config.ini", content); }
+    void Put(const std::string& name) const {
+        m_scenario.dir().Write("App/Avatar/" + name, "GIF89a");
+    }
+    bool Has(const std::string& name) const {
+        return m_scenario.dir().Exists("App/Avatar/" + name);
+    }
+    void WriteConfig(const std::string& content) const {
+        m_scenario.dir().Write("App/Avatar/config.ini", content);
+    }
     std::string Config() const { return m_scenario.dir().Read("App/Avatar/config.ini"); }
-    std::string Path(const std::string& name) const { return m_scenario.dir() / ("App/Avatar/" + name); }
+    std::string Path(const std::string& name) const {
+        return m_scenario.dir() / ("App/Avatar/" + name);
+    }
 
     // Loads the module with the clock moved by offset seconds; the returned window holds the
     // probe's now.
@@ -108,14 +118,16 @@ private:
 ::testing::AssertionResult RecordsTimeIn(const std::string& content, long long from, long long to,
                                          std::string* text = nullptr) {
     std::smatch match;
-    if (!std::regex_search(content, match, std::regex("LASTDELETETIME=(\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d)\r\n"))) {
+    if (!std::regex_search(
+            content, match,
+            std::regex("LASTDELETETIME=(\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d)\r\n"))) {
         return ::testing::AssertionFailure() << "no LASTDELETETIME in " << content;
     }
     const long long recorded = ParseLocal(match[1]);
     if (text) *text = match[1];
     if (recorded < from || recorded > to) {
-        return ::testing::AssertionFailure() << match[1] << " is not between " << LocalText(from) << " and "
-                                             << LocalText(to);
+        return ::testing::AssertionFailure()
+               << match[1] << " is not between " << LocalText(from) << " and " << LocalText(to);
     }
     return ::testing::AssertionSuccess();
 }
@@ -159,7 +171,8 @@ TEST_F(Housekeeping, WhenTheLastSweepIsFarEnoughAway) {
         const std::string value =
             c.text ? std::string(c.text) : LocalText(time(nullptr) + offset + c.lastSweepFromNow);
         const std::string config =
-            "[Other]\r\nKeep=1\r\n[SYSTEM]\r\nColor=blue\r\nLASTDELETETIME=" + value + "\r\nSize=9\r\n";
+            "[Other]\r\nKeep=1\r\n[SYSTEM]\r\nColor=blue\r\nLASTDELETETIME=" + value +
+            "\r\nSize=9\r\n";
         store.WriteConfig(config);
         long long from = 0, to = 0;
         const ProbeResult result = store.LoadAt(offset, &from, &to);
@@ -171,8 +184,8 @@ TEST_F(Housekeeping, WhenTheLastSweepIsFarEnoughAway) {
         }
         std::string recorded;
         EXPECT_TRUE(RecordsTimeIn(store.Config(), from, to, &recorded)) << Row(row);
-        EXPECT_EQ(store.Config(),
-                  "[Other]\r\nKeep=1\r\n[SYSTEM]\r\nColor=blue\r\nLASTDELETETIME=" + recorded + "\r\nSize=9\r\n")
+        EXPECT_EQ(store.Config(), "[Other]\r\nKeep=1\r\n[SYSTEM]\r\nColor=blue\r\nLASTDELETETIME=" +
+                                      recorded + "\r\nSize=9\r\n")
             << Row(row);
     }
 }
@@ -197,7 +210,8 @@ TEST_F(Housekeeping, AgeOfAFileCountsInWholeDaysEitherWay) {
         Store store;
         store.Put("Body/10001.gif");
         store.Put("SNS/10001.txt");
-        store.WriteConfig("[SYSTEM]\r\nLASTDELETETIME=" + LocalText(time(nullptr) + c.offset - 30 * kDay) + "\r\n");
+        store.WriteConfig("[SYSTEM]\r\nLASTDELETETIME=" +
+                          LocalText(time(nullptr) + c.offset - 30 * kDay) + "\r\n");
         const ProbeResult result = store.LoadAt(c.offset);
         ASSERT_TRUE(result.loaded) << Row(row) << result.output;
         EXPECT_NE(store.Has("Body/10001.gif"), c.deleted) << Row(row) << ": " << c.what;
@@ -208,8 +222,8 @@ TEST_F(Housekeeping, AgeOfAFileCountsInWholeDaysEitherWay) {
 TEST_F(Housekeeping, CreationTimeCountsNotTheLastWrite) {
     struct Case {
         const char* what;
-        long long offset;      // the load, from the files' creation
-        long long lastWrite;   // the last write, from the load
+        long long offset;     // the load, from the files' creation
+        long long lastWrite;  // the last write, from the load
         bool deleted;
     } cases[] = {
         /* 1 */ {"created 20 days ago, written an hour ago", 20 * kDay, -kHour, true},
@@ -223,7 +237,8 @@ TEST_F(Housekeeping, CreationTimeCountsNotTheLastWrite) {
         const time_t written = static_cast<time_t>(time(nullptr) + c.offset + c.lastWrite);
         const struct timespec times[2] = {{written, 0}, {written, 0}};
         ASSERT_EQ(utimensat(AT_FDCWD, store.Path("Face/10001.gif").c_str(), times, 0), 0);
-        store.WriteConfig("[SYSTEM]\r\nLASTDELETETIME=" + LocalText(time(nullptr) + c.offset - 30 * kDay) + "\r\n");
+        store.WriteConfig("[SYSTEM]\r\nLASTDELETETIME=" +
+                          LocalText(time(nullptr) + c.offset - 30 * kDay) + "\r\n");
         ASSERT_TRUE(store.LoadAt(c.offset).loaded) << Row(row);
         EXPECT_NE(store.Has("Face/10001.gif"), c.deleted) << Row(row) << ": " << c.what;
     }
@@ -231,14 +246,17 @@ TEST_F(Housekeeping, CreationTimeCountsNotTheLastWrite) {
 
 TEST_F(Housekeeping, OnlyPicturesAndVersionFilesGo) {
     Store store;
-    const std::vector<std::string> going = {"Body/1.gif", "Up/2.GIF", "Face/3_bs.gif", "SNS/10001.txt"};
-    const std::vector<std::string> staying = {"Default/man1.gif", "Default/x.txt", "Body/1.png", "Body/1.gif.part",
-                                              "Up/2.txt", "SNS/10001.gif", "Face/readonly.gif", "other.gif"};
+    const std::vector<std::string> going = {"Body/1.gif", "Up/2.GIF", "Face/3_bs.gif",
+                                            "SNS/10001.txt"};
+    const std::vector<std::string> staying = {"Default/man1.gif",  "Default/x.txt", "Body/1.png",
+                                              "Body/1.gif.part",   "Up/2.txt",      "SNS/10001.gif",
+                                              "Face/readonly.gif", "other.gif"};
     for (const auto& name : going) store.Put(name);
     for (const auto& name : staying) store.Put(name);
     ASSERT_EQ(chmod(store.Path("Face/readonly.gif").c_str(), 0444), 0);
     ASSERT_EQ(mkdir(store.Path("Body/folder.gif").c_str(), 0777), 0);
-    store.WriteConfig("[SYSTEM]\r\nLASTDELETETIME=" + LocalText(time(nullptr) - 10 * kDay) + "\r\n");
+    store.WriteConfig("[SYSTEM]\r\nLASTDELETETIME=" + LocalText(time(nullptr) - 10 * kDay) +
+                      "\r\n");
     ASSERT_TRUE(store.LoadAt(20 * kDay).loaded);
     for (const auto& name : going) EXPECT_FALSE(store.Has(name)) << name;
     for (const auto& name : staying) EXPECT_TRUE(store.Has(name)) << name;
@@ -261,10 +279,12 @@ TEST_F(Housekeeping, EmptyStoreRootTouchesNothing) {
 TEST_F(Housekeeping, ConfigHeldByAnotherProcessCountsAsMissing) {
     Store store;
     store.Put("Body/1.gif");
-    const std::string config = "[SYSTEM]\r\nLASTDELETETIME=" + LocalText(time(nullptr) - 10 * kDay) + "\r\n";
+    const std::string config =
+        "[SYSTEM]\r\nLASTDELETETIME=" + LocalText(time(nullptr) - 10 * kDay) + "\r\n";
     store.WriteConfig(config);
     CFile holder;
-    ASSERT_TRUE(holder.Open(store.Path("config.ini").c_str(), CFile::modeRead | CFile::shareExclusive));
+    ASSERT_TRUE(
+        holder.Open(store.Path("config.ini").c_str(), CFile::modeRead | CFile::shareExclusive));
     // Neither opened, nor re-created, nor written while held: nothing changes and nothing goes.
     ASSERT_TRUE(store.LoadAt(20 * kDay).loaded);
     holder.Close();
@@ -279,14 +299,16 @@ TEST_F(Housekeeping, SymbolicLinksAreNotFollowed) {
     Store store;
     const portrix_test::TempDir& dir = store.scenario().dir();
     for (const char* outside : {"Elsewhere", "Texts"}) mkdir((dir / outside).c_str(), 0777);
-    for (const char* file : {"Elsewhere/1.gif", "Elsewhere/2.gif", "Texts/1.txt", "target.gif"}) dir.Write(file, "x");
+    for (const char* file : {"Elsewhere/1.gif", "Elsewhere/2.gif", "Texts/1.txt", "target.gif"})
+        dir.Write(file, "x");
     // Body and SNS become links to folders outside the store; Face holds a link to a file.
     for (const char* swept : {"Body", "SNS"}) ASSERT_EQ(rmdir(store.Path(swept).c_str()), 0);
     ASSERT_EQ(symlink((dir / "Elsewhere").c_str(), store.Path("Body").c_str()), 0);
     ASSERT_EQ(symlink((dir / "Texts").c_str(), store.Path("SNS").c_str()), 0);
     ASSERT_EQ(symlink((dir / "target.gif").c_str(), store.Path("Face/link.gif").c_str()), 0);
     store.Put("Up/1.gif");
-    store.WriteConfig("[SYSTEM]\r\nLASTDELETETIME=" + LocalText(time(nullptr) - 10 * kDay) + "\r\n");
+    store.WriteConfig("[SYSTEM]\r\nLASTDELETETIME=" + LocalText(time(nullptr) - 10 * kDay) +
+                      "\r\n");
     ASSERT_TRUE(store.LoadAt(20 * kDay).loaded);
     for (const char* file : {"Elsewhere/1.gif", "Elsewhere/2.gif", "Texts/1.txt", "target.gif"}) {
         EXPECT_TRUE(dir.Exists(file)) << file;
@@ -310,7 +332,8 @@ TEST_F(Housekeeping, AWriteThatFailsLeavesNoDamagedConfig) {
     ASSERT_TRUE(store.LoadAt(0, &from, &to).loaded);
     EXPECT_TRUE(RecordsTimeIn(store.Config(), from, to));
 
-    const std::string config = "[SYSTEM]\r\nLASTDELETETIME=" + LocalText(time(nullptr) - 10 * kDay) + "\r\n";
+    const std::string config =
+        "[SYSTEM]\r\nLASTDELETETIME=" + LocalText(time(nullptr) - 10 * kDay) + "\r\n";
     store.WriteConfig(config);
     fullDisk.clockOffsetSeconds = 20 * kDay;
     ASSERT_TRUE(store.scenario().Load(fullDisk).loaded);

@@ -87,7 +87,9 @@ int RunHost(bool refuse, std::string* out, std::string* err, const TempDir& dir)
     const pid_t pid = fork();
     if (pid == 0) {
         if (refuse) setenv("PORTRIX_TEST_REFUSE", "1", 1);
-        if (!freopen((dir / "out").c_str(), "w", stdout) || !freopen((dir / "err").c_str(), "w", stderr)) _exit(126);
+        if (!freopen((dir / "out").c_str(), "w", stdout) ||
+            !freopen((dir / "err").c_str(), "w", stderr))
+            _exit(126);
         execl(PORTRIX_REFUSING_HOST, PORTRIX_REFUSING_HOST, static_cast<char*>(nullptr));
         _exit(126);
     }

@@ -48,7 +48,10 @@ CRuntimeClass g_hostClass = {"CHostClass", 0, 0, nullptr, nullptr, nullptr};
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s LIBRARY [--clock-offset SECONDS] [--unload] [--file-size-limit BYTES]\n", argv[0]);
+        std::fprintf(
+            stderr,
+            "usage: %s LIBRARY [--clock-offset SECONDS] [--unload] [--file-size-limit BYTES]\n",
+            argv[0]);
         return 2;
     }
     bool unload = false;

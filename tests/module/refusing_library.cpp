@@ -23,7 +23,8 @@ struct StartUp {
     StartUp() {
         Trace("attach");
         if (std::getenv("PORTRIX_TEST_REFUSE") != nullptr) {
-            platform::internal::ReportModuleAttachFailure(platform::internal::ModuleFromAddress(&g_anchor));
+            platform::internal::ReportModuleAttachFailure(
+                platform::internal::ModuleFromAddress(&g_anchor));
         }
     }
     ~StartUp() { Trace("detach"); }
@@ -31,5 +32,9 @@ struct StartUp {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int RefusingLibraryAnswer() { return 42; }
-extern "C" __attribute__((visibility("default"))) const void* RefusingLibraryAnchor() { return &g_anchor; }
+extern "C" __attribute__((visibility("default"))) int RefusingLibraryAnswer() {
+    return 42;
+}
+extern "C" __attribute__((visibility("default"))) const void* RefusingLibraryAnchor() {
+    return &g_anchor;
+}

@@ -35,26 +35,31 @@ int LoopbackSocket(int port, bool connectToIt) {
     address.sin_port = htons(static_cast<uint16_t>(port));
     socklen_t length = sizeof address;
     auto* raw = reinterpret_cast<sockaddr*>(&address);
-    const bool ok = connectToIt ? ::connect(fd, raw, length) == 0
-                                : ::bind(fd, raw, length) == 0 && ::getsockname(fd, raw, &length) == 0;
+    const bool ok = connectToIt
+                        ? ::connect(fd, raw, length) == 0
+                        : ::bind(fd, raw, length) == 0 && ::getsockname(fd, raw, &length) == 0;
     ::close(fd);
     return ok ? ntohs(address.sin_port) : 0;
 }
 
 std::string Configuration(const std::string& d, int port) {
     std::ostringstream conf;
-    conf << "daemon off;\nmaster_process off;\npid " << d << "/nginx.pid;\nerror_log " << d << "/error.log notice;\n"
+    conf << "daemon off;\nmaster_process off;\npid " << d << "/nginx.pid;\nerror_log " << d
+         << "/error.log notice;\n"
          << "events { worker_connections 64; }\nhttp {\n    types { image/gif gif; }\n"
-         << "    log_format t '$request_uri\\t$status\\t$http_if_modified_since\\t$http_if_none_match';\n"
+         << "    log_format t "
+            "'$request_uri\\t$status\\t$http_if_modified_since\\t$http_if_none_match';\n"
          << "    access_log " << d << "/access.log t;\n";
     for (const char* temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"}) {
         conf << "    " << temp << "_temp_path " << d << "/tmp/" << temp << ";\n";
     }
-    conf << "    server {\n        listen 127.0.0.1:" << port << ";\n        root " << d << "/root;\n"
+    conf << "    server {\n        listen 127.0.0.1:" << port << ";\n        root " << d
+         << "/root;\n"
          << "        location /c_avatar/ { }\n"
          << "        location /c_avatar/Up/ { if_modified_since before; }\n"
          << "        location ~ ^/c_avatar/([^/]+)/moved-(.+)$ { return 302 /c_avatar/$1/$2; }\n"
-         << "        location ~ ^/c_avatar/[^/]+/slow { limit_rate " << NginxServer::kSlowBytesPerSecond << "; }\n"
+         << "        location ~ ^/c_avatar/[^/]+/slow { limit_rate "
+         << NginxServer::kSlowBytesPerSecond << "; }\n"
          << "    }\n}\n";
     return conf.str();
 }
@@ -68,7 +73,8 @@ NginxServer::NginxServer() {
         return;
     }
     m_directory = pattern;
-    fs::permissions(m_directory, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+    fs::permissions(m_directory, fs::perms::others_read | fs::perms::others_exec,
+                    fs::perm_options::add);
     fs::create_directories(m_directory / "root" / "c_avatar");
     fs::create_directories(m_directory / "tmp");
     if (::access(kNginx, X_OK) != 0) {
@@ -88,13 +94,15 @@ bool NginxServer::StartOnFreePort() {
     m_port = LoopbackSocket(0, false);
     const std::string d = m_directory.string();
     std::ofstream(d + "/nginx.conf") << Configuration(d, m_port);
-    std::vector<std::string> args = {kNginx, "-p", d + "/", "-c", d + "/nginx.conf", "-e", d + "/error.log"};
+    std::vector<std::string> args = {kNginx,          "-p", d + "/", "-c", d + "/nginx.conf", "-e",
+                                     d + "/error.log"};
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (d + "/stderr.log").c_str(), O_WRONLY | O_CREAT, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (d + "/stderr.log").c_str(),
+                                     O_WRONLY | O_CREAT, 0644);
     if (posix_spawn(&m_child, kNginx, &actions, nullptr, argv.data(), environ) != 0) m_child = -1;
     posix_spawn_file_actions_destroy(&actions);
 
@@ -117,14 +125,16 @@ void NginxServer::Stop() {
     if (m_child <= 0) return;
     ::kill(m_child, SIGTERM);
     int status = 0;
-    if (!WaitFor([&] { return ::waitpid(m_child, &status, WNOHANG) != 0; }, std::chrono::seconds(5))) {
+    if (!WaitFor([&] { return ::waitpid(m_child, &status, WNOHANG) != 0; },
+                 std::chrono::seconds(5))) {
         ::kill(m_child, SIGKILL);
         ::waitpid(m_child, &status, 0);
     }
     m_child = -1;
 }
 
-void NginxServer::Put(const std::string& path, const std::string& bytes, std::time_t modified) const {
+void NginxServer::Put(const std::string& path, const std::string& bytes,
+                      std::time_t modified) const {
     const fs::path file = m_directory / "root" / "c_avatar" / path;
     fs::create_directories(file.parent_path());
     const fs::path aside = file.string() + ".writing";  // nginx never sends half a file
@@ -142,7 +152,9 @@ std::vector<LoggedRequest> NginxServer::Requests() const {
         std::vector<std::string> fields;
         std::istringstream split(line);
         for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
-        if (fields.size() == 4) requests.push_back({fields[0], std::stoi(fields[1]), value(fields[2]), value(fields[3])});
+        if (fields.size() == 4)
+            requests.push_back(
+                {fields[0], std::stoi(fields[1]), value(fields[2]), value(fields[3])});
     }
     return requests;
 }

@@ -20,9 +20,11 @@ namespace nimbrel_test {
 class TempStore {
 public:
     TempStore() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "nimbrel-test-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "nimbrel-test-XXXXXX").string();
         m_root = ::mkdtemp(pattern.data());
-        for (const char* sub : {"Body", "Up", "Face", "Default", "SNS"}) std::filesystem::create_directory(m_root / sub);
+        for (const char* sub : {"Body", "Up", "Face", "Default", "SNS"})
+            std::filesystem::create_directory(m_root / sub);
     }
     ~TempStore() {
         std::error_code ignored;

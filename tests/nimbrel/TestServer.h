@@ -31,7 +31,8 @@ public:
         m_http.set_logger([this](const httplib::Request& request, const httplib::Response&) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_seen.push_back({request.target, request.get_header_value("If-Modified-Since"),
-                              request.get_header_value("If-None-Match"), request.get_header_value("Accept-Encoding")});
+                              request.get_header_value("If-None-Match"),
+                              request.get_header_value("Accept-Encoding")});
             m_changed.notify_all();
         });
     }

@@ -22,23 +22,26 @@
 // memcpy/memcmp of its worker threads but not the synchronisation around them, and now and
 // then reports a race entirely inside it. The test server shares no memory with the code
 // under test, so only reports from inside that library are silenced.
-extern "C" const char* __tsan_default_suppressions() { return "race:libcpp-httplib.so\n"; }
+extern "C" const char* __tsan_default_suppressions() {
+    return "race:libcpp-httplib.so\n";
+}
 
 namespace {
 
 using nimbrel_test::ReadFile;
-using portrix_test::FinishProgram;
-using portrix_test::StartProgram;
 using nimbrel_test::TempStore;
 using nimbrel_test::TestServer;
 using nimbrel_test::WaitForContent;
 using nimbrel_test::WriteFile;
+using portrix_test::FinishProgram;
+using portrix_test::StartProgram;
 
 constexpr char kPicture[] = "GIF89a-new-picture";
 constexpr char kOldPicture[] = "GIF89a-old-picture";
 constexpr char kSentinelTarget[] = "/c_avatar/Body/sentinel.gif";
 
-void ServeText(httplib::Server& http, const std::string& target, const std::string& body, int status = 200) {
+void ServeText(httplib::Server& http, const std::string& target, const std::string& body,
+               int status = 200) {
     http.Get(target, [body, status](const httplib::Request&, httplib::Response& response) {
         response.status = status;
         response.set_content(body, "image/gif");
@@ -55,7 +58,8 @@ bool PassesExistenceTest(const std::filesystem::path& path) {
 std::string Deflate(const std::string& text) {
     std::string packed(compressBound(text.size()), '\0');
     uLongf length = packed.size();
-    compress(reinterpret_cast<Bytef*>(packed.data()), &length, reinterpret_cast<const Bytef*>(text.data()), text.size());
+    compress(reinterpret_cast<Bytef*>(packed.data()), &length,
+             reinterpret_cast<const Bytef*>(text.data()), text.size());
     return packed.substr(0, length);
 }
 
@@ -93,9 +97,10 @@ TEST_F(DownloadTest, StoresPicturesWhereTheControlLooks) {
     ServeText(server.Http(), "/c_avatar/Face/10001.gif", "face");
     ServeText(server.Http(), "/c_avatar/man2.gif", "man2");
     ServeText(server.Http(), "/c_avatar/redirected.gif", "body after redirect");
-    server.Http().Get("/c_avatar/Body/10001_w.gif", [](const httplib::Request&, httplib::Response& response) {
-        response.set_redirect("/c_avatar/redirected.gif");
-    });
+    server.Http().Get("/c_avatar/Body/10001_w.gif",
+                      [](const httplib::Request&, httplib::Response& response) {
+                          response.set_redirect("/c_avatar/redirected.gif");
+                      });
     server.Start();
 
     Start("10001", 2, 6);
@@ -110,7 +115,8 @@ TEST_F(DownloadTest, StoresPicturesWhereTheControlLooks) {
     EXPECT_TRUE(WaitForContent(store.Path("Default/man2.gif"), "man2"));
     EXPECT_TRUE(WaitForContent(store.Path("Body/10001_w.gif"), "body after redirect"));
     EXPECT_FALSE(std::filesystem::exists(store.Path("default")));
-    for (const char* sub : {"Body", "Up", "Face", "Default"}) EXPECT_TRUE(store.TempFiles(sub).empty()) << sub;
+    for (const char* sub : {"Body", "Up", "Face", "Default"})
+        EXPECT_TRUE(store.TempFiles(sub).empty()) << sub;
 }
 
 TEST_F(DownloadTest, FailedResponsesLeaveNothingAndKeepTheOldPicture) {
@@ -118,12 +124,14 @@ TEST_F(DownloadTest, FailedResponsesLeaveNothingAndKeepTheOldPicture) {
     ServeText(server.Http(), "/c_avatar/Up/broken.gif", "server error page", 500);
     ServeText(server.Http(), "/c_avatar/Up/kept.gif", "not found page", 404);
     ServeText(server.Http(), "/c_avatar/Up/empty.gif", "");
-    server.Http().Get("/c_avatar/Up/loop.gif", [](const httplib::Request&, httplib::Response& response) {
-        response.set_redirect("/c_avatar/Up/loop.gif");
-    });
-    server.Http().Get("/c_avatar/Up/scheme.gif", [](const httplib::Request&, httplib::Response& response) {
-        response.set_redirect("file:///etc/hostname");
-    });
+    server.Http().Get("/c_avatar/Up/loop.gif",
+                      [](const httplib::Request&, httplib::Response& response) {
+                          response.set_redirect("/c_avatar/Up/loop.gif");
+                      });
+    server.Http().Get("/c_avatar/Up/scheme.gif",
+                      [](const httplib::Request&, httplib::Response& response) {
+                          response.set_redirect("file:///etc/hostname");
+                      });
     server.Start();
     WriteFile(store.Path("Up/kept.gif"), kOldPicture);
     WriteFile(store.Path("Up/empty.gif"), kOldPicture);
@@ -133,7 +141,8 @@ TEST_F(DownloadTest, FailedResponsesLeaveNothingAndKeepTheOldPicture) {
     download->VazirOridoStartN(("ftp://" + server.Address() + "/c_avatar/man1.gif").c_str(),
                                Root() + "default\\man1.gif");
     ASSERT_TRUE(server.WaitForHits("/c_avatar/Up/scheme.gif", 1));
-    ASSERT_TRUE(server.WaitForHits("/c_avatar/Up/loop.gif", 4));  // the first try and three redirects
+    ASSERT_TRUE(
+        server.WaitForHits("/c_avatar/Up/loop.gif", 4));  // the first try and three redirects
     Settle();
 
     EXPECT_FALSE(std::filesystem::exists(store.Path("Up/missing.gif")));
@@ -149,13 +158,15 @@ TEST_F(DownloadTest, FailedResponsesLeaveNothingAndKeepTheOldPicture) {
 
 TEST_F(DownloadTest, SlowBodyIsNeverVisibleHalfWritten) {
     const std::string body = std::string("GIF89a") + std::string(4000, 'x');
-    server.Http().Get("/c_avatar/Body/slow.gif", [&](const httplib::Request&, httplib::Response& response) {
-        response.set_content_provider(body.size(), "image/gif",
-                                      [&](size_t offset, size_t, httplib::DataSink& sink) {
-                                          std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                                          return sink.write(body.data() + offset, std::min<size_t>(500, body.size() - offset));
-                                      });
-    });
+    server.Http().Get(
+        "/c_avatar/Body/slow.gif", [&](const httplib::Request&, httplib::Response& response) {
+            response.set_content_provider(
+                body.size(), "image/gif", [&](size_t offset, size_t, httplib::DataSink& sink) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                    return sink.write(body.data() + offset,
+                                      std::min<size_t>(500, body.size() - offset));
+                });
+        });
     server.Start();
     WriteFile(store.Path("Body/slow.gif"), kOldPicture);
 
@@ -165,7 +176,8 @@ TEST_F(DownloadTest, SlowBodyIsNeverVisibleHalfWritten) {
     std::optional<std::string> seen;
     do {
         seen = ReadFile(store.Path("Body/slow.gif"));
-        ASSERT_TRUE(seen == kOldPicture || seen == body) << "partial file of " << (seen ? seen->size() : 0) << " bytes";
+        ASSERT_TRUE(seen == kOldPicture || seen == body)
+            << "partial file of " << (seen ? seen->size() : 0) << " bytes";
         sawTempFile = sawTempFile || !store.TempFiles("Body").empty();
     } while (seen != body && std::chrono::steady_clock::now() < deadline);
     EXPECT_EQ(seen, body);
@@ -176,21 +188,24 @@ TEST_F(DownloadTest, SlowBodyIsNeverVisibleHalfWritten) {
 TEST_F(DownloadTest, OversizedBodiesAreRefused) {
     constexpr size_t kOverLimit = 8 * 1024 * 1024 + 1;
     // Declared too large: refused from the header alone.
-    server.Http().Get("/c_avatar/Body/declared.gif", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content(std::string(kOverLimit, 'd'), "image/gif");
-    });
+    server.Http().Get("/c_avatar/Body/declared.gif",
+                      [](const httplib::Request&, httplib::Response& response) {
+                          response.set_content(std::string(kOverLimit, 'd'), "image/gif");
+                      });
     // No declared length: must be counted while it streams.
-    server.Http().Get("/c_avatar/Body/streamed.gif", [](const httplib::Request&, httplib::Response& response) {
-        response.set_chunked_content_provider("image/gif", [sent = size_t{0}](size_t, httplib::DataSink& sink) mutable {
-            const std::string chunk(64 * 1024, 's');
-            if (sent >= 2 * kOverLimit) {
-                sink.done();
-                return true;
-            }
-            sent += chunk.size();
-            return sink.write(chunk.data(), chunk.size());
+    server.Http().Get(
+        "/c_avatar/Body/streamed.gif", [](const httplib::Request&, httplib::Response& response) {
+            response.set_chunked_content_provider(
+                "image/gif", [sent = size_t{0}](size_t, httplib::DataSink& sink) mutable {
+                    const std::string chunk(64 * 1024, 's');
+                    if (sent >= 2 * kOverLimit) {
+                        sink.done();
+                        return true;
+                    }
+                    sent += chunk.size();
+                    return sink.write(chunk.data(), chunk.size());
+                });
         });
-    });
     server.Start();
 
     Start("declared", 1, 0);
@@ -205,10 +220,11 @@ TEST_F(DownloadTest, OversizedBodiesAreRefused) {
 }
 
 TEST_F(DownloadTest, IdenticalRequestsInFlightShareOneTransfer) {
-    server.Http().Get("/c_avatar/Face/shared.gif", [&](const httplib::Request&, httplib::Response& response) {
-        server.WaitAtGate();
-        response.set_content(kPicture, "image/gif");
-    });
+    server.Http().Get("/c_avatar/Face/shared.gif",
+                      [&](const httplib::Request&, httplib::Response& response) {
+                          server.WaitAtGate();
+                          response.set_content(kPicture, "image/gif");
+                      });
     ServeText(server.Http(), "/c_avatar/Face/shared_s.gif", kPicture);
     server.Start();
 
@@ -232,7 +248,8 @@ TEST_F(DownloadTest, IdenticalRequestsInFlightShareOneTransfer) {
 TEST_F(DownloadTest, ManyRequestsRunEightAtATimeAndAllArrive) {
     std::atomic<int> running{0};
     std::atomic<int> mostRunning{0};
-    server.Http().Get("/c_avatar/Up/many.*", [&](const httplib::Request& request, httplib::Response& response) {
+    server.Http().Get("/c_avatar/Up/many.*", [&](const httplib::Request& request,
+                                                 httplib::Response& response) {
         const int now = ++running;
         for (int seen = mostRunning; now > seen && !mostRunning.compare_exchange_weak(seen, now);) {
         }
@@ -271,7 +288,8 @@ TEST_F(DownloadTest, UnsafeRequestsGoNowhere) {
     ServeText(server.Http(), "/c_avatar/.*", kPicture);
     server.Start();
 
-    for (const char* id : {"", ".", "..", "a/b", "a\\b", "..\\..\\x", "c:x", "tab\tid", "del\x7fid"}) {
+    for (const char* id :
+         {"", ".", "..", "a/b", "a\\b", "..\\..\\x", "c:x", "tab\tid", "del\x7fid"}) {
         Start(id, 1, 0);
         Refresh(id, 2, 0);
     }
@@ -285,7 +303,8 @@ TEST_F(DownloadTest, UnsafeRequestsGoNowhere) {
     download->VazirOridoStartN("", Root() + "default\\man1.gif");
     Settle();
 
-    ASSERT_EQ(server.Seen().size(), 1u) << "first unexpected request: " << server.Seen().front().target;
+    ASSERT_EQ(server.Seen().size(), 1u)
+        << "first unexpected request: " << server.Seen().front().target;
     EXPECT_FALSE(std::filesystem::exists(store.Path("Default/man1.gif")));
 }
 
@@ -293,23 +312,27 @@ TEST_F(DownloadTest, AStoredPictureFailsTheExistenceTestUntilItsTransferHasEnded
     // First every picture is fetched with a validator; then, with `second` set, the server
     // holds its answers at the gate: a 304 to a refresh, a 404 for "failing", else a new body.
     std::atomic<bool> second{false};
-    server.Http().Get(R"(/c_avatar/Body/(\w+)\.gif)", [&](const httplib::Request& request, httplib::Response& response) {
-        if (second) server.WaitAtGate();
-        if (second && request.matches[1] == "failing") {
-            response.status = 404;
-        } else if (request.has_header("If-None-Match")) {
-            response.status = 304;
-        } else {
-            response.set_header("ETag", "\"v1\"");
-            response.set_content(second ? kPicture : kOldPicture, "image/gif");
-        }
-    });
+    server.Http().Get(R"(/c_avatar/Body/(\w+)\.gif)",
+                      [&](const httplib::Request& request, httplib::Response& response) {
+                          if (second) server.WaitAtGate();
+                          if (second && request.matches[1] == "failing") {
+                              response.status = 404;
+                          } else if (request.has_header("If-None-Match")) {
+                              response.status = 304;
+                          } else {
+                              response.set_header("ETag", "\"v1\"");
+                              response.set_content(second ? kPicture : kOldPicture, "image/gif");
+                          }
+                      });
     server.Start();
     const char* const ids[] = {"replaced", "unchanged", "failing", "readonly"};
     for (const char* id : ids) Start(id, 1, 0);
-    for (const char* id : ids) ASSERT_TRUE(WaitForContent(store.Path(std::string("Body/") + id + ".gif"), kOldPicture));
-    std::filesystem::permissions(store.Path("Body/readonly.gif"), std::filesystem::perms::owner_read);
-    nimbrel_test::SetModificationTime(store.Path("Body/unchanged.gif"), std::time(nullptr) - 2 * 3600);
+    for (const char* id : ids)
+        ASSERT_TRUE(WaitForContent(store.Path(std::string("Body/") + id + ".gif"), kOldPicture));
+    std::filesystem::permissions(store.Path("Body/readonly.gif"),
+                                 std::filesystem::perms::owner_read);
+    nimbrel_test::SetModificationTime(store.Path("Body/unchanged.gif"),
+                                      std::time(nullptr) - 2 * 3600);
 
     second = true;
     Start("replaced", 1, 0);
@@ -328,7 +351,8 @@ TEST_F(DownloadTest, AStoredPictureFailsTheExistenceTestUntilItsTransferHasEnded
         {"readonly", true, kPicture},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(PassesExistenceTest(store.Path(std::string("Body/") + row.id + ".gif")), row.passesDuringTransfer)
+        EXPECT_EQ(PassesExistenceTest(store.Path(std::string("Body/") + row.id + ".gif")),
+                  row.passesDuringTransfer)
             << row.id;
     }
     server.OpenGate();
@@ -342,13 +366,16 @@ TEST_F(DownloadTest, AStoredPictureFailsTheExistenceTestUntilItsTransferHasEnded
     }
     EXPECT_EQ(server.Hits("/c_avatar/Body/replaced.gif"), 2);
     // The 304 marks the kept picture as fetched now.
-    EXPECT_LE(std::abs(std::time(nullptr) - nimbrel_test::ModificationTime(store.Path("Body/unchanged.gif"))), 60);
+    EXPECT_LE(std::abs(std::time(nullptr) -
+                       nimbrel_test::ModificationTime(store.Path("Body/unchanged.gif"))),
+              60);
 }
 
 TEST_F(DownloadTest, AFetchArrivingDuringARefreshIsNotAnsweredByIt) {
     std::atomic<bool> changed{false};
     std::atomic<int> conditional{0};
-    server.Http().Get("/c_avatar/Up/fourth.gif", [&](const httplib::Request& request, httplib::Response& response) {
+    server.Http().Get("/c_avatar/Up/fourth.gif", [&](const httplib::Request& request,
+                                                     httplib::Response& response) {
         if (request.has_header("If-None-Match") || request.has_header("If-Modified-Since")) {
             ++conditional;
             server.WaitAtGate();
@@ -374,14 +401,16 @@ TEST_F(DownloadTest, AFetchArrivingDuringARefreshIsNotAnsweredByIt) {
 }
 
 TEST_F(DownloadTest, IdentityIsAskedForAndAnEncodedBodyIsDecodedOrRefused) {
-    server.Http().Get("/c_avatar/Face/zipped.gif", [](const httplib::Request&, httplib::Response& response) {
-        response.set_header("Content-Encoding", "deflate");
-        response.set_content(Deflate(kPicture), "image/gif");
-    });
-    server.Http().Get("/c_avatar/Face/odd.gif", [](const httplib::Request&, httplib::Response& response) {
-        response.set_header("Content-Encoding", "x-unheard-of");
-        response.set_content("GIF89a-encoded-somehow", "image/gif");
-    });
+    server.Http().Get("/c_avatar/Face/zipped.gif",
+                      [](const httplib::Request&, httplib::Response& response) {
+                          response.set_header("Content-Encoding", "deflate");
+                          response.set_content(Deflate(kPicture), "image/gif");
+                      });
+    server.Http().Get("/c_avatar/Face/odd.gif",
+                      [](const httplib::Request&, httplib::Response& response) {
+                          response.set_header("Content-Encoding", "x-unheard-of");
+                          response.set_content("GIF89a-encoded-somehow", "image/gif");
+                      });
     server.Start();
     WriteFile(store.Path("Face/odd.gif"), kOldPicture);
 
@@ -391,16 +420,18 @@ TEST_F(DownloadTest, IdentityIsAskedForAndAnEncodedBodyIsDecodedOrRefused) {
     ASSERT_TRUE(server.WaitForHits("/c_avatar/Face/odd.gif", 1));
     Settle();
     EXPECT_EQ(ReadFile(store.Path("Face/odd.gif")), kOldPicture);
-    for (const auto& seen : server.Seen()) EXPECT_EQ(seen.acceptEncoding, "identity") << seen.target;
+    for (const auto& seen : server.Seen())
+        EXPECT_EQ(seen.acceptEncoding, "identity") << seen.target;
 }
 
 TEST_F(DownloadTest, DestroyingObjectsCancelsNoTransfer) {
     std::atomic<bool> arrived{false};
-    server.Http().Get("/c_avatar/Up/lasting_b.gif", [&](const httplib::Request&, httplib::Response& response) {
-        arrived = true;
-        server.WaitAtGate();
-        response.set_content(kPicture, "image/gif");
-    });
+    server.Http().Get("/c_avatar/Up/lasting_b.gif",
+                      [&](const httplib::Request&, httplib::Response& response) {
+                          arrived = true;
+                          server.WaitAtGate();
+                          response.set_content(kPicture, "image/gif");
+                      });
     server.Start();
     WriteFile(store.Path("Up/lasting_b.gif"), kOldPicture);
 
@@ -413,7 +444,8 @@ TEST_F(DownloadTest, DestroyingObjectsCancelsNoTransfer) {
 }
 
 TEST_F(DownloadTest, ProcessExitWithATransferInFlightDoesNotHang) {
-    server.Http().Get("/c_avatar/Up/endless_b.gif", [&](const httplib::Request&, httplib::Response& response) {
+    server.Http().Get("/c_avatar/Up/endless_b.gif", [&](const httplib::Request&,
+                                                        httplib::Response& response) {
         response.set_chunked_content_provider("image/gif", [&](size_t, httplib::DataSink& sink) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             if (server.GateOpen()) return false;
@@ -424,7 +456,8 @@ TEST_F(DownloadTest, ProcessExitWithATransferInFlightDoesNotHang) {
     WriteFile(store.Path("Up/endless_b.gif"), kOldPicture);
 
     int status = 0;
-    ASSERT_TRUE(FinishProgram(StartProgram({NIMBREL_EXIT_PROBE, server.Address(), store.WindowsRoot()}), &status))
+    ASSERT_TRUE(FinishProgram(
+        StartProgram({NIMBREL_EXIT_PROBE, server.Address(), store.WindowsRoot()}), &status))
         << "the process hung at exit";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     EXPECT_TRUE(store.TempFiles("Up").empty());
@@ -439,7 +472,8 @@ TEST_F(DownloadTest, OwnStaleTemporaryFilesAreSweptBeforeWriting) {
     WriteFile(store.Path("Face/.nimbrel-fedcba9876543210.part"), "recent");
     WriteFile(store.Path("Face/.other-stale.part"), "not ours");
     const std::time_t twoDaysAgo = std::time(nullptr) - 2 * 24 * 3600;
-    nimbrel_test::SetModificationTime(store.Path("Face/.nimbrel-0123456789abcdef.part"), twoDaysAgo);
+    nimbrel_test::SetModificationTime(store.Path("Face/.nimbrel-0123456789abcdef.part"),
+                                      twoDaysAgo);
     nimbrel_test::SetModificationTime(store.Path("Face/.other-stale.part"), twoDaysAgo);
 
     Start("swept", 3, 0);
@@ -457,8 +491,9 @@ TEST(SlowLookup, LettingGoDoesNotWaitForTheNameServer) {
     for (const char* mode : {"destroy", "unload"}) {
         TempStore store;
         int status = 0;
-        ASSERT_TRUE(FinishProgram(StartProgram({NIMBREL_SLOW_LOOKUP_PROBE, mode, NIMBREL_LIBRARY, store.WindowsRoot()}),
-                                  &status))
+        ASSERT_TRUE(FinishProgram(
+            StartProgram({NIMBREL_SLOW_LOOKUP_PROBE, mode, NIMBREL_LIBRARY, store.WindowsRoot()}),
+            &status))
             << mode;
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
             << mode << ": " << (WIFEXITED(status) ? "exit " : "signal ")

@@ -18,7 +18,8 @@ int main(int argc, char** argv) {
     const int imageType = std::atoi(argv[4]);
     const std::string expected = nimbrel_test::ReadFile(argv[5]).value_or("");
 
-    std::string picture = root.substr(0, root.size() - 1) + "/" + AvatarStoreNames::PicturePath(argv[3], imageType, 0);
+    std::string picture = root.substr(0, root.size() - 1) + "/" +
+                          AvatarStoreNames::PicturePath(argv[3], imageType, 0);
     for (char& ch : picture) ch = ch == '\\' ? '/' : ch;
 
     CAvatarDownload download;

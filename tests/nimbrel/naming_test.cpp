@@ -22,9 +22,15 @@ TEST(StoreNames, PicturePathsFollowTypeAndFaceMode) {
         int mode;
         const char* expected;
     } rows[] = {
-        {1, 2, 6, "Up\\10001_bs.gif"}, {2, 1, 0, "Body\\10001.gif"},   {3, 3, 9, "Face\\10001_bw.gif"},
-        {4, 1, 5, "Body\\10001_b.gif"}, {5, 2, 10, "Up\\10001"},      {6, 2, -1, "Up\\10001"},
-        {7, 0, 0, ".gif"},              {8, 4, 1, "_s.gif"},          {9, -3, 42, ""},
+        {1, 2, 6, "Up\\10001_bs.gif"},
+        {2, 1, 0, "Body\\10001.gif"},
+        {3, 3, 9, "Face\\10001_bw.gif"},
+        {4, 1, 5, "Body\\10001_b.gif"},
+        {5, 2, 10, "Up\\10001"},
+        {6, 2, -1, "Up\\10001"},
+        {7, 0, 0, ".gif"},
+        {8, 4, 1, "_s.gif"},
+        {9, -3, 42, ""},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(PicturePath("10001", row.type, row.mode), row.expected) << "row " << row.line;
@@ -54,9 +60,18 @@ TEST(StoreNames, UnsafeUserIds) {
         std::string id;
         bool safe;
     } rows[] = {
-        {1, "10001", true},  {2, "a b.c", true},  {3, "...", true},   {4, "\xc3\xbc", true},
-        {5, "", false},      {6, ".", false},     {7, "..", false},   {8, "a/b", false},
-        {9, "a\\b", false},  {10, "c:", false},   {11, "a\nb", false}, {12, "\x7f", false},
+        {1, "10001", true},
+        {2, "a b.c", true},
+        {3, "...", true},
+        {4, "\xc3\xbc", true},
+        {5, "", false},
+        {6, ".", false},
+        {7, "..", false},
+        {8, "a/b", false},
+        {9, "a\\b", false},
+        {10, "c:", false},
+        {11, "a\nb", false},
+        {12, "\x7f", false},
         {13, std::string("a\0b", 3), false},
     };
     for (const Row& row : rows) EXPECT_EQ(IsSafeUserId(row.id), row.safe) << "row " << row.line;
@@ -83,8 +98,8 @@ TEST(Requests, UrlsAndDestinations) {
     EXPECT_FALSE(nimbrel::MakePictureRequest(".nimbrel.lock", "S", root, 1, 10, false));
 
     // The control's "default\" finds the store's Default directory.
-    const auto fallback =
-        nimbrel::MakeDefaultPictureRequest("http://S/c_avatar/woman2.gif", root + "default\\woman2.gif");
+    const auto fallback = nimbrel::MakeDefaultPictureRequest("http://S/c_avatar/woman2.gif",
+                                                             root + "default\\woman2.gif");
     ASSERT_TRUE(fallback);
     EXPECT_EQ(fallback->destination, store.Path("Default/woman2.gif").string());
     EXPECT_FALSE(nimbrel::MakeDefaultPictureRequest("http://S/x.gif", root + "default\\..\\x.gif"));
@@ -104,10 +119,15 @@ TEST(Paths, NormalisationAndContainment) {
         const char* path;
         const char* normal;
     } rows[] = {
-        {1, "/a//b/./c/", "/a/b/c"}, {2, "/a/b/../../..", "/"}, {3, "a/../../b", "../b"},
-        {4, "", "."},                {5, "/", "/"},             {6, "./a/.", "a"},
+        {1, "/a//b/./c/", "/a/b/c"},
+        {2, "/a/b/../../..", "/"},
+        {3, "a/../../b", "../b"},
+        {4, "", "."},
+        {5, "/", "/"},
+        {6, "./a/.", "a"},
     };
-    for (const Row& row : rows) EXPECT_EQ(nimbrel::NormalisePosixPath(row.path), row.normal) << "row " << row.line;
+    for (const Row& row : rows)
+        EXPECT_EQ(nimbrel::NormalisePosixPath(row.path), row.normal) << "row " << row.line;
 
     EXPECT_TRUE(nimbrel::IsBelow("/store/", "/store/Up/x.gif"));
     EXPECT_FALSE(nimbrel::IsBelow("/store", "/store"));

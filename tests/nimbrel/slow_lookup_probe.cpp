@@ -33,7 +33,8 @@ std::atomic<bool> g_lookupReleased{false};
 
 bool WaitForLookup() {
     const auto deadline = Clock::now() + std::chrono::seconds(20);
-    while (!g_lookupStarted && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (!g_lookupStarted && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return g_lookupStarted;
 }
 
@@ -48,11 +49,13 @@ alignas(CAvatarDownload) unsigned char g_object[sizeof(CAvatarDownload)];
 }  // namespace
 
 // Resolves nothing: holds the lookup until released, at most kLookupTime, then fails.
-extern "C" int getaddrinfo(const char*, const char*, const struct addrinfo*, struct addrinfo** result) {
+extern "C" int getaddrinfo(const char*, const char*, const struct addrinfo*,
+                           struct addrinfo** result) {
     *result = nullptr;
     g_lookupStarted = true;
     const auto until = Clock::now() + kLookupTime;
-    while (!g_lookupReleased && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    while (!g_lookupReleased && Clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return EAI_AGAIN;
 }
 
@@ -66,10 +69,12 @@ int main(int argc, char** argv) {
     }
     using Constructor = void (*)(void*);
     using Destructor = void (*)(void*);
-    using Start = void (*)(void*, const CString&, const CString&, const CString&, const int&, const int&);
+    using Start =
+        void (*)(void*, const CString&, const CString&, const CString&, const int&, const int&);
     const auto construct = Symbol<Constructor>(library, "_ZN15CAvatarDownloadC1Ev");
     const auto destroy = Symbol<Destructor>(library, "_ZN15CAvatarDownloadD1Ev");
-    const auto start = Symbol<Start>(library, "_ZN15CAvatarDownload13StartDownloadERK7CStringS2_S2_RKiS4_");
+    const auto start =
+        Symbol<Start>(library, "_ZN15CAvatarDownload13StartDownloadERK7CStringS2_S2_RKiS4_");
     if (construct == nullptr || destroy == nullptr || start == nullptr) return 64;
 
     construct(g_object);
@@ -90,7 +95,8 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     if (took > kLetGoLimit) {
         std::fprintf(stderr, "letting go took %lld ms\n",
-                     static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+                     static_cast<long long>(
+                         std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
         return 1;
     }
     return 0;

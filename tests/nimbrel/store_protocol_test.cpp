@@ -19,14 +19,14 @@ namespace {
 
 namespace fs = std::filesystem;
 using nimbrel_test::LoggedRequest;
-using portrix_test::FinishProgram;
-using portrix_test::StartProgram;
 using nimbrel_test::ModificationTime;
 using nimbrel_test::ReadFile;
 using nimbrel_test::SetModificationTime;
 using nimbrel_test::WaitFor;
 using nimbrel_test::WaitForContent;
 using nimbrel_test::WriteFile;
+using portrix_test::FinishProgram;
+using portrix_test::StartProgram;
 
 constexpr std::time_t kHour = 3600;
 constexpr std::time_t kDay = 24 * kHour;
@@ -53,7 +53,9 @@ protected:
 
     CString Root() const { return store.WindowsRoot().c_str(); }
     CString Server() const { return server.Address().c_str(); }
-    void Start(const char* userId, int imageType) { download->StartDownload(userId, Server(), Root(), imageType, 0); }
+    void Start(const char* userId, int imageType) {
+        download->StartDownload(userId, Server(), Root(), imageType, 0);
+    }
     void Refresh(const char* userId, int imageType) {
         download->VazirOridoStartGFU(userId, Server(), Root(), imageType, 0);
     }
@@ -68,13 +70,15 @@ protected:
     }
 
     // Fetches a picture in a host process of its own, as a host started earlier would have.
-    void FetchInAnotherProcess(const std::string& userId, int imageType, const std::string& expected) {
+    void FetchInAnotherProcess(const std::string& userId, int imageType,
+                               const std::string& expected) {
         const fs::path expectedFile = store.Path("expected-" + userId);
         WriteFile(expectedFile, expected);
         int status = 0;
-        ASSERT_TRUE(FinishProgram(StartProgram({NIMBREL_FETCH_PROBE, server.Address(), store.WindowsRoot(), userId,
-                                                std::to_string(imageType), expectedFile.string()}),
-                                  &status));
+        ASSERT_TRUE(
+            FinishProgram(StartProgram({NIMBREL_FETCH_PROBE, server.Address(), store.WindowsRoot(),
+                                        userId, std::to_string(imageType), expectedFile.string()}),
+                          &status));
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     }
 
@@ -104,9 +108,11 @@ TEST_F(StoreProtocolTest, AnUnchangedPictureIsConfirmedWithTheServersValidators)
 
     for (const char* name : {"kept", "moved-kept"}) {
         EXPECT_TRUE(FetchedJustNow(store.Path(std::string("Body/") + name + ".gif"))) << name;
-        EXPECT_EQ(ReadFile(store.Path(std::string("Body/") + name + ".gif")), "GIF89a-kept") << name;
+        EXPECT_EQ(ReadFile(store.Path(std::string("Body/") + name + ".gif")), "GIF89a-kept")
+            << name;
     }
-    for (const LoggedRequest& refresh : {server.RequestsFor("Body/kept.gif")[2], server.RequestsFor("Body/kept.gif")[3]}) {
+    for (const LoggedRequest& refresh :
+         {server.RequestsFor("Body/kept.gif")[2], server.RequestsFor("Body/kept.gif")[3]}) {
         EXPECT_EQ(refresh.status, 304);
         EXPECT_EQ(refresh.ifModifiedSince, HttpDate(published));
         EXPECT_FALSE(refresh.ifNoneMatch.empty());
@@ -139,12 +145,14 @@ TEST_F(StoreProtocolTest, ARefreshNeverKeepsAPictureTheServerHasChanged) {
 }
 
 TEST_F(StoreProtocolTest, TwoProcessesAskingForOnePictureMakeOneRequest) {
-    const std::string picture = "GIF89a" + std::string(3 * nimbrel_test::NginxServer::kSlowBytesPerSecond, 'p');
+    const std::string picture =
+        "GIF89a" + std::string(3 * nimbrel_test::NginxServer::kSlowBytesPerSecond, 'p');
     server.Put("Face/slowshared.gif", picture);
     const fs::path expectedFile = store.Path("expected");
     WriteFile(expectedFile, picture);
-    const std::vector<std::string> probe = {NIMBREL_FETCH_PROBE, server.Address(), store.WindowsRoot(), "slowshared",
-                                            "3", expectedFile.string()};
+    const std::vector<std::string> probe = {
+        NIMBREL_FETCH_PROBE,  server.Address(), store.WindowsRoot(), "slowshared", "3",
+        expectedFile.string()};
 
     const pid_t first = StartProgram(probe);
     // The first one's body has begun to arrive when its temporary file appears.
@@ -154,8 +162,10 @@ TEST_F(StoreProtocolTest, TwoProcessesAskingForOnePictureMakeOneRequest) {
     int secondStatus = 0;
     ASSERT_TRUE(FinishProgram(first, &firstStatus));
     ASSERT_TRUE(FinishProgram(second, &secondStatus));
-    EXPECT_TRUE(WIFEXITED(firstStatus) && WEXITSTATUS(firstStatus) == 0) << "status " << firstStatus;
-    EXPECT_TRUE(WIFEXITED(secondStatus) && WEXITSTATUS(secondStatus) == 0) << "status " << secondStatus;
+    EXPECT_TRUE(WIFEXITED(firstStatus) && WEXITSTATUS(firstStatus) == 0)
+        << "status " << firstStatus;
+    EXPECT_TRUE(WIFEXITED(secondStatus) && WEXITSTATUS(secondStatus) == 0)
+        << "status " << secondStatus;
     EXPECT_EQ(server.RequestsFor("Face/slowshared.gif").size(), 1u);
 }
 

@@ -59,9 +59,9 @@ GifBuilder& GifBuilder::GraphicControl(int delay, int disposal, int transparent)
     U8(4);     // block size
     // packed: disposal (2-4), user input (1), transparent colour flag (0)
     U8(((disposal & 7) << 2) | (transparent >= 0 ? 1 : 0));
-    U16(delay);                               // delay, hundredths of a second
-    U8(transparent >= 0 ? transparent : 0);   // transparent colour index
-    U8(0);                                    // terminator
+    U16(delay);                              // delay, hundredths of a second
+    U8(transparent >= 0 ? transparent : 0);  // transparent colour index
+    U8(0);                                   // terminator
     return *this;
 }
 

@@ -34,8 +34,8 @@ public:
     GifBuilder& PlainText(int left, int top, int width, int height, const std::string& text);
     // Image descriptor, optional local colour table (exponent >= 0), LZW data of the indices
     // (row-major, width x height) in sub-blocks of at most 255 bytes.
-    GifBuilder& Image(int left, int top, int width, int height,
-                      const std::vector<uint8_t>& indices, int localTableExponent = -1);
+    GifBuilder& Image(int left, int top, int width, int height, const std::vector<uint8_t>& indices,
+                      int localTableExponent = -1);
     // An image of one colour index.
     GifBuilder& SolidImage(int left, int top, int width, int height, uint8_t index,
                            int localTableExponent = -1);

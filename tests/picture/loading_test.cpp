@@ -24,20 +24,27 @@ Bytes SolidBmp(int w, int h, uint32_t rgb) {
     const int row = (w * 3 + 3) & ~3;
     const int pixels = row * h;
     Bytes b;
-    auto u16 = [&](int v) { b.push_back(v & 0xFF); b.push_back((v >> 8) & 0xFF); };
-    auto u32 = [&](uint32_t v) { u16(v & 0xFFFF); u16(v >> 16); };
-    b.push_back('B'); b.push_back('M');
+    auto u16 = [&](int v) {
+        b.push_back(v & 0xFF);
+        b.push_back((v >> 8) & 0xFF);
+    };
+    auto u32 = [&](uint32_t v) {
+        u16(v & 0xFFFF);
+        u16(v >> 16);
+    };
+    b.push_back('B');
+    b.push_back('M');
     u32(14 + 40 + pixels);  // file size
     u32(0);                 // reserved
     u32(14 + 40);           // offset of the pixels
     u32(40);                // BITMAPINFOHEADER size
     u32(w);
     u32(h);
-    u16(1);                 // planes
-    u16(24);                // bits per pixel
-    u32(0);                 // BI_RGB
+    u16(1);   // planes
+    u16(24);  // bits per pixel
+    u32(0);   // BI_RGB
     u32(pixels);
-    u32(3780);              // 96 dpi in pixels per metre
+    u32(3780);  // 96 dpi in pixels per metre
     u32(3780);
     u32(0);
     u32(0);
@@ -302,7 +309,8 @@ TEST_F(Loading, FilesThatCannotBeReadLeaveThePictureShown) {
     {
         const Bytes bytes = ThreeFrames();
         std::ofstream(gifPath, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
         std::ofstream(emptyPath, std::ios::binary);
     }
     // A picture followed by zeros (a sparse file) up to one byte more than is ever read.

@@ -4,7 +4,9 @@
 
 #include <cstring>
 
-uint32_t PictureProbe::MemoryPixel(int x, int y) const { return RgbOf(GetPixel(memDC, x, y)); }
+uint32_t PictureProbe::MemoryPixel(int x, int y) const {
+    return RgbOf(GetPixel(memDC, x, y));
+}
 
 HostWindows::HostWindows(int childX, int childY, int childWidth, int childHeight) {
     dialog_ = CreateWindowExA(0, WC_DIALOG, "picture test", WS_POPUP | WS_VISIBLE, 0, 0, 200, 150,
@@ -37,7 +39,9 @@ GlobalBlock::~GlobalBlock() {
     if (block_ != nullptr) GlobalFree(block_);
 }
 
-int GlobalBlock::LockCount() const { return static_cast<int>(GlobalFlags(block_) & GMEM_LOCKCOUNT); }
+int GlobalBlock::LockCount() const {
+    return static_cast<int>(GlobalFlags(block_) & GMEM_LOCKCOUNT);
+}
 
 BackgroundDC::BackgroundDC(int width, int height, uint32_t rgb) {
     HDC screen = GetDC(nullptr);
@@ -51,7 +55,9 @@ BackgroundDC::BackgroundDC(int width, int height, uint32_t rgb) {
     DeleteObject(brush);
 }
 
-bool BackgroundDC::Alive() const { return dc_ != nullptr && GetObjectType(dc_) != 0; }
+bool BackgroundDC::Alive() const {
+    return dc_ != nullptr && GetObjectType(dc_) != 0;
+}
 
 void BackgroundDC::Release() {
     if (dc_ != nullptr && Alive()) {

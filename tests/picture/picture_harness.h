@@ -113,8 +113,8 @@ private:
 
 // 0x00RRGGBB of a COLORREF.
 inline uint32_t RgbOf(COLORREF c) {
-    return (static_cast<uint32_t>(GetRValue(c)) << 16) | (static_cast<uint32_t>(GetGValue(c)) << 8) |
-           GetBValue(c);
+    return (static_cast<uint32_t>(GetRValue(c)) << 16) |
+           (static_cast<uint32_t>(GetGValue(c)) << 8) | GetBValue(c);
 }
 
 // Pumps messages until done() or the timeout (generous: for loaded machines).

@@ -70,9 +70,8 @@ TEST(PlaybackTiming, DelaysMapToDueTimes) {
         int delay;
         LONGLONG due;  // 100 ns units; negative: relative
     } rows[] = {
-        {1, -1, 100000},     {2, 0, -1000000},        {3, 4, -1000000},
-        {4, 5, -500000},     {5, 100, -10000000},     {6, 1000, -100000000},
-        {7, 65535, -6553500000LL},
+        {1, -1, 100000},     {2, 0, -1000000},      {3, 4, -1000000},          {4, 5, -500000},
+        {5, 100, -10000000}, {6, 1000, -100000000}, {7, 65535, -6553500000LL},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(playback_timing::DueTimeForDelay(row.delay), row.due)
@@ -91,7 +90,8 @@ TEST_F(Playback, FramesPlayInOrderAndLoop) {
     PumpUntil(
         [&] {
             const uint32_t now = Pixel(0, 0);
-            if ((now == kRed || now == kGreen || now == kBlue) && (seen.empty() || seen.back() != now)) {
+            if ((now == kRed || now == kGreen || now == kBlue) &&
+                (seen.empty() || seen.back() != now)) {
                 seen.push_back(now);
             }
             return seen.size() >= 7;
@@ -137,8 +137,9 @@ TEST_F(Playback, DisposalTwoDrawsOntoTheBackgroundCopy) {
     control.ApplyBackground(bg.get(), &pending, FALSE);
     ASSERT_EQ(pending, 0);
     control.StartDisplay();
-    ASSERT_TRUE(PumpUntil([&] { return Pixels({{0, 0}, {5, 5}}) == std::vector<uint32_t>{kGreen, kHostColour}; }))
-        << "the green frame is drawn over the background, not over the red one";
+    ASSERT_TRUE(PumpUntil([&] {
+        return Pixels({{0, 0}, {5, 5}}) == std::vector<uint32_t>{kGreen, kHostColour};
+    })) << "the green frame is drawn over the background, not over the red one";
 }
 
 TEST_F(Playback, DisposalThreeRestoresTheFrameRectangle) {
@@ -151,8 +152,9 @@ TEST_F(Playback, DisposalThreeRestoresTheFrameRectangle) {
     ASSERT_TRUE(Load(b.Bytes()));
     control.StartDisplay();
     ASSERT_TRUE(WaitForPixel(0, 0, kGreen));
-    ASSERT_TRUE(PumpUntil([&] { return Pixels({{6, 6}, {0, 0}}) == std::vector<uint32_t>{kBlue, kRed}; }))
-        << "after its delay the disposal-3 frame's rectangle shows red again";
+    ASSERT_TRUE(PumpUntil([&] {
+        return Pixels({{6, 6}, {0, 0}}) == std::vector<uint32_t>{kBlue, kRed};
+    })) << "after its delay the disposal-3 frame's rectangle shows red again";
 }
 
 TEST_F(Playback, StopDuringADisposalThreeDelayLeavesTheFrameDrawn) {
@@ -239,24 +241,24 @@ TEST(PlaybackStress, LoadUnloadBackgroundAndDestroyWhilePlaying) {
             PumpUntil([] { return false; }, 5);
         }
         switch (round % 4) {
-        case 0: {  // a new load stops the old playback first
-            GlobalBlock block(fast);
-            ASSERT_TRUE(control->LoadMemory(block.get(), block.size()));
-            control->StartDisplay();
-            PumpUntil([] { return false; }, 5);
-            control->UnloadPicture();
-            break;
-        }
-        case 1:  // the window goes first: OnDestroy stops the playback
-            host->DestroyChild();
-            EXPECT_EQ(control->playbackThread, nullptr) << "round " << round;
-            break;
-        case 2:  // the control goes while playing
-            control.reset();
-            break;
-        case 3:  // unload, then play again over a fresh background
-            control->UnloadPicture();
-            break;
+            case 0: {  // a new load stops the old playback first
+                GlobalBlock block(fast);
+                ASSERT_TRUE(control->LoadMemory(block.get(), block.size()));
+                control->StartDisplay();
+                PumpUntil([] { return false; }, 5);
+                control->UnloadPicture();
+                break;
+            }
+            case 1:  // the window goes first: OnDestroy stops the playback
+                host->DestroyChild();
+                EXPECT_EQ(control->playbackThread, nullptr) << "round " << round;
+                break;
+            case 2:  // the control goes while playing
+                control.reset();
+                break;
+            case 3:  // unload, then play again over a fresh background
+                control->UnloadPicture();
+                break;
         }
         control.reset();
         host.reset();

@@ -16,7 +16,9 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-Bytes Slice(const Bytes& b, size_t from, size_t to) { return Bytes(b.begin() + from, b.begin() + to); }
+Bytes Slice(const Bytes& b, size_t from, size_t to) {
+    return Bytes(b.begin() + from, b.begin() + to);
+}
 
 // A frame's file as the scanner cuts it out: the prologue, the frame's own span, the trailer.
 Bytes FrameFile(const Bytes& all, size_t prologueEnd, size_t from, size_t to) {
@@ -89,8 +91,8 @@ TEST(GifRecognition, SignatureAndVersion) {
         std::string head;
         bool gif;
     } rows[] = {
-        {1, "GIF87a", true},  {2, "GIF89a", true},   {3, "GIF88a", false}, {4, "GIF8", false},
-        {5, "gif89a", false}, {6, "GIF89b", false},  {7, "\x89PNG\r\n", false}, {8, "", false},
+        {1, "GIF87a", true},  {2, "GIF89a", true},  {3, "GIF88a", false},      {4, "GIF8", false},
+        {5, "gif89a", false}, {6, "GIF89b", false}, {7, "\x89PNG\r\n", false}, {8, "", false},
     };
     for (const Row& row : rows) {
         Bytes b(row.head.begin(), row.head.end());
@@ -121,8 +123,8 @@ TEST(GifScanner, ColourTableSizesPlaceTheFirstBlock) {
         int n;
         int exponent;  // -1: no global table
         int tableBytes;
-    } rows[] = {{1, -1, 0},  {2, 0, 6},   {3, 1, 12},  {4, 2, 24}, {5, 3, 48},
-                {6, 4, 96},  {7, 5, 192}, {8, 6, 384}, {9, 7, 768}};
+    } rows[] = {{1, -1, 0}, {2, 0, 6},   {3, 1, 12},  {4, 2, 24}, {5, 3, 48},
+                {6, 4, 96}, {7, 5, 192}, {8, 6, 384}, {9, 7, 768}};
     for (const Row& row : rows) {
         GifBuilder b;
         b.Header().Screen(5, 3, row.exponent);

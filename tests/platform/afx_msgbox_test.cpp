@@ -52,7 +52,8 @@ TEST(AfxMessageBoxTest, RecordingSinkSeesEveryBoxAndIsRemovedAfterwards) {
     }
     testing::internal::CaptureStderr();
     EXPECT_EQ(IDOK, AfxMessageBox("back to the default"));
-    EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("back to the default"));
+    EXPECT_NE(std::string::npos,
+              testing::internal::GetCapturedStderr().find("back to the default"));
 }
 
 }  // namespace

@@ -19,8 +19,8 @@ TEST(CString, ExtractionClampsToTheText) {
         CString actual;
         const char* expected;
     } rows[] = {
-        {__LINE__, s.Left(2), "C:"},       {__LINE__, s.Left(99), "C:\\App\\Avatar\\"},
-        {__LINE__, s.Mid(3, 3), "App"},    {__LINE__, s.Mid(40), ""},
+        {__LINE__, s.Left(2), "C:"},        {__LINE__, s.Left(99), "C:\\App\\Avatar\\"},
+        {__LINE__, s.Mid(3, 3), "App"},     {__LINE__, s.Mid(40), ""},
         {__LINE__, s.Right(7), "Avatar\\"}, {__LINE__, s.Left(-1), ""},
     };
     for (const Row& r : rows) EXPECT_STREQ(r.expected, r.actual) << "row at line " << r.line;

@@ -60,9 +60,9 @@ protected:
 };
 
 BEGIN_MESSAGE_MAP(CBaseView, CWnd)
-    ON_WM_PAINT()
-    ON_MESSAGE(WM_USER + 1, OnPing)
-    ON_MESSAGE(WM_USER + 2, OnShadowed)
+ON_WM_PAINT()
+ON_MESSAGE(WM_USER + 1, OnPing)
+ON_MESSAGE(WM_USER + 2, OnShadowed)
 END_MESSAGE_MAP()
 
 class CDerivedView : public CBaseView {
@@ -100,11 +100,11 @@ private:
 };
 
 BEGIN_MESSAGE_MAP(CDerivedView, CBaseView)
-    ON_WM_TIMER()
-    ON_MESSAGE_RAW(WM_MOUSEMOVE, OnMouseMove)
-    ON_MESSAGE_RAW(WM_LBUTTONDBLCLK, OnLButtonDblclk)
-    ON_MESSAGE(WM_USER + 2, OnShadowed)
-    ON_WM_DESTROY()
+ON_WM_TIMER()
+ON_MESSAGE_RAW(WM_MOUSEMOVE, OnMouseMove)
+ON_MESSAGE_RAW(WM_LBUTTONDBLCLK, OnLButtonDblclk)
+ON_MESSAGE(WM_USER + 2, OnShadowed)
+ON_WM_DESTROY()
 END_MESSAGE_MAP()
 
 TEST(AfxMessageMaps, DispatchWalksFromTheDerivedMapToItsBasesThenTheOriginalProcedure) {
@@ -123,10 +123,10 @@ TEST(AfxMessageMaps, DispatchWalksFromTheDerivedMapToItsBasesThenTheOriginalProc
         const char* call;      // the handler expected, or null
         bool reachesOriginal;  // the original procedure sees the message
     } rows[] = {
-        {1, WM_USER + 1, 4, 2, 42, "base ping", false},           // base map
-        {2, WM_USER + 2, 0, 0, 2, "derived shadowed", false},     // the derived entry wins
-        {3, WM_TIMER, 9, 0, 0, "derived timer", true},            // Default() passes it on
-        {4, WM_USER + 50, 0, 0, 500, nullptr, true},              // no entry: original proc
+        {1, WM_USER + 1, 4, 2, 42, "base ping", false},        // base map
+        {2, WM_USER + 2, 0, 0, 2, "derived shadowed", false},  // the derived entry wins
+        {3, WM_TIMER, 9, 0, 0, "derived timer", true},         // Default() passes it on
+        {4, WM_USER + 50, 0, 0, 500, nullptr, true},           // no entry: original proc
         {5, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(3, 4), 0, nullptr, false},
     };
     for (const Row& row : rows) {
@@ -263,8 +263,8 @@ TEST(AfxWindows, TimersAndDCsThroughTheObject) {
     CDerivedView view;
     ASSERT_TRUE(view.SubclassWindow(hwnd));
     EXPECT_EQ(view.SetTimer(1, 10, nullptr), 1u);
-    ASSERT_TRUE(platform::PumpMessagesUntil([&] { return view.lastTimer == 1; },
-                                            std::chrono::seconds(10)));
+    ASSERT_TRUE(
+        platform::PumpMessagesUntil([&] { return view.lastTimer == 1; }, std::chrono::seconds(10)));
     EXPECT_TRUE(view.KillTimer(1));
 
     CDC* dc = view.GetDC();
@@ -275,8 +275,8 @@ TEST(AfxWindows, TimersAndDCsThroughTheObject) {
 }
 
 TEST(AfxWindows, SubclassDlgItemAttachesToTheDialogsControl) {
-    HWND dialog = CreateWindowExA(0, WC_DIALOG, "", WS_POPUP | WS_VISIBLE, 0, 0, 100, 100,
-                                  nullptr, nullptr, nullptr, nullptr);
+    HWND dialog = CreateWindowExA(0, WC_DIALOG, "", WS_POPUP | WS_VISIBLE, 0, 0, 100, 100, nullptr,
+                                  nullptr, nullptr, nullptr);
     HWND item = CreateWindowExA(0, WC_STATIC, "", WS_CHILD | WS_VISIBLE | SS_NOTIFY, 5, 5, 20, 20,
                                 dialog, reinterpret_cast<HMENU>(7), nullptr, nullptr);
     CDerivedView view;
@@ -342,12 +342,12 @@ private:
 };
 
 BEGIN_MESSAGE_MAP(CSurfaceStatic, CStatic)
-    ON_WM_PAINT()
+ON_WM_PAINT()
 END_MESSAGE_MAP()
 
 TEST(AfxEndToEnd, DialogShowsTheStaticsMemorySurfacePixelForPixel) {
-    HWND dialog = CreateWindowExA(0, WC_DIALOG, "", WS_POPUP | WS_VISIBLE, 50, 60, 40, 30,
-                                  nullptr, nullptr, nullptr, nullptr);
+    HWND dialog = CreateWindowExA(0, WC_DIALOG, "", WS_POPUP | WS_VISIBLE, 50, 60, 40, 30, nullptr,
+                                  nullptr, nullptr, nullptr);
     CSurfaceStatic picture;
     ASSERT_TRUE(picture.Create("", WS_VISIBLE | SS_NOTIFY, CRect(10, 12, 18, 18),
                                CWnd::FromHandle(dialog)));
@@ -361,8 +361,8 @@ TEST(AfxEndToEnd, DialogShowsTheStaticsMemorySurfacePixelForPixel) {
     ASSERT_EQ(width, 40);
     ASSERT_EQ(height, 30);
     auto screen = [](COLORREF c) {
-        return static_cast<uint32_t>(GetRValue(c)) << 16 | static_cast<uint32_t>(GetGValue(c)) << 8 |
-               GetBValue(c);
+        return static_cast<uint32_t>(GetRValue(c)) << 16 |
+               static_cast<uint32_t>(GetGValue(c)) << 8 | GetBValue(c);
     };
     int wrong = 0;
     for (int y = 0; y < height; ++y) {
@@ -390,7 +390,9 @@ TEST(AfxEndToEnd, DialogShowsTheStaticsMemorySurfacePixelForPixel) {
 
 // ---- Extension modules ----------------------------------------------------------------------
 
-CRuntimeClass MakeClass(const char* name) { return CRuntimeClass{name, 0, 0, nullptr, nullptr, nullptr}; }
+CRuntimeClass MakeClass(const char* name) {
+    return CRuntimeClass{name, 0, 0, nullptr, nullptr, nullptr};
+}
 
 int ChainLength() {
     int n = 0;
@@ -409,7 +411,8 @@ TEST(AfxExtensionModules, RawEntryParksTheListsAndInitAdoptsWhatCameSince) {
     AfxRegisterFactory(&hostFactory);
 
     // Other reasons do nothing.
-    for (DWORD reason : {DWORD{DLL_PROCESS_DETACH}, DWORD{DLL_THREAD_ATTACH}, DWORD{DLL_THREAD_DETACH}}) {
+    for (DWORD reason :
+         {DWORD{DLL_PROCESS_DETACH}, DWORD{DLL_THREAD_ATTACH}, DWORD{DLL_THREAD_DETACH}}) {
         EXPECT_TRUE(AfxExtensionRawEntry(nullptr, reason, nullptr));
         EXPECT_EQ(state->m_pFirstClass, &hostClass) << "reason " << reason;
     }

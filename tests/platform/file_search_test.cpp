@@ -32,7 +32,8 @@ Names Find(const std::string& pattern, DWORD* error) {
 
 TEST(FileSearch, PatternsFindWhatTheOriginalFinds) {
     portrix_test::TempDir dir;
-    for (const char* name : {"10001.gif", "10002_BS.GIF", "config.ini", "noext"}) dir.Write(name, "x");
+    for (const char* name : {"10001.gif", "10002_BS.GIF", "config.ini", "noext"})
+        dir.Write(name, "x");
     std::filesystem::create_directory(dir / "Sub");
     const std::string in = dir.path() + "\\";
     struct Case {
@@ -41,8 +42,12 @@ TEST(FileSearch, PatternsFindWhatTheOriginalFinds) {
         DWORD error;
     } cases[] = {
         /* 1 */ {in + "*.gif", {"10001.gif", "10002_BS.GIF"}, ERROR_SUCCESS},
-        /* 2 */ {in + "*.", {".", "..", "noext", "Sub"}, ERROR_SUCCESS},  // names without an extension
-        /* 3 */ {in + "*", {".", "..", "10001.gif", "10002_BS.GIF", "config.ini", "noext", "Sub"}, ERROR_SUCCESS},
+        /* 2 */ {in + "*.", {".", "..", "noext", "Sub"}, ERROR_SUCCESS},  // names without an
+                                                                          // extension
+                                                                          /* 3 */
+        {in + "*",
+         {".", "..", "10001.gif", "10002_BS.GIF", "config.ini", "noext", "Sub"},
+         ERROR_SUCCESS},
         /* 4 */ {in + "?oext", {"noext"}, ERROR_SUCCESS},
         /* 5 */ {in + "CONFIG.INI", {"config.ini"}, ERROR_SUCCESS},
         /* 6 */ {in + "*.txt", {}, ERROR_FILE_NOT_FOUND},
@@ -51,7 +56,8 @@ TEST(FileSearch, PatternsFindWhatTheOriginalFinds) {
     int row = 0;
     for (const Case& c : cases) {
         ++row;
-        if (row == 2 && !portrix_test::NotUnderWine("row 2", "Wine 8.0 takes \"*.\" for \"*\"")) continue;
+        if (row == 2 && !portrix_test::NotUnderWine("row 2", "Wine 8.0 takes \"*.\" for \"*\""))
+            continue;
         DWORD error = 0;
         const Names found = Find(c.pattern, &error);
         EXPECT_EQ(c.expected, found) << "row " << row;

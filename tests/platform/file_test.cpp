@@ -24,10 +24,14 @@ using portrix_test::TempDir;
 
 namespace {
 
-std::string Row(int n) { return "row " + std::to_string(n); }
+std::string Row(int n) {
+    return "row " + std::to_string(n);
+}
 
 // Windows spelling of a path inside dir: backslashes after the POSIX directory.
-std::string Win(const TempDir& dir, const std::string& tail) { return dir.path() + "\\" + tail; }
+std::string Win(const TempDir& dir, const std::string& tail) {
+    return dir.path() + "\\" + tail;
+}
 
 void MakeTree(const TempDir& dir) {
     ASSERT_EQ(mkdir((dir / "Avatar").c_str(), 0777), 0);
@@ -230,7 +234,8 @@ TEST(File, CreateTruncatesUnlessNoTruncate) {
     const std::string path = dir.Write("a.txt", "old content");
     {
         CFile file;
-        ASSERT_TRUE(file.Open(path.c_str(), CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite));
+        ASSERT_TRUE(
+            file.Open(path.c_str(), CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite));
     }
     EXPECT_EQ(dir.Read("a.txt"), "old content");
     {
@@ -251,12 +256,22 @@ TEST(File, OpenFailuresFillTheException) {
         int cause;
         LONG osError;
     } cases[] = {
-        /* 1 */ {Win(dir, "missing.gif"), CFile::modeRead, CFileException::fileNotFound, ERROR_FILE_NOT_FOUND},
-        /* 2 */ {Win(dir, "none\\x.gif"), CFile::modeRead, CFileException::badPath, ERROR_PATH_NOT_FOUND},
-        /* 3 */ {Win(dir, "none\\x.gif"), CFile::modeCreate | CFile::modeWrite, CFileException::badPath, ERROR_PATH_NOT_FOUND},
-        /* 4 */ {Win(dir, "avatar\\body"), CFile::modeRead, CFileException::accessDenied, ERROR_ACCESS_DENIED},
-        /* 5 */ {Win(dir, "Avatar"), CFile::modeCreate | CFile::modeWrite, CFileException::accessDenied, ERROR_ACCESS_DENIED},
-        /* 6 */ {Win(dir, "readonly.txt"), CFile::modeWrite, CFileException::accessDenied, ERROR_ACCESS_DENIED},
+        /* 1 */ {Win(dir, "missing.gif"), CFile::modeRead, CFileException::fileNotFound,
+                 ERROR_FILE_NOT_FOUND},
+        /* 2 */
+        {Win(dir, "none\\x.gif"), CFile::modeRead, CFileException::badPath, ERROR_PATH_NOT_FOUND},
+        /* 3 */
+        {Win(dir, "none\\x.gif"), CFile::modeCreate | CFile::modeWrite, CFileException::badPath,
+         ERROR_PATH_NOT_FOUND},
+        /* 4 */
+        {Win(dir, "avatar\\body"), CFile::modeRead, CFileException::accessDenied,
+         ERROR_ACCESS_DENIED},
+        /* 5 */
+        {Win(dir, "Avatar"), CFile::modeCreate | CFile::modeWrite, CFileException::accessDenied,
+         ERROR_ACCESS_DENIED},
+        /* 6 */
+        {Win(dir, "readonly.txt"), CFile::modeWrite, CFileException::accessDenied,
+         ERROR_ACCESS_DENIED},
     };
     int row = 0;
     for (const Case& c : cases) {
@@ -297,19 +312,37 @@ TEST(File, FailedOperationsThrow) {
     } cases[] = {
         /* 1 */ {"throwing constructor", CFileException::fileNotFound,
                  [&] { CFile file(Win(dir, "missing").c_str(), CFile::modeRead); }},
-        /* 2 */ {"read of a write-only file", CFileException::accessDenied,
-                 [&] { CFile file(path.c_str(), CFile::modeWrite); file.Read(buffer, 1); }},
-        /* 3 */ {"write of a read-only file", CFileException::accessDenied,
-                 [&] { CFile file(path.c_str(), CFile::modeRead); file.Write("x", 1); }},
-        /* 4 */ {"seek before the start", CFileException::badSeek,
-                 [&] { CFile file(path.c_str(), CFile::modeRead); file.Seek(-1, CFile::begin); }},
-        /* 5 */ {"read after close", CFileException::invalidFile,
-                 [&] { CFile file(path.c_str(), CFile::modeRead); file.Close(); file.Read(buffer, 1); }},
-        /* 6 */ {"sharing violation", CFileException::sharingViolation,
-                 [&] {
-                     CFile first(path.c_str(), CFile::modeRead | CFile::shareExclusive);
-                     CFile second(path.c_str(), CFile::modeRead | CFile::shareDenyNone);
-                 }},
+        /* 2 */
+        {"read of a write-only file", CFileException::accessDenied,
+         [&] {
+             CFile file(path.c_str(), CFile::modeWrite);
+             file.Read(buffer, 1);
+         }},
+        /* 3 */
+        {"write of a read-only file", CFileException::accessDenied,
+         [&] {
+             CFile file(path.c_str(), CFile::modeRead);
+             file.Write("x", 1);
+         }},
+        /* 4 */
+        {"seek before the start", CFileException::badSeek,
+         [&] {
+             CFile file(path.c_str(), CFile::modeRead);
+             file.Seek(-1, CFile::begin);
+         }},
+        /* 5 */
+        {"read after close", CFileException::invalidFile,
+         [&] {
+             CFile file(path.c_str(), CFile::modeRead);
+             file.Close();
+             file.Read(buffer, 1);
+         }},
+        /* 6 */
+        {"sharing violation", CFileException::sharingViolation,
+         [&] {
+             CFile first(path.c_str(), CFile::modeRead | CFile::shareExclusive);
+             CFile second(path.c_str(), CFile::modeRead | CFile::shareDenyNone);
+         }},
     };
     int row = 0;
     for (const Case& c : cases) {
@@ -374,7 +407,8 @@ std::vector<OpenMode> AllModes() {
     for (const OpenMode& access : kAccesses) {
         for (const OpenMode& share : kShares) {
             static std::set<std::string> names;
-            const std::string& name = *names.insert(std::string(access.name) + "+" + share.name).first;
+            const std::string& name =
+                *names.insert(std::string(access.name) + "+" + share.name).first;
             modes.push_back({name.c_str(), access.flags | share.flags, access.reads, access.writes,
                              share.letsRead, share.letsWrite});
         }
@@ -430,7 +464,8 @@ TEST(ShareModes, RefusedCreateLeavesTheContent) {
     CFile reader;
     ASSERT_TRUE(reader.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
     CFile writer;
-    EXPECT_FALSE(writer.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive));
+    EXPECT_FALSE(
+        writer.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive));
     EXPECT_EQ(dir.Read("pic.gif"), "GIF89a");
 }
 
@@ -503,7 +538,8 @@ TEST(ShareModes, FullMatrixAcrossTwoProcesses) {
         for (const OpenMode& next : modes) {
             ++row;
             CFile second;
-            EXPECT_EQ(static_cast<bool>(second.Open(path.c_str(), next.flags)), Compatible(held, next))
+            EXPECT_EQ(static_cast<bool>(second.Open(path.c_str(), next.flags)),
+                      Compatible(held, next))
                 << Row(row) << ": " << next.name << " while another process holds " << held.name;
         }
     }
@@ -548,8 +584,9 @@ TEST(FileFind, PatternsAndExactNames) {
         /* 1 */ {Win(dir, "avatar\\body\\*.gif"), Set{"10001.gif", "20002_S.GIF", "dir.gif/"}},
         /* 2 */ {Win(dir, "Avatar\\Body\\*.TXT"), Set{"30003.txt"}},
         /* 3 */ {Win(dir, "Avatar\\Body\\?????.*"), Set{"10001.gif", "30003.txt"}},
-        /* 4 */ {Win(dir, "Avatar\\Body\\*.*"),
-                 Set{"./", "../", "10001.gif", "20002_S.GIF", "30003.txt", "dir.gif/"}},
+        /* 4 */
+        {Win(dir, "Avatar\\Body\\*.*"),
+         Set{"./", "../", "10001.gif", "20002_S.GIF", "30003.txt", "dir.gif/"}},
         /* 5 */ {Win(dir, "Avatar\\Body\\10001.GIF"), Set{"10001.gif"}},
         /* 6 */ {Win(dir, "AVATAR\\default"), Set{"Default/"}},
         /* 7 */ {Win(dir, "Avatar\\Body\\*.png"), Set{}},

@@ -35,8 +35,8 @@ TEST(Png, SavedPixelsLoadBackExactlyAndBadFilesAreRefused) {
     EXPECT_FALSE(platform::SavePixelsPng(pixels, 8, 5, dir / "short.png")) << "too few pixels";
 
     std::string png = dir.Read("good.png");
-    for (const std::string& bad : {std::string(), std::string("GIF89a"), png.substr(0, 8),
-                                   png.substr(0, png.size() - 20)}) {
+    for (const std::string& bad :
+         {std::string(), std::string("GIF89a"), png.substr(0, 8), png.substr(0, png.size() - 20)}) {
         EXPECT_FALSE(platform::LoadPng(dir.Write("bad.png", bad), &loaded, &width, &height))
             << bad.size() << " bytes";
     }
@@ -95,7 +95,8 @@ TEST(GdiEndToEnd, DialogWithAStaticShowsTheBlittedPicture) {
         expected[(7 + 2 + i / 4) * kTopWidth + 12 + 1 + i % 4] = PixelOf(ColorOf('a' + i));
     }
     for (size_t i = 0; i < expected.size(); ++i) {
-        ASSERT_EQ(expected[i], pixels[i]) << "pixel (" << i % kTopWidth << ", " << i / kTopWidth << ")";
+        ASSERT_EQ(expected[i], pixels[i])
+            << "pixel (" << i % kTopWidth << ", " << i / kTopWidth << ")";
     }
 
     // A child's capture is its area of the dialog, clipped to the dialog.

@@ -23,7 +23,6 @@ BITMAP InfoOf(HGDIOBJ bitmap) {
     return bm;
 }
 
-
 TEST(GdiMemoryDC, StockBitmapAndSelection) {
     OwnedDC first(CreateCompatibleDC(nullptr));
     OwnedDC second(CreateCompatibleDC(first.get()));
@@ -56,11 +55,12 @@ TEST(GdiObjects, DeleteObjectOfWhatIsInUseWaitsForItsRelease) {
         HGDIOBJ object;
         BOOL expected;
     } rows[] = {
-        {__LINE__, brush, TRUE},  {__LINE__, bitmap, TRUE},  // selected: deleted once released
+        {__LINE__, brush, TRUE},      {__LINE__, bitmap, TRUE},  // selected: deleted once released
         {__LINE__, stockBrush, TRUE}, {__LINE__, stockBitmap, TRUE},  // stock: no harm done
         {__LINE__, nullptr, FALSE},
     };
-    for (const Row& r : rows) EXPECT_EQ(r.expected, DeleteObject(r.object)) << "row at line " << r.line;
+    for (const Row& r : rows)
+        EXPECT_EQ(r.expected, DeleteObject(r.object)) << "row at line " << r.line;
     // Still usable where selected: the DC draws with them until it lets go.
     RECT pixel{0, 0, 1, 1};
     EXPECT_EQ(1, FillRect(dc.get(), &pixel, brush));
@@ -73,7 +73,8 @@ TEST(GdiObjects, DeleteObjectOfWhatIsInUseWaitsForItsRelease) {
     EXPECT_EQ(0u, GetObjectType(brush)) << "gone with the last DC that held it";
     EXPECT_EQ(FALSE, DeleteObject(bitmap)) << "already gone";
     EXPECT_EQ(DWORD(OBJ_BITMAP), GetObjectType(stockBitmap)) << "stock objects stay";
-    if (NotUnderWine("a DC", "Wine 8.0 deletes a DC passed to DeleteObject, which takes only objects")) {
+    if (NotUnderWine("a DC",
+                     "Wine 8.0 deletes a DC passed to DeleteObject, which takes only objects")) {
         OwnedDC spare(CreateCompatibleDC(nullptr));
         EXPECT_EQ(FALSE, DeleteObject(spare.get())) << "a DC goes with DeleteDC";
     }
@@ -98,7 +99,8 @@ TEST(GdiObjects, CompatibleBitmapSizes) {
         {__LINE__, screen, 16384, 1, 16384, 1, false, nullptr},
         {__LINE__, screen, 16385, 1, 0, 0, false, kSizeLimit},
         {__LINE__, screen, 8192, 4097, 0, 0, false, kSizeLimit},
-        {__LINE__, screen, -1, 4, 0, 0, false, "the layer refuses a negative width; Wine 8.0 makes a bitmap"},
+        {__LINE__, screen, -1, 4, 0, 0, false,
+         "the layer refuses a negative width; Wine 8.0 makes a bitmap"},
         {__LINE__, screen, INT_MAX, INT_MAX, 0, 0, false, nullptr},
         {__LINE__, memory.get(), 3, 2, 3, 2, true, nullptr},  // the DC's stock bitmap is monochrome
     };
@@ -164,8 +166,7 @@ TEST(GdiBitBlt, CopiesClippedToSourceAndDestination) {
         {__LINE__, 0, 0, 4, 3, 2, 1, "gh...|kl...|.....|....."},    // beyond the source
         {__LINE__, 0, 0, 4, 3, -1, -1, ".....|.abc.|.efg.|....."},  // negative source
         {__LINE__, 0, 0, 0, 3, 0, 0, ".....|.....|.....|....."},
-        {__LINE__, INT_MAX, INT_MAX, INT_MAX, INT_MAX, INT_MIN, INT_MIN,
-         ".....|.....|.....|....."},
+        {__LINE__, INT_MAX, INT_MAX, INT_MAX, INT_MAX, INT_MIN, INT_MIN, ".....|.....|.....|....."},
     };
     Surface src(4, 3);
     Paint(src.dc(), "abcd|efgh|ijkl");
@@ -206,23 +207,25 @@ TEST(GdiBitBlt, RasterOperations) {
         BOOL result;
         COLORREF expected;
     } rows[] = {
-        {__LINE__, SRCCOPY | CAPTUREBLT, TRUE, s},    {__LINE__, SRCINVERT, TRUE, s ^ d},
-        {__LINE__, SRCERASE, TRUE, s & ~d & white},   {__LINE__, MERGECOPY, TRUE, s & p},
-        {__LINE__, NOTSRCCOPY, TRUE, ~s & white},     {__LINE__, PATINVERT, TRUE, p ^ d},
-        {__LINE__, WHITENESS, TRUE, white},           {__LINE__, 0x00123456, FALSE, d},  // last
+        {__LINE__, SRCCOPY | CAPTUREBLT, TRUE, s},  {__LINE__, SRCINVERT, TRUE, s ^ d},
+        {__LINE__, SRCERASE, TRUE, s & ~d & white}, {__LINE__, MERGECOPY, TRUE, s & p},
+        {__LINE__, NOTSRCCOPY, TRUE, ~s & white},   {__LINE__, PATINVERT, TRUE, p ^ d},
+        {__LINE__, WHITENESS, TRUE, white},         {__LINE__, 0x00123456, FALSE, d},  // last
     };
     Surface src(1, 1);
     SetPixel(src.dc(), 0, 0, s);
     OwnedBrush brush(CreateSolidBrush(p));
     for (const Row& r : rows) {
-        if (r.rop == 0x00123456 && !LayerOnly("row at line " + std::to_string(r.line),
-                                              "the layer does only the named raster operations; the "
-                                              "original does all 256 by their index"))
+        if (r.rop == 0x00123456 &&
+            !LayerOnly("row at line " + std::to_string(r.line),
+                       "the layer does only the named raster operations; the "
+                       "original does all 256 by their index"))
             continue;
         Surface dst(1, 1);
         SetPixel(dst.dc(), 0, 0, d);
         HGDIOBJ old = SelectObject(dst.dc(), brush.get());
-        EXPECT_EQ(r.result, BitBlt(dst.dc(), 0, 0, 1, 1, src.dc(), 0, 0, r.rop)) << "row at line " << r.line;
+        EXPECT_EQ(r.result, BitBlt(dst.dc(), 0, 0, 1, 1, src.dc(), 0, 0, r.rop))
+            << "row at line " << r.line;
         EXPECT_EQ(r.expected, GetPixel(dst.dc(), 0, 0)) << "row at line " << r.line;
         SelectObject(dst.dc(), old);
     }
@@ -367,11 +370,11 @@ TEST(GdiWindowDC, FollowsItsWindowItsVisibilityAndItsPaintClip) {
     HWND gone = child.get();
     child.reset();
     EXPECT_EQ(CLR_INVALID, SetPixel(dc, 1, 1, kInk)) << "its window is gone";
-    if (LayerOnly("window gone", "the layer still takes back a DC whose window is gone; Wine 8.0 "
-                                 "released it with the window")) {
+    if (LayerOnly("window gone",
+                  "the layer still takes back a DC whose window is gone; Wine 8.0 "
+                  "released it with the window")) {
         EXPECT_EQ(1, ReleaseDC(gone, dc)) << "but it is still taken back";
     }
 }
-
 
 }  // namespace

@@ -19,7 +19,9 @@ constexpr int kSide = 32;
 constexpr int kFrames = 4;
 constexpr int kRounds = 1500;
 
-COLORREF FrameColor(int frame) { return RGB(40 * (frame + 1), 255 - frame, 7 * frame); }
+COLORREF FrameColor(int frame) {
+    return RGB(40 * (frame + 1), 255 - frame, 7 * frame);
+}
 
 // A memory DC with a bitmap of its own, released as the product releases its surfaces.
 struct Surface {
@@ -38,8 +40,10 @@ struct Surface {
 };
 
 TEST(GdiThreads, CopiesFromASurfaceBeingDrawnNeverTear) {
-    if (!portrix_test::LayerOnly("all", "the layer lets two threads use one DC at once; Wine 8.0 fails a call "
-                                        "on a DC that another thread is using"))
+    if (!portrix_test::LayerOnly(
+            "all",
+            "the layer lets two threads use one DC at once; Wine 8.0 fails a call "
+            "on a DC that another thread is using"))
         return;
     Surface frames[kFrames];
     for (int f = 0; f < kFrames; ++f) {
@@ -115,7 +119,8 @@ TEST(GdiThreads, HandlesDeletedUnderAnotherThreadFailCleanly) {
         if (HGDIOBJ stolen = SelectObject(mine.dc, bitmap)) SelectObject(mine.dc, stolen);
     }
     owner.join();
-    if (portrix_test::LayerOnly("handle values", "the layer never reuses a handle value; the original may")) {
+    if (portrix_test::LayerOnly("handle values",
+                                "the layer never reuses a handle value; the original may")) {
         std::set<uintptr_t> distinct(created.begin(), created.end());
         EXPECT_EQ(created.size(), distinct.size()) << "a handle value was given out twice";
     }

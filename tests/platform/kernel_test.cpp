@@ -30,7 +30,9 @@ namespace {
 
 constexpr DWORD kGenerousMs = 5000;
 
-std::string Row(int n) { return "row " + std::to_string(n); }
+std::string Row(int n) {
+    return "row " + std::to_string(n);
+}
 
 OwnedHandle NewEvent(bool manualReset, bool signalled) {
     return OwnedHandle(CreateEventA(nullptr, manualReset, signalled, nullptr));
@@ -110,16 +112,16 @@ TEST(GlobalMemory, LockCountSequence) {
     OwnedGlobal block(GlobalAlloc(GMEM_MOVEABLE | GMEM_NODISCARD, 32));
     ASSERT_TRUE(block);
     struct Step {
-        bool lock;  // else unlock
-        BOOL result;  // of GlobalUnlock (lock steps check for a pointer instead)
+        bool lock;        // else unlock
+        BOOL result;      // of GlobalUnlock (lock steps check for a pointer instead)
         DWORD lastError;  // after GlobalUnlock
-        UINT lockCount;  // GlobalFlags & GMEM_LOCKCOUNT afterwards
+        UINT lockCount;   // GlobalFlags & GMEM_LOCKCOUNT afterwards
     };
     const Step steps[] = {
         /*1*/ {true, TRUE, 0, 1},
         /*2*/ {true, TRUE, 0, 2},
         /*3*/ {false, TRUE, 0, 1},
-        /*4*/ {false, FALSE, NO_ERROR, 0},  // reaching 0 is FALSE with NO_ERROR
+        /*4*/ {false, FALSE, NO_ERROR, 0},          // reaching 0 is FALSE with NO_ERROR
         /*5*/ {false, FALSE, ERROR_NOT_LOCKED, 0},  // an extra unlock fails
         /*6*/ {true, TRUE, 0, 1},
     };
@@ -161,8 +163,9 @@ TEST(GlobalMemory, FreeResults) {
         EXPECT_EQ(block, GlobalFree(block));
         EXPECT_EQ(DWORD(ERROR_INVALID_HANDLE), GetLastError());
         if (flags == GMEM_MOVEABLE ||
-            portrix_test::LayerOnly("rows 2-3, fixed", "the layer refuses a freed fixed block; the original's heap "
-                                                       "leaves it undefined")) {
+            portrix_test::LayerOnly("rows 2-3, fixed",
+                                    "the layer refuses a freed fixed block; the original's heap "
+                                    "leaves it undefined")) {
             EXPECT_EQ(SIZE_T{0}, GlobalSize(block));
             EXPECT_EQ(UINT(GMEM_INVALID_HANDLE), GlobalFlags(block));
             EXPECT_EQ(nullptr, GlobalLock(block));
@@ -257,7 +260,8 @@ TEST(Handles, CloseRules) {
     EXPECT_EQ(DWORD(ERROR_INVALID_HANDLE), GetLastError());
     // 4: handles are not reused
     OwnedHandle next = NewEvent(true, false);
-    if (portrix_test::LayerOnly(Row(4), "the layer never reuses a handle value; the original may")) {
+    if (portrix_test::LayerOnly(Row(4),
+                                "the layer never reuses a handle value; the original may")) {
         EXPECT_NE(event, next.get());
     }
     // 5: an event is not a timer
@@ -467,10 +471,14 @@ TEST(Waits, ChangesToOtherObjectsDoNotWakeAWaiter) {
         HANDLE event, timer;
     };
     const std::function<void(const Others&)> changes[] = {
-        /*1*/ [](const Others& o) { SetEvent(o.event); ResetEvent(o.event); },
+        /*1*/ [](const Others& o) {
+            SetEvent(o.event);
+            ResetEvent(o.event);
+        },
         /*2*/ [](const Others& o) { SetEvent(o.event); },  // signalled, waited on by nobody
         /*3*/ [](const Others& o) { SetTimerDue(o.timer, -10'000'000LL * 3600); },
-        /*4*/ [](const Others& o) {  // another timer fires
+        /*4*/
+        [](const Others& o) {  // another timer fires
             SetTimerDue(o.timer, -1);
             WaitForSingleObject(o.timer, kGenerousMs);
         },
@@ -530,8 +538,8 @@ TEST(WaitableTimers, AbsoluteDueTimes) {
         bool atOnce;
     };
     const Case cases[] = {
-        /*1*/ {0, 100'000, true},            // the playback's "long past" due time
-        /*2*/ {0, 0, true},                   // 1601-01-01
+        /*1*/ {0, 100'000, true},               // the playback's "long past" due time
+        /*2*/ {0, 0, true},                     // 1601-01-01
         /*3*/ {-10'000'000LL * 3600, 0, true},  // an hour ago
         /*4*/ {10'000'000LL * 3600, 0, false},  // an hour ahead
     };
@@ -568,12 +576,13 @@ TEST(WaitableTimers, AutoResetPeriodicAndCancel) {
     WaitForSingleObject(timer.get(), 0);
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(timer.get(), 60));
     // 4: completion routines need alertable waits, which the layer does not offer
-    if (portrix_test::LayerOnly(Row(4), "completion routines refused: the layer has no alertable waits")) {
+    if (portrix_test::LayerOnly(Row(4),
+                                "completion routines refused: the layer has no alertable waits")) {
         LARGE_INTEGER due;
         due.QuadPart = -1;
         SetLastError(0);
-        EXPECT_FALSE(SetWaitableTimer(timer.get(), &due, 0,
-                                      [](LPVOID, DWORD, DWORD) {}, nullptr, FALSE));
+        EXPECT_FALSE(SetWaitableTimer(
+            timer.get(), &due, 0, [](LPVOID, DWORD, DWORD) {}, nullptr, FALSE));
         EXPECT_EQ(DWORD(ERROR_NOT_SUPPORTED), GetLastError());
     }
 }
@@ -633,7 +642,7 @@ TEST(WaitableTimers, TimerAndStopEventAsPlaybackUsesThem) {
 }
 
 TEST(WaitableTimers, ThreadsWaitingOnOneTimer) {
-    constexpr LONGLONG kSoon = -200'000;              // 20 ms, relative
+    constexpr LONGLONG kSoon = -200'000;  // 20 ms, relative
     constexpr LONGLONG kAnHour = -10'000'000LL * 3600;
     // An auto-reset timer leaves every waiter but one to time out.
     constexpr DWORD kLoserWaitMs = 300;
@@ -646,7 +655,7 @@ TEST(WaitableTimers, ThreadsWaitingOnOneTimer) {
     const Case cases[] = {
         /*1*/ {true, 2, false, 2},  // a manual-reset timer completes every wait
         /*2*/ {false, 2, false, 1},
-        /*3*/ {true, 1, true, 1},   // fires at its new time, not an hour from now
+        /*3*/ {true, 1, true, 1},  // fires at its new time, not an hour from now
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -801,8 +810,9 @@ TEST(Threads, EndThreadExSetsTheExitCode) {
     DWORD code = 0;
     EXPECT_TRUE(GetExitCodeThread(thread.get(), &code));
     EXPECT_EQ(42u, code);
-    if (portrix_test::LayerOnly("destructors", "the layer unwinds the thread; the original's _endthreadex "
-                                               "skips pending destructors")) {
+    if (portrix_test::LayerOnly("destructors",
+                                "the layer unwinds the thread; the original's _endthreadex "
+                                "skips pending destructors")) {
         EXPECT_TRUE(destroyed.load());
     }
 }
@@ -841,29 +851,30 @@ TEST(MulDiv, RoundsHalfAwayFromZeroAndReportsOverflow) {
     };
     const Case cases[] = {
         /*1*/ {10, 3, 2, 15},
-        /*2*/ {1, 1, 2, 1},      // 0.5 -> 1
-        /*3*/ {-1, 1, 2, -1},    // -0.5 -> -1
+        /*2*/ {1, 1, 2, 1},    // 0.5 -> 1
+        /*3*/ {-1, 1, 2, -1},  // -0.5 -> -1
         /*4*/ {1, 1, -2, -1},
         /*5*/ {-1, -1, 2, 1},
-        /*6*/ {1, 1, 3, 0},      // 0.33 -> 0
-        /*7*/ {2, 1, 3, 1},      // 0.67 -> 1
-        /*8*/ {5, 1, 4, 1},      // 1.25 -> 1
-        /*9*/ {-6, 1, 4, -2},    // -1.5 -> -2
+        /*6*/ {1, 1, 3, 0},    // 0.33 -> 0
+        /*7*/ {2, 1, 3, 1},    // 0.67 -> 1
+        /*8*/ {5, 1, 4, 1},    // 1.25 -> 1
+        /*9*/ {-6, 1, 4, -2},  // -1.5 -> -2
         /*10*/ {2540, 96, 2540, 96},
-        /*11*/ {5292, 96, 2540, 200},  // 200.0189 px from HIMETRIC
+        /*11*/ {5292, 96, 2540, 200},           // 200.0189 px from HIMETRIC
         /*12*/ {0x7FFFFFFF, 2, 2, 0x7FFFFFFF},  // the intermediate is 64-bit
         /*13*/ {0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF},
         /*14*/ {0x7FFFFFFF, 2, 1, -1},  // overflow
         /*15*/ {-0x7FFFFFFF - 1, 1, 1, -0x7FFFFFFF - 1},
         /*16*/ {-0x7FFFFFFF - 1, -1, 1, -1},  // +2^31 does not fit
-        /*17*/ {5, 7, 0, -1},  // division by zero
+        /*17*/ {5, 7, 0, -1},                 // division by zero
         /*18*/ {0, 7, 0, -1},
         /*19*/ {0, 7, 3, 0},
     };
     int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(Row(++n));
-        if (n == 15 && !portrix_test::NotUnderWine(Row(n), "Wine 8.0 gives -1 for a result of -2^31, which fits"))
+        if (n == 15 && !portrix_test::NotUnderWine(
+                           Row(n), "Wine 8.0 gives -1 for a result of -2^31, which fits"))
             continue;
         EXPECT_EQ(c.result, MulDiv(c.number, c.numerator, c.denominator));
     }

@@ -25,16 +25,44 @@ TEST(PngDecoding, ColourTypesExpandAndAlphaBlends) {
         PngSpec png;
         Pixels expected;  // over grey: (s*a + d*(255-a)) / 255, rounded
     } rows[] = {
-        {"rgba", {2, 2, PNG_COLOR_TYPE_RGBA, 8, false, {}, {}, {255, 0, 0, 255, 0, 255, 0, 0, 0, 0, 255, 128, 255, 255, 255, 64}},
+        {"rgba",
+         {2,
+          2,
+          PNG_COLOR_TYPE_RGBA,
+          8,
+          false,
+          {},
+          {},
+          {255, 0, 0, 255, 0, 255, 0, 0, 0, 0, 255, 128, 255, 255, 255, 64}},
          {kRed, kGrey, 0x4040C0, 0xA0A0A0}},
-        {"palette+tRNS", {3, 1, PNG_COLOR_TYPE_PALETTE, 8, false, {{10, 20, 30}, {0, 0, 0}, {200, 100, 50}}, {255, 0}, {0, 1, 2}},
+        {"palette+tRNS",
+         {3,
+          1,
+          PNG_COLOR_TYPE_PALETTE,
+          8,
+          false,
+          {{10, 20, 30}, {0, 0, 0}, {200, 100, 50}},
+          {255, 0},
+          {0, 1, 2}},
          {0x0A141E, kGrey, 0xC86432}},
-        {"grey 16", {2, 1, PNG_COLOR_TYPE_GRAY, 16, false, {}, {}, {0x12, 0x34, 0xFE, 0xDC}}, {0x121212, 0xFEFEFE}},
-        {"adam7", {3, 2, PNG_COLOR_TYPE_RGB, 8, true, {}, {}, {255, 0, 0, 0, 255, 0, 0, 0, 255, 1, 1, 1, 2, 2, 2, 3, 3, 3}},
+        {"grey 16",
+         {2, 1, PNG_COLOR_TYPE_GRAY, 16, false, {}, {}, {0x12, 0x34, 0xFE, 0xDC}},
+         {0x121212, 0xFEFEFE}},
+        {"adam7",
+         {3,
+          2,
+          PNG_COLOR_TYPE_RGB,
+          8,
+          true,
+          {},
+          {},
+          {255, 0, 0, 0, 255, 0, 0, 0, 255, 1, 1, 1, 2, 2, 2, 3, 3, 3}},
          {kRed, kGreen, kBlue, 0x010101, 0x020202, 0x030303}},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(Hex(row.expected), Hex(LoadAndRender(EncodePng(row.png), row.png.width, row.png.height))) << row.what;
+        EXPECT_EQ(Hex(row.expected),
+                  Hex(LoadAndRender(EncodePng(row.png), row.png.width, row.png.height)))
+            << row.what;
 }
 
 TEST(JpegDecoding, DecodesWithinTheCodecsTolerance) {
@@ -51,15 +79,19 @@ TEST(JpegDecoding, DecodesWithinTheCodecsTolerance) {
 }
 
 TEST(OleLoadPicture, RefusesPngAndJpegPicturesOverTheSizeLimits) {
-    auto grey = [](int w) { return EncodePng({w, 1, PNG_COLOR_TYPE_GRAY, 8, false, {}, {}, Bytes(size_t(w), 7)}); };
+    auto grey = [](int w) {
+        return EncodePng({w, 1, PNG_COLOR_TYPE_GRAY, 8, false, {}, {}, Bytes(size_t(w), 7)});
+    };
     auto jpeg = [](int w) { return JpegOf(w, 1, std::vector<Rgb>(size_t(w), Rgb{1, 2, 3})); };
     struct {
         const char* what;
         Bytes data;
         HRESULT expected;
     } rows[] = {
-        {"png 8192", grey(8192), S_OK}, {"png 8193", grey(8193), CTL_E_INVALIDPICTURE},
-        {"jpeg 8192", jpeg(8192), S_OK}, {"jpeg 8193", jpeg(8193), CTL_E_INVALIDPICTURE},
+        {"png 8192", grey(8192), S_OK},
+        {"png 8193", grey(8193), CTL_E_INVALIDPICTURE},
+        {"jpeg 8192", jpeg(8192), S_OK},
+        {"jpeg 8193", jpeg(8193), CTL_E_INVALIDPICTURE},
     };
     for (const auto& row : rows) {
         ComPtr<IPicture> picture;
@@ -75,6 +107,8 @@ std::vector<Sample> Samples() {
     return {{"png", png, png.size()}, {"jpeg", jpeg, jpeg.size()}};
 }
 
-TEST(OleLoadPicture, TruncatedOrCorruptPngAndJpegFailCleanly) { ExpectDamageFailsCleanly(Samples()); }
+TEST(OleLoadPicture, TruncatedOrCorruptPngAndJpegFailCleanly) {
+    ExpectDamageFailsCleanly(Samples());
+}
 
 }  // namespace

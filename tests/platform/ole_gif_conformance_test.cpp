@@ -56,8 +56,8 @@ bool OneFullScreenImage(const Bytes& gif, int* width, int* height) {
     bool one = DGifSlurp(file) == GIF_OK && file->ImageCount == 1;
     if (one) {
         const GifImageDesc& d = file->SavedImages[0].ImageDesc;
-        one = d.Left == 0 && d.Top == 0 && d.Width == file->SWidth && d.Height == file->SHeight && d.Width > 0 &&
-              d.Height > 0;
+        one = d.Left == 0 && d.Top == 0 && d.Width == file->SWidth && d.Height == file->SHeight &&
+              d.Width > 0 && d.Height > 0;
         *width = d.Width;
         *height = d.Height;
     }
@@ -78,7 +78,8 @@ HRESULT Load(const Bytes& bytes, std::unique_ptr<IPicture, Releaser>* picture) {
     block.release();
     std::unique_ptr<IStream, Releaser> owned(stream);
     void* object = nullptr;
-    HRESULT hr = OleLoadPicture(stream, static_cast<LONG>(bytes.size()), FALSE, IID_IPicture, &object);
+    HRESULT hr =
+        OleLoadPicture(stream, static_cast<LONG>(bytes.size()), FALSE, IID_IPicture, &object);
     picture->reset(static_cast<IPicture*>(object));
     return hr;
 }
@@ -88,7 +89,8 @@ std::vector<uint32_t> RenderOverBackground(IPicture* picture, int w, int h) {
     HDC dc = CreateCompatibleDC(nullptr);
     HBITMAP bitmap = CreateCompatibleBitmap(dc, w, h);
     HGDIOBJ old = SelectObject(dc, bitmap);
-    HBRUSH brush = CreateSolidBrush(RGB(kBackground >> 16, (kBackground >> 8) & 0xFF, kBackground & 0xFF));
+    HBRUSH brush =
+        CreateSolidBrush(RGB(kBackground >> 16, (kBackground >> 8) & 0xFF, kBackground & 0xFF));
     RECT all{0, 0, w, h};
     FillRect(dc, &all, brush);
     LONG hmWidth = 0, hmHeight = 0;
@@ -98,7 +100,8 @@ std::vector<uint32_t> RenderOverBackground(IPicture* picture, int w, int h) {
     if (SUCCEEDED(picture->Render(dc, 0, 0, w, h, 0, hmHeight, hmWidth, -hmHeight, nullptr))) {
         for (int i = 0; i < w * h; ++i) {
             COLORREF c = GetPixel(dc, i % w, i / w);
-            pixels.push_back(static_cast<uint32_t>(GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c)));
+            pixels.push_back(
+                static_cast<uint32_t>(GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c)));
         }
     }
     SelectObject(dc, old);
@@ -117,7 +120,8 @@ TEST(GifConformance, EveryFileLoadsOrFailsCleanlyAndFullScreenImagesMatch) {
     for (std::string name; list >> name; ++files) {
         Bytes gif = ReadFile(dir + "/" + name + ".gif");
         Bytes confBytes = ReadFile(dir + "/" + name + ".conf");
-        std::string expectedFile = ExpectedPixelsFile(std::string(confBytes.begin(), confBytes.end()));
+        std::string expectedFile =
+            ExpectedPixelsFile(std::string(confBytes.begin(), confBytes.end()));
         std::unique_ptr<IPicture, Releaser> picture;
         HRESULT hr = Load(gif, &picture);
         EXPECT_EQ(SUCCEEDED(hr), picture != nullptr) << name << ": result and object disagree";
@@ -136,11 +140,12 @@ TEST(GifConformance, EveryFileLoadsOrFailsCleanlyAndFullScreenImagesMatch) {
         ++compared;
         for (int i = 0, failures = 0; i < w * h && failures < 5; ++i) {
             const uint8_t* p = &rgba[static_cast<size_t>(i) * 4];
-            uint32_t want = p[3] == 0 ? kBackground : static_cast<uint32_t>(p[0] << 16 | p[1] << 8 | p[2]);
+            uint32_t want =
+                p[3] == 0 ? kBackground : static_cast<uint32_t>(p[0] << 16 | p[1] << 8 | p[2]);
             if (want == actual[i]) continue;
             ++failures;
-            ADD_FAILURE() << name << " pixel (" << i % w << ", " << i / w << "): expected " << std::hex << want
-                          << ", actual " << actual[i];
+            ADD_FAILURE() << name << " pixel (" << i % w << ", " << i / w << "): expected "
+                          << std::hex << want << ", actual " << actual[i];
         }
     }
     EXPECT_GT(files, 80);

@@ -18,7 +18,8 @@ namespace {
 
 using namespace portrix_test;
 
-constexpr char kWineReadsPastTheSize[] = "Wine 8.0 reads past the size it is given, to the end of the stream";
+constexpr char kWineReadsPastTheSize[] =
+    "Wine 8.0 reads past the size it is given, to the end of the stream";
 constexpr char kSizeLimit[] = "the layer refuses pictures over 8192 pixels a side or 32 Mi pixels";
 
 // ---- Encoders -------------------------------------------------------------------------------
@@ -48,7 +49,9 @@ int TableExponent(const std::vector<Rgb>& colors) {
     return exponent;
 }
 
-void Put16(Bytes* out, int value) { out->insert(out->end(), {uint8_t(value & 0xFF), uint8_t(value >> 8)}); }
+void Put16(Bytes* out, int value) {
+    out->insert(out->end(), {uint8_t(value & 0xFF), uint8_t(value >> 8)});
+}
 
 Bytes EncodeGif(const GifSpec& s) {
     const int global = TableExponent(s.globalColors), local = TableExponent(s.localColors);
@@ -57,15 +60,17 @@ Bytes EncodeGif(const GifSpec& s) {
     Put16(&out, s.screenHeight);
     out.insert(out.end(), {uint8_t(global >= 0 ? 0xF0 | global : 0x70), 0, 0});
     if (global >= 0) PutTable(&out, s.globalColors, global);
-    if (s.transparentIndex >= 0) out.insert(out.end(), {0x21, 0xF9, 4, 1, 0, 0, uint8_t(s.transparentIndex), 0});
+    if (s.transparentIndex >= 0)
+        out.insert(out.end(), {0x21, 0xF9, 4, 1, 0, 0, uint8_t(s.transparentIndex), 0});
     out.push_back(0x2C);
     for (int v : {s.left, s.top, s.width, s.height}) Put16(&out, v);
     out.push_back(uint8_t((local >= 0 ? 0x80 | local : 0) | (s.interlaced ? 0x40 : 0)));
     if (local >= 0) PutTable(&out, s.localColors, local);
-    Bytes rows;  // in the order the file stores them
+    Bytes rows;                                               // in the order the file stores them
     const int start[] = {0, 4, 2, 1}, step[] = {8, 8, 4, 2};  // the interlaced passes
     for (int pass = 0; pass < (s.interlaced ? 4 : 1); ++pass) {
-        for (int y = s.interlaced ? start[pass] : 0; y < s.height; y += s.interlaced ? step[pass] : 1) {
+        for (int y = s.interlaced ? start[pass] : 0; y < s.height;
+             y += s.interlaced ? step[pass] : 1) {
             const auto row = s.indices.begin() + static_cast<long>(y) * s.width;
             rows.insert(rows.end(), row, row + s.width);
         }
@@ -83,7 +88,8 @@ Bytes EncodeGif(const GifSpec& s) {
 }
 
 Bytes SolidGif(int w, int h) {
-    return EncodeGif({w, h, {{10, 20, 30}, {0, 0, 0}}, 0, 0, w, h, {}, false, -1, Bytes(size_t(w) * h, 0)});
+    return EncodeGif(
+        {w, h, {{10, 20, 30}, {0, 0, 0}}, 0, 0, w, h, {}, false, -1, Bytes(size_t(w) * h, 0)});
 }
 
 // ---- Streams --------------------------------------------------------------------------------
@@ -105,8 +111,10 @@ TEST(HGlobalStream, ReadSeekWriteStatAndTheLockCountStaysAsItWas) {
     EXPECT_EQ(S_OK, stream->Seek(move, STREAM_SEEK_END, &pos));
     EXPECT_EQ(4u, pos.QuadPart);
     move.QuadPart = -5;
-    if (NotUnderWine("before the start", "Wine 8.0 gives STG_E_SEEKERROR, not the documented STG_E_INVALIDFUNCTION")) {
-        EXPECT_EQ(STG_E_INVALIDFUNCTION, stream->Seek(move, STREAM_SEEK_CUR, &pos)) << "before the start";
+    if (NotUnderWine("before the start",
+                     "Wine 8.0 gives STG_E_SEEKERROR, not the documented STG_E_INVALIDFUNCTION")) {
+        EXPECT_EQ(STG_E_INVALIDFUNCTION, stream->Seek(move, STREAM_SEEK_CUR, &pos))
+            << "before the start";
     }
     move.QuadPart = 1;
     stream->Seek(move, STREAM_SEEK_SET, nullptr);
@@ -168,7 +176,8 @@ TEST(OleLoadPicture, ReadsSizeBytesFromTheCurrentPosition) {
         int n;
         LONG size;
         HRESULT expected;
-    } rows[] = {{1, exact, S_OK}, {2, 0, S_OK}, {3, -1, S_OK}, {4, exact - 6, CTL_E_INVALIDPICTURE}};
+    } rows[] = {
+        {1, exact, S_OK}, {2, 0, S_OK}, {3, -1, S_OK}, {4, exact - 6, CTL_E_INVALIDPICTURE}};
     for (const auto& row : rows) {
         if (row.n == 4 && !NotUnderWine("row 4", kWineReadsPastTheSize)) continue;
         ComPtr<IStream> stream = StreamOn(block.get(), FALSE);
@@ -177,7 +186,9 @@ TEST(OleLoadPicture, ReadsSizeBytesFromTheCurrentPosition) {
         skip.QuadPart = 4;
         stream->Seek(skip, STREAM_SEEK_SET, nullptr);
         void* picture = nullptr;
-        EXPECT_EQ(row.expected, OleLoadPicture(stream.get(), row.size, FALSE, IID_IPicture, &picture)) << row.n;
+        EXPECT_EQ(row.expected,
+                  OleLoadPicture(stream.get(), row.size, FALSE, IID_IPicture, &picture))
+            << row.n;
         EXPECT_EQ(row.expected == S_OK, picture != nullptr) << row.n;
         if (picture) static_cast<IPicture*>(picture)->Release();
         stream->Seek(none, STREAM_SEEK_CUR, &pos);
@@ -194,17 +205,20 @@ TEST(OleLoadPicture, KnowsOnlyPictureInterfacesAndSignatures) {
         void* object = reinterpret_cast<void*>(1);
         HRESULT hr = OleLoadPicture(StreamOn(block.get(), FALSE).get(), 0, FALSE, *iid, &object);
         EXPECT_EQ(iid == &IID_IStream ? E_NOINTERFACE : S_OK, hr);
-        if (SUCCEEDED(hr) || NotUnderWine("IStream", "Wine 8.0 leaves the out pointer as it was on failure")) {
+        if (SUCCEEDED(hr) ||
+            NotUnderWine("IStream", "Wine 8.0 leaves the out pointer as it was on failure")) {
             EXPECT_EQ(SUCCEEDED(hr), object != nullptr);
         }
         if (SUCCEEDED(hr) && object) static_cast<IUnknown*>(object)->Release();
     }
-    const Bytes notPictures[] = {{}, {'G', 'I', 'F', '9', '0', 'a', 1, 0, 1, 0, 0, 0, 0, ';'}, {'B'}, {0xFF, 0xD8}};
+    const Bytes notPictures[] = {
+        {}, {'G', 'I', 'F', '9', '0', 'a', 1, 0, 1, 0, 0, 0, 0, ';'}, {'B'}, {0xFF, 0xD8}};
     for (const Bytes& bytes : notPictures) {
         ComPtr<IPicture> picture;
         const HRESULT hr = LoadPicture(bytes, &picture);
         EXPECT_TRUE(FAILED(hr)) << bytes.size() << " bytes";
-        if (NotUnderWine(std::to_string(bytes.size()) + " bytes", "Wine 8.0 gives E_FAIL or E_INVALIDARG, not CTL_E_INVALIDPICTURE")) {
+        if (NotUnderWine(std::to_string(bytes.size()) + " bytes",
+                         "Wine 8.0 gives E_FAIL or E_INVALIDARG, not CTL_E_INVALIDPICTURE")) {
             EXPECT_EQ(CTL_E_INVALIDPICTURE, hr) << bytes.size() << " bytes";
         }
         EXPECT_EQ(nullptr, picture.get());
@@ -221,7 +235,8 @@ TEST(IPicture, A96By48PictureIs2540By1270HimetricAndRendersAt96By48) {
     EXPECT_EQ(PICTYPE_BITMAP, type);
     Canvas canvas(100, 50, kWhite);
     ASSERT_EQ(S_OK, RenderUpright(picture.get(), canvas.dc(), 0, 0, 96, 48));
-    EXPECT_EQ(Hex({0x0A141E, kWhite, kWhite}), Hex({canvas.At(95, 47), canvas.At(96, 47), canvas.At(95, 48)}));
+    EXPECT_EQ(Hex({0x0A141E, kWhite, kWhite}),
+              Hex({canvas.At(95, 47), canvas.At(96, 47), canvas.At(95, 48)}));
 
     ASSERT_EQ(S_OK, LoadPicture(SolidGif(97, 1), &picture));
     EXPECT_EQ(2566, Himetric(picture.get()).cx) << "MulDiv rounds 2566.46";
@@ -239,7 +254,8 @@ TEST(IPicture, HandleIsThePicturesOwnBitmap) {
     EXPECT_EQ(1, bm.bmHeight);
     OwnedDC dc(CreateCompatibleDC(nullptr));
     HGDIOBJ old = SelectObject(dc.get(), bitmap);
-    EXPECT_EQ(Hex({kRed, kGreen}), Hex({PixelOf(GetPixel(dc.get(), 0, 0)), PixelOf(GetPixel(dc.get(), 1, 0))}));
+    EXPECT_EQ(Hex({kRed, kGreen}),
+              Hex({PixelOf(GetPixel(dc.get(), 0, 0)), PixelOf(GetPixel(dc.get(), 1, 0))}));
     SelectObject(dc.get(), old);
     OLE_HANDLE again = 0;
     picture->get_Handle(&again);
@@ -264,12 +280,17 @@ TEST(GifDecoding, TransparencyInterlacingAndTheLocalTable) {
         GifSpec gif;
         Pixels expected;  // over grey
     } rows[] = {
-        {"transparent", {2, 2, kFourColours, 0, 0, 2, 2, {}, false, 1, {0, 1, 2, 1}}, {kRed, kGrey, kBlue, kGrey}},
-        {"interlaced", {1, 10, tenReds, 0, 0, 1, 10, {}, true, -1, tenRows},
-         {0, 0x140000, 0x280000, 0x3C0000, 0x500000, 0x640000, 0x780000, 0x8C0000, 0xA00000, 0xB40000}},
+        {"transparent",
+         {2, 2, kFourColours, 0, 0, 2, 2, {}, false, 1, {0, 1, 2, 1}},
+         {kRed, kGrey, kBlue, kGrey}},
+        {"interlaced",
+         {1, 10, tenReds, 0, 0, 1, 10, {}, true, -1, tenRows},
+         {0, 0x140000, 0x280000, 0x3C0000, 0x500000, 0x640000, 0x780000, 0x8C0000, 0xA00000,
+          0xB40000}},
         // A 2 x 3 image at (5, 7) of a 20 x 20 screen, as the frame splitter makes them: the
         // picture is the image's own size, and the local table wins over the global one.
-        {"local table", {20, 20, kFourColours, 5, 7, 2, 3, {{1, 2, 3}, {4, 5, 6}}, false, -1, {0, 1, 1, 0, 0, 0}},
+        {"local table",
+         {20, 20, kFourColours, 5, 7, 2, 3, {{1, 2, 3}, {4, 5, 6}}, false, -1, {0, 1, 1, 0, 0, 0}},
          {0x010203, 0x040506, 0x040506, 0x010203, 0x010203, 0x010203}},
     };
     for (const auto& row : rows) {
@@ -330,17 +351,26 @@ TEST(BmpDecoding, EveryDepthBottomUpAndTopDown) {
         {1, {0x40, 0, 0, 0}, {0x80, 0, 0, 0}, {kRed, kGreen, kRed, kGreen, kRed, kRed}},
         {4, {0x01, 0x20, 0, 0}, {0x30, 0x10, 0, 0}, threeColours},
         {8, {0, 1, 2, 0}, {3, 0, 1, 0}, threeColours},
-        {24, {0, 0, 255, 0, 255, 0, 255, 0, 0, 0, 0, 0}, {255, 255, 255, 0, 0, 255, 0, 255, 0, 0, 0, 0}, threeColours},
-        {32, {0, 0, 255, 9, 0, 255, 0, 9, 255, 0, 0, 9}, {255, 255, 255, 9, 0, 0, 255, 9, 0, 255, 0, 9}, threeColours},
+        {24,
+         {0, 0, 255, 0, 255, 0, 255, 0, 0, 0, 0, 0},
+         {255, 255, 255, 0, 0, 255, 0, 255, 0, 0, 0, 0},
+         threeColours},
+        {32,
+         {0, 0, 255, 9, 0, 255, 0, 9, 255, 0, 0, 9},
+         {255, 255, 255, 9, 0, 0, 255, 9, 0, 255, 0, 9},
+         threeColours},
     };
     for (const auto& row : rows) {
-        std::vector<Rgb> palette(kFourColours.begin(), kFourColours.begin() + (row.bitCount == 1 ? 2 : 4));
+        std::vector<Rgb> palette(kFourColours.begin(),
+                                 kFourColours.begin() + (row.bitCount == 1 ? 2 : 4));
         if (row.bitCount > 8) palette.clear();
         for (bool topDown : {false, true}) {
             Bytes data = topDown ? row.top : row.bottom;
             const Bytes& second = topDown ? row.bottom : row.top;
             data.insert(data.end(), second.begin(), second.end());
-            EXPECT_EQ(Hex(row.expected), Hex(LoadAndRender(BuildBmp(3, topDown ? -2 : 2, row.bitCount, palette, data), 3, 2)))
+            EXPECT_EQ(Hex(row.expected),
+                      Hex(LoadAndRender(BuildBmp(3, topDown ? -2 : 2, row.bitCount, palette, data),
+                                        3, 2)))
                 << row.bitCount << " bpp" << (topDown ? ", top-down" : ", bottom-up");
         }
     }
@@ -360,8 +390,9 @@ TEST(BmpDecoding, TakesV4AndV5HeadersAndRefusesTheRest) {
                              BuildBmp(2, 1, 24, {}, red),  // rows longer than the data
                              BuildBmp(1, 1, 8, std::vector<Rgb>(257), red)};
     for (size_t i = 0; i < std::size(refused); ++i) {
-        if (i == 0 && !LayerOnly("refused", "the layer's BMP reader takes fewer forms (no core header, RLE or "
-                                            "16 bits) and refuses damaged sizes that Wine 8.0 takes"))
+        if (i == 0 && !LayerOnly("refused",
+                                 "the layer's BMP reader takes fewer forms (no core header, RLE or "
+                                 "16 bits) and refuses damaged sizes that Wine 8.0 takes"))
             break;
         ComPtr<IPicture> picture;
         EXPECT_EQ(CTL_E_INVALIDPICTURE, LoadPicture(refused[i], &picture)) << "case " << i;
@@ -373,7 +404,10 @@ TEST(BmpDecoding, TakesV4AndV5HeadersAndRefusesTheRest) {
 TEST(IPictureRender, ScalesFlipsMirrorsAndClips) {
     // 2 x 2: red, green / blue, white; 53 HIMETRIC both ways.
     ComPtr<IPicture> picture;
-    ASSERT_EQ(S_OK, LoadPicture(BuildBmp(2, -2, 24, {}, {0, 0, 255, 0, 255, 0, 0, 0, 255, 0, 0, 255, 255, 255, 0, 0}), &picture));
+    ASSERT_EQ(S_OK,
+              LoadPicture(BuildBmp(2, -2, 24, {},
+                                   {0, 0, 255, 0, 255, 0, 0, 0, 255, 0, 0, 255, 255, 255, 0, 0}),
+                          &picture));
     const LONG hm = 53;
     const uint32_t R = kRed, G = kGreen, B = kBlue, W = kWhite, _ = kGrey;
     struct {
@@ -383,24 +417,64 @@ TEST(IPictureRender, ScalesFlipsMirrorsAndClips) {
     } rows[] = {
         {"upright", 0, 0, 2, 2, 0, hm, hm, -hm, {R, G, _, _, B, W, _, _, _, _, _, _, _, _, _, _}},
         {"doubled", 0, 0, 4, 4, 0, hm, hm, -hm, {R, R, G, G, R, R, G, G, B, B, W, W, B, B, W, W}},
-        {"halved: the centre's pixel", 1, 1, 1, 1, 0, hm, hm, -hm, {_, _, _, _, _, W, _, _, _, _, _, _, _, _, _, _}},
+        {"halved: the centre's pixel",
+         1,
+         1,
+         1,
+         1,
+         0,
+         hm,
+         hm,
+         -hm,
+         {_, _, _, _, _, W, _, _, _, _, _, _, _, _, _, _}},
         {"upside down", 0, 0, 2, 2, 0, 0, hm, hm, {B, W, _, _, R, G, _, _, _, _, _, _, _, _, _, _}},
         {"mirrored", 2, 0, -2, 2, 0, hm, hm, -hm, {G, R, _, _, W, B, _, _, _, _, _, _, _, _, _, _}},
-        {"right half", 0, 0, 2, 2, 27, hm, 26, -hm, {G, G, _, _, W, W, _, _, _, _, _, _, _, _, _, _}},
-        {"past the edge", 3, 3, 4, 4, 0, hm, hm, -hm, {_, _, _, _, _, _, _, _, _, _, _, _, _, _, _, R}},
-        {"before it", -3, -3, 4, 4, 0, hm, hm, -hm, {W, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _}},
+        {"right half",
+         0,
+         0,
+         2,
+         2,
+         27,
+         hm,
+         26,
+         -hm,
+         {G, G, _, _, W, W, _, _, _, _, _, _, _, _, _, _}},
+        {"past the edge",
+         3,
+         3,
+         4,
+         4,
+         0,
+         hm,
+         hm,
+         -hm,
+         {_, _, _, _, _, _, _, _, _, _, _, _, _, _, _, R}},
+        {"before it",
+         -3,
+         -3,
+         4,
+         4,
+         0,
+         hm,
+         hm,
+         -hm,
+         {W, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _}},
     };
     for (const auto& row : rows) {
         const std::string what = row.what;
         if (what == "halved: the centre's pixel" &&
-            !LayerOnly(what, "the layer takes the picture pixel under each pixel's centre; Wine 8.0 the first"))
+            !LayerOnly(
+                what,
+                "the layer takes the picture pixel under each pixel's centre; Wine 8.0 the first"))
             continue;
         if ((what == "upside down" || what == "mirrored") &&
-            !LayerOnly(what, "Wine 8.0 draws a flipped or mirrored picture one pixel further on, as the "
-                             "layer's own StretchBlt would; open, the product draws upright only"))
+            !LayerOnly(what,
+                       "Wine 8.0 draws a flipped or mirrored picture one pixel further on, as the "
+                       "layer's own StretchBlt would; open, the product draws upright only"))
             continue;
         Canvas canvas(4, 4, kGrey);
-        EXPECT_EQ(S_OK, picture->Render(canvas.dc(), row.x, row.y, row.cx, row.cy, row.xs, row.ys, row.cxs, row.cys, nullptr));
+        EXPECT_EQ(S_OK, picture->Render(canvas.dc(), row.x, row.y, row.cx, row.cy, row.xs, row.ys,
+                                        row.cxs, row.cys, nullptr));
         EXPECT_EQ(Hex(row.expected), Hex(canvas.All())) << row.what;
     }
 
@@ -414,7 +488,8 @@ TEST(IPictureRender, ScalesFlipsMirrorsAndClips) {
         EXPECT_EQ(E_FAIL, RenderUpright(picture.get(), deleted, 0, 0, 2, 2));
     }
     if (LayerOnly("screen DC", "the layer's screen DC has no pixels to draw on")) {
-        EXPECT_EQ(E_FAIL, RenderUpright(picture.get(), screen, 0, 0, 2, 2)) << "a DC without pixels";
+        EXPECT_EQ(E_FAIL, RenderUpright(picture.get(), screen, 0, 0, 2, 2))
+            << "a DC without pixels";
     }
     EXPECT_EQ(CTL_E_INVALIDPROPERTYVALUE, RenderUpright(picture.get(), canvas.dc(), 0, 0, 0, 2))
         << "an empty destination";
@@ -422,8 +497,9 @@ TEST(IPictureRender, ScalesFlipsMirrorsAndClips) {
 }
 
 TEST(IPictureRender, TwoThreadsRenderOnePictureIntoTheirOwnDCs) {
-    if (!LayerOnly("all", "the layer lets two threads render one picture; the original's belongs to "
-                          "its apartment"))
+    if (!LayerOnly("all",
+                   "the layer lets two threads render one picture; the original's belongs to "
+                   "its apartment"))
         return;
     ComPtr<IPicture> picture;
     ASSERT_EQ(S_OK, LoadPicture(SolidGif(4, 4), &picture));
@@ -441,7 +517,9 @@ TEST(IPictureRender, TwoThreadsRenderOnePictureIntoTheirOwnDCs) {
 
 TEST(OleLoadPicture, RefusesGifAndBmpPicturesOverTheSizeLimits) {
     auto gif = [](int w, int h) { return [=] { return SolidGif(w, h); }; };
-    auto bmp = [](int w) { return [=] { return BuildBmp(w, 1, 8, {{1, 2, 3}}, Bytes(size_t(w + 3) / 4 * 4, 0)); }; };
+    auto bmp = [](int w) {
+        return [=] { return BuildBmp(w, 1, 8, {{1, 2, 3}}, Bytes(size_t(w + 3) / 4 * 4, 0)); };
+    };
     struct {
         const char* what;
         std::function<Bytes()> data;  // made only for rows that run
@@ -451,7 +529,8 @@ TEST(OleLoadPicture, RefusesGifAndBmpPicturesOverTheSizeLimits) {
         {"gif 8193 x 1", gif(8193, 1), CTL_E_INVALIDPICTURE},
         {"gif 1 x 8193", gif(1, 8193), CTL_E_INVALIDPICTURE},
         {"gif 8192 x 4097: over 32 Mi pixels", gif(8192, 4097), CTL_E_INVALIDPICTURE},
-        {"bmp 8192", bmp(8192), S_OK}, {"bmp 8193", bmp(8193), CTL_E_INVALIDPICTURE},
+        {"bmp 8192", bmp(8192), S_OK},
+        {"bmp 8193", bmp(8193), CTL_E_INVALIDPICTURE},
     };
     for (const auto& row : rows) {
         if (row.expected != S_OK && !LayerOnly(row.what, kSizeLimit)) continue;
@@ -471,6 +550,8 @@ std::vector<Sample> Samples() {
             {"bmp", bmp, bmp.size(), kWineTakesPrefixes, kWineCrashes}};
 }
 
-TEST(OleLoadPicture, TruncatedOrCorruptDataFailsCleanly) { ExpectDamageFailsCleanly(Samples()); }
+TEST(OleLoadPicture, TruncatedOrCorruptDataFailsCleanly) {
+    ExpectDamageFailsCleanly(Samples());
+}
 
 }  // namespace

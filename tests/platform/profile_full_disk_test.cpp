@@ -42,12 +42,13 @@ size_t EntriesIn(const TempDir& dir) {
 }
 
 TEST(ProfileFullDisk, AFailedWriteLeavesTheFileAsItWas) {
-    const std::string original = "[SYSTEM]\r\nLASTDELETETIME=2004/03/07 09:05:00\r\n[Other]\r\nKeep=1\r\n";
+    const std::string original =
+        "[SYSTEM]\r\nLASTDELETETIME=2004/03/07 09:05:00\r\n[Other]\r\nKeep=1\r\n";
     struct Case {
         const char* what;
-        bool exists;      // config.ini is there before the write
-        rlim_t limit;     // bytes a file may grow to
-        bool section;     // WritePrivateProfileSectionA rather than WritePrivateProfileStringA
+        bool exists;   // config.ini is there before the write
+        rlim_t limit;  // bytes a file may grow to
+        bool section;  // WritePrivateProfileSectionA rather than WritePrivateProfileStringA
     } cases[] = {
         /* 1 */ {"new file, nothing may be written", false, 0, false},
         /* 2 */ {"new file, section", false, 0, true},
@@ -64,17 +65,19 @@ TEST(ProfileFullDisk, AFailedWriteLeavesTheFileAsItWas) {
         BOOL written = TRUE;
         {
             FileSizeLimit fullDisk(c.limit);
-            written = c.section ? WritePrivateProfileSectionA("SYSTEM", "LASTDELETETIME=2026/12/08 10:00:00\0",
-                                                              file.c_str())
-                                : WritePrivateProfileStringA("SYSTEM", "LASTDELETETIME", "2026/12/08 10:00:00",
-                                                             file.c_str());
+            written = c.section
+                          ? WritePrivateProfileSectionA(
+                                "SYSTEM", "LASTDELETETIME=2026/12/08 10:00:00\0", file.c_str())
+                          : WritePrivateProfileStringA("SYSTEM", "LASTDELETETIME",
+                                                       "2026/12/08 10:00:00", file.c_str());
         }
         EXPECT_FALSE(written) << "row " << row << ": " << c.what;
         EXPECT_EQ(dir.Exists("config.ini"), c.exists) << "row " << row << ": " << c.what;
         if (c.exists) {
             EXPECT_EQ(dir.Read("config.ini"), original) << "row " << row;
         }
-        EXPECT_EQ(EntriesIn(dir), c.exists ? 1u : 0u) << "row " << row << ": a temporary file is left";
+        EXPECT_EQ(EntriesIn(dir), c.exists ? 1u : 0u)
+            << "row " << row << ": a temporary file is left";
     }
 }
 

@@ -14,7 +14,9 @@ using portrix_test::TempDir;
 
 namespace {
 
-std::string Row(int n) { return "row " + std::to_string(n); }
+std::string Row(int n) {
+    return "row " + std::to_string(n);
+}
 
 constexpr char kWineDropsBlankLines[] = "Wine 8.0 drops the blank lines of a file it rewrites";
 
@@ -63,15 +65,16 @@ TEST(Profile, Lookups) {
         /* 16 */ {"SYSTEM", "LASTDELETETIME", "", 1, ""},
         /* 17 */ {"SYSTEM", "Missing", "fallback", 4, "fal"},
         /* 18 */ {"SYSTEM", "LASTDELETETIME", "", 20, "2004/03/07 09:05:00"},
-        /* 19 */ {"SYSTEM", "NoEquals", "fallback", 80, "fallback"},  // a line without "=" has no value
+        /* 19 */ {"SYSTEM", "NoEquals", "fallback", 80, "fallback"},  // a line without "=" has no
+                                                                      // value
     };
     int row = 0;
     for (const Case& c : cases) {
         ++row;
         char buffer[80];
         std::memset(buffer, 'X', sizeof(buffer));
-        const DWORD copied =
-            GetPrivateProfileStringA(c.section, c.key, c.defaultValue, buffer, c.size, file.c_str());
+        const DWORD copied = GetPrivateProfileStringA(c.section, c.key, c.defaultValue, buffer,
+                                                      c.size, file.c_str());
         EXPECT_EQ(std::string(buffer), c.expected) << Row(row);
         EXPECT_EQ(copied, c.expected.size()) << Row(row);
     }
@@ -102,18 +105,22 @@ TEST(Profile, NameLists) {
         /* 2 */ {nullptr, "", 32, std::string("One\0Two\0\0", 9), 8},
         /* 3 */ {nullptr, "", 7, std::string("One\0T\0\0", 7), 5},  // cut, still two NULs
         /* 4 */ {"Two", "", 32, std::string("\0\0", 2), 0},
-        /* 5 */ {"Three", "dflt", 32, std::string("dflt\0", 5), 4},  // a missing section gives the default
+        /* 5 */ {"Three", "dflt", 32, std::string("dflt\0", 5), 4},  // a missing section gives the
+                                                                     // default
     };
     int row = 0;
     for (const Case& c : cases) {
         ++row;
-        if (row == 3 && !portrix_test::NotUnderWine(Row(row), "Wine 8.0 ends a cut list with one NUL, not two"))
+        if (row == 3 &&
+            !portrix_test::NotUnderWine(Row(row), "Wine 8.0 ends a cut list with one NUL, not two"))
             continue;
-        if (row == 4 && !portrix_test::NotUnderWine(Row(row), "Wine 8.0 takes a section without keys for a "
-                                                              "missing one and gives the default"))
+        if (row == 4 && !portrix_test::NotUnderWine(Row(row),
+                                                    "Wine 8.0 takes a section without keys for a "
+                                                    "missing one and gives the default"))
             continue;
         std::memset(buffer, 'X', sizeof(buffer));
-        EXPECT_EQ(GetPrivateProfileStringA(c.section, nullptr, c.defaultValue, buffer, c.size, file.c_str()),
+        EXPECT_EQ(GetPrivateProfileStringA(c.section, nullptr, c.defaultValue, buffer, c.size,
+                                           file.c_str()),
                   c.result)
             << Row(row);
         EXPECT_EQ(std::string(buffer, c.expected.size()), c.expected) << Row(row);
@@ -131,18 +138,24 @@ TEST(Profile, WriteStringCreatesUpdatesAndRemoves) {
     } steps[] = {
         /* 1 */ {"SYSTEM", "LASTDELETETIME", "2004/03/07 09:05:00",
                  "[SYSTEM]\r\nLASTDELETETIME=2004/03/07 09:05:00\r\n"},
-        /* 2 */ {"Other", "Key", "v", "[SYSTEM]\r\nLASTDELETETIME=2004/03/07 09:05:00\r\n[Other]\r\nKey=v\r\n"},
-        /* 3 */ {"system", "lastdeletetime", "2004/03/18 10:00:00",  // the names keep their case
-                 "[SYSTEM]\r\nLASTDELETETIME=2004/03/18 10:00:00\r\n[Other]\r\nKey=v\r\n"},
-        /* 4 */ {"SYSTEM", "Added", "1",
-                 "[SYSTEM]\r\nLASTDELETETIME=2004/03/18 10:00:00\r\nAdded=1\r\n[Other]\r\nKey=v\r\n"},
-        /* 5 */ {"SYSTEM", "lastdeletetime", nullptr, "[SYSTEM]\r\nAdded=1\r\n[Other]\r\nKey=v\r\n"},
+        /* 2 */
+        {"Other", "Key", "v",
+         "[SYSTEM]\r\nLASTDELETETIME=2004/03/07 09:05:00\r\n[Other]\r\nKey=v\r\n"},
+        /* 3 */
+        {"system", "lastdeletetime", "2004/03/18 10:00:00",  // the names keep their case
+         "[SYSTEM]\r\nLASTDELETETIME=2004/03/18 10:00:00\r\n[Other]\r\nKey=v\r\n"},
+        /* 4 */
+        {"SYSTEM", "Added", "1",
+         "[SYSTEM]\r\nLASTDELETETIME=2004/03/18 10:00:00\r\nAdded=1\r\n[Other]\r\nKey=v\r\n"},
+        /* 5 */
+        {"SYSTEM", "lastdeletetime", nullptr, "[SYSTEM]\r\nAdded=1\r\n[Other]\r\nKey=v\r\n"},
         /* 6 */ {"OTHER", nullptr, nullptr, "[SYSTEM]\r\nAdded=1\r\n"},
     };
     int row = 0;
     for (const Step& s : steps) {
         ++row;
-        EXPECT_TRUE(WritePrivateProfileStringA(s.section, s.key, s.value, file.c_str())) << Row(row);
+        EXPECT_TRUE(WritePrivateProfileStringA(s.section, s.key, s.value, file.c_str()))
+            << Row(row);
         EXPECT_EQ(dir.Read("config.ini"), s.content) << Row(row);
     }
 }
@@ -158,17 +171,21 @@ TEST(Profile, NewKeyGoesBeforeTheBlankLinesOfItsSection) {
 
 TEST(Profile, WriteSectionReplacesItsKeysOnly) {
     TempDir dir;
-    const std::string file = dir.Write(
-        "config.ini", "[First]\r\nkeep=1\r\n[SYSTEM]\r\nLASTDELETETIME=old\r\nOther=2\r\n\r\n[Last]\r\nkeep=3\r\n");
-    ASSERT_TRUE(WritePrivateProfileSectionA("system", "LASTDELETETIME=new\0Extra=x\0", file.c_str()));
+    const std::string file = dir.Write("config.ini",
+                                       "[First]\r\nkeep=1\r\n[SYSTEM]\r\nLASTDELETETIME="
+                                       "old\r\nOther=2\r\n\r\n[Last]\r\nkeep=3\r\n");
+    ASSERT_TRUE(
+        WritePrivateProfileSectionA("system", "LASTDELETETIME=new\0Extra=x\0", file.c_str()));
     if (portrix_test::NotUnderWine("blank line", kWineDropsBlankLines)) {
         EXPECT_EQ(dir.Read("config.ini"),
-                  "[First]\r\nkeep=1\r\n[SYSTEM]\r\nLASTDELETETIME=new\r\nExtra=x\r\n\r\n[Last]\r\nkeep=3\r\n");
+                  "[First]\r\nkeep=1\r\n[SYSTEM]\r\nLASTDELETETIME=new\r\nExtra=x\r\n\r\n[Last]"
+                  "\r\nkeep=3\r\n");
     }
 
     // Into an empty file (as the housekeeping creates it) and into a missing one.
     const std::string empty = dir.Write("empty.ini", "");
-    ASSERT_TRUE(WritePrivateProfileSectionA("SYSTEM", "LASTDELETETIME=2004/03/07 09:05:00\0", empty.c_str()));
+    ASSERT_TRUE(WritePrivateProfileSectionA("SYSTEM", "LASTDELETETIME=2004/03/07 09:05:00\0",
+                                            empty.c_str()));
     EXPECT_EQ(dir.Read("empty.ini"), "[SYSTEM]\r\nLASTDELETETIME=2004/03/07 09:05:00\r\n");
     ASSERT_TRUE(WritePrivateProfileSectionA("SYSTEM", "A=1\0", (dir / "new.ini").c_str()));
     EXPECT_EQ(dir.Read("new.ini"), "[SYSTEM]\r\nA=1\r\n");
@@ -187,12 +204,13 @@ TEST(Profile, WritesThatCannotBeDoneReturnFalse) {
 
 TEST(Profile, IntegersInDecimalOrHexadecimal) {
     TempDir dir;
-    const std::string file = dir.Write("n.ini", "[N]\r\nDec=42\r\nHex=0x1F\r\nNeg=-3\r\nTail=12abc\r\nWord=abc\r\n");
+    const std::string file =
+        dir.Write("n.ini", "[N]\r\nDec=42\r\nHex=0x1F\r\nNeg=-3\r\nTail=12abc\r\nWord=abc\r\n");
     struct Case {
         const char* key;
         UINT expected;
     } cases[] = {
-        /* 1 */ {"Dec", 42}, /* 2 */ {"Hex", 31}, /* 3 */ {"Neg", static_cast<UINT>(-3)},
+        /* 1 */ {"Dec", 42},  /* 2 */ {"Hex", 31}, /* 3 */ {"Neg", static_cast<UINT>(-3)},
         /* 4 */ {"Tail", 12}, /* 5 */ {"Word", 0}, /* 6 */ {"Missing", 7},
     };
     int row = 0;

@@ -17,7 +17,9 @@ using portrix_test::Utf16Le;
 
 namespace {
 
-std::string Row(int n) { return "row " + std::to_string(n); }
+std::string Row(int n) {
+    return "row " + std::to_string(n);
+}
 
 // Points the layer at a hive of its own for the test's duration.
 class ScopedHive {
@@ -76,7 +78,9 @@ Query QueryValue(HKEY key, const char* name, DWORD bufferSize) {
     return q;
 }
 
-std::vector<BYTE> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+std::vector<BYTE> Bytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
 
 const char kShare[] = "Software\\szDomain\\Share";
 
@@ -105,7 +109,8 @@ TEST(Registry, ParsesTheRegedit4Forms) {
               "\"a\"=\"b\"\r\n"
               "[-HKEY_CURRENT_USER\\Software\\Removed]\r\n");
     OwnedKey key;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\szdomain\\Share", 0, KEY_QUERY_VALUE, key.out()),
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\szdomain\\Share", 0, KEY_QUERY_VALUE,
+                            key.out()),
               ERROR_SUCCESS);
     struct Case {
         const char* name;
@@ -136,8 +141,9 @@ TEST(Registry, ParsesTheRegedit4Forms) {
         EXPECT_EQ(std::vector<BYTE>(q.data.begin(), q.data.begin() + q.size), c.data) << Row(row);
     }
     OwnedKey removed;
-    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Removed", 0, KEY_QUERY_VALUE, removed.out()),
-              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(
+        RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Removed", 0, KEY_QUERY_VALUE, removed.out()),
+        ERROR_FILE_NOT_FOUND);
 }
 
 TEST(Registry, OpeningKeys) {
@@ -150,13 +156,18 @@ TEST(Registry, OpeningKeys) {
     } cases[] = {
         /* 1 */ {nullptr, kShare, ERROR_FILE_NOT_FOUND},
         /* 2 */ {"REGEDIT4\r\n", kShare, ERROR_FILE_NOT_FOUND},
-        /* 3 */ {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n", kShare, ERROR_SUCCESS},
-        /* 4 */ {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n", "software\\SZDOMAIN",
-                 ERROR_SUCCESS},
-        /* 5 */ {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n", "Software\\szDom",
-                 ERROR_FILE_NOT_FOUND},
-        /* 6 */ {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\szDomain]\r\n", kShare, ERROR_FILE_NOT_FOUND},
-        /* 7 */ {"not a hive\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n", kShare, ERROR_BADKEY},
+        /* 3 */
+        {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n", kShare, ERROR_SUCCESS},
+        /* 4 */
+        {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n", "software\\SZDOMAIN",
+         ERROR_SUCCESS},
+        /* 5 */
+        {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n", "Software\\szDom",
+         ERROR_FILE_NOT_FOUND},
+        /* 6 */
+        {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\szDomain]\r\n", kShare, ERROR_FILE_NOT_FOUND},
+        /* 7 */
+        {"not a hive\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n", kShare, ERROR_BADKEY},
     };
     int row = 0;
     for (const Case& c : cases) {
@@ -164,7 +175,8 @@ TEST(Registry, OpeningKeys) {
         std::remove(hive.path().c_str());
         if (c.hiveText) dir.Write("hkcu.reg", c.hiveText);
         OwnedKey key;
-        EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, c.subKey, 0, KEY_QUERY_VALUE, key.out()), c.result)
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, c.subKey, 0, KEY_QUERY_VALUE, key.out()),
+                  c.result)
             << Row(row);
         EXPECT_EQ(key.get() != nullptr, c.result == ERROR_SUCCESS) << Row(row);
     }
@@ -179,10 +191,12 @@ TEST(Registry, QuerySizes) {
     ScopedHive hive(dir);
     const std::string path511(511, 'p');
     const std::string path512(512, 'p');
-    dir.Write("hkcu.reg", "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n\"P511\"=\"" +
-                              path511 + "\"\r\n\"P512\"=\"" + path512 + "\"\r\n");
+    dir.Write("hkcu.reg",
+              "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n\"P511\"=\"" +
+                  path511 + "\"\r\n\"P512\"=\"" + path512 + "\"\r\n");
     OwnedKey key;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_QUERY_VALUE, key.out()), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_QUERY_VALUE, key.out()),
+              ERROR_SUCCESS);
     struct Case {
         const char* name;
         DWORD bufferSize;
@@ -210,17 +224,20 @@ TEST(Registry, QuerySizes) {
     EXPECT_EQ(size, 513u);
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     BYTE buffer[4];
-    EXPECT_EQ(RegQueryValueExA(key.get(), "P511", nullptr, nullptr, buffer, nullptr), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegQueryValueExA(key.get(), "P511", nullptr, nullptr, buffer, nullptr),
+              ERROR_INVALID_PARAMETER);
 
     OwnedKey writeOnly;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_SET_VALUE, writeOnly.out()), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_SET_VALUE, writeOnly.out()),
+              ERROR_SUCCESS);
     EXPECT_EQ(QueryValue(writeOnly.get(), "P511", 512).result, ERROR_ACCESS_DENIED);
 }
 
 TEST(Registry, WritesGoThroughTheFileAndReadBack) {
     TempDir dir;
     ScopedHive hive(dir);
-    dir.Write("hkcu.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Keep]\r\n\"Kept\"=\"yes\"\r\n");
+    dir.Write("hkcu.reg",
+              "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Keep]\r\n\"Kept\"=\"yes\"\r\n");
     OwnedKey key;
     DWORD disposition = 0;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kShare, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
@@ -228,7 +245,8 @@ TEST(Registry, WritesGoThroughTheFileAndReadBack) {
               ERROR_SUCCESS);
     EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
     const char path[] = "/opt/app \"x\" \\y";
-    ASSERT_EQ(RegSetValueExA(key.get(), "Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(path), sizeof(path)),
+    ASSERT_EQ(RegSetValueExA(key.get(), "Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(path),
+                             sizeof(path)),
               ERROR_SUCCESS);
     const BYTE number[4] = {1, 0, 0, 0};
     ASSERT_EQ(RegSetValueExA(key.get(), "N", 0, REG_DWORD, number, 4), ERROR_SUCCESS);
@@ -247,8 +265,8 @@ TEST(Registry, WritesGoThroughTheFileAndReadBack) {
     EXPECT_NE(text.find("\"Kept\"=\"yes\""), std::string::npos) << text;
 
     OwnedKey again;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "software\\szdomain\\SHARE", 0, nullptr, 0, KEY_READ,
-                              nullptr, again.out(), &disposition),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "software\\szdomain\\SHARE", 0, nullptr, 0,
+                              KEY_READ, nullptr, again.out(), &disposition),
               ERROR_SUCCESS);
     EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
     EXPECT_EQ(RegDeleteValueA(key.get(), "N"), ERROR_SUCCESS);
@@ -301,7 +319,9 @@ TEST(Registry, HiveLocation) {
 }
 
 // String data with its terminator.
-std::string Sz(const char* text) { return std::string(text) + '\0'; }
+std::string Sz(const char* text) {
+    return std::string(text) + '\0';
+}
 
 // Sets each value in a key of its own, then reads all of them back through fresh opens.
 TEST(Registry, ValuesRoundTripByteForByte) {
@@ -331,18 +351,20 @@ TEST(Registry, ValuesRoundTripByteForByte) {
     };
     {
         OwnedKey key;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kShare, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(),
-                                  nullptr),
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kShare, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  key.out(), nullptr),
                   ERROR_SUCCESS);
         for (const Case& c : cases) {
-            EXPECT_EQ(RegSetValueExA(key.get(), c.name, 0, c.type, reinterpret_cast<const BYTE*>(c.data.data()),
+            EXPECT_EQ(RegSetValueExA(key.get(), c.name, 0, c.type,
+                                     reinterpret_cast<const BYTE*>(c.data.data()),
                                      static_cast<DWORD>(c.data.size())),
                       ERROR_SUCCESS)
                 << c.name;
         }
     }
     OwnedKey key;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_QUERY_VALUE, key.out()), ERROR_SUCCESS)
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_QUERY_VALUE, key.out()),
+              ERROR_SUCCESS)
         << dir.Read("hkcu.reg");
     int row = 0;
     for (const Case& c : cases) {
@@ -364,13 +386,16 @@ TEST(Registry, ASectionNotUnderARootDoesNotTurnIntoADeletion) {
               "[\\-HKEY_CURRENT_USER\\Software\\szDomain]\r\n\"x\"=\"y\"\r\n");
     {
         OwnedKey other;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Other", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                  other.out(), nullptr),
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Other", 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, other.out(), nullptr),
                   ERROR_SUCCESS);
-        ASSERT_EQ(RegSetValueExA(other.get(), "n", 0, REG_SZ, reinterpret_cast<const BYTE*>("1"), 2), ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegSetValueExA(other.get(), "n", 0, REG_SZ, reinterpret_cast<const BYTE*>("1"), 2),
+            ERROR_SUCCESS);
     }
     OwnedKey share;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_QUERY_VALUE, share.out()), ERROR_SUCCESS)
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_QUERY_VALUE, share.out()),
+              ERROR_SUCCESS)
         << dir.Read("hkcu.reg");
     EXPECT_EQ(QueryValue(share.get(), "Path", 64).result, ERROR_SUCCESS) << dir.Read("hkcu.reg");
 }
@@ -379,7 +404,8 @@ TEST(Registry, NamesWithALineBreakAreRefused) {
     TempDir dir;
     ScopedHive hive(dir);
     OwnedKey key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kShare, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(), nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kShare, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              key.out(), nullptr),
               ERROR_SUCCESS);
     const std::string before = dir.Read("hkcu.reg");
     const char* const bad[] = {"a\nb", "a\rb", "\r\n"};
@@ -387,8 +413,8 @@ TEST(Registry, NamesWithALineBreakAreRefused) {
     for (const char* name : bad) {
         ++row;
         OwnedKey created;
-        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, created.out(),
-                                  nullptr),
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  created.out(), nullptr),
                   ERROR_INVALID_PARAMETER)
             << Row(row);
         EXPECT_EQ(RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
@@ -401,44 +427,57 @@ TEST(Registry, NamesWithALineBreakAreRefused) {
 TEST(Registry, ReadsVersion5AndOtherLineEnds) {
     TempDir dir;
     ScopedHive hive(dir);
-    const std::string body = "[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n\"Path\"=\"/opt/app\"\r\n";
+    const std::string body =
+        "[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n\"Path\"=\"/opt/app\"\r\n";
     struct Case {
         const char* what;
         std::string text;
         std::string path;  // the Path value expected, without its terminator
     } cases[] = {
-        /* 1 */ {"UTF-16LE, version 5", Utf16Le("Windows Registry Editor Version 5.00\r\n\r\n" + body), "/opt/app"},
+        /* 1 */ {"UTF-16LE, version 5",
+                 Utf16Le("Windows Registry Editor Version 5.00\r\n\r\n" + body), "/opt/app"},
         // U+00E9 and U+1F600 in UTF-16LE become their UTF-8 bytes.
-        /* 2 */ {"UTF-16LE, beyond ASCII",
-                 Utf16Le("Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n"
-                         "\"Path\"=\"/opt/caf") +
-                     std::string("\xe9\0\x3d\xd8\x00\xde", 6) + std::string("\"\0\r\0\n\0", 6),
-                 "/opt/caf\xc3\xa9\xf0\x9f\x98\x80"},
-        /* 3 */ {"UTF-8 with BOM, version 5", "\xef\xbb\xbfWindows Registry Editor Version 5.00\r\n" + body, "/opt/app"},
-        /* 4 */ {"CR only", "REGEDIT4\r\r[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\"Path\"=\"/opt/app\"\r",
-                 "/opt/app"},
+        /* 2 */
+        {"UTF-16LE, beyond ASCII",
+         Utf16Le("Windows Registry Editor Version "
+                 "5.00\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n"
+                 "\"Path\"=\"/opt/caf") +
+             std::string("\xe9\0\x3d\xd8\x00\xde", 6) + std::string("\"\0\r\0\n\0", 6),
+         "/opt/caf\xc3\xa9\xf0\x9f\x98\x80"},
+        /* 3 */
+        {"UTF-8 with BOM, version 5", "\xef\xbb\xbfWindows Registry Editor Version 5.00\r\n" + body,
+         "/opt/app"},
+        /* 4 */
+        {"CR only",
+         "REGEDIT4\r\r[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\"Path\"=\"/opt/app\"\r",
+         "/opt/app"},
         // Version 5 keeps strings of the hex forms in UTF-16LE: "%A%" here.
-        /* 5 */ {"version 5 hex(2)",
-                 Utf16Le("Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n"
-                         "\"Path\"=hex(2):25,00,41,00,25,00,00,00\r\n"),
-                 "%A%"},
+        /* 5 */
+        {"version 5 hex(2)",
+         Utf16Le("Windows Registry Editor Version "
+                 "5.00\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n"
+                 "\"Path\"=hex(2):25,00,41,00,25,00,00,00\r\n"),
+         "%A%"},
     };
     int row = 0;
     for (const Case& c : cases) {
         ++row;
         dir.Write("hkcu.reg", c.text);
         OwnedKey key;
-        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_QUERY_VALUE, key.out()), ERROR_SUCCESS)
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_QUERY_VALUE, key.out()),
+                  ERROR_SUCCESS)
             << Row(row) << ": " << c.what;
         const Query q = QueryValue(key.get(), "Path", 64);
         ASSERT_EQ(q.result, ERROR_SUCCESS) << Row(row);
-        EXPECT_EQ(std::string(q.data.begin(), q.data.begin() + q.size), c.path + '\0') << Row(row) << ": " << c.what;
+        EXPECT_EQ(std::string(q.data.begin(), q.data.begin() + q.size), c.path + '\0')
+            << Row(row) << ": " << c.what;
     }
     // A write keeps what was read and writes REGEDIT4.
     dir.Write("hkcu.reg", cases[0].text);
     OwnedKey key;
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_SET_VALUE, key.out()), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key.get(), "Other", 0, REG_SZ, reinterpret_cast<const BYTE*>("1"), 2), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key.get(), "Other", 0, REG_SZ, reinterpret_cast<const BYTE*>("1"), 2),
+              ERROR_SUCCESS);
     const std::string text = dir.Read("hkcu.reg");
     EXPECT_EQ(text.rfind("REGEDIT4\r\n", 0), 0u) << text;
     EXPECT_NE(text.find("\"Path\"=\"/opt/app\""), std::string::npos) << text;
@@ -450,48 +489,59 @@ TEST(Registry, ManyValuesOfOneKey) {
     TempDir dir;
     ScopedHive hive(dir);
     std::string text = "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n";
-    for (int i = 0; i < 40; ++i) text += "\"v" + std::to_string(i) + "\"=\"" + std::to_string(i) + "\"\r\n";
+    for (int i = 0; i < 40; ++i)
+        text += "\"v" + std::to_string(i) + "\"=\"" + std::to_string(i) + "\"\r\n";
     text += "\"v5\"=-\r\n\"V25\"=-\r\n\"V30\"=\"new\"\r\n\"v25\"=\"back\"\r\n";
     dir.Write("hkcu.reg", text);
     OwnedKey key;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_QUERY_VALUE, key.out()), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_QUERY_VALUE, key.out()),
+              ERROR_SUCCESS);
     std::vector<std::string> order;
     for (DWORD index = 0;; ++index) {
         char name[32];
         DWORD nameSize = sizeof(name);
-        if (RegEnumValueA(key.get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        if (RegEnumValueA(key.get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
         order.push_back(name);
     }
     std::vector<std::string> expected;
     for (int i = 0; i < 40; ++i) {
-        if (i != 5 && i != 25) expected.push_back(i == 30 ? "V30" : "v" + std::to_string(i));  // as last written
+        if (i != 5 && i != 25)
+            expected.push_back(i == 30 ? "V30" : "v" + std::to_string(i));  // as last written
     }
     expected.push_back("v25");
     EXPECT_EQ(order, expected);
-    EXPECT_STREQ(reinterpret_cast<const char*>(QueryValue(key.get(), "v30", 16).data.data()), "new");
-    EXPECT_STREQ(reinterpret_cast<const char*>(QueryValue(key.get(), "v25", 16).data.data()), "back");
+    EXPECT_STREQ(reinterpret_cast<const char*>(QueryValue(key.get(), "v30", 16).data.data()),
+                 "new");
+    EXPECT_STREQ(reinterpret_cast<const char*>(QueryValue(key.get(), "v25", 16).data.data()),
+                 "back");
     EXPECT_EQ(QueryValue(key.get(), "v5", 16).result, ERROR_FILE_NOT_FOUND);
 }
 
 TEST(Registry, HivesLargerThanTheLimitAreRefused) {
     TempDir dir;
     ScopedHive hive(dir);
-    const std::string head = "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n\"Path\"=\"/opt/app\"\r\n";
+    const std::string head =
+        "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\r\n\"Path\"=\"/opt/app\"\r\n";
     const std::string padding = "; padding\r\n";
     std::string large = head;
     while (large.size() <= platform::kMaxRegistryHiveBytes) large += padding;
     dir.Write("hkcu.reg", large);
     OwnedKey refused;
-    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_QUERY_VALUE, refused.out()), ERROR_FILE_TOO_LARGE);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_QUERY_VALUE, refused.out()),
+              ERROR_FILE_TOO_LARGE);
     EXPECT_NE(platform::RegistryHiveProblem().find(hive.path()), std::string::npos);
 
     // A write that would take the hive past the limit leaves the file as it was.
     dir.Write("hkcu.reg", head);
     OwnedKey key;
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_SET_VALUE, key.out()), ERROR_SUCCESS);
-    const std::vector<BYTE> big(platform::kMaxRegistryHiveBytes / 2, 0xAB);  // written as three characters a byte
-    EXPECT_EQ(RegSetValueExA(key.get(), "Big", 0, REG_BINARY, big.data(), static_cast<DWORD>(big.size())),
-              ERROR_FILE_TOO_LARGE);
+    const std::vector<BYTE> big(platform::kMaxRegistryHiveBytes / 2,
+                                0xAB);  // written as three characters a byte
+    EXPECT_EQ(
+        RegSetValueExA(key.get(), "Big", 0, REG_BINARY, big.data(), static_cast<DWORD>(big.size())),
+        ERROR_FILE_TOO_LARGE);
     EXPECT_EQ(dir.Read("hkcu.reg"), head);
 }
 

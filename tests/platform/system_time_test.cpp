@@ -11,7 +11,9 @@ namespace {
 
 using namespace portrix_test;
 
-std::string Row(int n) { return "row " + std::to_string(n); }
+std::string Row(int n) {
+    return "row " + std::to_string(n);
+}
 
 TEST(FileTime, SystemTimeConversions) {
     struct Case {
@@ -22,8 +24,9 @@ TEST(FileTime, SystemTimeConversions) {
     const Case cases[] = {
         /*1*/ {MakeSystemTime(1601, 1, 1, 0, 0, 0), 0, 1},  // a Monday
         /*2*/ {MakeSystemTime(1970, 1, 1, 0, 0, 0), kUnixEpoch, 4},
-        /*3*/ {MakeSystemTime(2004, 2, 29, 23, 59, 59, 999),
-               kUnixEpoch + (1078099199LL * 1000 + 999) * 10'000, 0},
+        /*3*/
+        {MakeSystemTime(2004, 2, 29, 23, 59, 59, 999),
+         kUnixEpoch + (1078099199LL * 1000 + 999) * 10'000, 0},
         /*4*/ {MakeSystemTime(2000, 3, 1, 12, 0, 0), kUnixEpoch + 951912000LL * kUnitsPerSecond, 3},
         /*5*/ {MakeSystemTime(1900, 3, 1, 0, 0, 0), kUnixEpoch - 2203891200LL * kUnitsPerSecond, 4},
         /*6*/ {MakeSystemTime(30827, 12, 31, 23, 59, 59, 999), 0x7FFF35F4F06C58F0LL, 5},

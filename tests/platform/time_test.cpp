@@ -21,8 +21,9 @@ namespace {
 
 using namespace portrix_test;
 
-
-std::string Row(int n) { return "row " + std::to_string(n); }
+std::string Row(int n) {
+    return "row " + std::to_string(n);
+}
 
 // Sets TZ for the test's duration (the test binary is single-threaded here).
 class ScopedTimeZone {
@@ -72,8 +73,8 @@ Readings ReadAllClocks() {
 }
 
 TEST(Clock, ShiftMovesEveryReportedTime) {
-    const std::chrono::seconds shifts[] = {
-        /*1*/ 11 * 24h, /*2*/ -11 * 24h, /*3*/ 10 * 24h + 23h, /*4*/ 1s, /*5*/ 3650 * 24h};
+    const std::chrono::seconds shifts[] = {/*1*/ 11 * 24h, /*2*/ -11 * 24h, /*3*/ 10 * 24h + 23h,
+                                           /*4*/ 1s, /*5*/ 3650 * 24h};
     const std::chrono::seconds before = platform::ClockOffset();
     int n = 0;
     for (auto shift : shifts) {
@@ -120,8 +121,9 @@ TEST(Clock, AbsoluteTimerDueTimesFollowIt) {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     LARGE_INTEGER due;
-    due.QuadPart = static_cast<LONGLONG>((ULONGLONG{now.dwHighDateTime} << 32) | now.dwLowDateTime) +
-                   kUnitsPerSecond * 60;
+    due.QuadPart =
+        static_cast<LONGLONG>((ULONGLONG{now.dwHighDateTime} << 32) | now.dwLowDateTime) +
+        kUnitsPerSecond * 60;
     ScopedClockShift shift(std::chrono::hours(1));
     portrix_test::OwnedHandle timer(CreateWaitableTimerA(nullptr, TRUE, nullptr));
     ASSERT_TRUE(SetWaitableTimer(timer.get(), &due, 0, nullptr, nullptr, FALSE));
@@ -234,7 +236,7 @@ TEST(OleDateTime, DateValuesAndFields) {
         /*7*/ {38046.0, 2004, 2, 29, 0, 0, 0, 1, 60},
         /*8*/ {-657434.0, 100, 1, 1, 0, 0, 0, 6, 1},
         /*9*/ {2958465.0 + 86399 / 86400.0, 9999, 12, 31, 23, 59, 59, 6, 365},
-        /*10*/ {0.5 + 0.4 / 86400.0, 1899, 12, 30, 12, 0, 0, 7, 364},   // rounds to the second
+        /*10*/ {0.5 + 0.4 / 86400.0, 1899, 12, 30, 12, 0, 0, 7, 364},  // rounds to the second
         /*11*/ {0.5 - 0.4 / 86400.0, 1899, 12, 30, 12, 0, 0, 7, 364},
     };
     int n = 0;
@@ -261,8 +263,10 @@ TEST(OleDateTime, InvalidValues) {
         int y, mo, d, h, mi, s;
     };
     const Case cases[] = {
-        /*1*/ {99, 12, 31, 0, 0, 0},   /*2*/ {10000, 1, 1, 0, 0, 0}, /*3*/ {2003, 2, 29, 0, 0, 0},
-        /*4*/ {2004, 4, 31, 0, 0, 0},  /*5*/ {2004, 1, 1, 24, 0, 0}, /*6*/ {2004, 1, 1, 0, -1, 0},
+        /*1*/ {99, 12, 31, 0, 0, 0},  /*2*/ {10000, 1, 1, 0, 0, 0},
+        /*3*/ {2003, 2, 29, 0, 0, 0},
+        /*4*/ {2004, 4, 31, 0, 0, 0}, /*5*/ {2004, 1, 1, 24, 0, 0},
+        /*6*/ {2004, 1, 1, 0, -1, 0},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -276,7 +280,8 @@ TEST(OleDateTime, InvalidValues) {
     }
     EXPECT_EQ(COleDateTime::invalid, COleDateTime(DATE(NAN)).GetStatus());
     EXPECT_EQ(COleDateTime::invalid, COleDateTime(DATE(3e6)).GetStatus());
-    EXPECT_EQ(COleDateTime::invalid, (COleDateTime(9999, 12, 31, 23, 59, 59) + COleDateTimeSpan(0, 0, 0, 1)).GetStatus());
+    EXPECT_EQ(COleDateTime::invalid,
+              (COleDateTime(9999, 12, 31, 23, 59, 59) + COleDateTimeSpan(0, 0, 0, 1)).GetStatus());
     COleDateTime null;
     null.SetStatus(COleDateTime::null);
     EXPECT_STREQ("", null.Format("%Y"));
@@ -285,9 +290,9 @@ TEST(OleDateTime, InvalidValues) {
 TEST(OleDateTime, WrittenFormParsesBackToTheSameTime) {
     const char* kWritten = "%Y/%m/%d %H:%M:%S";
     std::vector<COleDateTime> times = {
-        COleDateTime(2004, 3, 7, 9, 5, 0),       COleDateTime(100, 1, 1, 0, 0, 0),
-        COleDateTime(9999, 12, 31, 23, 59, 59),  COleDateTime(1899, 12, 29, 6, 0, 0),
-        COleDateTime(1899, 12, 30, 0, 0, 1),     COleDateTime(2000, 2, 29, 23, 59, 59),
+        COleDateTime(2004, 3, 7, 9, 5, 0),      COleDateTime(100, 1, 1, 0, 0, 0),
+        COleDateTime(9999, 12, 31, 23, 59, 59), COleDateTime(1899, 12, 29, 6, 0, 0),
+        COleDateTime(1899, 12, 30, 0, 0, 1),    COleDateTime(2000, 2, 29, 23, 59, 59),
         COleDateTime::GetCurrentTime(),
     };
     std::mt19937 random(20040307);
@@ -334,8 +339,8 @@ TEST(OleDateTime, ParseAccepts) {
         ASSERT_TRUE(t.ParseDateTime(c.text, c.flags)) << c.text;
         EXPECT_EQ(COleDateTime::valid, t.GetStatus());
         EXPECT_EQ(COleDateTime(c.y, c.mo, c.d, c.h, c.mi, c.s), t)
-            << "expected " << c.y << "-" << c.mo << "-" << c.d << " " << c.h << ":" << c.mi
-            << ":" << c.s << ", got " << t.Format("%Y-%m-%d %H:%M:%S");
+            << "expected " << c.y << "-" << c.mo << "-" << c.d << " " << c.h << ":" << c.mi << ":"
+            << c.s << ", got " << t.Format("%Y-%m-%d %H:%M:%S");
     }
 }
 
@@ -388,9 +393,13 @@ TEST(OleDateTime, SpansInDaysWithFraction) {
         /*3*/ {COleDateTime(2004, 2, 25, 9, 5, 0), base, -11.0, -11, 0, -11},
         /*4*/ {COleDateTime(2004, 2, 25, 10, 5, 0), base, -(10 + 23 / 24.0), -10, -23, -10},
         /*5*/ {base, COleDateTime(2004, 3, 7, 9, 4, 59), 1 / 86400.0, 0, 0, 0},
-        /*6*/ {COleDateTime(1899, 12, 30, 18, 0, 0), COleDateTime(1899, 12, 29, 6, 0, 0), 1.5, 1, 12, 1},
-        /*7*/ {COleDateTime(2004, 3, 28, 3, 0, 0), COleDateTime(2004, 3, 17, 3, 0, 0), 11.0, 11, 0, 11},
-        /*8*/ {COleDateTime(9999, 12, 31, 0, 0, 0), COleDateTime(100, 1, 1, 0, 0, 0), 3615899.0, 3615899, 0, 3615899},
+        /*6*/
+        {COleDateTime(1899, 12, 30, 18, 0, 0), COleDateTime(1899, 12, 29, 6, 0, 0), 1.5, 1, 12, 1},
+        /*7*/
+        {COleDateTime(2004, 3, 28, 3, 0, 0), COleDateTime(2004, 3, 17, 3, 0, 0), 11.0, 11, 0, 11},
+        /*8*/
+        {COleDateTime(9999, 12, 31, 0, 0, 0), COleDateTime(100, 1, 1, 0, 0, 0), 3615899.0, 3615899,
+         0, 3615899},
     };
     int n = 0;
     for (const Case& c : cases) {

@@ -23,7 +23,9 @@ constexpr char kOneUpdateRectangle[] =
     "the layer keeps a window's update region as one rectangle, so a child under it repaints too";
 
 // Waits (outside any pass condition) until a timer of the given period has surely expired.
-void WaitPast(std::chrono::milliseconds period) { std::this_thread::sleep_for(period * 3); }
+void WaitPast(std::chrono::milliseconds period) {
+    std::this_thread::sleep_for(period * 3);
+}
 
 // ---- Windows and geometry -----------------------------------------------------------------
 
@@ -119,8 +121,8 @@ TEST(UserWindows, DestroySendsDestroyParentFirstAndNcDestroyLast) {
                                   nullptr, nullptr, nullptr);
     HWND a = CreateWindowExA(0, RecorderClass(), "", WS_CHILD, 0, 0, 10, 10, parent, nullptr,
                              nullptr, nullptr);
-    HWND a1 = CreateWindowExA(0, RecorderClass(), "", WS_CHILD, 0, 0, 5, 5, a, nullptr, nullptr,
-                              nullptr);
+    HWND a1 =
+        CreateWindowExA(0, RecorderClass(), "", WS_CHILD, 0, 0, 5, 5, a, nullptr, nullptr, nullptr);
     HWND b = CreateWindowExA(0, RecorderClass(), "", WS_CHILD, 20, 0, 10, 10, parent, nullptr,
                              nullptr, nullptr);
     ASSERT_TRUE(parent && a && a1 && b);
@@ -131,11 +133,12 @@ TEST(UserWindows, DestroySendsDestroyParentFirstAndNcDestroyLast) {
     ASSERT_TRUE(DestroyWindow(parent));
     std::vector<std::pair<HWND, UINT>> got;
     for (const Event& e : t_events) {
-        if (e.message == WM_DESTROY || e.message == WM_NCDESTROY) got.push_back({e.hwnd, e.message});
+        if (e.message == WM_DESTROY || e.message == WM_NCDESTROY)
+            got.push_back({e.hwnd, e.message});
     }
     std::vector<std::pair<HWND, UINT>> expected = {
-        {parent, WM_DESTROY},  {a, WM_DESTROY},      {a1, WM_DESTROY},     {b, WM_DESTROY},
-        {a1, WM_NCDESTROY},    {a, WM_NCDESTROY},    {b, WM_NCDESTROY},    {parent, WM_NCDESTROY},
+        {parent, WM_DESTROY}, {a, WM_DESTROY},   {a1, WM_DESTROY},  {b, WM_DESTROY},
+        {a1, WM_NCDESTROY},   {a, WM_NCDESTROY}, {b, WM_NCDESTROY}, {parent, WM_NCDESTROY},
     };
     ASSERT_EQ(got.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
@@ -182,15 +185,15 @@ TEST(UserWindows, AWindowRefusedByWmCreateNeverGetsWmDestroy) {
 }
 
 TEST(UserWindows, CreationFailures) {
-    EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                              nullptr, nullptr),
+    EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
+                              nullptr),
               nullptr);
     if (NotUnderWine("unknown class", "Wine 8.0 reports ERROR_CLASS_DOES_NOT_EXIST")) {
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS));
     }
-    EXPECT_EQ(CreateWindowExA(0, WC_STATIC, "", WS_CHILD, 0, 0, 1, 1, nullptr, nullptr, nullptr,
-                              nullptr),
-              nullptr);
+    EXPECT_EQ(
+        CreateWindowExA(0, WC_STATIC, "", WS_CHILD, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
+        nullptr);
     EXPECT_EQ(PostMessageA(reinterpret_cast<HWND>(0x12345678), WM_USER, 0, 0), FALSE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
 }
@@ -204,7 +207,8 @@ TEST(UserWindows, WindowLongsAndText) {
     EXPECT_EQ(GetWindowLongPtrA(child, GWLP_USERDATA), 99);
     EXPECT_TRUE(GetWindowLongA(child, GWL_STYLE) & WS_CHILD);
     EXPECT_FALSE(GetWindowLongA(child, GWL_STYLE) & WS_CLIPSIBLINGS);
-    EXPECT_TRUE(GetWindowLongA(top, GWL_STYLE) & WS_CLIPSIBLINGS) << "always, for a top-level window";
+    EXPECT_TRUE(GetWindowLongA(top, GWL_STYLE) & WS_CLIPSIBLINGS)
+        << "always, for a top-level window";
     ASSERT_TRUE(SetDlgItemInt(top, 42, static_cast<UINT>(-15), TRUE));
     char text[16];
     GetWindowTextA(child, text, sizeof text);
@@ -317,7 +321,8 @@ TEST(UserMessages, FilteredWaitSkipsTimersWithoutSpinning) {
     poster.join();
     EXPECT_EQ(msg.message, static_cast<UINT>(WM_USER + 5));
     // About twenty timer wake-ups in 200 ms, not a busy loop (which would burn most of them).
-    if (LayerOnly("processor time", "the Windows C runtime's clock() counts wall time, not processor time")) {
+    if (LayerOnly("processor time",
+                  "the Windows C runtime's clock() counts wall time, not processor time")) {
         EXPECT_LT(static_cast<double>(cpu) / CLOCKS_PER_SEC, 0.05);
     }
     KillTimer(w, 1);

@@ -37,7 +37,8 @@ inline HBITMAP ScreenBitmap(int width, int height) {
 // A memory DC with its own bitmap, put back the way the product releases its surfaces.
 class Surface {
 public:
-    Surface(int width, int height) : dc_(CreateCompatibleDC(nullptr)), bitmap_(ScreenBitmap(width, height)) {
+    Surface(int width, int height)
+        : dc_(CreateCompatibleDC(nullptr)), bitmap_(ScreenBitmap(width, height)) {
         old_ = SelectObject(dc_.get(), bitmap_.get());
     }
     ~Surface() { SelectObject(dc_.get(), old_); }
@@ -82,7 +83,9 @@ inline std::string Read(HDC dc, int width, int height) {
     return picture;
 }
 
-inline uint32_t PixelOf(COLORREF c) { return (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c); }
+inline uint32_t PixelOf(COLORREF c) {
+    return (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
+}
 
 inline constexpr int kTopWidth = 40, kTopHeight = 30;
 inline const COLORREF kMarker = RGB(9, 8, 7);
@@ -93,7 +96,8 @@ inline OwnedWindow MakeTop() {
                                        kTopWidth, kTopHeight, nullptr, nullptr, nullptr, nullptr));
 }
 
-inline OwnedWindow MakeChild(HWND parent, int x, int y, int cx, int cy, DWORD visible = WS_VISIBLE) {
+inline OwnedWindow MakeChild(HWND parent, int x, int y, int cx, int cy,
+                             DWORD visible = WS_VISIBLE) {
     return OwnedWindow(CreateWindowExA(0, "STATIC", "", WS_CHILD | visible, x, y, cx, cy, parent,
                                        nullptr, nullptr, nullptr));
 }

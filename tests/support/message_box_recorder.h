@@ -20,11 +20,12 @@ public:
     };
 
     explicit MessageBoxRecorder(int answer = IDOK)
-        : m_previous(platform::SetMessageBoxSink([this, answer](LPCTSTR text, UINT type, UINT helpId) {
-              std::lock_guard<std::mutex> guard(m_lock);
-              m_boxes.push_back(Box{text ? text : "", type, helpId});
-              return answer;
-          })) {}
+        : m_previous(
+              platform::SetMessageBoxSink([this, answer](LPCTSTR text, UINT type, UINT helpId) {
+                  std::lock_guard<std::mutex> guard(m_lock);
+                  m_boxes.push_back(Box{text ? text : "", type, helpId});
+                  return answer;
+              })) {}
     ~MessageBoxRecorder() { platform::SetMessageBoxSink(m_previous); }
     MessageBoxRecorder(const MessageBoxRecorder&) = delete;
     MessageBoxRecorder& operator=(const MessageBoxRecorder&) = delete;

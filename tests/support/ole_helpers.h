@@ -30,15 +30,20 @@ template <typename T>
 using ComPtr = std::unique_ptr<T, Releaser>;
 
 inline constexpr uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF, kWhite = 0xFFFFFF,
-                   kGrey = 0x808080;
+                          kGrey = 0x808080;
 
 inline OwnedGlobal GlobalCopy(const Bytes& bytes) {
     OwnedGlobal block(GlobalAlloc(GMEM_MOVEABLE, bytes.size()));
-    if (!bytes.empty()) std::memcpy(GlobalLockGuard(block.get()).data(), bytes.data(), bytes.size());
+    if (!bytes.empty())
+        std::memcpy(GlobalLockGuard(block.get()).data(), bytes.data(), bytes.size());
     return block;
 }
-inline UINT LockCount(HGLOBAL h) { return GlobalFlags(h) & GMEM_LOCKCOUNT; }
-inline bool IsLiveBlock(HGLOBAL h) { return GlobalFlags(h) != GMEM_INVALID_HANDLE; }
+inline UINT LockCount(HGLOBAL h) {
+    return GlobalFlags(h) & GMEM_LOCKCOUNT;
+}
+inline bool IsLiveBlock(HGLOBAL h) {
+    return GlobalFlags(h) != GMEM_INVALID_HANDLE;
+}
 
 inline ComPtr<IStream> StreamOn(HGLOBAL block, BOOL deleteOnRelease) {
     IStream* stream = nullptr;
@@ -50,7 +55,8 @@ inline HRESULT LoadPicture(const Bytes& bytes, ComPtr<IPicture>* picture) {
     OwnedGlobal block = GlobalCopy(bytes);
     ComPtr<IStream> stream = StreamOn(block.get(), FALSE);
     void* object = reinterpret_cast<void*>(1);
-    HRESULT hr = OleLoadPicture(stream.get(), static_cast<LONG>(bytes.size()), FALSE, IID_IPicture, &object);
+    HRESULT hr =
+        OleLoadPicture(stream.get(), static_cast<LONG>(bytes.size()), FALSE, IID_IPicture, &object);
     // Wine leaves the out pointer as it was on failure (a marked row of its own); no object then.
     if (FAILED(hr) && object == reinterpret_cast<void*>(1) && UnderWine()) object = nullptr;
     picture->reset(static_cast<IPicture*>(object));
@@ -91,7 +97,8 @@ inline HRESULT RenderUpright(IPicture* picture, HDC dc, int x, int y, int cx, in
 inline Pixels LoadAndRender(const Bytes& bytes, int w, int h, uint32_t background = kGrey) {
     ComPtr<IPicture> picture;
     Canvas canvas(w, h, background);
-    if (FAILED(LoadPicture(bytes, &picture)) || FAILED(RenderUpright(picture.get(), canvas.dc(), 0, 0, w, h)))
+    if (FAILED(LoadPicture(bytes, &picture)) ||
+        FAILED(RenderUpright(picture.get(), canvas.dc(), 0, 0, w, h)))
         return {};
     return canvas.All();
 }
@@ -106,7 +113,7 @@ inline std::string Hex(const Pixels& pixels) {
 struct Sample {
     const char* format;
     Bytes data;
-    size_t mustHave;  // every shorter prefix must fail
+    size_t mustHave;                                // every shorter prefix must fail
     const char* prefixesDifferUnderWine = nullptr;  // why not, under Wine
     const char* damageDiffersUnderWine = nullptr;
 };
@@ -123,8 +130,10 @@ inline void ExpectDamageFailsCleanly(const std::vector<Sample>& samples) {
             if (length == 0 && sample.prefixesDifferUnderWine &&
                 !NotUnderWine(format + " prefixes", sample.prefixesDifferUnderWine))
                 break;
-            HRESULT hr = LoadPicture(Bytes(sample.data.begin(), sample.data.begin() + long(length)), &picture);
-            EXPECT_TRUE(FAILED(hr) && picture == nullptr) << sample.format << " cut to " << length << " bytes";
+            HRESULT hr = LoadPicture(Bytes(sample.data.begin(), sample.data.begin() + long(length)),
+                                     &picture);
+            EXPECT_TRUE(FAILED(hr) && picture == nullptr)
+                << sample.format << " cut to " << length << " bytes";
         }
         for (size_t i = 0; i < sample.data.size(); ++i) {
             if (i == 0 && sample.damageDiffersUnderWine &&

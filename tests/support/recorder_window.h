@@ -15,7 +15,6 @@
 
 namespace portrix_test {
 
-
 struct Event {
     HWND hwnd;
     UINT message;
@@ -68,10 +67,9 @@ inline const char* RecorderClass() {
 class Window {
 public:
     Window(const char* cls, DWORD style, RECT r, HWND parent = nullptr, int id = 0)
-        : hwnd_(CreateWindowExA(0, cls, "", style, r.left, r.top, r.right - r.left,
-                                r.bottom - r.top, parent,
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr,
-                                nullptr)) {}
+        : hwnd_(CreateWindowExA(
+              0, cls, "", style, r.left, r.top, r.right - r.left, r.bottom - r.top, parent,
+              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr)) {}
     ~Window() {
         if (IsWindow(hwnd_)) DestroyWindow(hwnd_);
     }

@@ -26,7 +26,8 @@ inline bool BuiltForWindows() {
 // Wine's ntdll exports wine_get_version; Windows' does not.
 inline bool UnderWine() {
 #ifdef _WIN32
-    static const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    static const bool wine =
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
     return wine;
 #else
     return false;

@@ -44,10 +44,15 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    // The directory as a POSIX path (built for Windows, a Windows one), without a trailing separator.
-    const std::string& path() const { return m_path; }
+    // The directory as a POSIX path (built for Windows, a Windows one), without a trailing
+    // separator.
+    const std::string& path() const {
+        return m_path;
+    }
     // A name inside the directory.
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+    std::string operator/(const std::string& name) const {
+        return m_path + "/" + name;
+    }
 
     // Writes a file (its directories must exist) and returns its path.
     std::string Write(const std::string& name, const std::string& content) const {

@@ -45,7 +45,9 @@ TEST(PortrixReg, Commands) {
     const std::string hive = dir / "hkcu.reg";
     const std::vector<std::string> env = {"PORTRIX_HKCU=" + hive};
     ASSERT_EQ(RunTool({"set", kShare, "Path", "/opt/app"}, env).status, 0);
-    ASSERT_EQ(RunTool({"set", "HKCU\\Software\\szDomain\\Share", "Count", "--dword", "0x1f"}, env).status, 0);
+    ASSERT_EQ(
+        RunTool({"set", "HKCU\\Software\\szDomain\\Share", "Count", "--dword", "0x1f"}, env).status,
+        0);
     ASSERT_EQ(RunTool({"set", "HKCU\\Software\\szDomain\\Share\\Inner", "@", "x"}, env).status, 0);
     struct Case {
         std::vector<std::string> args;
@@ -54,8 +56,10 @@ TEST(PortrixReg, Commands) {
     } cases[] = {
         /* 1 */ {{"get", kShare, "Path"}, 0, "/opt/app\n"},
         /* 2 */ {{"get", kShare, "count"}, 0, "31\n"},
-        /* 3 */ {{"list", "HKCU\\Software\\szDomain\\Share"}, 0,
-                 "Inner\\\nPath\tREG_SZ\t/opt/app\nCount\tREG_DWORD\t31 (0x0000001f)\n"},
+        /* 3 */
+        {{"list", "HKCU\\Software\\szDomain\\Share"},
+         0,
+         "Inner\\\nPath\tREG_SZ\t/opt/app\nCount\tREG_DWORD\t31 (0x0000001f)\n"},
         /* 4 */ {{"list", "HKEY_CURRENT_USER\\Software"}, 0, "szDomain\\\n"},
         /* 5 */ {{"delete", kShare, "Count"}, 0, ""},
         /* 6 */ {{"list", kShare}, 0, "Inner\\\nPath\tREG_SZ\t/opt/app\n"},
@@ -80,16 +84,24 @@ TEST(PortrixReg, SaysWhatWentWrongInWords) {
         int status;
         std::vector<std::string> saying;  // each must be in the message
     } cases[] = {
-        /* 1 */ {nullptr, {"get", "HKCU\\Software\\Missing", "Path"}, 1,
+        /* 1 */ {nullptr,
+                 {"get", "HKCU\\Software\\Missing", "Path"},
+                 1,
                  {"no key HKEY_CURRENT_USER\\Software\\Missing", hive}},
         /* 2 */ {nullptr, {"get", kShare, "Nope"}, 1, {"no value Nope", kShare, hive}},
         /* 3 */ {nullptr, {"delete", kShare, "Nope"}, 1, {"no value Nope", hive}},
         /* 4 */ {nullptr, {"frobnicate"}, 2, {"unknown command 'frobnicate'"}},
         /* 5 */ {nullptr, {"get", kShare}, 2, {"get needs KEY NAME"}},
-        /* 6 */ {nullptr, {"list", "HKEY_LOCAL_MACHINE\\Software"}, 2, {"only keys of HKEY_CURRENT_USER"}},
+        /* 6 */
+        {nullptr, {"list", "HKEY_LOCAL_MACHINE\\Software"}, 2, {"only keys of HKEY_CURRENT_USER"}},
         /* 7 */ {nullptr, {"set", kShare, "a\nb", "x"}, 1, {"line break"}},
-        /* 8 */ {"not a hive\r\n", {"get", kShare, "Path"}, 1, {hive, "is not a registry hive", "REGEDIT4"}},
-        /* 9 */ {"not a hive\r\n", {"set", kShare, "Path", "/x"}, 1, {hive, "is not a registry hive"}},
+        /* 8 */
+        {"not a hive\r\n",
+         {"get", kShare, "Path"},
+         1,
+         {hive, "is not a registry hive", "REGEDIT4"}},
+        /* 9 */
+        {"not a hive\r\n", {"set", kShare, "Path", "/x"}, 1, {hive, "is not a registry hive"}},
     };
     int row = 0;
     for (const Case& c : cases) {
@@ -98,7 +110,8 @@ TEST(PortrixReg, SaysWhatWentWrongInWords) {
         const ProgramRun run = RunTool(c.args, env);
         EXPECT_EQ(run.status, c.status) << "row " << row << ": " << run.err;
         for (const std::string& words : c.saying) {
-            EXPECT_NE(run.err.find(words), std::string::npos) << "row " << row << ": no \"" << words << "\" in " << run.err;
+            EXPECT_NE(run.err.find(words), std::string::npos)
+                << "row " << row << ": no \"" << words << "\" in " << run.err;
         }
         EXPECT_EQ(run.err.find("error "), std::string::npos) << "row " << row << ": " << run.err;
     }

@@ -56,14 +56,17 @@ void SetDownloadAction(std::function<void(const DownloadCall&)> action) {
 CAvatarDownload::CAvatarDownload() = default;
 CAvatarDownload::~CAvatarDownload() = default;
 
-void CAvatarDownload::StartDownload(const CString& userId, const CString& serverAddress, const CString& storeRoot,
-                                    const int& imageType, const int& faceMode) {
+void CAvatarDownload::StartDownload(const CString& userId, const CString& serverAddress,
+                                    const CString& storeRoot, const int& imageType,
+                                    const int& faceMode) {
     Record(PictureCall("StartDownload", userId, serverAddress, storeRoot, imageType, faceMode));
 }
 
 void CAvatarDownload::VazirOridoStartGFU(const CString& userId, const CString& serverAddress,
-                                         const CString& storeRoot, const int& imageType, const int& faceMode) {
-    Record(PictureCall("VazirOridoStartGFU", userId, serverAddress, storeRoot, imageType, faceMode));
+                                         const CString& storeRoot, const int& imageType,
+                                         const int& faceMode) {
+    Record(
+        PictureCall("VazirOridoStartGFU", userId, serverAddress, storeRoot, imageType, faceMode));
 }
 
 void CAvatarDownload::VazirOridoStartN(const CString& url, const CString& localPath) {
