@@ -11,11 +11,8 @@ bash scripts/deps.sh
 jobs=$(nproc)
 stage() { printf '\n==== %s ====\n' "$*"; }
 
-# Formatting is checked once the tree has been formatted: PORTRIX_CHECK_FORMAT=1 turns it on.
-if [ "${PORTRIX_CHECK_FORMAT:-0}" = 1 ]; then
-    stage "formatting"
-    bash scripts/check-format.sh
-fi
+stage "formatting"
+bash scripts/check-format.sh
 
 stage "plain build and tests"
 cmake --preset debug >/dev/null
