@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the whole test suite three times:
+# Installs what is missing, checks the formatting, builds, and runs the whole test suite three times:
 # plain, under AddressSanitizer+UBSan, and the threaded tests under ThreadSanitizer.
 # After the plain run, installs that build and builds and runs a host against the install.
 # Then builds the platform's API-level tests for Windows and runs them under Wine, and runs
