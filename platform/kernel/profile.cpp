@@ -86,9 +86,9 @@ std::string SerializeProfile(const std::vector<Line>& lines) {
 
 // The body of a section: [first, last) after its header.
 struct SectionRange {
-    size_t header;
-    size_t first;
-    size_t last;
+    size_t header = 0;
+    size_t first = 0;
+    size_t last = 0;
 };
 
 bool FindSection(const std::vector<Line>& lines, const std::string& name, SectionRange* range) {
