@@ -22,6 +22,12 @@ ctest --preset debug -j "$jobs"
 stage "installed package: minimal host through find_package and pkg-config"
 bash scripts/install-check.sh build/debug
 
+# The demo's own optimised build, as scripts/demo.sh makes it: optimisation brings warnings
+# (and so -Werror failures) that the debug build never sees.
+stage "the demo's optimised build"
+cmake --preset demo >/dev/null
+cmake --build --preset demo -j "$jobs"
+
 stage "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
