@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 
 jobs=$(nproc)
-stage() { printf '\n==== %s ====\n' "$*"; }
+stage() { printf '\n==== %s (at %d s) ====\n' "$*" "$SECONDS"; }
 
 stage "formatting"
 bash scripts/check-format.sh
