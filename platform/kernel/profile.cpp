@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "internal/fd_io.h"
 #include "internal/file_share.h"
 #include "platform/path.h"
 #include "winbase.h"
@@ -103,28 +104,6 @@ bool FindSection(const std::vector<Line>& lines, const std::string& name, Sectio
     return false;
 }
 
-bool ReadWhole(int fd, std::string* content) {
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = read(fd, buffer, sizeof(buffer));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) return true;
-        content->append(buffer, static_cast<size_t>(n));
-    }
-}
-
-bool WriteWhole(int fd, const std::string& content) {
-    size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 bool LoadProfile(LPCSTR fileName, std::vector<Line>* lines) {
     const std::string posix = platform::ToPosixPath(fileName);
     DWORD error = 0;
@@ -132,7 +111,7 @@ bool LoadProfile(LPCSTR fileName, std::vector<Line>* lines) {
                                  pi::Disposition::OpenExisting, &error);
     if (fd < 0) return false;
     std::string content;
-    const bool ok = ReadWhole(fd, &content);
+    const bool ok = pi::ReadToEnd(fd, &content) == 0;
     close(fd);
     if (ok) *lines = ParseProfile(content);
     return ok;
@@ -151,7 +130,7 @@ bool ReplaceContent(const std::string& posix, int fd, const std::string& content
     if (out >= 0) {
         struct stat st;
         fchmod(out, fd >= 0 && fstat(fd, &st) == 0 ? (st.st_mode & 07777) : kNewFileMode);
-        const bool written = WriteWhole(out, content) && fsync(out) == 0;
+        const bool written = pi::WriteAll(out, content) && fsync(out) == 0;
         const int writeErrno = errno;
         close(out);
         if (written && rename(name.data(), posix.c_str()) == 0) return true;
@@ -169,7 +148,7 @@ bool ReplaceContent(const std::string& posix, int fd, const std::string& content
         *error = pi::Win32ErrorFromErrno(reserved, posix);
         return false;
     }
-    if (lseek(fd, 0, SEEK_SET) != 0 || !WriteWhole(fd, content) ||
+    if (lseek(fd, 0, SEEK_SET) != 0 || !pi::WriteAll(fd, content) ||
         ftruncate(fd, static_cast<off_t>(content.size())) != 0) {
         *error = pi::Win32ErrorFromErrno(errno, posix);
         return false;
@@ -191,7 +170,7 @@ BOOL UpdateProfile(LPCSTR fileName, const std::function<void(std::vector<Line>&)
         return FALSE;
     }
     std::string content;
-    if (fd >= 0 && !ReadWhole(fd, &content)) {
+    if (fd >= 0 && !pi::ReadToEnd(fd, &content) == 0) {
         SetLastError(pi::Win32ErrorFromErrno(errno, posix));
         close(fd);
         return FALSE;

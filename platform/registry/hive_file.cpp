@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "internal/fd_io.h"
 #include "internal/file_share.h"
 #include "platform/registry_hive.h"
 #include "registry/hive.h"
@@ -36,17 +37,6 @@ bool MakeDirectories(const std::string& path) {
 
 std::string MegabytesText(size_t bytes) {
     return std::to_string(bytes >> 20) + " MiB";
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t written = write(fd, text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        done += static_cast<size_t>(written);
-    }
-    return true;
 }
 
 }  // namespace
@@ -81,16 +71,7 @@ bool LoadHive(Hive* hive, DWORD* error, std::string* problem) {
     if (fstat(fd, &st) == 0 && st.st_size > 0) {
         bytes.reserve(std::min(static_cast<size_t>(st.st_size), kMaxRegistryHiveBytes) + 1);
     }
-    char buffer[65536];
-    int readErrno = 0;
-    for (;;) {
-        const ssize_t n = read(fd, buffer, sizeof(buffer));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) readErrno = errno;
-        if (n <= 0) break;
-        bytes.append(buffer, static_cast<size_t>(n));
-        if (bytes.size() > kMaxRegistryHiveBytes) break;
-    }
+    const int readErrno = platform::internal::ReadToEnd(fd, &bytes, kMaxRegistryHiveBytes);
     close(fd);
     if (readErrno != 0) {
         *error = ERROR_READ_FAULT;
@@ -131,7 +112,7 @@ bool SaveHive(const Hive& hive, DWORD* error) {
         *error = internal::Win32ErrorFromErrno(errno, path);
         return false;
     }
-    const bool ok = WriteAll(fd, text) && fsync(fd) == 0;
+    const bool ok = platform::internal::WriteAll(fd, text) && fsync(fd) == 0;
     const int writeErrno = errno;
     fchmod(fd, 0644);
     close(fd);
