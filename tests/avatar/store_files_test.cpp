@@ -183,15 +183,19 @@ TEST_F(StoreFilesTest, FileOpenForWritingFailsTheExistenceTest) {
 
 // Runs `examine` with the file modified exactly `age` seconds before the layer's clock.
 // The file's time and the clock are whole seconds apart only while the real second does not
-// change, so a run that straddles a second boundary is repeated.
+// change, so a run that straddles a second boundary is repeated. The second is read from the
+// clock the control reads (time() may lag it by a tick near a second boundary).
 StoredPicture ExamineAtAge(const std::string& path, long long age) {
     for (int attempt = 0; attempt < 20; ++attempt) {
-        const time_t modified = ::time(nullptr);
+        const time_t modified = CTime::GetCurrentTime().GetTime();
         struct utimbuf times = {modified, modified};
         EXPECT_EQ(::utime(path.c_str(), &times), 0);
-        portrix_test::ScopedClockShift shift{std::chrono::seconds(age)};
-        const StoredPicture result = ExamineStoredPicture(path.c_str());
-        if (::time(nullptr) == modified) return result;
+        StoredPicture result;
+        {
+            portrix_test::ScopedClockShift shift{std::chrono::seconds(age)};
+            result = ExamineStoredPicture(path.c_str());
+        }
+        if (CTime::GetCurrentTime().GetTime() == modified) return result;
     }
     ADD_FAILURE() << "the real clock kept crossing second boundaries";
     return StoredPicture::missing;
