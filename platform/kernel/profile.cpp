@@ -170,8 +170,9 @@ BOOL UpdateProfile(LPCSTR fileName, const std::function<void(std::vector<Line>&)
         return FALSE;
     }
     std::string content;
-    if (fd >= 0 && !pi::ReadToEnd(fd, &content) == 0) {
-        SetLastError(pi::Win32ErrorFromErrno(errno, posix));
+    const int readErrno = fd >= 0 ? pi::ReadToEnd(fd, &content) : 0;
+    if (readErrno != 0) {
+        SetLastError(pi::Win32ErrorFromErrno(readErrno, posix));
         close(fd);
         return FALSE;
     }
