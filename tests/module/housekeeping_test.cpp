@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -26,6 +27,14 @@ namespace {
 constexpr long long kHour = 3600;
 constexpr long long kDay = 24 * kHour;
 const char kTimeZone[] = "PRX-14";
+
+// The second the module's clock reads (the system clock); time() may lag it by a tick near a
+// second boundary, which would put a recorded time just past the window that brackets it.
+long long NowSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 std::string Row(int n) {
     return "row " + std::to_string(n);
@@ -79,9 +88,9 @@ public:
         ProbeOptions options;
         options.clockOffsetSeconds = offset;
         options.timeZone = kTimeZone;
-        if (from) *from = time(nullptr) + offset;
+        if (from) *from = NowSeconds() + offset;
         ProbeResult result = m_scenario.Load(options);
-        if (to) *to = time(nullptr) + offset;
+        if (to) *to = NowSeconds() + offset;
         return result;
     }
 
@@ -169,7 +178,7 @@ TEST_F(Housekeeping, WhenTheLastSweepIsFarEnoughAway) {
         Store store;
         store.Put("Body/10001.gif");
         const std::string value =
-            c.text ? std::string(c.text) : LocalText(time(nullptr) + offset + c.lastSweepFromNow);
+            c.text ? std::string(c.text) : LocalText(NowSeconds() + offset + c.lastSweepFromNow);
         const std::string config =
             "[Other]\r\nKeep=1\r\n[SYSTEM]\r\nColor=blue\r\nLASTDELETETIME=" + value +
             "\r\nSize=9\r\n";
@@ -211,7 +220,7 @@ TEST_F(Housekeeping, AgeOfAFileCountsInWholeDaysEitherWay) {
         store.Put("Body/10001.gif");
         store.Put("SNS/10001.txt");
         store.WriteConfig("[SYSTEM]\r\nLASTDELETETIME=" +
-                          LocalText(time(nullptr) + c.offset - 30 * kDay) + "\r\n");
+                          LocalText(NowSeconds() + c.offset - 30 * kDay) + "\r\n");
         const ProbeResult result = store.LoadAt(c.offset);
         ASSERT_TRUE(result.loaded) << Row(row) << result.output;
         EXPECT_NE(store.Has("Body/10001.gif"), c.deleted) << Row(row) << ": " << c.what;
@@ -234,11 +243,11 @@ TEST_F(Housekeeping, CreationTimeCountsNotTheLastWrite) {
         ++row;
         Store store;
         store.Put("Face/10001.gif");
-        const time_t written = static_cast<time_t>(time(nullptr) + c.offset + c.lastWrite);
+        const time_t written = static_cast<time_t>(NowSeconds() + c.offset + c.lastWrite);
         const struct timespec times[2] = {{written, 0}, {written, 0}};
         ASSERT_EQ(utimensat(AT_FDCWD, store.Path("Face/10001.gif").c_str(), times, 0), 0);
         store.WriteConfig("[SYSTEM]\r\nLASTDELETETIME=" +
-                          LocalText(time(nullptr) + c.offset - 30 * kDay) + "\r\n");
+                          LocalText(NowSeconds() + c.offset - 30 * kDay) + "\r\n");
         ASSERT_TRUE(store.LoadAt(c.offset).loaded) << Row(row);
         EXPECT_NE(store.Has("Face/10001.gif"), c.deleted) << Row(row) << ": " << c.what;
     }
@@ -255,8 +264,7 @@ TEST_F(Housekeeping, OnlyPicturesAndVersionFilesGo) {
     for (const auto& name : staying) store.Put(name);
     ASSERT_EQ(chmod(store.Path("Face/readonly.gif").c_str(), 0444), 0);
     ASSERT_EQ(mkdir(store.Path("Body/folder.gif").c_str(), 0777), 0);
-    store.WriteConfig("[SYSTEM]\r\nLASTDELETETIME=" + LocalText(time(nullptr) - 10 * kDay) +
-                      "\r\n");
+    store.WriteConfig("[SYSTEM]\r\nLASTDELETETIME=" + LocalText(NowSeconds() - 10 * kDay) + "\r\n");
     ASSERT_TRUE(store.LoadAt(20 * kDay).loaded);
     for (const auto& name : going) EXPECT_FALSE(store.Has(name)) << name;
     for (const auto& name : staying) EXPECT_TRUE(store.Has(name)) << name;
@@ -280,7 +288,7 @@ TEST_F(Housekeeping, ConfigHeldByAnotherProcessCountsAsMissing) {
     Store store;
     store.Put("Body/1.gif");
     const std::string config =
-        "[SYSTEM]\r\nLASTDELETETIME=" + LocalText(time(nullptr) - 10 * kDay) + "\r\n";
+        "[SYSTEM]\r\nLASTDELETETIME=" + LocalText(NowSeconds() - 10 * kDay) + "\r\n";
     store.WriteConfig(config);
     CFile holder;
     ASSERT_TRUE(
@@ -307,8 +315,7 @@ TEST_F(Housekeeping, SymbolicLinksAreNotFollowed) {
     ASSERT_EQ(symlink((dir / "Texts").c_str(), store.Path("SNS").c_str()), 0);
     ASSERT_EQ(symlink((dir / "target.gif").c_str(), store.Path("Face/link.gif").c_str()), 0);
     store.Put("Up/1.gif");
-    store.WriteConfig("[SYSTEM]\r\nLASTDELETETIME=" + LocalText(time(nullptr) - 10 * kDay) +
-                      "\r\n");
+    store.WriteConfig("[SYSTEM]\r\nLASTDELETETIME=" + LocalText(NowSeconds() - 10 * kDay) + "\r\n");
     ASSERT_TRUE(store.LoadAt(20 * kDay).loaded);
     for (const char* file : {"Elsewhere/1.gif", "Elsewhere/2.gif", "Texts/1.txt", "target.gif"}) {
         EXPECT_TRUE(dir.Exists(file)) << file;
@@ -333,7 +340,7 @@ TEST_F(Housekeeping, AWriteThatFailsLeavesNoDamagedConfig) {
     EXPECT_TRUE(RecordsTimeIn(store.Config(), from, to));
 
     const std::string config =
-        "[SYSTEM]\r\nLASTDELETETIME=" + LocalText(time(nullptr) - 10 * kDay) + "\r\n";
+        "[SYSTEM]\r\nLASTDELETETIME=" + LocalText(NowSeconds() - 10 * kDay) + "\r\n";
     store.WriteConfig(config);
     fullDisk.clockOffsetSeconds = 20 * kDay;
     ASSERT_TRUE(store.scenario().Load(fullDisk).loaded);
