@@ -23,6 +23,12 @@ constexpr size_t kMaxActiveTransfers = 8;
 // lock file): the backlog beyond them waits as plain requests, which hold no descriptor.
 constexpr size_t kMaxWaitingTransfers = 64;
 
+// Whether another request of the backlog may start (and so may have to wait).
+template <typename Active, typename Waiting>
+bool HasRoom(const Active& active, const Waiting& waiting) {
+    return active.size() < kMaxActiveTransfers && waiting.size() < kMaxWaitingTransfers;
+}
+
 // Set once the engine's static storage is being torn down: late callers then do nothing.
 std::atomic<bool> g_engineGone{false};
 
@@ -140,7 +146,7 @@ void Engine::Run(CURLM* multi) {
         curl_multi_perform(multi, &running);
         FinishCompleted(multi, active);
         EndFinishedWaits(waiting, backlog);
-        if (!backlog.empty() && active.size() < kMaxActiveTransfers) continue;  // slots came free
+        if (!backlog.empty() && HasRoom(active, waiting)) continue;  // slots came free
         if (connected && backlog.empty() && active.empty() && waiting.empty()) {
             // Nothing left to do: an idle host keeps no connections to the server open.
             multi = RenewMultiHandle(multi);
@@ -181,8 +187,7 @@ bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTrans
         for (Request& request : m_queued) backlog.push_back(std::move(request));
         m_queued.clear();
     }
-    while (!backlog.empty() && active.size() < kMaxActiveTransfers &&
-           waiting.size() < kMaxWaitingTransfers) {
+    while (!backlog.empty() && HasRoom(active, waiting)) {
         auto transfer = std::make_unique<Transfer>(std::move(backlog.front()), sweeper);
         backlog.pop_front();
         switch (transfer->Begin()) {

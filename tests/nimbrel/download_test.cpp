@@ -1,11 +1,13 @@
 // ctest-labels: threaded
 // CAvatarDownload against a real HTTP server in the test process: where pictures land,
 // what the network may not make the library do, and that nothing is ever half-visible.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -62,6 +64,11 @@ void ServeUntilClose(httplib::Server& http, const std::string& target, const std
             return true;
         });
     });
+}
+
+long OpenDescriptors() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                         std::filesystem::directory_iterator());
 }
 
 // The avatar control's existence test: open for reading while denying others write access.
@@ -316,18 +323,43 @@ TEST_F(DownloadTest, DescriptorsDoNotGrowWithTheBacklog) {
     constexpr int kQueued = 300;
     for (int i = 0; i < kQueued; ++i)
         WriteFile(store.Path("Body/queued" + std::to_string(i) + ".gif"), kOldPicture);
-    const auto openDescriptors = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
-                             std::filesystem::directory_iterator());
-    };
-    const auto before = openDescriptors();
+    const auto before = OpenDescriptors();
 
     for (int i = 0; i < kQueued; ++i) Refresh(("queued" + std::to_string(i)).c_str(), 1, 0);
     ASSERT_TRUE(nimbrel_test::WaitFor([&] { return arrived == 8; }));
-    EXPECT_LT(openDescriptors() - before, 64 + 8 * 4 + 16);
+    EXPECT_LT(OpenDescriptors() - before, 64 + 8 * 4 + 16);
     server.OpenGate();
     for (int i = 0; i < kQueued; ++i) {
         const std::string name = "Body/queued" + std::to_string(i) + ".gif";
+        EXPECT_TRUE(WaitForContent(store.Path(name), kPicture)) << name;
+    }
+}
+
+// Transfers that find another's under way wait for it (a bounded number at once, each with two
+// descriptors); when it ends without bringing the picture, each asks for its own.
+TEST_F(DownloadTest, WaitsForTransfersThatBringNothingEndInRequestsOfTheirOwn) {
+    ServeText(server.Http(), R"(/c_avatar/Face/waiting\d+\.gif)", kPicture);
+    server.Start();
+    // Every picture of Face locked, as other processes' transfers of them would.
+    WriteFile(store.Path("Face/.nimbrel.lock"), "");
+    std::unique_ptr<FILE, decltype(&std::fclose)> other(
+        std::fopen(store.Path("Face/.nimbrel.lock").c_str(), "r+e"), &std::fclose);
+    ASSERT_TRUE(other);
+    struct flock everything = {};
+    everything.l_type = F_WRLCK;
+    everything.l_whence = SEEK_SET;
+    ASSERT_EQ(::fcntl(fileno(other.get()), F_OFD_SETLK, &everything), 0);
+    constexpr int kWaiting = 150;
+    const auto before = OpenDescriptors();
+
+    for (int i = 0; i < kWaiting; ++i) Start(("waiting" + std::to_string(i)).c_str(), 3, 0);
+    // Sixty-four waits, with a directory and the lock file open each, and no more.
+    ASSERT_TRUE(nimbrel_test::WaitFor([&] { return OpenDescriptors() - before >= 64 * 2; }));
+    EXPECT_LT(OpenDescriptors() - before, 64 * 2 + 16);
+    EXPECT_EQ(server.Hits("/c_avatar/Face/waiting0.gif"), 0);
+    other.reset();
+    for (int i = 0; i < kWaiting; ++i) {
+        const std::string name = "Face/waiting" + std::to_string(i) + ".gif";
         EXPECT_TRUE(WaitForContent(store.Path(name), kPicture)) << name;
     }
 }
