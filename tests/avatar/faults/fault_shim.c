@@ -99,15 +99,6 @@ int open(const char* path, int flags, ...) {
     return REAL("open", int (*)(const char*, int, ...))(path, flags, mode);
 }
 
-int open64(const char* path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(args, mode_t) : 0;
-    va_end(args);
-    if (Fails(OpenKind(flags), AT_FDCWD, path)) return -1;
-    return REAL("open64", int (*)(const char*, int, ...))(path, flags, mode);
-}
-
 int openat(int dirfd, const char* path, int flags, ...) {
     va_list args;
     va_start(args, flags);
@@ -115,15 +106,6 @@ int openat(int dirfd, const char* path, int flags, ...) {
     va_end(args);
     if (Fails(OpenKind(flags), dirfd, path)) return -1;
     return REAL("openat", int (*)(int, const char*, int, ...))(dirfd, path, flags, mode);
-}
-
-int openat64(int dirfd, const char* path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(args, mode_t) : 0;
-    va_end(args);
-    if (Fails(OpenKind(flags), dirfd, path)) return -1;
-    return REAL("openat64", int (*)(int, const char*, int, ...))(dirfd, path, flags, mode);
 }
 
 long syscall(long number, ...) {
@@ -156,12 +138,6 @@ int rename(const char* from, const char* to) {
 int renameat(int fromDir, const char* from, int toDir, const char* to) {
     if (Fails("rename", toDir, to)) return -1;
     return REAL("renameat", int (*)(int, const char*, int, const char*))(fromDir, from, toDir, to);
-}
-
-int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
-    if (Fails("rename", toDir, to)) return -1;
-    return REAL("renameat2", int (*)(int, const char*, int, const char*, unsigned))(
-        fromDir, from, toDir, to, flags);
 }
 
 int futimens(int fd, const struct timespec times[2]) {
