@@ -25,7 +25,11 @@ CPortrix::CPortrix()
       pollCount(0),
       eraseOnRedraw(0),
       sex(0),
-      mouseHook(nullptr) {}
+      mouseHook(nullptr),
+      pictureWasStored(FALSE),
+      storedPictureWritten{},
+      storedPictureCreated{},
+      storedPictureLength(0) {}
 
 // The timers end with the window, and the download service stops itself in its destructor.
 CPortrix::~CPortrix() {}
@@ -117,7 +121,7 @@ void CPortrix::DefaultAvatarDraw() {
     if (LoadFile(defaultPath))
         ControlDraw();
     else
-        GetDefaultImg();
+        RequestDefaultPictures(defaultPath);
 }
 
 // ---- Message map ---------------------------------------------------------------------------

@@ -51,6 +51,9 @@ private:
     void ControlDraw();
     void DefaultAvatarDraw();
     void WriteVersionFile();
+    void RememberStoredPicture();
+    BOOL StoredPictureChanged() const;
+    void RequestDefaultPictures(const CString& unloadable);
 
 protected:
     afx_msg void OnTimer(UINT id);
@@ -78,4 +81,11 @@ private:
     CString defaultPath;
     CString placeholderPath;
     IMouseEventHook* mouseHook;  // not owned
+    // The picture stored at imagePath when its download was asked for. Timer 1 records a
+    // version only for a file that differs from it: one the download put in place, or one it
+    // confirmed (and so touched); never the same file left as it was by a failed download.
+    BOOL pictureWasStored;
+    FILETIME storedPictureWritten;
+    FILETIME storedPictureCreated;
+    DWORD storedPictureLength;
 };

@@ -1,5 +1,7 @@
 // CPortrix: the default picture set. Every default picture missing from the store's Default
-// directory is requested from the avatar server; nothing waits for it.
+// directory is requested from the avatar server, and so is one present that failed to load:
+// the Default directory is never swept, so a damaged picture would otherwise stay for good.
+// Nothing waits for them.
 #include "Portrix.h"
 
 #include "AvatarStoreNames.h"
@@ -8,6 +10,10 @@
 #include "StoreRoot.h"
 
 void CPortrix::GetDefaultImg() {
+    RequestDefaultPictures(CString());
+}
+
+void CPortrix::RequestDefaultPictures(const CString& unloadable) {
     const CString& storeRoot = GetStoreRoot();
     if (storeRoot.IsEmpty()) return;
     const CString directory = storeRoot + AvatarStoreNames::kDefaultDirectory;
@@ -19,6 +25,7 @@ void CPortrix::GetDefaultImg() {
         url += name;
         const CString localPath = directory + name;
         CFileFind finder;
-        if (!finder.FindFile(localPath)) download.VazirOridoStartN(url, localPath);
+        if (!finder.FindFile(localPath) || localPath.CompareNoCase(unloadable) == 0)
+            download.VazirOridoStartN(url, localPath);
     }
 }

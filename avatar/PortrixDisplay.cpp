@@ -60,6 +60,7 @@ int CPortrix::OnlyDisplay() {
         ControlDraw();
     else
         DefaultAvatarDraw();
+    RememberStoredPicture();
     download.VazirOridoStartGFU(userId, serverAddress, storeRoot, imageType, faceMode);
     pollCount = 0;
     SetTimer(kFirstPhaseTimerId, kFirstPhasePeriodMs, nullptr);
@@ -118,6 +119,7 @@ void CPortrix::DownloadDisplay() {
     if (!storeRoot.IsEmpty() && (imageType == 1 || imageType == 2)) {
         if (LoadFile(BuildPlaceholderPath(storeRoot, imageType))) StartDisplay();
     }
+    RememberStoredPicture();
     download.StartDownload(userId, serverAddress, storeRoot, imageType, faceMode);
     pollCount = 0;
     SetTimer(kFirstPhaseTimerId, kFirstPhasePeriodMs, nullptr);

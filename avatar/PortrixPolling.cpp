@@ -1,7 +1,8 @@
 // CPortrix: completion polling. Timer 1 looks for the downloaded picture every 50 ms; after
 // 20 failed ticks the 21st shows the default picture and hands over to timer 2, which looks
 // every 10 ms for as long as the window lives. The picture found by timer 1 has its version
-// recorded in the user's version file.
+// recorded in the user's version file, unless it is the very file that was stored when the
+// download was asked for: a failed download leaves that file as it was.
 #include "Portrix.h"
 
 #include "PortrixConstants.h"
@@ -17,7 +18,7 @@ void CPortrix::OnTimer(UINT id) {
             backgroundPending = 1;
             if (LoadFile(imagePath)) {
                 StartDisplay();
-                WriteVersionFile();
+                if (StoredPictureChanged()) WriteVersionFile();
             } else {
                 DefaultAvatarDraw();
                 SetTimer(kSecondPhaseTimerId, kSecondPhasePeriodMs, nullptr);
@@ -50,4 +51,20 @@ void CPortrix::WriteVersionFile() {
     if (storeRoot.IsEmpty()) return;
     if (!userId.IsEmpty() && !IsUsableUserId(userId)) return;
     RecordVersion(BuildVersionFilePath(storeRoot, userId), imageType, faceMode, imageSN);
+}
+
+void CPortrix::RememberStoredPicture() {
+    StoreFileIdentity identity{};
+    pictureWasStored = IdentifyStoreFile(imagePath, &identity);
+    storedPictureWritten = identity.written;
+    storedPictureCreated = identity.created;
+    storedPictureLength = identity.length;
+}
+
+BOOL CPortrix::StoredPictureChanged() const {
+    if (!pictureWasStored) return TRUE;
+    StoreFileIdentity now{};
+    if (!IdentifyStoreFile(imagePath, &now)) return TRUE;
+    const StoreFileIdentity before{storedPictureWritten, storedPictureCreated, storedPictureLength};
+    return SameStoreFile(before, now) ? FALSE : TRUE;
 }

@@ -1,5 +1,6 @@
 #include "StoreFiles.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "PortrixConstants.h"
@@ -25,6 +26,34 @@ BOOL PassesExistenceTest(LPCTSTR path) {
     if (!file.Open(path, CFile::modeRead | CFile::shareDenyWrite)) return FALSE;
     file.Abort();  // only the open matters; a close cannot fail the test
     return TRUE;
+}
+
+BOOL IdentifyStoreFile(LPCTSTR path, StoreFileIdentity* identity) {
+    CFileFind finder;
+    if (path == nullptr || !finder.FindFile(path)) return FALSE;
+    // The search takes the name as a pattern, and a user id may hold '*' or '?': only the entry
+    // of that very name counts.
+    const CString whole(path);
+    const CString wanted = whole.Mid(std::max(whole.ReverseFind('\\'), whole.ReverseFind('/')) + 1);
+    for (BOOL more = TRUE; more;) {
+        more = finder.FindNextFile();
+        if (finder.GetFileName().CompareNoCase(wanted) != 0) continue;
+        finder.GetLastWriteTime(&identity->written);
+        finder.GetCreationTime(&identity->created);
+        identity->length = finder.GetLength();
+        return TRUE;
+    }
+    return FALSE;
+}
+
+BOOL SameStoreFile(const StoreFileIdentity& one, const StoreFileIdentity& other) {
+    const auto same = [](const FILETIME& a, const FILETIME& b) {
+        return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+    };
+    return same(one.written, other.written) && same(one.created, other.created) &&
+                   one.length == other.length
+               ? TRUE
+               : FALSE;
 }
 
 StoredPicture ExamineStoredPicture(LPCTSTR path) {

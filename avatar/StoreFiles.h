@@ -17,6 +17,18 @@ enum class StoredPicture {
 // The existence test, then the current time, then the file's modification time.
 StoredPicture ExamineStoredPicture(LPCTSTR path);
 
+// What tells a stored file apart from the one that was there before: a file put in place anew
+// has its own creation time, one confirmed and touched has a new write time.
+struct StoreFileIdentity {
+    FILETIME written;
+    FILETIME created;
+    DWORD length;
+};
+
+// The identity of the file at `path`; FALSE when there is none.
+BOOL IdentifyStoreFile(LPCTSTR path, StoreFileIdentity* identity);
+BOOL SameStoreFile(const StoreFileIdentity& one, const StoreFileIdentity& other);
+
 // The version recorded for (imageType, faceMode) in the version file at `path`. FALSE when the
 // file cannot be opened for reading without sharing or read, or the pair has no entry.
 BOOL ReadRecordedVersion(LPCTSTR path, int imageType, int faceMode, int* version);

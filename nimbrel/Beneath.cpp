@@ -36,15 +36,21 @@ bool HasParentOrIsAbsolute(std::string_view relative) {
     return false;
 }
 
+// openat2 gives EAGAIN both when a rename raced its lookup, which a second try mends, and when
+// a non-blocking open meets a file lease that another process holds, which no number of tries
+// mends until that process lets go. A few tries tell the first; the walk then answers.
+constexpr int kKernelOpenTries = 4;
+
 int OpenWithKernel(int directoryFd, const std::string& relative, int flags, mode_t mode) {
     open_how how{};
     how.flags = static_cast<__u64>(flags | O_CLOEXEC);
     how.mode = (flags & O_CREAT) ? mode : 0;
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    long fd = 0;
-    do {
+    long fd = -1;
+    for (int tries = 0; tries < kKernelOpenTries; ++tries) {
         fd = ::syscall(SYS_openat2, directoryFd, relative.c_str(), &how, sizeof how);
-    } while (fd < 0 && (errno == EINTR || errno == EAGAIN));  // EAGAIN: a rename raced the lookup
+        if (fd >= 0 || (errno != EINTR && errno != EAGAIN)) break;
+    }
     return static_cast<int>(fd);
 }
 
@@ -74,9 +80,10 @@ int OpenBeneath(int directoryFd, std::string_view relative, int flags, mode_t mo
     if (resolution == Resolution::Automatic && !g_noOpenat2.load(std::memory_order_relaxed)) {
         const std::string path = relative.empty() ? "." : std::string(relative);
         const int fd = OpenWithKernel(directoryFd, path, flags, mode);
-        if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return fd;
+        if (fd >= 0 || (errno != ENOSYS && errno != EPERM && errno != EAGAIN)) return fd;
         // Older kernels lack the call. Some sandboxes refuse it with EPERM, which an open of an
-        // immutable file gives too: the walk then answers for this call alone.
+        // immutable file gives too: the walk then answers for this call alone, as it does after
+        // repeated EAGAIN (with a lease held elsewhere, it fails EAGAIN once, at once).
         if (errno == ENOSYS) g_noOpenat2.store(true, std::memory_order_relaxed);
     }
     return OpenByWalking(directoryFd, relative, flags, mode);

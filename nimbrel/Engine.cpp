@@ -19,6 +19,15 @@ constexpr int kWaitingPollMs = 50;
 // Transfers running at once. The rest wait in the worker's backlog rather than inside curl,
 // so that each one's 30-second limit covers its own transfer, not a wait for a connection.
 constexpr size_t kMaxActiveTransfers = 8;
+// Transfers waiting for another process's, each with two descriptors (its directory and the
+// lock file): the backlog beyond them waits as plain requests, which hold no descriptor.
+constexpr size_t kMaxWaitingTransfers = 64;
+
+// Whether another request of the backlog may start (and so may have to wait).
+template <typename Active, typename Waiting>
+bool HasRoom(const Active& active, const Waiting& waiting) {
+    return active.size() < kMaxActiveTransfers && waiting.size() < kMaxWaitingTransfers;
+}
 
 // Set once the engine's static storage is being torn down: late callers then do nothing.
 std::atomic<bool> g_engineGone{false};
@@ -136,8 +145,8 @@ void Engine::Run(CURLM* multi) {
         int running = 0;
         curl_multi_perform(multi, &running);
         FinishCompleted(multi, active);
-        EndFinishedWaits(waiting);
-        if (!backlog.empty() && active.size() < kMaxActiveTransfers) continue;  // slots came free
+        EndFinishedWaits(waiting, backlog);
+        if (!backlog.empty() && HasRoom(active, waiting)) continue;  // slots came free
         if (connected && backlog.empty() && active.empty() && waiting.empty()) {
             // Nothing left to do: an idle host keeps no connections to the server open.
             multi = RenewMultiHandle(multi);
@@ -178,7 +187,7 @@ bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTrans
         for (Request& request : m_queued) backlog.push_back(std::move(request));
         m_queued.clear();
     }
-    while (!backlog.empty() && active.size() < kMaxActiveTransfers) {
+    while (!backlog.empty() && HasRoom(active, waiting)) {
         auto transfer = std::make_unique<Transfer>(std::move(backlog.front()), sweeper);
         backlog.pop_front();
         switch (transfer->Begin()) {
@@ -220,10 +229,14 @@ void Engine::FinishCompleted(CURLM* multi, ActiveTransfers& active) {
     }
 }
 
-void Engine::EndFinishedWaits(WaitingTransfers& waiting) {
+void Engine::EndFinishedWaits(WaitingTransfers& waiting, std::deque<Request>& backlog) {
     for (auto it = waiting.begin(); it != waiting.end();) {
         if ((*it)->WaitIsOver()) {
-            Forget((*it)->GetRequest());
+            // Still pending when asked again: later calls keep joining it.
+            if ((*it)->OtherDelivered())
+                Forget((*it)->GetRequest());
+            else
+                backlog.push_front((*it)->TakeRequest());
             it = waiting.erase(it);
         } else {
             ++it;

@@ -59,7 +59,9 @@ private:
     bool StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTransfers& active,
                      WaitingTransfers& waiting, StaleTempSweeper& sweeper);
     void FinishCompleted(CURLM* multi, ActiveTransfers& active);
-    void EndFinishedWaits(WaitingTransfers& waiting);
+    // Ends the waits that are over; a request whose wait brought no picture goes back to the
+    // front of the backlog.
+    void EndFinishedWaits(WaitingTransfers& waiting, std::deque<Request>& backlog);
     void Forget(const Request& request);
 
     // Lifecycle: the worker and its multi handle. Taken before m_queueMutex.

@@ -14,20 +14,28 @@
 
 namespace nimbrel {
 
+// At most this many pictures are held at once in a process: every hold is a descriptor, and a
+// backlog of refreshes must not take the host's. A picture asked for beyond it goes unheld.
+inline constexpr int kMaxHeldPictures = 64;
+
 class PictureHold {
 public:
     PictureHold() = default;
+    ~PictureHold() { Release(); }
+    PictureHold(PictureHold&& other) noexcept = default;
+    PictureHold& operator=(PictureHold&& other) noexcept;
 
     // Holds the picture at `relative` beneath `root` if there is one. Nothing is held when the
-    // picture is missing, is no regular file or lies behind a link, is read-only, or is open
-    // elsewhere in a way that denies writing; `why` then says which (empty when missing).
+    // picture is missing, is no regular file or lies behind a link, is read-only, is open
+    // elsewhere in a way that denies writing or leased by another process, or when
+    // kMaxHeldPictures are held already; `why` then says which (empty when missing).
     static PictureHold Take(const std::string& root, const std::string& relative, std::string* why);
 
     explicit operator bool() const { return static_cast<bool>(m_fd); }
     // The held file, open for reading and writing; -1 when nothing is held.
     int Fd() const { return m_fd.Get(); }
     // Ends the hold.
-    void Release() { m_fd.Reset(); }
+    void Release();
 
 private:
     UniqueFd m_fd;

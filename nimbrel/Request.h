@@ -19,6 +19,9 @@ struct Request {
     std::string relative;
     bool refresh = false;  // ask only whether the stored picture changed
     PictureHold hold;      // on the stored picture from the call until the transfer ends
+    // Waited for another process's transfer, which ended without bringing the picture: this one
+    // now fetches it itself, and does not wait for a lock still held after the wait's limit.
+    bool waited = false;
 
     // Requests for the same URL and destination are served by one transfer (a refresh by
     // either kind, a fetch only by a fetch).

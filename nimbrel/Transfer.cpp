@@ -70,9 +70,18 @@ Transfer::Start Transfer::Begin() {
                    std::strerror(errno));
         return Start::refused;
     }
+    // Looked at before the lock: a transfer that ends between the two still counts as new.
+    const StoredState stored = ExamineStored();
     switch (m_lock.TryTake(m_directory.Get(), Name(), m_request.refresh)) {
         case TransferLock::State::busy:
+            if (m_request.waited) {
+                // Bounded: one wait, then a transfer of its own even beside the other.
+                m_lock.Release();
+                LogPicture(m_request, "the other process's transfer still runs; fetching anyway");
+                break;
+            }
             m_waitingSince = std::chrono::steady_clock::now();
+            m_storedAtWait = stored;
             LogPicture(m_request,
                        "another process is fetching it; waiting for that transfer instead");
             return Start::waiting;
@@ -95,17 +104,45 @@ Transfer::Start Transfer::Begin() {
 }
 
 bool Transfer::WaitIsOver() {
-    if (!m_lock.OtherStillRuns()) {
-        LogPicture(m_request, "the other process's transfer has ended; no request of its own");
-        return true;
-    }
+    if (!m_lock.OtherStillRuns()) return true;
     if (std::chrono::steady_clock::now() - m_waitingSince >
         std::chrono::milliseconds(kTransferTimeoutMs)) {
-        LogPicture(m_request, "failed: the other process's transfer did not end within %ld s",
+        LogPicture(m_request, "the other process's transfer did not end within %ld s",
                    kTransferTimeoutMs / 1000);
         return true;
     }
     return false;
+}
+
+bool Transfer::OtherDelivered() {
+    if (!(ExamineStored() == m_storedAtWait)) {
+        LogPicture(m_request, "the other process's transfer brought it; no request of its own");
+        return true;
+    }
+    LogPicture(m_request, "the other process's transfer did not bring it: asking for it again");
+    m_request.waited = true;
+    return false;
+}
+
+bool Transfer::StoredState::operator==(const StoredState& other) const {
+    const auto same = [](const timespec& a, const timespec& b) {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    };
+    return present == other.present && device == other.device && inode == other.inode &&
+           same(modified, other.modified) && same(changed, other.changed) && size == other.size;
+}
+
+Transfer::StoredState Transfer::ExamineStored() const {
+    StoredState state;
+    struct stat info {};
+    if (::fstatat(m_directory.Get(), Name().c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return state;
+    state.present = true;
+    state.device = info.st_dev;
+    state.inode = info.st_ino;
+    state.modified = info.st_mtim;
+    state.changed = info.st_ctim;
+    state.size = info.st_size;
+    return state;
 }
 
 bool Transfer::Prepare() {
@@ -178,6 +215,7 @@ size_t Transfer::WriteBody(const char* data, size_t length) {
     curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
     if (status != kHttpOk) return length;  // an error page is read and dropped
     if (!m_temp && !OpenTempFile()) return 0;
+    m_shape.Add(std::string_view(data, length));
     if (WriteAll(m_temp.Get(), data, length)) return length;
     m_failure = std::string("the body cannot be written: ") + std::strerror(errno);
     return 0;
@@ -212,6 +250,13 @@ void Transfer::DiscardTempFile() {
     }
 }
 
+bool Transfer::IsAPicture() {
+    curl_off_t stated = -1;
+    curl_easy_getinfo(m_easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &stated);
+    m_failure = m_shape.WhyNotAPicture(stated >= 0);
+    return m_failure.empty();
+}
+
 bool Transfer::CommitTempFile() {
     // The validators travel with the new file, so that no process ever sees the picture of
     // one answer with the validators of another.
@@ -234,21 +279,24 @@ bool Transfer::CommitTempFile() {
     return true;
 }
 
-void Transfer::MarkDestinationFresh() {
+std::string Transfer::MarkDestinationFresh() {
     UniqueFd own;
     const int stored = OpenStoredPicture(own);
-    if (stored < 0) return;
+    if (stored < 0) return std::string("it cannot be opened: ") + std::strerror(errno);
     // The real time, as a picture written now would carry: the control judges freshness by
     // the file's modification time, and a new file gets the file system's clock.
-    ::futimens(stored, nullptr);
+    const std::string why = ::futimens(stored, nullptr) == 0
+                                ? ""
+                                : std::string("its time cannot be reset: ") + std::strerror(errno);
     // A 304 may bring validators that differ from the stored ones (a new ETag for the same
     // bytes, say); those it brings replace them.
     Validators validators = ReadValidators(stored);
     const Validators answered = ResponseValidators();
-    if (answered.Empty()) return;
+    if (answered.Empty()) return why;
     if (!answered.etag.empty()) validators.etag = answered.etag;
     if (!answered.lastModified.empty()) validators.lastModified = answered.lastModified;
     WriteValidators(stored, validators);
+    return why;
 }
 
 void Transfer::Finish(CURLcode result) {
@@ -257,10 +305,18 @@ void Transfer::Finish(CURLcode result) {
 
     if (result == CURLE_OK && status == kHttpNotModified && m_conditional) {
         DiscardTempFile();
-        MarkDestinationFresh();
-        LogPicture(m_request,
-                   "unchanged, status 304: the stored picture is kept and counts as fetched now");
-    } else if (result == CURLE_OK && status == kHttpOk && m_temp && CommitTempFile()) {
+        const std::string notFresh = MarkDestinationFresh();
+        if (notFresh.empty()) {
+            LogPicture(
+                m_request,
+                "unchanged, status 304: the stored picture is kept and counts as fetched now");
+        } else {
+            LogPicture(m_request,
+                       "unchanged, status 304: the stored picture is kept, but %s; it stays stale",
+                       notFresh.c_str());
+        }
+    } else if (result == CURLE_OK && status == kHttpOk && m_temp && IsAPicture() &&
+               CommitTempFile()) {
         LogPicture(m_request, "stored, status 200, %lld bytes",
                    static_cast<long long>(m_bodyBytes));
     } else {

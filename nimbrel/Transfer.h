@@ -1,15 +1,18 @@
 // One HTTP transfer of one picture, driven by the engine's multi handle. The body goes to
 // a temporary file beside the destination, created at the first byte, and replaces the
-// destination only after a complete 200 response within the size limit. Every file of the
-// transfer is reached beneath the request's root without following links.
+// destination only after a complete 200 response within the size limit that holds a picture. Every
+// file of the transfer is reached beneath the request's root without following links.
 #pragma once
 
 #include <curl/curl.h>
+
+#include <sys/stat.h>
 
 #include <chrono>
 #include <string>
 
 #include "Beneath.h"
+#include "PictureCheck.h"
 #include "Request.h"
 #include "TempFiles.h"
 #include "TransferLock.h"
@@ -41,8 +44,12 @@ public:
     // easy handle.
     Start Begin();
     // While waiting: true once the other process's transfer has ended, or has run longer
-    // than one transfer may; this transfer is then over without a request of its own.
+    // than one transfer may; OtherDelivered() then tells whether this one is over.
     bool WaitIsOver();
+    // After the wait: true when the other transfer brought the picture (it differs from what
+    // was stored when the wait began); else this transfer's request is to be asked again.
+    bool OtherDelivered();
+    Request TakeRequest() { return std::move(m_request); }
     // Called once curl reports the transfer done: moves the body into place, marks an
     // unchanged picture fresh, or discards everything; then ends the hold on the picture.
     void Finish(CURLcode result);
@@ -59,8 +66,20 @@ private:
     Validators ResponseValidators() const;
     bool OpenTempFile();
     void DiscardTempFile();
+    bool IsAPicture();
     bool CommitTempFile();
-    void MarkDestinationFresh();
+    // Empty on success, else why the picture does not count as fetched now.
+    std::string MarkDestinationFresh();
+    // What tells the stored picture apart from another put in its place or touched since.
+    struct StoredState {
+        bool present = false;
+        dev_t device = 0;
+        ino_t inode = 0;
+        timespec modified{}, changed{};
+        off_t size = 0;
+        bool operator==(const StoredState& other) const;
+    };
+    StoredState ExamineStored() const;
     void LogFailure(CURLcode result, long status);
     std::string Name() const { return std::string(NameOf(m_request.relative)); }
 
@@ -69,6 +88,7 @@ private:
     UniqueFd m_directory;  // the picture's directory
     TransferLock m_lock;
     std::chrono::steady_clock::time_point m_waitingSince;
+    StoredState m_storedAtWait;
     CURL* m_easy = nullptr;
     curl_slist* m_headers = nullptr;
     bool m_conditional = false;  // the stored validators were sent
@@ -76,6 +96,7 @@ private:
     std::string m_tempName;
     std::string m_failure;  // why the body was refused, when it was
     curl_off_t m_bodyBytes = 0;
+    BodyShape m_shape;  // of a 200 body
     char m_error[CURL_ERROR_SIZE] = {};
 };
 

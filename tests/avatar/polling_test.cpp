@@ -1,6 +1,8 @@
 // Completion polling: timer 1 for the first phase, the default picture at its 21st failed tick,
 // timer 2 afterwards, and the version recorded for a picture that timer 1 finds.
 #include <chrono>
+#include <filesystem>
+#include <functional>
 
 #include "RecordingFixture.h"
 #include "platform/pump.h"
@@ -80,6 +82,32 @@ TEST_F(PollingTest, PictureArrivingDuringTheFirstPhaseIsShown) {
     EXPECT_EQ(ReadStoreFile("SNS\\10001.txt"), VersionOnesWith(50, "00009"));
     host.PumpFor(1200ms);  // nothing else happens once the picture is shown
     EXPECT_EQ(host.ShownColor(), kUserColor);
+}
+
+// A stale picture refreshed: timer 1 finds a file at once, but records the version only for one
+// the download delivered, replaced or confirmed, not for the old one left after a failure.
+TEST_F(PollingTest, AVersionIsRecordedOnlyForAPictureTheDownloadDelivered) {
+    const struct {
+        const char* outcome;
+        std::function<void()> download;
+        uint32_t shown;
+        bool recorded;
+    } rows[] = {
+        {"failed", [] {}, kUserColor, false},
+        {"confirmed", [] { SetPictureAge("Body\\10001.gif", 0); }, kUserColor, true},
+        {"replaced", [] { PutPicture("Body\\10001.gif", kNewerUserColor); }, kNewerUserColor, true},
+    };
+    PutDefaultSet();
+    for (const auto& row : rows) {
+        std::filesystem::remove(StorePath("SNS\\10001.txt"));
+        PutPicture("Body\\10001.gif", kUserColor, 120);
+        SetDownloadAction([&](const DownloadCall&) { row.download(); });
+        Configure("10001", 1, 0, 1, 7);
+        EXPECT_EQ(host.control().Display(), 1);
+        EXPECT_TRUE(host.WaitForColor(row.shown)) << row.outcome;
+        host.PumpFor(200ms);
+        EXPECT_EQ(StoreFileExists("SNS\\10001.txt"), row.recorded) << row.outcome;
+    }
 }
 
 TEST_F(PollingTest, PictureThatCannotBeLoadedFallsBackToTheDefault) {

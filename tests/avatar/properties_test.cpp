@@ -126,6 +126,17 @@ TEST_F(PropertiesTest, GetDefaultImgRequestsEveryMissingPictureInOrder) {
     calls = TakeDownloadCalls();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].url, "http:///c_avatar/download2.gif");
+
+    // One present but damaged (a portal's page stored over it) is asked for again when the
+    // control falls back on it and it does not load.
+    ASSERT_TRUE(std::filesystem::remove(StorePath("default\\woman1.gif")));
+    PutDefaultSet();
+    WriteStoreFile("default\\man1.gif", "<html>Please sign in</html>");
+    control.SetSex(1);
+    control.SetImageType(1);
+    calls = TakeDownloadCalls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].localPath, std::string(StoreRoot()) + "default\\man1.gif");
 }
 
 TEST_F(PropertiesTest, ServerAddressEndsAtItsFirstNul) {

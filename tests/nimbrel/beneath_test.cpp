@@ -1,6 +1,7 @@
 // Opening names beneath a directory without following links, by the kernel and by the walk.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,6 +26,12 @@ TEST(Beneath, NamesResolveInsideAndNeverThroughLinks) {
     fs::create_symlink(outside.Path("secret"), store.Path("Body/link.gif"));
     fs::create_symlink("plain.gif", store.Path("Body/inside-link.gif"));
     fs::create_directory_symlink(outside.Root(), store.Path("Linked"));
+    // A read lease, as Samba or an NFS server holds one: a write open that must not wait
+    // fails EAGAIN until its holder lets go. The lease break's SIGIO is for the holder to see.
+    nimbrel_test::WriteFile(store.Path("Body/leased.gif"), "leased");
+    ::signal(SIGIO, SIG_IGN);
+    const UniqueFd lease(::open(store.Path("Body/leased.gif").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(::fcntl(lease.Get(), F_SETLEASE, F_RDLCK), 0) << std::strerror(errno);
     const UniqueFd root(nimbrel::OpenDirectory(store.Root().string()));
     ASSERT_TRUE(root);
 
@@ -47,6 +54,8 @@ TEST(Beneath, NamesResolveInsideAndNeverThroughLinks) {
         {11, "/etc/hostname", O_RDONLY, false},
         {12, "Body/missing.gif", O_RDONLY, false},
         {13, "Linked/created", O_WRONLY | O_CREAT, false},
+        {14, "Body/leased.gif", O_RDWR | O_NONBLOCK, false},  // at once, not when the lease ends
+        {15, "Body/leased.gif", O_RDONLY | O_NONBLOCK, true},
     };
     for (Resolution resolution : {Resolution::Automatic, Resolution::Walk}) {
         const char* how = resolution == Resolution::Walk ? "walk" : "automatic";

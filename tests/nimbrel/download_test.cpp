@@ -1,11 +1,13 @@
 // ctest-labels: threaded
 // CAvatarDownload against a real HTTP server in the test process: where pictures land,
 // what the network may not make the library do, and that nothing is ever half-visible.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -38,7 +40,10 @@ using portrix_test::StartProgram;
 
 constexpr char kPicture[] = "GIF89a-new-picture";
 constexpr char kOldPicture[] = "GIF89a-old-picture";
+// A GIF's signature, then its trailer.
+constexpr char kWholeGif[] = "GIF89a-whole-picture;";
 constexpr char kSentinelTarget[] = "/c_avatar/Body/sentinel.gif";
+constexpr char kSentinel[] = "GIF89a-sentinel";
 
 void ServeText(httplib::Server& http, const std::string& target, const std::string& body,
                int status = 200) {
@@ -46,6 +51,24 @@ void ServeText(httplib::Server& http, const std::string& target, const std::stri
         response.status = status;
         response.set_content(body, "image/gif");
     });
+}
+
+// A body of no stated length, ended by closing the connection.
+void ServeUntilClose(httplib::Server& http, const std::string& target, const std::string& body) {
+    http.Get(target, [body](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider("image/gif", [body](size_t offset, httplib::DataSink& sink) {
+            if (offset < body.size())
+                sink.write(body.data() + offset, body.size() - offset);
+            else
+                sink.done();
+            return true;
+        });
+    });
+}
+
+long OpenDescriptors() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                         std::filesystem::directory_iterator());
 }
 
 // The avatar control's existence test: open for reading while denying others write access.
@@ -65,7 +88,7 @@ std::string Deflate(const std::string& text) {
 
 class DownloadTest : public ::testing::Test {
 protected:
-    void SetUp() override { ServeText(server.Http(), kSentinelTarget, "sentinel"); }
+    void SetUp() override { ServeText(server.Http(), kSentinelTarget, kSentinel); }
 
     CString Root() const { return store.WindowsRoot().c_str(); }
     CString Server() const { return server.Address().c_str(); }
@@ -84,7 +107,7 @@ protected:
         std::remove(store.Path("Body/sentinel.gif").c_str());
         Start("sentinel", 1, 0);
         ASSERT_TRUE(server.WaitForHits(kSentinelTarget, before + 1));
-        ASSERT_TRUE(WaitForContent(store.Path("Body/sentinel.gif"), "sentinel"));
+        ASSERT_TRUE(WaitForContent(store.Path("Body/sentinel.gif"), kSentinel));
     }
 
     TempStore store;
@@ -94,9 +117,10 @@ protected:
 
 TEST_F(DownloadTest, StoresPicturesWhereTheControlLooks) {
     ServeText(server.Http(), "/c_avatar/Up/10001_bs.gif", kPicture);
-    ServeText(server.Http(), "/c_avatar/Face/10001.gif", "face");
-    ServeText(server.Http(), "/c_avatar/man2.gif", "man2");
-    ServeText(server.Http(), "/c_avatar/redirected.gif", "body after redirect");
+    ServeText(server.Http(), "/c_avatar/Face/10001.gif", "GIF89a-face");
+    ServeText(server.Http(), "/c_avatar/man2.gif", "GIF89a-man2");
+    ServeText(server.Http(), "/c_avatar/redirected.gif", "GIF89a-after-redirect");
+    ServeUntilClose(server.Http(), "/c_avatar/Face/10001_s.gif", kWholeGif);
     server.Http().Get("/c_avatar/Body/10001_w.gif",
                       [](const httplib::Request&, httplib::Response& response) {
                           response.set_redirect("/c_avatar/redirected.gif");
@@ -106,14 +130,16 @@ TEST_F(DownloadTest, StoresPicturesWhereTheControlLooks) {
     Start("10001", 2, 6);
     Start("10001", 3, 0);
     Start("10001", 1, 4);
+    Start("10001", 3, 1);
     // The control addresses the Default directory as "default\".
     download->VazirOridoStartN(("http://" + server.Address() + "/c_avatar/man2.gif").c_str(),
                                Root() + "default\\man2.gif");
 
     EXPECT_TRUE(WaitForContent(store.Path("Up/10001_bs.gif"), kPicture));
-    EXPECT_TRUE(WaitForContent(store.Path("Face/10001.gif"), "face"));
-    EXPECT_TRUE(WaitForContent(store.Path("Default/man2.gif"), "man2"));
-    EXPECT_TRUE(WaitForContent(store.Path("Body/10001_w.gif"), "body after redirect"));
+    EXPECT_TRUE(WaitForContent(store.Path("Face/10001.gif"), "GIF89a-face"));
+    EXPECT_TRUE(WaitForContent(store.Path("Face/10001_s.gif"), kWholeGif));
+    EXPECT_TRUE(WaitForContent(store.Path("Default/man2.gif"), "GIF89a-man2"));
+    EXPECT_TRUE(WaitForContent(store.Path("Body/10001_w.gif"), "GIF89a-after-redirect"));
     EXPECT_FALSE(std::filesystem::exists(store.Path("default")));
     for (const char* sub : {"Body", "Up", "Face", "Default"})
         EXPECT_TRUE(store.TempFiles(sub).empty()) << sub;
@@ -124,6 +150,10 @@ TEST_F(DownloadTest, FailedResponsesLeaveNothingAndKeepTheOldPicture) {
     ServeText(server.Http(), "/c_avatar/Up/broken.gif", "server error page", 500);
     ServeText(server.Http(), "/c_avatar/Up/kept.gif", "not found page", 404);
     ServeText(server.Http(), "/c_avatar/Up/empty.gif", "");
+    ServeText(server.Http(), "/c_avatar/Up/portal.gif",
+              "<html><body>Please sign in to use this network</body></html>");
+    ServeUntilClose(server.Http(), "/c_avatar/Up/cut.gif",
+                    std::string(kWholeGif, sizeof kWholeGif - 2));
     server.Http().Get("/c_avatar/Up/loop.gif",
                       [](const httplib::Request&, httplib::Response& response) {
                           response.set_redirect("/c_avatar/Up/loop.gif");
@@ -136,8 +166,11 @@ TEST_F(DownloadTest, FailedResponsesLeaveNothingAndKeepTheOldPicture) {
     WriteFile(store.Path("Up/kept.gif"), kOldPicture);
     WriteFile(store.Path("Up/empty.gif"), kOldPicture);
     WriteFile(store.Path("Up/loop.gif"), kOldPicture);
+    WriteFile(store.Path("Up/portal.gif"), kOldPicture);
+    WriteFile(store.Path("Up/cut.gif"), kOldPicture);
 
-    for (const char* id : {"missing", "broken", "kept", "empty", "loop", "scheme"}) Start(id, 2, 0);
+    for (const char* id : {"missing", "broken", "kept", "empty", "loop", "scheme", "portal", "cut"})
+        Start(id, 2, 0);
     download->VazirOridoStartN(("ftp://" + server.Address() + "/c_avatar/man1.gif").c_str(),
                                Root() + "default\\man1.gif");
     ASSERT_TRUE(server.WaitForHits("/c_avatar/Up/scheme.gif", 1));
@@ -152,6 +185,8 @@ TEST_F(DownloadTest, FailedResponsesLeaveNothingAndKeepTheOldPicture) {
     EXPECT_EQ(ReadFile(store.Path("Up/kept.gif")), kOldPicture);
     EXPECT_EQ(ReadFile(store.Path("Up/empty.gif")), kOldPicture);
     EXPECT_EQ(ReadFile(store.Path("Up/loop.gif")), kOldPicture);
+    EXPECT_EQ(ReadFile(store.Path("Up/portal.gif")), kOldPicture);
+    EXPECT_EQ(ReadFile(store.Path("Up/cut.gif")), kOldPicture);
     EXPECT_EQ(server.Hits("/c_avatar/Up/loop.gif"), 4);
     EXPECT_TRUE(store.TempFiles("Up").empty());
 }
@@ -255,7 +290,7 @@ TEST_F(DownloadTest, ManyRequestsRunEightAtATimeAndAllArrive) {
         }
         server.WaitAtGate();
         --running;
-        response.set_content(request.path, "image/gif");
+        response.set_content("GIF89a" + request.path, "image/gif");
     });
     server.Start();
 
@@ -270,7 +305,62 @@ TEST_F(DownloadTest, ManyRequestsRunEightAtATimeAndAllArrive) {
     server.OpenGate();
     for (int i = 0; i < kRequests; ++i) {
         const std::string name = "many" + std::to_string(i) + ".gif";
-        EXPECT_TRUE(WaitForContent(store.Path("Up/" + name), "/c_avatar/Up/" + name)) << name;
+        EXPECT_TRUE(WaitForContent(store.Path("Up/" + name), "GIF89a/c_avatar/Up/" + name)) << name;
+    }
+}
+
+// A backlog of refreshes of stored pictures, all held up by the server: the descriptors the
+// library takes are bounded (64 holds, eight transfers), not one per queued picture.
+TEST_F(DownloadTest, DescriptorsDoNotGrowWithTheBacklog) {
+    std::atomic<int> arrived{0};
+    server.Http().Get(R"(/c_avatar/Body/queued\d+\.gif)",
+                      [&](const httplib::Request&, httplib::Response& response) {
+                          ++arrived;
+                          server.WaitAtGate();
+                          response.set_content(kPicture, "image/gif");
+                      });
+    server.Start();
+    constexpr int kQueued = 300;
+    for (int i = 0; i < kQueued; ++i)
+        WriteFile(store.Path("Body/queued" + std::to_string(i) + ".gif"), kOldPicture);
+    const auto before = OpenDescriptors();
+
+    for (int i = 0; i < kQueued; ++i) Refresh(("queued" + std::to_string(i)).c_str(), 1, 0);
+    ASSERT_TRUE(nimbrel_test::WaitFor([&] { return arrived == 8; }));
+    EXPECT_LT(OpenDescriptors() - before, 64 + 8 * 4 + 16);
+    server.OpenGate();
+    for (int i = 0; i < kQueued; ++i) {
+        const std::string name = "Body/queued" + std::to_string(i) + ".gif";
+        EXPECT_TRUE(WaitForContent(store.Path(name), kPicture)) << name;
+    }
+}
+
+// Transfers that find another's under way wait for it (a bounded number at once, each with two
+// descriptors); when it ends without bringing the picture, each asks for its own.
+TEST_F(DownloadTest, WaitsForTransfersThatBringNothingEndInRequestsOfTheirOwn) {
+    ServeText(server.Http(), R"(/c_avatar/Face/waiting\d+\.gif)", kPicture);
+    server.Start();
+    // Every picture of Face locked, as other processes' transfers of them would.
+    WriteFile(store.Path("Face/.nimbrel.lock"), "");
+    std::unique_ptr<FILE, decltype(&std::fclose)> other(
+        std::fopen(store.Path("Face/.nimbrel.lock").c_str(), "r+e"), &std::fclose);
+    ASSERT_TRUE(other);
+    struct flock everything = {};
+    everything.l_type = F_WRLCK;
+    everything.l_whence = SEEK_SET;
+    ASSERT_EQ(::fcntl(fileno(other.get()), F_OFD_SETLK, &everything), 0);
+    constexpr int kWaiting = 150;
+    const auto before = OpenDescriptors();
+
+    for (int i = 0; i < kWaiting; ++i) Start(("waiting" + std::to_string(i)).c_str(), 3, 0);
+    // Sixty-four waits, with a directory and the lock file open each, and no more.
+    ASSERT_TRUE(nimbrel_test::WaitFor([&] { return OpenDescriptors() - before >= 64 * 2; }));
+    EXPECT_LT(OpenDescriptors() - before, 64 * 2 + 16);
+    EXPECT_EQ(server.Hits("/c_avatar/Face/waiting0.gif"), 0);
+    other.reset();
+    for (int i = 0; i < kWaiting; ++i) {
+        const std::string name = "Face/waiting" + std::to_string(i) + ".gif";
+        EXPECT_TRUE(WaitForContent(store.Path(name), kPicture)) << name;
     }
 }
 

@@ -3,6 +3,7 @@
 // validators, one transfer per picture for processes sharing a store, and a store whose
 // names have been replaced by symbolic links.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -48,7 +49,7 @@ class StoreProtocolTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(server.Running()) << server.StartError();
-        server.Put("Body/sentinel.gif", "sentinel");
+        server.Put("Body/sentinel.gif", "GIF89a-sentinel");
     }
 
     CString Root() const { return store.WindowsRoot().c_str(); }
@@ -66,7 +67,7 @@ protected:
         fs::remove(store.Path("Body/sentinel.gif"));
         Start("sentinel", 1);
         ASSERT_TRUE(server.WaitForRequests("Body/sentinel.gif", before + 1));
-        ASSERT_TRUE(WaitForContent(store.Path("Body/sentinel.gif"), "sentinel"));
+        ASSERT_TRUE(WaitForContent(store.Path("Body/sentinel.gif"), "GIF89a-sentinel"));
     }
 
     // Fetches a picture in a host process of its own, as a host started earlier would have.
@@ -167,6 +168,40 @@ TEST_F(StoreProtocolTest, TwoProcessesAskingForOnePictureMakeOneRequest) {
     EXPECT_TRUE(WIFEXITED(secondStatus) && WEXITSTATUS(secondStatus) == 0)
         << "status " << secondStatus;
     EXPECT_EQ(server.RequestsFor("Face/slowshared.gif").size(), 1u);
+}
+
+// The process that waits for another's transfer asks for the picture itself when that one is
+// killed mid-body and so never brings it.
+TEST_F(StoreProtocolTest, AWaitingProcessFetchesThePictureWhenTheOtherIsKilled) {
+    const std::string picture =
+        "GIF89a" + std::string(3 * nimbrel_test::NginxServer::kSlowBytesPerSecond, 'k');
+    server.Put("Face/slowkilled.gif", picture);
+    const fs::path expectedFile = store.Path("expected");
+    WriteFile(expectedFile, picture);
+    const std::vector<std::string> probe = {
+        NIMBREL_FETCH_PROBE,  server.Address(), store.WindowsRoot(), "slowkilled", "3",
+        expectedFile.string()};
+    // A process has reached the transfer lock when it holds the lock file open.
+    const auto holdsLockFile = [&](pid_t process) {
+        const fs::path fds = "/proc/" + std::to_string(process) + "/fd";
+        std::error_code ignored;
+        for (const auto& fd : fs::directory_iterator(fds, ignored)) {
+            if (fs::read_symlink(fd.path(), ignored).filename() == ".nimbrel.lock") return true;
+        }
+        return false;
+    };
+
+    const pid_t first = StartProgram(probe);
+    ASSERT_TRUE(WaitFor([&] { return !store.TempFiles("Face").empty(); }));
+    const pid_t second = StartProgram(probe);
+    ASSERT_TRUE(WaitFor([&] { return holdsLockFile(second); }));
+    ::kill(first, SIGKILL);
+    int status = 0;
+    FinishProgram(first, &status);
+    ASSERT_TRUE(FinishProgram(second, &status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_TRUE(server.WaitForRequests("Face/slowkilled.gif", 2));
+    EXPECT_EQ(server.RequestsFor("Face/slowkilled.gif").size(), 2u);
 }
 
 TEST_F(StoreProtocolTest, SymbolicLinksInTheStoreAreNeverFollowed) {
