@@ -34,6 +34,11 @@ void StartConfigFile(const CString& configPath) {
                                 configPath);
 }
 
+bool CountsAsMissing(DWORD openError) {
+    return openError == ERROR_FILE_NOT_FOUND || openError == ERROR_SHARING_VIOLATION ||
+           openError == ERROR_ACCESS_DENIED;
+}
+
 }  // namespace
 
 void RunHousekeeping() {
@@ -42,10 +47,12 @@ void RunHousekeeping() {
     const CString configPath = storeRoot + store_layout::kConfigFileName;
 
     // Opening with exclusive access doubles as the existence test: a config.ini that another
-    // process holds open right now counts as missing.
+    // process holds open right now counts as missing. Any other failure (no descriptor or
+    // memory left, an I/O error) says nothing about the file, which then stays as it is.
     CFile config;
-    if (!config.Open(configPath, CFile::modeRead | CFile::shareExclusive)) {
-        StartConfigFile(configPath);
+    CFileException why;
+    if (!config.Open(configPath, CFile::modeRead | CFile::shareExclusive, &why)) {
+        if (CountsAsMissing(static_cast<DWORD>(why.m_lOsError))) StartConfigFile(configPath);
         return;
     }
     try {

@@ -25,15 +25,18 @@ enum class Disposition {
 
 // Opens posixPath under the share-mode rule. Returns a descriptor (close-on-exec; closing it
 // ends the open and everything it holds), or -1 with *error set to the Win32 error code
-// (ERROR_SHARING_VIOLATION when the rule refuses the open). Directories cannot be opened.
+// (ERROR_SHARING_VIOLATION when the rule refuses the open). Only a regular file is opened: a
+// directory, pipe, device or socket gives ERROR_ACCESS_DENIED at once, as a directory does on
+// the original, without waiting for a pipe's other end.
 int ShareOpen(const std::string& posixPath, unsigned access, unsigned share,
               Disposition disposition, DWORD* error);
 
 // True when any open of this layer holds the file behind fd (fd itself excepted).
 bool ShareHeldByOthers(int fd);
 
-// Serialises the check-and-take of share bookkeeping on the file behind fd (blocking).
-void LockShareGuard(int fd);
+// Serialises the check-and-take of share bookkeeping on the file behind fd. Waits a few
+// milliseconds at most: false when the guard could not be had, and the caller goes on without.
+bool LockShareGuard(int fd);
 void UnlockShareGuard(int fd);
 
 // The Win32 error for an errno from a call on posixPath; ENOENT becomes ERROR_PATH_NOT_FOUND

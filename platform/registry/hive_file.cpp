@@ -58,17 +58,25 @@ bool LoadHive(Hive* hive, DWORD* error, std::string* problem) {
     std::string ignored;
     if (problem == nullptr) problem = &ignored;
     const std::string path = HivePath();
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    // O_NONBLOCK: a pipe at the hive's name must not keep the caller waiting for a writer.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR) return true;
         *error = ERROR_ACCESS_DENIED;
         *problem = "the registry hive " + path + " cannot be opened: " + std::strerror(errno);
         return false;
     }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        close(fd);
+        *error = ERROR_ACCESS_DENIED;
+        *problem = "the registry hive " + path + " is not a regular file; it is not read";
+        return false;
+    }
     // The size is checked as the file is read too: it may grow meanwhile.
     std::string bytes;
-    struct stat st;
-    if (fstat(fd, &st) == 0 && st.st_size > 0) {
+    if (st.st_size > 0) {
         bytes.reserve(std::min(static_cast<size_t>(st.st_size), kMaxRegistryHiveBytes) + 1);
     }
     const int readErrno = platform::internal::ReadToEnd(fd, &bytes, kMaxRegistryHiveBytes);

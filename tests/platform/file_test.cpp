@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -205,6 +207,28 @@ TEST(Directories, AnOpenFileCannotBeDeletedUntilClosed) {
     EXPECT_TRUE(DeleteFileA(path.c_str()));
 }
 
+// Without a descriptor to look for holders with, DeleteFileA refuses with what stopped it.
+TEST(Directories, ADeletionThatCannotCheckForHoldersIsRefused) {
+    TempDir dir;
+    const std::string path = dir.Write("config.ini", "x");
+    CFile held;
+    ASSERT_TRUE(held.Open(path.c_str(), CFile::modeRead | CFile::shareExclusive));
+    const pid_t child = fork();
+    if (child == 0) {
+        const int lowestFree = dup(STDERR_FILENO);
+        struct rlimit limit = {};
+        getrlimit(RLIMIT_NOFILE, &limit);
+        limit.rlim_cur = static_cast<rlim_t>(lowestFree);  // every open now fails with EMFILE
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(2);
+        const bool refused = !DeleteFileA(path.c_str());
+        _exit(refused && GetLastError() == ERROR_TOO_MANY_OPEN_FILES ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(dir.Exists("config.ini"));
+}
+
 // ---- CFile -----------------------------------------------------------------------------------
 
 TEST(File, ReadWriteSeekAndLength) {
@@ -250,6 +274,7 @@ TEST(File, OpenFailuresFillTheException) {
     MakeTree(dir);
     dir.Write("readonly.txt", "x");
     ASSERT_EQ(chmod((dir / "readonly.txt").c_str(), 0444), 0);
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0666), 0);  // no writer: a blocking open waits
     struct Case {
         std::string path;
         UINT flags;
@@ -272,6 +297,12 @@ TEST(File, OpenFailuresFillTheException) {
         /* 6 */
         {Win(dir, "readonly.txt"), CFile::modeWrite, CFileException::accessDenied,
          ERROR_ACCESS_DENIED},
+        /* 7 */
+        {Win(dir, "fifo"), CFile::modeRead, CFileException::accessDenied, ERROR_ACCESS_DENIED},
+        /* 8 */
+        {Win(dir, "fifo"), CFile::modeCreate | CFile::modeReadWrite, CFileException::accessDenied,
+         ERROR_ACCESS_DENIED},
+        /* 9 */ {"/dev/null", CFile::modeRead, CFileException::accessDenied, ERROR_ACCESS_DENIED},
     };
     int row = 0;
     for (const Case& c : cases) {
@@ -554,6 +585,39 @@ TEST(ShareModes, AProcessThatDiesReleasesItsOpens) {
     EXPECT_FALSE(probe.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
     holder.Kill();
     EXPECT_TRUE(probe.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
+}
+
+// The guard that makes a check-and-take atomic is taken without waiting on anyone: where
+// flock() is emulated with byte-range locks (NFS) it meets other opens' share locks, which a
+// transfer may hold for minutes. Held elsewhere for good here, it must not stop an open, a
+// profile read or write, or a deletion.
+TEST(ShareModes, AGuardHeldElsewhereStopsNothing) {
+    TempDir dir;
+    const std::string path = dir.Write("config.ini", "[SYSTEM]\r\nKey=old\r\n");
+    const int guard = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(guard, 0);
+    ASSERT_EQ(flock(guard, LOCK_EX), 0);
+    CFile file;
+    EXPECT_TRUE(file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
+    file.Close();
+    EXPECT_TRUE(WritePrivateProfileStringA("SYSTEM", "Key", "new", path.c_str()));
+    char value[16] = {};
+    EXPECT_EQ(GetPrivateProfileStringA("SYSTEM", "Key", "", value, sizeof value, path.c_str()), 3u);
+    EXPECT_TRUE(DeleteFileA(path.c_str()));
+    close(guard);
+}
+
+// Something other than a regular file at a file's name is refused at once, whatever the call.
+TEST(File, NonRegularFilesAreRefusedWithoutWaiting) {
+    TempDir dir;
+    const std::string fifo = dir / "config.ini";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+    char value[16] = {};
+    EXPECT_EQ(GetPrivateProfileStringA("SYSTEM", "Key", "dflt", value, sizeof value, fifo.c_str()),
+              4u);
+    EXPECT_FALSE(WritePrivateProfileStringA("SYSTEM", "Key", "new", fifo.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(DeleteFileA(fifo.c_str()));  // a pipe holds no share record; it goes
 }
 
 // ---- CFileFind -------------------------------------------------------------------------------

@@ -1,6 +1,8 @@
 // The registry over its REGEDIT4 text hive: where the hive is, how it is parsed (escapes,
 // default values, dword and hex forms), and the original platform's query results.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -543,6 +545,14 @@ TEST(Registry, HivesLargerThanTheLimitAreRefused) {
         RegSetValueExA(key.get(), "Big", 0, REG_BINARY, big.data(), static_cast<DWORD>(big.size())),
         ERROR_FILE_TOO_LARGE);
     EXPECT_EQ(dir.Read("hkcu.reg"), head);
+
+    // Nor is anything but a regular file read, and a pipe with no writer does not stop the call.
+    ASSERT_EQ(unlink(hive.path().c_str()), 0);
+    ASSERT_EQ(mkfifo(hive.path().c_str(), 0600), 0);
+    OwnedKey pipe;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_QUERY_VALUE, pipe.out()),
+              ERROR_ACCESS_DENIED);
+    EXPECT_NE(platform::RegistryHiveProblem().find("not a regular file"), std::string::npos);
 }
 
 }  // namespace
