@@ -1,6 +1,7 @@
 // The hive's file: where it is, reading it within the size limit, and replacing it whole.
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "internal/fd_io.h"
 #include "internal/file_share.h"
@@ -20,6 +22,17 @@ namespace platform::registry {
 namespace {
 
 constexpr char kHiveBelowConfig[] = "/portrix/hkcu.reg";
+constexpr mode_t kNewHiveMode = 0644;
+// A writer holds the lock for one load, change and save of at most the size limit: waiting
+// up to 2 s covers a queue of them, and a stopped holder does not stop this one for good.
+constexpr int kLockAttempts = 2000;
+constexpr long kLockPauseNanoseconds = 1000000;  // 1 ms
+
+// The hive's folder ("" when the path has none).
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
+}
 
 std::string NonEmptyVariable(const char* name) {
     const char* value = std::getenv(name);
@@ -109,8 +122,8 @@ bool SaveHive(const Hive& hive, DWORD* error) {
         return false;
     }
     const std::string path = HivePath();
-    const size_t slash = path.find_last_of('/');
-    if (slash != std::string::npos && slash > 0 && !MakeDirectories(path.substr(0, slash))) {
+    const std::string folder = FolderOf(path);
+    if (!folder.empty() && !MakeDirectories(folder)) {
         *error = ERROR_PATH_NOT_FOUND;
         return false;
     }
@@ -120,9 +133,11 @@ bool SaveHive(const Hive& hive, DWORD* error) {
         *error = internal::Win32ErrorFromErrno(errno, path);
         return false;
     }
+    // The hive keeps the mode it had: one kept private stays private.
+    struct stat old;
+    fchmod(fd, stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : kNewHiveMode);
     const bool ok = platform::internal::WriteAll(fd, text) && fsync(fd) == 0;
     const int writeErrno = errno;
-    fchmod(fd, 0644);
     close(fd);
     if (!ok || rename(temporary.c_str(), path.c_str()) != 0) {
         *error = internal::Win32ErrorFromErrno(ok ? errno : writeErrno, path);
@@ -130,6 +145,33 @@ bool SaveHive(const Hive& hive, DWORD* error) {
         return false;
     }
     return true;
+}
+
+HiveWriteLock::~HiveWriteLock() {
+    if (m_fd >= 0) close(m_fd);  // also releases the lock
+}
+
+bool HiveWriteLock::Take(DWORD* error) {
+    const std::string folder = FolderOf(HivePath());
+    if (folder.empty()) return true;  // a hive in the root folder: nothing to lock on
+    if (!MakeDirectories(folder)) {
+        *error = ERROR_PATH_NOT_FOUND;
+        return false;
+    }
+    m_fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_fd < 0) {
+        *error = internal::Win32ErrorFromErrno(errno, folder);
+        return false;
+    }
+    for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+        if (flock(m_fd, LOCK_EX | LOCK_NB) == 0) return true;
+        // A file system without flock() on folders: writers go on unlocked, as before.
+        if (errno != EWOULDBLOCK && errno != EINTR) return true;
+        const timespec pause = {0, kLockPauseNanoseconds};
+        nanosleep(&pause, nullptr);
+    }
+    *error = ERROR_LOCK_VIOLATION;
+    return false;
 }
 
 }  // namespace platform::registry
