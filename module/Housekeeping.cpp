@@ -89,8 +89,9 @@ void SweepDirectory(COleDateTime now, const platform::Directory& directory, LPCT
         FILETIME createdLocal;
         if (!FileTimeToLocalFileTime(&entry.creationTime, &createdLocal)) continue;
         if (BeyondRetentionLimit(now - COleDateTime(createdLocal))) {
-            // A file that cannot go (read-only, in use, a directory) stays; the sweep goes on.
-            directory.DeleteEntry(entry.name);
+            // A file that cannot go (read-only, in use, a directory, replaced or written since
+            // the listing) stays; the sweep goes on.
+            directory.DeleteEntry(entry);
         }
     }
 }

@@ -52,6 +52,9 @@ struct FileStatus {
     int64_t creation = 0;  // FILETIME values, UTC: birth time where recorded, else ctime
     int64_t lastWrite = 0;
     int64_t lastAccess = 0;
+    uint64_t device = 0;  // with inode, which file this is
+    uint64_t inode = 0;
+    int64_t lastWriteNanoseconds = 0;  // since 1970, for telling a rewrite within one tick
 };
 bool GetFileStatus(const std::string& posixPath, FileStatus* status, int* err);
 bool GetFileStatus(int fd, FileStatus* status, int* err);

@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -46,6 +47,7 @@ constexpr long kGuardPauseNanoseconds = 500000;  // 0.5 ms between attempts
 
 constexpr int64_t kFileTimeUnixEpoch = 116444736000000000LL;  // 1970-01-01 in 100 ns units
 constexpr int64_t kFileTimeTicksPerSecond = 10000000LL;
+constexpr int64_t kNanosecondsPerSecond = 1000000000LL;
 
 // A file system without OFD locks makes every test answer "free": share modes then go
 // unenforced rather than every open failing.
@@ -106,10 +108,14 @@ void FillStatus(const struct statx& sx, FileStatus* status) {
     status->creation = FileTimeFrom((sx.stx_mask & STATX_BTIME) ? sx.stx_btime : sx.stx_ctime);
     status->lastWrite = FileTimeFrom(sx.stx_mtime);
     status->lastAccess = FileTimeFrom(sx.stx_atime);
+    status->device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    status->inode = sx.stx_ino;
+    status->lastWriteNanoseconds =
+        sx.stx_mtime.tv_sec * kNanosecondsPerSecond + sx.stx_mtime.tv_nsec;
 }
 
-constexpr unsigned kStatxMask =
-    STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_ATIME | STATX_CTIME | STATX_BTIME;
+constexpr unsigned kStatxMask = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_ATIME |
+                                STATX_CTIME | STATX_BTIME | STATX_INO;
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "afx.h"
+#include "platform/directory.h"
 #include "platform/path.h"
 #include "temp_dir.h"
 
@@ -227,6 +229,59 @@ TEST(Directories, ADeletionThatCannotCheckForHoldersIsRefused) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(dir.Exists("config.ini"));
+}
+
+// A deletion by a listing's entry takes only the file the listing saw, as it was.
+TEST(Directories, DeletingAListedEntryTakesOnlyTheFileListed) {
+    TempDir dir;
+    struct Case {
+        const char* name;
+        std::function<void(const TempDir&)> meanwhile;  // between the listing and the deletion
+        BOOL result;
+    } cases[] = {
+        /* 1 */ {"same.gif", [](const TempDir&) {}, TRUE},
+        /* 2 */
+        {"replaced.gif",
+         [](const TempDir& d) {
+             d.Write("fresh.tmp", "GIF89a fresh");
+             rename((d / "fresh.tmp").c_str(), (d / "replaced.gif").c_str());
+         },
+         FALSE},
+        /* 3 */
+        {"rewritten.txt",
+         [](const TempDir& d) {
+             const struct timespec later[2] = {{0, UTIME_OMIT}, {2000000000, 0}};
+             utimensat(AT_FDCWD, (d / "rewritten.txt").c_str(), later, 0);
+         },
+         FALSE},
+        /* 4 */ {"link.gif", [](const TempDir&) {}, TRUE},
+        /* 5 */
+        {"gone.gif", [](const TempDir& d) { unlink((d / "gone.gif").c_str()); }, FALSE},
+    };
+    for (const Case& c : cases) {
+        if (std::string(c.name) == "link.gif") {
+            ASSERT_EQ(symlink("nowhere", (dir / c.name).c_str()), 0);
+        } else {
+            dir.Write(c.name, "GIF89a");
+        }
+    }
+    const platform::Directory directory(dir.path().c_str());
+    const std::vector<platform::DirectoryEntry> listed = directory.Find("*");
+    int row = 0;
+    for (const Case& c : cases) {
+        ++row;
+        auto entry =
+            std::find_if(listed.begin(), listed.end(),
+                         [&](const platform::DirectoryEntry& e) { return e.name == c.name; });
+        ASSERT_NE(entry, listed.end()) << Row(row);
+        c.meanwhile(dir);
+        EXPECT_EQ(directory.DeleteEntry(*entry), c.result) << Row(row);
+        if (!c.result) {
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << Row(row);
+        }
+    }
+    EXPECT_EQ(dir.Read("replaced.gif"), "GIF89a fresh");
+    EXPECT_TRUE(dir.Exists("rewritten.txt"));
 }
 
 // ---- CFile -----------------------------------------------------------------------------------
