@@ -6,6 +6,7 @@
 #include "StoreLayout.h"
 #include "StoreRoot.h"
 #include "afx.h"
+#include "platform/write_temporaries.h"
 #include "windows.h"
 
 namespace {
@@ -45,6 +46,7 @@ void RunHousekeeping() {
     const CString& storeRoot = GetStoreRoot();
     if (storeRoot.IsEmpty()) return;
     const CString configPath = storeRoot + store_layout::kConfigFileName;
+    platform::RemoveStaleWriteTemporaries(configPath);  // of writes cut short in earlier runs
 
     // Opening with exclusive access doubles as the existence test: a config.ini that another
     // process holds open right now counts as missing. Any other failure (no descriptor or

@@ -6,6 +6,8 @@
 #include "StoreLayout.h"
 #include "StoreRoot.h"
 #include "afxdllx.h"
+#include "platform/registry_hive.h"
+#include "platform/write_temporaries.h"
 #include "windows.h"
 
 namespace {
@@ -51,6 +53,8 @@ BOOL AttachProcess(HINSTANCE instance) {
     new CDynLinkLibrary(g_extensionModule);
     CString& storeRoot = module_start::StoreRootForAttach();
     storeRoot = "";
+    // Before the hive is read: what writes of it cut short in earlier runs left beside it.
+    platform::RemoveStaleWriteTemporaries(platform::RegistryHivePath().c_str());
     SettleStoreRoot(storeRoot);
     RunHousekeeping();
     return TRUE;

@@ -13,6 +13,7 @@
 
 #include "internal/fd_io.h"
 #include "internal/file_share.h"
+#include "internal/write_temporary.h"
 #include "platform/registry_hive.h"
 #include "registry/hive.h"
 #include "winbase.h"
@@ -127,8 +128,8 @@ bool SaveHive(const Hive& hive, DWORD* error) {
         *error = ERROR_PATH_NOT_FOUND;
         return false;
     }
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    std::string temporary;
+    const int fd = internal::CreateWriteTemporary(path, &temporary);
     if (fd < 0) {
         *error = internal::Win32ErrorFromErrno(errno, path);
         return false;

@@ -4,7 +4,9 @@
 // of UTC, so that a creation time compared without conversion to local time shows.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -335,6 +337,46 @@ TEST_F(Housekeeping, SymbolicLinksAreNotFollowed) {
     }
     EXPECT_FALSE(store.Has("Face/link.gif"));
     EXPECT_FALSE(store.Has("Up/1.gif"));
+}
+
+// Writes of config.ini and of the hive killed before their rename left temporary files beside
+// them; a start removes those untouched for minutes, never one a writer still holds.
+TEST_F(Housekeeping, TemporaryFilesOfWritesCutShortGo) {
+    Store store;
+    const portrix_test::TempDir& dir = store.scenario().dir();
+    const time_t tenMinutesAgo = static_cast<time_t>(NowSeconds() - 600);
+    const struct timespec old[2] = {{tenMinutesAgo, 0}, {tenMinutesAgo, 0}};
+    struct Case {
+        std::string name;  // below the scenario's folder
+        bool old;
+        bool held;
+        bool goes;
+    } cases[] = {
+        /* 1 */ {"App/Avatar/config.ini.a1B2c3", true, false, true},
+        /* 2 */ {"hkcu.reg.Zz9Yy8", true, false, true},
+        /* 3 */ {"App/Avatar/config.ini.fresh1", false, false, false},
+        /* 4 */ {"App/Avatar/config.ini.held01", true, true, false},
+        /* 5 */ {"App/Avatar/config.ini.bak", true, false, false},
+        /* 6 */ {"App/Avatar/config.ini.1234567", true, false, false},
+    };
+    std::vector<int> writers;
+    for (const Case& c : cases) {
+        const std::string path = dir.Write(c.name, "[SYSTEM]\r\n");
+        if (c.old) {
+            ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+        }
+        if (c.held) {
+            writers.push_back(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+            ASSERT_EQ(flock(writers.back(), LOCK_EX), 0);
+        }
+    }
+    ASSERT_TRUE(store.LoadAt(0).loaded);
+    int row = 0;
+    for (const Case& c : cases) {
+        ++row;
+        EXPECT_NE(dir.Exists(c.name), c.goes) << Row(row) << ": " << c.name;
+    }
+    for (int writer : writers) close(writer);
 }
 
 // A first start on a full disk: config.ini cannot be written. It must not be left empty (which
