@@ -27,9 +27,13 @@ enum class Disposition {
 // ends the open and everything it holds), or -1 with *error set to the Win32 error code
 // (ERROR_SHARING_VIOLATION when the rule refuses the open). Only a regular file is opened: a
 // directory, pipe, device or socket gives ERROR_ACCESS_DENIED at once, as a directory does on
-// the original, without waiting for a pipe's other end.
+// the original, without waiting for a pipe's other end; so does a link below a confined folder.
 int ShareOpen(const std::string& posixPath, unsigned access, unsigned share,
               Disposition disposition, DWORD* error);
+
+// open(2), except that a path below a confined folder (platform/confined_opens.h) resolves
+// beneath it without following links; *refusedLink tells a failure for a link or a way out.
+int OpenFile(const std::string& posixPath, int flags, mode_t mode, bool* refusedLink);
 
 // True when any open of this layer holds the file behind fd (fd itself excepted).
 bool ShareHeldByOthers(int fd);

@@ -164,9 +164,10 @@ int ShareOpen(const std::string& posixPath, unsigned access, unsigned share,
     // writer for good; the flag goes again once the file is known to be a regular one.
     int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | ((access & kAccessWrite) ? O_RDWR : O_RDONLY);
     if (disposition != Disposition::OpenExisting) flags |= O_CREAT;
-    const int fd = open(posixPath.c_str(), flags, 0666);
+    bool refusedLink = false;
+    const int fd = OpenFile(posixPath, flags, 0666, &refusedLink);
     if (fd < 0) {
-        *error = Win32ErrorFromErrno(errno, posixPath);
+        *error = refusedLink ? ERROR_ACCESS_DENIED : Win32ErrorFromErrno(errno, posixPath);
         return -1;
     }
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||

@@ -339,6 +339,25 @@ TEST_F(Housekeeping, SymbolicLinksAreNotFollowed) {
     EXPECT_FALSE(store.Has("Up/1.gif"));
 }
 
+// The store's files are opened without following links from the load on: a config.ini that
+// is a link to a file elsewhere is not read (its old time would make a sweep run) but counts
+// as missing, and makes way for a file of the store.
+TEST_F(Housekeeping, ALinkAtConfigIniIsNotRead) {
+    Store store;
+    store.Put("Body/1.gif");
+    const std::string outside = store.scenario().dir().Write(
+        "outside.ini",
+        "[SYSTEM]\r\nLASTDELETETIME=" + LocalText(NowSeconds() - 10 * kDay) + "\r\n");
+    ASSERT_EQ(symlink(outside.c_str(), store.Path("config.ini").c_str()), 0);
+    long long from = 0, to = 0;
+    ASSERT_TRUE(store.LoadAt(20 * kDay, &from, &to).loaded);
+    EXPECT_TRUE(store.Has("Body/1.gif"));
+    struct stat st;
+    ASSERT_EQ(lstat(store.Path("config.ini").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_TRUE(RecordsTimeIn(store.Config(), from, to));
+}
+
 // Writes of config.ini and of the hive killed before their rename left temporary files beside
 // them; a start removes those untouched for minutes, never one a writer still holds.
 TEST_F(Housekeeping, TemporaryFilesOfWritesCutShortGo) {

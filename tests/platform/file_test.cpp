@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "afx.h"
+#include "platform/confined_opens.h"
 #include "platform/directory.h"
 #include "platform/path.h"
 #include "temp_dir.h"
@@ -282,6 +283,50 @@ TEST(Directories, DeletingAListedEntryTakesOnlyTheFileListed) {
     }
     EXPECT_EQ(dir.Read("replaced.gif"), "GIF89a fresh");
     EXPECT_TRUE(dir.Exists("rewritten.txt"));
+}
+
+// Below a confined folder no open follows a link, neither on the way nor at the end; a write
+// through one would truncate what it points at.
+TEST(File, OpensBelowAConfinedFolderFollowNoLink) {
+    TempDir outside, dir;
+    const std::string target = outside.Write("target.txt", "keep");
+    ASSERT_EQ(mkdir((outside / "folder").c_str(), 0777), 0);
+    outside.Write("folder/1.gif", "GIF89a");
+    ASSERT_EQ(mkdir((dir / "Store").c_str(), 0777), 0);
+    ASSERT_EQ(mkdir((dir / "Store/SNS").c_str(), 0777), 0);
+    dir.Write("Store/SNS/plain.txt", "x");
+    ASSERT_EQ(symlink(target.c_str(), (dir / "Store/SNS/link.txt").c_str()), 0);
+    ASSERT_EQ(symlink((outside / "nothing.txt").c_str(), (dir / "Store/SNS/dangling.txt").c_str()),
+              0);
+    ASSERT_EQ(symlink((outside / "folder").c_str(), (dir / "Store/Body").c_str()), 0);
+    ASSERT_EQ(symlink((dir / "Store").c_str(), (dir / "Linked").c_str()), 0);
+    platform::ConfineOpensBelow(Win(dir, "Linked").c_str());  // the root itself may be a link
+    struct Case {
+        std::string path;
+        UINT flags;
+        bool opens;
+    } cases[] = {
+        /* 1 */ {Win(dir, "Linked\\SNS\\plain.txt"), CFile::modeRead, true},
+        /* 2 */ {Win(dir, "Linked\\SNS\\link.txt"), CFile::modeRead, false},
+        /* 3 */ {Win(dir, "Linked\\SNS\\link.txt"), CFile::modeCreate | CFile::modeWrite, false},
+        /* 4 */
+        {Win(dir, "Linked\\SNS\\dangling.txt"), CFile::modeCreate | CFile::modeWrite, false},
+        /* 5 */ {Win(dir, "Linked\\Body\\1.gif"), CFile::modeRead, false},
+        /* 6 */ {Win(dir, "Store\\SNS\\link.txt"), CFile::modeRead, true},  // not confined
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        ++row;
+        CFile file;
+        CFileException error;
+        EXPECT_EQ(static_cast<bool>(file.Open(c.path.c_str(), c.flags, &error)), c.opens)
+            << Row(row);
+        if (!c.opens) {
+            EXPECT_EQ(error.m_lOsError, ERROR_ACCESS_DENIED) << Row(row);
+        }
+    }
+    EXPECT_EQ(outside.Read("target.txt"), "keep");
+    EXPECT_FALSE(outside.Exists("nothing.txt"));
 }
 
 // ---- CFile -----------------------------------------------------------------------------------
