@@ -14,8 +14,8 @@ constexpr long kStaleWriteSeconds = 5 * 60;
 
 // Removes the temporary files of writes of the file at path (a Windows path, as the file calls
 // take it) that are stale: last written more than kStaleWriteSeconds ago and not held by a
-// writer (every writer holds a flock() on its temporary file until its rename). Returns how
-// many went.
+// writer (every writer holds a flock() on its temporary file while it writes; the rename
+// follows its last write at once). Returns how many went.
 int RemoveStaleWriteTemporaries(LPCSTR path);
 
 }  // namespace platform
