@@ -159,9 +159,9 @@ int ShareOpen(const std::string& posixPath, unsigned access, unsigned share,
     }
     // The share slots are read locks, which need a readable descriptor: a write-only open
     // therefore also asks for read access to the file (a file its owner may write but not
-    // read cannot be opened here).
-    // Without O_NONBLOCK the open of a pipe put there since the test above would wait for a
-    // writer for good; the flag goes again once the file is known to be a regular one.
+    // read cannot be opened here). Without O_NONBLOCK the open of a pipe put there since the
+    // test above would wait for a writer for good; the flag goes once the file is known to be
+    // a regular one.
     int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | ((access & kAccessWrite) ? O_RDWR : O_RDONLY);
     if (disposition != Disposition::OpenExisting) flags |= O_CREAT;
     bool refusedLink = false;
