@@ -6,6 +6,7 @@
 #include "StoreLayout.h"
 #include "StoreRoot.h"
 #include "afx.h"
+#include "platform/write_temporaries.h"
 #include "windows.h"
 
 namespace {
@@ -34,18 +35,26 @@ void StartConfigFile(const CString& configPath) {
                                 configPath);
 }
 
+bool CountsAsMissing(DWORD openError) {
+    return openError == ERROR_FILE_NOT_FOUND || openError == ERROR_SHARING_VIOLATION ||
+           openError == ERROR_ACCESS_DENIED;
+}
+
 }  // namespace
 
 void RunHousekeeping() {
     const CString& storeRoot = GetStoreRoot();
     if (storeRoot.IsEmpty()) return;
     const CString configPath = storeRoot + store_layout::kConfigFileName;
+    platform::RemoveStaleWriteTemporaries(configPath);  // of writes cut short in earlier runs
 
     // Opening with exclusive access doubles as the existence test: a config.ini that another
-    // process holds open right now counts as missing.
+    // process holds open right now counts as missing. Any other failure (no descriptor or
+    // memory left, an I/O error) says nothing about the file, which then stays as it is.
     CFile config;
-    if (!config.Open(configPath, CFile::modeRead | CFile::shareExclusive)) {
-        StartConfigFile(configPath);
+    CFileException why;
+    if (!config.Open(configPath, CFile::modeRead | CFile::shareExclusive, &why)) {
+        if (CountsAsMissing(static_cast<DWORD>(why.m_lOsError))) StartConfigFile(configPath);
         return;
     }
     try {
@@ -82,8 +91,9 @@ void SweepDirectory(COleDateTime now, const platform::Directory& directory, LPCT
         FILETIME createdLocal;
         if (!FileTimeToLocalFileTime(&entry.creationTime, &createdLocal)) continue;
         if (BeyondRetentionLimit(now - COleDateTime(createdLocal))) {
-            // A file that cannot go (read-only, in use, a directory) stays; the sweep goes on.
-            directory.DeleteEntry(entry.name);
+            // A file that cannot go (read-only, in use, a directory, replaced or written since
+            // the listing) stays; the sweep goes on.
+            directory.DeleteEntry(entry);
         }
     }
 }

@@ -6,6 +6,9 @@
 #include "StoreLayout.h"
 #include "StoreRoot.h"
 #include "afxdllx.h"
+#include "platform/confined_opens.h"
+#include "platform/registry_hive.h"
+#include "platform/write_temporaries.h"
 #include "windows.h"
 
 namespace {
@@ -51,7 +54,12 @@ BOOL AttachProcess(HINSTANCE instance) {
     new CDynLinkLibrary(g_extensionModule);
     CString& storeRoot = module_start::StoreRootForAttach();
     storeRoot = "";
+    // Before the hive is read: what writes of it cut short in earlier runs left beside it.
+    platform::RemoveStaleWriteTemporaries(platform::RegistryHivePath().c_str());
     SettleStoreRoot(storeRoot);
+    // Others write into the store: a link there must not make this process read or write a
+    // file elsewhere (the download library resolves beneath the root the same way).
+    if (!storeRoot.IsEmpty()) platform::ConfineOpensBelow(storeRoot);
     RunHousekeeping();
     return TRUE;
 }

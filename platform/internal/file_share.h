@@ -25,15 +25,22 @@ enum class Disposition {
 
 // Opens posixPath under the share-mode rule. Returns a descriptor (close-on-exec; closing it
 // ends the open and everything it holds), or -1 with *error set to the Win32 error code
-// (ERROR_SHARING_VIOLATION when the rule refuses the open). Directories cannot be opened.
+// (ERROR_SHARING_VIOLATION when the rule refuses the open). Only a regular file is opened: a
+// directory, pipe, device or socket gives ERROR_ACCESS_DENIED at once, as a directory does on
+// the original, without waiting for a pipe's other end; so does a link below a confined folder.
 int ShareOpen(const std::string& posixPath, unsigned access, unsigned share,
               Disposition disposition, DWORD* error);
+
+// open(2), except that a path below a confined folder (platform/confined_opens.h) resolves
+// beneath it without following links; *refusedLink tells a failure for a link or a way out.
+int OpenFile(const std::string& posixPath, int flags, mode_t mode, bool* refusedLink);
 
 // True when any open of this layer holds the file behind fd (fd itself excepted).
 bool ShareHeldByOthers(int fd);
 
-// Serialises the check-and-take of share bookkeeping on the file behind fd (blocking).
-void LockShareGuard(int fd);
+// Serialises the check-and-take of share bookkeeping on the file behind fd. Waits a few
+// milliseconds at most: false when the guard could not be had, and the caller goes on without.
+bool LockShareGuard(int fd);
 void UnlockShareGuard(int fd);
 
 // The Win32 error for an errno from a call on posixPath; ENOENT becomes ERROR_PATH_NOT_FOUND
@@ -49,6 +56,9 @@ struct FileStatus {
     int64_t creation = 0;  // FILETIME values, UTC: birth time where recorded, else ctime
     int64_t lastWrite = 0;
     int64_t lastAccess = 0;
+    uint64_t device = 0;  // with inode, which file this is
+    uint64_t inode = 0;
+    int64_t lastWriteNanoseconds = 0;  // since 1970, for telling a rewrite within one tick
 };
 bool GetFileStatus(const std::string& posixPath, FileStatus* status, int* err);
 bool GetFileStatus(int fd, FileStatus* status, int* err);

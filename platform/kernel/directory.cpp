@@ -48,6 +48,16 @@ void ForEachName(int fd, Visit visit) {
     }
 }
 
+// Whether the entry name of the directory behind directoryFd (open as fd, or -1 for a link or
+// an unreadable file) is the file listed, unchanged.
+bool StillListed(int directoryFd, int fd, const std::string& name, const DirectoryEntry& listed) {
+    internal::FileStatus now;
+    const bool known = fd >= 0 ? internal::GetFileStatus(fd, &now, nullptr)
+                               : internal::GetEntryStatus(directoryFd, name, &now, nullptr);
+    return known && now.device == listed.device && now.inode == listed.inode &&
+           now.lastWriteNanoseconds == listed.lastWriteNanoseconds;
+}
+
 }  // namespace
 
 Directory::Directory(LPCSTR path) {
@@ -96,12 +106,24 @@ std::vector<DirectoryEntry> Directory::Find(const std::string& pattern) const {
         internal::FileStatus status;
         if (!internal::GetEntryStatus(m_fd, name, &status, nullptr)) return;
         entries.push_back({name, internal::ToFileTime(status.creation), status.isDirectory,
-                           status.isSymbolicLink});
+                           status.isSymbolicLink, status.device, status.inode,
+                           status.lastWriteNanoseconds});
     });
     return entries;
 }
 
 BOOL Directory::DeleteEntry(const std::string& name) const {
+    return DeleteUnchanged(name, nullptr);
+}
+
+BOOL Directory::DeleteEntry(const DirectoryEntry& listed) const {
+    return DeleteUnchanged(listed.name, &listed);
+}
+
+// The test is made on the file opened (or, for a link, the entry) under the share guard just
+// before the unlink by name; a rename over the name within those few system calls would still
+// lose its file, where a listing and its deletions lie seconds apart in a large folder.
+BOOL Directory::DeleteUnchanged(const std::string& name, const DirectoryEntry* listed) const {
     if (!IsOpen()) return FailWith(ERROR_INVALID_HANDLE);
     if (!IsEntryName(name)) return FailWith(ERROR_INVALID_NAME);
     // O_NOFOLLOW: a symbolic link is not opened but refused with ELOOP; it goes by itself.
@@ -128,6 +150,10 @@ BOOL Directory::DeleteEntry(const std::string& name) const {
             close(fd);
             return FailWith(ERROR_SHARING_VIOLATION);
         }
+    }
+    if (listed != nullptr && !StillListed(m_fd, fd, name, *listed)) {
+        if (fd >= 0) close(fd);
+        return FailWith(ERROR_FILE_NOT_FOUND);
     }
     const bool deleted = unlinkat(m_fd, name.c_str(), 0) == 0;
     const int err = errno;

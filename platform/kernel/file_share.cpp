@@ -7,17 +7,22 @@
 // description: its read access meets "denies reading", its write access "denies writing", its
 // denial of reading meets "reads", its denial of writing "writes". Testing the bytes and
 // taking its own is made atomic by an exclusive flock() on the same file (the guard), which
-// is independent of the OFD byte locks. OFD locks belong to the open file description, so
-// they hold between two opens of one process as between two processes, and the kernel drops
-// them when the description is closed, whatever way the holder ends.
+// is independent of the OFD byte locks on a local file system. Where flock() is emulated with
+// byte-range locks (NFS), the guard meets other opens' slots, which a transfer may hold for
+// minutes: it is therefore only tried for a moment, and a check-and-take that cannot have it
+// goes on without it (the test still runs, only not atomically). OFD locks belong to the open file
+// description, so they hold between two opens of one process as between two processes, and the
+// kernel drops them when the description is closed, whatever way the holder ends.
 #include "internal/file_share.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 
 #include "platform/share_modes.h"
 #include "winbase.h"
@@ -35,8 +40,14 @@ enum ShareSlot : off_t {
 };
 constexpr off_t kSlotCount = 4;
 
+// The guard is held for a few system calls at a time: a short wait covers another open's
+// check-and-take, and bounds the wait where something else holds it.
+constexpr int kGuardAttempts = 20;
+constexpr long kGuardPauseNanoseconds = 500000;  // 0.5 ms between attempts
+
 constexpr int64_t kFileTimeUnixEpoch = 116444736000000000LL;  // 1970-01-01 in 100 ns units
 constexpr int64_t kFileTimeTicksPerSecond = 10000000LL;
+constexpr int64_t kNanosecondsPerSecond = 1000000000LL;
 
 // A file system without OFD locks makes every test answer "free": share modes then go
 // unenforced rather than every open failing.
@@ -97,16 +108,25 @@ void FillStatus(const struct statx& sx, FileStatus* status) {
     status->creation = FileTimeFrom((sx.stx_mask & STATX_BTIME) ? sx.stx_btime : sx.stx_ctime);
     status->lastWrite = FileTimeFrom(sx.stx_mtime);
     status->lastAccess = FileTimeFrom(sx.stx_atime);
+    status->device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    status->inode = sx.stx_ino;
+    status->lastWriteNanoseconds =
+        sx.stx_mtime.tv_sec * kNanosecondsPerSecond + sx.stx_mtime.tv_nsec;
 }
 
-constexpr unsigned kStatxMask =
-    STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_ATIME | STATX_CTIME | STATX_BTIME;
+constexpr unsigned kStatxMask = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_ATIME |
+                                STATX_CTIME | STATX_BTIME | STATX_INO;
 
 }  // namespace
 
-void LockShareGuard(int fd) {
-    while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+bool LockShareGuard(int fd) {
+    for (int attempt = 0; attempt < kGuardAttempts; ++attempt) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK && errno != EINTR) return false;
+        const timespec pause = {0, kGuardPauseNanoseconds};
+        nanosleep(&pause, nullptr);
     }
+    return false;
 }
 
 void UnlockShareGuard(int fd) {
@@ -127,7 +147,7 @@ int ShareOpen(const std::string& posixPath, unsigned access, unsigned share,
     }
     struct stat st;
     if (stat(posixPath.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) {
+        if (!S_ISREG(st.st_mode)) {  // a directory, pipe, device or socket is not opened
             *error = ERROR_ACCESS_DENIED;
             return -1;
         }
@@ -139,22 +159,26 @@ int ShareOpen(const std::string& posixPath, unsigned access, unsigned share,
     }
     // The share slots are read locks, which need a readable descriptor: a write-only open
     // therefore also asks for read access to the file (a file its owner may write but not
-    // read cannot be opened here).
-    int flags = O_CLOEXEC | O_NOCTTY | ((access & kAccessWrite) ? O_RDWR : O_RDONLY);
+    // read cannot be opened here). Without O_NONBLOCK the open of a pipe put there since the
+    // test above would wait for a writer for good; the flag goes once the file is known to be
+    // a regular one.
+    int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | ((access & kAccessWrite) ? O_RDWR : O_RDONLY);
     if (disposition != Disposition::OpenExisting) flags |= O_CREAT;
-    const int fd = open(posixPath.c_str(), flags, 0666);
+    bool refusedLink = false;
+    const int fd = OpenFile(posixPath, flags, 0666, &refusedLink);
     if (fd < 0) {
-        *error = Win32ErrorFromErrno(errno, posixPath);
+        *error = refusedLink ? ERROR_ACCESS_DENIED : Win32ErrorFromErrno(errno, posixPath);
         return -1;
     }
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         close(fd);
         *error = ERROR_ACCESS_DENIED;
         return -1;
     }
-    LockShareGuard(fd);
+    const bool guarded = LockShareGuard(fd);
     const bool granted = ShareRuleAllows(fd, access, share) && TakeShareSlots(fd, access, share);
-    UnlockShareGuard(fd);
+    if (guarded) UnlockShareGuard(fd);
     if (!granted) {
         close(fd);
         *error = ERROR_SHARING_VIOLATION;
@@ -290,11 +314,11 @@ BOOL JoinShareModes(int fd, unsigned access, unsigned allowed) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    internal::LockShareGuard(fd);
+    const bool guarded = internal::LockShareGuard(fd);
     const bool granted = internal::ShareRuleAllows(fd, access, allowed) &&
                          internal::TakeShareSlots(fd, access, allowed);
     if (!granted) internal::ReleaseShareSlots(fd);  // a partial record must not stay behind
-    internal::UnlockShareGuard(fd);
+    if (guarded) internal::UnlockShareGuard(fd);
     if (!granted) {
         SetLastError(ERROR_SHARING_VIOLATION);
         return FALSE;

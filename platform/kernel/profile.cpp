@@ -20,6 +20,7 @@
 
 #include "internal/fd_io.h"
 #include "internal/file_share.h"
+#include "internal/write_temporary.h"
 #include "platform/path.h"
 #include "winbase.h"
 
@@ -123,10 +124,8 @@ bool LoadProfile(LPCSTR fileName, std::vector<Line>* lines) {
 // write before anything is changed (a crash in the middle of that rewrite can still cut it).
 bool ReplaceContent(const std::string& posix, int fd, const std::string& content, DWORD* error) {
     constexpr mode_t kNewFileMode = 0644;
-    const std::string temporary = posix + ".XXXXXX";
-    std::vector<char> name(temporary.begin(), temporary.end());
-    name.push_back('\0');
-    const int out = mkostemp(name.data(), O_CLOEXEC);
+    std::string name;
+    const int out = pi::CreateWriteTemporary(posix, &name);
     if (out >= 0) {
         struct stat st;
         fchmod(out, fd >= 0 && fstat(fd, &st) == 0 ? (st.st_mode & 07777) : kNewFileMode);

@@ -66,4 +66,21 @@ std::string HivePath();
 bool LoadHive(Hive* hive, DWORD* error, std::string* problem = nullptr);
 bool SaveHive(const Hive& hive, DWORD* error);
 
+// Held from the load of a change to the rename that saves it, so that writers in different
+// processes do not lose each other's changes: a flock() on the hive's folder, made when
+// missing (the hive itself is replaced by each save, and a lock on it would guard a file that
+// is no longer the hive). Taken within a bounded wait (about 2 s); where the folder cannot be made
+// or the lock does not come, Take gives the error for the change to fail with.
+class HiveWriteLock {
+public:
+    HiveWriteLock() = default;
+    ~HiveWriteLock();
+    HiveWriteLock(const HiveWriteLock&) = delete;
+    HiveWriteLock& operator=(const HiveWriteLock&) = delete;
+    bool Take(DWORD* error);
+
+private:
+    int m_fd = -1;
+};
+
 }  // namespace platform::registry

@@ -1,6 +1,7 @@
 // The hive's file: where it is, reading it within the size limit, and replacing it whole.
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,9 +9,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "internal/fd_io.h"
 #include "internal/file_share.h"
+#include "internal/write_temporary.h"
 #include "platform/registry_hive.h"
 #include "registry/hive.h"
 #include "winbase.h"
@@ -20,6 +23,17 @@ namespace platform::registry {
 namespace {
 
 constexpr char kHiveBelowConfig[] = "/portrix/hkcu.reg";
+constexpr mode_t kNewHiveMode = 0644;
+// A writer holds the lock for one load, change and save of at most the size limit: waiting
+// up to 2 s covers a queue of them, and a stopped holder does not stop this one for good.
+constexpr int kLockAttempts = 2000;
+constexpr long kLockPauseNanoseconds = 1000000;  // 1 ms
+
+// The hive's folder ("" when the path has none).
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
+}
 
 std::string NonEmptyVariable(const char* name) {
     const char* value = std::getenv(name);
@@ -58,17 +72,25 @@ bool LoadHive(Hive* hive, DWORD* error, std::string* problem) {
     std::string ignored;
     if (problem == nullptr) problem = &ignored;
     const std::string path = HivePath();
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    // O_NONBLOCK: a pipe at the hive's name must not keep the caller waiting for a writer.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR) return true;
         *error = ERROR_ACCESS_DENIED;
         *problem = "the registry hive " + path + " cannot be opened: " + std::strerror(errno);
         return false;
     }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        close(fd);
+        *error = ERROR_ACCESS_DENIED;
+        *problem = "the registry hive " + path + " is not a regular file; it is not read";
+        return false;
+    }
     // The size is checked as the file is read too: it may grow meanwhile.
     std::string bytes;
-    struct stat st;
-    if (fstat(fd, &st) == 0 && st.st_size > 0) {
+    if (st.st_size > 0) {
         bytes.reserve(std::min(static_cast<size_t>(st.st_size), kMaxRegistryHiveBytes) + 1);
     }
     const int readErrno = platform::internal::ReadToEnd(fd, &bytes, kMaxRegistryHiveBytes);
@@ -101,20 +123,22 @@ bool SaveHive(const Hive& hive, DWORD* error) {
         return false;
     }
     const std::string path = HivePath();
-    const size_t slash = path.find_last_of('/');
-    if (slash != std::string::npos && slash > 0 && !MakeDirectories(path.substr(0, slash))) {
+    const std::string folder = FolderOf(path);
+    if (!folder.empty() && !MakeDirectories(folder)) {
         *error = ERROR_PATH_NOT_FOUND;
         return false;
     }
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    std::string temporary;
+    const int fd = internal::CreateWriteTemporary(path, &temporary);
     if (fd < 0) {
         *error = internal::Win32ErrorFromErrno(errno, path);
         return false;
     }
+    // The hive keeps the mode it had: one kept private stays private.
+    struct stat old;
+    fchmod(fd, stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : kNewHiveMode);
     const bool ok = platform::internal::WriteAll(fd, text) && fsync(fd) == 0;
     const int writeErrno = errno;
-    fchmod(fd, 0644);
     close(fd);
     if (!ok || rename(temporary.c_str(), path.c_str()) != 0) {
         *error = internal::Win32ErrorFromErrno(ok ? errno : writeErrno, path);
@@ -122,6 +146,33 @@ bool SaveHive(const Hive& hive, DWORD* error) {
         return false;
     }
     return true;
+}
+
+HiveWriteLock::~HiveWriteLock() {
+    if (m_fd >= 0) close(m_fd);  // also releases the lock
+}
+
+bool HiveWriteLock::Take(DWORD* error) {
+    const std::string folder = FolderOf(HivePath());
+    if (folder.empty()) return true;  // a hive in the root folder: nothing to lock on
+    if (!MakeDirectories(folder)) {
+        *error = ERROR_PATH_NOT_FOUND;
+        return false;
+    }
+    m_fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_fd < 0) {
+        *error = internal::Win32ErrorFromErrno(errno, folder);
+        return false;
+    }
+    for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+        if (flock(m_fd, LOCK_EX | LOCK_NB) == 0) return true;
+        // A file system without flock() on folders: writers go on unlocked, as before.
+        if (errno != EWOULDBLOCK && errno != EINTR) return true;
+        const timespec pause = {0, kLockPauseNanoseconds};
+        nanosleep(&pause, nullptr);
+    }
+    *error = ERROR_LOCK_VIOLATION;
+    return false;
 }
 
 }  // namespace platform::registry

@@ -2,7 +2,8 @@
 //
 // An open key is a heap object holding the key's canonical name, the access it was opened
 // with and the values found in the hive at that moment. Writes re-read the hive, change it and
-// write it back under one lock, so writers within a process do not lose each other's changes.
+// write it back under one lock, and a lock on the hive's folder across processes, so that
+// writers do not lose each other's changes.
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -111,6 +112,8 @@ LONG ChangeHive(HKEY handle, REGSAM needed, Change change) {
     std::lock_guard<std::mutex> lock(g_mutex);
     reg::Hive hive;
     DWORD error = 0;
+    reg::HiveWriteLock otherProcesses;
+    if (!otherProcesses.Take(&error)) return static_cast<LONG>(error);
     if (!reg::LoadHive(&hive, &error)) return static_cast<LONG>(error);
     reg::Key* key = reg::FindKey(hive, name);
     if (key == nullptr) {
@@ -157,6 +160,8 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD /*reserved*/, LPSTR /*keyCla
     {
         std::lock_guard<std::mutex> lock(g_mutex);
         DWORD error = 0;
+        reg::HiveWriteLock otherProcesses;
+        if (!otherProcesses.Take(&error)) return static_cast<LONG>(error);
         if (!reg::LoadHive(&hive, &error)) return static_cast<LONG>(error);
         const bool existed = reg::KeyExists(hive, name);
         if (!existed) {

@@ -61,6 +61,30 @@ const char* ValueName(const std::string& name) {
     return name == "@" ? "" : name.c_str();
 }
 
+// The original platform's words for the other results a registry call can give here.
+std::string SystemMessage(LONG result) {
+    switch (result) {
+        case ERROR_FILE_NOT_FOUND:
+            return "the system cannot find the file specified";
+        case ERROR_TOO_MANY_OPEN_FILES:
+            return "the system cannot open the file: too many files are open";
+        case ERROR_NOT_ENOUGH_MEMORY:
+            return "not enough memory resources are available to process this command";
+        case ERROR_WRITE_FAULT:
+            return "the system cannot write to the specified device";
+        case ERROR_READ_FAULT:
+            return "the system cannot read from or write to the device that holds it";
+        case ERROR_SHARING_VIOLATION:
+            return "the file is being used by another process";
+        case ERROR_ALREADY_EXISTS:
+            return "a file of that name already exists";
+        case ERROR_FILENAME_EXCED_RANGE:
+            return "the file name is too long";
+        default:
+            return "the system could not do it (code " + std::to_string(result) + ")";
+    }
+}
+
 // Why a registry call failed, as a sentence: what the hive file says first, then the result.
 std::string Why(LONG result) {
     const std::string hive = platform::RegistryHivePath();
@@ -79,9 +103,11 @@ std::string Why(LONG result) {
                    " MiB, the most a hive may hold";
         case ERROR_INVALID_PARAMETER:
             return "a key or value name cannot hold a line break";
+        case ERROR_LOCK_VIOLATION:
+            return "another process kept the folder of the hive " + hive +
+                   " locked for a change of its own longer than a change takes; try again";
         default:
-            return "the hive " + hive + " cannot be used (system error code " +
-                   std::to_string(result) + ")";
+            return "the hive " + hive + " cannot be used: " + SystemMessage(result);
     }
 }
 

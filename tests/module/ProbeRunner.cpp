@@ -76,6 +76,8 @@ ProbeResult Scenario::Load(const ProbeOptions& options) const {
     std::vector<std::string> args = {PORTRIX_MODULE_PROBE, PORTRIX_MODULE_LIBRARY, "--clock-offset",
                                      std::to_string(options.clockOffsetSeconds)};
     if (options.unload) args.push_back("--unload");
+    if (options.housekeepingWithoutDescriptors)
+        args.push_back("--housekeeping-without-descriptors");
     if (options.fileSizeLimit >= 0) {
         args.push_back("--file-size-limit");
         args.push_back(std::to_string(options.fileSizeLimit));

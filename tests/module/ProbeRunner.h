@@ -29,6 +29,7 @@ struct ProbeOptions {
     bool unload = false;
     std::string timeZone = "UTC0";
     long long fileSizeLimit = -1;  // bytes a file may grow to, as on a full disk; -1: no limit
+    bool housekeepingWithoutDescriptors = false;  // after the load, again with no open possible
 };
 
 // A scenario: a temporary directory holding the hive (hkcu.reg) and whatever the test puts in.

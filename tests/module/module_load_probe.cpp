@@ -1,5 +1,6 @@
 // Loads a library in a fresh process, as a host would, and reports what its start-up did:
 //   module_load_probe LIBRARY [--clock-offset SECONDS] [--unload] [--file-size-limit BYTES]
+//                     [--housekeeping-without-descriptors]
 // Output, one line each, fields separated by tabs (line feeds in texts written as \n):
 //   box <text> <type> <help id>         for each message box, in order
 //   load ok | load failed <error>
@@ -8,6 +9,7 @@
 //   unload chain <0|1> unmapped <0|1>      after FreeLibrary: module left MFC's chain / memory
 #include <dlfcn.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -50,16 +52,20 @@ int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(
             stderr,
-            "usage: %s LIBRARY [--clock-offset SECONDS] [--unload] [--file-size-limit BYTES]\n",
+            "usage: %s LIBRARY [--clock-offset SECONDS] [--unload] [--file-size-limit BYTES]"
+            " [--housekeeping-without-descriptors]\n",
             argv[0]);
         return 2;
     }
     bool unload = false;
+    bool housekeepingWithoutDescriptors = false;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--clock-offset") == 0 && i + 1 < argc) {
             platform::SetClockOffset(std::chrono::seconds(std::atoll(argv[++i])));
         } else if (std::strcmp(argv[i], "--unload") == 0) {
             unload = true;
+        } else if (std::strcmp(argv[i], "--housekeeping-without-descriptors") == 0) {
+            housekeepingWithoutDescriptors = true;
         } else if (std::strcmp(argv[i], "--file-size-limit") == 0 && i + 1 < argc) {
             // Writes past the limit fail with EFBIG, as they would on a full disk.
             const struct rlimit limit = {static_cast<rlim_t>(std::atoll(argv[++i])), RLIM_INFINITY};
@@ -84,6 +90,19 @@ int main(int argc, char** argv) {
     const FARPROC proc = GetProcAddress(module, "PortrixProbeStoreRoot");
     auto storeRoot = reinterpret_cast<const char* (*)()>(reinterpret_cast<void (*)()>(proc));
     if (storeRoot != nullptr) std::printf("root\t%s\n", storeRoot());
+    if (housekeepingWithoutDescriptors) {
+        // Once more, with every descriptor number in use as far as the limit tells: each open
+        // of the second run fails with EMFILE.
+        const FARPROC run = GetProcAddress(module, "PortrixProbeRunHousekeeping");
+        const int lowestFree = dup(STDERR_FILENO);
+        close(lowestFree);
+        struct rlimit limit = {};
+        getrlimit(RLIMIT_NOFILE, &limit);
+        limit.rlim_cur = static_cast<rlim_t>(lowestFree);
+        if (run != nullptr && lowestFree >= 0 && setrlimit(RLIMIT_NOFILE, &limit) == 0) {
+            reinterpret_cast<void (*)()>(run)();
+        }
+    }
     const CDynLinkLibrary* library = FindLibrary(module);
     std::printf("classes\trestored\t%d\tadopted\t%d\n",
                 AfxGetModuleState()->m_pFirstClass == &g_hostClass,

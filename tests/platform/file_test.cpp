@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -17,6 +20,8 @@
 #include <vector>
 
 #include "afx.h"
+#include "platform/confined_opens.h"
+#include "platform/directory.h"
 #include "platform/path.h"
 #include "temp_dir.h"
 
@@ -205,6 +210,123 @@ TEST(Directories, AnOpenFileCannotBeDeletedUntilClosed) {
     EXPECT_TRUE(DeleteFileA(path.c_str()));
 }
 
+// Without a descriptor to look for holders with, DeleteFileA refuses with what stopped it.
+TEST(Directories, ADeletionThatCannotCheckForHoldersIsRefused) {
+    TempDir dir;
+    const std::string path = dir.Write("config.ini", "x");
+    CFile held;
+    ASSERT_TRUE(held.Open(path.c_str(), CFile::modeRead | CFile::shareExclusive));
+    const pid_t child = fork();
+    if (child == 0) {
+        const int lowestFree = dup(STDERR_FILENO);
+        struct rlimit limit = {};
+        getrlimit(RLIMIT_NOFILE, &limit);
+        limit.rlim_cur = static_cast<rlim_t>(lowestFree);  // every open now fails with EMFILE
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(2);
+        const bool refused = !DeleteFileA(path.c_str());
+        _exit(refused && GetLastError() == ERROR_TOO_MANY_OPEN_FILES ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(dir.Exists("config.ini"));
+}
+
+// A deletion by a listing's entry takes only the file the listing saw, as it was.
+TEST(Directories, DeletingAListedEntryTakesOnlyTheFileListed) {
+    TempDir dir;
+    struct Case {
+        const char* name;
+        std::function<void(const TempDir&)> meanwhile;  // between the listing and the deletion
+        BOOL result;
+    } cases[] = {
+        /* 1 */ {"same.gif", [](const TempDir&) {}, TRUE},
+        /* 2 */
+        {"replaced.gif",
+         [](const TempDir& d) {
+             d.Write("fresh.tmp", "GIF89a fresh");
+             rename((d / "fresh.tmp").c_str(), (d / "replaced.gif").c_str());
+         },
+         FALSE},
+        /* 3 */
+        {"rewritten.txt",
+         [](const TempDir& d) {
+             const struct timespec later[2] = {{0, UTIME_OMIT}, {2000000000, 0}};
+             utimensat(AT_FDCWD, (d / "rewritten.txt").c_str(), later, 0);
+         },
+         FALSE},
+        /* 4 */ {"link.gif", [](const TempDir&) {}, TRUE},
+    };
+    for (const Case& c : cases) {
+        if (std::string(c.name) == "link.gif") {
+            ASSERT_EQ(symlink("nowhere", (dir / c.name).c_str()), 0);
+        } else {
+            dir.Write(c.name, "GIF89a");
+        }
+    }
+    const platform::Directory directory(dir.path().c_str());
+    const std::vector<platform::DirectoryEntry> listed = directory.Find("*");
+    int row = 0;
+    for (const Case& c : cases) {
+        ++row;
+        auto entry =
+            std::find_if(listed.begin(), listed.end(),
+                         [&](const platform::DirectoryEntry& e) { return e.name == c.name; });
+        ASSERT_NE(entry, listed.end()) << Row(row);
+        c.meanwhile(dir);
+        EXPECT_EQ(directory.DeleteEntry(*entry), c.result) << Row(row);
+        if (!c.result) {
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << Row(row);
+        }
+    }
+    EXPECT_EQ(dir.Read("replaced.gif"), "GIF89a fresh");
+    EXPECT_TRUE(dir.Exists("rewritten.txt"));
+}
+
+// Below a confined folder no open follows a link, neither on the way nor at the end; a write
+// through one would truncate what it points at.
+TEST(File, OpensBelowAConfinedFolderFollowNoLink) {
+    TempDir outside, dir;
+    const std::string target = outside.Write("target.txt", "keep");
+    ASSERT_EQ(mkdir((outside / "folder").c_str(), 0777), 0);
+    outside.Write("folder/1.gif", "GIF89a");
+    ASSERT_EQ(mkdir((dir / "Store").c_str(), 0777), 0);
+    ASSERT_EQ(mkdir((dir / "Store/SNS").c_str(), 0777), 0);
+    dir.Write("Store/SNS/plain.txt", "x");
+    ASSERT_EQ(symlink(target.c_str(), (dir / "Store/SNS/link.txt").c_str()), 0);
+    ASSERT_EQ(symlink((outside / "nothing.txt").c_str(), (dir / "Store/SNS/dangling.txt").c_str()),
+              0);
+    ASSERT_EQ(symlink((outside / "folder").c_str(), (dir / "Store/Body").c_str()), 0);
+    ASSERT_EQ(symlink((dir / "Store").c_str(), (dir / "Linked").c_str()), 0);
+    platform::ConfineOpensBelow(Win(dir, "Linked").c_str());  // the root itself may be a link
+    struct Case {
+        std::string path;
+        UINT flags;
+        bool opens;
+    } cases[] = {
+        /* 1 */ {Win(dir, "Linked\\SNS\\plain.txt"), CFile::modeRead, true},
+        /* 2 */ {Win(dir, "Linked\\SNS\\link.txt"), CFile::modeRead, false},
+        /* 3 */ {Win(dir, "Linked\\SNS\\link.txt"), CFile::modeCreate | CFile::modeWrite, false},
+        /* 4 */
+        {Win(dir, "Linked\\SNS\\dangling.txt"), CFile::modeCreate | CFile::modeWrite, false},
+        /* 5 */ {Win(dir, "Linked\\Body\\1.gif"), CFile::modeRead, false},
+        /* 6 */ {Win(dir, "Store\\SNS\\link.txt"), CFile::modeRead, true},  // not confined
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        ++row;
+        CFile file;
+        CFileException error;
+        EXPECT_EQ(static_cast<bool>(file.Open(c.path.c_str(), c.flags, &error)), c.opens)
+            << Row(row);
+        if (!c.opens) {
+            EXPECT_EQ(error.m_lOsError, ERROR_ACCESS_DENIED) << Row(row);
+        }
+    }
+    EXPECT_EQ(outside.Read("target.txt"), "keep");
+    EXPECT_FALSE(outside.Exists("nothing.txt"));
+}
+
 // ---- CFile -----------------------------------------------------------------------------------
 
 TEST(File, ReadWriteSeekAndLength) {
@@ -250,6 +372,7 @@ TEST(File, OpenFailuresFillTheException) {
     MakeTree(dir);
     dir.Write("readonly.txt", "x");
     ASSERT_EQ(chmod((dir / "readonly.txt").c_str(), 0444), 0);
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0666), 0);  // no writer: a blocking open waits
     struct Case {
         std::string path;
         UINT flags;
@@ -272,6 +395,12 @@ TEST(File, OpenFailuresFillTheException) {
         /* 6 */
         {Win(dir, "readonly.txt"), CFile::modeWrite, CFileException::accessDenied,
          ERROR_ACCESS_DENIED},
+        /* 7 */
+        {Win(dir, "fifo"), CFile::modeRead, CFileException::accessDenied, ERROR_ACCESS_DENIED},
+        /* 8 */
+        {Win(dir, "fifo"), CFile::modeCreate | CFile::modeReadWrite, CFileException::accessDenied,
+         ERROR_ACCESS_DENIED},
+        /* 9 */ {"/dev/null", CFile::modeRead, CFileException::accessDenied, ERROR_ACCESS_DENIED},
     };
     int row = 0;
     for (const Case& c : cases) {
@@ -554,6 +683,23 @@ TEST(ShareModes, AProcessThatDiesReleasesItsOpens) {
     EXPECT_FALSE(probe.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
     holder.Kill();
     EXPECT_TRUE(probe.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
+}
+
+// The guard that makes a check-and-take atomic is taken without waiting on anyone: where
+// flock() is emulated with byte-range locks (NFS) it meets other opens' share locks, which a
+// transfer may hold for minutes. Held elsewhere for good here, it must not stop an open or a
+// deletion.
+TEST(ShareModes, AGuardHeldElsewhereStopsNothing) {
+    TempDir dir;
+    const std::string path = dir.Write("config.ini", "[SYSTEM]\r\nKey=old\r\n");
+    const int guard = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(guard, 0);
+    ASSERT_EQ(flock(guard, LOCK_EX), 0);
+    CFile file;
+    EXPECT_TRUE(file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
+    file.Close();
+    EXPECT_TRUE(DeleteFileA(path.c_str()));
+    close(guard);
 }
 
 // ---- CFileFind -------------------------------------------------------------------------------

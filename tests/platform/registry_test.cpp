@@ -1,6 +1,9 @@
 // The registry over its REGEDIT4 text hive: where the hive is, how it is parsed (escapes,
 // default values, dword and hex forms), and the original platform's query results.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -519,6 +522,56 @@ TEST(Registry, ManyValuesOfOneKey) {
     EXPECT_EQ(QueryValue(key.get(), "v5", 16).result, ERROR_FILE_NOT_FOUND);
 }
 
+// Two processes changing the hive at once each load, change and save it whole: without a lock
+// across processes one's save puts back the hive as it was before the other's change. A save
+// keeps the hive's mode.
+TEST(Registry, WritersInTwoProcessesKeepEachOthersValues) {
+    TempDir dir;
+    ScopedHive hive(dir);
+    dir.Write("hkcu.reg", "REGEDIT4\r\n");
+    ASSERT_EQ(chmod(hive.path().c_str(), 0600), 0);
+    constexpr int kWriters = 2;
+    constexpr int kValuesEach = 150;
+    pid_t writers[kWriters];
+    for (int w = 0; w < kWriters; ++w) {
+        writers[w] = fork();
+        if (writers[w] == 0) {
+            HKEY key = nullptr;
+            if (RegCreateKeyExA(HKEY_CURRENT_USER, kShare, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                &key, nullptr) != ERROR_SUCCESS) {
+                _exit(1);
+            }
+            for (int i = 0; i < kValuesEach; ++i) {
+                const std::string name = "w" + std::to_string(w) + "_" + std::to_string(i);
+                if (RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>("x"),
+                                   2) != ERROR_SUCCESS) {
+                    _exit(1);
+                }
+            }
+            _exit(0);
+        }
+    }
+    for (pid_t writer : writers) {
+        int status = -1;
+        ASSERT_EQ(waitpid(writer, &status, 0), writer);
+        EXPECT_EQ(status, 0) << "every call reported success";
+    }
+    OwnedKey key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_QUERY_VALUE, key.out()),
+              ERROR_SUCCESS);
+    int missing = 0;
+    for (int w = 0; w < kWriters; ++w) {
+        for (int i = 0; i < kValuesEach; ++i) {
+            const std::string name = "w" + std::to_string(w) + "_" + std::to_string(i);
+            if (QueryValue(key.get(), name.c_str(), 4).result != ERROR_SUCCESS) ++missing;
+        }
+    }
+    EXPECT_EQ(missing, 0) << "of " << kWriters * kValuesEach << " values";
+    struct stat st;
+    ASSERT_EQ(stat(hive.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
 TEST(Registry, HivesLargerThanTheLimitAreRefused) {
     TempDir dir;
     ScopedHive hive(dir);
@@ -543,6 +596,14 @@ TEST(Registry, HivesLargerThanTheLimitAreRefused) {
         RegSetValueExA(key.get(), "Big", 0, REG_BINARY, big.data(), static_cast<DWORD>(big.size())),
         ERROR_FILE_TOO_LARGE);
     EXPECT_EQ(dir.Read("hkcu.reg"), head);
+
+    // Nor is anything but a regular file read, and a pipe with no writer does not stop the call.
+    ASSERT_EQ(unlink(hive.path().c_str()), 0);
+    ASSERT_EQ(mkfifo(hive.path().c_str(), 0600), 0);
+    OwnedKey pipe;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShare, 0, KEY_QUERY_VALUE, pipe.out()),
+              ERROR_ACCESS_DENIED);
+    EXPECT_NE(platform::RegistryHiveProblem().find("not a regular file"), std::string::npos);
 }
 
 }  // namespace

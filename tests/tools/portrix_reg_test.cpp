@@ -1,7 +1,9 @@
 // portrix-reg as a user meets it: where it says the hive is and that it writes there, its
 // commands, and messages that say in words what went wrong and which file was read.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <string>
@@ -115,6 +117,15 @@ TEST(PortrixReg, SaysWhatWentWrongInWords) {
         }
         EXPECT_EQ(run.err.find("error "), std::string::npos) << "row " << row << ": " << run.err;
     }
+    // A change waits a bounded time for another process's change, then says so.
+    dir.Write("hkcu.reg", "REGEDIT4\r\n");
+    const int folder = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(flock(folder, LOCK_EX), 0);
+    const ProgramRun locked = RunTool({"set", kShare, "Path", "/x"}, env);
+    close(folder);
+    EXPECT_EQ(locked.status, 1);
+    EXPECT_NE(locked.err.find("locked"), std::string::npos) << locked.err;
+    EXPECT_EQ(locked.err.find("error "), std::string::npos) << locked.err;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // original platform offers the same through handles opened with FILE_FLAG_OPEN_REPARSE_POINT);
 // it lets a clean-up such as the store's sweep stay inside the folder it was given.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,11 @@ struct DirectoryEntry {
     FILETIME creationTime;  // UTC; the birth time where the file system keeps one
     bool isDirectory;
     bool isSymbolicLink;
+    // Which file the listing saw, and its last write to the nanosecond: a later deletion by
+    // name can tell whether the name still holds that file, unchanged.
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    int64_t lastWriteNanoseconds = 0;
 };
 
 class Directory {
@@ -43,8 +49,14 @@ public:
     // goes itself; a directory or a read-only file is refused with ERROR_ACCESS_DENIED, a file
     // that an open of this layer holds with ERROR_SHARING_VIOLATION. FALSE with the last error.
     BOOL DeleteEntry(const std::string& name) const;
+    // The same, only while the entry's name still holds the file that Find listed, unchanged
+    // since: a file put in its place (a rename over the name) or written since stays, and the
+    // call fails with ERROR_FILE_NOT_FOUND, the listed file being gone.
+    BOOL DeleteEntry(const DirectoryEntry& listed) const;
 
 private:
+    BOOL DeleteUnchanged(const std::string& name, const DirectoryEntry* listed) const;
+
     int m_fd = -1;
 };
 
