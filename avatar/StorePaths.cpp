@@ -3,7 +3,6 @@
 #include <string_view>
 
 #include "AvatarStoreNames.h"
-#include "VersionFile.h"
 
 namespace {
 // The whole text, embedded NULs included, so that a NUL cannot hide what follows it.
@@ -32,5 +31,6 @@ CString BuildPlaceholderPath(const CString& storeRoot, int imageType) {
 }
 
 CString BuildVersionFilePath(const CString& storeRoot, const CString& userId) {
-    return storeRoot + kVersionDirectory + userId + kVersionFileExtension;
+    return storeRoot + AvatarStoreNames::kVersionDirectory + userId +
+           AvatarStoreNames::kVersionFileExtension;
 }

@@ -1,6 +1,6 @@
 // Building the full paths of the avatar store's files from the control's properties.
-// Names relative to the store root come from the naming tables shared with the download
-// library (AvatarStoreNames.h), so both sides agree on every file.
+// Names relative to the store root come from the store map shared with the module and the
+// download library (AvatarStoreNames.h), so all sides agree on every file.
 #pragma once
 
 #include "afxstr.h"

@@ -1,4 +1,4 @@
-// The per-user version file: SNS\<user id>.txt under the store root, a table of 30 entries
+// The per-user version file (its name is in the store map): a table of 30 entries
 // of 5 ASCII characters (three image-type rows of ten face-mode columns), nothing else.
 #pragma once
 
@@ -8,8 +8,6 @@ constexpr int kVersionImageTypes = 3;  // rows: image types 1 to 3
 constexpr int kVersionEntryCount = kVersionFaceModes * kVersionImageTypes;
 constexpr int kVersionFileSize = kVersionEntryCount * kVersionEntryLength;  // 150 bytes
 constexpr char kNewVersionEntry[] = "00001";
-constexpr char kVersionDirectory[] = "SNS\\";
-constexpr char kVersionFileExtension[] = ".txt";
 
 // Byte offset of the entry for an image type and face mode, or -1 when the pair has no entry.
 int VersionEntryOffset(int imageType, int faceMode);

@@ -3,7 +3,8 @@
 
 #include <cstdlib>
 
-#include "StoreLayout.h"
+#include "AvatarStoreNames.h"
+#include "ModuleSettings.h"
 #include "StoreRoot.h"
 #include "afx.h"
 #include "platform/write_temporaries.h"
@@ -14,11 +15,11 @@ namespace {
 // A difference counts in whole days, truncated toward zero and taken without its sign: 10 days
 // 23 hours is within the limit, 11 days beyond it, and the future counts as the past.
 bool BeyondRetentionLimit(const COleDateTimeSpan& difference) {
-    return std::labs(difference.GetDays()) > store_layout::kRetentionDays;
+    return std::labs(difference.GetDays()) > module_settings::kRetentionDays;
 }
 
 CString FormatSweepTime(const COleDateTime& time) {
-    return time.Format(store_layout::kLastSweepFormat);
+    return time.Format(module_settings::kLastSweepFormat);
 }
 
 // The config.ini of a store seen for the first time (or held by another process right now):
@@ -29,9 +30,9 @@ CString FormatSweepTime(const COleDateTime& time) {
 void StartConfigFile(const CString& configPath) {
     DeleteFileA(configPath);
     const COleDateTime now = COleDateTime::GetCurrentTime();
-    CString entries = CString(store_layout::kLastSweepKey) + "=" + FormatSweepTime(now);
+    CString entries = CString(module_settings::kLastSweepKey) + "=" + FormatSweepTime(now);
     entries += '\0';  // the list of entries ends in a second NUL
-    WritePrivateProfileSectionA(store_layout::kConfigSection, static_cast<LPCTSTR>(entries),
+    WritePrivateProfileSectionA(module_settings::kConfigSection, static_cast<LPCTSTR>(entries),
                                 configPath);
 }
 
@@ -45,7 +46,7 @@ bool CountsAsMissing(DWORD openError) {
 void RunHousekeeping() {
     const CString& storeRoot = GetStoreRoot();
     if (storeRoot.IsEmpty()) return;
-    const CString configPath = storeRoot + store_layout::kConfigFileName;
+    const CString configPath = storeRoot + AvatarStoreNames::kConfigFileName;
     platform::RemoveStaleWriteTemporaries(configPath);  // of writes cut short in earlier runs
 
     // Opening with exclusive access doubles as the existence test: a config.ini that another
@@ -63,9 +64,9 @@ void RunHousekeeping() {
         error->Delete();
     }
 
-    char lastSweepText[store_layout::kLastSweepBufferSize];
-    GetPrivateProfileStringA(store_layout::kConfigSection, store_layout::kLastSweepKey, "",
-                             lastSweepText, store_layout::kLastSweepBufferSize, configPath);
+    char lastSweepText[module_settings::kLastSweepBufferSize];
+    GetPrivateProfileStringA(module_settings::kConfigSection, module_settings::kLastSweepKey, "",
+                             lastSweepText, module_settings::kLastSweepBufferSize, configPath);
     const COleDateTime now = COleDateTime::GetCurrentTime();
     COleDateTime lastSweep;
     COleDateTimeSpan difference(0.0);  // an unreadable time counts as no difference
@@ -73,7 +74,7 @@ void RunHousekeeping() {
     if (!BeyondRetentionLimit(difference)) return;
 
     SweepStore(now);
-    WritePrivateProfileStringA(store_layout::kConfigSection, store_layout::kLastSweepKey,
+    WritePrivateProfileStringA(module_settings::kConfigSection, module_settings::kLastSweepKey,
                                FormatSweepTime(now), configPath);
 }
 
@@ -81,8 +82,10 @@ void SweepStore(COleDateTime now) {
     // Resolved once; the swept directories are opened beneath it without following a symbolic
     // link, and their files deleted by name relative to them.
     const platform::Directory store(GetStoreRoot());
-    for (const store_layout::SweptDirectory& swept : store_layout::kSweptDirectories) {
-        SweepDirectory(now, platform::Directory(store, swept.directory), swept.pattern);
+    for (const AvatarStoreNames::SweptDirectory& swept : AvatarStoreNames::kSweptDirectories) {
+        SweepDirectory(now,
+                       platform::Directory(store, AvatarStoreNames::DirectoryName(swept.directory)),
+                       swept.pattern);
     }
 }
 

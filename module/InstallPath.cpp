@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "StoreLayout.h"
+#include "ModuleSettings.h"
 #include "platform/registry_hive.h"
 #include "windows.h"
 
@@ -62,9 +62,9 @@ BOOL InstallPathFromValue(DWORD type, const BYTE* data, DWORD size, CString* ins
         *why = "holds a NUL inside its text";
         return FALSE;
     }
-    if (nul == end && size >= store_layout::kInstallPathBufferSize) {
-        *why =
-            "is longer than " + Decimal(store_layout::kInstallPathBufferSize - 1) + " characters";
+    if (nul == end && size >= module_settings::kInstallPathBufferSize) {
+        *why = "is longer than " + Decimal(module_settings::kInstallPathBufferSize - 1) +
+               " characters";
         return FALSE;
     }
     const CString path(reinterpret_cast<LPCTSTR>(data), static_cast<int>(nul - data));
@@ -98,13 +98,13 @@ void ReportShareKeyFailure(long result) {
 void ReportPathValueFailure(long result, const std::string& why) {
     const std::string problem = HiveProblem(result);
     if (!problem.empty()) return Report(problem);
-    const std::string value = std::string("the value ") + store_layout::kInstallPathValue + " of " +
-                              kShareKeyName + " in the registry hive " +
+    const std::string value = std::string("the value ") + module_settings::kInstallPathValue +
+                              " of " + kShareKeyName + " in the registry hive " +
                               platform::RegistryHivePath();
     if (result == ERROR_FILE_NOT_FOUND) return Report(value + " is missing");
     if (result == ERROR_MORE_DATA) {
         return Report(value + " is longer than " +
-                      Decimal(store_layout::kInstallPathBufferSize - 1) + " characters");
+                      Decimal(module_settings::kInstallPathBufferSize - 1) + " characters");
     }
     Report(value + " " + why + "; it must name an absolute directory");
 }

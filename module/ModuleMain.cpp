@@ -2,8 +2,9 @@
 // from the registry, the store root and its directory tree, then the housekeeping.
 #include "ModuleStart.h"
 #include "Housekeeping.h"
+#include "AvatarStoreNames.h"
 #include "InstallPath.h"
-#include "StoreLayout.h"
+#include "ModuleSettings.h"
 #include "StoreRoot.h"
 #include "afxdllx.h"
 #include "platform/confined_opens.h"
@@ -21,28 +22,29 @@ AFX_EXTENSION_MODULE g_extensionModule = {};
 void SettleStoreRoot(CString& storeRoot) {
     HKEY shareKey = nullptr;
     const LONG opened =
-        RegOpenKeyExA(HKEY_CURRENT_USER, store_layout::kShareKey, 0, KEY_QUERY_VALUE, &shareKey);
+        RegOpenKeyExA(HKEY_CURRENT_USER, module_settings::kShareKey, 0, KEY_QUERY_VALUE, &shareKey);
     if (opened != ERROR_SUCCESS) {
-        AfxMessageBox(store_layout::kOpenKeyFailedMessage, MB_OK, 0);
+        AfxMessageBox(module_settings::kOpenKeyFailedMessage, MB_OK, 0);
         ReportShareKeyFailure(opened);
         return;
     }
-    BYTE value[store_layout::kInstallPathBufferSize];
-    DWORD size = store_layout::kInstallPathBufferSize;
+    BYTE value[module_settings::kInstallPathBufferSize];
+    DWORD size = module_settings::kInstallPathBufferSize;
     DWORD type = REG_NONE;
-    const LONG read =
-        RegQueryValueExA(shareKey, store_layout::kInstallPathValue, nullptr, &type, value, &size);
+    const LONG read = RegQueryValueExA(shareKey, module_settings::kInstallPathValue, nullptr, &type,
+                                       value, &size);
     CString installPath;
     std::string why;
     if (read != ERROR_SUCCESS || !InstallPathFromValue(type, value, size, &installPath, &why)) {
-        AfxMessageBox(store_layout::kReadValueFailedMessage, MB_OK, 0);
+        AfxMessageBox(module_settings::kReadValueFailedMessage, MB_OK, 0);
         ReportPathValueFailure(read, why);
     } else {
-        storeRoot = installPath + store_layout::kStoreRootSuffix;
+        storeRoot = installPath + AvatarStoreNames::kStoreRootSuffix;
         // One level each; a directory that exists or cannot be made is passed over.
         CreateDirectoryA(storeRoot, nullptr);
-        for (const char* directory : store_layout::kStoreDirectories) {
-            CreateDirectoryA(storeRoot + directory, nullptr);
+        for (const char* directory : AvatarStoreNames::kStoreDirectories) {
+            CreateDirectoryA(storeRoot + AvatarStoreNames::DirectoryName(directory).c_str(),
+                             nullptr);
         }
     }
     RegCloseKey(shareKey);

@@ -263,19 +263,10 @@ BOOL CAnimatedPicture::PrepareSurfaces(int cx, int cy) {
     ReleaseMemorySurface();
     ReleaseBackgroundCopy();
 
-    memDC = CreateCompatibleDC(windowDC);
-    if (memDC == nullptr) {
+    if (!BuildSurface(windowDC, cx, cy, memDC, memBitmap, memOldBitmap)) {
         ::ReleaseDC(m_hWnd, windowDC);
         return FALSE;
     }
-    memBitmap = CreateCompatibleBitmap(windowDC, cx, cy);
-    if (memBitmap == nullptr) {
-        ::ReleaseDC(m_hWnd, windowDC);
-        DeleteDC(memDC);
-        memDC = nullptr;
-        return FALSE;
-    }
-    memOldBitmap = SelectObject(memDC, memBitmap);
 
     RECT window = {};
     GetWindowRect(&window);
@@ -303,19 +294,10 @@ void CAnimatedPicture::CaptureBackground(HDC hostDC) {
     if (hostDC == nullptr) return;
     ReleaseBackgroundCopy();
 
-    bgDC = CreateCompatibleDC(hostDC);
-    if (bgDC == nullptr) {
+    if (!BuildSurface(hostDC, width, height, bgDC, bgBitmap, bgOldBitmap)) {
         DeleteDC(hostDC);
         return;
     }
-    bgBitmap = CreateCompatibleBitmap(hostDC, width, height);
-    if (bgBitmap == nullptr) {
-        DeleteDC(hostDC);
-        DeleteDC(bgDC);
-        bgDC = nullptr;
-        return;
-    }
-    bgOldBitmap = SelectObject(bgDC, bgBitmap);
 
     RECT r = {};
     PlaceOverParent(&r);
@@ -331,19 +313,10 @@ BOOL CAnimatedPicture::RebuildSurfaces(HDC hostDC, const RECT& r) {
     if (bgDC == nullptr) return FALSE;
 
     ReleaseMemorySurface();
-    memDC = CreateCompatibleDC(hostDC);
-    if (memDC == nullptr) {
+    if (!BuildSurface(hostDC, width, height, memDC, memBitmap, memOldBitmap)) {
         ::ReleaseDC(m_hWnd, hostDC);
         return FALSE;
     }
-    memBitmap = CreateCompatibleBitmap(hostDC, width, height);
-    if (memBitmap == nullptr) {
-        ::ReleaseDC(m_hWnd, hostDC);
-        DeleteDC(memDC);
-        memDC = nullptr;
-        return FALSE;
-    }
-    memOldBitmap = SelectObject(memDC, memBitmap);
     BitBlt(memDC, 0, 0, r.right - r.left, r.bottom - r.top, hostDC, r.left, r.top, SRCCOPY);
     return TRUE;
 }

@@ -174,15 +174,8 @@ void CAnimatedPicture::PlayFrames(PlaybackTicket& ticket) {
             cy = frame.cy;
 
             if (disposal == kDisposalRestorePrevious) {
-                saved.dc = CreateCompatibleDC(self->memDC);
-                saved.bitmap = CreateCompatibleBitmap(self->memDC, cx, cy);
-                if (saved.dc != nullptr && saved.bitmap != nullptr) {
-                    saved.displaced = SelectObject(saved.dc, saved.bitmap);
+                if (BuildSurface(self->memDC, cx, cy, saved.dc, saved.bitmap, saved.displaced)) {
                     BitBlt(saved.dc, 0, 0, cx, cy, self->memDC, x, y, SRCCOPY);
-                } else {
-                    if (saved.dc != nullptr) DeleteDC(saved.dc);
-                    if (saved.bitmap != nullptr) DeleteObject(saved.bitmap);
-                    saved = SavedArea{};
                 }
             }
             if (disposal == kDisposalRestoreBackground && self->bgDC != nullptr) {

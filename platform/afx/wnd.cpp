@@ -130,10 +130,10 @@ void AfxDeleteTempMaps() {
 BOOL CWnd::CreateEx(DWORD exStyle, LPCTSTR className, LPCTSTR windowName, DWORD style, int x, int y,
                     int width, int height, HWND parent, HMENU idOrMenu, LPVOID param) {
     if (m_hWnd) return FALSE;
-    platform_internal::SetCreateWindowHook(&HookCreatedWindow, this);
+    platform::internal::SetCreateWindowHook(&HookCreatedWindow, this);
     HWND hwnd = ::CreateWindowExA(exStyle, className, windowName, style, x, y, width, height,
                                   parent, idOrMenu, nullptr, param);
-    platform_internal::SetCreateWindowHook(nullptr, nullptr);
+    platform::internal::SetCreateWindowHook(nullptr, nullptr);
     if (!hwnd) {
         // A window that failed during creation is gone; so is the attachment.
         if (m_hWnd) Detach();

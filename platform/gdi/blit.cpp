@@ -326,7 +326,7 @@ int FillRect(HDC hDC, const RECT* lprc, HBRUSH hbr) {
     return 1;
 }
 
-namespace platform_internal {
+namespace platform::internal {
 
 void FillDCRect(HDC hdc, const RECT& rect, COLORREF color) {
     State& state = State::Get();
@@ -338,4 +338,4 @@ void FillDCRect(HDC hdc, const RECT& rect, COLORREF color) {
     FillBox(t, Box::FromRect(rect), platform_gdi::PixelFromColor(color));
 }
 
-}  // namespace platform_internal
+}  // namespace platform::internal

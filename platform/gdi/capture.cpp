@@ -17,8 +17,8 @@ namespace platform {
 
 bool CaptureWindow(HWND hwnd, std::vector<uint32_t>* pixels, int* width, int* height) {
     if (!pixels || !width || !height) return false;
-    platform_internal::WindowPlacement placement;
-    if (!platform_internal::QueryWindowPlacement(hwnd, &placement)) return false;
+    platform::internal::WindowPlacement placement;
+    if (!platform::internal::QueryWindowPlacement(hwnd, &placement)) return false;
 
     State& state = State::Get();
     std::lock_guard<std::mutex> lock(state.mutex);

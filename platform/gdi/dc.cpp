@@ -15,8 +15,8 @@ using platform_gdi::Target;
 namespace {
 
 HDC NewWindowDC(HWND hwnd, const RECT* clipClient) {
-    platform_internal::WindowPlacement placement;
-    if (!platform_internal::QueryWindowPlacement(hwnd, &placement)) return nullptr;
+    platform::internal::WindowPlacement placement;
+    if (!platform::internal::QueryWindowPlacement(hwnd, &placement)) return nullptr;
     DcObject dc;
     dc.kind = DcKind::Window;
     dc.hwnd = hwnd;
@@ -109,7 +109,7 @@ int GetDeviceCaps(HDC hdc, int index) {
     }
 }
 
-namespace platform_internal {
+namespace platform::internal {
 
 HDC CreateWindowDCClipped(HWND hwnd, const RECT* clipClient) {
     return NewWindowDC(hwnd, clipClient);
@@ -139,4 +139,4 @@ BOOL WithDCPixels(HDC hdc, const std::function<void(const PixelView&)>& fn) {
     return TRUE;
 }
 
-}  // namespace platform_internal
+}  // namespace platform::internal

@@ -183,7 +183,7 @@ bool State::Resolve(HDC hdc, const DcGeometry& geometry, Target* target) {
             // A DC that outlived its window fails like a dead handle, although ReleaseDC still
             // takes it back.
             if (!geometry.isWindowDC || !geometry.windowAlive) return false;
-            const platform_internal::WindowPlacement& p = geometry.placement;
+            const platform::internal::WindowPlacement& p = geometry.placement;
             Framebuffer* fb = FramebufferFor(p.top, p.topClientSize);
             if (!fb) return true;
             Box bounds{0, 0, fb->width, fb->height};
@@ -221,7 +221,7 @@ TableLock::TableLock(HDC first, HDC second) : lock_(State::Get().mutex), second_
         if (!windows[i]) continue;
         geometry_[i].isWindowDC = true;
         geometry_[i].windowAlive =
-            platform_internal::QueryWindowPlacement(windows[i], &geometry_[i].placement) != FALSE;
+            platform::internal::QueryWindowPlacement(windows[i], &geometry_[i].placement) != FALSE;
     }
     lock_.lock();
 }

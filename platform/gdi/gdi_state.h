@@ -130,7 +130,7 @@ struct Framebuffer {
 struct DcGeometry {
     bool isWindowDC = false;
     bool windowAlive = false;
-    platform_internal::WindowPlacement placement{};
+    platform::internal::WindowPlacement placement{};
 };
 
 // Pixels a DC draws on, or reads from, resolved under the table lock; bits may be used only

@@ -187,12 +187,14 @@ LONG GetBitmapBits(HBITMAP hbit, LONG cb, LPVOID lpvBits) {
     State& state = State::Get();
     std::unique_lock<std::mutex> table(state.mutex);
     const BitmapObject* bitmap = state.Find<BitmapObject>(hbit);
-    if (!bitmap || cb < 0 || !lpvBits) return 0;
+    if (!bitmap || cb < 0) return 0;
     // The pixels' own lock, taken under the table lock, then the table let go, as drawing does.
     const std::shared_ptr<platform_gdi::Pixels> pixels = bitmap->pixels;
     std::lock_guard<std::mutex> pixelLock(pixels->lock);
     table.unlock();
-    const size_t bytes = std::min(static_cast<size_t>(cb), pixels->bits.size() * sizeof(uint32_t));
+    const size_t size = pixels->bits.size() * sizeof(uint32_t);
+    if (!lpvBits) return static_cast<LONG>(size);  // without a buffer: the size the rows take
+    const size_t bytes = std::min(static_cast<size_t>(cb), size);
     std::memcpy(lpvBits, pixels->bits.data(), bytes);
     return static_cast<LONG>(bytes);
 }

@@ -256,8 +256,9 @@ BOOL GetTextExtentPoint32A(HDC hdc, LPCSTR lpString, int c, LPSIZE psizl) {
                                    &positions)) {
         return FALSE;
     }
+    // No characters have no extent at all, not even a line's height, as on the original.
     psizl->cx = positions.empty() ? 0 : positions.back();
-    psizl->cy = m.height();
+    psizl->cy = length == 0 ? 0 : m.height();
     return TRUE;
 }
 
@@ -312,7 +313,10 @@ int DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT format) {
         int widest = 0;
         for (const platform_gdi::TextLine& line : lines) widest = std::max(widest, line.width);
         lprc->right = static_cast<LONG>(std::min<int64_t>(int64_t{rect.left} + widest, INT32_MAX));
-        lprc->bottom = static_cast<LONG>(std::min<int64_t>(int64_t{rect.top} + height, INT32_MAX));
+        // No text measures as an empty rectangle, though it answers a line's height, as on the
+        // original.
+        lprc->bottom = static_cast<LONG>(
+            std::min<int64_t>(int64_t{rect.top} + (length == 0 ? 0 : height), INT32_MAX));
         return height;
     }
 

@@ -139,6 +139,7 @@ int GetObjectA(HANDLE h, int c, LPVOID pv);
 #define GetObject GetObjectA
 DWORD GetObjectType(HGDIOBJ h);
 // Copies up to cb bytes of the bitmap's rows (4-byte pixels, top row first); the bytes copied.
+// Without a buffer, the number of bytes the rows take.
 LONG GetBitmapBits(HBITMAP hbit, LONG cb, LPVOID lpvBits);
 
 // Pixels.

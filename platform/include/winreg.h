@@ -64,9 +64,11 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY 
 LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
                      REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
                      LPDWORD disposition);
-// Null or "" names the key's default value. ERROR_FILE_NOT_FOUND when the value is missing;
-// ERROR_MORE_DATA (with *dataSize set to the size needed) when the data, terminator included,
-// does not fit; a null data pointer only reports the size. Needs KEY_QUERY_VALUE.
+// Null or "" names the key's default value. ERROR_FILE_NOT_FOUND when the value is missing (a
+// size asked for without a buffer is then 0; *type stays as it was, where the original leaves
+// something undefined); ERROR_MORE_DATA (with *dataSize set to the size needed) when the data,
+// terminator included, does not fit; a null data pointer only reports the size. Needs
+// KEY_QUERY_VALUE.
 LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                       LPDWORD dataSize);
 // Needs KEY_SET_VALUE. String data is stored up to its first NUL. A value name holding a line
@@ -75,7 +77,9 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, cons
                     DWORD dataSize);
 LONG RegDeleteValueA(HKEY key, LPCSTR valueName);
 // The index-th value of the key, in the hive's order: ERROR_NO_MORE_ITEMS past the last one.
-// *nameSize counts characters without the terminator; *dataSize as for RegQueryValueExA.
+// *nameSize counts characters without the terminator; *dataSize as for RegQueryValueExA. A
+// name that does not fit gives ERROR_MORE_DATA with *nameSize as given, *type and *dataSize
+// told, and nothing copied.
 LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD nameSize, LPDWORD reserved,
                    LPDWORD type, LPBYTE data, LPDWORD dataSize);
 // The index-th key directly below the key, in the original's order (by name, without regard to

@@ -9,10 +9,10 @@
 
 #include "windef.h"
 
-namespace platform_internal {
+namespace platform::internal {
 
 typedef void (*CreateWindowHook)(HWND hwnd, void* context);
 // Sets (or with null clears) the calling thread's hook for its next CreateWindowExA.
 void SetCreateWindowHook(CreateWindowHook hook, void* context);
 
-}  // namespace platform_internal
+}  // namespace platform::internal

@@ -18,7 +18,7 @@
 #include <ctime>
 #include <optional>
 
-namespace platform_internal {
+namespace platform::internal {
 
 // A moment of the steady clock as a CLOCK_MONOTONIC time, which the steady clock reads.
 inline timespec MonotonicTimespec(std::chrono::steady_clock::time_point moment) {
@@ -87,4 +87,4 @@ private:
     std::atomic<int> m_state{kEmpty};
 };
 
-}  // namespace platform_internal
+}  // namespace platform::internal

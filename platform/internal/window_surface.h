@@ -12,7 +12,7 @@
 
 #include "windef.h"
 
-namespace platform_internal {
+namespace platform::internal {
 
 // Locking between the two families: GDI never holds its own lock while it calls
 // QueryWindowPlacement, and USER must not hold its lock while it calls into GDI (the functions
@@ -54,4 +54,4 @@ struct PixelView {
 };
 BOOL WithDCPixels(HDC hdc, const std::function<void(const PixelView&)>& fn);
 
-}  // namespace platform_internal
+}  // namespace platform::internal

@@ -28,7 +28,7 @@
 
 #include "windef.h"
 
-namespace platform_internal {
+namespace platform::internal {
 class Parker;
 }
 
@@ -61,7 +61,7 @@ private:
 std::mutex& KernelLock();
 
 // The threads whose waits were completed under the kernel lock, to be woken after it.
-using WakeList = std::vector<std::shared_ptr<platform_internal::Parker>>;
+using WakeList = std::vector<std::shared_ptr<platform::internal::Parker>>;
 
 // With the kernel lock held, after object may have become signalled: completes the waits on it
 // that it now satisfies, oldest first, and adds their threads to wakes.

@@ -13,7 +13,7 @@
 
 namespace platform::kernel {
 
-using platform_internal::Parker;
+using platform::internal::Parker;
 
 namespace {
 

@@ -132,9 +132,13 @@ public:
             default:
                 return STG_E_INVALIDFUNCTION;
         }
+        // Before the start the stream stays where it is and says where that is, as the
+        // original's does.
         LONGLONG target = 0;
-        if (__builtin_add_overflow(base, move.QuadPart, &target) || target < 0)
-            return STG_E_INVALIDFUNCTION;
+        if (__builtin_add_overflow(base, move.QuadPart, &target) || target < 0) {
+            if (newPosition) newPosition->QuadPart = position_;
+            return STG_E_SEEKERROR;
+        }
         position_ = static_cast<ULONGLONG>(target);  // past the end is allowed; reads give 0 bytes
         if (newPosition) newPosition->QuadPart = position_;
         return S_OK;

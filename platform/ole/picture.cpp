@@ -77,8 +77,8 @@ public:
         if (hdc == nullptr) return E_INVALIDARG;
         if (cx == 0 || cy == 0 || cxSrc == 0 || cySrc == 0) return CTL_E_INVALIDPROPERTYVALUE;
         Placement where{x, y, cx, cy, xSrc, ySrc, cxSrc, cySrc};
-        bool drawn = platform_internal::WithDCPixels(
-            hdc, [&](const platform_internal::PixelView& view) { Draw(view, where); });
+        bool drawn = platform::internal::WithDCPixels(
+            hdc, [&](const platform::internal::PixelView& view) { Draw(view, where); });
         return drawn ? S_OK : E_FAIL;
     }
     HRESULT set_hPal(OLE_HANDLE) override { return E_NOTIMPL; }
@@ -129,7 +129,7 @@ private:
 
     // Nearest neighbour: each destination pixel takes the picture pixel under its centre.
     // Destination pixels whose centre maps outside the picture are left alone.
-    void Draw(const platform_internal::PixelView& view, const Placement& p) const {
+    void Draw(const platform::internal::PixelView& view, const Placement& p) const {
         LONGLONG left, right, top, bottom;
         SpanOf(p.x, p.cx, &left, &right);
         SpanOf(p.y, p.cy, &top, &bottom);

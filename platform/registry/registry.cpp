@@ -181,7 +181,11 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD /*reserved*/, LPDWORD 
     return AnswerFrom(key, KEY_QUERY_VALUE, [&](const OpenKey& content) -> LONG {
         const reg::Value* value =
             reg::FindValue(content.snapshot, valueName != nullptr ? valueName : "");
-        if (value == nullptr) return ERROR_FILE_NOT_FOUND;
+        if (value == nullptr) {
+            // A size asked for alone is answered with 0; a buffer's size stays as given.
+            if (data == nullptr && dataSize != nullptr) *dataSize = 0;
+            return ERROR_FILE_NOT_FOUND;
+        }
         return CopyData(*value, type, data, dataSize);
     });
 }
@@ -193,7 +197,10 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD nameSize, LPD
         if (index >= content.snapshot.values.size()) return ERROR_NO_MORE_ITEMS;
         const reg::Value& value = content.snapshot.values[index];
         if (*nameSize <= value.name.size()) {
-            *nameSize = static_cast<DWORD>(value.name.size());
+            // The name's size stays as given; the type and the data's size are told all the
+            // same, and nothing is copied.
+            if (type != nullptr) *type = value.type;
+            if (dataSize != nullptr) *dataSize = static_cast<DWORD>(value.data.size());
             return ERROR_MORE_DATA;
         }
         std::memcpy(valueName, value.name.c_str(), value.name.size() + 1);

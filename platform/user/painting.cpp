@@ -66,7 +66,7 @@ LRESULT EraseBackground(HWND hwnd, HDC hdc) {
         }
         color = logBrush.lbColor;
     }
-    platform_internal::FillDCRect(hdc, client, color);
+    platform::internal::FillDCRect(hdc, client, color);
     return 1;
 }
 
@@ -228,7 +228,7 @@ BOOL GetUpdateRect(HWND hwnd, LPRECT rect, BOOL erase) {
     if (rect) *rect = update;
     if (IsRectEmpty(&update)) return FALSE;
     if (erase && needsErase) {
-        HDC hdc = platform_internal::CreateWindowDCClipped(hwnd, &update);
+        HDC hdc = platform::internal::CreateWindowDCClipped(hwnd, &update);
         if (hdc) {
             bool erased = SendMessageA(hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(hdc), 0) != 0;
             ReleaseDC(hwnd, hdc);
@@ -320,7 +320,7 @@ HDC BeginPaint(HWND hwnd, LPPAINTSTRUCT paint) {
         window->internalPaint = false;
         SetRectEmpty(&window->update);
     }
-    HDC hdc = platform_internal::CreateWindowDCClipped(hwnd, &rect);
+    HDC hdc = platform::internal::CreateWindowDCClipped(hwnd, &rect);
     if (erase && hdc) {
         erase = SendMessageA(hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(hdc), 0) == 0;
     }

@@ -61,7 +61,7 @@ struct SentMessage {
 struct ThreadQueue {
     DWORD threadId = 0;
     // Only the owning thread sleeps on it (SleepUnlocked); any thread wakes it.
-    platform_internal::Parker wake;
+    platform::internal::Parker wake;
     std::deque<MSG> posted;
     std::deque<std::shared_ptr<SentMessage>> sent;
     std::vector<Timer> timers;
@@ -174,8 +174,8 @@ inline void SleepUnlocked(std::unique_lock<std::mutex>& lock, ThreadQueue& queue
                           Clock::time_point deadline) {
     lock.unlock();
     queue.wake.Park(deadline == Clock::time_point::max()
-                        ? platform_internal::Parker::Deadline()
-                        : platform_internal::Parker::Deadline(deadline));
+                        ? platform::internal::Parker::Deadline()
+                        : platform::internal::Parker::Deadline(deadline));
     lock.lock();
 }
 

@@ -25,7 +25,7 @@ std::string Lower(const char* text) {
     return s;
 }
 
-thread_local platform_internal::CreateWindowHook t_createHook = nullptr;
+thread_local platform::internal::CreateWindowHook t_createHook = nullptr;
 thread_local void* t_createHookContext = nullptr;
 
 // Removes every trace of a window that is gone: timers, posted and sent messages, links.
@@ -140,7 +140,7 @@ LRESULT CallWindowDirect(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
 
 using namespace user;
 
-namespace platform_internal {
+namespace platform::internal {
 
 void SetCreateWindowHook(CreateWindowHook hook, void* context) {
     t_createHook = hook;
@@ -182,7 +182,7 @@ BOOL QueryWindowPlacement(HWND hwnd, WindowPlacement* placement) {
     return TRUE;
 }
 
-}  // namespace platform_internal
+}  // namespace platform::internal
 
 // ---- Classes ----------------------------------------------------------------------------------
 
@@ -356,7 +356,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
         state.windows.emplace(hwnd, std::move(window));
     }
 
-    if (platform_internal::CreateWindowHook hook = t_createHook) {
+    if (platform::internal::CreateWindowHook hook = t_createHook) {
         void* context = t_createHookContext;
         t_createHook = nullptr;
         t_createHookContext = nullptr;
@@ -435,7 +435,7 @@ static BOOL DestroyWindowTree(HWND hwnd, bool sendDestroy) {
             state.windows.erase(*it);
         }
     }
-    if (topLevel) platform_internal::DiscardWindowFramebuffer(hwnd);
+    if (topLevel) platform::internal::DiscardWindowFramebuffer(hwnd);
     return TRUE;
 }
 

@@ -9,17 +9,18 @@
 #include <thread>
 
 #include "AvatarDownload.h"
-#include "AvatarStoreNames.h"
 #include "TempStore.h"
 
 int main(int argc, char** argv) {
     if (argc != 6) return 64;
     const std::string root = argv[2];  // backslash-ended, as the control passes it
     const int imageType = std::atoi(argv[4]);
+    if (imageType < 1 || imageType > 3) return 64;
+    static const char* const kSubDirectories[] = {"Body/", "Up/", "Face/"};
     const std::string expected = nimbrel_test::ReadFile(argv[5]).value_or("");
 
-    std::string picture = root.substr(0, root.size() - 1) + "/" +
-                          AvatarStoreNames::PicturePath(argv[3], imageType, 0);
+    std::string picture =
+        root.substr(0, root.size() - 1) + "/" + kSubDirectories[imageType - 1] + argv[3] + ".gif";
     for (char& ch : picture) ch = ch == '\\' ? '/' : ch;
 
     CAvatarDownload download;

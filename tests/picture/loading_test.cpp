@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "LoadBudget.h"
+#include "Surface.h"
 #include "picture_harness.h"
 
 using gif_test::GifBuilder;
@@ -453,4 +454,36 @@ TEST_F(Loading, PaintBeforeAnyLoadDrawsNothing) {
     ASSERT_TRUE(platform::CaptureWindow(host.dialog(), &after, &w, &h));
     EXPECT_EQ(before, after);
     EXPECT_FALSE(control.StartDisplay()) << "no surfaces yet";
+}
+
+TEST(Surface, IsBuiltWholeOrNotAtAll) {
+    struct Row {
+        int n;
+        int cx;
+        int cy;
+        bool built;
+    } rows[] = {
+        {1, 30, 20, true}, {2, 20000, 20, false},  // no bitmap: the DC made first goes again
+    };
+    const HDC screen = GetDC(nullptr);
+    for (const Row& row : rows) {
+        HDC dc = nullptr;
+        HBITMAP bitmap = nullptr;
+        HGDIOBJ displaced = nullptr;
+        EXPECT_EQ(BuildSurface(screen, row.cx, row.cy, dc, bitmap, displaced) != FALSE, row.built)
+            << "row " << row.n;
+        if (!row.built) {
+            EXPECT_EQ(dc, nullptr) << "row " << row.n;
+            EXPECT_EQ(bitmap, nullptr) << "row " << row.n;
+            continue;
+        }
+        BITMAP info = {};
+        GetObject(bitmap, sizeof info, &info);
+        EXPECT_EQ(GetCurrentObject(dc, OBJ_BITMAP), bitmap) << "row " << row.n;
+        EXPECT_EQ(info.bmWidth, row.cx) << "row " << row.n;
+        EXPECT_EQ(info.bmHeight, row.cy) << "row " << row.n;
+        ReleaseSurface(dc, bitmap, displaced);
+        EXPECT_EQ(dc, nullptr) << "row " << row.n;
+    }
+    ReleaseDC(nullptr, screen);
 }

@@ -129,6 +129,11 @@ TEST(GdiObjects, PixelLayoutAndDeviceCaps) {
     HGDIOBJ old = SelectObject(dc.get(), bitmap.get());
     EXPECT_EQ(RGB(0x11, 0x22, 0x33), GetPixel(dc.get(), 0, 0));
     EXPECT_EQ(CLR_INVALID, GetPixel(dc.get(), 2, 0));
+    if (NotUnderWine("SetPixel outside",
+                     "SetPixel fails with -1 outside the clipping region (Microsoft's SetPixel "
+                     "documentation); Wine 8.0 returns the colour")) {
+        EXPECT_EQ(CLR_INVALID, SetPixel(dc.get(), 2, 0, RGB(1, 2, 3))) << "outside the bitmap";
+    }
     SelectObject(dc.get(), old);
 
     HDC screen = GetDC(nullptr);

@@ -19,7 +19,9 @@ namespace {
 using namespace portrix_test;
 
 constexpr char kWineReadsPastTheSize[] =
-    "Wine 8.0 reads past the size it is given, to the end of the stream";
+    "OleLoadPicture reads the number of bytes it is given (Microsoft's OleLoadPicture "
+    "documentation: lSize, the number of bytes that should be read); Wine 8.0 reads on to the "
+    "end of the stream";
 constexpr char kSizeLimit[] = "the layer refuses pictures over 8192 pixels a side or 32 Mi pixels";
 
 // ---- Encoders -------------------------------------------------------------------------------
@@ -111,10 +113,17 @@ TEST(HGlobalStream, ReadSeekWriteStatAndTheLockCountStaysAsItWas) {
     EXPECT_EQ(S_OK, stream->Seek(move, STREAM_SEEK_END, &pos));
     EXPECT_EQ(4u, pos.QuadPart);
     move.QuadPart = -5;
-    if (NotUnderWine("before the start",
-                     "Wine 8.0 gives STG_E_SEEKERROR, not the documented STG_E_INVALIDFUNCTION")) {
-        EXPECT_EQ(STG_E_INVALIDFUNCTION, stream->Seek(move, STREAM_SEEK_CUR, &pos))
-            << "before the start";
+    pos.QuadPart = 99;
+    EXPECT_EQ(STG_E_SEEKERROR, stream->Seek(move, STREAM_SEEK_CUR, &pos)) << "before the start";
+    EXPECT_EQ(4u, pos.QuadPart) << "it stays where it was";
+    move.QuadPart = 10;
+    EXPECT_EQ(S_OK, stream->Seek(move, STREAM_SEEK_SET, &pos));
+    EXPECT_EQ(S_OK, stream->Read(buf, 4, &n));
+    if (NotUnderWine("past the end",
+                     "a read stops at the end of the stream (Microsoft's ISequentialStream::Read "
+                     "documentation); Wine 8.0 reads on past the block from a position beyond "
+                     "its end")) {
+        EXPECT_EQ(0u, n) << "past the end there is nothing to read";
     }
     move.QuadPart = 1;
     stream->Seek(move, STREAM_SEEK_SET, nullptr);

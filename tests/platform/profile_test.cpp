@@ -19,6 +19,10 @@ std::string Row(int n) {
 }
 
 constexpr char kWineDropsBlankLines[] = "Wine 8.0 drops the blank lines of a file it rewrites";
+constexpr char kWineStripsTheValue[] =
+    "Windows writes a value's blanks as given and drops them only when reading (the INI "
+    "reverse-engineering suite run on Windows, WhiteSpace_Tests: nothing is stripped from the "
+    "value); Wine 8.0 strips the leading ones";
 
 const char kSample[] =
     "; settings\r\n"
@@ -150,10 +154,12 @@ TEST(Profile, WriteStringCreatesUpdatesAndRemoves) {
         /* 5 */
         {"SYSTEM", "lastdeletetime", nullptr, "[SYSTEM]\r\nAdded=1\r\n[Other]\r\nKey=v\r\n"},
         /* 6 */ {"OTHER", nullptr, nullptr, "[SYSTEM]\r\nAdded=1\r\n"},
+        /* 7 */ {"SYSTEM", "Padded", "  padded  ", "[SYSTEM]\r\nAdded=1\r\nPadded=  padded  \r\n"},
     };
     int row = 0;
     for (const Step& s : steps) {
         ++row;
+        if (row == 7 && !portrix_test::NotUnderWine(Row(row), kWineStripsTheValue)) continue;
         EXPECT_TRUE(WritePrivateProfileStringA(s.section, s.key, s.value, file.c_str()))
             << Row(row);
         EXPECT_EQ(dir.Read("config.ini"), s.content) << Row(row);

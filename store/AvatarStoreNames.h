@@ -1,5 +1,6 @@
-// Names of the avatar store's picture files, shared by the avatar control and the download
-// library so that the file one of them writes is the file the other one looks for.
+// The avatar store's map: its tree below the store root and the names of its files, shared by
+// the module start-up, the avatar control and the download library, so that the directory one
+// of them makes, the file another writes and the file a third looks for are the same.
 //
 // Every name is relative to the store root (which ends in a backslash) and uses single
 // backslashes as separators. A lookup with no entry gives the empty string, so that
@@ -11,6 +12,47 @@
 
 namespace AvatarStoreNames {
 
+// The store root is the install path followed by this; it always ends in a backslash.
+inline constexpr char kStoreRootSuffix[] = "\\Avatar\\";
+
+// The directories below the store root, each with its separator, as paths address them. The
+// default pictures' directory is made as "Default" and addressed as "default\", which the
+// file system takes for the same name.
+inline constexpr char kBodyDirectory[] = "Body\\";
+inline constexpr char kUpDirectory[] = "Up\\";
+inline constexpr char kFaceDirectory[] = "Face\\";
+inline constexpr char kDefaultDirectory[] = "default\\";
+inline constexpr char kMadeDefaultDirectory[] = "Default\\";
+inline constexpr char kVersionDirectory[] = "SNS\\";
+
+// The directories made below the store root, in the order they are made.
+inline constexpr const char* kStoreDirectories[] = {kBodyDirectory, kUpDirectory, kFaceDirectory,
+                                                    kMadeDefaultDirectory, kVersionDirectory};
+
+// The housekeeping's settings file, in the store root.
+inline constexpr char kConfigFileName[] = "config.ini";
+
+// What the housekeeping sweeps, in sweep order: a directory below the store root and the
+// names in it.
+struct SweptDirectory {
+    const char* directory;
+    const char* pattern;
+};
+inline constexpr SweptDirectory kSweptDirectories[] = {
+    {kBodyDirectory, "*.gif"},
+    {kFaceDirectory, "*.gif"},
+    {kUpDirectory, "*.gif"},
+    {kVersionDirectory, "*.txt"},
+};
+
+// A user's version file: kVersionDirectory, the user id, then this.
+inline constexpr char kVersionFileExtension[] = ".txt";
+
+// A directory's name without its separator, as one level is made or opened.
+inline std::string DirectoryName(std::string_view directory) {
+    return std::string(directory.substr(0, directory.size() - 1));
+}
+
 // Image types and face modes that have names.
 inline constexpr int kFirstImageType = 1;  // Body
 inline constexpr int kLastImageType = 3;   // Face
@@ -18,16 +60,13 @@ inline constexpr int kFaceModeCount = 10;  // 0 to 9
 inline constexpr int kDefaultPictureCount = 8;
 
 // Image type 1, 2, 3 to its sub-directory; the user id follows it directly.
-inline constexpr const char* kSubDirectories[] = {"Body\\", "Up\\", "Face\\"};
+inline constexpr const char* kSubDirectories[] = {kBodyDirectory, kUpDirectory, kFaceDirectory};
 
 // Face mode 0 to 9 to the suffix appended after the user id.
 inline constexpr const char* kFaceSuffixes[kFaceModeCount] = {
     ".gif",   "_s.gif",  "_c.gif",  "_a.gif",  "_w.gif",
     "_b.gif", "_bs.gif", "_bc.gif", "_ba.gif", "_bw.gif",
 };
-
-// Directory of the default pictures, as the control addresses it (created as "Default").
-inline constexpr const char kDefaultDirectory[] = "default\\";
 
 // The eight default pictures, in the order the control requests them.
 inline constexpr const char* kDefaultPictureNames[kDefaultPictureCount] = {

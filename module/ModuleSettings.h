@@ -1,10 +1,11 @@
-// Names and limits of the avatar store that the module start-up and the housekeeping own:
-// where the install path comes from, the store's directories and the sweep's settings file.
+// What the module start-up and the housekeeping read and write besides the store's tree (which
+// the store map names): where the install path comes from, the two messages, and the settings
+// file's entry.
 #pragma once
 
 #include "windef.h"
 
-namespace store_layout {
+namespace module_settings {
 
 // The install path: value "Path" of HKEY_CURRENT_USER\Software\szDomain\Share, read into a
 // buffer of this many bytes, terminator included.
@@ -18,14 +19,7 @@ constexpr char kOpenKeyFailedMessage[] =
 constexpr char kReadValueFailedMessage[] =
     "Read Reg Key Fail!\nHKEY_CURRENT_USER\\Software\\szDomain\\Share\\Path";
 
-// The store root is the install path followed by this; it always ends in a backslash.
-constexpr char kStoreRootSuffix[] = "\\Avatar\\";
-
-// Directories below the store root, in the order they are created.
-constexpr const char* kStoreDirectories[] = {"Body", "Up", "Face", "Default", "SNS"};
-
-// The settings file of the housekeeping, in the store root.
-constexpr char kConfigFileName[] = "config.ini";
+// The date of the last sweep in the settings file.
 constexpr char kConfigSection[] = "SYSTEM";
 constexpr char kLastSweepKey[] = "LASTDELETETIME";
 constexpr DWORD kLastSweepBufferSize = 80;
@@ -35,16 +29,4 @@ constexpr char kLastSweepFormat[] = "%Y/%m/%d %H:%M:%S";
 // last one lies further away than that.
 constexpr long kRetentionDays = 10;
 
-// What the sweep looks at, in sweep order: the directory below the store root and the names.
-struct SweptDirectory {
-    const char* directory;
-    const char* pattern;
-};
-constexpr SweptDirectory kSweptDirectories[] = {
-    {"Body", "*.gif"},
-    {"Face", "*.gif"},
-    {"Up", "*.gif"},
-    {"SNS", "*.txt"},
-};
-
-}  // namespace store_layout
+}  // namespace module_settings
