@@ -10,6 +10,7 @@
 
 #include "afx.h"
 #include "internal/file_share.h"
+#include "internal/missing_files.h"
 #include "platform/path.h"
 
 namespace {
@@ -93,9 +94,15 @@ BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, CFileException* error) {
     m_strFileName = fileName;
 
     DWORD osError = ERROR_SUCCESS;
-    const std::string posix = platform::ToPosixPath(fileName);
-    const int fd = pi::ShareOpen(posix, AccessOf(openFlags), ShareOf(openFlags),
-                                 DispositionOf(openFlags), &osError);
+    const pi::Disposition disposition = DispositionOf(openFlags);
+    int fd = -1;
+    if (disposition == pi::Disposition::OpenExisting && pi::KnownMissing(fileName)) {
+        osError = ERROR_FILE_NOT_FOUND;
+    } else {
+        const std::string posix = platform::ToPosixPath(fileName);
+        fd = pi::ShareOpen(posix, AccessOf(openFlags), ShareOf(openFlags), disposition, &osError);
+        if (fd < 0 && osError == ERROR_FILE_NOT_FOUND) pi::NoteMissing(fileName, posix);
+    }
     if (fd < 0) {
         SetLastError(osError);
         if (error != nullptr) {
