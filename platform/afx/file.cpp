@@ -91,7 +91,6 @@ CFile::~CFile() {
 BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, CFileException* error) {
     if (m_hFile != static_cast<UINT>(hFileNull)) Abort();
     m_bCloseOnDelete = FALSE;
-    m_strFileName = fileName;
 
     DWORD osError = ERROR_SUCCESS;
     const pi::Disposition disposition = DispositionOf(openFlags);
@@ -110,9 +109,10 @@ BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, CFileException* error) {
             error->m_cause = CFileException::OsErrorToException(static_cast<LONG>(osError));
             error->m_strFileName = fileName;
         }
-        m_strFileName.Empty();
+        m_strFileName.Empty();  // last: fileName may be its text
         return FALSE;
     }
+    m_strFileName = fileName;
     m_hFile = static_cast<UINT>(fd);
     m_access = openFlags & kAccessMask;
     m_bCloseOnDelete = TRUE;

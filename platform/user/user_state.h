@@ -65,6 +65,10 @@ struct ThreadQueue {
     std::deque<MSG> posted;
     std::deque<std::shared_ptr<SentMessage>> sent;
     std::vector<Timer> timers;
+    // No timer falls due before this (a timer's removal may leave it early), and none is
+    // pending while timersMayBePending is false: retrieval looks at the timers only then.
+    Clock::time_point timersDueFrom = Clock::time_point::max();
+    bool timersMayBePending = false;
     // Windows of this queue marked for painting since they last needed none, in no order.
     // An entry whose window has since been painted, validated or destroyed is dropped when the
     // queue looks for the next window to paint.

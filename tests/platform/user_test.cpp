@@ -390,6 +390,9 @@ TEST(UserTimers, PeriodFloorReplacementAndNoBacklog) {
 TEST(UserTimers, TimersTickPerIdAndPumpDispatchesThem) {
     Window w = Recorder({0, 0, 10, 10});
     Settle();
+    // A queue already waiting on a distant timer still wakes for the nearer ones set later.
+    SetTimer(w, 3, 60000, nullptr);
+    DispatchUntil([] { return false; }, 20ms);
     SetTimer(w, 1, 10, nullptr);
     SetTimer(w, 2, 10, nullptr);
     int ones = 0, twos = 0;
@@ -404,6 +407,7 @@ TEST(UserTimers, TimersTickPerIdAndPumpDispatchesThem) {
         10s));
     KillTimer(w, 1);
     KillTimer(w, 2);
+    KillTimer(w, 3);
 }
 
 // ---- Painting -----------------------------------------------------------------------------
