@@ -1,11 +1,10 @@
 #include "ole/decoded_cache.h"
 
-#include <openssl/sha.h>
-
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
 
+#include "ole/sha256.h"
 #include "platform/picture_cache.h"
 
 namespace platform_ole {
@@ -79,10 +78,7 @@ Cache& TheCache() {
 }  // namespace
 
 ContentKey KeyOfContent(const uint8_t* data, size_t size) {
-    ContentKey key{};
-    key.size = size;
-    SHA256(data, size, key.digest.data());
-    return key;
+    return ContentKey{Sha256(data, size), size};
 }
 
 std::shared_ptr<const DecodedImage> FindDecoded(const ContentKey& key) {

@@ -192,6 +192,19 @@ TEST_F(Loading, ControlsShowingOnePictureHoldItsPixelsOnce) {
         EXPECT_NE(other.frames[i].picture, control.frames[i].picture) << "own picture objects";
     }
 
+    // Bytes that differ, even only in a delay, are never shared.
+    GifBuilder delayed;
+    delayed.Header().Screen(12, 10, 1).Loop();
+    delayed.GraphicControl(11).SolidImage(0, 0, 12, 10, 0);
+    HostWindows thirdHost(100, 20);
+    PictureProbe third;
+    ASSERT_TRUE(third.SubclassWindow(thirdHost.child()));
+    GlobalBlock delayedBlock(
+        delayed.GraphicControl(20, 2).SolidImage(2, 3, 4, 5, 1).Trailer().Bytes());
+    ASSERT_TRUE(third.LoadMemory(delayedBlock.get(), delayedBlock.size()));
+    EXPECT_GT(platform::DecodedPictureBytes() - before, one) << "the first frame is held twice";
+    third.UnloadPicture();
+
     // Drawing into one control's bitmap of a frame reaches neither control's frame.
     IPicture* first = control.frames[0].picture;
     OLE_HANDLE handle = 0;
