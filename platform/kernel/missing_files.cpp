@@ -18,7 +18,8 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
+#include <memory>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -94,14 +95,14 @@ public:
         std::lock_guard<std::mutex> hold(lock_);
         if (fd_ < 0 || remembered_.empty()) return false;
         DrainLocked();
-        return remembered_.count(windowsPath) != 0;
+        return remembered_.count(std::string_view(windowsPath)) != 0;
     }
 
     void Note(const char* windowsPath, const std::string& posixPath) {
         const auto chain = DirectoriesOf(posixPath);
         if (chain.empty()) return;
         std::lock_guard<std::mutex> hold(lock_);
-        if (!enabled_ || remembered_.count(windowsPath) != 0) return;
+        if (!enabled_ || remembered_.count(std::string_view(windowsPath)) != 0) return;
         if (remembered_.size() >= kMaxRemembered || dependents_ >= kMaxDependents)
             ForgetAllLocked();
         if (fd_ < 0) fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -125,9 +126,11 @@ public:
             errno != ENOENT)
             return;
 
-        remembered_.insert(windowsPath);
+        auto owned = std::make_unique<const std::string>(windowsPath);
+        const std::string_view key = *owned;
+        remembered_.emplace(key, std::move(owned));
         for (size_t i = 0; i < chain.size(); ++i) {
-            watches_[watches[i]].push_back({Folded(chain[i].second), windowsPath});
+            watches_[watches[i]].push_back({Folded(chain[i].second), std::string(windowsPath)});
         }
         dependents_ += chain.size();
     }
@@ -201,7 +204,9 @@ private:
     std::mutex lock_;
     bool enabled_ = true;
     int fd_ = -1;
-    std::unordered_set<std::string> remembered_;
+    // Looked up on every open: keyed by a view of the path the entry owns, so that a lookup
+    // makes no copy of the caller's path.
+    std::unordered_map<std::string_view, std::unique_ptr<const std::string>> remembered_;
     std::unordered_map<int, std::vector<Dependent>> watches_;  // by watch descriptor
     size_t dependents_ = 0;
 };

@@ -100,6 +100,7 @@ void ExpireTimersLocked(ThreadQueue& queue, Clock::time_point now) {
                 timer.pending = true;
                 timer.pendingSince = timer.due;
                 queue.timersMayBePending = true;
+                queue.pendingTimersStale = true;
             }
             auto period = std::chrono::milliseconds(timer.period);
             timer.due += period;
@@ -110,9 +111,35 @@ void ExpireTimersLocked(ThreadQueue& queue, Clock::time_point now) {
     queue.timersDueFrom = dueFrom;
 }
 
+// The pending timer that has waited longest (the first of equals), from the queue's ordered
+// list, which a dialog of many timers would otherwise pay for with a walk of all per message.
+Timer* OldestPendingTimerLocked(ThreadQueue& queue) {
+    std::vector<size_t>& order = queue.pendingTimers;
+    std::vector<Timer>& timers = queue.timers;
+    if (queue.pendingTimersStale || queue.pendingTimersOf != timers.size()) {
+        order.clear();
+        for (size_t i = 0; i < timers.size(); ++i) {
+            if (timers[i].pending) order.push_back(i);
+        }
+        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            const Clock::time_point since = timers[a].pendingSince;
+            return since != timers[b].pendingSince ? timers[b].pendingSince < since : b < a;
+        });
+        queue.pendingTimersStale = false;
+        queue.pendingTimersOf = timers.size();
+    }
+    while (!order.empty() && !timers[order.back()].pending) order.pop_back();
+    if (order.empty()) {
+        queue.timersMayBePending = false;
+        return nullptr;
+    }
+    return &timers[order.back()];
+}
+
 // The pending timer that passes the filter and has waited longest, or null.
 Timer* OldestPendingTimerLocked(State& state, ThreadQueue& queue, HWND filter) {
     if (!queue.timersMayBePending) return nullptr;
+    if (filter == nullptr) return OldestPendingTimerLocked(queue);
     Timer* best = nullptr;
     bool anyPending = false;
     for (Timer& timer : queue.timers) {
@@ -410,6 +437,7 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
         timers.push_back(timer);
     }
     queue->timersDueFrom = std::min(queue->timersDueFrom, timer.due);
+    queue->pendingTimersStale = true;
     queue->wake.Unpark();
     return id != 0 ? id : 1;
 }
@@ -433,5 +461,6 @@ BOOL KillTimer(HWND hwnd, UINT_PTR id) {
                            [&](const Timer& t) { return t.hwnd == hwnd && t.id == id; });
     if (it == timers.end()) return FALSE;
     timers.erase(it);
+    queue->pendingTimersStale = true;
     return TRUE;
 }

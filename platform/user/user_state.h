@@ -69,6 +69,12 @@ struct ThreadQueue {
     // pending while timersMayBePending is false: retrieval looks at the timers only then.
     Clock::time_point timersDueFrom = Clock::time_point::max();
     bool timersMayBePending = false;
+    // Indices of the pending timers, the one that has waited longest last, for retrievals
+    // without a window filter. Rebuilt when a timer turned pending, SetTimer or KillTimer ran,
+    // or the number of timers changed since.
+    std::vector<size_t> pendingTimers;
+    bool pendingTimersStale = true;
+    size_t pendingTimersOf = 0;
     // Windows of this queue marked for painting since they last needed none, in no order.
     // An entry whose window has since been painted, validated or destroyed is dropped when the
     // queue looks for the next window to paint.

@@ -410,6 +410,23 @@ TEST(UserTimers, TimersTickPerIdAndPumpDispatchesThem) {
     KillTimer(w, 3);
 }
 
+TEST(UserTimers, PendingTimersComeOldestFirstAndAKilledOneNever) {
+    Window w = Recorder({0, 0, 10, 10});
+    Settle();
+    // Set in the reverse of the order in which they fall due.
+    SetTimer(w, 1, 30, nullptr);
+    SetTimer(w, 2, 20, nullptr);
+    SetTimer(w, 3, 10, nullptr);
+    std::this_thread::sleep_for(100ms);  // all three due
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 3u);
+    KillTimer(w, 2);
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 1u) << "the killed timer's tick went with it";
+    for (UINT_PTR id : {1, 3}) KillTimer(w, id);
+}
+
 // ---- Painting -----------------------------------------------------------------------------
 
 TEST(UserPainting, UpdateRegionsMergeAndEraseAccumulates) {
