@@ -9,6 +9,7 @@
 #include "platform/missing_files.h"
 
 #include <linux/magic.h>
+#include <pthread.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -147,6 +148,14 @@ public:
         return static_cast<int>(remembered_.size());
     }
 
+    // A child shares the instance's queue with its parent: were it to read events, the parent
+    // would never see them. So the child starts from nothing, on an instance of its own.
+    void LockForFork() { lock_.lock(); }
+    void UnlockAfterFork(bool inChild) {
+        if (inChild) ForgetAllLocked();
+        lock_.unlock();
+    }
+
 private:
     void DrainLocked() {
         alignas(inotify_event) char buffer[kEventBufferBytes];
@@ -212,7 +221,12 @@ private:
 };
 
 Memo& TheMemo() {
-    static Memo* memo = new Memo;  // never destroyed: opens may come during exit
+    static Memo* memo = [] {
+        auto* made = new Memo;  // never destroyed: opens may come during exit
+        pthread_atfork([] { TheMemo().LockForFork(); }, [] { TheMemo().UnlockAfterFork(false); },
+                       [] { TheMemo().UnlockAfterFork(true); });
+        return made;
+    }();
     return *memo;
 }
 

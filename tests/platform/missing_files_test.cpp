@@ -4,6 +4,7 @@
 // Rows are numbered; failures print expected against actual.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -108,6 +109,25 @@ TEST(MissingFiles, AFileIsFoundByTheFirstOpenAfterItAppears) {
         EXPECT_TRUE(Opens(path)) << Row(row) << ": " << c.how;
     }
     platform::SetMissingFileMemo(true);
+}
+
+// A child shares the parent's inotify queue: its own misses must not take the parent's events.
+TEST(MissingFiles, AForkedChildLeavesTheParentsEventsAlone) {
+    TempDir dir;
+    const std::string path = dir.path() + "\\1.gif";
+    ASSERT_FALSE(Opens(path));
+    ASSERT_EQ(platform::RememberedMissingFiles(), 1);
+    dir.Write("1.gif", "GIF89a");  // the event waits in the queue
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        CFile file;
+        file.Open((dir.path() + "\\2.gif").c_str(), CFile::modeRead);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(Opens(path));
 }
 
 // Threads that poll while another makes the files: each poller sees its file once it exists.
