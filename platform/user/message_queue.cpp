@@ -218,9 +218,11 @@ bool RetrieveLocked(State& state, ThreadQueue& queue, std::unique_lock<std::mute
 }
 
 // Timers wake their thread on a grid of this step, so that the many timers of a dialog that
-// fall due within one step cost one wake-up between them instead of one each. A timer fires at
-// most this much later than due; its period, counted from its due times, stays exact.
-constexpr Clock::duration kTimerWakeStep = std::chrono::milliseconds(2);
+// fall due within one step cost one wake-up between them instead of one each (the original
+// platform coalesces too, on its 15.6 ms clock). A timer fires at most this much later than
+// due; its period, counted from its due times, stays exact, and periods that are multiples of
+// the step (10 ms, 50 ms) fire at even intervals.
+constexpr Clock::duration kTimerWakeStep = std::chrono::milliseconds(5);
 
 Clock::time_point NextTimerLocked(const ThreadQueue& queue) {
     const Clock::time_point next = queue.timersDueFrom;
