@@ -2,11 +2,17 @@
 //   - Display on a fresh stored picture until its first paint reaches the screen;
 //   - a downloaded file appearing in the store until its first paint (timer 1 polls at 50 ms,
 //     so about half a period of that is waiting for the next tick);
-//   - the CPU time of a control polling with timer 2 (every 10 ms) for 10 s.
+//   - the CPU time of a control polling with timer 2 (every 10 ms) for 10 s;
+//   - a dialog of 200 controls whose pictures never come (the server refuses): the cores the
+//     process uses once they all poll with timer 2;
+//   - a dialog of 200 controls playing animated pictures of 5 users (40 controls each, as in a
+//     chat) and of 200 users: resident memory per control. Run each of these two on its own
+//     (--benchmark_filter=Users:5/ and Users:200/): memory freed by one stays with the process.
 // The program gives itself an avatar store under the build folder: it sets PORTRIX_HKCU and
 // starts itself again, since libportrix reads the registry while it loads.
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,10 +20,12 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "Portrix.h"
+#include "gif_builder.h"
 #include "platform/capture.h"
 #include "platform/pump.h"
 
@@ -174,6 +182,141 @@ void BM_SecondPhasePollingFor10s(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_SecondPhasePollingFor10s)->Iterations(1)->Unit(benchmark::kSecond);
+
+constexpr int kDialogControls = 200;
+constexpr int kDialogColumns = 20;
+constexpr int kAnimationSide = 96;
+constexpr int kAnimationFrames = 10;
+
+// A visible dialog of N static children laid out in a grid, painted once, then N controls
+// attached to them, all for image type 1. The dialog and its children are the host's: what
+// they cost comes before Attach.
+class DialogOfControls {
+public:
+    explicit DialogOfControls(int count) {
+        const int rows = (count + kDialogColumns - 1) / kDialogColumns;
+        dialog_ = ::CreateWindowExA(0, WC_DIALOG, "bench", WS_POPUP | WS_VISIBLE, 0, 0,
+                                    kDialogColumns * kAnimationSide, rows * kAnimationSide, nullptr,
+                                    nullptr, nullptr, nullptr);
+        for (int i = 0; i < count; ++i) {
+            children_.push_back(::CreateWindowExA(
+                0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_NOTIFY,
+                i % kDialogColumns * kAnimationSide, i / kDialogColumns * kAnimationSide, kSide,
+                kSide, dialog_, nullptr, nullptr, nullptr));
+        }
+        platform::PumpMessagesUntil([] { return false; }, 200ms);
+    }
+    ~DialogOfControls() { ::DestroyWindow(dialog_); }
+    void Attach() {
+        for (HWND child : children_) {
+            controls_.push_back(std::make_unique<CPortrix>());
+            controls_.back()->SubclassWindow(child);
+            controls_.back()->SetServerAddress("127.0.0.1:9");  // refused at once
+            controls_.back()->SetImageType(1);
+        }
+    }
+    CPortrix& operator[](size_t i) { return *controls_[i]; }
+
+private:
+    HWND dialog_ = nullptr;
+    std::vector<HWND> children_;
+    std::vector<std::unique_ptr<CPortrix>> controls_;
+};
+
+void BM_DialogPollingForPicturesThatNeverCome(benchmark::State& state) {
+    EmptyStore();
+    PutPicture("Default/default1.gif", 0x808080);
+    PutPicture("Default/download1.gif", 0x2020C0);
+    const int count = static_cast<int>(state.range(0));
+    DialogOfControls dialog(count);
+    dialog.Attach();
+    for (int i = 0; i < count; ++i) {
+        dialog[static_cast<size_t>(i)].SetUserID(std::to_string(60000 + i).c_str());
+        dialog[static_cast<size_t>(i)].Display();
+    }
+    // Timer 1 gives up after about 1.05 s; then every control polls with timer 2.
+    platform::PumpMessagesUntil([] { return false; }, 3s);
+    for (auto _ : state) {
+        const double cpuStart = ProcessCpuSeconds();
+        const auto start = Clock::now();
+        platform::PumpMessagesUntil([] { return false; }, 10s);
+        const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+        state.counters["cores"] = (ProcessCpuSeconds() - cpuStart) / wall;
+        state.counters["us_per_tick"] =
+            (ProcessCpuSeconds() - cpuStart) * 1e6 / (wall * 100.0 * static_cast<double>(count));
+    }
+}
+BENCHMARK(BM_DialogPollingForPicturesThatNeverCome)
+    ->Arg(kDialogControls)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+
+// An animation of 10 frames, each its own pattern, that differs from user to user.
+void PutAnimation(const std::string& relative, int user) {
+    gif_test::GifBuilder b;
+    b.Header().Screen(kAnimationSide, kAnimationSide, 7).Loop(0);
+    std::vector<uint8_t> raster(static_cast<size_t>(kAnimationSide) * kAnimationSide);
+    for (int f = 0; f < kAnimationFrames; ++f) {
+        for (int y = 0; y < kAnimationSide; ++y) {
+            for (int x = 0; x < kAnimationSide; ++x) {
+                raster[static_cast<size_t>(y) * kAnimationSide + x] =
+                    static_cast<uint8_t>(((x + f * 3) / 8 + (y / 8) * 5 + f + user * 7) & 0xFF);
+            }
+        }
+        b.GraphicControl(10, 1).Image(0, 0, kAnimationSide, kAnimationSide, raster);
+    }
+    b.Trailer();
+    const std::string path = StorePath(relative);
+    if (FILE* file = std::fopen((path + ".part").c_str(), "wb")) {
+        std::fwrite(b.Bytes().data(), 1, b.Bytes().size(), file);
+        std::fclose(file);
+    }
+    std::rename((path + ".part").c_str(), path.c_str());
+}
+
+long ResidentKb() {
+    long kb = 0;
+    if (FILE* status = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, status)) {
+            if (std::sscanf(line, "VmRSS: %ld kB", &kb) == 1) break;
+        }
+        std::fclose(status);
+    }
+    return kb;
+}
+
+void BM_DialogOfAnimatedAvatarsOfUsers(benchmark::State& state) {
+    const int users = static_cast<int>(state.range(0));
+    EmptyStore();
+    PutPicture("Default/default1.gif", 0x808080);
+    for (int u = 0; u < users; ++u) PutAnimation("Body/" + std::to_string(70000 + u) + ".gif", u);
+    for (auto _ : state) {
+        DialogOfControls dialog(kDialogControls);
+        malloc_trim(0);  // memory freed while the store was written would hide new memory
+        const long before = ResidentKb();
+        dialog.Attach();
+        for (int i = 0; i < kDialogControls; ++i) {
+            CPortrix& control = dialog[static_cast<size_t>(i)];
+            control.SetUserID(std::to_string(70000 + i % users).c_str());
+            control.Display();
+        }
+        platform::PumpMessagesUntil([] { return false; }, 2s);
+        state.counters["rss_kb_per_control"] =
+            static_cast<double>(ResidentKb() - before) / kDialogControls;
+        // What stays once the allocator has given back its free pages: the difference is
+        // memory freed by loading that the allocator keeps.
+        malloc_trim(0);
+        state.counters["trimmed_kb_per_control"] =
+            static_cast<double>(ResidentKb() - before) / kDialogControls;
+    }
+}
+BENCHMARK(BM_DialogOfAnimatedAvatarsOfUsers)
+    ->ArgName("Users")
+    ->Arg(5)
+    ->Arg(kDialogControls)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 
 #include "afx.h"
 #include "internal/file_share.h"
+#include "internal/missing_files.h"
 #include "platform/path.h"
 
 namespace {
@@ -90,12 +91,17 @@ CFile::~CFile() {
 BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, CFileException* error) {
     if (m_hFile != static_cast<UINT>(hFileNull)) Abort();
     m_bCloseOnDelete = FALSE;
-    m_strFileName = fileName;
 
     DWORD osError = ERROR_SUCCESS;
-    const std::string posix = platform::ToPosixPath(fileName);
-    const int fd = pi::ShareOpen(posix, AccessOf(openFlags), ShareOf(openFlags),
-                                 DispositionOf(openFlags), &osError);
+    const pi::Disposition disposition = DispositionOf(openFlags);
+    int fd = -1;
+    if (disposition == pi::Disposition::OpenExisting && pi::KnownMissing(fileName)) {
+        osError = ERROR_FILE_NOT_FOUND;
+    } else {
+        const std::string posix = platform::ToPosixPath(fileName);
+        fd = pi::ShareOpen(posix, AccessOf(openFlags), ShareOf(openFlags), disposition, &osError);
+        if (fd < 0 && osError == ERROR_FILE_NOT_FOUND) pi::NoteMissing(fileName, posix);
+    }
     if (fd < 0) {
         SetLastError(osError);
         if (error != nullptr) {
@@ -103,9 +109,10 @@ BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, CFileException* error) {
             error->m_cause = CFileException::OsErrorToException(static_cast<LONG>(osError));
             error->m_strFileName = fileName;
         }
-        m_strFileName.Empty();
+        m_strFileName.Empty();  // last: fileName may be its text
         return FALSE;
     }
+    m_strFileName = fileName;
     m_hFile = static_cast<UINT>(fd);
     m_access = openFlags & kAccessMask;
     m_bCloseOnDelete = TRUE;

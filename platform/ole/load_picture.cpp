@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "ole/decoded_cache.h"
 #include "ole/decoded_image.h"
 #include "ole/hglobal_stream.h"
 #include "ole/picture.h"
@@ -30,13 +31,20 @@ Decoder DecoderFor(const uint8_t* data, size_t size) {
     return nullptr;
 }
 
-// The picture in size bytes at data, with one reference, or the failure.
+// The picture in size bytes at data, with one reference, or the failure. Bytes decoded before
+// for a picture that still lives are not decoded again: the new picture shares the image.
 HRESULT MakePicture(const uint8_t* data, size_t size, IPicture** picture) {
     Decoder decode = DecoderFor(data, size);
-    DecodedImage image;
-    if (decode == nullptr || !decode(data, size, &image)) return CTL_E_INVALIDPICTURE;
-    if (!image.Indexed()) FindTransparency(&image);
-    *picture = CreatePicture(std::move(image));
+    if (decode == nullptr) return CTL_E_INVALIDPICTURE;
+    const ContentKey key = KeyOfContent(data, size);
+    std::shared_ptr<const DecodedImage> shared = FindDecoded(key);
+    if (shared == nullptr) {
+        DecodedImage image;
+        if (!decode(data, size, &image)) return CTL_E_INVALIDPICTURE;
+        if (!image.Indexed()) FindTransparency(&image);
+        shared = ShareDecoded(key, std::move(image));
+    }
+    *picture = CreatePicture(std::move(shared));
     return *picture != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 

@@ -1,6 +1,8 @@
 // IPicture over a decoded bitmap. The bitmap never changes after construction, so any number
 // of threads may render one picture at once; only the reference count and the GDI bitmap that
-// get_Handle makes once are shared state.
+// get_Handle makes once are shared state. Pictures of the same bytes share the decoded bitmap
+// (ole/decoded_cache.h); the GDI bitmap is each picture's own copy, so what is drawn into it
+// stays with that picture.
 #include "ole/picture.h"
 
 #include <algorithm>
@@ -42,10 +44,10 @@ void SpanOf(LONGLONG start, LONGLONG extent, LONGLONG* lo, LONGLONG* hi) {
 
 class Picture final : public ComObject<IPicture, IID_IPicture> {
 public:
-    explicit Picture(DecodedImage&& image)
+    explicit Picture(std::shared_ptr<const DecodedImage> image)
         : image_(std::move(image)),
-          hmWidth_(PixelsToHimetric(image_.width)),
-          hmHeight_(PixelsToHimetric(image_.height)) {}
+          hmWidth_(PixelsToHimetric(image_->width)),
+          hmHeight_(PixelsToHimetric(image_->height)) {}
 
     // IPicture
     // The picture's bitmap, made on the first request; the picture owns it, as on the original.
@@ -94,7 +96,7 @@ public:
     HRESULT SaveAsFile(LPSTREAM, BOOL, LONG* size) override { return NotImplemented(size); }
     HRESULT get_Attributes(DWORD* attributes) override {
         if (attributes == nullptr) return E_POINTER;
-        *attributes = image_.transparent ? PICTURE_TRANSPARENT : 0;
+        *attributes = image_->transparent ? PICTURE_TRANSPARENT : 0;
         return S_OK;
     }
 
@@ -109,16 +111,16 @@ private:
     }
 
     HBITMAP MakeBitmap() const {
-        const size_t width = static_cast<size_t>(image_.width);
+        const size_t width = static_cast<size_t>(image_->width);
         std::vector<uint32_t> bits;
         try {
-            bits.resize(width * static_cast<size_t>(image_.height));
+            bits.resize(width * static_cast<size_t>(image_->height));
         } catch (const std::bad_alloc&) {
             return nullptr;
         }
-        for (int y = 0; y < image_.height; ++y) image_.CopyRow(y, bits.data() + y * width);
+        for (int y = 0; y < image_->height; ++y) image_->CopyRow(y, bits.data() + y * width);
         for (uint32_t& pixel : bits) pixel &= 0x00FFFFFFu;  // a bitmap has no alpha
-        return CreateBitmap(image_.width, image_.height, 1, 32, bits.data());
+        return CreateBitmap(image_->width, image_->height, 1, 32, bits.data());
     }
 
     template <typename T>
@@ -144,19 +146,19 @@ private:
         for (LONGLONG dx = left; dx < right; ++dx) {
             double hm = p.xSrc +
                         (static_cast<double>(dx - p.x) + 0.5) / static_cast<double>(p.cx) * p.cxSrc;
-            columns[static_cast<size_t>(dx - left)] = ToPixel(hm, image_.width, hmWidth_);
+            columns[static_cast<size_t>(dx - left)] = ToPixel(hm, image_->width, hmWidth_);
         }
         for (LONGLONG dy = top; dy < bottom; ++dy) {
             double hmUp = p.ySrc + (static_cast<double>(dy - p.y) + 0.5) /
                                        static_cast<double>(p.cy) * p.cySrc;
-            int row = ToPixel(hmHeight_ - hmUp, image_.height, hmHeight_);
+            int row = ToPixel(hmHeight_ - hmUp, image_->height, hmHeight_);
             if (row < 0) continue;
             uint32_t* dst = view.bits + static_cast<size_t>(dy + view.origin.y) * view.stride +
                             (left + view.origin.x);
-            if (image_.Indexed()) {
-                PaintIndexedRow(columns, image_.IndexRow(row), image_.palette->argb, dst);
+            if (image_->Indexed()) {
+                PaintIndexedRow(columns, image_->IndexRow(row), image_->palette->argb, dst);
             } else {
-                BlendRow(columns, image_.Row(row), dst);
+                BlendRow(columns, image_->Row(row), dst);
             }
         }
     }
@@ -186,7 +188,8 @@ private:
         return index >= 0 && index < pixels ? static_cast<int>(index) : -1;
     }
 
-    const DecodedImage image_;
+    // Shared with every picture loaded from the same bytes; never written.
+    const std::shared_ptr<const DecodedImage> image_;
     const LONG hmWidth_;
     const LONG hmHeight_;
     std::once_flag bitmapMade_;
@@ -201,7 +204,7 @@ LONG PixelsToHimetric(int pixels) {
         (static_cast<LONGLONG>(pixels) * kHimetricPerInch + kPixelsPerInch / 2) / kPixelsPerInch);
 }
 
-IPicture* CreatePicture(DecodedImage&& image) {
+IPicture* CreatePicture(std::shared_ptr<const DecodedImage> image) {
     return new (std::nothrow) Picture(std::move(image));
 }
 

@@ -92,16 +92,66 @@ HWND FindPaintLocked(State& state, ThreadQueue& queue, HWND filter) {
 
 // Marks expired timers pending (once, however late) and schedules their next expiry.
 void ExpireTimersLocked(ThreadQueue& queue, Clock::time_point now) {
+    if (now < queue.timersDueFrom) return;
+    Clock::time_point dueFrom = Clock::time_point::max();
     for (Timer& timer : queue.timers) {
-        if (now < timer.due) continue;
-        if (!timer.pending) {
-            timer.pending = true;
-            timer.pendingSince = timer.due;
+        if (now >= timer.due) {
+            if (!timer.pending) {
+                timer.pending = true;
+                timer.pendingSince = timer.due;
+                queue.timersMayBePending = true;
+                queue.pendingTimersStale = true;
+            }
+            auto period = std::chrono::milliseconds(timer.period);
+            timer.due += period;
+            if (timer.due <= now) timer.due = now + period;
         }
-        auto period = std::chrono::milliseconds(timer.period);
-        timer.due += period;
-        if (timer.due <= now) timer.due = now + period;
+        dueFrom = std::min(dueFrom, timer.due);
     }
+    queue.timersDueFrom = dueFrom;
+}
+
+// The pending timer that has waited longest (the first of equals), from the queue's ordered
+// list, which a dialog of many timers would otherwise pay for with a walk of all per message.
+Timer* OldestPendingTimerLocked(ThreadQueue& queue) {
+    std::vector<size_t>& order = queue.pendingTimers;
+    std::vector<Timer>& timers = queue.timers;
+    if (queue.pendingTimersStale || queue.pendingTimersOf != timers.size()) {
+        order.clear();
+        for (size_t i = 0; i < timers.size(); ++i) {
+            if (timers[i].pending) order.push_back(i);
+        }
+        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            const Clock::time_point since = timers[a].pendingSince;
+            return since != timers[b].pendingSince ? timers[b].pendingSince < since : b < a;
+        });
+        queue.pendingTimersStale = false;
+        queue.pendingTimersOf = timers.size();
+    }
+    while (!order.empty() && !timers[order.back()].pending) order.pop_back();
+    if (order.empty()) {
+        queue.timersMayBePending = false;
+        return nullptr;
+    }
+    return &timers[order.back()];
+}
+
+// The pending timer that passes the filter and has waited longest, or null.
+Timer* OldestPendingTimerLocked(State& state, ThreadQueue& queue, HWND filter) {
+    if (!queue.timersMayBePending) return nullptr;
+    if (filter == nullptr) return OldestPendingTimerLocked(queue);
+    Timer* best = nullptr;
+    bool anyPending = false;
+    for (Timer& timer : queue.timers) {
+        if (!timer.pending) continue;
+        anyPending = true;
+        if ((!best || timer.pendingSince < best->pendingSince) &&
+            MatchesWindowLocked(state, timer.hwnd, filter)) {
+            best = &timer;
+        }
+    }
+    queue.timersMayBePending = anyPending;
+    return best;
 }
 
 DWORD NowTicks() {
@@ -157,14 +207,7 @@ bool RetrieveLocked(State& state, ThreadQueue& queue, std::unique_lock<std::mute
     // Expiring every timer, even one the filter skips, keeps the next wake-up in the future.
     ExpireTimersLocked(queue, Clock::now());
     if (InRange(WM_TIMER, filterMin, filterMax)) {
-        Timer* best = nullptr;
-        for (Timer& timer : queue.timers) {
-            if (timer.pending && MatchesWindowLocked(state, timer.hwnd, filter) &&
-                (!best || timer.pendingSince < best->pendingSince)) {
-                best = &timer;
-            }
-        }
-        if (best) {
+        if (Timer* best = OldestPendingTimerLocked(state, queue, filter)) {
             *msg = MSG{best->hwnd, WM_TIMER,    best->id, reinterpret_cast<LPARAM>(best->proc),
                        NowTicks(), state.cursor};
             if (remove) best->pending = false;
@@ -174,10 +217,19 @@ bool RetrieveLocked(State& state, ThreadQueue& queue, std::unique_lock<std::mute
     return false;
 }
 
+// Timers wake their thread on a grid of this step, so that the many timers of a dialog that
+// fall due within one step cost one wake-up between them instead of one each (the original
+// platform coalesces too, on its 15.6 ms clock). A timer fires at most this much later than
+// due; its period, counted from its due times, stays exact, and periods that are multiples of
+// the step (10 ms, 50 ms) fire at even intervals.
+constexpr Clock::duration kTimerWakeStep = std::chrono::milliseconds(5);
+
 Clock::time_point NextTimerLocked(const ThreadQueue& queue) {
-    Clock::time_point next = Clock::time_point::max();
-    for (const Timer& timer : queue.timers) next = std::min(next, timer.due);
-    return next;
+    const Clock::time_point next = queue.timersDueFrom;
+    if (next == Clock::time_point::max()) return next;
+    const auto steps =
+        (next.time_since_epoch() + kTimerWakeStep - Clock::duration(1)) / kTimerWakeStep;
+    return Clock::time_point(steps * kTimerWakeStep);
 }
 
 // Retrieves a message, waiting until the deadline. 1 message, 0 WM_QUIT, -1 deadline passed,
@@ -386,6 +438,8 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
     } else {
         timers.push_back(timer);
     }
+    queue->timersDueFrom = std::min(queue->timersDueFrom, timer.due);
+    queue->pendingTimersStale = true;
     queue->wake.Unpark();
     return id != 0 ? id : 1;
 }
@@ -409,5 +463,6 @@ BOOL KillTimer(HWND hwnd, UINT_PTR id) {
                            [&](const Timer& t) { return t.hwnd == hwnd && t.id == id; });
     if (it == timers.end()) return FALSE;
     timers.erase(it);
+    queue->pendingTimersStale = true;
     return TRUE;
 }

@@ -65,6 +65,16 @@ struct ThreadQueue {
     std::deque<MSG> posted;
     std::deque<std::shared_ptr<SentMessage>> sent;
     std::vector<Timer> timers;
+    // No timer falls due before this (a timer's removal may leave it early), and none is
+    // pending while timersMayBePending is false: retrieval looks at the timers only then.
+    Clock::time_point timersDueFrom = Clock::time_point::max();
+    bool timersMayBePending = false;
+    // Indices of the pending timers, the one that has waited longest last, for retrievals
+    // without a window filter. Rebuilt when a timer turned pending, SetTimer or KillTimer ran,
+    // or the number of timers changed since.
+    std::vector<size_t> pendingTimers;
+    bool pendingTimersStale = true;
+    size_t pendingTimersOf = 0;
     // Windows of this queue marked for painting since they last needed none, in no order.
     // An entry whose window has since been painted, validated or destroyed is dropped when the
     // queue looks for the next window to paint.

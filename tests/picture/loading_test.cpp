@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <platform/capture.h>
+#include <platform/picture_cache.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -162,6 +163,69 @@ TEST_F(Loading, MultiImageGifIsSplitIntoFramesInOrder) {
     EXPECT_EQ(control.width, 12);
     EXPECT_EQ(control.height, 10);
     EXPECT_EQ(control.bgDC, nullptr) << "no background copy until one is applied";
+}
+
+// The colour a picture draws at (x, y) over black, 0x00RRGGBB.
+uint32_t RenderedPixel(IPicture* picture, int x, int y) {
+    OLE_XSIZE_HIMETRIC hmWidth = 0;
+    OLE_YSIZE_HIMETRIC hmHeight = 0;
+    picture->get_Width(&hmWidth);
+    picture->get_Height(&hmHeight);
+    BackgroundDC target(32, 32, 0x000000);
+    picture->Render(target.get(), 0, 0, 32, 32, 0, hmHeight, hmWidth, -hmHeight, nullptr);
+    return RgbOf(GetPixel(target.get(), x, y));
+}
+
+TEST_F(Loading, ControlsShowingOnePictureHoldItsPixelsOnce) {
+    const size_t before = platform::DecodedPictureBytes();
+    ASSERT_TRUE(Load(ThreeFrames()));
+    const size_t one = platform::DecodedPictureBytes() - before;
+    EXPECT_GT(one, 0u);
+
+    HostWindows otherHost(60, 20);
+    PictureProbe other;
+    ASSERT_TRUE(other.SubclassWindow(otherHost.child()));
+    GlobalBlock block(ThreeFrames());
+    ASSERT_TRUE(other.LoadMemory(block.get(), block.size()));
+    EXPECT_EQ(platform::DecodedPictureBytes() - before, one) << "the pixels are held once";
+    ASSERT_EQ(other.frames.GetSize(), 3);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NE(other.frames[i].picture, control.frames[i].picture) << "own picture objects";
+    }
+
+    // Bytes that differ, even only in a delay, are never shared.
+    GifBuilder delayed;
+    delayed.Header().Screen(12, 10, 1).Loop();
+    delayed.GraphicControl(11).SolidImage(0, 0, 12, 10, 0);
+    HostWindows thirdHost(100, 20);
+    PictureProbe third;
+    ASSERT_TRUE(third.SubclassWindow(thirdHost.child()));
+    GlobalBlock delayedBlock(
+        delayed.GraphicControl(20, 2).SolidImage(2, 3, 4, 5, 1).Trailer().Bytes());
+    ASSERT_TRUE(third.LoadMemory(delayedBlock.get(), delayedBlock.size()));
+    EXPECT_GT(platform::DecodedPictureBytes() - before, one) << "the first frame is held twice";
+    third.UnloadPicture();
+
+    // Drawing into one control's bitmap of a frame reaches neither control's frame.
+    IPicture* first = control.frames[0].picture;
+    OLE_HANDLE handle = 0;
+    ASSERT_EQ(first->get_Handle(&handle), S_OK);
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ displaced = SelectObject(dc, reinterpret_cast<HBITMAP>(static_cast<uintptr_t>(handle)));
+    HBRUSH white = CreateSolidBrush(RGB(255, 255, 255));
+    RECT all = {0, 0, 12, 10};
+    FillRect(dc, &all, white);
+    DeleteObject(white);
+    SelectObject(dc, displaced);
+    DeleteDC(dc);
+    EXPECT_EQ(RenderedPixel(other.frames[0].picture, 5, 5), PaletteRgb(1, 0));
+
+    // One control letting its frames go leaves the other's intact.
+    control.UnloadPicture();
+    EXPECT_EQ(platform::DecodedPictureBytes() - before, one);
+    EXPECT_EQ(RenderedPixel(other.frames[0].picture, 5, 5), PaletteRgb(1, 0));
+    other.UnloadPicture();
+    EXPECT_EQ(platform::DecodedPictureBytes(), before) << "freed with the last picture";
 }
 
 TEST_F(Loading, ExtensionsOfUnknownLabelAreSkipped) {

@@ -390,6 +390,9 @@ TEST(UserTimers, PeriodFloorReplacementAndNoBacklog) {
 TEST(UserTimers, TimersTickPerIdAndPumpDispatchesThem) {
     Window w = Recorder({0, 0, 10, 10});
     Settle();
+    // A queue already waiting on a distant timer still wakes for the nearer ones set later.
+    SetTimer(w, 3, 60000, nullptr);
+    DispatchUntil([] { return false; }, 20ms);
     SetTimer(w, 1, 10, nullptr);
     SetTimer(w, 2, 10, nullptr);
     int ones = 0, twos = 0;
@@ -404,6 +407,24 @@ TEST(UserTimers, TimersTickPerIdAndPumpDispatchesThem) {
         10s));
     KillTimer(w, 1);
     KillTimer(w, 2);
+    KillTimer(w, 3);
+}
+
+TEST(UserTimers, PendingTimersComeOldestFirstAndAKilledOneNever) {
+    Window w = Recorder({0, 0, 10, 10});
+    Settle();
+    // Set in the reverse of the order in which they fall due.
+    SetTimer(w, 1, 30, nullptr);
+    SetTimer(w, 2, 20, nullptr);
+    SetTimer(w, 3, 10, nullptr);
+    std::this_thread::sleep_for(100ms);  // all three due
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 3u);
+    KillTimer(w, 2);
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 1u) << "the killed timer's tick went with it";
+    for (UINT_PTR id : {1, 3}) KillTimer(w, id);
 }
 
 // ---- Painting -----------------------------------------------------------------------------
