@@ -16,7 +16,7 @@ packages=(
 demo_packages=(
     cmake ninja-build pkg-config g++
     libgif-dev libpng-dev libjpeg62-turbo-dev libcurl4-openssl-dev libcpp-httplib-dev
-    libx11-dev libxcb1-dev libfreetype-dev fonts-dejavu-core
+    libxcb1-dev libfreetype-dev fonts-dejavu-core
 )
 [ "${1:-}" = demo ] && packages=("${demo_packages[@]}")
 
