@@ -68,12 +68,6 @@ xcb_screen_t* ScreenNumber(const xcb_setup_t* setup, int number) {
     return nullptr;
 }
 
-RECT Union(const RECT& a, const RECT& b) {
-    RECT result;
-    UnionRect(&result, &a, &b);
-    return result;
-}
-
 uint16_t Side(LONG extent) {
     return static_cast<uint16_t>(std::clamp<LONG>(extent, 1, UINT16_MAX));
 }
@@ -278,13 +272,17 @@ void X11Display::MarkDrawn(HWND hwnd) {
     if (!platform_internal::QueryWindowPlacement(hwnd, &placement) ||
         IsRectEmpty(&placement.visibleInTop))
         return;
+    xcb_window_t id = 0;
     {
         std::lock_guard<std::mutex> lock(lock_);
         auto it = windows_.find(placement.top);
         if (it == windows_.end() || !it->second.mapped) return;
-        it->second.dirty = Union(it->second.dirty, placement.visibleInTop);
+        id = it->second.id;
     }
-    Wake();
+    // Sent by the drawing thread itself: handing it to the event thread would cost two thread
+    // switches per frame, more than the copy and the request.
+    PresentWindow(placement.top, id, placement.topClientSize, placement.visibleInTop);
+    xcb_flush(connection_);
 }
 
 void X11Display::Flush() {
@@ -312,28 +310,24 @@ void X11Display::Present() {
             SetRectEmpty(&window.dirty);
         }
     }
-    for (const Work& item : work) PresentWindow(item.top, item.id, item.area);
+    for (const Work& item : work) {
+        platform_internal::WindowPlacement placement;
+        if (!platform_internal::QueryWindowPlacement(item.top, &placement)) continue;
+        RECT shown;
+        if (IntersectRect(&shown, &item.area, &placement.visibleInTop))
+            PresentWindow(item.top, item.id, placement.topClientSize, shown);
+    }
 }
 
-void X11Display::PresentWindow(HWND top, xcb_window_t id, const RECT& area) {
-    // Copied out under GDI's locks, sent without them, so that drawing never waits for the
-    // socket.
-    std::vector<uint32_t> pixels;
+void X11Display::PresentWindow(HWND top, xcb_window_t id, SIZE size, const RECT& area) {
+    // One copy and send at a time, so that pixels copied later are never sent before pixels
+    // copied earlier by another thread. Copied out under GDI's locks and sent without them, so
+    // that drawing never waits for the socket.
+    std::lock_guard<std::mutex> presenting(presentLock_);
+    std::vector<uint32_t>& pixels = presentBuffer_;
     RECT copied{};
-    HDC dc = GetDC(top);
-    if (dc == nullptr) return;
-    platform_internal::WithDCPixels(dc, [&](const platform_internal::PixelView& view) {
-        if (!IntersectRect(&copied, &area, &view.clip)) return;
-        const int width = copied.right - copied.left;
-        pixels.resize(static_cast<size_t>(width) * (copied.bottom - copied.top));
-        for (LONG y = copied.top; y < copied.bottom; ++y) {
-            std::memcpy(&pixels[static_cast<size_t>(y - copied.top) * width],
-                        &view.bits[static_cast<size_t>(y) * view.stride + copied.left],
-                        static_cast<size_t>(width) * sizeof(uint32_t));
-        }
-    });
-    DeleteDC(dc);  // a window DC is released by it, without marking the window drawn again
-    if (pixels.empty()) return;
+    platform_internal::CopyFramebuffer(top, size, area, &pixels, &copied);
+    if (IsRectEmpty(&copied)) return;
 
     const int width = copied.right - copied.left;
     const uint32_t rowBytes = static_cast<uint32_t>(width) * sizeof(uint32_t);

@@ -36,7 +36,7 @@ public:
     // Makes the real window of hwnd match the layer's top-level window (created on first show).
     void SyncWindow(HWND hwnd);
     void DestroyWindow(HWND top);
-    // The area of hwnd's top-level window that hwnd shows is to be put on the screen.
+    // Puts the area of hwnd's top-level window that hwnd shows on the screen.
     void MarkDrawn(HWND hwnd);
     xcb_window_t WindowId(HWND top);
     // Returns once everything marked so far is on the server.
@@ -62,7 +62,7 @@ private:
     void Run();
     void Wake();
     void Present();
-    void PresentWindow(HWND top, xcb_window_t id, const RECT& area);
+    void PresentWindow(HWND top, xcb_window_t id, SIZE size, const RECT& area);
     void SetTitleLocked(const RealWindow& window);
     void SetSizeHintsLocked(const RealWindow& window);
     xcb_atom_t Atom(const char* name);
@@ -91,6 +91,8 @@ private:
     std::vector<uint32_t> keysyms_;
     int wakeFd_ = -1;
 
+    std::mutex presentLock_;  // held around one copy from the framebuffer and its sending
+    std::vector<uint32_t> presentBuffer_;  // under presentLock_
     std::mutex lock_;  // a leaf: held around xcb requests and the maps, never while calling out
     std::unordered_map<HWND, RealWindow> windows_;
     std::unordered_map<xcb_window_t, HWND> byId_;

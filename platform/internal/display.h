@@ -2,8 +2,10 @@
 // other, which shows every visible top-level window on an X server when the process has one.
 // Private to the platform layer.
 //
-// Locking: USER and GDI call the back end without their own locks held; the back end calls USER
-// and GDI without its lock held. Each call costs one relaxed load when there is no display.
+// Locking: USER and GDI call the back end without their own locks held. The back end calls USER
+// and GDI without its map lock held; it holds its present lock around a copy out of a
+// framebuffer, so that lock comes before GDI's. Each call costs one atomic load when there is
+// no display.
 #pragma once
 
 #include <string>
