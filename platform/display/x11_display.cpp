@@ -364,9 +364,20 @@ void X11Display::Run() {
         Present();
         xcb_flush(connection_);
         if (serving > served) {
-            // A round trip: the server has handled every request sent before it.
-            std::free(
-                xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+            // A round trip: the server has handled every request sent before it. Exposures it
+            // sent meanwhile are answered, and confirmed by another round trip.
+            for (bool answered = true; answered;) {
+                std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_),
+                                                    nullptr));
+                answered = false;
+                while (xcb_generic_event_t* event = xcb_poll_for_queued_event(connection_)) {
+                    HandleEvent(event);
+                    std::free(event);
+                    answered = true;
+                }
+                Present();
+                xcb_flush(connection_);
+            }
             served = serving;
             std::lock_guard<std::mutex> lock(lock_);
             flushDone_ = served;

@@ -188,6 +188,18 @@ TEST_F(ScreenTest, TheDialogIsARealWindowThatShowsThePlatformsPixelsAndFollowsTh
     ASSERT_TRUE(platform::FlushDisplay());
     ASSERT_TRUE(platform::CaptureWindow(host.dialog(), &captured, &width, &height));
     EXPECT_EQ(ServerPixels(window, 0, 0, width, height), captured);
+    // What another window covered comes back from the framebuffer, with no message pumped.
+    int rootX = 0, rootY = 0;
+    Window child;
+    XTranslateCoordinates(x, window, DefaultRootWindow(x), 0, 0, &rootX, &rootY, &child);
+    const Window cover =
+        XCreateSimpleWindow(x, DefaultRootWindow(x), rootX, rootY, 120, 90, 0, 0, 0x000000);
+    XMapWindow(x, cover);
+    XSync(x, False);
+    XDestroyWindow(x, cover);
+    XSync(x, False);
+    ASSERT_TRUE(platform::FlushDisplay());
+    EXPECT_EQ(ServerPixels(window, 0, 0, width, height), captured);
 
     HWND dialog = host.dialog();
     DestroyWindow(dialog);

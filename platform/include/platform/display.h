@@ -27,8 +27,9 @@ bool HasDisplay();
 // child window, or a window never shown).
 unsigned long DisplayWindowId(HWND hwnd);
 
-// Waits until everything drawn into shown windows so far is on the X server, where another
-// client reads it. FALSE when there is no display.
+// Waits until everything drawn into shown windows so far, and what the server asked to be
+// shown again, is on the X server, where another client reads it. FALSE when there is no
+// display.
 BOOL FlushDisplay();
 
 }  // namespace platform
