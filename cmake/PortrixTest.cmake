@@ -14,9 +14,9 @@ function(portrix_add_gtest name)
     if(T_LABELS)
         set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
     endif()
-    if(T_ENV)
-        set_tests_properties(${name} PROPERTIES ENVIRONMENT "${T_ENV}")
-    endif()
+    # Windows stay in memory even when the developer's session has a display; the tests of the
+    # screen start an X server of their own and turn the display back on for themselves.
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "PORTRIX_NO_DISPLAY=1;${T_ENV}")
 endfunction()
 
 function(portrix_glob_gtests prefix)

@@ -68,7 +68,12 @@ OwnedFont::~OwnedFont() {
 BEGIN_MESSAGE_MAP(CDemoDialog, CWnd)
 ON_WM_ERASEBKGND()
 ON_WM_PAINT()
+ON_WM_CLOSE()
 END_MESSAGE_MAP()
+
+void CDemoDialog::OnClose() {
+    closeAsked_ = true;
+}
 
 CDemoDialog::CDemoDialog(const Pixels& background, int width, int height,
                          const DialogLayout& layout)

@@ -73,10 +73,13 @@ public:
 
     int width() const { return width_; }
     int height() const { return height_; }
+    // The window manager's close button was pressed (the window stays until the host ends).
+    bool closeAsked() const { return closeAsked_; }
 
 protected:
     afx_msg BOOL OnEraseBkgnd(CDC* dc);
     afx_msg void OnPaint();
+    afx_msg void OnClose();
     DECLARE_MESSAGE_MAP()
 
 private:
@@ -103,6 +106,7 @@ private:
     std::string subtitle_;
     std::string status_;
     int highlight_ = -1;
+    bool closeAsked_ = false;
     OwnedFont titleFont_{-17, FW_BOLD};
     OwnedFont nameFont_{-12, FW_BOLD};
     OwnedFont textFont_{-11, FW_NORMAL};

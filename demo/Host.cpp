@@ -22,12 +22,12 @@
 #include "AvatarServer.h"
 #include "ContactSheet.h"
 #include "DemoDialog.h"
-#include "LiveWindow.h"
 #include "Options.h"
 #include "Portrix.h"
 #include "Scenes.h"
 #include "Timeline.h"
 #include "platform/capture.h"
+#include "platform/display.h"
 #include "platform/input.h"
 #include "platform/pump.h"
 
@@ -212,7 +212,7 @@ private:
     void Sample(double seconds);
     // Saves stem.png, or stem-<seconds>s.png when timed.
     void TakeSnapshot(const std::string& stem, bool timed);
-    void ForwardPointer(const PointerEvent& event);
+    void SaveClickFrame();
     void OnControlMouse(size_t index, UINT message, UINT flags, int x, int y);
     void ShowStatus(const std::string& status);
     int Verdict();
@@ -236,12 +236,10 @@ private:
     std::unique_ptr<BackgroundPicture> handed_;
     std::vector<Placed> placed_;
     std::vector<Snapshot> snapshots_;
-    std::unique_ptr<LiveWindow> window_;
     Pixels lastFrame_;
     int frameWidth_ = 0;
     int frameHeight_ = 0;
     int clicks_ = 0;
-    UINT heldButtons_ = 0;
     int hovered_ = -1;
     Clock::time_point start_;
 };
@@ -395,6 +393,7 @@ void DemoRun::OnControlMouse(size_t index, UINT message, UINT flags, int x, int 
         hovered_ = static_cast<int>(index);
         return;
     }
+    if (options_.window && (message == WM_LBUTTONUP || message == WM_RBUTTONUP)) SaveClickFrame();
     if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_LBUTTONDBLCLK ||
         message == WM_RBUTTONDBLCLK) {
         dialog_->SetHighlight(static_cast<int>(index));
@@ -489,7 +488,6 @@ void DemoRun::Sample(double seconds) {
         dialog_->SetShown(static_cast<size_t>(&entry - placed_.data()), entry.track->current(),
                           entry.track->current() == entry.scene->expected);
     }
-    if (window_) window_->Show(lastFrame_);
 }
 
 void DemoRun::TakeSnapshot(const std::string& stem, bool timed) {
@@ -510,38 +508,17 @@ void DemoRun::TakeSnapshot(const std::string& stem, bool timed) {
     snapshots_.push_back(std::move(shot));
 }
 
-void DemoRun::ForwardPointer(const PointerEvent& event) {
-    RECT r = {};
-    ::GetWindowRect(dialog_->GetSafeHwnd(), &r);
-    const POINT screen = {r.left + event.x, r.top + event.y};
-    const UINT button = event.button == 3 ? MK_RBUTTON : MK_LBUTTON;
-    switch (event.kind) {
-        case PointerEvent::Move:
-            platform::InjectMouse(screen, WM_MOUSEMOVE, heldButtons_);
-            break;
-        case PointerEvent::Press:
-            heldButtons_ |= button;
-            if (event.button == 3)
-                platform::InjectMouse(screen, event.doubleClick ? WM_RBUTTONDBLCLK : WM_RBUTTONDOWN,
-                                      heldButtons_);
-            else
-                platform::InjectMouse(screen, event.doubleClick ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN,
-                                      heldButtons_);
-            break;
-        case PointerEvent::Release: {
-            heldButtons_ &= ~button;
-            platform::InjectMouse(screen, event.button == 3 ? WM_RBUTTONUP : WM_LBUTTONUP,
-                                  heldButtons_);
-            // What the window showed when the button went up, for comparing with the X server's
-            // copy.
-            const std::string file = outDir_ + "/click-" + std::to_string(++clicks_) + ".png";
-            if (!lastFrame_.empty() &&
-                platform::SavePixelsPng(lastFrame_, frameWidth_, frameHeight_, file)) {
-                std::printf("shown    %s\n", file.c_str());
-                std::fflush(stdout);
-            }
-            break;
-        }
+void DemoRun::SaveClickFrame() {
+    // What the dialog shows when the button goes up, with what the press changed painted, for
+    // comparing with the X server's copy.
+    ::UpdateWindow(dialog_->GetSafeHwnd());
+    std::vector<uint32_t> pixels;
+    int width = 0, height = 0;
+    const std::string file = outDir_ + "/click-" + std::to_string(++clicks_) + ".png";
+    if (platform::CaptureWindow(dialog_->GetSafeHwnd(), &pixels, &width, &height) &&
+        platform::SavePixelsPng(pixels, width, height, file)) {
+        std::printf("shown    %s\n", file.c_str());
+        std::fflush(stdout);
     }
 }
 
@@ -612,14 +589,13 @@ int DemoRun::Run() {
         return 1;
     }
     if (options_.window) {
-        window_ = LiveWindow::Open(kDialogWidth, kDialogHeight, "Portrix demo");
-        if (!window_) {
-            std::fprintf(
-                stderr,
-                "portrix-demo: --window needs an X11 display (DISPLAY) and a build with libX11\n");
+        // The platform shows the dialog on the display, and its mouse reaches the controls.
+        if (!platform::HasDisplay()) {
+            std::fprintf(stderr, "portrix-demo: --window needs an X11 display (DISPLAY)\n");
             return 2;
         }
-        std::printf("x11 window 0x%lx: close it to end the demo\n", window_->id());
+        std::printf("x11 window 0x%lx: close it to end the demo\n",
+                    platform::DisplayWindowId(dialog_->GetSafeHwnd()));
     }
     for (size_t i = 0; i < scenes_.size(); ++i)
         std::printf("  %-14s %s\n", scenes_[i].name.c_str(), scenes_[i].story.c_str());
@@ -651,10 +627,8 @@ int DemoRun::Run() {
             std::printf("%7.3fs  (host)         stopped by a signal\n", Elapsed());
             break;
         }
-        if (window_) {
-            if (!window_->HandleEvents(
-                    [this](const PointerEvent& event) { ForwardPointer(event); }))
-                break;
+        if (options_.window) {
+            if (dialog_->closeAsked()) break;
         } else if (now >= length) {
             break;
         }

@@ -76,6 +76,9 @@ int main(int argc, char** argv) {
         std::fputs(demo::kUsage, stdout);
         return 0;
     }
+    // The dialog reaches the screen only when asked for: the platform shows every visible
+    // window on the display otherwise.
+    if (!options.window) setenv("PORTRIX_NO_DISPLAY", "1", 1);
 
     const std::string installDir = TemporaryFolder("portrix-install");
     if (installDir.empty()) {

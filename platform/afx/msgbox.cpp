@@ -1,9 +1,13 @@
-// AfxMessageBox and its replaceable sink.
+// AfxMessageBox, MessageBoxA and the replaceable sink: an installed sink takes every box; without
+// one a box is shown on the display when there is one, and written to standard error otherwise.
+#include <errno.h>
+
 #include <cstdio>
 #include <memory>
 #include <mutex>
 
 #include "afxmsgbox.h"
+#include "internal/display.h"
 #include "platform/msgbox.h"
 
 namespace platform {
@@ -31,6 +35,12 @@ std::shared_ptr<const MessageBoxSink> CurrentSink() {
     return Slot().sink;
 }
 
+int ShowBox(LPCSTR text, LPCSTR caption, UINT type, UINT helpId) {
+    if (const auto sink = CurrentSink()) return (*sink)(text, type, helpId);
+    if (int pressed = platform::internal::DisplayMessageBox(text, caption, type)) return pressed;
+    return WriteToStandardError(text, type, helpId);
+}
+
 }  // namespace
 
 MessageBoxSink SetMessageBoxSink(MessageBoxSink sink) {
@@ -40,7 +50,7 @@ MessageBoxSink SetMessageBoxSink(MessageBoxSink sink) {
         replaced = std::move(Slot().sink);
         if (sink) Slot().sink = std::make_shared<const MessageBoxSink>(std::move(sink));
     }
-    return replaced ? *replaced : MessageBoxSink(WriteToStandardError);
+    return replaced ? *replaced : MessageBoxSink();
 }
 
 void ResetMessageBoxSink() {
@@ -50,6 +60,10 @@ void ResetMessageBoxSink() {
 }  // namespace platform
 
 int AfxMessageBox(LPCTSTR text, UINT type, UINT helpId) {
-    const auto sink = platform::CurrentSink();
-    return sink ? (*sink)(text, type, helpId) : platform::WriteToStandardError(text, type, helpId);
+    // MFC captions the box with the application's name.
+    return platform::ShowBox(text, program_invocation_short_name, type, helpId);
+}
+
+int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
+    return platform::ShowBox(text, caption ? caption : "Error", type, 0);
 }

@@ -37,6 +37,36 @@ bool CaptureWindow(HWND hwnd, std::vector<uint32_t>* pixels, int* width, int* he
     return true;
 }
 
+}  // namespace platform
+
+namespace platform::internal {
+
+void CopyFramebuffer(HWND top, SIZE size, const RECT& area, std::vector<uint32_t>* pixels,
+                     RECT* copied) {
+    *copied = RECT{0, 0, 0, 0};
+    State& state = State::Get();
+    std::unique_lock<std::mutex> table(state.mutex);
+    platform_gdi::Framebuffer* fb = state.FramebufferFor(top, size);
+    if (!fb) return;
+    std::shared_ptr<platform_gdi::Pixels> held = fb->pixels;
+    std::lock_guard<std::mutex> reading(held->lock);
+    const Box box = Box::FromRect(area).Intersect(Box{0, 0, fb->width, fb->height});
+    const int width = fb->width;
+    table.unlock();
+    if (box.Empty()) return;
+    *copied = box.ToRect();
+    pixels->resize(static_cast<size_t>(box.Width() * box.Height()));
+    for (int64_t y = box.top; y < box.bottom; ++y) {
+        std::memcpy(&(*pixels)[static_cast<size_t>((y - box.top) * box.Width())],
+                    &held->bits[static_cast<size_t>(y * width + box.left)],
+                    static_cast<size_t>(box.Width()) * sizeof(uint32_t));
+    }
+}
+
+}  // namespace platform::internal
+
+namespace platform {
+
 bool SaveWindowPng(HWND hwnd, const std::string& path) {
     std::vector<uint32_t> pixels;
     int width = 0, height = 0;

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "gdi/gdi_state.h"
+#include "internal/display.h"
 #include "internal/window_surface.h"
 #include "wingdi.h"
 #include "winuser.h"
@@ -62,10 +63,14 @@ int ReleaseDC(HWND hWnd, HDC hDC) {
     // Only a window or screen DC is released, and only by the window it was got for: a memory
     // DC, or a DC of another window, is left alone and 0 returned.
     State& state = State::Get();
-    std::lock_guard<std::mutex> lock(state.mutex);
-    const DcObject* dc = state.Find<DcObject>(hDC);
-    if (!dc || dc->kind == DcKind::Memory || dc->hwnd != hWnd) return 0;
-    state.RemoveDC(hDC);
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        const DcObject* dc = state.Find<DcObject>(hDC);
+        if (!dc || dc->kind == DcKind::Memory || dc->hwnd != hWnd) return 0;
+        state.RemoveDC(hDC);
+    }
+    // What was drawn through it is complete: the real window may show it.
+    if (hWnd) platform::internal::DisplayWindowDrawn(hWnd);
     return 1;
 }
 

@@ -133,6 +133,20 @@ typedef LPCREATESTRUCTA LPCREATESTRUCT;
 #define MK_CONTROL 0x0008
 #define MK_MBUTTON 0x0010
 
+// Virtual-key codes (wParam of WM_KEYDOWN and WM_KEYUP); letters and digits are their ASCII
+// capitals and digits.
+#define VK_BACK 0x08
+#define VK_TAB 0x09
+#define VK_RETURN 0x0D
+#define VK_SHIFT 0x10
+#define VK_CONTROL 0x11
+#define VK_ESCAPE 0x1B
+#define VK_SPACE 0x20
+#define VK_LEFT 0x25
+#define VK_UP 0x26
+#define VK_RIGHT 0x27
+#define VK_DOWN 0x28
+
 // WM_NCHITTEST results.
 #define HTERROR (-2)
 #define HTTRANSPARENT (-1)
@@ -207,6 +221,7 @@ typedef LPCREATESTRUCTA LPCREATESTRUCT;
 #define GWL_USERDATA GWLP_USERDATA
 
 #define GCLP_HBRBACKGROUND (-10)
+#define GCL_STYLE (-26)
 
 // ---- ShowWindow ------------------------------------------------------------------------------
 #define SW_HIDE 0
@@ -359,6 +374,52 @@ LRESULT DispatchMessageA(const MSG* msg);
 BOOL TranslateMessage(const MSG* msg);
 BOOL WaitMessage();
 DWORD GetMessageTime();
+// Milliseconds within which a second click makes a double click (CS_DBLCLKS).
+UINT GetDoubleClickTime();
+
+// ---- Message boxes ---------------------------------------------------------------------------
+// Buttons
+#ifndef MB_OK
+#define MB_OK 0x00000000u
+#define MB_OKCANCEL 0x00000001u
+#define MB_ABORTRETRYIGNORE 0x00000002u
+#define MB_YESNOCANCEL 0x00000003u
+#define MB_YESNO 0x00000004u
+#define MB_RETRYCANCEL 0x00000005u
+#define MB_TYPEMASK 0x0000000Fu
+// Icons
+#define MB_ICONHAND 0x00000010u
+#define MB_ICONQUESTION 0x00000020u
+#define MB_ICONEXCLAMATION 0x00000030u
+#define MB_ICONASTERISK 0x00000040u
+#define MB_ICONERROR MB_ICONHAND
+#define MB_ICONSTOP MB_ICONHAND
+#define MB_ICONWARNING MB_ICONEXCLAMATION
+#define MB_ICONINFORMATION MB_ICONASTERISK
+#define MB_ICONMASK 0x000000F0u
+// Default button and modality
+#define MB_DEFBUTTON1 0x00000000u
+#define MB_DEFBUTTON2 0x00000100u
+#define MB_DEFBUTTON3 0x00000200u
+#define MB_APPLMODAL 0x00000000u
+#define MB_SYSTEMMODAL 0x00001000u
+#define MB_TASKMODAL 0x00002000u
+#endif
+
+// Results
+#ifndef IDOK
+#define IDOK 1
+#define IDCANCEL 2
+#define IDABORT 3
+#define IDRETRY 4
+#define IDIGNORE 5
+#define IDYES 6
+#define IDNO 7
+#endif
+
+// On an X display a modal box of its own (see platform/display.h); without one the text goes
+// to the message-box sink as AfxMessageBox's does.
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 // ---- Painting --------------------------------------------------------------------------------
 BOOL InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase);
@@ -394,6 +455,7 @@ BOOL UnionRect(LPRECT dst, const RECT* a, const RECT* b);
 #define GetClassInfo GetClassInfoA
 #define GetClassName GetClassNameA
 #define GetClassLongPtr GetClassLongPtrA
+#define MessageBox MessageBoxA
 #define SetClassLongPtr SetClassLongPtrA
 #define CreateWindowEx CreateWindowExA
 #define CreateWindow CreateWindowA

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "windef.h"
 
@@ -39,6 +40,12 @@ HDC CreateWindowDCClipped(HWND hwnd, const RECT* clipClient);
 void FillDCRect(HDC hdc, const RECT& rect, COLORREF color);
 // Called by USER when a top-level window is destroyed, so its framebuffer goes with it.
 void DiscardWindowFramebuffer(HWND top);
+
+// Implemented by GDI, called by the display back end.
+// Copies the part of top's framebuffer (of client size size) inside area (top-level client
+// coordinates) into pixels, row-major; copied is the part copied, empty when there is none.
+void CopyFramebuffer(HWND top, SIZE size, const RECT& area, std::vector<uint32_t>* pixels,
+                     RECT* copied);
 
 // Implemented by GDI, called by OLE (IPicture::Render) and by capture.
 // Runs fn with the DC's pixels under the GDI lock. FALSE when hdc is not a DC or has no pixels.

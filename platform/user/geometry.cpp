@@ -4,6 +4,7 @@
 // client origin on the screen is the sum of the window's and its ancestors' top-left corners.
 #include <algorithm>
 
+#include "internal/display.h"
 #include "user/user_state.h"
 
 using namespace user;
@@ -250,6 +251,7 @@ BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UIN
                      MAKELPARAM(newRect.right - newRect.left, newRect.bottom - newRect.top));
     }
     if (moved) SendMessageA(hwnd, WM_MOVE, 0, MAKELPARAM(newRect.left, newRect.top));
+    if (moved || sizeChanged) platform::internal::DisplayWindowChanged(hwnd);
     if (flags & SWP_SHOWWINDOW) ShowWindow(hwnd, SW_SHOWNA);
     if (flags & SWP_HIDEWINDOW) ShowWindow(hwnd, SW_HIDE);
     return TRUE;
@@ -275,19 +277,47 @@ BOOL ShowWindow(HWND hwnd, int cmdShow) {
     }
     SendMessageA(hwnd, WM_SHOWWINDOW, show ? TRUE : FALSE, 0);
 
+    {
+        std::lock_guard<std::mutex> lock(state.lock);
+        Window* window = FindWindowLocked(state, hwnd);
+        if (!window) return FALSE;
+        bool wasVisible = (window->style & WS_VISIBLE) != 0;
+        if (wasVisible == show) return wasVisible;
+        if (show) {
+            window->style |= WS_VISIBLE;
+            InvalidateLocked(state, *window, nullptr, true, ChildPolicy::kAll);
+        } else {
+            HideWindowLocked(state, *window);
+        }
+    }
+    platform::internal::DisplayWindowChanged(hwnd);
+    return !show;
+}
+
+namespace platform::internal {
+
+HWND WindowFromPointInTop(HWND top, POINT screenPoint) {
+    for (HWND candidate : HitCandidates(nullptr, screenPoint)) {
+        if (candidate == top) {
+            return HitTest(top, screenPoint) != HTTRANSPARENT ? DeepestAt(top, screenPoint)
+                                                              : nullptr;
+        }
+    }
+    return nullptr;
+}
+
+BOOL QueryTopLevel(HWND hwnd, TopLevelState* top) {
+    State& state = GetState();
     std::lock_guard<std::mutex> lock(state.lock);
     Window* window = FindWindowLocked(state, hwnd);
-    if (!window) return FALSE;
-    bool wasVisible = (window->style & WS_VISIBLE) != 0;
-    if (wasVisible == show) return wasVisible;
-    if (show) {
-        window->style |= WS_VISIBLE;
-        InvalidateLocked(state, *window, nullptr, true, ChildPolicy::kAll);
-    } else {
-        HideWindowLocked(state, *window);
-    }
-    return wasVisible;
+    if (!window || window->parent || hwnd == state.desktop || window->destroying) return FALSE;
+    top->visible = (window->style & WS_VISIBLE) != 0;
+    top->rect = window->rect;
+    top->title = window->text;
+    return TRUE;
 }
+
+}  // namespace platform::internal
 
 HWND WindowFromPoint(POINT point) {
     for (HWND top : HitCandidates(nullptr, point)) {

@@ -401,6 +401,11 @@ LRESULT DispatchMessageA(const MSG* msg) {
     return CallWindowDirect(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
+UINT GetDoubleClickTime() {
+    constexpr UINT kDoubleClickMs = 500;  // the original's default
+    return kDoubleClickMs;
+}
+
 BOOL TranslateMessage(const MSG*) {
     return FALSE;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "internal/display.h"
 #include "internal/window_surface.h"
 #include "user/user_state.h"
 
@@ -148,6 +149,7 @@ void RegisterSystemClassesLocked(State& state) {
         cls->name = name;
         cls->proc = proc;
         cls->background = reinterpret_cast<HBRUSH>(static_cast<uintptr_t>(COLOR_BTNFACE + 1));
+        cls->style = CS_DBLCLKS;  // as the original's dialog and static classes have
         cls->system = true;
         state.classes[key] = cls;
     };
@@ -358,11 +360,15 @@ LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         }
         case WM_SETTEXT: {
             State& state = GetState();
-            std::lock_guard<std::mutex> lock(state.lock);
-            Window* window = FindWindowLocked(state, hwnd);
-            if (!window) return FALSE;
-            auto text = reinterpret_cast<LPCSTR>(lParam);
-            window->text = text ? text : "";
+            {
+                std::lock_guard<std::mutex> lock(state.lock);
+                Window* window = FindWindowLocked(state, hwnd);
+                if (!window) return FALSE;
+                auto text = reinterpret_cast<LPCSTR>(lParam);
+                window->text = text ? text : "";
+                if (window->parent) return TRUE;
+            }
+            platform::internal::DisplayWindowChanged(hwnd);  // the real window's title
             return TRUE;
         }
         case WM_GETTEXT:

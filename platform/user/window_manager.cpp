@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "internal/create_hook.h"
+#include "internal/display.h"
 #include "internal/window_surface.h"
 #include "user/user_state.h"
 
@@ -272,6 +273,7 @@ ULONG_PTR GetClassLongPtrA(HWND hwnd, int index) {
     if (index == GCLP_HBRBACKGROUND) {
         return reinterpret_cast<ULONG_PTR>(window->windowClass->background);
     }
+    if (index == GCL_STYLE) return window->windowClass->style;
     SetLastError(kErrorInvalidIndex);
     return 0;
 }
@@ -435,7 +437,10 @@ static BOOL DestroyWindowTree(HWND hwnd, bool sendDestroy) {
             state.windows.erase(*it);
         }
     }
-    if (topLevel) platform::internal::DiscardWindowFramebuffer(hwnd);
+    if (topLevel) {
+        platform::internal::DisplayWindowDestroyed(hwnd);
+        platform::internal::DiscardWindowFramebuffer(hwnd);
+    }
     return TRUE;
 }
 

@@ -41,9 +41,10 @@ TEST(DemoWindowTest, ClickReachesTheHookAndTheWindowShowsTheCapture) {
     if (!fs::exists(XVFB_PROGRAM) || !fs::exists(XDOTOOL_PROGRAM))
         GTEST_SKIP() << "Xvfb or xdotool is not installed (Debian packages xvfb, xdotool)";
 
-    // -displayfd: Xvfb takes the first free display and prints its number.
+    // -displayfd: Xvfb takes the first free display and prints its number. The dialog, at
+    // (100,100), lies wholly on the screen, so that the server can read all of it back.
     ChildProcess xvfb(
-        {XVFB_PROGRAM, "-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+        {XVFB_PROGRAM, "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
     ASSERT_TRUE(xvfb.started());
     const std::string number =
         xvfb.WaitForLine([](const std::string& line) { return !line.empty(); }, 30s);
@@ -54,7 +55,7 @@ TEST(DemoWindowTest, ClickReachesTheHookAndTheWindowShowsTheCapture) {
     const std::string& out = outDir.path();
     ChildProcess demo(
         {PORTRIX_DEMO_PROGRAM, "--window", "--seconds", "4", "--delay-ms", "100", "--out", out},
-        {{"DISPLAY", display}});
+        {{"DISPLAY", display}, {"PORTRIX_NO_DISPLAY", ""}});
     const std::string opened = demo.WaitForLine(
         [](const std::string& line) { return Contains(line, "x11 window 0x"); }, 60s);
     ASSERT_FALSE(opened.empty()) << demo.output();

@@ -1,6 +1,7 @@
 // Loads a library in a fresh process, as a host would, and reports what its start-up did:
 //   module_load_probe LIBRARY [--clock-offset SECONDS] [--unload] [--file-size-limit BYTES]
-//                     [--housekeeping-without-descriptors]
+//                     [--housekeeping-without-descriptors] [--screen-boxes]
+// --screen-boxes leaves the boxes to the layer (on a display: real windows) instead of recording.
 // Output, one line each, fields separated by tabs (line feeds in texts written as \n):
 //   box <text> <type> <help id>         for each message box, in order
 //   load ok | load failed <error>
@@ -59,6 +60,7 @@ int main(int argc, char** argv) {
     }
     bool unload = false;
     bool housekeepingWithoutDescriptors = false;
+    bool screenBoxes = false;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--clock-offset") == 0 && i + 1 < argc) {
             platform::SetClockOffset(std::chrono::seconds(std::atoll(argv[++i])));
@@ -66,6 +68,8 @@ int main(int argc, char** argv) {
             unload = true;
         } else if (std::strcmp(argv[i], "--housekeeping-without-descriptors") == 0) {
             housekeepingWithoutDescriptors = true;
+        } else if (std::strcmp(argv[i], "--screen-boxes") == 0) {
+            screenBoxes = true;
         } else if (std::strcmp(argv[i], "--file-size-limit") == 0 && i + 1 < argc) {
             // Writes past the limit fail with EFBIG, as they would on a full disk.
             const struct rlimit limit = {static_cast<rlim_t>(std::atoll(argv[++i])), RLIM_INFINITY};
@@ -73,10 +77,12 @@ int main(int argc, char** argv) {
             setrlimit(RLIMIT_FSIZE, &limit);
         }
     }
-    platform::SetMessageBoxSink([](LPCTSTR text, UINT type, UINT helpId) {
-        std::printf("box\t%s\t%u\t%u\n", Escape(text).c_str(), type, helpId);
-        return IDOK;
-    });
+    if (!screenBoxes) {
+        platform::SetMessageBoxSink([](LPCTSTR text, UINT type, UINT helpId) {
+            std::printf("box\t%s\t%u\t%u\n", Escape(text).c_str(), type, helpId);
+            return IDOK;
+        });
+    }
     // A class of the host, registered before the library loads: the library's raw entry must
     // park it so that the library's record does not adopt it, and MFC must give it back.
     AfxClassInit(&g_hostClass);

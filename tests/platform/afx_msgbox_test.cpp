@@ -42,13 +42,15 @@ TEST(AfxMessageBoxTest, RecordingSinkSeesEveryBoxAndIsRemovedAfterwards) {
             EXPECT_EQ(rows[i].helpId, boxes[i].helpId);
         }
         EXPECT_EQ("", boxes[3].text);  // a null text shows as empty
+        EXPECT_EQ(IDNO, MessageBoxA(nullptr, "through USER", "caption", MB_YESNO));
+        EXPECT_EQ("through USER", recorder.boxes().back().text);
         {
             MessageBoxRecorder inner(IDCANCEL);
             EXPECT_EQ(IDCANCEL, AfxMessageBox("inner"));
         }
         // The outer recorder is back once the inner one is gone.
         EXPECT_EQ(IDNO, AfxMessageBox("outer again"));
-        EXPECT_EQ(5u, recorder.boxes().size());
+        EXPECT_EQ(6u, recorder.boxes().size());
     }
     testing::internal::CaptureStderr();
     EXPECT_EQ(IDOK, AfxMessageBox("back to the default"));

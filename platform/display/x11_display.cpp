@@ -1,0 +1,406 @@
+// The connection, the real windows, and the thread that shows what was drawn.
+#include "display/x11_display.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "internal/display.h"
+#include "internal/window_surface.h"
+#include "windows.h"
+
+namespace platform_display {
+namespace {
+
+constexpr char kDisableVariable[] = "PORTRIX_NO_DISPLAY";
+constexpr uint8_t kDepth = 24;
+constexpr uint8_t kBitsPerPixel = 32;
+constexpr uint32_t kRedMask = 0xFF0000, kGreenMask = 0xFF00, kBlueMask = 0xFF;
+// Shown before the first frame arrives: the dialog face colour.
+constexpr uint32_t kBackgroundPixel = 0xF0F0F0;
+constexpr uint32_t kEventMask = XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_BUTTON_PRESS |
+                                XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_POINTER_MOTION |
+                                XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE |
+                                XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+// ICCCM WM_SIZE_HINTS: 18 words, of which the flags, the position and the sizes are used.
+constexpr int kSizeHintsWords = 18;
+constexpr uint32_t kHintUserPosition = 1, kHintUserSize = 2, kHintMinSize = 16, kHintMaxSize = 32;
+constexpr uint32_t kPutImageHeaderBytes = 24;
+constexpr char kWindowClass[] = "portrix\0Portrix";  // instance and class, each ending in NUL
+
+std::atomic<X11Display*> g_connected{nullptr};
+
+bool DisabledByEnvironment() {
+    const char* off = std::getenv(kDisableVariable);
+    return off != nullptr && *off != '\0' && std::strcmp(off, "0") != 0;
+}
+
+// The screen's default visual when its pixels have the framebuffers' layout.
+bool HasFramebufferLayout(const xcb_setup_t* setup, const xcb_screen_t* screen) {
+    if (setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST || screen->root_depth != kDepth)
+        return false;
+    bool formatFits = false;
+    for (auto it = xcb_setup_pixmap_formats_iterator(setup); it.rem; xcb_format_next(&it))
+        if (it.data->depth == kDepth) formatFits = it.data->bits_per_pixel == kBitsPerPixel;
+    if (!formatFits) return false;
+    for (auto depth = xcb_screen_allowed_depths_iterator(screen); depth.rem;
+         xcb_depth_next(&depth)) {
+        for (auto visual = xcb_depth_visuals_iterator(depth.data); visual.rem;
+             xcb_visualtype_next(&visual)) {
+            const xcb_visualtype_t& v = *visual.data;
+            if (v.visual_id != screen->root_visual) continue;
+            return v._class == XCB_VISUAL_CLASS_TRUE_COLOR && v.red_mask == kRedMask &&
+                   v.green_mask == kGreenMask && v.blue_mask == kBlueMask;
+        }
+    }
+    return false;
+}
+
+xcb_screen_t* ScreenNumber(const xcb_setup_t* setup, int number) {
+    for (auto it = xcb_setup_roots_iterator(setup); it.rem; xcb_screen_next(&it), --number)
+        if (number == 0) return it.data;
+    return nullptr;
+}
+
+uint16_t Side(LONG extent) {
+    return static_cast<uint16_t>(std::clamp<LONG>(extent, 1, UINT16_MAX));
+}
+
+}  // namespace
+
+X11Display* X11Display::Get() {
+    static X11Display* const display = []() -> X11Display* {
+        if (DisabledByEnvironment()) return nullptr;
+        const char* name = std::getenv("DISPLAY");
+        if (name == nullptr || *name == '\0') return nullptr;
+        int screenNumber = 0;
+        xcb_connection_t* connection = xcb_connect(name, &screenNumber);
+        if (xcb_connection_has_error(connection)) {
+            xcb_disconnect(connection);
+            return nullptr;
+        }
+        const xcb_setup_t* setup = xcb_get_setup(connection);
+        xcb_screen_t* screen = ScreenNumber(setup, screenNumber);
+        if (screen == nullptr || !HasFramebufferLayout(setup, screen)) {
+            xcb_disconnect(connection);
+            return nullptr;
+        }
+        // Never destroyed: windows may be shown or destroyed during exit, and the event thread
+        // runs for the life of the process.
+        auto* made = new X11Display(connection, screen);
+        if (!made->Start()) {
+            delete made;
+            xcb_disconnect(connection);
+            return nullptr;
+        }
+        g_connected.store(made);
+        return made;
+    }();
+    return display;
+}
+
+X11Display* X11Display::IfConnected() {
+    return g_connected.load(std::memory_order_acquire);
+}
+
+X11Display::X11Display(xcb_connection_t* connection, xcb_screen_t* screen)
+    : connection_(connection), screen_(screen) {}
+
+xcb_atom_t X11Display::Atom(const char* name) {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        connection_,
+        xcb_intern_atom(connection_, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
+
+bool X11Display::Start() {
+    wmProtocols_ = Atom("WM_PROTOCOLS");
+    wmDeleteWindow_ = Atom("WM_DELETE_WINDOW");
+    netWmName_ = Atom("_NET_WM_NAME");
+    utf8String_ = Atom("UTF8_STRING");
+    maxRequestBytes_ = xcb_get_maximum_request_length(connection_) * 4;
+
+    const xcb_setup_t* setup = xcb_get_setup(connection_);
+    minKeycode_ = setup->min_keycode;
+    const uint8_t count = static_cast<uint8_t>(setup->max_keycode - setup->min_keycode + 1);
+    xcb_get_keyboard_mapping_reply_t* mapping = xcb_get_keyboard_mapping_reply(
+        connection_, xcb_get_keyboard_mapping(connection_, minKeycode_, count), nullptr);
+    if (mapping != nullptr) {
+        keysymsPerKeycode_ = mapping->keysyms_per_keycode;
+        const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(mapping);
+        keysyms_.assign(syms, syms + xcb_get_keyboard_mapping_keysyms_length(mapping));
+        std::free(mapping);
+    }
+
+    gc_ = xcb_generate_id(connection_);
+    const uint32_t noExposures = 0;
+    xcb_create_gc(connection_, gc_, screen_->root, XCB_GC_GRAPHICS_EXPOSURES, &noExposures);
+    xcb_flush(connection_);
+
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0 || xcb_connection_has_error(connection_)) return false;
+    std::thread([this] { Run(); }).detach();
+    return true;
+}
+
+void X11Display::Wake() {
+    if (wakePending_.exchange(true)) return;
+    const uint64_t one = 1;
+    ssize_t written = write(wakeFd_, &one, sizeof one);
+    (void)written;  // a full counter wakes the thread as well
+}
+
+HWND X11Display::WindowOf(xcb_window_t id) {
+    std::lock_guard<std::mutex> lock(lock_);
+    auto it = byId_.find(id);
+    return it == byId_.end() ? nullptr : it->second;
+}
+
+xcb_window_t X11Display::WindowId(HWND top) {
+    std::lock_guard<std::mutex> lock(lock_);
+    auto it = windows_.find(top);
+    return it == windows_.end() ? 0 : it->second.id;
+}
+
+void X11Display::SetTitleLocked(const RealWindow& window) {
+    const auto length = static_cast<uint32_t>(window.title.size());
+    for (xcb_atom_t property : {static_cast<xcb_atom_t>(XCB_ATOM_WM_NAME), netWmName_}) {
+        const xcb_atom_t type =
+            property == netWmName_ ? utf8String_ : static_cast<xcb_atom_t>(XCB_ATOM_STRING);
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window.id, property, type, 8,
+                            length, window.title.data());
+    }
+}
+
+void X11Display::SetSizeHintsLocked(const RealWindow& window) {
+    // The framebuffer has the size the host gave; the window manager must not change it.
+    uint32_t hints[kSizeHintsWords] = {};
+    const uint32_t width = Side(window.rect.right - window.rect.left);
+    const uint32_t height = Side(window.rect.bottom - window.rect.top);
+    hints[0] = kHintUserPosition | kHintUserSize | kHintMinSize | kHintMaxSize;
+    hints[1] = static_cast<uint32_t>(window.rect.left);
+    hints[2] = static_cast<uint32_t>(window.rect.top);
+    hints[3] = hints[5] = hints[7] = width;
+    hints[4] = hints[6] = hints[8] = height;
+    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window.id, XCB_ATOM_WM_NORMAL_HINTS,
+                        XCB_ATOM_WM_SIZE_HINTS, 32, kSizeHintsWords, hints);
+}
+
+void X11Display::SyncWindow(HWND hwnd) {
+    platform::internal::TopLevelState state;
+    if (!platform::internal::QueryTopLevel(hwnd, &state)) return;
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        auto it = windows_.find(hwnd);
+        if (it == windows_.end()) {
+            if (!state.visible) return;
+            RealWindow made;
+            made.id = xcb_generate_id(connection_);
+            made.rect = state.rect;
+            made.title = state.title;
+            const uint32_t values[] = {kBackgroundPixel, kEventMask};
+            xcb_create_window(
+                connection_, XCB_COPY_FROM_PARENT, made.id, screen_->root,
+                static_cast<int16_t>(state.rect.left), static_cast<int16_t>(state.rect.top),
+                Side(state.rect.right - state.rect.left), Side(state.rect.bottom - state.rect.top),
+                0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen_->root_visual,
+                XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
+            xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, made.id, wmProtocols_,
+                                XCB_ATOM_ATOM, 32, 1, &wmDeleteWindow_);
+            xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, made.id, XCB_ATOM_WM_CLASS,
+                                XCB_ATOM_STRING, 8, sizeof kWindowClass, kWindowClass);
+            SetTitleLocked(made);
+            SetSizeHintsLocked(made);
+            byId_[made.id] = hwnd;
+            it = windows_.emplace(hwnd, std::move(made)).first;
+        }
+        RealWindow& window = it->second;
+        if (!EqualRect(&window.rect, &state.rect)) {
+            window.rect = state.rect;
+            SetSizeHintsLocked(window);
+            const uint32_t values[] = {
+                static_cast<uint32_t>(state.rect.left), static_cast<uint32_t>(state.rect.top),
+                Side(state.rect.right - state.rect.left), Side(state.rect.bottom - state.rect.top)};
+            xcb_configure_window(connection_, window.id,
+                                 XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y |
+                                     XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT,
+                                 values);
+        }
+        if (window.title != state.title) {
+            window.title = state.title;
+            SetTitleLocked(window);
+        }
+        if (state.visible != window.mapped) {
+            window.mapped = state.visible;
+            if (window.mapped) {
+                xcb_map_window(connection_, window.id);
+                // All of it, once the server has mapped it (Expose says the same).
+                window.dirty = {0, 0, state.rect.right - state.rect.left,
+                                state.rect.bottom - state.rect.top};
+                wake = true;
+            } else {
+                xcb_unmap_window(connection_, window.id);
+                SetRectEmpty(&window.dirty);
+            }
+        }
+        xcb_flush(connection_);
+    }
+    if (wake) Wake();
+}
+
+void X11Display::DestroyWindow(HWND top) {
+    std::lock_guard<std::mutex> lock(lock_);
+    auto it = windows_.find(top);
+    if (it == windows_.end()) return;
+    xcb_destroy_window(connection_, it->second.id);
+    xcb_flush(connection_);
+    byId_.erase(it->second.id);
+    windows_.erase(it);
+}
+
+void X11Display::MarkDrawn(HWND hwnd) {
+    platform::internal::WindowPlacement placement;
+    if (!platform::internal::QueryWindowPlacement(hwnd, &placement) ||
+        IsRectEmpty(&placement.visibleInTop))
+        return;
+    xcb_window_t id = 0;
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        auto it = windows_.find(placement.top);
+        if (it == windows_.end() || !it->second.mapped) return;
+        id = it->second.id;
+    }
+    // Sent by the drawing thread itself: handing it to the event thread would cost two thread
+    // switches per frame, more than the copy and the request.
+    PresentWindow(placement.top, id, placement.topClientSize, placement.visibleInTop);
+    xcb_flush(connection_);
+}
+
+void X11Display::Flush() {
+    std::unique_lock<std::mutex> lock(lock_);
+    const uint64_t ticket = ++flushRequested_;
+    lock.unlock();
+    wakePending_.store(false);  // this wake must not be swallowed by an earlier one
+    Wake();
+    lock.lock();
+    flushed_.wait(lock, [&] { return flushDone_ >= ticket; });
+}
+
+void X11Display::Present() {
+    struct Work {
+        HWND top;
+        xcb_window_t id;
+        RECT area;
+    };
+    std::vector<Work> work;
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        for (auto& [hwnd, window] : windows_) {
+            if (IsRectEmpty(&window.dirty)) continue;
+            if (window.mapped) work.push_back({hwnd, window.id, window.dirty});
+            SetRectEmpty(&window.dirty);
+        }
+    }
+    for (const Work& item : work) {
+        platform::internal::WindowPlacement placement;
+        if (!platform::internal::QueryWindowPlacement(item.top, &placement)) continue;
+        RECT shown;
+        if (IntersectRect(&shown, &item.area, &placement.visibleInTop))
+            PresentWindow(item.top, item.id, placement.topClientSize, shown);
+    }
+}
+
+void X11Display::PresentWindow(HWND top, xcb_window_t id, SIZE size, const RECT& area) {
+    // One copy and send at a time, so that pixels copied later are never sent before pixels
+    // copied earlier by another thread. Copied out under GDI's locks and sent without them, so
+    // that drawing never waits for the socket.
+    std::lock_guard<std::mutex> presenting(presentLock_);
+    std::vector<uint32_t>& pixels = presentBuffer_;
+    RECT copied{};
+    platform::internal::CopyFramebuffer(top, size, area, &pixels, &copied);
+    if (IsRectEmpty(&copied)) return;
+
+    const int width = copied.right - copied.left;
+    const uint32_t rowBytes = static_cast<uint32_t>(width) * sizeof(uint32_t);
+    const int bandRows =
+        std::max<int>(1, static_cast<int>((maxRequestBytes_ - kPutImageHeaderBytes) / rowBytes));
+    std::lock_guard<std::mutex> lock(lock_);
+    auto it = windows_.find(top);
+    if (it == windows_.end() || it->second.id != id || !it->second.mapped) return;
+    for (LONG y = copied.top; y < copied.bottom; y += bandRows) {
+        const int rows = std::min<int>(bandRows, copied.bottom - y);
+        xcb_put_image(
+            connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, id, gc_, static_cast<uint16_t>(width),
+            static_cast<uint16_t>(rows), static_cast<int16_t>(copied.left), static_cast<int16_t>(y),
+            0, kDepth, rowBytes * rows,
+            reinterpret_cast<const uint8_t*>(&pixels[static_cast<size_t>(y - copied.top) * width]));
+    }
+}
+
+void X11Display::Run() {
+    const int fd = xcb_get_file_descriptor(connection_);
+    uint64_t served = 0;
+    for (;;) {
+        wakePending_.store(false);
+        uint64_t serving;
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            serving = flushRequested_;
+        }
+        while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+            HandleEvent(event);
+            std::free(event);
+        }
+        if (xcb_connection_has_error(connection_)) break;
+        Present();
+        xcb_flush(connection_);
+        if (serving > served) {
+            // A round trip: the server has handled every request sent before it. Exposures it
+            // sent meanwhile are answered, and confirmed by another round trip.
+            for (bool answered = true; answered;) {
+                std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_),
+                                                    nullptr));
+                answered = false;
+                while (xcb_generic_event_t* event = xcb_poll_for_queued_event(connection_)) {
+                    HandleEvent(event);
+                    std::free(event);
+                    answered = true;
+                }
+                Present();
+                xcb_flush(connection_);
+            }
+            served = serving;
+            std::lock_guard<std::mutex> lock(lock_);
+            flushDone_ = served;
+            flushed_.notify_all();
+        }
+        // The round trip may have queued events without leaving anything on the socket.
+        if (xcb_generic_event_t* event = xcb_poll_for_queued_event(connection_)) {
+            HandleEvent(event);
+            std::free(event);
+            continue;
+        }
+        pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) continue;
+        if (fds[1].revents & POLLIN) {
+            uint64_t count;
+            ssize_t got = read(wakeFd_, &count, sizeof count);
+            (void)got;
+        }
+    }
+    // The server went away: windows stay in memory only, and no one waits for a flush.
+    std::lock_guard<std::mutex> lock(lock_);
+    flushDone_ = UINT64_MAX;
+    flushed_.notify_all();
+}
+
+}  // namespace platform_display

@@ -1,0 +1,35 @@
+// The screen: when the process has an X display, every visible top-level window of the layer
+// is a real X11 window of the same client size and title, showing what is drawn into it, and
+// the mouse, the keyboard and the window manager's close button on it arrive as window
+// messages. Not part of Win32.
+//
+// The layer connects when the first top-level window is shown, if DISPLAY names a reachable X
+// server whose default visual is 24-bit TrueColor (what every current server offers), and
+// PORTRIX_NO_DISPLAY is unset, empty or "0". Otherwise it stays headless: windows live in
+// memory only, as they always do for CaptureWindow, and AfxMessageBox/MessageBoxA go to the
+// message-box sink.
+//
+// Where it shows: a top-level window's rectangle is its real window's place and client size
+// when it is shown or moved; a window manager may place it elsewhere, and the layer's own
+// coordinates (GetWindowRect, ScreenToClient, mouse messages) stay what the host set. The
+// window manager cannot resize it. Key presses go to the top-level window that has the X
+// input focus, with WM_CHAR posted after WM_KEYDOWN (TranslateMessage makes none).
+#pragma once
+
+#include "windef.h"
+
+namespace platform {
+
+// True when top-level windows are shown on an X server; the first call connects.
+bool HasDisplay();
+
+// The X11 window that shows the top-level window hwnd; 0 when there is none (no display, a
+// child window, or a window never shown).
+unsigned long DisplayWindowId(HWND hwnd);
+
+// Waits until everything drawn into shown windows so far, and what the server asked to be
+// shown again, is on the X server, where another client reads it. FALSE when there is no
+// display.
+BOOL FlushDisplay();
+
+}  // namespace platform

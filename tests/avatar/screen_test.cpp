@@ -1,0 +1,393 @@
+// The control's dialog on a real X server (Xvfb, started here): the window follows the dialog,
+// shows the platform's own pixels, and input sent through the XTEST extension arrives as window
+// messages; the registry failure box of a loading library is a window that Enter dismisses.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "RecordingFixture.h"
+#include "gif_builder.h"
+#include "platform/capture.h"
+#include "platform/display.h"
+#include "run_program.h"
+#include "temp_dir.h"
+#include "xvfb_server.h"
+
+// Last: Xlib's macros (None, Status, Bool) would clash with the headers above.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace avatar_test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// One X server for the whole program; DISPLAY is set for this process only, before the first
+// window is shown, which is when the platform connects.
+class ScreenEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        if (!std::filesystem::exists(XVFB_PROGRAM)) return;
+        server_ = std::make_unique<portrix_test::XvfbServer>(XVFB_PROGRAM, "1280x1024x24");
+        if (server_->display().empty()) return;
+        setenv("DISPLAY", server_->display().c_str(), 1);
+        unsetenv("PORTRIX_NO_DISPLAY");
+        x_ = XOpenDisplay(server_->display().c_str());
+        XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });  // asking after gone windows
+    }
+    void TearDown() override {
+        if (x_ != nullptr) XCloseDisplay(x_);
+        server_.reset();
+    }
+    static Display* x() { return x_; }
+    static const std::string& display() { return server_->display(); }
+
+private:
+    static inline std::unique_ptr<portrix_test::XvfbServer> server_;
+    static inline Display* x_ = nullptr;
+};
+
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new ScreenEnvironment);
+
+class ScreenTest : public RecordingControlTest {
+protected:
+    void SetUp() override {
+        if (ScreenEnvironment::x() == nullptr) GTEST_SKIP() << "no Xvfb (Debian package xvfb)";
+        ASSERT_TRUE(platform::HasDisplay());
+        RecordingControlTest::SetUp();
+        x = ScreenEnvironment::x();
+    }
+
+    Window DialogWindow() { return platform::DisplayWindowId(host.dialog()); }
+
+    // The window's pixels as the X server has them, 0x00RRGGBB.
+    std::vector<uint32_t> ServerPixels(Window window, int left, int top, int width, int height) {
+        std::vector<uint32_t> pixels;
+        XImage* image = XGetImage(x, window, left, top, static_cast<unsigned>(width),
+                                  static_cast<unsigned>(height), AllPlanes, ZPixmap);
+        if (image == nullptr) return pixels;
+        for (int py = 0; py < height; ++py)
+            for (int px = 0; px < width; ++px)
+                pixels.push_back(static_cast<uint32_t>(XGetPixel(image, px, py) & 0xFFFFFFu));
+        XDestroyImage(image);
+        return pixels;
+    }
+
+    // Moves the pointer to a point of the dialog's client area, through the X server.
+    void PointerTo(int clientX, int clientY) {
+        int rootX = 0, rootY = 0;
+        Window child;
+        XTranslateCoordinates(x, DialogWindow(), DefaultRootWindow(x), clientX, clientY, &rootX,
+                              &rootY, &child);
+        XTestFakeMotionEvent(x, DefaultScreen(x), rootX, rootY, CurrentTime);
+        XSync(x, False);
+    }
+    void Click(unsigned button) {
+        XTestFakeButtonEvent(x, button, True, CurrentTime);
+        XTestFakeButtonEvent(x, button, False, CurrentTime);
+        XSync(x, False);
+    }
+    void Key(KeySym keysym) {
+        const KeyCode code = XKeysymToKeycode(x, keysym);
+        XTestFakeKeyEvent(x, code, True, CurrentTime);
+        XTestFakeKeyEvent(x, code, False, CurrentTime);
+        XSync(x, False);
+    }
+
+    Display* x = nullptr;
+};
+
+// Records what the dialog receives, and keeps it open on WM_CLOSE.
+struct DialogRecorder {
+    static inline std::vector<MSG> messages;
+    static inline WNDPROC original = nullptr;
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_KEYDOWN || message == WM_KEYUP || message == WM_CHAR ||
+            message == WM_CLOSE) {
+            messages.push_back(MSG{hwnd, message, wParam, lParam, 0, {}});
+            if (message == WM_CLOSE) return 0;
+        }
+        return CallWindowProcA(original, hwnd, message, wParam, lParam);
+    }
+};
+
+class RecordingHook : public IMouseEventHook {
+public:
+    void OnMouseEvent(UINT message, UINT flags, LONG point) override {
+        if (message != WM_MOUSEMOVE) events.push_back({message, flags, point});
+    }
+    struct Event {
+        UINT message;
+        UINT flags;
+        LONG point;
+    };
+    std::vector<Event> events;
+};
+
+TEST_F(ScreenTest, TheDialogIsARealWindowThatShowsThePlatformsPixelsAndFollowsTheDialog) {
+    PutDefaultSet();
+    PutPicture("Up\\10001_bs.gif", kUserColor);
+    Configure("10001", 2, 6);
+    EXPECT_EQ(host.control().Display(), 1);
+    ASSERT_TRUE(host.WaitForColor(kUserColor));
+    ASSERT_TRUE(platform::FlushDisplay());
+    const Window window = DialogWindow();
+    ASSERT_NE(window, 0u);
+
+    std::vector<uint32_t> captured;
+    int width = 0, height = 0;
+    ASSERT_TRUE(platform::CaptureWindow(host.dialog(), &captured, &width, &height));
+    const std::vector<uint32_t> shown = ServerPixels(window, 0, 0, width, height);
+    ASSERT_EQ(shown.size(), captured.size());
+    const auto mismatch = std::mismatch(shown.begin(), shown.end(), captured.begin());
+    EXPECT_TRUE(mismatch.first == shown.end())
+        << "first difference at pixel " << (mismatch.first - shown.begin()) << ": server "
+        << std::hex << *mismatch.first << ", platform " << *mismatch.second;
+
+    // The real window through the dialog's life.
+    struct Row {
+        int row;
+        std::function<void()> act;
+        int mapState;
+        unsigned width, height;
+        const char* title;
+    };
+    const Row rows[] = {
+        {1, [] {}, IsViewable, 200, 150, "avatar test"},
+        {2, [&] { SetWindowTextA(host.dialog(), "renamed"); }, IsViewable, 200, 150, "renamed"},
+        {3, [&] { MoveWindow(host.dialog(), 40, 50, 260, 180, TRUE); }, IsViewable, 260, 180,
+         "renamed"},
+        {4, [&] { ShowWindow(host.dialog(), SW_HIDE); }, IsUnmapped, 260, 180, "renamed"},
+        {5, [&] { ShowWindow(host.dialog(), SW_SHOW); }, IsViewable, 260, 180, "renamed"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE("row " + std::to_string(r.row));
+        r.act();
+        ASSERT_TRUE(platform::FlushDisplay());
+        XWindowAttributes attributes{};
+        ASSERT_TRUE(XGetWindowAttributes(x, window, &attributes));
+        EXPECT_EQ(attributes.map_state, r.mapState);
+        EXPECT_EQ(static_cast<unsigned>(attributes.width), r.width);
+        EXPECT_EQ(static_cast<unsigned>(attributes.height), r.height);
+        char* name = nullptr;
+        XFetchName(x, window, &name);
+        EXPECT_STREQ(name, r.title);
+        XFree(name);
+    }
+    // The bigger dialog repaints, and the screen follows.
+    host.PumpFor(100ms);
+    ASSERT_TRUE(platform::FlushDisplay());
+    ASSERT_TRUE(platform::CaptureWindow(host.dialog(), &captured, &width, &height));
+    EXPECT_EQ(ServerPixels(window, 0, 0, width, height), captured);
+    // What another window covered comes back from the framebuffer, with no message pumped.
+    int rootX = 0, rootY = 0;
+    Window child;
+    XTranslateCoordinates(x, window, DefaultRootWindow(x), 0, 0, &rootX, &rootY, &child);
+    const Window cover =
+        XCreateSimpleWindow(x, DefaultRootWindow(x), rootX, rootY, 120, 90, 0, 0, 0x000000);
+    XMapWindow(x, cover);
+    XSync(x, False);
+    XDestroyWindow(x, cover);
+    XSync(x, False);
+    ASSERT_TRUE(platform::FlushDisplay());
+    EXPECT_EQ(ServerPixels(window, 0, 0, width, height), captured);
+
+    HWND dialog = host.dialog();
+    DestroyWindow(dialog);
+    ASSERT_TRUE(platform::FlushDisplay());
+    XWindowAttributes gone{};
+    EXPECT_FALSE(XGetWindowAttributes(x, window, &gone));
+    EXPECT_EQ(platform::DisplayWindowId(dialog), 0u);
+}
+
+TEST_F(ScreenTest, PointerAndKeysAndTheWindowManagersCloseArriveAsMessages) {
+    PutDefaultSet();
+    PutPicture("Up\\10001_bs.gif", kUserColor);
+    Configure("10001", 2, 6);
+    host.control().Display();
+    ASSERT_TRUE(host.WaitForColor(kUserColor));
+    ASSERT_TRUE(platform::FlushDisplay());
+    RecordingHook hook;
+    host.control().AttachMouseEventHook(&hook);
+    DialogRecorder::messages.clear();
+    DialogRecorder::original = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
+        host.dialog(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DialogRecorder::Proc)));
+
+    using Events = std::vector<std::pair<UINT, LONG>>;
+    struct Row {
+        int row;
+        POINT at;  // in the control; the rows stand apart so that no two clicks pair up
+        int clicks;
+        Events expected;  // message and point, buttons from the message
+    };
+    const Row rows[] = {
+        {1, {5, 6}, 1, {{WM_LBUTTONDOWN, MAKELPARAM(5, 6)}, {WM_LBUTTONUP, MAKELPARAM(5, 6)}}},
+        {2,
+         {12, 3},
+         2,
+         {{WM_LBUTTONDOWN, MAKELPARAM(12, 3)},
+          {WM_LBUTTONUP, MAKELPARAM(12, 3)},
+          {WM_LBUTTONDBLCLK, MAKELPARAM(12, 3)},
+          {WM_LBUTTONUP, MAKELPARAM(12, 3)}}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE("row " + std::to_string(r.row));
+        hook.events.clear();
+        PointerTo(ControlHarness::kLeft + r.at.x, ControlHarness::kTop + r.at.y);
+        for (int i = 0; i < r.clicks; ++i) Click(Button1);
+        ASSERT_TRUE(WaitUntil([&] { return hook.events.size() >= r.expected.size(); }));
+        Events got;
+        for (const auto& event : hook.events) {
+            got.emplace_back(event.message, event.point);
+            const UINT down = event.message == WM_LBUTTONUP ? 0u : MK_LBUTTON;
+            EXPECT_EQ(event.flags, down) << std::hex << event.message;
+        }
+        EXPECT_EQ(got, r.expected);
+    }
+
+    // Keys reach the dialog, which has the focus since it was mapped.
+    Key(XK_Return);
+    Key(XK_a);
+    Key(XK_Escape);
+    const std::vector<std::pair<UINT, WPARAM>> keys = {
+        {WM_KEYDOWN, VK_RETURN}, {WM_CHAR, '\r'},   {WM_KEYUP, VK_RETURN},
+        {WM_KEYDOWN, 'A'},       {WM_CHAR, 'a'},    {WM_KEYUP, 'A'},
+        {WM_KEYDOWN, VK_ESCAPE}, {WM_CHAR, '\x1b'}, {WM_KEYUP, VK_ESCAPE}};
+    ASSERT_TRUE(WaitUntil([&] { return DialogRecorder::messages.size() >= keys.size(); }));
+    std::vector<std::pair<UINT, WPARAM>> gotKeys;
+    for (const MSG& m : DialogRecorder::messages) gotKeys.emplace_back(m.message, m.wParam);
+    EXPECT_EQ(gotKeys, keys);
+
+    // The window manager's close button, as the window manager sends it.
+    DialogRecorder::messages.clear();
+    XEvent close{};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = DialogWindow();
+    close.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
+    close.xclient.format = 32;
+    close.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
+    XSendEvent(x, DialogWindow(), False, NoEventMask, &close);
+    XSync(x, False);
+    ASSERT_TRUE(WaitUntil([] { return !DialogRecorder::messages.empty(); }));
+    EXPECT_EQ(DialogRecorder::messages[0].message, static_cast<UINT>(WM_CLOSE));
+    EXPECT_EQ(DialogRecorder::messages[0].hwnd, host.dialog());
+    host.control().AttachMouseEventHook(nullptr);
+}
+
+TEST_F(ScreenTest, AnAnimatedAvatarPlaysOnTheScreenFrameAfterFrame) {
+    // Three frames of 100 ms in three colours, looping.
+    constexpr int kSide = 48;
+    constexpr int kExponent = 1;
+    gif_test::GifBuilder gif;
+    gif.Header().Screen(kSide, kSide, kExponent).Loop();
+    for (uint8_t index = 1; index <= 3; ++index)
+        gif.GraphicControl(10).SolidImage(0, 0, kSide, kSide, index);
+    gif.Trailer();
+    WriteStoreFile("Up\\10001_bs.gif", std::string(gif.Bytes().begin(), gif.Bytes().end()));
+    PutDefaultSet();
+    Configure("10001", 2, 6);
+    host.control().Display();
+    const uint32_t frames[] = {gif_test::PaletteRgb(kExponent, 1),
+                               gif_test::PaletteRgb(kExponent, 2),
+                               gif_test::PaletteRgb(kExponent, 3)};
+    ASSERT_TRUE(WaitUntil([&] {
+        return std::find(std::begin(frames), std::end(frames), host.ShownColor()) !=
+               std::end(frames);
+    }));
+
+    // What the server shows in the middle of the control, sampled often for over a second
+    // while the dialog's thread pumps; a colour held by several samples is noted once.
+    const Window window = DialogWindow();
+    std::vector<uint32_t> seen;
+    const auto end = Clock::now() + 1500ms;
+    while (Clock::now() < end) {
+        host.PumpFor(10ms);
+        const std::vector<uint32_t> pixel = ServerPixels(window, ControlHarness::kLeft + kSide / 2,
+                                                         ControlHarness::kTop + kSide / 2, 1, 1);
+        if (!pixel.empty() && (seen.empty() || seen.back() != pixel[0])) seen.push_back(pixel[0]);
+    }
+    // Every change is to the next frame, and the animation went round at least once.
+    ASSERT_GE(seen.size(), 4u);
+    for (size_t i = 0; i < seen.size(); ++i) {
+        const auto frame = std::find(std::begin(frames), std::end(frames), seen[i]);
+        ASSERT_NE(frame, std::end(frames)) << "sample " << i << ": " << std::hex << seen[i];
+        if (i == 0) continue;
+        const auto previous = std::find(std::begin(frames), std::end(frames), seen[i - 1]);
+        EXPECT_EQ((previous - std::begin(frames) + 1) % 3, frame - std::begin(frames))
+            << "change " << i;
+    }
+}
+
+TEST_F(ScreenTest, TheRegistryFailureBoxIsAWindowThatEnterDismisses) {
+    // A library whose hive has no Share key, loaded by a process of its own on this display.
+    const portrix_test::TempDir home;
+    { std::ofstream(home.path() + "/hkcu.reg") << "REGEDIT4\n"; }
+    Window root = DefaultRootWindow(x);
+    XSelectInput(x, root, SubstructureNotifyMask);
+    XSync(x, False);
+    const std::string outFile = home.path() + "/probe.out";
+    std::vector<std::string> argv = {PORTRIX_MODULE_PROBE, PORTRIX_MODULE_LIBRARY,
+                                     "--screen-boxes"};
+    std::vector<std::string> environment =
+        portrix_test::EnvironmentWith({"PORTRIX_HKCU=" + home.path() + "/hkcu.reg", "TZ=UTC0"});
+    std::vector<char*> args, envp;
+    for (std::string& arg : argv) args.push_back(arg.data());
+    for (std::string& entry : environment) envp.push_back(entry.data());
+    args.push_back(nullptr);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t probe = -1;
+    ASSERT_EQ(posix_spawn(&probe, args[0], &actions, nullptr, args.data(), envp.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    // The box maps a window of its own: wait for it, look at it, press Enter on it.
+    Window box = 0;
+    for (const auto deadline = Clock::now() + 30s; box == 0 && Clock::now() < deadline;) {
+        XEvent event;
+        if (XPending(x) == 0) {
+            std::this_thread::sleep_for(20ms);
+            continue;
+        }
+        XNextEvent(x, &event);
+        if (event.type == MapNotify) box = event.xmap.window;
+    }
+    XWindowAttributes attributes{};
+    if (box == 0 || !XGetWindowAttributes(x, box, &attributes)) {
+        int status = 0;
+        kill(probe, SIGKILL);
+        portrix_test::FinishProgram(probe, &status);
+        FAIL() << "no box appeared";
+    }
+    // Text and a button: more than the face colour, once the box has painted.
+    size_t colours = 0;
+    for (const auto deadline = Clock::now() + 10s; colours < 3 && Clock::now() < deadline;
+         std::this_thread::sleep_for(50ms)) {
+        std::vector<uint32_t> pixels = ServerPixels(box, 0, 0, attributes.width, attributes.height);
+        std::sort(pixels.begin(), pixels.end());
+        colours = static_cast<size_t>(std::unique(pixels.begin(), pixels.end()) - pixels.begin());
+    }
+    EXPECT_GE(colours, 3u);
+    XSetInputFocus(x, box, RevertToParent, CurrentTime);
+    Key(XK_Return);
+    int status = 0;
+    EXPECT_TRUE(portrix_test::FinishProgram(probe, &status)) << "Enter did not end the box";
+    std::ifstream in(outFile);
+    const std::string out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(out.find("load\tok"), std::string::npos) << out;
+    XSelectInput(x, root, NoEventMask);
+}
+
+}  // namespace
+}  // namespace avatar_test
