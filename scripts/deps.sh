@@ -9,14 +9,14 @@ packages=(
     cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libgif-dev libpng-dev libjpeg62-turbo-dev libcurl4-openssl-dev libcpp-httplib-dev
-    libx11-dev libxcb1-dev libxtst-dev xvfb xdotool x11-utils
+    libx11-dev libxcb1-dev nettle-dev libxtst-dev xvfb xdotool x11-utils
     libfreetype-dev fonts-dejavu-core nginx-light clang-format zlib1g-dev
     wine64 g++-mingw-w64-x86-64-posix googletest
 )
 demo_packages=(
     cmake ninja-build pkg-config g++
     libgif-dev libpng-dev libjpeg62-turbo-dev libcurl4-openssl-dev libcpp-httplib-dev
-    libxcb1-dev libfreetype-dev fonts-dejavu-core
+    libxcb1-dev nettle-dev libfreetype-dev fonts-dejavu-core
 )
 [ "${1:-}" = demo ] && packages=("${demo_packages[@]}")
 

@@ -4,7 +4,8 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "ole/sha256.h"
+#include <nettle/sha2.h>
+
 #include "platform/picture_cache.h"
 
 namespace platform_ole {
@@ -78,7 +79,12 @@ Cache& TheCache() {
 }  // namespace
 
 ContentKey KeyOfContent(const uint8_t* data, size_t size) {
-    return ContentKey{Sha256(data, size), size};
+    sha256_ctx context;
+    sha256_init(&context);
+    sha256_update(&context, size, data);
+    ContentKey key{{}, size};
+    sha256_digest(&context, key.digest.size(), key.digest.data());
+    return key;
 }
 
 std::shared_ptr<const DecodedImage> FindDecoded(const ContentKey& key) {
