@@ -2,7 +2,9 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 
 #include "Log.h"
 #include "Transfer.h"
@@ -16,9 +18,9 @@ namespace {
 constexpr int kIdlePollMs = 10 * 60 * 1000;
 constexpr int kBusyPollMs = 1000;
 constexpr int kWaitingPollMs = 50;
-// Transfers running at once. The rest wait in the worker's backlog rather than inside curl,
-// so that each one's 30-second limit covers its own transfer, not a wait for a connection.
-constexpr size_t kMaxActiveTransfers = 8;
+// Transfers beyond the limits of Connections.h wait in the worker's backlog rather than
+// inside curl, so that each one's 30-second limit covers its own transfer, not a wait for a
+// connection.
 
 // Set once the engine's static storage is being torn down: late callers then do nothing.
 std::atomic<bool> g_engineGone{false};
@@ -84,7 +86,7 @@ void Engine::Submit(Request request) {
 }
 
 bool Engine::StartWorkerLocked() {
-    CURLM* multi = curl_multi_init();
+    CURLM* multi = NewMultiHandle();
     if (multi == nullptr) return false;
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
@@ -123,30 +125,41 @@ void Engine::Run(CURLM* multi) {
     // Everything the transfers use lives on this thread's stack, so nothing of theirs can be
     // torn down by static destruction while they still run.
     StaleTempSweeper sweeper;
+    Servers servers;
     std::deque<Request> backlog;
     ActiveTransfers active;
     WaitingTransfers waiting;
     bool connected = false;  // transfers ran since the connections were last closed
+    auto lastEnded = std::chrono::steady_clock::now();
     for (;;) {
         {
             std::lock_guard<std::mutex> lock(m_queueMutex);
             if (m_stopping) break;
         }
-        connected = StartQueued(multi, backlog, active, waiting, sweeper) || connected;
+        connected = StartQueued(multi, backlog, active, waiting, sweeper, servers) || connected;
         int running = 0;
         curl_multi_perform(multi, &running);
-        FinishCompleted(multi, active);
+        const bool ended = FinishCompleted(multi, active, servers);
         EndFinishedWaits(waiting);
-        if (!backlog.empty() && active.size() < kMaxActiveTransfers) continue;  // slots came free
+        const auto now = std::chrono::steady_clock::now();
+        if (ended) lastEnded = now;
+        if (ended && !backlog.empty()) continue;  // slots came free
+        int pollMs = !waiting.empty()  ? kWaitingPollMs
+                     : !active.empty() ? kBusyPollMs
+                                       : kIdlePollMs;
         if (connected && backlog.empty() && active.empty() && waiting.empty()) {
-            // Nothing left to do: an idle host keeps no connections to the server open.
-            multi = RenewMultiHandle(multi);
-            connected = false;
-            continue;  // a request queued meanwhile woke the old handle, not this one
+            // Idle connections are kept for the next request, but an idle host keeps none
+            // for longer than the bound.
+            const auto left = lastEnded + IdleConnectionBound() - now;
+            if (left <= std::chrono::steady_clock::duration::zero()) {
+                multi = RenewMultiHandle(multi);
+                servers.ConnectionsClosed();
+                connected = false;
+                continue;  // a request queued meanwhile woke the old handle, not this one
+            }
+            const auto leftMs = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+            pollMs = static_cast<int>(std::min<long long>(pollMs, leftMs));
         }
-        const int pollMs = !waiting.empty()  ? kWaitingPollMs
-                           : !active.empty() ? kBusyPollMs
-                                             : kIdlePollMs;
         curl_multi_poll(multi, nullptr, 0, pollMs, nullptr);
     }
     // Abandoned transfers: detach each from the multi handle before its easy handle goes;
@@ -160,7 +173,7 @@ void Engine::Run(CURLM* multi) {
 }
 
 CURLM* Engine::RenewMultiHandle(CURLM* multi) {
-    CURLM* fresh = curl_multi_init();
+    CURLM* fresh = NewMultiHandle();
     if (fresh == nullptr) return multi;
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
@@ -171,27 +184,36 @@ CURLM* Engine::RenewMultiHandle(CURLM* multi) {
 }
 
 bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTransfers& active,
-                         WaitingTransfers& waiting, StaleTempSweeper& sweeper) {
+                         WaitingTransfers& waiting, StaleTempSweeper& sweeper, Servers& servers) {
     bool started = false;
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
         for (Request& request : m_queued) backlog.push_back(std::move(request));
         m_queued.clear();
     }
-    while (!backlog.empty() && active.size() < kMaxActiveTransfers) {
-        auto transfer = std::make_unique<Transfer>(std::move(backlog.front()), sweeper);
-        backlog.pop_front();
+    // In order of arrival, passing over requests whose server is at its limit.
+    for (auto next = backlog.begin();
+         next != backlog.end() && active.size() < kMaxActiveTransfers;) {
+        if (!servers.HasRoom(next->url)) {
+            ++next;
+            continue;
+        }
+        auto transfer = std::make_unique<Transfer>(std::move(*next), sweeper);
+        next = backlog.erase(next);
         switch (transfer->Begin()) {
-            case Transfer::Start::running:
-                if (curl_multi_add_handle(multi, transfer->Handle()) == CURLM_OK) {
-                    CURL* easy = transfer->Handle();
+            case Transfer::Start::running: {
+                CURL* easy = transfer->Handle();
+                if (servers.Begin(easy, transfer->GetRequest().url) &&
+                    curl_multi_add_handle(multi, easy) == CURLM_OK) {
                     active.emplace(easy, std::move(transfer));
                     started = true;
                 } else {
+                    servers.End(easy);
                     LogPicture(transfer->GetRequest(), "refused: curl does not take the transfer");
                     Forget(transfer->GetRequest());
                 }
                 break;
+            }
             case Transfer::Start::waiting:
                 waiting.push_back(std::move(transfer));
                 break;
@@ -203,7 +225,8 @@ bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTrans
     return started;
 }
 
-void Engine::FinishCompleted(CURLM* multi, ActiveTransfers& active) {
+bool Engine::FinishCompleted(CURLM* multi, ActiveTransfers& active, Servers& servers) {
+    bool ended = false;
     int remaining = 0;
     while (CURLMsg* message = curl_multi_info_read(multi, &remaining)) {
         if (message->msg != CURLMSG_DONE) continue;
@@ -212,12 +235,20 @@ void Engine::FinishCompleted(CURLM* multi, ActiveTransfers& active) {
         const auto found = active.find(easy);
         curl_multi_remove_handle(multi, easy);
         if (found == active.end()) continue;
+        if (servers.SendAgain(easy, result) && curl_multi_add_handle(multi, easy) == CURLM_OK) {
+            LogPicture(found->second->GetRequest(),
+                       "sent again, in the HTTP version its server answered in");
+            continue;
+        }
+        servers.End(easy);
         // Forgotten before the picture is put in place: a call that sees the new picture
         // must never be joined to the transfer that brought it.
         Forget(found->second->GetRequest());
         found->second->Finish(result);
         active.erase(found);
+        ended = true;
     }
+    return ended;
 }
 
 void Engine::EndFinishedWaits(WaitingTransfers& waiting) {

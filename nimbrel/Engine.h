@@ -2,9 +2,9 @@
 //
 // Shared by every CAvatarDownload object and independent of them: objects (and the copies a
 // host may make of them) come and go without touching it. The worker starts with the first
-// request, closes its connections and sleeps while there is nothing to do, and stops only
-// when the library unloads, abandoning what is in flight (sockets closed, temporary files
-// removed).
+// request and sleeps while there is nothing to do, keeping idle connections for a bounded
+// time (Connections.h); it stops only when the library unloads, abandoning what is in flight
+// (sockets closed, temporary files removed).
 #pragma once
 
 #include <curl/curl.h>
@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "Connections.h"
 #include "Request.h"
 
 namespace nimbrel {
@@ -55,10 +56,12 @@ private:
     void Run(CURLM* multi);
     // Replaces the multi handle by a fresh one; the old one goes with its idle connections.
     CURLM* RenewMultiHandle(CURLM* multi);
-    // Starts what the backlog allows; true when a transfer went to the network.
+    // Starts what the backlog and each server's limit allow; true when a transfer went to the
+    // network.
     bool StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTransfers& active,
-                     WaitingTransfers& waiting, StaleTempSweeper& sweeper);
-    void FinishCompleted(CURLM* multi, ActiveTransfers& active);
+                     WaitingTransfers& waiting, StaleTempSweeper& sweeper, Servers& servers);
+    // True when a transfer ended (a slot came free).
+    bool FinishCompleted(CURLM* multi, ActiveTransfers& active, Servers& servers);
     void EndFinishedWaits(WaitingTransfers& waiting);
     void Forget(const Request& request);
 
