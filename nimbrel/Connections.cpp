@@ -76,52 +76,89 @@ std::string Servers::KeyOf(const std::string& url) {
 bool Servers::HasRoom(const std::string& url) const {
     const auto found = m_servers.find(KeyOf(url));
     if (found == m_servers.end()) return true;
-    const int limit =
-        found->second.version == Version::http2 ? kMaxStreamsPerServer : kMaxConnectionsPerServer;
-    return found->second.running < limit;
+    const Server& server = found->second;
+    if (server.version != Version::http2) return server.running < kMaxConnectionsPerServer;
+    return server.connection != Http2Connection::opening && server.running < kMaxStreamsPerServer;
 }
 
 bool Servers::Begin(CURL* easy, const std::string& url) {
     Attempt attempt;
     attempt.server = KeyOf(url);
+    attempt.started = std::chrono::steady_clock::now();
     const long idleSeconds =
         static_cast<long>(std::chrono::ceil<std::chrono::seconds>(IdleConnectionBound()).count());
     // A connection idle for longer than the bound is closed rather than reused, also while
     // other transfers keep the pool busy.
     if (curl_easy_setopt(easy, CURLOPT_MAXAGE_CONN, std::max(idleSeconds, 1L)) != CURLE_OK ||
-        !SetVersion(easy, attempt))
+        !Configure(easy, attempt))
         return false;
     ++m_servers[attempt.server].running;
     m_running[easy] = std::move(attempt);
     return true;
 }
 
-bool Servers::SetVersion(CURL* easy, Attempt& attempt) {
+bool Servers::Configure(CURL* easy, Attempt& attempt) {
     Server& server = m_servers[attempt.server];
-    attempt.kind = !IsCleartext(attempt.server)       ? Kind::tls
-                   : server.version != Version::http2 ? Kind::http1
-                   : !server.http2Connection          ? Kind::opener
-                                                      : Kind::follower;
-    long httpVersion = CURL_HTTP_VERSION_2TLS;  // over TLS the handshake agrees on a version
-    switch (attempt.kind) {
-        case Kind::http1:
-            httpVersion = CURL_HTTP_VERSION_1_1;
-            break;
-        case Kind::opener:
-            httpVersion = CURL_HTTP_VERSION_2_PRIOR_KNOWLEDGE;
-            server.http2Connection = true;
-            break;
-        case Kind::follower:
-            httpVersion = CURL_HTTP_VERSION_2_0;
-            break;
-        case Kind::tls:
-            break;
+    if (!IsCleartext(attempt.server)) {
+        attempt.kind = Kind::tls;
+    } else if (server.version != Version::http2) {
+        attempt.kind = Kind::http1;
+    } else if (server.connection == Http2Connection::none) {
+        attempt.kind = Kind::opener;
+        server.connection = Http2Connection::opening;
+    } else if (server.connection == Http2Connection::open) {
+        attempt.kind = Kind::follower;
+    } else if (attempt.sentAgain) {
+        attempt.kind = Kind::parked;
+        server.parked.push_back(easy);
+        return true;
+    } else {
+        attempt.kind = Kind::opener;  // not held back by HasRoom: a connection of its own
     }
-    // Against a server known to multiplex, a transfer waits for the connection being set up
+    long httpVersion = CURL_HTTP_VERSION_2TLS;  // over TLS the handshake agrees on a version
+    if (attempt.kind == Kind::http1) httpVersion = CURL_HTTP_VERSION_1_1;
+    if (attempt.kind == Kind::opener) httpVersion = CURL_HTTP_VERSION_2_PRIOR_KNOWLEDGE;
+    if (attempt.kind == Kind::follower) httpVersion = CURL_HTTP_VERSION_2_0;
+    // Against a server known to multiplex, a transfer waits for a stream on the connection
     // rather than opening one of its own.
     const long wait = server.version == Version::http2 ? 1L : 0L;
-    return curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, httpVersion) == CURLE_OK &&
-           curl_easy_setopt(easy, CURLOPT_PIPEWAIT, wait) == CURLE_OK;
+    bool ok = curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, httpVersion) == CURLE_OK &&
+              curl_easy_setopt(easy, CURLOPT_PIPEWAIT, wait) == CURLE_OK;
+    if (ok && attempt.sentAgain) {
+        // The time limit covers every attempt together; one already over it ends at once.
+        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - attempt.started);
+        const long leftMs = std::max(1L, kTransferTimeoutMs - static_cast<long>(spent.count()));
+        ok = curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, leftMs) == CURLE_OK;
+        if (ok) m_ready.push_back(easy);
+    }
+    return ok;
+}
+
+void Servers::Learn(const Attempt& attempt, Server& server, CURLcode result, long status,
+                    long version) {
+    if (status != 0) {
+        // Any answer tells the version the server speaks (over TLS, the one agreed).
+        if (version == CURL_HTTP_VERSION_2_0 && server.version == Version::http1)
+            server.version = Version::http2;
+        if (attempt.kind == Kind::opener) server.connection = Http2Connection::open;
+        return;
+    }
+    // A failed HTTP/2 connection is opened anew by the next transfer.
+    if (attempt.kind == Kind::opener || attempt.kind == Kind::follower)
+        server.connection = Http2Connection::none;
+    if (!IsCleartext(attempt.server)) return;
+    if (attempt.kind == Kind::http1 && AnsweredInHttp2(result) &&
+        server.version == Version::http1) {
+        Log("%s answers in HTTP/2 (%s): speaking HTTP/2 to it from now on", attempt.server.c_str(),
+            curl_easy_strerror(result));
+        server.version = Version::http2;
+    } else if (attempt.kind == Kind::opener && RefusedHttp2(result) &&
+               server.version == Version::http2) {
+        Log("%s refuses HTTP/2 (%s): speaking HTTP/1.1 to it from now on", attempt.server.c_str(),
+            curl_easy_strerror(result));
+        server.version = Version::http1ForGood;
+    }
 }
 
 bool Servers::SendAgain(CURL* easy, CURLcode result) {
@@ -132,56 +169,59 @@ bool Servers::SendAgain(CURL* easy, CURLcode result) {
     long status = 0;
     long redirects = 0;
     long version = 0;
-    curl_off_t elapsedUs = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_getinfo(easy, CURLINFO_REDIRECT_COUNT, &redirects);
     curl_easy_getinfo(easy, CURLINFO_HTTP_VERSION, &version);
-    curl_easy_getinfo(easy, CURLINFO_TOTAL_TIME_T, &elapsedUs);
+    Learn(attempt, server, result, status, version);
+    Resume(server);
 
-    if (status != 0) {
-        // Any answer tells the version the server speaks (over TLS, the one agreed).
-        if (version == CURL_HTTP_VERSION_2_0 && server.version == Version::http1)
-            server.version = Version::http2;
+    // Only a first attempt at the request's own server that got no answer goes again, and
+    // only when the failure says it spoke the wrong version: an HTTP/1.1 request answered in
+    // HTTP/2 frames, a prior-knowledge one refused, or a follower whose connection was gone.
+    if (status != 0 || attempt.sentAgain || redirects != 0 || !IsCleartext(attempt.server))
         return false;
-    }
-    // A failed HTTP/2 connection is opened anew by the next transfer.
-    if (attempt.kind == Kind::opener || attempt.kind == Kind::follower)
-        server.http2Connection = false;
-    // Only a first attempt at the request's own server is sent again: an answer after a
-    // redirect came from another server.
-    if (attempt.sentAgain || redirects != 0 || !IsCleartext(attempt.server)) return false;
-    if (attempt.kind == Kind::http1 && AnsweredInHttp2(result) &&
-        server.version != Version::http1ForGood) {
-        if (server.version == Version::http1)
-            Log("%s answers in HTTP/2 (%s): speaking HTTP/2 to it from now on",
-                attempt.server.c_str(), curl_easy_strerror(result));
-        server.version = Version::http2;
-    } else if (attempt.kind == Kind::follower && AnsweredInHttp2(result)) {
-        // No connection was left to follow: this one went out in HTTP/1.1.
-    } else if (attempt.kind == Kind::opener && RefusedHttp2(result)) {
-        if (server.version == Version::http2)
-            Log("%s refuses HTTP/2 (%s): speaking HTTP/1.1 to it from now on",
-                attempt.server.c_str(), curl_easy_strerror(result));
-        server.version = Version::http1ForGood;
-    } else {
-        return false;
-    }
-    const long leftMs = kTransferTimeoutMs - static_cast<long>(elapsedUs / 1000);
-    if (leftMs <= 0) return false;
+    const bool wrongVersion =
+        (attempt.kind == Kind::http1 && AnsweredInHttp2(result) &&
+         server.version == Version::http2) ||
+        (attempt.kind == Kind::opener && RefusedHttp2(result)) ||
+        (attempt.kind == Kind::follower && (AnsweredInHttp2(result) || result == CURLE_HTTP2));
+    if (!wrongVersion) return false;
     attempt.sentAgain = true;
-    return curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, leftMs) == CURLE_OK &&
-           SetVersion(easy, attempt);
+    return Configure(easy, attempt);
+}
+
+void Servers::Resume(Server& server) {
+    if (server.connection == Http2Connection::opening) return;
+    std::vector<CURL*> parked;
+    parked.swap(server.parked);
+    for (CURL* easy : parked) {
+        // Configure parks it again behind a new opener when there is no connection; a
+        // handle curl refuses to set up ends at once, on its time limit.
+        if (!Configure(easy, m_running[easy])) {
+            curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, 1L);
+            m_ready.push_back(easy);
+        }
+    }
+}
+
+std::vector<CURL*> Servers::TakeReady() {
+    std::vector<CURL*> ready;
+    ready.swap(m_ready);
+    return ready;
 }
 
 void Servers::End(CURL* easy) {
     const auto found = m_running.find(easy);
     if (found == m_running.end()) return;
-    --m_servers[found->second.server].running;
+    Server& server = m_servers[found->second.server];
+    --server.running;
+    server.parked.erase(std::remove(server.parked.begin(), server.parked.end(), easy),
+                        server.parked.end());
     m_running.erase(found);
 }
 
 void Servers::ConnectionsClosed() {
-    for (auto& entry : m_servers) entry.second.http2Connection = false;
+    for (auto& entry : m_servers) entry.second.connection = Http2Connection::none;
 }
 
 }  // namespace nimbrel

@@ -24,6 +24,7 @@
 #include <chrono>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace nimbrel {
 
@@ -55,14 +56,19 @@ public:
     // cannot be parsed.
     static std::string KeyOf(const std::string& url);
 
+    // Whether another transfer may start against the URL's server: below its limit, and not
+    // while the HTTP/2 connection it would share is being opened.
     bool HasRoom(const std::string& url) const;
     // Sets the transfer's HTTP version and connection options for its server and counts it
     // as running there; false when curl refuses an option.
     bool Begin(CURL* easy, const std::string& url);
     // After curl reports the transfer done and it has left the multi handle: true when it
-    // failed only because the server speaks the other HTTP version and has been set up to go
-    // once more, within what is left of its time limit. Otherwise call End().
+    // failed only because the server speaks the other HTTP version. It then goes once more,
+    // within what is left of its time limit, as soon as TakeReady() hands it back (at once,
+    // or once the connection it is to share is open). Otherwise call End().
     bool SendAgain(CURL* easy, CURLcode result);
+    // Transfers set up to go again, for the multi handle.
+    std::vector<CURL*> TakeReady();
     void End(CURL* easy);
     // The pool was emptied: HTTP/2 servers need a new connection opened.
     void ConnectionsClosed();
@@ -73,27 +79,38 @@ private:
         http2,        // answered in HTTP/2: spoken to with prior knowledge (or agreed over TLS)
         http1ForGood  // failed with prior knowledge after all: never tried again
     };
+    enum class Http2Connection { none, opening, open };
     struct Server {
         Version version = Version::http1;
-        bool http2Connection = false;  // one is kept or being opened (HTTP/2 servers)
+        Http2Connection connection = Http2Connection::none;  // cleartext HTTP/2 servers
         int running = 0;
+        std::vector<CURL*> parked;  // to go again once the connection is open
     };
     enum class Kind {
         http1,     // HTTP/1.1
-        opener,    // HTTP/2 with prior knowledge, on a new connection
-        follower,  // HTTP/2, on the opener's connection
-        tls        // over TLS, as the handshake agrees
+        opener,    // HTTP/2 with prior knowledge, opening the server's connection
+        follower,  // HTTP/2 on the opened connection
+        tls,       // over TLS, as the handshake agrees
+        parked     // waiting for the opener
     };
     struct Attempt {
         std::string server;
         Kind kind = Kind::http1;
         bool sentAgain = false;
+        std::chrono::steady_clock::time_point started;
     };
 
-    bool SetVersion(CURL* easy, Attempt& attempt);
+    // Chooses the attempt's kind and sets the easy handle up for it, unless it has to wait
+    // for the connection being opened.
+    bool Configure(CURL* easy, Attempt& attempt);
+    // Hands parked transfers on once their server's connection is open or gone.
+    void Resume(Server& server);
+    // The outcome of an attempt for its server's version and connection.
+    void Learn(const Attempt& attempt, Server& server, CURLcode result, long status, long version);
 
     std::map<std::string, Server> m_servers;
     std::map<CURL*, Attempt> m_running;
+    std::vector<CURL*> m_ready;
 };
 
 }  // namespace nimbrel

@@ -139,7 +139,8 @@ void Engine::Run(CURLM* multi) {
         connected = StartQueued(multi, backlog, active, waiting, sweeper, servers) || connected;
         int running = 0;
         curl_multi_perform(multi, &running);
-        const bool ended = FinishCompleted(multi, active, servers);
+        bool ended = FinishCompleted(multi, active, servers);
+        ended = SendReady(multi, active, servers) || ended;
         EndFinishedWaits(waiting);
         const auto now = std::chrono::steady_clock::now();
         if (ended) lastEnded = now;
@@ -235,9 +236,9 @@ bool Engine::FinishCompleted(CURLM* multi, ActiveTransfers& active, Servers& ser
         const auto found = active.find(easy);
         curl_multi_remove_handle(multi, easy);
         if (found == active.end()) continue;
-        if (servers.SendAgain(easy, result) && curl_multi_add_handle(multi, easy) == CURLM_OK) {
+        if (servers.SendAgain(easy, result)) {
             LogPicture(found->second->GetRequest(),
-                       "sent again, in the HTTP version its server answered in");
+                       "to be sent again, in the HTTP version its server answered in");
             continue;
         }
         servers.End(easy);
@@ -245,6 +246,22 @@ bool Engine::FinishCompleted(CURLM* multi, ActiveTransfers& active, Servers& ser
         // must never be joined to the transfer that brought it.
         Forget(found->second->GetRequest());
         found->second->Finish(result);
+        active.erase(found);
+        ended = true;
+    }
+    return ended;
+}
+
+bool Engine::SendReady(CURLM* multi, ActiveTransfers& active, Servers& servers) {
+    bool ended = false;
+    for (CURL* easy : servers.TakeReady()) {
+        if (curl_multi_add_handle(multi, easy) == CURLM_OK) continue;
+        const auto found = active.find(easy);
+        servers.End(easy);
+        if (found == active.end()) continue;
+        LogPicture(found->second->GetRequest(), "refused: curl does not take the transfer");
+        Forget(found->second->GetRequest());
+        found->second->Finish(CURLE_FAILED_INIT);
         active.erase(found);
         ended = true;
     }

@@ -62,6 +62,8 @@ private:
                      WaitingTransfers& waiting, StaleTempSweeper& sweeper, Servers& servers);
     // True when a transfer ended (a slot came free).
     bool FinishCompleted(CURLM* multi, ActiveTransfers& active, Servers& servers);
+    // Adds the transfers that go again to the multi handle; true when one ended instead.
+    bool SendReady(CURLM* multi, ActiveTransfers& active, Servers& servers);
     void EndFinishedWaits(WaitingTransfers& waiting);
     void Forget(const Request& request);
 

@@ -46,7 +46,8 @@ std::string Configuration(const std::string& d, int port, bool http2) {
     std::ostringstream conf;
     conf << "daemon off;\nmaster_process off;\npid " << d << "/nginx.pid;\nerror_log " << d
          << "/error.log notice;\n"
-         << "events { worker_connections 64; }\nhttp {\n    types { image/gif gif; }\n"
+         << "events { worker_connections 64; }\nhttp {\n    types { image/gif gif; text/html html; "
+            "}\n"
          << "    log_format t "
             "'$request_uri\\t$status\\t$http_if_modified_since\\t$http_if_none_match\\t"
             "$connection\\t$server_protocol';\n"
