@@ -7,13 +7,15 @@
 // from the first Display until every control shows its user's picture; the counters say
 //   connections      connections the server accepted;
 //   requests         requests it answered (pictures and default pictures);
-//   default_first    controls that showed the default picture before their own.
+//   default_first    controls that showed the default picture before their own;
+//   stored_s         from the first Display until the last picture was written to the store
+//                    (the download library's share of the time; the rest is the controls').
 // BM_PicturesOneAtATime/http2: 100 pictures asked for one at a time, 100 ms apart, through the
 // download library alone: connections used, and the mean time for a picture to arrive.
 //
-// `bench_cold_dialog serve <count>` instead serves a page with <count> pictures through the
-// same nginx and relay for a browser to load (see cold_dialog_chromium.sh), and prints the
-// connections and requests once its standard input closes.
+// `bench_cold_dialog serve <count> [http2]` instead serves a page with <count> pictures through
+// the same nginx and relay for a browser or curl to load (see cold_dialog_chromium.sh), and
+// prints the connections and requests once its standard input closes.
 //
 // The program gives itself an avatar store under the build folder: it sets PORTRIX_HKCU and
 // starts itself again, since libportrix reads the registry while it loads.
@@ -21,6 +23,7 @@
 #include <gif_lib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -195,6 +198,7 @@ void BM_ColdDialog(benchmark::State& state) {
         int showingCount = 0;
 
         const auto start = Clock::now();
+        const auto startOnTheClock = fs::file_time_type::clock::now();
         dialog.DisplayAll();
         while (showingCount < count && Clock::now() - start < kGiveUp) {
             platform::PumpPendingMessages();
@@ -210,7 +214,7 @@ void BM_ColdDialog(benchmark::State& state) {
                 }
             }
             if (showingCount < count)
-                platform::PumpMessagesUntil([] { return false; }, std::chrono::milliseconds(2));
+                platform::PumpMessagesUntil([] { return false; }, std::chrono::milliseconds(10));
         }
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         if (showingCount < count) state.SkipWithError("not every picture showed");
@@ -220,6 +224,15 @@ void BM_ColdDialog(benchmark::State& state) {
         state.counters["connections"] = static_cast<double>(distant.Connections());
         state.counters["requests"] = static_cast<double>(distant.server.Requests().size());
         state.counters["default_first"] = defaults;
+        auto lastStored = startOnTheClock;
+        for (int i = 0; i < count; ++i) {
+            std::error_code ignored;
+            const auto written = fs::last_write_time(
+                kInstall + "/Avatar/Body/" + std::to_string(kFirstUser + i) + ".gif", ignored);
+            if (!ignored) lastStored = std::max(lastStored, written);
+        }
+        state.counters["stored_s"] =
+            std::chrono::duration<double>(lastStored - startOnTheClock).count();
     }
 }
 BENCHMARK(BM_ColdDialog)
@@ -266,8 +279,8 @@ BENCHMARK(BM_PicturesOneAtATime)
     ->Unit(benchmark::kMillisecond);
 
 // A page of <count> pictures for a browser, served as the dialog's are.
-int ServeForBrowser(int count) {
-    DistantServer distant(false, count);
+int ServeForBrowser(int count, bool http2) {
+    DistantServer distant(http2, count);
     if (!distant.Running()) {
         std::cerr << "no server: " << distant.server.StartError() << "\n";
         return 1;
@@ -309,7 +322,8 @@ int main(int argc, char** argv) {
         ::execv("/proc/self/exe", argv);
         return 1;
     }
-    if (argc == 3 && std::string(argv[1]) == "serve") return ServeForBrowser(std::atoi(argv[2]));
+    if ((argc == 3 || argc == 4) && std::string(argv[1]) == "serve")
+        return ServeForBrowser(std::atoi(argv[2]), argc == 4 && std::string(argv[3]) == "http2");
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 
+#include "Finisher.h"
 #include "Log.h"
 #include "Transfer.h"
 
@@ -18,10 +19,6 @@ namespace {
 constexpr int kIdlePollMs = 10 * 60 * 1000;
 constexpr int kBusyPollMs = 1000;
 constexpr int kWaitingPollMs = 50;
-// Transfers beyond the limits of Connections.h wait in the worker's backlog rather than
-// inside curl, so that each one's 30-second limit covers its own transfer, not a wait for a
-// connection.
-
 // Set once the engine's static storage is being torn down: late callers then do nothing.
 std::atomic<bool> g_engineGone{false};
 
@@ -126,6 +123,8 @@ void Engine::Run(CURLM* multi) {
     // torn down by static destruction while they still run.
     StaleTempSweeper sweeper;
     Servers servers;
+    // Declared before the transfers: they end before it stops.
+    Finisher finisher([this](const Request& request) { Finished(request); });
     std::deque<Request> backlog;
     ActiveTransfers active;
     WaitingTransfers waiting;
@@ -139,7 +138,7 @@ void Engine::Run(CURLM* multi) {
         connected = StartQueued(multi, backlog, active, waiting, sweeper, servers) || connected;
         int running = 0;
         curl_multi_perform(multi, &running);
-        bool ended = FinishCompleted(multi, active, servers);
+        bool ended = FinishCompleted(multi, active, servers, finisher);
         ended = SendReady(multi, active, servers) || ended;
         EndFinishedWaits(waiting);
         const auto now = std::chrono::steady_clock::now();
@@ -187,15 +186,19 @@ CURLM* Engine::RenewMultiHandle(CURLM* multi) {
 bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTransfers& active,
                          WaitingTransfers& waiting, StaleTempSweeper& sweeper, Servers& servers) {
     bool started = false;
+    std::multiset<std::string> finishing;
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
         for (Request& request : m_queued) backlog.push_back(std::move(request));
         m_queued.clear();
+        finishing = m_finishing;
     }
-    // In order of arrival, passing over requests whose server is at its limit.
+    // In order of arrival, passing over requests whose server is at its limit. They wait here
+    // rather than inside curl, so that each one's 30-second limit covers its own transfer,
+    // not a wait for a connection.
     for (auto next = backlog.begin();
          next != backlog.end() && active.size() < kMaxActiveTransfers;) {
-        if (!servers.HasRoom(next->url)) {
+        if (!servers.HasRoom(next->url) || finishing.count(next->Key()) != 0) {
             ++next;
             continue;
         }
@@ -226,7 +229,8 @@ bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTrans
     return started;
 }
 
-bool Engine::FinishCompleted(CURLM* multi, ActiveTransfers& active, Servers& servers) {
+bool Engine::FinishCompleted(CURLM* multi, ActiveTransfers& active, Servers& servers,
+                             Finisher& finisher) {
     bool ended = false;
     int remaining = 0;
     while (CURLMsg* message = curl_multi_info_read(multi, &remaining)) {
@@ -243,9 +247,14 @@ bool Engine::FinishCompleted(CURLM* multi, ActiveTransfers& active, Servers& ser
         }
         servers.End(easy);
         // Forgotten before the picture is put in place: a call that sees the new picture
-        // must never be joined to the transfer that brought it.
+        // must never be joined to the transfer that brought it. Its next transfer waits
+        // until this one has ended, rather than for this one's transfer lock.
         Forget(found->second->GetRequest());
-        found->second->Finish(result);
+        {
+            std::lock_guard<std::mutex> lock(m_queueMutex);
+            m_finishing.insert(found->second->GetRequest().Key());
+        }
+        finisher.Finish(std::move(found->second), result);
         active.erase(found);
         ended = true;
     }
@@ -277,6 +286,13 @@ void Engine::EndFinishedWaits(WaitingTransfers& waiting) {
             ++it;
         }
     }
+}
+
+void Engine::Finished(const Request& request) {
+    std::lock_guard<std::mutex> lock(m_queueMutex);
+    const auto found = m_finishing.find(request.Key());
+    if (found != m_finishing.end()) m_finishing.erase(found);
+    curl_multi_wakeup(m_multi);  // a request of the same picture may wait in the backlog
 }
 
 void Engine::Forget(const Request& request) {

@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +24,7 @@
 
 namespace nimbrel {
 
+class Finisher;
 class Transfer;
 class StaleTempSweeper;
 
@@ -60,12 +62,15 @@ private:
     // network.
     bool StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTransfers& active,
                      WaitingTransfers& waiting, StaleTempSweeper& sweeper, Servers& servers);
-    // True when a transfer ended (a slot came free).
-    bool FinishCompleted(CURLM* multi, ActiveTransfers& active, Servers& servers);
+    // Hands the transfers that ended to the finisher; true when one did (a slot came free).
+    bool FinishCompleted(CURLM* multi, ActiveTransfers& active, Servers& servers,
+                         Finisher& finisher);
     // Adds the transfers that go again to the multi handle; true when one ended instead.
     bool SendReady(CURLM* multi, ActiveTransfers& active, Servers& servers);
     void EndFinishedWaits(WaitingTransfers& waiting);
     void Forget(const Request& request);
+    // Called by the finisher once a transfer has ended.
+    void Finished(const Request& request);
 
     // Lifecycle: the worker and its multi handle. Taken before m_queueMutex.
     std::mutex m_lifecycleMutex;
@@ -77,6 +82,7 @@ private:
     bool m_stopping = false;
     std::vector<Request> m_queued;
     std::map<std::string, Pending> m_pending;  // by Request::Key()
+    std::multiset<std::string> m_finishing;    // by Request::Key(): done, not yet ended
 };
 
 }  // namespace nimbrel
