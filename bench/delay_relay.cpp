@@ -46,6 +46,9 @@ struct Direction {
 
 struct Pair {
     Direction up, down;  // client to target, target to client
+    // The client's first bytes leave only one round trip after this, as they would after a
+    // TCP handshake over the delayed link (the client's connect returns at once here).
+    Clock::time_point accepted;
     ~Pair() {
         ::close(up.from);
         ::close(up.to);
@@ -95,13 +98,17 @@ void DelayRelay::Run() {
     std::list<Pair> pairs;
     for (;;) {
         std::vector<pollfd> fds = {{m_stopPipe[0], POLLIN, 0}, {m_listener, POLLIN, 0}};
-        std::vector<Direction*> readers;
+        struct Reader {
+            Pair* pair;
+            Direction* direction;
+        };
+        std::vector<Reader> readers;
         auto next = Clock::time_point::max();
         for (Pair& pair : pairs) {
             for (Direction* direction : {&pair.up, &pair.down}) {
                 if (!direction->readEnded) {
                     fds.push_back({direction->from, POLLIN, 0});
-                    readers.push_back(direction);
+                    readers.push_back({&pair, direction});
                 }
                 if (!direction->pending.empty())
                     next = std::min(next, direction->pending.front().due);
@@ -125,6 +132,7 @@ void DelayRelay::Run() {
                 ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
                 ::setsockopt(target, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
                 Pair& pair = pairs.emplace_back();
+                pair.accepted = Clock::now();
                 pair.up.from = pair.down.to = client;
                 pair.up.to = pair.down.from = target;
                 ++m_accepted;
@@ -136,12 +144,15 @@ void DelayRelay::Run() {
         const auto now = Clock::now();
         for (size_t i = 2; i < fds.size(); ++i) {
             if (fds[i].revents == 0) continue;
-            Direction& direction = *readers[i - 2];
+            Direction& direction = *readers[i - 2].direction;
+            auto due = now + m_oneWay;
+            if (&direction == &readers[i - 2].pair->up)
+                due = std::max(due, readers[i - 2].pair->accepted + 3 * m_oneWay);
             std::string bytes(kReadBytes, '\0');
             const ssize_t n = ::recv(direction.from, bytes.data(), bytes.size(), 0);
             bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
             direction.readEnded = n <= 0;
-            direction.pending.push_back({now + m_oneWay, std::move(bytes)});
+            direction.pending.push_back({due, std::move(bytes)});
         }
         for (Pair& pair : pairs) {
             for (Direction* direction : {&pair.up, &pair.down}) {

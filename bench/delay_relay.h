@@ -1,7 +1,8 @@
 // A TCP relay on the loopback interface that holds every byte for a fixed delay in each
-// direction, so that a server on this machine answers as if it were a round trip away. No
-// privileges needed: it listens on a free port of 127.0.0.1 and opens one connection to the
-// target for each connection it accepts. One thread serves every connection.
+// direction, so that a server on this machine answers as if it were a round trip away; a new
+// connection's first request also waits one round trip more, for the handshake. No privileges
+// needed: it listens on a free port of 127.0.0.1 and opens one connection to the target for
+// each connection it accepts. One thread serves every connection.
 #pragma once
 
 #include <atomic>
