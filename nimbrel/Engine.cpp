@@ -2,8 +2,11 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 
+#include "Finisher.h"
 #include "Log.h"
 #include "Transfer.h"
 
@@ -16,9 +19,6 @@ namespace {
 constexpr int kIdlePollMs = 10 * 60 * 1000;
 constexpr int kBusyPollMs = 1000;
 constexpr int kWaitingPollMs = 50;
-// Transfers running at once. The rest wait in the worker's backlog rather than inside curl,
-// so that each one's 30-second limit covers its own transfer, not a wait for a connection.
-constexpr size_t kMaxActiveTransfers = 8;
 // Transfers waiting for another process's, each with two descriptors (its directory and the
 // lock file): the backlog beyond them waits as plain requests, which hold no descriptor.
 constexpr size_t kMaxWaitingTransfers = 64;
@@ -93,7 +93,7 @@ void Engine::Submit(Request request) {
 }
 
 bool Engine::StartWorkerLocked() {
-    CURLM* multi = curl_multi_init();
+    CURLM* multi = NewMultiHandle();
     if (multi == nullptr) return false;
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
@@ -132,30 +132,46 @@ void Engine::Run(CURLM* multi) {
     // Everything the transfers use lives on this thread's stack, so nothing of theirs can be
     // torn down by static destruction while they still run.
     StaleTempSweeper sweeper;
+    Servers servers;
+    // Declared before the transfers: they end before it stops.
+    Finisher finisher([this](const Request& request) { Finished(request); });
     std::deque<Request> backlog;
     ActiveTransfers active;
     WaitingTransfers waiting;
     bool connected = false;  // transfers ran since the connections were last closed
+    auto lastEnded = std::chrono::steady_clock::now();
     for (;;) {
         {
             std::lock_guard<std::mutex> lock(m_queueMutex);
             if (m_stopping) break;
         }
-        connected = StartQueued(multi, backlog, active, waiting, sweeper) || connected;
+        connected = StartQueued(multi, backlog, active, waiting, sweeper, servers) || connected;
         int running = 0;
         curl_multi_perform(multi, &running);
-        FinishCompleted(multi, active);
-        EndFinishedWaits(waiting, backlog);
-        if (!backlog.empty() && HasRoom(active, waiting)) continue;  // slots came free
-        if (connected && backlog.empty() && active.empty() && waiting.empty()) {
-            // Nothing left to do: an idle host keeps no connections to the server open.
-            multi = RenewMultiHandle(multi);
-            connected = false;
-            continue;  // a request queued meanwhile woke the old handle, not this one
+        bool ended = FinishCompleted(multi, active, servers, finisher);
+        ended = SendReady(multi, active, servers) || ended;
+        const bool waitsEnded = EndFinishedWaits(waiting, backlog);
+        const auto now = std::chrono::steady_clock::now();
+        if (ended) lastEnded = now;
+        if ((ended || waitsEnded) && !backlog.empty() && HasRoom(active, waiting)) {
+            continue;  // slots came free
         }
-        const int pollMs = !waiting.empty()  ? kWaitingPollMs
-                           : !active.empty() ? kBusyPollMs
-                                             : kIdlePollMs;
+        int pollMs = !waiting.empty()  ? kWaitingPollMs
+                     : !active.empty() ? kBusyPollMs
+                                       : kIdlePollMs;
+        if (connected && backlog.empty() && active.empty() && waiting.empty()) {
+            // Idle connections are kept for the next request, but an idle host keeps none
+            // for longer than the bound.
+            const auto left = lastEnded + IdleConnectionBound() - now;
+            if (left <= std::chrono::steady_clock::duration::zero()) {
+                multi = RenewMultiHandle(multi);
+                servers.ConnectionsClosed();
+                connected = false;
+                continue;  // a request queued meanwhile woke the old handle, not this one
+            }
+            const auto leftMs = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+            pollMs = static_cast<int>(std::min<long long>(pollMs, leftMs));
+        }
         curl_multi_poll(multi, nullptr, 0, pollMs, nullptr);
     }
     // Abandoned transfers: detach each from the multi handle before its easy handle goes;
@@ -169,7 +185,7 @@ void Engine::Run(CURLM* multi) {
 }
 
 CURLM* Engine::RenewMultiHandle(CURLM* multi) {
-    CURLM* fresh = curl_multi_init();
+    CURLM* fresh = NewMultiHandle();
     if (fresh == nullptr) return multi;
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
@@ -180,27 +196,39 @@ CURLM* Engine::RenewMultiHandle(CURLM* multi) {
 }
 
 bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTransfers& active,
-                         WaitingTransfers& waiting, StaleTempSweeper& sweeper) {
+                         WaitingTransfers& waiting, StaleTempSweeper& sweeper, Servers& servers) {
     bool started = false;
+    std::multiset<std::string> finishing;
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
         for (Request& request : m_queued) backlog.push_back(std::move(request));
         m_queued.clear();
+        finishing = m_finishing;
     }
-    while (!backlog.empty() && HasRoom(active, waiting)) {
-        auto transfer = std::make_unique<Transfer>(std::move(backlog.front()), sweeper);
-        backlog.pop_front();
+    // In order of arrival, passing over requests whose server is at its limit. They wait here
+    // rather than inside curl, so that each one's 30-second limit covers its own transfer,
+    // not a wait for a connection.
+    for (auto next = backlog.begin(); next != backlog.end() && HasRoom(active, waiting);) {
+        if (!servers.HasRoom(next->url) || finishing.count(next->Key()) != 0) {
+            ++next;
+            continue;
+        }
+        auto transfer = std::make_unique<Transfer>(std::move(*next), sweeper);
+        next = backlog.erase(next);
         switch (transfer->Begin()) {
-            case Transfer::Start::running:
-                if (curl_multi_add_handle(multi, transfer->Handle()) == CURLM_OK) {
-                    CURL* easy = transfer->Handle();
+            case Transfer::Start::running: {
+                CURL* easy = transfer->Handle();
+                if (servers.Begin(easy, transfer->GetRequest().url) &&
+                    curl_multi_add_handle(multi, easy) == CURLM_OK) {
                     active.emplace(easy, std::move(transfer));
                     started = true;
                 } else {
+                    servers.End(easy);
                     LogPicture(transfer->GetRequest(), "refused: curl does not take the transfer");
                     Forget(transfer->GetRequest());
                 }
                 break;
+            }
             case Transfer::Start::waiting:
                 waiting.push_back(std::move(transfer));
                 break;
@@ -212,7 +240,9 @@ bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTrans
     return started;
 }
 
-void Engine::FinishCompleted(CURLM* multi, ActiveTransfers& active) {
+bool Engine::FinishCompleted(CURLM* multi, ActiveTransfers& active, Servers& servers,
+                             Finisher& finisher) {
+    bool ended = false;
     int remaining = 0;
     while (CURLMsg* message = curl_multi_info_read(multi, &remaining)) {
         if (message->msg != CURLMSG_DONE) continue;
@@ -221,17 +251,48 @@ void Engine::FinishCompleted(CURLM* multi, ActiveTransfers& active) {
         const auto found = active.find(easy);
         curl_multi_remove_handle(multi, easy);
         if (found == active.end()) continue;
+        if (servers.SendAgain(easy, result)) {
+            LogPicture(found->second->GetRequest(),
+                       "to be sent again, in the HTTP version its server answered in");
+            continue;
+        }
+        servers.End(easy);
         // Forgotten before the picture is put in place: a call that sees the new picture
-        // must never be joined to the transfer that brought it.
+        // must never be joined to the transfer that brought it. Its next transfer waits
+        // until this one has ended, rather than for this one's transfer lock.
         Forget(found->second->GetRequest());
-        found->second->Finish(result);
+        {
+            std::lock_guard<std::mutex> lock(m_queueMutex);
+            m_finishing.insert(found->second->GetRequest().Key());
+        }
+        finisher.Finish(std::move(found->second), result);
         active.erase(found);
+        ended = true;
     }
+    return ended;
 }
 
-void Engine::EndFinishedWaits(WaitingTransfers& waiting, std::deque<Request>& backlog) {
+bool Engine::SendReady(CURLM* multi, ActiveTransfers& active, Servers& servers) {
+    bool ended = false;
+    for (CURL* easy : servers.TakeReady()) {
+        if (curl_multi_add_handle(multi, easy) == CURLM_OK) continue;
+        const auto found = active.find(easy);
+        servers.End(easy);
+        if (found == active.end()) continue;
+        LogPicture(found->second->GetRequest(), "refused: curl does not take the transfer");
+        Forget(found->second->GetRequest());
+        found->second->Finish(CURLE_FAILED_INIT);
+        active.erase(found);
+        ended = true;
+    }
+    return ended;
+}
+
+bool Engine::EndFinishedWaits(WaitingTransfers& waiting, std::deque<Request>& backlog) {
+    bool ended = false;
     for (auto it = waiting.begin(); it != waiting.end();) {
         if ((*it)->WaitIsOver()) {
+            ended = true;
             // Still pending when asked again: later calls keep joining it.
             if ((*it)->OtherDelivered())
                 Forget((*it)->GetRequest());
@@ -242,6 +303,14 @@ void Engine::EndFinishedWaits(WaitingTransfers& waiting, std::deque<Request>& ba
             ++it;
         }
     }
+    return ended;
+}
+
+void Engine::Finished(const Request& request) {
+    std::lock_guard<std::mutex> lock(m_queueMutex);
+    const auto found = m_finishing.find(request.Key());
+    if (found != m_finishing.end()) m_finishing.erase(found);
+    curl_multi_wakeup(m_multi);  // a request of the same picture may wait in the backlog
 }
 
 void Engine::Forget(const Request& request) {

@@ -2,9 +2,9 @@
 //
 // Shared by every CAvatarDownload object and independent of them: objects (and the copies a
 // host may make of them) come and go without touching it. The worker starts with the first
-// request, closes its connections and sleeps while there is nothing to do, and stops only
-// when the library unloads, abandoning what is in flight (sockets closed, temporary files
-// removed).
+// request and sleeps while there is nothing to do, keeping idle connections for a bounded
+// time (Connections.h); it stops only when the library unloads, abandoning what is in flight
+// (sockets closed, temporary files removed).
 #pragma once
 
 #include <curl/curl.h>
@@ -14,14 +14,17 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "Connections.h"
 #include "Request.h"
 
 namespace nimbrel {
 
+class Finisher;
 class Transfer;
 class StaleTempSweeper;
 
@@ -55,14 +58,21 @@ private:
     void Run(CURLM* multi);
     // Replaces the multi handle by a fresh one; the old one goes with its idle connections.
     CURLM* RenewMultiHandle(CURLM* multi);
-    // Starts what the backlog allows; true when a transfer went to the network.
+    // Starts what the backlog and each server's limit allow; true when a transfer went to the
+    // network.
     bool StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTransfers& active,
-                     WaitingTransfers& waiting, StaleTempSweeper& sweeper);
-    void FinishCompleted(CURLM* multi, ActiveTransfers& active);
-    // Ends the waits that are over; a request whose wait brought no picture goes back to the
-    // front of the backlog.
-    void EndFinishedWaits(WaitingTransfers& waiting, std::deque<Request>& backlog);
+                     WaitingTransfers& waiting, StaleTempSweeper& sweeper, Servers& servers);
+    // Hands the transfers that ended to the finisher; true when one did (a slot came free).
+    bool FinishCompleted(CURLM* multi, ActiveTransfers& active, Servers& servers,
+                         Finisher& finisher);
+    // Adds the transfers that go again to the multi handle; true when one ended instead.
+    bool SendReady(CURLM* multi, ActiveTransfers& active, Servers& servers);
+    // Ends the waits that are over, true when one did; a request whose wait brought no picture
+    // goes back to the front of the backlog.
+    bool EndFinishedWaits(WaitingTransfers& waiting, std::deque<Request>& backlog);
     void Forget(const Request& request);
+    // Called by the finisher once a transfer has ended.
+    void Finished(const Request& request);
 
     // Lifecycle: the worker and its multi handle. Taken before m_queueMutex.
     std::mutex m_lifecycleMutex;
@@ -74,6 +84,7 @@ private:
     bool m_stopping = false;
     std::vector<Request> m_queued;
     std::map<std::string, Pending> m_pending;  // by Request::Key()
+    std::multiset<std::string> m_finishing;    // by Request::Key(): done, not yet ended
 };
 
 }  // namespace nimbrel

@@ -42,19 +42,21 @@ int LoopbackSocket(int port, bool connectToIt) {
     return ok ? ntohs(address.sin_port) : 0;
 }
 
-std::string Configuration(const std::string& d, int port) {
+std::string Configuration(const std::string& d, int port, bool http2) {
     std::ostringstream conf;
     conf << "daemon off;\nmaster_process off;\npid " << d << "/nginx.pid;\nerror_log " << d
          << "/error.log notice;\n"
-         << "events { worker_connections 64; }\nhttp {\n    types { image/gif gif; }\n"
+         << "events { worker_connections 64; }\nhttp {\n    types { image/gif gif; text/html html; "
+            "}\n"
          << "    log_format t "
-            "'$request_uri\\t$status\\t$http_if_modified_since\\t$http_if_none_match';\n"
+            "'$request_uri\\t$status\\t$http_if_modified_since\\t$http_if_none_match\\t"
+            "$connection\\t$server_protocol';\n"
          << "    access_log " << d << "/access.log t;\n";
     for (const char* temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"}) {
         conf << "    " << temp << "_temp_path " << d << "/tmp/" << temp << ";\n";
     }
-    conf << "    server {\n        listen 127.0.0.1:" << port << ";\n        root " << d
-         << "/root;\n"
+    conf << "    server {\n        listen 127.0.0.1:" << port << (http2 ? " http2" : "")
+         << ";\n        root " << d << "/root;\n"
          << "        location /c_avatar/ { }\n"
          << "        location /c_avatar/Up/ { if_modified_since before; }\n"
          << "        location ~ ^/c_avatar/([^/]+)/moved-(.+)$ { return 302 /c_avatar/$1/$2; }\n"
@@ -66,7 +68,7 @@ std::string Configuration(const std::string& d, int port) {
 
 }  // namespace
 
-NginxServer::NginxServer() {
+NginxServer::NginxServer(bool http2) {
     std::string pattern = (fs::temp_directory_path() / "nginx-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
         m_startError = "no temporary directory";
@@ -81,7 +83,7 @@ NginxServer::NginxServer() {
         m_startError = "nginx is not installed (scripts/deps.sh installs nginx-light)";
         return;
     }
-    for (int attempt = 0; attempt < kStartAttempts && !Running(); ++attempt) StartOnFreePort();
+    for (int attempt = 0; attempt < kStartAttempts && !Running(); ++attempt) StartOnFreePort(http2);
 }
 
 NginxServer::~NginxServer() {
@@ -90,10 +92,10 @@ NginxServer::~NginxServer() {
     if (!m_directory.empty()) fs::remove_all(m_directory, ignored);
 }
 
-bool NginxServer::StartOnFreePort() {
+bool NginxServer::StartOnFreePort(bool http2) {
     m_port = LoopbackSocket(0, false);
     const std::string d = m_directory.string();
-    std::ofstream(d + "/nginx.conf") << Configuration(d, m_port);
+    std::ofstream(d + "/nginx.conf") << Configuration(d, m_port, http2);
     std::vector<std::string> args = {kNginx,          "-p", d + "/", "-c", d + "/nginx.conf", "-e",
                                      d + "/error.log"};
     std::vector<char*> argv;
@@ -152,9 +154,9 @@ std::vector<LoggedRequest> NginxServer::Requests() const {
         std::vector<std::string> fields;
         std::istringstream split(line);
         for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
-        if (fields.size() == 4)
-            requests.push_back(
-                {fields[0], std::stoi(fields[1]), value(fields[2]), value(fields[3])});
+        if (fields.size() == 6)
+            requests.push_back({fields[0], std::stoi(fields[1]), value(fields[2]), value(fields[3]),
+                                std::stol(fields[4]), fields[5]});
     }
     return requests;
 }

@@ -22,13 +22,17 @@ struct LoggedRequest {
     std::string target;  // e.g. "/c_avatar/Body/10001.gif"
     int status = 0;
     std::string ifModifiedSince, ifNoneMatch;  // empty when not sent
+    long connection = 0;                       // nginx's serial number of the connection
+    std::string protocol;                      // "HTTP/1.1", "HTTP/2.0"
 };
 
 class NginxServer {
 public:
     static constexpr int kSlowBytesPerSecond = 1024;
 
-    NginxServer();  // check Running() before use
+    // Speaking HTTP/1.1 only (nginx's default), or with `http2` HTTP/2 only, as nginx does on a
+    // listening socket without TLS marked `http2`. Check Running() before use.
+    explicit NginxServer(bool http2 = false);
     ~NginxServer();
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;
@@ -47,7 +51,7 @@ public:
     bool WaitForRequests(const std::string& path, size_t count) const;  // generously
 
 private:
-    bool StartOnFreePort();
+    bool StartOnFreePort(bool http2);
     void Stop();
 
     std::filesystem::path m_directory;

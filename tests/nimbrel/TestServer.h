@@ -27,7 +27,7 @@ public:
     TestServer() {
         m_http.set_keep_alive_max_count(1);
         // More handler threads than the client runs transfers, so the client sets the limit.
-        m_http.new_task_queue = [] { return new httplib::ThreadPool(16); };
+        m_http.new_task_queue = [] { return new httplib::ThreadPool(48); };
         m_http.set_logger([this](const httplib::Request& request, const httplib::Response&) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_seen.push_back({request.target, request.get_header_value("If-Modified-Since"),

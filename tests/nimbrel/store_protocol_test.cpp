@@ -1,7 +1,7 @@
 // ctest-labels: threaded
 // CAvatarDownload against Debian's nginx: conditional refreshes with the server's own
-// validators, one transfer per picture for processes sharing a store, and a store whose
-// names have been replaced by symbolic links.
+// validators, one transfer per picture for processes sharing a store, a store whose names
+// have been replaced by symbolic links, and how connections are kept and spoken on.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -9,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "AvatarDownload.h"
@@ -27,6 +28,7 @@ using nimbrel_test::WaitFor;
 using nimbrel_test::WaitForContent;
 using nimbrel_test::WriteFile;
 using portrix_test::FinishProgram;
+using portrix_test::RunProgram;
 using portrix_test::StartProgram;
 
 constexpr std::time_t kHour = 3600;
@@ -229,6 +231,74 @@ TEST_F(StoreProtocolTest, SymbolicLinksInTheStoreAreNeverFollowed) {
     // The link itself is replaced by the picture, which now lives in the store.
     EXPECT_FALSE(fs::is_symlink(store.Path("Up/linked.gif")));
     EXPECT_EQ(ReadFile(store.Path("Up/linked.gif")), "GIF89a-linked");
+}
+
+// A connection outlives the queue that drained, a burst of pictures goes out in parallel, and
+// each server is spoken to in the version it speaks: an HTTP/1.1 server never receives an
+// HTTP/2 preface (nginx would log it as a 400), an HTTP/2-only one gets every picture on one
+// connection once the first request taught the library what it speaks. (Against a server on
+// the loopback a burst may well go out on one HTTP/1.1 connection too.)
+TEST(ServerProtocol, ConnectionsAreKeptAndEachServerIsSpokenToInItsVersion) {
+    constexpr int kBurst = 12;
+    const struct {
+        bool http2;
+        const char* protocol;
+        bool allOnOneConnection;
+    } rows[] = {
+        {false, "HTTP/1.1", false},
+        {true, "HTTP/2.0", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.protocol);
+        nimbrel_test::NginxServer server(row.http2);
+        ASSERT_TRUE(server.Running()) << server.StartError();
+        nimbrel_test::TempStore store;
+        CAvatarDownload download;
+        const CString address = server.Address().c_str();
+        const CString root = store.WindowsRoot().c_str();
+        for (int i = 0; i < kBurst + 2; ++i)
+            server.Put("Face/" + std::to_string(i) + ".gif", "GIF89a-" + std::to_string(i));
+
+        // A burst first, so that on the HTTP/2 server most of it waits for the connection
+        // that the first request's second attempt opens.
+        for (int i = 2; i < kBurst + 2; ++i)
+            download.StartDownload(std::to_string(i).c_str(), address, root, 3, 0);
+        for (int i = 2; i < kBurst + 2; ++i)
+            EXPECT_TRUE(WaitForContent(store.Path("Face/" + std::to_string(i) + ".gif"),
+                                       "GIF89a-" + std::to_string(i)));
+        for (int i = 0; i < 2; ++i) {  // one after the other, the queue drained in between
+            download.StartDownload(std::to_string(i).c_str(), address, root, 3, 0);
+            ASSERT_TRUE(WaitForContent(store.Path("Face/" + std::to_string(i) + ".gif"),
+                                       "GIF89a-" + std::to_string(i)));
+        }
+        const std::vector<LoggedRequest> requests = server.Requests();
+        ASSERT_EQ(requests.size(), static_cast<size_t>(kBurst + 2));
+        std::set<long> connections;
+        for (const LoggedRequest& request : requests) {
+            EXPECT_EQ(request.status, 200) << request.target;
+            EXPECT_EQ(request.protocol, row.protocol) << request.target;
+            connections.insert(request.connection);
+        }
+        EXPECT_EQ(server.RequestsFor("Face/0.gif").at(0).connection,
+                  server.RequestsFor("Face/1.gif").at(0).connection);
+        EXPECT_TRUE(!row.allOnOneConnection || connections.size() == 1u) << connections.size();
+    }
+}
+
+// Kept connections do not outlive the idle bound (shortened here through the environment).
+TEST_F(StoreProtocolTest, AKeptConnectionIsClosedOnceIdleForTheBound) {
+    server.Put("Body/idle.gif", "GIF89a-idle");
+    const fs::path expectedFile = store.Path("expected-idle");
+    WriteFile(expectedFile, "GIF89a-idle");
+    std::vector<std::string> environment = {"NIMBREL_IDLE_MS=200"};
+    for (char** entry = environ; *entry != nullptr; ++entry) environment.push_back(*entry);
+
+    const portrix_test::ProgramRun run =
+        RunProgram({NIMBREL_FETCH_PROBE, server.Address(), store.WindowsRoot(), "idle", "1",
+                    expectedFile.string(), "idle"},
+                   environment);
+    EXPECT_EQ(run.status, 0) << "2: no picture, 3: no connection kept, 4: never closed\n"
+                             << run.err;
 }
 
 }  // namespace

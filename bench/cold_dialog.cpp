@@ -1,0 +1,331 @@
+// Avatars fetched over a network a round trip away: Debian's nginx started here, reached
+// through a relay on the loopback interface that delays every byte by 25 ms each way.
+//
+// BM_ColdDialog/N/defaults/http2: a dialog opens with N avatar controls for N users whose
+// pictures are not in the store (the store otherwise empty, or holding the default pictures),
+// against an nginx speaking HTTP/1.1 (its default) or, with http2, HTTP/2 only. The time is
+// from the first Display until every control shows its user's picture; the counters say
+//   connections      connections the server accepted;
+//   requests         requests it answered (pictures and default pictures);
+//   default_first    controls that showed the default picture before their own;
+//   stored_s         from the first Display until the last picture was written to the store
+//                    (the download library's share of the time; the rest is the controls').
+// BM_PicturesOneAtATime/http2: 100 pictures asked for one at a time, 100 ms apart, through the
+// download library alone: connections used, and the mean time for a picture to arrive.
+//
+// `bench_cold_dialog serve <count> [http2]` instead serves a page with <count> pictures through
+// the same nginx and relay for a browser or curl to load (see cold_dialog_chromium.sh), and
+// prints the connections and requests once its standard input closes.
+//
+// The program gives itself an avatar store under the build folder: it sets PORTRIX_HKCU and
+// starts itself again, since libportrix reads the registry while it loads.
+#include <benchmark/benchmark.h>
+#include <gif_lib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "NginxServer.h"
+#include "Portrix.h"
+#include "delay_relay.h"
+#include "platform/capture.h"
+#include "platform/pump.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using nimbrel_test::NginxServer;
+
+const std::string kInstall = COLD_DIALOG_HOME "/install";
+constexpr std::chrono::milliseconds kOneWay{25};
+constexpr int kSide = 16;
+constexpr int kColumns = 25;
+constexpr int kFirstUser = 100000;
+constexpr uint32_t kPictureColor = 0xC02020;
+constexpr uint32_t kDefaultColor = 0x808080;
+constexpr uint32_t kPlaceholderColor = 0x2020C0;
+// Past this the placeholder has been painted: the default seen later is the fallback.
+constexpr std::chrono::milliseconds kPlaceholderPainted{200};
+constexpr std::chrono::seconds kGiveUp{60};
+constexpr int kSequencePictures = 100;
+constexpr std::chrono::milliseconds kSequenceGap{100};
+const char* const kDefaults[] = {"default1.gif", "default2.gif", "man1.gif",      "man2.gif",
+                                 "woman1.gif",   "woman2.gif",   "download1.gif", "download2.gif"};
+
+std::string SolidGif(uint32_t rgb) {
+    const std::string path = COLD_DIALOG_HOME "/solid.gif";
+    int error = 0;
+    GifFileType* gif = EGifOpenFileName(path.c_str(), false, &error);
+    if (gif == nullptr) return "";
+    GifColorType colors[2] = {{static_cast<GifByteType>(rgb >> 16),
+                               static_cast<GifByteType>(rgb >> 8), static_cast<GifByteType>(rgb)},
+                              {0, 0, 0}};
+    ColorMapObject* map = GifMakeMapObject(2, colors);
+    bool ok = EGifPutScreenDesc(gif, kSide, kSide, 1, 0, map) == GIF_OK &&
+              EGifPutImageDesc(gif, 0, 0, kSide, kSide, false, nullptr) == GIF_OK;
+    std::vector<GifPixelType> line(kSide, 0);
+    for (int y = 0; ok && y < kSide; ++y) ok = EGifPutLine(gif, line.data(), kSide) == GIF_OK;
+    GifFreeMapObject(map);
+    ok = EGifCloseFile(gif, &error) == GIF_OK && ok;
+    std::string bytes;
+    if (FILE* file = ok ? std::fopen(path.c_str(), "rb") : nullptr) {
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+            bytes.append(buffer, n);
+        std::fclose(file);
+    }
+    return bytes;
+}
+
+uint32_t DefaultColorOf(const std::string& name) {
+    return name.rfind("download", 0) == 0 ? kPlaceholderColor : kDefaultColor;
+}
+
+int PortOf(const std::string& address) {
+    return std::atoi(address.substr(address.rfind(':') + 1).c_str());
+}
+
+// nginx with the users' pictures and the default pictures, and the relay in front of it.
+struct DistantServer {
+    DistantServer(bool http2, int users) : server(http2), relay(PortOf(server.Address()), kOneWay) {
+        const std::string picture = SolidGif(kPictureColor);
+        for (int i = 0; i < users; ++i)
+            server.Put("Body/" + std::to_string(kFirstUser + i) + ".gif", picture);
+        for (const char* name : kDefaults) server.Put(name, SolidGif(DefaultColorOf(name)));
+    }
+    bool Running() const { return server.Running() && relay.Running(); }
+    size_t Connections() const {
+        std::set<long> connections;
+        for (const auto& request : server.Requests()) connections.insert(request.connection);
+        return connections.size();
+    }
+
+    NginxServer server;
+    bench::DelayRelay relay;
+};
+
+void ResetStore(bool withDefaults) {
+    for (const char* directory : {"Body", "Up", "Face", "Default", "SNS"}) {
+        std::error_code ignored;
+        for (const auto& entry :
+             fs::directory_iterator(fs::path(kInstall) / "Avatar" / directory, ignored))
+            fs::remove_all(entry.path(), ignored);
+    }
+    if (!withDefaults) return;
+    for (const char* name : kDefaults) {
+        const std::string bytes = SolidGif(DefaultColorOf(name));
+        if (FILE* file = std::fopen((kInstall + "/Avatar/Default/" + name).c_str(), "wb")) {
+            std::fwrite(bytes.data(), 1, bytes.size(), file);
+            std::fclose(file);
+        }
+    }
+}
+
+// A dialog with one control per user in a grid, all attached and set up, none displayed.
+class Dialog {
+public:
+    Dialog(int count, const std::string& server) : m_count(count) {
+        const int rows = (count + kColumns - 1) / kColumns;
+        m_window =
+            ::CreateWindowExA(0, WC_DIALOG, "cold", WS_POPUP | WS_VISIBLE, 0, 0, kColumns * kSide,
+                              rows * kSide, nullptr, nullptr, nullptr, nullptr);
+        for (int i = 0; i < count; ++i) {
+            HWND child = ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE,
+                                           i % kColumns * kSide, i / kColumns * kSide, kSide, kSide,
+                                           m_window, nullptr, nullptr, nullptr);
+            auto control = std::make_unique<CPortrix>();
+            control->SubclassWindow(child);
+            control->SetServerAddress(server.c_str());
+            control->SetUserID(std::to_string(kFirstUser + i).c_str());
+            control->SetImageType(1);
+            m_controls.push_back(std::move(control));
+        }
+        platform::PumpPendingMessages();
+    }
+    ~Dialog() { ::DestroyWindow(m_window); }
+    Dialog(const Dialog&) = delete;
+    Dialog& operator=(const Dialog&) = delete;
+
+    void DisplayAll() {
+        for (auto& control : m_controls) control->Display();
+    }
+    // The colour at the middle of each control.
+    std::vector<uint32_t> Shown() const {
+        std::vector<uint32_t> pixels;
+        int width = 0, height = 0;
+        std::vector<uint32_t> shown(static_cast<size_t>(m_count), 0xFFFFFFFFu);
+        if (!platform::CaptureWindow(m_window, &pixels, &width, &height)) return shown;
+        for (int i = 0; i < m_count; ++i) {
+            const int x = i % kColumns * kSide + kSide / 2;
+            const int y = i / kColumns * kSide + kSide / 2;
+            if (x < width && y < height)
+                shown[static_cast<size_t>(i)] = pixels[static_cast<size_t>(y * width + x)];
+        }
+        return shown;
+    }
+
+private:
+    int m_count;
+    HWND m_window = nullptr;
+    std::vector<std::unique_ptr<CPortrix>> m_controls;
+};
+
+void BM_ColdDialog(benchmark::State& state) {
+    const int count = static_cast<int>(state.range(0));
+    const bool withDefaults = state.range(1) != 0;
+    const bool http2 = state.range(2) != 0;
+    for (auto _ : state) {
+        DistantServer distant(http2, count);
+        if (!distant.Running()) {
+            state.SkipWithError(("no server: " + distant.server.StartError()).c_str());
+            return;
+        }
+        ResetStore(withDefaults);
+        Dialog dialog(count, distant.relay.Address());
+        std::vector<bool> showing(static_cast<size_t>(count), false);
+        std::vector<bool> defaultFirst(static_cast<size_t>(count), false);
+        int showingCount = 0;
+
+        const auto start = Clock::now();
+        const auto startOnTheClock = fs::file_time_type::clock::now();
+        dialog.DisplayAll();
+        while (showingCount < count && Clock::now() - start < kGiveUp) {
+            platform::PumpPendingMessages();
+            const std::vector<uint32_t> shown = dialog.Shown();
+            const bool placeholderPainted = Clock::now() - start > kPlaceholderPainted;
+            for (size_t i = 0; i < shown.size(); ++i) {
+                if (showing[i]) continue;
+                if (shown[i] == kPictureColor) {
+                    showing[i] = true;
+                    ++showingCount;
+                } else if (shown[i] == kDefaultColor && placeholderPainted) {
+                    defaultFirst[i] = true;
+                }
+            }
+            if (showingCount < count)
+                platform::PumpMessagesUntil([] { return false; }, std::chrono::milliseconds(10));
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        if (showingCount < count) state.SkipWithError("not every picture showed");
+        state.SetIterationTime(seconds);
+        int defaults = 0;
+        for (bool seen : defaultFirst) defaults += seen ? 1 : 0;
+        state.counters["connections"] = static_cast<double>(distant.Connections());
+        state.counters["requests"] = static_cast<double>(distant.server.Requests().size());
+        state.counters["default_first"] = defaults;
+        auto lastStored = startOnTheClock;
+        for (int i = 0; i < count; ++i) {
+            std::error_code ignored;
+            const auto written = fs::last_write_time(
+                kInstall + "/Avatar/Body/" + std::to_string(kFirstUser + i) + ".gif", ignored);
+            if (!ignored) lastStored = std::max(lastStored, written);
+        }
+        state.counters["stored_s"] =
+            std::chrono::duration<double>(lastStored - startOnTheClock).count();
+    }
+}
+BENCHMARK(BM_ColdDialog)
+    ->ArgNames({"n", "defaults", "http2"})
+    ->ArgsProduct({{50, 200, 500}, {0, 1}, {0, 1}})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+
+void BM_PicturesOneAtATime(benchmark::State& state) {
+    const bool http2 = state.range(0) != 0;
+    for (auto _ : state) {
+        DistantServer distant(http2, kSequencePictures);
+        if (!distant.Running()) {
+            state.SkipWithError(("no server: " + distant.server.StartError()).c_str());
+            return;
+        }
+        ResetStore(true);
+        CAvatarDownload download;
+        const CString root = (kInstall + "\\Avatar\\").c_str();
+        const CString address = distant.relay.Address().c_str();
+        double arrivalSeconds = 0;
+        for (int i = 0; i < kSequencePictures; ++i) {
+            const std::string user = std::to_string(kFirstUser + i);
+            const auto asked = Clock::now();
+            download.StartDownload(user.c_str(), address, root, 1, 0);
+            const fs::path path = kInstall + "/Avatar/Body/" + user + ".gif";
+            while (!fs::exists(path) && Clock::now() - asked < kGiveUp)
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            arrivalSeconds += std::chrono::duration<double>(Clock::now() - asked).count();
+            std::this_thread::sleep_until(asked + kSequenceGap);
+        }
+        state.SetIterationTime(arrivalSeconds / kSequencePictures);
+        state.counters["connections"] = static_cast<double>(distant.Connections());
+        state.counters["requests"] = static_cast<double>(distant.server.Requests().size());
+    }
+}
+BENCHMARK(BM_PicturesOneAtATime)
+    ->ArgName("http2")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// A page of <count> pictures for a browser, served as the dialog's are.
+int ServeForBrowser(int count, bool http2) {
+    DistantServer distant(http2, count);
+    if (!distant.Running()) {
+        std::cerr << "no server: " << distant.server.StartError() << "\n";
+        return 1;
+    }
+    std::string page =
+        "<!DOCTYPE html><html><head><script>"
+        "window.addEventListener('load', () => {"
+        " const pictures = performance.getEntriesByType('resource');"
+        " const first = Math.min(...pictures.map(e => e.fetchStart));"
+        " document.title = 'ms=' + (performance.now() - first).toFixed(1);"
+        "});</script></head><body>";
+    for (int i = 0; i < count; ++i)
+        page += "<img src=\"/c_avatar/Body/" + std::to_string(kFirstUser + i) + ".gif\">";
+    page += "</body></html>";
+    distant.server.Put("page.html", page);
+    std::cout << "http://" << distant.relay.Address() << "/c_avatar/page.html" << std::endl;
+    for (std::string line; std::getline(std::cin, line);) {
+    }
+    std::cout << "connections " << distant.Connections() << " requests "
+              << distant.server.Requests().size() << std::endl;
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (std::getenv("PORTRIX_HKCU") == nullptr) {
+        // libportrix has loaded already without a store; start again with one.
+        fs::create_directories(kInstall);
+        const std::string hive = COLD_DIALOG_HOME "/hkcu.reg";
+        if (FILE* file = std::fopen(hive.c_str(), "w")) {
+            std::fprintf(
+                file,
+                "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\n\"Path\"=\"%s\"\n",
+                kInstall.c_str());
+            std::fclose(file);
+        }
+        ::setenv("PORTRIX_HKCU", hive.c_str(), 1);
+        ::execv("/proc/self/exe", argv);
+        return 1;
+    }
+    if ((argc == 3 || argc == 4) && std::string(argv[1]) == "serve")
+        return ServeForBrowser(std::atoi(argv[2]), argc == 4 && std::string(argv[3]) == "http2");
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
