@@ -3,9 +3,11 @@
 // default values, dword and hex forms).
 // ctest-labels: win32
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>
