@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "RecordingFixture.h"
@@ -334,15 +333,13 @@ TEST_F(ScreenTest, TheRegistryFailureBoxIsAWindowThatEnterDismisses) {
 
     // The box maps a window of its own: wait for it, look at it, press Enter on it.
     Window box = 0;
-    for (const auto deadline = Clock::now() + 30s; box == 0 && Clock::now() < deadline;) {
-        XEvent event;
-        if (XPending(x) == 0) {
-            std::this_thread::sleep_for(20ms);
-            continue;
-        }
-        XNextEvent(x, &event);
-        if (event.type == MapNotify) box = event.xmap.window;
-    }
+    WaitUntil(
+        [&] {
+            for (XEvent event; box == 0 && XPending(x) > 0;)
+                if (XNextEvent(x, &event) == 0 && event.type == MapNotify) box = event.xmap.window;
+            return box != 0;
+        },
+        30s);
     XWindowAttributes attributes{};
     if (box == 0 || !XGetWindowAttributes(x, box, &attributes)) {
         int status = 0;
@@ -351,14 +348,15 @@ TEST_F(ScreenTest, TheRegistryFailureBoxIsAWindowThatEnterDismisses) {
         FAIL() << "no box appeared";
     }
     // Text and a button: more than the face colour, once the box has painted.
-    size_t colours = 0;
-    for (const auto deadline = Clock::now() + 10s; colours < 3 && Clock::now() < deadline;
-         std::this_thread::sleep_for(50ms)) {
-        std::vector<uint32_t> pixels = ServerPixels(box, 0, 0, attributes.width, attributes.height);
-        std::sort(pixels.begin(), pixels.end());
-        colours = static_cast<size_t>(std::unique(pixels.begin(), pixels.end()) - pixels.begin());
-    }
-    EXPECT_GE(colours, 3u);
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            std::vector<uint32_t> pixels =
+                ServerPixels(box, 0, 0, attributes.width, attributes.height);
+            std::sort(pixels.begin(), pixels.end());
+            return std::unique(pixels.begin(), pixels.end()) - pixels.begin() >= 3;
+        },
+        10s))
+        << "fewer than three colours";
     XSetInputFocus(x, box, RevertToParent, CurrentTime);
     Key(XK_Return);
     int status = 0;
