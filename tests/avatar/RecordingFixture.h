@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ControlHarness.h"
@@ -13,6 +14,16 @@
 namespace avatar_test {
 
 constexpr char kServer[] = "avatars.test:8080";
+
+// What the control forwards to its mouse receiver: message, flags and point.
+class RecordingHook : public IMouseEventHook {
+public:
+    using Event = std::tuple<UINT, UINT, LONG>;
+    void OnMouseEvent(UINT message, UINT flags, LONG point) override {
+        events.emplace_back(message, flags, point);
+    }
+    std::vector<Event> events;
+};
 
 class RecordingControlTest : public ::testing::Test {
 protected:

@@ -11,15 +11,6 @@ namespace {
 
 using PropertiesTest = RecordingControlTest;
 
-class RecordingHook : public IMouseEventHook {
-public:
-    using Event = std::tuple<UINT, UINT, LONG>;
-    void OnMouseEvent(UINT message, UINT flags, LONG point) override {
-        events.emplace_back(message, flags, point);
-    }
-    std::vector<Event> events;
-};
-
 const UINT kMouseMessages[] = {WM_MOUSEMOVE, WM_LBUTTONDOWN,   WM_RBUTTONDOWN,  WM_LBUTTONUP,
                                WM_RBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONDBLCLK};
 

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "RecordingFixture.h"
@@ -69,6 +68,30 @@ protected:
 
     Window DialogWindow() { return platform::DisplayWindowId(host.dialog()); }
 
+    // The dialog with the user's picture shown, and on the server.
+    void ShowUserPicture() {
+        PutDefaultSet();
+        PutPicture("Up\\10001_bs.gif", kUserColor);
+        Configure("10001", 2, 6);
+        EXPECT_EQ(host.control().Display(), 1);
+        ASSERT_TRUE(host.WaitForColor(kUserColor));
+        ASSERT_TRUE(platform::FlushDisplay());
+    }
+
+    // The server shows the dialog's pixels as the platform painted them.
+    void ExpectServerShowsTheDialog() {
+        ASSERT_TRUE(platform::FlushDisplay());
+        std::vector<uint32_t> captured;
+        int width = 0, height = 0;
+        ASSERT_TRUE(platform::CaptureWindow(host.dialog(), &captured, &width, &height));
+        const std::vector<uint32_t> shown = ServerPixels(DialogWindow(), 0, 0, width, height);
+        ASSERT_EQ(shown.size(), captured.size());
+        const auto mismatch = std::mismatch(shown.begin(), shown.end(), captured.begin());
+        EXPECT_TRUE(mismatch.first == shown.end())
+            << "first difference at pixel " << (mismatch.first - shown.begin()) << ": server "
+            << std::hex << *mismatch.first << ", platform " << *mismatch.second;
+    }
+
     // The window's pixels as the X server has them, 0x00RRGGBB.
     std::vector<uint32_t> ServerPixels(Window window, int left, int top, int width, int height) {
         std::vector<uint32_t> pixels;
@@ -120,38 +143,11 @@ struct DialogRecorder {
     }
 };
 
-class RecordingHook : public IMouseEventHook {
-public:
-    void OnMouseEvent(UINT message, UINT flags, LONG point) override {
-        if (message != WM_MOUSEMOVE) events.push_back({message, flags, point});
-    }
-    struct Event {
-        UINT message;
-        UINT flags;
-        LONG point;
-    };
-    std::vector<Event> events;
-};
-
 TEST_F(ScreenTest, TheDialogIsARealWindowThatShowsThePlatformsPixelsAndFollowsTheDialog) {
-    PutDefaultSet();
-    PutPicture("Up\\10001_bs.gif", kUserColor);
-    Configure("10001", 2, 6);
-    EXPECT_EQ(host.control().Display(), 1);
-    ASSERT_TRUE(host.WaitForColor(kUserColor));
-    ASSERT_TRUE(platform::FlushDisplay());
+    ShowUserPicture();
     const Window window = DialogWindow();
     ASSERT_NE(window, 0u);
-
-    std::vector<uint32_t> captured;
-    int width = 0, height = 0;
-    ASSERT_TRUE(platform::CaptureWindow(host.dialog(), &captured, &width, &height));
-    const std::vector<uint32_t> shown = ServerPixels(window, 0, 0, width, height);
-    ASSERT_EQ(shown.size(), captured.size());
-    const auto mismatch = std::mismatch(shown.begin(), shown.end(), captured.begin());
-    EXPECT_TRUE(mismatch.first == shown.end())
-        << "first difference at pixel " << (mismatch.first - shown.begin()) << ": server "
-        << std::hex << *mismatch.first << ", platform " << *mismatch.second;
+    ExpectServerShowsTheDialog();
 
     // The real window through the dialog's life.
     struct Row {
@@ -185,9 +181,7 @@ TEST_F(ScreenTest, TheDialogIsARealWindowThatShowsThePlatformsPixelsAndFollowsTh
     }
     // The bigger dialog repaints, and the screen follows.
     host.PumpFor(100ms);
-    ASSERT_TRUE(platform::FlushDisplay());
-    ASSERT_TRUE(platform::CaptureWindow(host.dialog(), &captured, &width, &height));
-    EXPECT_EQ(ServerPixels(window, 0, 0, width, height), captured);
+    ExpectServerShowsTheDialog();
     // What another window covered comes back from the framebuffer, with no message pumped.
     int rootX = 0, rootY = 0;
     Window child;
@@ -198,8 +192,7 @@ TEST_F(ScreenTest, TheDialogIsARealWindowThatShowsThePlatformsPixelsAndFollowsTh
     XSync(x, False);
     XDestroyWindow(x, cover);
     XSync(x, False);
-    ASSERT_TRUE(platform::FlushDisplay());
-    EXPECT_EQ(ServerPixels(window, 0, 0, width, height), captured);
+    ExpectServerShowsTheDialog();
 
     HWND dialog = host.dialog();
     DestroyWindow(dialog);
@@ -210,48 +203,45 @@ TEST_F(ScreenTest, TheDialogIsARealWindowThatShowsThePlatformsPixelsAndFollowsTh
 }
 
 TEST_F(ScreenTest, PointerAndKeysAndTheWindowManagersCloseArriveAsMessages) {
-    PutDefaultSet();
-    PutPicture("Up\\10001_bs.gif", kUserColor);
-    Configure("10001", 2, 6);
-    host.control().Display();
-    ASSERT_TRUE(host.WaitForColor(kUserColor));
-    ASSERT_TRUE(platform::FlushDisplay());
+    ShowUserPicture();
     RecordingHook hook;
     host.control().AttachMouseEventHook(&hook);
     DialogRecorder::messages.clear();
     DialogRecorder::original = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
         host.dialog(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DialogRecorder::Proc)));
 
-    using Events = std::vector<std::pair<UINT, LONG>>;
+    using Events = std::vector<RecordingHook::Event>;
+    constexpr UINT kDown = MK_LBUTTON;
     struct Row {
         int row;
         POINT at;  // in the control; the rows stand apart so that no two clicks pair up
         int clicks;
-        Events expected;  // message and point, buttons from the message
+        Events expected;  // but the moves
     };
+    const LONG a = MAKELPARAM(5, 6), b = MAKELPARAM(12, 3);
     const Row rows[] = {
-        {1, {5, 6}, 1, {{WM_LBUTTONDOWN, MAKELPARAM(5, 6)}, {WM_LBUTTONUP, MAKELPARAM(5, 6)}}},
+        {1, {5, 6}, 1, {{WM_LBUTTONDOWN, kDown, a}, {WM_LBUTTONUP, 0, a}}},
         {2,
          {12, 3},
          2,
-         {{WM_LBUTTONDOWN, MAKELPARAM(12, 3)},
-          {WM_LBUTTONUP, MAKELPARAM(12, 3)},
-          {WM_LBUTTONDBLCLK, MAKELPARAM(12, 3)},
-          {WM_LBUTTONUP, MAKELPARAM(12, 3)}}},
+         {{WM_LBUTTONDOWN, kDown, b},
+          {WM_LBUTTONUP, 0, b},
+          {WM_LBUTTONDBLCLK, kDown, b},
+          {WM_LBUTTONUP, 0, b}}},
+    };
+    const auto clicks = [&] {
+        Events got;
+        for (const auto& event : hook.events)
+            if (std::get<0>(event) != WM_MOUSEMOVE) got.push_back(event);
+        return got;
     };
     for (const Row& r : rows) {
         SCOPED_TRACE("row " + std::to_string(r.row));
         hook.events.clear();
         PointerTo(ControlHarness::kLeft + r.at.x, ControlHarness::kTop + r.at.y);
         for (int i = 0; i < r.clicks; ++i) Click(Button1);
-        ASSERT_TRUE(WaitUntil([&] { return hook.events.size() >= r.expected.size(); }));
-        Events got;
-        for (const auto& event : hook.events) {
-            got.emplace_back(event.message, event.point);
-            const UINT down = event.message == WM_LBUTTONUP ? 0u : MK_LBUTTON;
-            EXPECT_EQ(event.flags, down) << std::hex << event.message;
-        }
-        EXPECT_EQ(got, r.expected);
+        ASSERT_TRUE(WaitUntil([&] { return clicks().size() >= r.expected.size(); }));
+        EXPECT_EQ(clicks(), r.expected);
     }
 
     // Keys reach the dialog, which has the focus since it was mapped.
@@ -335,34 +325,21 @@ TEST_F(ScreenTest, TheRegistryFailureBoxIsAWindowThatEnterDismisses) {
     XSelectInput(x, root, SubstructureNotifyMask);
     XSync(x, False);
     const std::string outFile = home.path() + "/probe.out";
-    std::vector<std::string> argv = {PORTRIX_MODULE_PROBE, PORTRIX_MODULE_LIBRARY,
-                                     "--screen-boxes"};
-    std::vector<std::string> environment =
+    const std::vector<std::string> environment =
         portrix_test::EnvironmentWith({"PORTRIX_HKCU=" + home.path() + "/hkcu.reg", "TZ=UTC0"});
-    std::vector<char*> args, envp;
-    for (std::string& arg : argv) args.push_back(arg.data());
-    for (std::string& entry : environment) envp.push_back(entry.data());
-    args.push_back(nullptr);
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t probe = -1;
-    ASSERT_EQ(posix_spawn(&probe, args[0], &actions, nullptr, args.data(), envp.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t probe = portrix_test::StartProgram(
+        {PORTRIX_MODULE_PROBE, PORTRIX_MODULE_LIBRARY, "--screen-boxes"}, &environment, outFile);
+    ASSERT_GT(probe, 0);
 
     // The box maps a window of its own: wait for it, look at it, press Enter on it.
     Window box = 0;
-    for (const auto deadline = Clock::now() + 30s; box == 0 && Clock::now() < deadline;) {
-        XEvent event;
-        if (XPending(x) == 0) {
-            std::this_thread::sleep_for(20ms);
-            continue;
-        }
-        XNextEvent(x, &event);
-        if (event.type == MapNotify) box = event.xmap.window;
-    }
+    WaitUntil(
+        [&] {
+            for (XEvent event; box == 0 && XPending(x) > 0;)
+                if (XNextEvent(x, &event) == 0 && event.type == MapNotify) box = event.xmap.window;
+            return box != 0;
+        },
+        30s);
     XWindowAttributes attributes{};
     if (box == 0 || !XGetWindowAttributes(x, box, &attributes)) {
         int status = 0;
@@ -371,14 +348,15 @@ TEST_F(ScreenTest, TheRegistryFailureBoxIsAWindowThatEnterDismisses) {
         FAIL() << "no box appeared";
     }
     // Text and a button: more than the face colour, once the box has painted.
-    size_t colours = 0;
-    for (const auto deadline = Clock::now() + 10s; colours < 3 && Clock::now() < deadline;
-         std::this_thread::sleep_for(50ms)) {
-        std::vector<uint32_t> pixels = ServerPixels(box, 0, 0, attributes.width, attributes.height);
-        std::sort(pixels.begin(), pixels.end());
-        colours = static_cast<size_t>(std::unique(pixels.begin(), pixels.end()) - pixels.begin());
-    }
-    EXPECT_GE(colours, 3u);
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            std::vector<uint32_t> pixels =
+                ServerPixels(box, 0, 0, attributes.width, attributes.height);
+            std::sort(pixels.begin(), pixels.end());
+            return std::unique(pixels.begin(), pixels.end()) - pixels.begin() >= 3;
+        },
+        10s))
+        << "fewer than three colours";
     XSetInputFocus(x, box, RevertToParent, CurrentTime);
     Key(XK_Return);
     int status = 0;

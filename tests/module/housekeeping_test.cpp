@@ -19,6 +19,7 @@
 
 #include "ProbeRunner.h"
 #include "afx.h"
+#include "scoped_time_zone.h"
 
 using module_test::ProbeOptions;
 using module_test::ProbeResult;
@@ -102,26 +103,7 @@ private:
 };
 
 class Housekeeping : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const char* zone = std::getenv("TZ");
-        m_hadZone = zone != nullptr;
-        if (zone) m_zone = zone;
-        setenv("TZ", kTimeZone, 1);
-        tzset();
-    }
-    void TearDown() override {
-        if (m_hadZone) {
-            setenv("TZ", m_zone.c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
-
-private:
-    bool m_hadZone = false;
-    std::string m_zone;
+    portrix_test::ScopedTimeZone m_zone{kTimeZone};
 };
 
 // The config.ini content with LASTDELETETIME holding a time in [from, to]; the time text is
@@ -143,22 +125,33 @@ private:
     return ::testing::AssertionSuccess();
 }
 
+// What stands at config.ini's name but is no file of the store counts as missing and makes way
+// for a regular file: a pipe (no writer: an open that waits would wait for good), or a link to
+// a file elsewhere, which is not read (its old time would make a sweep run).
 TEST_F(Housekeeping, FirstLoadCreatesConfigAndSweepsNothing) {
-    // A pipe at config.ini's name (no writer: an open that waits would wait for good) is no
-    // config.ini: it makes way for one.
-    for (const bool pipeThere : {false, true}) {
+    enum { kNothing = 1, kPipe, kLink };  // the rows
+    for (const int there : {kNothing, kPipe, kLink}) {
         Store store;
         store.Put("Body/10001.gif");
-        if (pipeThere) {
-            ASSERT_EQ(mkfifo(store.Path("config.ini").c_str(), 0666), 0);
+        const std::string config = store.Path("config.ini");
+        if (there == kPipe) {
+            ASSERT_EQ(mkfifo(config.c_str(), 0666), 0);
+        } else if (there == kLink) {
+            const std::string outside = store.scenario().dir().Write(
+                "outside.ini",
+                "[SYSTEM]\r\nLASTDELETETIME=" + LocalText(NowSeconds() - 10 * kDay) + "\r\n");
+            ASSERT_EQ(symlink(outside.c_str(), config.c_str()), 0);
         }
         long long from = 0, to = 0;
         const ProbeResult result = store.LoadAt(20 * kDay, &from, &to);
         ASSERT_TRUE(result.loaded) << result.output;
         std::string recorded;
-        EXPECT_TRUE(RecordsTimeIn(store.Config(), from, to, &recorded)) << pipeThere;
+        EXPECT_TRUE(RecordsTimeIn(store.Config(), from, to, &recorded)) << "row " << there;
         EXPECT_EQ(store.Config(), "[SYSTEM]\r\nLASTDELETETIME=" + recorded + "\r\n");
-        EXPECT_TRUE(store.Has("Body/10001.gif"));
+        EXPECT_TRUE(store.Has("Body/10001.gif")) << "row " << there;
+        struct stat st;
+        ASSERT_EQ(lstat(config.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << "row " << there;
     }
 }
 
@@ -337,25 +330,6 @@ TEST_F(Housekeeping, SymbolicLinksAreNotFollowed) {
     }
     EXPECT_FALSE(store.Has("Face/link.gif"));
     EXPECT_FALSE(store.Has("Up/1.gif"));
-}
-
-// The store's files are opened without following links from the load on: a config.ini that
-// is a link to a file elsewhere is not read (its old time would make a sweep run) but counts
-// as missing, and makes way for a file of the store.
-TEST_F(Housekeeping, ALinkAtConfigIniIsNotRead) {
-    Store store;
-    store.Put("Body/1.gif");
-    const std::string outside = store.scenario().dir().Write(
-        "outside.ini",
-        "[SYSTEM]\r\nLASTDELETETIME=" + LocalText(NowSeconds() - 10 * kDay) + "\r\n");
-    ASSERT_EQ(symlink(outside.c_str(), store.Path("config.ini").c_str()), 0);
-    long long from = 0, to = 0;
-    ASSERT_TRUE(store.LoadAt(20 * kDay, &from, &to).loaded);
-    EXPECT_TRUE(store.Has("Body/1.gif"));
-    struct stat st;
-    ASSERT_EQ(lstat(store.Path("config.ini").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_TRUE(RecordsTimeIn(store.Config(), from, to));
 }
 
 // Writes of config.ini and of the hive killed before their rename left temporary files beside

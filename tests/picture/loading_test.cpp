@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "LoadBudget.h"
@@ -521,33 +522,20 @@ TEST_F(Loading, PaintBeforeAnyLoadDrawsNothing) {
 }
 
 TEST(Surface, IsBuiltWholeOrNotAtAll) {
-    struct Row {
-        int n;
-        int cx;
-        int cy;
-        bool built;
-    } rows[] = {
-        {1, 30, 20, true}, {2, 20000, 20, false},  // no bitmap: the DC made first goes again
-    };
     const HDC screen = GetDC(nullptr);
-    for (const Row& row : rows) {
-        HDC dc = nullptr;
-        HBITMAP bitmap = nullptr;
-        HGDIOBJ displaced = nullptr;
-        EXPECT_EQ(BuildSurface(screen, row.cx, row.cy, dc, bitmap, displaced) != FALSE, row.built)
-            << "row " << row.n;
-        if (!row.built) {
-            EXPECT_EQ(dc, nullptr) << "row " << row.n;
-            EXPECT_EQ(bitmap, nullptr) << "row " << row.n;
-            continue;
-        }
-        BITMAP info = {};
-        GetObject(bitmap, sizeof info, &info);
-        EXPECT_EQ(GetCurrentObject(dc, OBJ_BITMAP), bitmap) << "row " << row.n;
-        EXPECT_EQ(info.bmWidth, row.cx) << "row " << row.n;
-        EXPECT_EQ(info.bmHeight, row.cy) << "row " << row.n;
-        ReleaseSurface(dc, bitmap, displaced);
-        EXPECT_EQ(dc, nullptr) << "row " << row.n;
-    }
+    HDC dc = nullptr;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ displaced = nullptr;
+    ASSERT_TRUE(BuildSurface(screen, 30, 20, dc, bitmap, displaced));
+    BITMAP info = {};
+    GetObject(bitmap, sizeof info, &info);
+    EXPECT_EQ(GetCurrentObject(dc, OBJ_BITMAP), bitmap);
+    EXPECT_EQ(std::make_pair(info.bmWidth, info.bmHeight), std::make_pair(30, 20));
+    ReleaseSurface(dc, bitmap, displaced);
+    EXPECT_EQ(dc, nullptr);
+    // No bitmap that wide: the DC made first goes again.
+    EXPECT_FALSE(BuildSurface(screen, 20000, 20, dc, bitmap, displaced));
+    EXPECT_EQ(dc, nullptr);
+    EXPECT_EQ(bitmap, nullptr);
     ReleaseDC(nullptr, screen);
 }

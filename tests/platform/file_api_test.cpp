@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sides.h"
+#include "file_tree.h"
 #include "temp_dir.h"
 #include "windows.h"
 #ifndef _WIN32
@@ -22,25 +23,12 @@
 #include "afx.h"
 #endif
 
+using portrix_test::MakeTree;
+using portrix_test::Row;
 using portrix_test::TempDir;
+using portrix_test::Win;
 
 namespace {
-
-std::string Row(int n) {
-    return "row " + std::to_string(n);
-}
-
-// Windows spelling of a path inside dir: backslashes after the directory.
-std::string Win(const TempDir& dir, const std::string& tail) {
-    return dir.path() + "\\" + tail;
-}
-
-void MakeTree(const TempDir& dir) {
-    ASSERT_TRUE(std::filesystem::create_directories(dir / "Avatar/Default"));
-    ASSERT_TRUE(std::filesystem::create_directory(dir / "Avatar/Body"));
-    dir.Write("Avatar/Body/10001.gif", "GIF89a");
-    dir.Write("Avatar/Default/Man1.GIF", "GIF89a");
-}
 
 // Takes write permission away (on Windows: the read-only attribute).
 void MakeReadOnly(const std::string& path) {

@@ -23,28 +23,15 @@
 #include "platform/confined_opens.h"
 #include "platform/directory.h"
 #include "platform/path.h"
+#include "file_tree.h"
 #include "temp_dir.h"
 
+using portrix_test::MakeTree;
+using portrix_test::Row;
 using portrix_test::TempDir;
+using portrix_test::Win;
 
 namespace {
-
-std::string Row(int n) {
-    return "row " + std::to_string(n);
-}
-
-// Windows spelling of a path inside dir: backslashes after the POSIX directory.
-std::string Win(const TempDir& dir, const std::string& tail) {
-    return dir.path() + "\\" + tail;
-}
-
-void MakeTree(const TempDir& dir) {
-    ASSERT_EQ(mkdir((dir / "Avatar").c_str(), 0777), 0);
-    ASSERT_EQ(mkdir((dir / "Avatar/Default").c_str(), 0777), 0);
-    ASSERT_EQ(mkdir((dir / "Avatar/Body").c_str(), 0777), 0);
-    dir.Write("Avatar/Body/10001.gif", "GIF89a");
-    dir.Write("Avatar/Default/Man1.GIF", "GIF89a");
-}
 
 // ---- Paths -----------------------------------------------------------------------------------
 

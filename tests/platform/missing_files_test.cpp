@@ -15,15 +15,13 @@
 
 #include "afx.h"
 #include "platform/missing_files.h"
+#include "file_tree.h"
 #include "temp_dir.h"
 
+using portrix_test::Row;
 using portrix_test::TempDir;
 
 namespace {
-
-std::string Row(int n) {
-    return "row " + std::to_string(n);
-}
 
 // The existence test the control makes on each tick.
 bool Opens(const std::string& windowsPath) {
@@ -93,7 +91,7 @@ TEST(MissingFiles, AFileIsFoundByTheFirstOpenAfterItAppears) {
     };
     int row = 0;
     for (const Case& c : cases) {
-        ++row;
+        SCOPED_TRACE(Row(++row) + ": " + c.how);
         platform::SetMissingFileMemo(false);  // forget the other rows
         platform::SetMissingFileMemo(true);
         TempDir dir;
@@ -101,12 +99,11 @@ TEST(MissingFiles, AFileIsFoundByTheFirstOpenAfterItAppears) {
         MakeDirectory(dir / "Avatar/Body");
         if (c.setUp) c.setUp(dir);
         const std::string path = dir.path() + "\\Avatar\\Body\\1.gif";
-        EXPECT_FALSE(Opens(path)) << Row(row) << ": " << c.how;
-        EXPECT_FALSE(Opens(path)) << Row(row) << ": " << c.how;
-        EXPECT_EQ(platform::RememberedMissingFiles(), c.remembered ? 1 : 0)
-            << Row(row) << ": " << c.how;
+        EXPECT_FALSE(Opens(path));
+        EXPECT_FALSE(Opens(path));
+        EXPECT_EQ(platform::RememberedMissingFiles(), c.remembered ? 1 : 0);
         c.appear(dir);
-        EXPECT_TRUE(Opens(path)) << Row(row) << ": " << c.how;
+        EXPECT_TRUE(Opens(path));
     }
     platform::SetMissingFileMemo(true);
 }

@@ -3,10 +3,10 @@
 // default values, dword and hex forms).
 // ctest-labels: win32
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include <cstdlib>
@@ -439,9 +439,7 @@ TEST(Registry, ValuesRoundTripByteForByte) {
     };
     {
         OwnedKey key;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kShare, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                  key.out(), nullptr),
-                  ERROR_SUCCESS);
+        CreateShare(&key);
         for (const Case& c : cases) {
             EXPECT_EQ(RegSetValueExA(key.get(), c.name, 0, c.type,
                                      reinterpret_cast<const BYTE*>(c.data.data()),

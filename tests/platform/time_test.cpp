@@ -12,6 +12,7 @@
 #include "afxtime.h"
 #include "file_times.h"
 #include "kernel_handles.h"
+#include "scoped_time_zone.h"
 #include "windows.h"
 
 using portrix_test::ScopedClockShift;
@@ -24,27 +25,6 @@ using namespace portrix_test;
 std::string Row(int n) {
     return "row " + std::to_string(n);
 }
-
-// Sets TZ for the test's duration (the test binary is single-threaded here).
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) m_saved = old, m_had = true;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ScopedTimeZone() {
-        if (m_had)
-            setenv("TZ", m_saved.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    std::string m_saved;
-    bool m_had = false;
-};
 
 // ---- The clock -------------------------------------------------------------------------------
 

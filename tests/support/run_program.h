@@ -77,13 +77,29 @@ inline std::vector<std::string> EnvironmentWith(const std::vector<std::string>& 
     return environment;
 }
 
-// Starts a program (argv[0] its path) with this process's environment; its pid, or -1.
-inline pid_t StartProgram(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
+// Starts a program (argv[0] its path) with this process's environment and output, or with the
+// environment given and its output written to outFile; its pid, or -1.
+inline pid_t StartProgram(const std::vector<std::string>& argv,
+                          const std::vector<std::string>* environment = nullptr,
+                          const std::string& outFile = "") {
+    std::vector<char*> args, envp;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
+    if (environment != nullptr) {
+        for (const std::string& entry : *environment)
+            envp.push_back(const_cast<char*>(entry.c_str()));
+        envp.push_back(nullptr);
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!outFile.empty())
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t child = -1;
-    return posix_spawn(&child, args[0], nullptr, nullptr, args.data(), environ) == 0 ? child : -1;
+    const bool started = posix_spawn(&child, args[0], &actions, nullptr, args.data(),
+                                     environment ? envp.data() : environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    return started ? child : -1;
 }
 
 // Waits (generously) for a started program and gives its wait status; false when it had to be
