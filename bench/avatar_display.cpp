@@ -28,6 +28,7 @@
 #include "gif_builder.h"
 #include "platform/capture.h"
 #include "platform/pump.h"
+#include "store_restart.h"
 
 namespace {
 
@@ -321,21 +322,7 @@ BENCHMARK(BM_DialogOfAnimatedAvatarsOfUsers)
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (std::getenv("PORTRIX_HKCU") == nullptr) {
-        // libportrix has loaded already without a store; start again with one.
-        fs::create_directories(kInstall);
-        const std::string hive = AVATAR_BENCH_HOME "/hkcu.reg";
-        if (FILE* file = std::fopen(hive.c_str(), "w")) {
-            std::fprintf(
-                file,
-                "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\n\"Path\"=\"%s\"\n",
-                kInstall.c_str());
-            std::fclose(file);
-        }
-        ::setenv("PORTRIX_HKCU", hive.c_str(), 1);
-        ::execv("/proc/self/exe", argv);
-        return 1;
-    }
+    RestartWithStore(kInstall, AVATAR_BENCH_HOME "/hkcu.reg", argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -40,6 +40,7 @@
 #include "delay_relay.h"
 #include "platform/capture.h"
 #include "platform/pump.h"
+#include "store_restart.h"
 
 namespace {
 
@@ -307,21 +308,7 @@ int ServeForBrowser(int count, bool http2) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (std::getenv("PORTRIX_HKCU") == nullptr) {
-        // libportrix has loaded already without a store; start again with one.
-        fs::create_directories(kInstall);
-        const std::string hive = COLD_DIALOG_HOME "/hkcu.reg";
-        if (FILE* file = std::fopen(hive.c_str(), "w")) {
-            std::fprintf(
-                file,
-                "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\n\"Path\"=\"%s\"\n",
-                kInstall.c_str());
-            std::fclose(file);
-        }
-        ::setenv("PORTRIX_HKCU", hive.c_str(), 1);
-        ::execv("/proc/self/exe", argv);
-        return 1;
-    }
+    RestartWithStore(kInstall, COLD_DIALOG_HOME "/hkcu.reg", argv);
     if ((argc == 3 || argc == 4) && std::string(argv[1]) == "serve")
         return ServeForBrowser(std::atoi(argv[2]), argc == 4 && std::string(argv[3]) == "http2");
     benchmark::Initialize(&argc, argv);
