@@ -28,6 +28,7 @@
 #include "gif_builder.h"
 #include "platform/capture.h"
 #include "platform/pump.h"
+#include "solid_gif.h"
 #include "store_restart.h"
 
 namespace {
@@ -43,26 +44,10 @@ std::string StorePath(const std::string& relative) {
     return kInstall + "/Avatar/" + relative;
 }
 
-bool WriteSolidGif(const std::string& path, uint32_t rgb) {
-    int error = 0;
-    GifFileType* gif = EGifOpenFileName(path.c_str(), false, &error);
-    if (gif == nullptr) return false;
-    GifColorType colors[2] = {{static_cast<GifByteType>(rgb >> 16),
-                               static_cast<GifByteType>(rgb >> 8), static_cast<GifByteType>(rgb)},
-                              {0, 0, 0}};
-    ColorMapObject* map = GifMakeMapObject(2, colors);
-    bool ok = EGifPutScreenDesc(gif, kSide, kSide, 1, 0, map) == GIF_OK &&
-              EGifPutImageDesc(gif, 0, 0, kSide, kSide, false, nullptr) == GIF_OK;
-    std::vector<GifPixelType> line(kSide, 0);
-    for (int y = 0; ok && y < kSide; ++y) ok = EGifPutLine(gif, line.data(), kSide) == GIF_OK;
-    GifFreeMapObject(map);
-    return EGifCloseFile(gif, &error) == GIF_OK && ok;
-}
-
 // Written aside and renamed into place, as a download completes.
 void PutPicture(const std::string& relative, uint32_t rgb) {
     const std::string path = StorePath(relative);
-    WriteSolidGif(path + ".part", rgb);
+    WriteSolidGif(path + ".part", rgb, kSide);
     std::rename((path + ".part").c_str(), path.c_str());
 }
 

@@ -40,6 +40,7 @@
 #include "delay_relay.h"
 #include "platform/capture.h"
 #include "platform/pump.h"
+#include "solid_gif.h"
 #include "store_restart.h"
 
 namespace {
@@ -66,19 +67,7 @@ const char* const kDefaults[] = {"default1.gif", "default2.gif", "man1.gif",    
 
 std::string SolidGif(uint32_t rgb) {
     const std::string path = COLD_DIALOG_HOME "/solid.gif";
-    int error = 0;
-    GifFileType* gif = EGifOpenFileName(path.c_str(), false, &error);
-    if (gif == nullptr) return "";
-    GifColorType colors[2] = {{static_cast<GifByteType>(rgb >> 16),
-                               static_cast<GifByteType>(rgb >> 8), static_cast<GifByteType>(rgb)},
-                              {0, 0, 0}};
-    ColorMapObject* map = GifMakeMapObject(2, colors);
-    bool ok = EGifPutScreenDesc(gif, kSide, kSide, 1, 0, map) == GIF_OK &&
-              EGifPutImageDesc(gif, 0, 0, kSide, kSide, false, nullptr) == GIF_OK;
-    std::vector<GifPixelType> line(kSide, 0);
-    for (int y = 0; ok && y < kSide; ++y) ok = EGifPutLine(gif, line.data(), kSide) == GIF_OK;
-    GifFreeMapObject(map);
-    ok = EGifCloseFile(gif, &error) == GIF_OK && ok;
+    const bool ok = WriteSolidGif(path, rgb, kSide);
     std::string bytes;
     if (FILE* file = ok ? std::fopen(path.c_str(), "rb") : nullptr) {
         char buffer[4096];
