@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 
+#include "http_date.h"
 #include "AvatarDownload.h"
 #include "NginxServer.h"
 #include "TempStore.h"
@@ -35,13 +36,7 @@ constexpr std::time_t kHour = 3600;
 constexpr std::time_t kDay = 24 * kHour;
 constexpr std::time_t kFreshnessSeconds = 60;
 
-std::string HttpDate(std::time_t when) {
-    char text[64];
-    std::tm utc{};
-    gmtime_r(&when, &utc);
-    std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &utc);
-    return text;
-}
+using portrix_test::HttpDate;
 
 bool FetchedJustNow(const fs::path& path) {
     return std::abs(std::time(nullptr) - ModificationTime(path)) <= kFreshnessSeconds;
@@ -61,6 +56,18 @@ protected:
     }
     void Refresh(const char* userId, int imageType) {
         download->VazirOridoStartGFU(userId, Server(), Root(), imageType, 0);
+    }
+
+    // A fetch probe's command line for a Face picture that the server sends over about three
+    // seconds, and that the probe checks it received whole.
+    std::vector<std::string> SlowPictureProbe(const std::string& name, char fill) {
+        const std::string picture =
+            "GIF89a" + std::string(3 * nimbrel_test::NginxServer::kSlowBytesPerSecond, fill);
+        server.Put("Face/" + name + ".gif", picture);
+        const fs::path expectedFile = store.Path("expected");
+        WriteFile(expectedFile, picture);
+        return {NIMBREL_FETCH_PROBE,  server.Address(), store.WindowsRoot(), name, "3",
+                expectedFile.string()};
     }
 
     // Once a later request has been answered and stored, the earlier ones have been dealt with.
@@ -148,14 +155,7 @@ TEST_F(StoreProtocolTest, ARefreshNeverKeepsAPictureTheServerHasChanged) {
 }
 
 TEST_F(StoreProtocolTest, TwoProcessesAskingForOnePictureMakeOneRequest) {
-    const std::string picture =
-        "GIF89a" + std::string(3 * nimbrel_test::NginxServer::kSlowBytesPerSecond, 'p');
-    server.Put("Face/slowshared.gif", picture);
-    const fs::path expectedFile = store.Path("expected");
-    WriteFile(expectedFile, picture);
-    const std::vector<std::string> probe = {
-        NIMBREL_FETCH_PROBE,  server.Address(), store.WindowsRoot(), "slowshared", "3",
-        expectedFile.string()};
+    const std::vector<std::string> probe = SlowPictureProbe("slowshared", 'p');
 
     const pid_t first = StartProgram(probe);
     // The first one's body has begun to arrive when its temporary file appears.
@@ -175,14 +175,7 @@ TEST_F(StoreProtocolTest, TwoProcessesAskingForOnePictureMakeOneRequest) {
 // The process that waits for another's transfer asks for the picture itself when that one is
 // killed mid-body and so never brings it.
 TEST_F(StoreProtocolTest, AWaitingProcessFetchesThePictureWhenTheOtherIsKilled) {
-    const std::string picture =
-        "GIF89a" + std::string(3 * nimbrel_test::NginxServer::kSlowBytesPerSecond, 'k');
-    server.Put("Face/slowkilled.gif", picture);
-    const fs::path expectedFile = store.Path("expected");
-    WriteFile(expectedFile, picture);
-    const std::vector<std::string> probe = {
-        NIMBREL_FETCH_PROBE,  server.Address(), store.WindowsRoot(), "slowkilled", "3",
-        expectedFile.string()};
+    const std::vector<std::string> probe = SlowPictureProbe("slowkilled", 'k');
     // A process has reached the transfer lock when it holds the lock file open.
     const auto holdsLockFile = [&](pid_t process) {
         const fs::path fds = "/proc/" + std::to_string(process) + "/fd";

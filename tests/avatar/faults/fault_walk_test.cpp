@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "http_date.h"
 #include "ControlHarness.h"
 #include "NginxServer.h"
 #include "TestPictures.h"
@@ -37,13 +38,7 @@ std::string Gif(uint32_t rgb) {
     return SolidGifBytes(ControlHarness::kPictureSide, ControlHarness::kPictureSide, rgb);
 }
 
-std::string HttpDate(std::time_t when) {
-    char text[64];
-    std::tm utc{};
-    gmtime_r(&when, &utc);
-    std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &utc);
-    return text;
-}
+using portrix_test::HttpDate;
 
 // The host side, run in the child: a refresh of "kept" (answered 304), then a newer version of
 // "walker" (answered with a new picture), each followed until the control shows a picture.
