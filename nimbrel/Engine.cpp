@@ -203,7 +203,9 @@ bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTrans
         std::lock_guard<std::mutex> lock(m_queueMutex);
         for (Request& request : m_queued) backlog.push_back(std::move(request));
         m_queued.clear();
-        finishing = m_finishing;
+        // The worker comes here on every turn of its loop: copied only when there is a backlog
+        // to check against it.
+        if (!backlog.empty()) finishing = m_finishing;
     }
     // In order of arrival, passing over requests whose server is at its limit. They wait here
     // rather than inside curl, so that each one's 30-second limit covers its own transfer,
