@@ -4,11 +4,16 @@
 // on its resolved POSIX path, each for one name: the component that follows it. An event for
 // that name (compared without regard to case, as paths are resolved) forgets the path; an event
 // on a directory itself (deleted, moved, unmounted, its attributes changed, the watch gone)
-// forgets every path through it; a queue overflow forgets everything. Forgetting everything
-// closes the instance, which drops all its watches; the next miss starts a new one.
+// forgets every path through it; a queue overflow forgets everything. A mount or unmount sends
+// no inotify event (a file system mounted over a watched folder hides it without a word), so
+// the mount table (/proc/self/mountinfo, which reports a change as POLLPRI) is watched beside
+// the instance: any change forgets everything. Forgetting everything closes the instance,
+// which drops all its watches; the next miss starts a new one.
 #include "platform/missing_files.h"
 
 #include <linux/magic.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -37,6 +42,7 @@ constexpr uint32_t kDirectoryGone = IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED |
 constexpr size_t kMaxRemembered = 4096;
 constexpr size_t kMaxDependents = 64 * 1024;
 constexpr size_t kEventBufferBytes = 16 * 1024;
+constexpr char kMountTable[] = "/proc/self/mountinfo";
 
 // File systems whose every change passes through this kernel, where inotify misses nothing.
 // Network and user-space file systems can change from elsewhere without an event.
@@ -106,8 +112,7 @@ public:
         if (!enabled_ || remembered_.count(std::string_view(windowsPath)) != 0) return;
         if (remembered_.size() >= kMaxRemembered || dependents_ >= kMaxDependents)
             ForgetAllLocked();
-        if (fd_ < 0) fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (fd_ < 0) return;
+        if (fd_ < 0 && !StartLocked()) return;
 
         // Watches first, then the second look: a file that appears after the look has its
         // event queued, and the next answer reads it.
@@ -157,7 +162,29 @@ public:
     }
 
 private:
+    // The mount table first: a mount made after it is opened reports itself, so none made
+    // after the watches can go unseen. Without it nothing is remembered.
+    bool StartLocked() {
+        mounts_ = open(kMountTable, O_RDONLY | O_CLOEXEC);
+        if (mounts_ >= 0) fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (fd_ >= 0) return true;
+        ForgetAllLocked();
+        return false;
+    }
+
     void DrainLocked() {
+        pollfd ready[] = {{mounts_, POLLPRI, 0}, {fd_, POLLIN, 0}};
+        while (poll(ready, 2, 0) < 0) {
+            if (errno != EINTR) {
+                ForgetAllLocked();
+                return;
+            }
+        }
+        if (ready[0].revents != 0 || (ready[1].revents & ~POLLIN) != 0) {
+            ForgetAllLocked();  // the mount table changed, or a descriptor failed
+            return;
+        }
+        if (ready[1].revents == 0) return;
         alignas(inotify_event) char buffer[kEventBufferBytes];
         for (;;) {
             const ssize_t got = read(fd_, buffer, sizeof buffer);
@@ -204,7 +231,9 @@ private:
 
     void ForgetAllLocked() {
         if (fd_ >= 0) close(fd_);
+        if (mounts_ >= 0) close(mounts_);
         fd_ = -1;
+        mounts_ = -1;
         remembered_.clear();
         watches_.clear();
         dependents_ = 0;
@@ -212,7 +241,8 @@ private:
 
     std::mutex lock_;
     bool enabled_ = true;
-    int fd_ = -1;
+    int fd_ = -1;      // the inotify instance
+    int mounts_ = -1;  // the mount table, open while fd_ is
     // Looked up on every open: keyed by a view of the path the entry owns, so that a lookup
     // makes no copy of the caller's path.
     std::unordered_map<std::string_view, std::unique_ptr<const std::string>> remembered_;
