@@ -13,6 +13,7 @@
 
 #include "BeneathOpen.h"
 #include "internal/file_share.h"
+#include "internal/missing_files.h"
 #include "platform/path.h"
 
 namespace platform {
@@ -51,13 +52,26 @@ void ConfineOpensBelow(LPCSTR path) {
 
 namespace internal {
 
-int OpenFile(const std::string& posixPath, int flags, mode_t mode, bool* refusedLink) {
+std::string ConfinedFolderOf(const std::string& posixDirectory) {
+    std::string root = RootOf(posixDirectory + "/.");
+    if (!root.empty()) root.pop_back();
+    return root;
+}
+
+int OpenFile(const std::string& posixPath, int flags, mode_t mode, bool* refusedLink,
+             const KnownPath* known) {
     *refusedLink = false;
-    const std::string root = RootOf(posixPath);
-    if (root.empty()) return open(posixPath.c_str(), flags, mode);
-    const beneath::UniqueFd rootFd(open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!rootFd) return -1;
-    const int fd = beneath::OpenBeneath(rootFd.Get(), posixPath.substr(root.size()), flags, mode);
+    int fd = -1;
+    if (known != nullptr && known->folder && known->folderLength < posixPath.size()) {
+        fd = beneath::OpenBeneath(known->folder->Get(), posixPath.substr(known->folderLength),
+                                  flags, mode);
+    } else {
+        const std::string root = RootOf(posixPath);
+        if (root.empty()) return open(posixPath.c_str(), flags, mode);
+        const beneath::UniqueFd rootFd(open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!rootFd) return -1;
+        fd = beneath::OpenBeneath(rootFd.Get(), posixPath.substr(root.size()), flags, mode);
+    }
     const int err = errno;
     // A link on the way or at the end, or a way out of the folder (the walk meets a link on
     // the way as no directory: ENOTDIR, which then stays a path not found).
