@@ -280,7 +280,14 @@ public:
     int Folders() {
         std::lock_guard<std::mutex> hold(lock_);
         if (fd_ >= 0) DrainLocked();
-        return static_cast<int>(folders_.size());
+        int count = 0;
+        for (const auto& resolution : resolutions_) {
+            const auto folder = folders_.find(resolution.second.folder);
+            if (folder != folders_.end() &&
+                folder->second.generation == resolution.second.generation)
+                ++count;
+        }
+        return count;
     }
 
     void SetEnabled(bool enabled) {

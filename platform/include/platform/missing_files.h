@@ -19,11 +19,10 @@ void SetMissingFileMemo(bool enabled);
 // How many paths are remembered as missing now (for tests and diagnostics).
 int RememberedMissingFiles();
 
-// How many folders are remembered now (for tests and diagnostics): below a confined folder
-// (platform/confined_opens.h) the memo also remembers how each folder a path names resolves,
-// and the entries of the folders that files are opened in, under the same watches and the
-// same forgetting; their paths then resolve, and their missing files fail, without a look at
-// the disk.
+// How many folder names (as written) are remembered now (for tests and diagnostics): below a
+// confined folder (platform/confined_opens.h) the memo also remembers how the folder of a path
+// resolves, and that folder's entries, under the same watches and the same forgetting; such
+// paths then resolve, and their missing files fail, without a look at the disk.
 int RememberedFolders();
 
 }  // namespace platform
