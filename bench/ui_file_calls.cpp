@@ -6,8 +6,10 @@
 // shows its user's picture, strace counts the calls of the user-interface thread alone (it is
 // attached to that thread, not to the process, so the download library's threads and the
 // playback threads are not counted). Printed per control: the file-system calls (those that
-// name a path, and those on a descriptor that only a file or directory has), the lstat calls
-// among them, every call, and the ten most frequent file-system calls.
+// name a path, and those on a descriptor that only a file or directory has), the stat calls
+// among them (lstat, stat, newfstatat, statx), every call, and the ten most frequent
+// file-system calls. Each traced dialog is followed by the same dialog untraced, which gives
+// the user-interface thread's CPU time in user and in kernel mode (getrusage of the thread).
 //
 //   bench_ui_file_calls [controls] [runs]
 //
@@ -15,6 +17,7 @@
 // under the build folder (it sets PORTRIX_HKCU and starts itself again).
 #include <gif_lib.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -238,8 +241,12 @@ private:
     std::vector<std::unique_ptr<CPortrix>> m_controls;
 };
 
-// One cold dialog traced; false when it could not run.
-bool RunOnce(int count, int run) {
+double Seconds(const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+// One cold dialog, traced or timed; false when it could not run.
+bool RunOnce(int count, int run, bool traced) {
     nimbrel_test::NginxServer server(false);
     bench::DelayRelay relay(PortOf(server.Address()), kOneWay);
     if (!server.Running() || !relay.Running()) {
@@ -252,35 +259,53 @@ bool RunOnce(int count, int run) {
     ResetStore();
     Dialog dialog(count, relay.Address());
 
-    ThreadTrace trace(static_cast<pid_t>(::syscall(SYS_gettid)));
-    if (!trace.Attached()) {
-        std::fprintf(stderr, "strace could not attach (is it installed?)\n");
-        return false;
+    std::unique_ptr<ThreadTrace> trace;
+    if (traced) {
+        trace = std::make_unique<ThreadTrace>(static_cast<pid_t>(::syscall(SYS_gettid)));
+        if (!trace->Attached()) {
+            std::fprintf(stderr, "strace could not attach (is it installed?)\n");
+            return false;
+        }
     }
+    rusage before{};
+    ::getrusage(RUSAGE_THREAD, &before);
     const auto start = Clock::now();
     dialog.DisplayAll();
     int showing = 0;
     while ((showing = dialog.Showing()) < count && Clock::now() - start < kGiveUp)
         platform::PumpMessagesUntil([] { return false; }, std::chrono::milliseconds(10));
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    const std::map<std::string, long> calls = trace.Stop();
+    if (!traced) {
+        rusage after{};
+        ::getrusage(RUSAGE_THREAD, &after);
+        const double user = Seconds(after.ru_utime) - Seconds(before.ru_utime);
+        const double kernel = Seconds(after.ru_stime) - Seconds(before.ru_stime);
+        std::printf(
+            "  untraced: %d/%d shown in %.2f s; UI thread CPU %.0f ms user, %.0f ms "
+            "kernel (%.0f %% kernel)\n",
+            showing, count, seconds, user * 1e3, kernel * 1e3,
+            100.0 * kernel / std::max(user + kernel, 1e-9));
+        std::fflush(stdout);
+        return showing == count;
+    }
+    const std::map<std::string, long> calls = trace->Stop();
 
-    long all = 0, files = 0;
+    long all = 0, files = 0, stats = 0;
     std::vector<std::pair<long, std::string>> ranked;
     for (const auto& [name, n] : calls) {
         all += n;
+        if (name == "lstat" || name == "stat" || name == "newfstatat" || name == "statx")
+            stats += n;
         if (kFileSystemCalls.count(name) == 0) continue;
         files += n;
         ranked.emplace_back(n, name);
     }
     std::sort(ranked.rbegin(), ranked.rend());
     const auto perControl = [count](long n) { return static_cast<double>(n) / count; };
-    const auto lstat = calls.find("lstat");
     std::printf(
-        "run %d: %d/%d shown in %.2f s; per control: file-system %.1f (lstat %.1f), "
+        "run %d: %d/%d shown in %.2f s traced; per control: file-system %.1f (stat %.1f), "
         "all calls %.1f\n  ",
-        run, showing, count, seconds, perControl(files),
-        perControl(lstat == calls.end() ? 0 : lstat->second), perControl(all));
+        run, showing, count, seconds, perControl(files), perControl(stats), perControl(all));
     for (size_t i = 0; i < ranked.size() && i < static_cast<size_t>(kTopCalls); ++i)
         std::printf(" %s %.1f", ranked[i].second.c_str(), perControl(ranked[i].first));
     std::printf("\n");
@@ -295,6 +320,9 @@ int main(int argc, char** argv) {
     const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : kDefaultControls;
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : kDefaultRuns;
     bool ok = true;
-    for (int run = 1; run <= runs; ++run) ok = RunOnce(count, run) && ok;
+    for (int run = 1; run <= runs; ++run) {
+        ok = RunOnce(count, run, true) && ok;
+        ok = RunOnce(count, run, false) && ok;
+    }
     return ok ? 0 : 1;
 }
