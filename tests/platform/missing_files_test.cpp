@@ -133,7 +133,8 @@ TEST(MissingFiles, AFileIsFoundByTheFirstOpenAfterItAppears) {
          [](const TempDir&) { platform::SetMissingFileMemo(false); },
          [](const TempDir& d) { d.Write("Avatar/Body/1.gif", "GIF89a"); }},
     };
-    // Below a confined folder the same answers come from the remembered folders' entries.
+    // Below a confined folder the same answers come from the remembered folders' entries; the
+    // confined folder is Avatar, so that row 5 replaces the folder held open.
     for (const bool confined : {false, true}) {
         int row = 0;
         for (const Case& c : cases) {
@@ -146,8 +147,8 @@ TEST(MissingFiles, AFileIsFoundByTheFirstOpenAfterItAppears) {
             platform::SetMissingFileMemo(false);  // forget the other rows
             platform::SetMissingFileMemo(true);
             TempDir dir;
-            if (confined) platform::ConfineOpensBelow(dir.path().c_str());
             MakeDirectory(dir / "Avatar");
+            if (confined) platform::ConfineOpensBelow((dir / "Avatar").c_str());
             MakeDirectory(dir / "Avatar/Body");
             if (c.setUp) c.setUp(dir);
             const std::string path = dir.path() + "\\" + c.path;
