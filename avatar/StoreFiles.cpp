@@ -87,19 +87,31 @@ BOOL ReadRecordedVersion(LPCTSTR path, int imageType, int faceMode, int* version
 void RecordVersion(LPCTSTR path, int imageType, int faceMode, int version) {
     const int offset = VersionEntryOffset(imageType, faceMode);
     if (offset < 0) return;
-    // Starting from a new table means that bytes past the end of a short existing file are
-    // written back as "00001" entries.
+    char entry[kVersionEntryLength];
+    FormatVersionEntry(version, entry);
+    // Starting from a new table means that bytes past the end of a short (or new) file are
+    // written as "00001" entries.
     char table[kVersionFileSize];
     FillNewVersionTable(table);
     CFile file;
     try {
-        if (file.Open(path, CFile::modeReadWrite | CFile::shareExclusive)) {
-            ReadUpTo(file, table, kVersionFileSize);
-            file.Close();
+        if (!file.Open(path, CFile::modeCreate | CFile::modeNoTruncate | CFile::modeReadWrite |
+                                 CFile::shareExclusive))
+            return;
+        const UINT held = ReadUpTo(file, table, kVersionFileSize);
+        if (held < kVersionFileSize) {
+            file.Seek(static_cast<LONG>(held), CFile::begin);
+            file.Write(table + held, kVersionFileSize - held);
+        } else if (file.GetLength() > kVersionFileSize) {
+            file.SetLength(kVersionFileSize);
         }
-        FormatVersionEntry(version, table + offset);
-        if (!file.Open(path, CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive)) return;
-        file.Write(table, kVersionFileSize);
+        if (std::memcmp(table + offset, entry, kVersionEntryLength) != 0) {
+            file.Seek(offset, CFile::begin);
+            file.Write(&kVersionEntryBeingWritten, 1);
+            file.Write(entry + 1, kVersionEntryLength - 1);
+            file.Seek(offset, CFile::begin);
+            file.Write(entry, 1);
+        }
         file.Close();
     } catch (CException* error) {
         error->Delete();
