@@ -1,6 +1,5 @@
 #include "StoreFiles.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "PortrixConstants.h"
@@ -29,21 +28,15 @@ BOOL PassesExistenceTest(LPCTSTR path) {
 }
 
 BOOL IdentifyStoreFile(LPCTSTR path, StoreFileIdentity* identity) {
-    CFileFind finder;
-    if (path == nullptr || !finder.FindFile(path)) return FALSE;
-    // The search takes the name as a pattern, and a user id may hold '*' or '?': only the entry
-    // of that very name counts.
-    const CString whole(path);
-    const CString wanted = whole.Mid(std::max(whole.ReverseFind('\\'), whole.ReverseFind('/')) + 1);
-    for (BOOL more = TRUE; more;) {
-        more = finder.FindNextFile();
-        if (finder.GetFileName().CompareNoCase(wanted) != 0) continue;
-        finder.GetLastWriteTime(&identity->written);
-        finder.GetCreationTime(&identity->created);
-        identity->length = finder.GetLength();
-        return TRUE;
-    }
-    return FALSE;
+    // One status query of the name itself: a search of its directory would read every entry of
+    // it, beside the download service's renames into that same directory.
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (path == nullptr || !::GetFileAttributesExA(path, GetFileExInfoStandard, &data))
+        return FALSE;
+    identity->written = data.ftLastWriteTime;
+    identity->created = data.ftCreationTime;
+    identity->length = data.nFileSizeLow;
+    return TRUE;
 }
 
 BOOL SameStoreFile(const StoreFileIdentity& one, const StoreFileIdentity& other) {

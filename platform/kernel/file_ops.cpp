@@ -38,6 +38,24 @@ DWORD GetFileAttributesA(LPCSTR path) {
     return platform::internal::AttributesOf(status);
 }
 
+BOOL GetFileAttributesExA(LPCSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID information) {
+    if (path == nullptr || information == nullptr || level != GetFileExInfoStandard)
+        return FailWith(ERROR_INVALID_PARAMETER);
+    const std::string posix = WithoutTrailingSlash(ToPosixPath(path));
+    platform::internal::FileStatus status;
+    int err = 0;
+    if (!platform::internal::GetFileStatus(posix, &status, &err))
+        return FailWith(Win32ErrorFromErrno(err, posix));
+    auto* data = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(information);
+    data->dwFileAttributes = platform::internal::AttributesOf(status);
+    data->ftCreationTime = platform::internal::ToFileTime(status.creation);
+    data->ftLastAccessTime = platform::internal::ToFileTime(status.lastAccess);
+    data->ftLastWriteTime = platform::internal::ToFileTime(status.lastWrite);
+    data->nFileSizeHigh = static_cast<DWORD>(status.size >> 32);
+    data->nFileSizeLow = static_cast<DWORD>(status.size & 0xFFFFFFFFu);
+    return TRUE;
+}
+
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES /*attributes*/) {
     const std::string posix = WithoutTrailingSlash(ToPosixPath(path));
     if (posix.empty()) return FailWith(ERROR_PATH_NOT_FOUND);
