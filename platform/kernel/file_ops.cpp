@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "internal/file_share.h"
+#include "internal/missing_files.h"
 #include "platform/path.h"
 #include "winbase.h"
 
@@ -41,6 +42,9 @@ DWORD GetFileAttributesA(LPCSTR path) {
 BOOL GetFileAttributesExA(LPCSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID information) {
     if (path == nullptr || information == nullptr || level != GetFileExInfoStandard)
         return FailWith(ERROR_INVALID_PARAMETER);
+    // A name the memo knows to be missing is not looked for: the letter-case search of its
+    // folder would wait for the folder's lock behind anyone creating a file in it.
+    if (platform::internal::KnownMissing(path)) return FailWith(ERROR_FILE_NOT_FOUND);
     const std::string posix = WithoutTrailingSlash(ToPosixPath(path));
     platform::internal::FileStatus status;
     int err = 0;

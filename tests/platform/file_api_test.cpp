@@ -180,6 +180,18 @@ TEST(Directories, Attributes) {
             << Row(row);
         EXPECT_EQ(data.nFileSizeLow, searched.nFileSizeLow) << Row(row);
     }
+    // A file that a failed open left remembered as missing is found as soon as it appears.
+    const std::string later = Win(dir, "Avatar\\Body\\later.gif");
+#ifndef _WIN32
+    CFile open;
+    EXPECT_FALSE(open.Open(later.c_str(), CFile::modeRead | CFile::shareDenyWrite));
+#endif
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    EXPECT_FALSE(GetFileAttributesExA(later.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_FILE_NOT_FOUND});
+    dir.Write("Avatar/Body/later.gif", "GIF89a");
+    ASSERT_TRUE(GetFileAttributesExA(later.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(data.nFileSizeLow, 6u);
 }
 
 TEST(Directories, Deletion) {
