@@ -21,6 +21,9 @@
 // time, so that each round downloads whole new files, and each control finds its picture only
 // once it has arrived and then records its version.
 //
+// On a machine that other work keeps busy, run it as `nice -n -10 bench_disk_stall` (as root):
+// the gaps then hold less of the others' processor time, and asleep_ms none of it.
+//
 // The program gives itself an avatar store under the build folder: it sets PORTRIX_HKCU and
 // starts itself again, since libportrix reads the registry while it loads.
 #include <benchmark/benchmark.h>

@@ -170,7 +170,8 @@ int ShareOpen(const std::string& posixPath, unsigned access, unsigned share,
     bool refusedLink = false;
     int fd = OpenFile(posixPath, flags, 0666, &refusedLink);
     if (fd < 0 && errno == EPERM && (flags & O_NOATIME)) {
-        fd = OpenFile(posixPath, flags & ~O_NOATIME, 0666, &refusedLink);
+        flags &= ~O_NOATIME;
+        fd = OpenFile(posixPath, flags, 0666, &refusedLink);
     }
     if (fd < 0) {
         *error = refusedLink ? ERROR_ACCESS_DENIED : Win32ErrorFromErrno(errno, posixPath);
