@@ -198,14 +198,21 @@ int ShareOpen(const std::string& posixPath, unsigned access, unsigned share,
     // a regular one.
     int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | ((access & kAccessWrite) ? O_RDWR : O_RDONLY);
     if (disposition != Disposition::OpenExisting) flags |= O_CREAT;
+    // Reading leaves the access time alone: its update is a journal write, which waits behind
+    // another program's writing to the same file system. Only the owner may ask for that.
+    if (!(access & kAccessWrite)) flags |= O_NOATIME;
     bool refusedLink = false;
-    const int fd = OpenFile(posixPath, flags, 0666, &refusedLink, known);
+    int fd = OpenFile(posixPath, flags, 0666, &refusedLink, known);
+    if (fd < 0 && errno == EPERM && (flags & O_NOATIME)) {
+        flags &= ~O_NOATIME;
+        fd = OpenFile(posixPath, flags, 0666, &refusedLink, known);
+    }
     if (fd < 0) {
         *error = refusedLink ? ERROR_ACCESS_DENIED : Win32ErrorFromErrno(errno, posixPath);
         return -1;
     }
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        fcntl(fd, F_SETFL, 0) != 0) {  // of the flags it can change, only O_NONBLOCK was set
+        fcntl(fd, F_SETFL, flags & O_NOATIME) != 0) {  // drops O_NONBLOCK, keeps O_NOATIME
         close(fd);
         *error = ERROR_ACCESS_DENIED;
         return -1;
