@@ -278,6 +278,47 @@ TEST(ServerProtocol, ConnectionsAreKeptAndEachServerIsSpokenToInItsVersion) {
     }
 }
 
+// A picture whose answer never comes, or whose stream the server resets, holds none of the
+// others back and never changes what its server is taken to speak; a server that speaks only
+// HTTP/2 hears one HTTP/1.1 request, not one per picture.
+TEST(ServerProtocol, APictureWithoutAnAnswerHoldsNoneBackAndTeachesNothing) {
+    constexpr int kGood = 5;
+    const struct {
+        bool http2;
+        const char* first;  // the first picture asked of the server
+        const char* protocol;
+    } rows[] = {
+        {true, "silent", "HTTP/2.0"},
+        {true, "reset", "HTTP/2.0"},
+        {false, "silent", "HTTP/1.1"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.protocol) + ", first " + row.first);
+        nimbrel_test::NginxServer server(row.http2);
+        ASSERT_TRUE(server.Running()) << server.StartError();
+        nimbrel_test::TempStore store;
+        CAvatarDownload download;
+        const CString address = server.Address().c_str();
+        const CString root = store.WindowsRoot().c_str();
+        for (int i = 0; i < kGood; ++i)
+            server.Put("Face/" + std::to_string(i) + ".gif", "GIF89a-" + std::to_string(i));
+
+        download.StartDownload(row.first, address, root, 3, 0);
+        // A reset is over at once: the pictures after it find its connection gone or kept.
+        if (std::string(row.first) == "reset") {
+            ASSERT_TRUE(server.WaitForRequests("Face/reset.gif", 1));
+        }
+        for (int i = 0; i < kGood; ++i)
+            download.StartDownload(std::to_string(i).c_str(), address, root, 3, 0);
+        for (int i = 0; i < kGood; ++i)
+            EXPECT_TRUE(WaitForContent(store.Path("Face/" + std::to_string(i) + ".gif"),
+                                       "GIF89a-" + std::to_string(i)));
+        for (const LoggedRequest& request : server.Requests())
+            EXPECT_EQ(request.protocol, row.protocol) << request.target;
+        EXPECT_LE(server.ErrorLogLines("invalid connection preface"), 1u);
+    }
+}
+
 // Kept connections do not outlive the idle bound (shortened here through the environment).
 TEST_F(StoreProtocolTest, AKeptConnectionIsClosedOnceIdleForTheBound) {
     server.Put("Body/idle.gif", "GIF89a-idle");
