@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -251,9 +252,19 @@ void Transfer::DiscardTempFile() {
 }
 
 bool Transfer::IsAPicture() {
+    // curl checks a framed body's end itself and fails a transfer whose body was cut short.
     curl_off_t stated = -1;
+    long version = 0;
     curl_easy_getinfo(m_easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &stated);
-    m_failure = m_shape.WhyNotAPicture(stated >= 0);
+    curl_easy_getinfo(m_easy, CURLINFO_HTTP_VERSION, &version);
+    curl_header* coding = nullptr;
+    std::string codings;
+    if (curl_easy_header(m_easy, "Transfer-Encoding", 0, CURLH_HEADER, -1, &coding) == CURLHE_OK)
+        codings = coding->value;
+    for (char& ch : codings) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    const bool chunked = codings.find("chunked") != std::string::npos;
+    const bool framed = stated >= 0 || chunked || version >= CURL_HTTP_VERSION_2_0;
+    m_failure = m_shape.WhyNotAPicture(framed);
     return m_failure.empty();
 }
 
