@@ -1,7 +1,12 @@
 #include "Connections.h"
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <string_view>
 
@@ -107,10 +112,9 @@ std::optional<std::chrono::milliseconds> Servers::NextPatienceEnd(
         if (server.version != Version::unknown || server.probe == nullptr ||
             server.probeSent == std::chrono::steady_clock::time_point{})
             continue;
-        const auto left = std::max(
-            std::chrono::milliseconds(0),
-            std::chrono::ceil<std::chrono::milliseconds>(server.probeSent + kProbePatience - now));
-        if (!next || left < *next) next = left;
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(server.probeSent + kProbePatience - now);
+        if (left.count() > 0 && (!next || left < *next)) next = left;
     }
     return next;
 }
@@ -133,7 +137,11 @@ bool Servers::Begin(CURL* easy, const std::string& url) {
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Servers::OnHeader) == CURLE_OK &&
         curl_easy_setopt(easy, CURLOPT_HEADERDATA, &attempt) == CURLE_OK &&
         curl_easy_setopt(easy, CURLOPT_PREREQDATA, &attempt) == CURLE_OK &&
-        curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, &attempt) == CURLE_OK && Configure(attempt);
+        curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, &attempt) == CURLE_OK &&
+        curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &Servers::OnOpenSocket) == CURLE_OK &&
+        curl_easy_setopt(easy, CURLOPT_SOCKOPTDATA, &attempt) == CURLE_OK &&
+        curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, &Servers::OnSocketOptions) == CURLE_OK &&
+        Configure(attempt);
     if (!ok) End(easy);
     return ok;
 }
@@ -143,6 +151,8 @@ bool Servers::Configure(Attempt& attempt) {
     Server& server = m_servers[attempt.server];
     attempt.connected = attempt.answered = attempt.answeredHttp2 = false;
     attempt.wantedConnection = false;
+    if (attempt.spare >= 0) ::close(attempt.spare);
+    attempt.spare = -1;
     if (!IsCleartext(attempt.server)) {
         attempt.kind = Kind::tls;
     } else if (server.version == Version::unknown && server.probe == nullptr) {
@@ -162,6 +172,8 @@ bool Servers::Configure(Attempt& attempt) {
     } else {
         attempt.kind = Kind::opener;  // not held back by HasRoom: a connection of its own
     }
+    if (attempt.kind == Kind::http1 || attempt.kind == Kind::opener)
+        attempt.spare = TakeSpare(server);
     long httpVersion = CURL_HTTP_VERSION_2TLS;  // over TLS the handshake agrees on a version
     if (attempt.kind == Kind::http1 || attempt.kind == Kind::probe)
         httpVersion = CURL_HTTP_VERSION_1_1;
@@ -176,10 +188,7 @@ bool Servers::Configure(Attempt& attempt) {
               curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT,
                                attempt.kind == Kind::opener ? 1L : 0L) == CURLE_OK &&
               curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION,
-                               tellsConnection ? &Servers::OnConnected : nullptr) == CURLE_OK &&
-              curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION,
-                               attempt.kind == Kind::follower ? &Servers::OnOpenSocket : nullptr) ==
-                  CURLE_OK;
+                               tellsConnection ? &Servers::OnConnected : nullptr) == CURLE_OK;
     if (ok && attempt.sentAgain) {
         // The time limit covers every attempt together; one already over it ends at once.
         const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -218,10 +227,94 @@ int Servers::OnConnected(void* self, char*, char*, int, int) {
     return CURL_PREREQFUNC_OK;
 }
 
-curl_socket_t Servers::OnOpenSocket(void* self, curlsocktype, curl_sockaddr*) {
+curl_socket_t Servers::OnOpenSocket(void* self, curlsocktype purpose, curl_sockaddr* address) {
+    auto& attempt = *static_cast<Attempt*>(self);
+    Servers& servers = *attempt.owner;
     // A follower never opens a connection: curl would speak HTTP/1.1 on it.
-    static_cast<Attempt*>(self)->wantedConnection = true;
-    return CURL_SOCKET_BAD;
+    if (attempt.kind == Kind::follower) {
+        attempt.wantedConnection = true;
+        return CURL_SOCKET_BAD;
+    }
+    Server& server = servers.m_servers[attempt.server];
+    const std::string bytes(reinterpret_cast<const char*>(&address->addr), address->addrlen);
+    if (attempt.kind == Kind::probe && purpose == CURLSOCKTYPE_IPCXN && server.address != bytes) {
+        CloseSpares(server, 0);
+        server.address = bytes;
+        server.family = address->family;
+        server.socktype = address->socktype;
+        server.protocol = address->protocol;
+        servers.m_told.push_back(attempt.easy);  // the others' connections can be made now
+    }
+    const int spare = attempt.spare;
+    attempt.spare = -1;
+    if (spare >= 0 && server.address == bytes) {
+        servers.m_connectedAhead.insert(spare);
+        return spare;
+    }
+    if (spare >= 0) ::close(spare);
+    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
+int Servers::OnSocketOptions(void* self, curl_socket_t socket, curlsocktype) {
+    Servers& servers = *static_cast<Attempt*>(self)->owner;
+    return servers.m_connectedAhead.erase(socket) != 0 ? CURL_SOCKOPT_ALREADY_CONNECTED
+                                                       : CURL_SOCKOPT_OK;
+}
+
+int Servers::TakeSpare(Server& server) {
+    while (!server.spare.empty()) {
+        const int fd = server.spare.back();
+        pollfd ready{fd, POLLOUT, 0};
+        if (::poll(&ready, 1, 0) == 0) return -1;  // still connecting: a socket of its own
+        server.spare.pop_back();
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0) return fd;
+        ::close(fd);
+    }
+    return -1;
+}
+
+void Servers::CloseSpares(Server& server, size_t keep) {
+    while (server.spare.size() > keep) {
+        ::close(server.spare.back());
+        server.spare.pop_back();
+    }
+}
+
+void Servers::ConnectAhead(const std::map<std::string, int>& held) {
+    for (auto& [key, server] : m_servers) {
+        const auto found = held.find(key);
+        const int waiting = found == held.end() ? 0 : found->second;
+        const bool probing = server.version == Version::unknown && server.probe != nullptr &&
+                             !server.address.empty();
+        if (!probing) {
+            CloseSpares(server, static_cast<size_t>(waiting));
+            continue;
+        }
+        // With the transfers running there, never more than one server's connections.
+        const int wanted = std::min(waiting, kMaxConnectionsPerServer - server.running);
+        CloseSpares(server, static_cast<size_t>(std::max(wanted, 0)));
+        while (static_cast<int>(server.spare.size()) < wanted) {
+            const int fd = ::socket(server.family, server.socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                                    server.protocol);
+            if (fd < 0) break;
+            if (::connect(fd, reinterpret_cast<const sockaddr*>(server.address.data()),
+                          static_cast<socklen_t>(server.address.size())) != 0 &&
+                errno != EINPROGRESS) {
+                ::close(fd);
+                break;
+            }
+            server.spare.push_back(fd);
+        }
+    }
+}
+
+Servers::~Servers() {
+    for (auto& entry : m_servers) CloseSpares(entry.second, 0);
+    for (auto& entry : m_running) {
+        if (entry.second.spare >= 0) ::close(entry.second.spare);
+    }
 }
 
 bool Servers::Progress() {
@@ -247,7 +340,8 @@ bool Servers::TakeIn(Attempt& attempt, Server& server) {
         if (attempt.connected && server.probe == attempt.easy &&
             server.probeSent == std::chrono::steady_clock::time_point{})
             server.probeSent = std::chrono::steady_clock::now();
-        return false;
+        // Its address known: the others' connections can be made ahead.
+        return !server.address.empty() && server.spare.empty();
     }
     if (attempt.kind == Kind::opener && attempt.connected &&
         server.connection == Http2Connection::opening) {
@@ -278,6 +372,7 @@ void Servers::Learn(Attempt& attempt, Server& server, CURLcode result, long redi
         Log("%s answers in HTTP/2 (%s): speaking HTTP/2 to it from now on", attempt.server.c_str(),
             curl_easy_strerror(result));
         server.version = Version::http2;
+        CloseSpares(server, 1);  // for its opener
     } else if (attempt.kind == Kind::opener && RefusedHttp2(result) &&
                server.version == Version::http2) {
         // The opener had a connection of its own: this is the server's answer to the preface.
@@ -370,6 +465,7 @@ void Servers::End(CURL* easy) {
     if (server.probe == easy) server.probe = nullptr;
     if (found->second.kind == Kind::opener && server.connection == Http2Connection::opening)
         server.connection = Http2Connection::none;
+    if (found->second.spare >= 0) ::close(found->second.spare);
     --server.running;
     server.parked.erase(std::remove(server.parked.begin(), server.parked.end(), easy),
                         server.parked.end());

@@ -31,6 +31,7 @@
 #include <chrono>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,14 @@ public:
         std::chrono::steady_clock::time_point now) const;
     // The pool was emptied: HTTP/2 servers need a new connection opened.
     void ConnectionsClosed();
+    // With `held` the requests of each server that wait for room there: connects sockets ahead
+    // for those that wait for a probe's answer, and closes spare sockets no request waits for.
+    void ConnectAhead(const std::map<std::string, int>& held);
+
+    Servers() = default;
+    ~Servers();  // closes the spare sockets
+    Servers(const Servers&) = delete;
+    Servers& operator=(const Servers&) = delete;
 
 private:
     enum class Version {
@@ -109,6 +118,11 @@ private:
         CURL* probe = nullptr;               // the probe waited for, if any
         std::chrono::steady_clock::time_point probeSent;
         std::vector<CURL*> parked;  // to go once the connection is open or has room
+        // Where the probe connects, and sockets connected there while it waits for its answer,
+        // so that the requests waiting with it do not then also wait for connections.
+        std::string address;  // the bytes of the probe's socket address
+        int family = 0, socktype = 0, protocol = 0;
+        std::vector<int> spare;
     };
     enum class Kind {
         probe,     // HTTP/1.1 to a server not yet answered, which the others wait for
@@ -129,6 +143,7 @@ private:
         bool answered = false;          // the first status line came (from its own server)
         bool answeredHttp2 = false;     // ... and it was HTTP/2
         bool wantedConnection = false;  // a follower that found no room on the connection
+        int spare = -1;                 // a socket connected ahead, for its connection
         Servers* owner = nullptr;
     };
 
@@ -145,12 +160,17 @@ private:
 
     static size_t OnHeader(char* data, size_t size, size_t count, void* attempt);
     static int OnConnected(void* attempt, char*, char*, int, int);
-    static curl_socket_t OnOpenSocket(void* attempt, curlsocktype, curl_sockaddr*);
+    static curl_socket_t OnOpenSocket(void* attempt, curlsocktype purpose, curl_sockaddr* address);
+    static int OnSocketOptions(void* attempt, curl_socket_t socket, curlsocktype);
+    // A spare socket of the server whose connection is made, or -1.
+    static int TakeSpare(Server& server);
+    static void CloseSpares(Server& server, size_t keep);
 
     std::map<std::string, Server> m_servers;
     std::map<CURL*, Attempt> m_running;
     std::vector<CURL*> m_ready;
-    std::vector<CURL*> m_told;  // attempts whose callbacks told something since Progress()
+    std::vector<CURL*> m_told;       // attempts whose callbacks told something since Progress()
+    std::set<int> m_connectedAhead;  // spare sockets handed to curl, already connected
 };
 
 }  // namespace nimbrel

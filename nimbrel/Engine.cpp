@@ -204,6 +204,7 @@ bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTrans
                          WaitingTransfers& waiting, StaleTempSweeper& sweeper, Servers& servers) {
     bool started = false;
     std::multiset<std::string> finishing;
+    std::map<std::string, int> held;  // requests waiting for room at their server, by server
     const auto now = std::chrono::steady_clock::now();
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
@@ -218,6 +219,7 @@ bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTrans
     // not a wait for a connection.
     for (auto next = backlog.begin(); next != backlog.end() && HasRoom(active, waiting);) {
         if (!servers.HasRoom(next->url, now) || finishing.count(next->Key()) != 0) {
+            ++held[Servers::KeyOf(next->url)];
             ++next;
             continue;
         }
@@ -245,6 +247,7 @@ bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTrans
                 break;
         }
     }
+    servers.ConnectAhead(held);
     return started;
 }
 
