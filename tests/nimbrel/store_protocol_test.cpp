@@ -319,6 +319,30 @@ TEST(ServerProtocol, APictureWithoutAnAnswerHoldsNoneBackAndTeachesNothing) {
     }
 }
 
+// What a server speaks is learned from its own answers only: a redirect to a server that
+// speaks only HTTP/2 teaches nothing of the server that sent it.
+TEST(ServerProtocol, ARedirectTargetTeachesNothingOfTheServerThatSentIt) {
+    nimbrel_test::NginxServer first;
+    nimbrel_test::NginxServer target(true);
+    ASSERT_TRUE(first.Running()) << first.StartError();
+    ASSERT_TRUE(target.Running()) << target.StartError();
+    nimbrel_test::TempStore store;
+    CAvatarDownload download;
+    first.Put("Face/stays.gif", "GIF89a-stays");
+    target.Put("Face/away.gif", "GIF89a-away");
+
+    // Followed in HTTP/1.1, which the target refuses: the picture is not fetched.
+    const std::string away = "away/Face/away.gif?to=" + target.Address();
+    download.VazirOridoStartN(("http://" + first.Address() + "/c_avatar/" + away).c_str(),
+                              (store.WindowsRoot() + "default\\away.gif").c_str());
+    ASSERT_TRUE(first.WaitForRequests(away, 1));
+    ASSERT_TRUE(WaitFor([&] { return target.ErrorLogLines("invalid connection preface") == 1; }));
+    download.StartDownload("stays", first.Address().c_str(), store.WindowsRoot().c_str(), 3, 0);
+    EXPECT_TRUE(WaitForContent(store.Path("Face/stays.gif"), "GIF89a-stays"));
+    for (const LoggedRequest& request : first.Requests())
+        EXPECT_EQ(request.protocol, "HTTP/1.1") << request.target;
+}
+
 // Kept connections do not outlive the idle bound (shortened here through the environment).
 TEST_F(StoreProtocolTest, AKeptConnectionIsClosedOnceIdleForTheBound) {
     server.Put("Body/idle.gif", "GIF89a-idle");
