@@ -288,14 +288,14 @@ void Servers::ConnectAhead(const std::map<std::string, int>& held) {
         const int waiting = found == held.end() ? 0 : found->second;
         const bool probing = server.version == Version::unknown && server.probe != nullptr &&
                              !server.address.empty();
-        if (!probing) {
-            CloseSpares(server, static_cast<size_t>(waiting));
-            continue;
-        }
-        // With the transfers running there, never more than one server's connections.
-        const int wanted = std::min(waiting, kMaxConnectionsPerServer - server.running);
-        CloseSpares(server, static_cast<size_t>(std::max(wanted, 0)));
-        while (static_cast<int>(server.spare.size()) < wanted) {
+        // With the transfers running there, never more than one server's connections; none
+        // once it is known to multiplex (its opener took the one it needs).
+        const int wanted =
+            server.version == Version::http2
+                ? 0
+                : std::max(0, std::min(waiting, kMaxConnectionsPerServer - server.running));
+        CloseSpares(server, static_cast<size_t>(wanted));
+        while (probing && static_cast<int>(server.spare.size()) < wanted) {
             const int fd = ::socket(server.family, server.socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                                     server.protocol);
             if (fd < 0) break;
