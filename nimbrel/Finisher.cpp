@@ -72,7 +72,8 @@ void Finisher::EndBatch(Batch& batch) {
     conclude();
     for (std::thread& helper : helpers) helper.join();
 
-    // In the order they completed; each directory synced once, after its renames.
+    // In the order they completed. A renamed picture is whole, so the control may see it at
+    // once; the sync of its directory (once for all its renames) only makes the new name last.
     std::set<std::pair<dev_t, ino_t>> synced;
     std::vector<int> directories;
     for (auto& [transfer, result] : batch) {
@@ -80,13 +81,11 @@ void Finisher::EndBatch(Batch& batch) {
         if (transfer->PutInPlace() && ::fstat(transfer->DirectoryFd(), &info) == 0 &&
             synced.emplace(info.st_dev, info.st_ino).second)
             directories.push_back(transfer->DirectoryFd());
-    }
-    for (int directory : directories) ::fsync(directory);
-    for (auto& [transfer, result] : batch) {
         transfer->End();
         m_ended(transfer->GetRequest());
-        transfer.reset();
     }
+    for (int directory : directories) ::fsync(directory);
+    batch.clear();
 }
 
 }  // namespace nimbrel

@@ -3,8 +3,8 @@
 // worker must meanwhile keep driving the other transfers' connections. One thread takes every
 // transfer handed over since it last looked: their bodies are synced together (on up to
 // kParallelSyncs threads, so that the file system commits them in one go rather than one
-// picture after another), then each is renamed into place and each directory synced once, and
-// the transfers end in the order they completed. It sleeps while there is nothing to do.
+// picture after another), then each is renamed into place and ends, in the order they
+// completed, and each directory is synced once. It sleeps while there is nothing to do.
 #pragma once
 
 #include <curl/curl.h>

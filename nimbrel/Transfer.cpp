@@ -309,8 +309,9 @@ std::string Transfer::MarkDestinationFresh() {
 
 void Transfer::Finish(CURLcode result) {
     Conclude(result);
-    if (PutInPlace()) ::fsync(m_directory.Get());
+    const bool renamed = PutInPlace();
     End();
+    if (renamed) ::fsync(m_directory.Get());
 }
 
 void Transfer::Conclude(CURLcode result) {

@@ -56,8 +56,9 @@ public:
     // Finish() in three steps, so that many transfers' bodies can wait for the disk together:
     // Conclude() judges the answer and makes a body to be kept durable (it may run beside other
     // transfers' Conclude()); PutInPlace() then renames the body over the picture, true when the
-    // picture's directory is to be synced (DirectoryFd()); End() lets the control see the
-    // picture. After a crash the picture is the old one or the whole new one.
+    // picture's directory is to be synced (DirectoryFd(), before the transfer goes, for the new
+    // name to last); End() lets the control see the picture. After a crash the picture is the
+    // old one or the whole new one.
     void Conclude(CURLcode result);
     bool PutInPlace();
     void End();
