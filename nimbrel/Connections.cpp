@@ -106,15 +106,17 @@ bool Servers::HasRoom(const std::string& url, std::chrono::steady_clock::time_po
 std::optional<std::chrono::milliseconds> Servers::NextPatienceEnd(
     std::chrono::steady_clock::time_point now) const {
     std::optional<std::chrono::milliseconds> next;
+    const auto consider = [&](std::chrono::steady_clock::time_point sent) {
+        // Waited for only once it has gone out: until then nothing is due.
+        if (sent == std::chrono::steady_clock::time_point{}) return;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(sent + kProbePatience - now);
+        if (left.count() > 0 && (!next || left < *next)) next = left;
+    };
     for (const auto& entry : m_servers) {
         const Server& server = entry.second;
-        // Waited for only once it has gone out: until then nothing is due.
-        if (server.version != Version::unknown || server.probe == nullptr ||
-            server.probeSent == std::chrono::steady_clock::time_point{})
-            continue;
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(server.probeSent + kProbePatience - now);
-        if (left.count() > 0 && (!next || left < *next)) next = left;
+        if (server.version == Version::unknown && server.probe != nullptr)
+            consider(server.probeSent);
+        if (server.connection == Http2Connection::opening) consider(server.openerSent);
     }
     return next;
 }
@@ -150,7 +152,7 @@ bool Servers::Configure(Attempt& attempt) {
     CURL* easy = attempt.easy;
     Server& server = m_servers[attempt.server];
     attempt.connected = attempt.answered = attempt.answeredHttp2 = false;
-    attempt.wantedConnection = false;
+    attempt.wantedConnection = attempt.waitsForStream = false;
     if (attempt.spare >= 0) ::close(attempt.spare);
     attempt.spare = -1;
     if (!IsCleartext(attempt.server)) {
@@ -164,6 +166,7 @@ bool Servers::Configure(Attempt& attempt) {
     } else if (server.connection == Http2Connection::none) {
         attempt.kind = Kind::opener;
         server.connection = Http2Connection::opening;
+        server.openerSent = {};
     } else if (server.connection == Http2Connection::open) {
         attempt.kind = Kind::follower;
     } else if (attempt.sentAgain) {
@@ -326,7 +329,25 @@ bool Servers::Progress() {
         if (found != m_running.end())
             changed = TakeIn(found->second, m_servers[found->second.server]) || changed;
     }
+    // An opener whose answer does not come holds the others back no longer than its patience.
+    const auto now = std::chrono::steady_clock::now();
+    for (auto& entry : m_servers) {
+        Server& server = entry.second;
+        if (server.connection == Http2Connection::opening &&
+            server.openerSent != std::chrono::steady_clock::time_point{} &&
+            now - server.openerSent >= kProbePatience)
+            changed = Open(server) || changed;
+    }
     return changed;
+}
+
+bool Servers::Open(Server& server) {
+    // The server's settings came before any answer on the connection: curl now holds the
+    // others to the streams the server offers.
+    server.connection = Http2Connection::open;
+    server.streams = kMaxStreamsPerServer;
+    Resume(server);
+    return true;
 }
 
 bool Servers::TakeIn(Attempt& attempt, Server& server) {
@@ -343,14 +364,11 @@ bool Servers::TakeIn(Attempt& attempt, Server& server) {
         // Its address known: the others' connections can be made ahead.
         return !server.address.empty() && server.spare.empty();
     }
-    if (attempt.kind == Kind::opener && attempt.connected &&
-        server.connection == Http2Connection::opening) {
-        // The others go on the connection now, not when the opener's answer comes: a picture
-        // that is never answered must not hold them back.
-        server.connection = Http2Connection::open;
-        server.streams = kMaxStreamsPerServer;
-        Resume(server);
-        return true;
+    if (attempt.kind == Kind::opener && server.connection == Http2Connection::opening) {
+        if (attempt.answered) return Open(server);
+        if (attempt.connected && server.openerSent == std::chrono::steady_clock::time_point{})
+            server.openerSent = std::chrono::steady_clock::now();
+        return false;
     }
     // Over TLS the handshake told: a server answering in HTTP/2 multiplexes.
     if (attempt.kind == Kind::tls && attempt.answered && attempt.answeredHttp2 &&
@@ -384,10 +402,12 @@ void Servers::Learn(Attempt& attempt, Server& server, CURLcode result, long redi
                server.version == Version::http2 && server.connection == Http2Connection::open) {
         // No room on the connection: at the streams the server offers when others run there,
         // else gone (closed by the server, or failed), to be opened anew.
+        // Streams that ended meanwhile may have made room: alone, it tries once more first.
         const int others = server.running - 1 - static_cast<int>(server.parked.size());
+        attempt.waitsForStream = others > 0;
         if (others > 0)
             server.streams = std::min(server.streams, others);
-        else
+        else if (attempt.refusedAlone++ > 0)
             server.connection = Http2Connection::none;
     }
 }
@@ -404,10 +424,10 @@ bool Servers::SendAgain(CURL* easy, CURLcode result) {
     Resume(server);
 
     if (attempt.answered || redirects != 0 || !IsCleartext(attempt.server)) return false;
-    // A follower that found no room sent nothing: it waits for a stream, or opens the
-    // connection anew.
+    // A follower that found no room sent nothing: it waits for a stream while others run on
+    // the connection; else it tries again, and then opens the connection anew.
     if (kind == Kind::follower && attempt.wantedConnection) {
-        if (server.connection == Http2Connection::open) {
+        if (server.connection == Http2Connection::open && attempt.waitsForStream) {
             Park(attempt, server);
             return true;
         }

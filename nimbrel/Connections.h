@@ -13,7 +13,8 @@
 // HTTP/1.1 then gets up to kMaxConnectionsPerServer connections; one that answers an HTTP/1.1
 // request with HTTP/2 frames gets that request again with prior knowledge, on a connection of its
 // own (the opener), and every later request as a stream on that connection (a follower) as soon
-// as it is open, whether or not the opener's answer has come. A server that refuses a
+// as the opener's answer begins (by then curl knows how many streams the server offers), or
+// kProbePatience after the opener's request went when no answer comes. A server that refuses a
 // prior-knowledge opener without any answer goes back to HTTP/1.1 for the rest of the process. So
 // a server that speaks only HTTP/1.1 never receives anything but HTTP/1.1, and no request is sent
 // twice unless its first answer was plainly of the other protocol. Only a request's own server
@@ -51,7 +52,8 @@ inline constexpr int kMaxStreamsPerServer = 128;
 // directory, lock, temporary file and socket; a stream of HTTP/2 shares its socket), which must
 // leave the host most of its own.
 inline constexpr size_t kMaxActiveTransfers = kMaxStreamsPerServer;
-// How long a probe's request may go unanswered before another request goes as a probe too.
+// How long a probe's request may go unanswered before the others go in HTTP/1.1 too, and an
+// opener's before the others go on its connection all the same.
 inline constexpr std::chrono::milliseconds kProbePatience{1000};
 
 // The idle bound in effect for this process.
@@ -88,7 +90,7 @@ public:
     std::vector<CURL*> TakeReady();
     // The transfer left the multi handle for good (or never got into it).
     void End(CURL* easy);
-    // How long until a probe's patience runs out, when one is waited for.
+    // How long until a probe's or opener's patience runs out, when one is waited for.
     std::optional<std::chrono::milliseconds> NextPatienceEnd(
         std::chrono::steady_clock::time_point now) const;
     // The pool was emptied: HTTP/2 servers need a new connection opened.
@@ -117,6 +119,7 @@ private:
         int streams = kMaxStreamsPerServer;  // what its connection takes, as far as known
         CURL* probe = nullptr;               // the probe waited for, if any
         std::chrono::steady_clock::time_point probeSent;
+        std::chrono::steady_clock::time_point openerSent;  // its opener's request, once sent
         std::vector<CURL*> parked;  // to go once the connection is open or has room
         // Where the probe connects, and sockets connected there while it waits for its answer,
         // so that the requests waiting with it do not then also wait for connections.
@@ -143,6 +146,8 @@ private:
         bool answered = false;          // the first status line came (from its own server)
         bool answeredHttp2 = false;     // ... and it was HTTP/2
         bool wantedConnection = false;  // a follower that found no room on the connection
+        bool waitsForStream = false;    // ... while others ran there
+        int refusedAlone = 0;           // ... while none did
         int spare = -1;                 // a socket connected ahead, for its connection
         Servers* owner = nullptr;
     };
@@ -153,6 +158,8 @@ private:
     void Park(Attempt& attempt, Server& server);
     // Hands parked transfers on as far as their server's connection allows.
     void Resume(Server& server);
+    // The server's HTTP/2 connection takes the others now; true.
+    bool Open(Server& server);
     // What the attempt's callbacks told, for its server; true when transfers may go on.
     bool TakeIn(Attempt& attempt, Server& server);
     // The outcome of an attempt for its server's version and connection.

@@ -162,7 +162,7 @@ void Engine::Run(CURLM* multi) {
         int pollMs = !waiting.empty()  ? kWaitingPollMs
                      : !active.empty() ? kBusyPollMs
                                        : kIdlePollMs;
-        if (const auto patience = servers.NextPatienceEnd(now); patience && !backlog.empty())
+        if (const auto patience = servers.NextPatienceEnd(now))
             pollMs = std::min(pollMs, static_cast<int>(patience->count()) + 1);
         if (connected && backlog.empty() && active.empty() && waiting.empty()) {
             // Idle connections are kept for the next request, but an idle host keeps none

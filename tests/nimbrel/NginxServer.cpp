@@ -74,7 +74,8 @@ std::string Configuration(const std::string& d, int port, bool http2, int silent
         conf << "    " << temp << "_temp_path " << d << "/tmp/" << temp << ";\n";
     }
     conf << "    server {\n        listen 127.0.0.1:" << port << (http2 ? " http2" : "")
-         << ";\n        root " << d << "/root;\n"
+         << ";\n        http2_max_concurrent_streams " << NginxServer::kHttp2Streams << ";\n"
+         << "        root " << d << "/root;\n"
          << "        location /c_avatar/ { }\n"
          << "        location /c_avatar/Up/ { if_modified_since before; }\n"
          << "        location ~ ^/c_avatar/([^/]+)/moved-(.+)$ { return 302 /c_avatar/$1/$2; }\n"

@@ -32,6 +32,8 @@ struct LoggedRequest {
 class NginxServer {
 public:
     static constexpr int kSlowBytesPerSecond = 1024;
+    // Streams at once on one HTTP/2 connection: far fewer than a client would open on its own.
+    static constexpr int kHttp2Streams = 4;
 
     // Speaking HTTP/1.1 only (nginx's default), or with `http2` HTTP/2 only, as nginx does on a
     // listening socket without TLS marked `http2`. Check Running() before use.
