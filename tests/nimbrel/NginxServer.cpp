@@ -60,7 +60,7 @@ int SilentPeer(int* port) {
     return fd;
 }
 
-std::string Configuration(const std::string& d, int port, bool http2, int silentPort) {
+std::string Configuration(const std::string& d, int port, bool http2, int streams, int silentPort) {
     std::ostringstream conf;
     conf << "daemon off;\nmaster_process off;\npid " << d << "/nginx.pid;\nerror_log " << d
          << "/error.log info;\n"
@@ -73,9 +73,9 @@ std::string Configuration(const std::string& d, int port, bool http2, int silent
     for (const char* temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"}) {
         conf << "    " << temp << "_temp_path " << d << "/tmp/" << temp << ";\n";
     }
-    conf << "    server {\n        listen 127.0.0.1:" << port << (http2 ? " http2" : "")
-         << ";\n        http2_max_concurrent_streams " << NginxServer::kHttp2Streams << ";\n"
-         << "        root " << d << "/root;\n"
+    conf << "    server {\n        listen 127.0.0.1:" << port << (http2 ? " http2" : "") << ";\n";
+    if (streams > 0) conf << "        http2_max_concurrent_streams " << streams << ";\n";
+    conf << "        root " << d << "/root;\n"
          << "        location /c_avatar/ { }\n"
          << "        location /c_avatar/Up/ { if_modified_since before; }\n"
          << "        location ~ ^/c_avatar/([^/]+)/moved-(.+)$ { return 302 /c_avatar/$1/$2; }\n"
@@ -91,7 +91,7 @@ std::string Configuration(const std::string& d, int port, bool http2, int silent
 
 }  // namespace
 
-NginxServer::NginxServer(bool http2) {
+NginxServer::NginxServer(bool http2, int streams) {
     std::string pattern = (fs::temp_directory_path() / "nginx-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
         m_startError = "no temporary directory";
@@ -107,7 +107,8 @@ NginxServer::NginxServer(bool http2) {
         return;
     }
     m_silentPeer = SilentPeer(&m_silentPort);
-    for (int attempt = 0; attempt < kStartAttempts && !Running(); ++attempt) StartOnFreePort(http2);
+    for (int attempt = 0; attempt < kStartAttempts && !Running(); ++attempt)
+        StartOnFreePort(http2, streams);
 }
 
 NginxServer::~NginxServer() {
@@ -117,10 +118,10 @@ NginxServer::~NginxServer() {
     if (!m_directory.empty()) fs::remove_all(m_directory, ignored);
 }
 
-bool NginxServer::StartOnFreePort(bool http2) {
+bool NginxServer::StartOnFreePort(bool http2, int streams) {
     m_port = LoopbackSocket(0, false);
     const std::string d = m_directory.string();
-    std::ofstream(d + "/nginx.conf") << Configuration(d, m_port, http2, m_silentPort);
+    std::ofstream(d + "/nginx.conf") << Configuration(d, m_port, http2, streams, m_silentPort);
     std::vector<std::string> args = {kNginx,          "-p", d + "/", "-c", d + "/nginx.conf", "-e",
                                      d + "/error.log"};
     std::vector<char*> argv;

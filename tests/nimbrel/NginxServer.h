@@ -32,12 +32,11 @@ struct LoggedRequest {
 class NginxServer {
 public:
     static constexpr int kSlowBytesPerSecond = 1024;
-    // Streams at once on one HTTP/2 connection: far fewer than a client would open on its own.
-    static constexpr int kHttp2Streams = 4;
 
     // Speaking HTTP/1.1 only (nginx's default), or with `http2` HTTP/2 only, as nginx does on a
-    // listening socket without TLS marked `http2`. Check Running() before use.
-    explicit NginxServer(bool http2 = false);
+    // listening socket without TLS marked `http2`, offering `streams` streams at once on a
+    // connection (0: nginx's default, 128). Check Running() before use.
+    explicit NginxServer(bool http2 = false, int streams = 0);
     ~NginxServer();
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;
@@ -58,7 +57,7 @@ public:
     size_t ErrorLogLines(const std::string& text) const;
 
 private:
-    bool StartOnFreePort(bool http2);
+    bool StartOnFreePort(bool http2, int streams);
     void Stop();
 
     std::filesystem::path m_directory;
