@@ -34,15 +34,20 @@
 
 namespace {
 
+// Frames repeat after `distinct` patterns, which keeps encoding quick; 0: every frame differs,
+// so that none is found among the frames decoded before it.
 struct Shape {
-    int width, height, frames;
+    int width, height, frames, distinct;
 };
-constexpr Shape kShapes[] = {{32, 32, 10},   {32, 32, 100},   {96, 96, 10},   {96, 96, 100},
-                             {200, 200, 10}, {200, 200, 100}, {640, 480, 10}, {640, 480, 100}};
+constexpr int kAllDistinct = 0;
+constexpr int kSomeDistinct = 8;
+constexpr Shape kShapes[] = {
+    {32, 32, 10, kSomeDistinct},   {32, 32, 100, kSomeDistinct},   {96, 96, 10, kSomeDistinct},
+    {96, 96, 100, kSomeDistinct},  {200, 200, 10, kSomeDistinct},  {200, 200, 100, kSomeDistinct},
+    {640, 480, 10, kSomeDistinct}, {640, 480, 100, kSomeDistinct}, {32, 32, 10, kAllDistinct},
+    {32, 32, 100, kAllDistinct},   {200, 200, 10, kAllDistinct},   {200, 200, 100, kAllDistinct}};
 
 constexpr int kDelay = 5;
-// Frames repeat after this many patterns: encoding stays quick, decoding is the same work.
-constexpr int kDistinctFrames = 8;
 
 std::vector<uint8_t> Pattern(int width, int height, int f) {
     std::vector<uint8_t> raster(static_cast<size_t>(width) * height);
@@ -58,7 +63,8 @@ std::vector<uint8_t> Pattern(int width, int height, int f) {
 // frames full-screen frames over a 256-colour table, each with a graphic control extension.
 std::vector<uint8_t> Animation(const Shape& s) {
     std::vector<std::vector<uint8_t>> encoded;
-    for (int f = 0; f < std::min(s.frames, kDistinctFrames); ++f) {
+    const int patterns = s.distinct == kAllDistinct ? s.frames : std::min(s.frames, s.distinct);
+    for (int f = 0; f < patterns; ++f) {
         gif_test::GifBuilder one;
         one.Header().Screen(s.width, s.height, 7);
         const size_t from = one.Size();
@@ -74,8 +80,8 @@ std::vector<uint8_t> Animation(const Shape& s) {
 }
 
 const std::vector<uint8_t>& Data(const Shape& s) {
-    static std::map<std::tuple<int, int, int>, std::vector<uint8_t>> made;
-    auto& bytes = made[{s.width, s.height, s.frames}];
+    static std::map<std::tuple<int, int, int, int>, std::vector<uint8_t>> made;
+    auto& bytes = made[{s.width, s.height, s.frames, s.distinct}];
     if (bytes.empty()) bytes = Animation(s);
     return bytes;
 }
@@ -149,7 +155,7 @@ HeapUse MeasureHeap(Work work) {
 
 void BM_LoadVsSlurp(benchmark::State& state) {
     const Shape shape{static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
-                      static_cast<int>(state.range(2))};
+                      static_cast<int>(state.range(2)), static_cast<int>(state.range(3))};
     LoadFixture fixture(shape);
     double load = 0, slurp = 0;
     for (auto _ : state) {
@@ -183,8 +189,8 @@ void BM_LoadVsSlurp(benchmark::State& state) {
 }
 
 void Shapes(benchmark::internal::Benchmark* b) {
-    b->ArgNames({"w", "h", "frames"});
-    for (const Shape& s : kShapes) b->Args({s.width, s.height, s.frames});
+    b->ArgNames({"w", "h", "frames", "distinct"});
+    for (const Shape& s : kShapes) b->Args({s.width, s.height, s.frames, s.distinct});
 }
 
 BENCHMARK(BM_LoadVsSlurp)
@@ -201,7 +207,8 @@ int CountInstructions() {
         LoadFixture fixture(shape);
         if (!fixture.Load() || Slurp(fixture.bytes) != shape.frames) return 1;
         const std::string name = std::to_string(shape.width) + "x" + std::to_string(shape.height) +
-                                 "x" + std::to_string(shape.frames);
+                                 "x" + std::to_string(shape.frames) +
+                                 (shape.distinct == kAllDistinct ? "distinct" : "");
         // callgrind may read a label after the request returns: both outlive their dumps.
         const std::string loadLabel = "load " + name, slurpLabel = "slurp " + name;
         CALLGRIND_ZERO_STATS;

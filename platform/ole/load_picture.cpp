@@ -36,13 +36,13 @@ Decoder DecoderFor(const uint8_t* data, size_t size) {
 HRESULT MakePicture(const uint8_t* data, size_t size, IPicture** picture) {
     Decoder decode = DecoderFor(data, size);
     if (decode == nullptr) return CTL_E_INVALIDPICTURE;
-    const ContentKey key = KeyOfContent(data, size);
-    std::shared_ptr<const DecodedImage> shared = FindDecoded(key);
+    const Content content = ContentOf(data, size);
+    std::shared_ptr<const DecodedImage> shared = FindDecoded(content);
     if (shared == nullptr) {
         DecodedImage image;
         if (!decode(data, size, &image)) return CTL_E_INVALIDPICTURE;
         if (!image.Indexed()) FindTransparency(&image);
-        shared = ShareDecoded(key, std::move(image));
+        shared = ShareDecoded(content, std::move(image));
     }
     *picture = CreatePicture(std::move(shared));
     return *picture != nullptr ? S_OK : E_OUTOFMEMORY;
