@@ -45,21 +45,6 @@ uint64_t HashBytes(const uint8_t* data, size_t size) {
     return Fold(h ^ kHashMixHigh, h);
 }
 
-// The bytes a decoded image was made from, kept beside it to confirm a match.
-struct SharedImage {
-    std::vector<uint8_t> bytes;
-    DecodedImage image;
-    bool Holds(const Content& content) const {
-        return bytes.size() == content.size &&
-               (content.size == 0 || std::memcmp(bytes.data(), content.data, content.size) == 0);
-    }
-};
-
-std::shared_ptr<const DecodedImage> ImageOf(std::shared_ptr<const SharedImage> shared) {
-    const DecodedImage* image = &shared->image;
-    return std::shared_ptr<const DecodedImage>(std::move(shared), image);
-}
-
 struct Key {
     uint64_t hash;
     size_t size;
@@ -70,62 +55,59 @@ struct KeyHash {
     size_t operator()(const Key& key) const { return static_cast<size_t>(key.hash); }
 };
 
-// Entries whose image has died are swept when the table has doubled since the last sweep.
+// Entries whose source has died are swept when the table has doubled since the last sweep.
 class Cache {
 public:
-    std::shared_ptr<const DecodedImage> Find(const Content& content) {
-        std::shared_ptr<const SharedImage> living;
+    std::shared_ptr<PictureSource> Find(const Content& content) {
+        std::shared_ptr<PictureSource> living;
         {
             std::lock_guard<std::mutex> hold(lock_);
             auto it = entries_.find(Key{content.hash, content.size});
             if (it == entries_.end()) return nullptr;
-            living = it->second.image.lock();
+            living = it->second.lock();
         }
-        // Compared outside the lock: the bytes never change while the image lives.
-        return living != nullptr && living->Holds(content) ? ImageOf(std::move(living)) : nullptr;
+        // Compared outside the lock: a source's bytes never change.
+        return living != nullptr && living->Holds(content) ? living : nullptr;
     }
 
-    std::shared_ptr<const DecodedImage> Share(const Content& content, DecodedImage&& image) {
-        auto made = std::make_shared<SharedImage>();
-        made->bytes.assign(content.data, content.data + content.size);
-        made->image = std::move(image);
+    std::shared_ptr<PictureSource> Share(const Content& content,
+                                         std::shared_ptr<PictureSource> made) {
         std::lock_guard<std::mutex> hold(lock_);
-        Entry& entry = entries_[Key{content.hash, content.size}];
-        if (auto living = entry.image.lock()) {
-            // The same bytes decoded by another thread meanwhile are shared; other bytes of the
-            // same hash keep the entry's image, and this one is simply not shared.
-            return living->Holds(content) ? ImageOf(std::move(living)) : ImageOf(std::move(made));
+        std::weak_ptr<PictureSource>& entry = entries_[Key{content.hash, content.size}];
+        if (auto living = entry.lock()) {
+            // The same bytes shared by another thread meanwhile are taken; other bytes of the
+            // same hash keep the entry, and made is simply not shared.
+            return living->Holds(content) ? living : made;
         }
-        entry = {made, BytesOf(made->image)};
+        entry = made;
         if (entries_.size() >= 2 * sweptSize_) SweepLocked();
-        return ImageOf(std::move(made));
+        return made;
     }
 
     size_t LivingBytes() {
-        std::lock_guard<std::mutex> hold(lock_);
-        size_t total = 0;
-        for (const auto& [key, entry] : entries_) {
-            if (!entry.image.expired()) total += entry.bytes;
+        std::vector<std::shared_ptr<PictureSource>> living;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            for (const auto& [key, entry] : entries_) {
+                if (auto source = entry.lock()) living.push_back(std::move(source));
+            }
         }
-        return total;
+        size_t total = 0;
+        for (const auto& source : living) total += source->DecodedBytes();
+        return total;  // the sources die, if they are the last, outside the lock
     }
 
 private:
-    struct Entry {
-        std::weak_ptr<const SharedImage> image;
-        size_t bytes = 0;
-    };
-
     void SweepLocked() {
         for (auto it = entries_.begin(); it != entries_.end();) {
-            it = it->second.image.expired() ? entries_.erase(it) : std::next(it);
+            it = it->second.expired() ? entries_.erase(it) : std::next(it);
         }
         sweptSize_ = std::max<size_t>(entries_.size(), kFirstSweep);
     }
 
     static constexpr size_t kFirstSweep = 64;
     std::mutex lock_;
-    std::unordered_map<Key, Entry, KeyHash> entries_;
+    std::unordered_map<Key, std::weak_ptr<PictureSource>, KeyHash> entries_;
     size_t sweptSize_ = kFirstSweep;
 };
 
@@ -140,12 +122,54 @@ Content ContentOf(const uint8_t* data, size_t size) {
     return Content{data, size, HashBytes(data, size)};
 }
 
-std::shared_ptr<const DecodedImage> FindDecoded(const Content& content) {
+PictureSource::PictureSource(const Content& content, Decoder decode, int width, int height)
+    : bytes_(content.data, content.data + content.size),
+      decode_(decode),
+      width_(width),
+      height_(height) {}
+
+PictureSource::PictureSource(const Content& content, DecodedImage&& image)
+    : bytes_(content.data, content.data + content.size),
+      decode_(nullptr),
+      width_(image.width),
+      height_(image.height) {
+    std::call_once(decoded_, [&] { Keep(std::move(image)); });
+}
+
+void PictureSource::Keep(DecodedImage&& image) {
+    if (!image.Indexed()) FindTransparency(&image);
+    const size_t bytes = BytesOf(image);
+    image_ = std::make_unique<const DecodedImage>(std::move(image));
+    decodedBytes_.store(bytes, std::memory_order_release);
+}
+
+const DecodedImage* PictureSource::Image() {
+    try {
+        std::call_once(decoded_, [this] {
+            DecodedImage image;
+            if (decode_ == nullptr || !decode_(bytes_.data(), bytes_.size(), &image)) return;
+            // The check promised this size; anything else is refused rather than drawn.
+            if (image.width != width_ || image.height != height_) return;
+            Keep(std::move(image));
+        });
+    } catch (const std::bad_alloc&) {
+        return nullptr;  // the call did not count: the next one decodes again
+    }
+    return image_.get();
+}
+
+bool PictureSource::Holds(const Content& content) const {
+    return bytes_.size() == content.size &&
+           (content.size == 0 || std::memcmp(bytes_.data(), content.data, content.size) == 0);
+}
+
+std::shared_ptr<PictureSource> FindSource(const Content& content) {
     return TheCache().Find(content);
 }
 
-std::shared_ptr<const DecodedImage> ShareDecoded(const Content& content, DecodedImage&& image) {
-    return TheCache().Share(content, std::move(image));
+std::shared_ptr<PictureSource> ShareSource(const Content& content,
+                                           std::shared_ptr<PictureSource> made) {
+    return TheCache().Share(content, std::move(made));
 }
 
 size_t SharedDecodedBytes() {

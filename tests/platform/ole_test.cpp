@@ -553,9 +553,17 @@ constexpr char kWineCrashes[] = "Wine 8.0's OleLoadPicture crashes on some damag
 
 std::vector<Sample> Samples() {
     Bytes gif = EncodeGif({4, 4, kFourColours, 0, 0, 4, 4, {}, true, 2, Bytes(16, 1)});
+    // Two colours under 2-bit codes: damaged codes can name indices past the table, strings of
+    // the table, and the entry being defined. Loading checks the codes without decoding them,
+    // so a picture that loads must then decode.
+    Bytes stripes(16 * 16);
+    for (size_t i = 0; i < stripes.size(); ++i) stripes[i] = ((i % 16) / 3 + i / 16) % 2;
+    Bytes codes =
+        EncodeGif({16, 16, {{255, 0, 0}, {0, 0, 255}}, 0, 0, 16, 16, {}, false, -1, stripes});
     Bytes bmp = BuildBmp(3, 2, 8, kFourColours, Bytes(8, 1));
     // A GIF needs everything but its trailer, since only the first image is read.
     return {{"gif", gif, gif.size() - 1, kWineTakesPrefixes, nullptr},
+            {"gif codes", codes, codes.size() - 1, kWineTakesPrefixes, nullptr},
             {"bmp", bmp, bmp.size(), kWineTakesPrefixes, kWineCrashes}};
 }
 
