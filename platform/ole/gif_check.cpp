@@ -4,6 +4,7 @@
 // index that the colour table does not have are kept, so each code costs a few operations
 // whatever the length of its string.
 #include <cstring>
+#include <vector>
 
 #include "ole/decoded_image.h"
 
@@ -12,10 +13,10 @@ namespace {
 
 constexpr int kNoTransparency = -1;
 constexpr int kNoEntry = -1;
-constexpr int kTableEntries = 4096;          // codes are at most 12 bits
+constexpr int kTableEntries = 4096;  // codes are at most 12 bits
 constexpr int kMaxCodeBits = 12;
-constexpr int kMaxRunningCode = 4097;        // giflib stops counting codes there
-constexpr int kMaxCodeSize = 8;              // the largest LZW minimum code size giflib takes
+constexpr int kMaxRunningCode = 4097;  // giflib stops counting codes there
+constexpr int kMaxCodeSize = 8;        // the largest LZW minimum code size giflib takes
 constexpr uint8_t kImageIntroducer = 0x2C;
 constexpr uint8_t kExtensionIntroducer = 0x21;
 constexpr uint8_t kGraphicControlLabel = 0xF9;
@@ -60,60 +61,124 @@ bool SkipSubBlocks(ByteReader& in) {
     }
 }
 
-// The image's codes, read from its sub-blocks, least significant bit first.
+// The image's data, its sub-blocks joined, as giflib reads it: every sub-block whole, up to the
+// empty one, which must come before the data ends. A code that needs bits past the joined data
+// would make giflib meet that empty sub-block, which it calls a defect.
 class CodeReader {
 public:
-    explicit CodeReader(ByteReader& in) : in_(in) {}
-    bool Next(int bits, int* code) {
-        while (held_ < bits) {
-            if (left_ == 0) {
-                // An empty sub-block before the last code: giflib calls the image defective.
-                uint8_t size = 0;
-                if (!in_.Byte(&size) || size == 0) return false;
-                block_ = in_.Here();
-                if (!in_.Skip(size)) return false;
-                left_ = size;
-            }
-            buffer_ |= static_cast<uint32_t>(*block_++) << held_;
-            held_ += 8;
-            --left_;
+    // Padding past the data, so that a code is always read with one 64-bit load.
+    static constexpr size_t kPadding = sizeof(uint64_t);
+
+    bool Join(ByteReader& in) {
+        for (;;) {
+            uint8_t size = 0;
+            if (!in.Byte(&size)) return false;
+            if (size == 0) break;
+            const uint8_t* block = in.Here();
+            if (!in.Skip(size)) return false;
+            joined_.insert(joined_.end(), block, block + size);
         }
-        *code = static_cast<int>(buffer_ & ((1u << bits) - 1));
-        buffer_ >>= bits;
-        held_ -= bits;
+        bitsAvailable_ = joined_.size() * 8;
+        joined_.resize(joined_.size() + kPadding);
         return true;
     }
-    // After the last pixel giflib reads the rest of the data up to the empty sub-block.
-    bool SkipRest() { return SkipSubBlocks(in_); }
+
+    bool Next(int bits, int* code) {
+        if (bitPos_ + static_cast<size_t>(bits) > bitsAvailable_) return false;
+        uint64_t word;
+        std::memcpy(&word, joined_.data() + bitPos_ / 8, sizeof word);
+        *code = static_cast<int>((word >> (bitPos_ % 8)) & ((1u << bits) - 1));
+        bitPos_ += static_cast<size_t>(bits);
+        return true;
+    }
+
+    const uint8_t* Data() const { return joined_.data(); }
+    size_t BitsAvailable() const { return bitsAvailable_; }
 
 private:
-    ByteReader& in_;
-    const uint8_t* block_ = nullptr;
-    size_t left_ = 0;
-    uint32_t buffer_ = 0;
-    int held_ = 0;
+    std::vector<uint8_t> joined_;
+    size_t bitsAvailable_ = 0;
+    size_t bitPos_ = 0;
+};
+
+// CheckCodes for a table of every index (256 colours): no index can be outside it, so only the
+// strings' lengths are followed, to count the pixels. The same steps as CheckCodes below.
+bool CountCodes(const CodeReader& codes, int codeSize, uint64_t pixels) {
+    const int clear = 1 << codeSize;
+    const int end = clear + 1;
+    // One slot past the table: a full table writes there instead of testing for it.
+    uint16_t length[kTableEntries + 1];
+    for (int index = 0; index < clear; ++index) length[index] = 1;
+
+    const uint8_t* const data = codes.Data();
+    const size_t available = codes.BitsAvailable();
+    size_t bitPos = 0;
+    int runningCode = end + 1;
+    int runningBits = codeSize + 1;
+    int maxCode1 = 1 << runningBits;
+    int next = clear + 2;
+    bool afterClear = true;  // the next code has no previous one and defines no entry
+    int previousLength = 0;  // of the previous code's string, kept at hand
+    uint64_t done = 0;
+    while (done < pixels) {
+        if (bitPos + static_cast<size_t>(runningBits) > available) return false;
+        uint64_t word;
+        std::memcpy(&word, data + bitPos / 8, sizeof word);
+        const int code = static_cast<int>((word >> (bitPos % 8)) & ((1u << runningBits) - 1));
+        bitPos += static_cast<size_t>(runningBits);
+        if (runningCode < kMaxRunningCode && ++runningCode > maxCode1 &&
+            runningBits < kMaxCodeBits) {
+            maxCode1 <<= 1;
+            ++runningBits;
+        }
+        // Clear and end codes are rare: one predictable test for both.
+        if (static_cast<unsigned>(code - clear) < 2) {
+            if (code == end) return false;
+            runningCode = end + 1;
+            runningBits = codeSize + 1;
+            maxCode1 = 1 << runningBits;
+            next = clear + 2;
+            afterClear = true;
+            continue;
+        }
+        if (afterClear) {
+            if (code >= clear) return false;  // there is no entry yet for it to name
+            afterClear = false;
+        } else {
+            // Past the entries defined only the one this code defines may follow (the table
+            // is full at 4096 entries, and codes have 12 bits: none is then past it).
+            if (code > next) return false;
+            length[next] = static_cast<uint16_t>(previousLength + 1);
+            next += next < kTableEntries ? 1 : 0;
+        }
+        previousLength = length[code];
+        done += static_cast<uint64_t>(previousLength);  // the rest past the last pixel is not read
+    }
+    return true;
+}
+
+// One table entry: the length of its string, the entry it extends, the string's first index
+// and whether the string holds an index that the colour table does not have.
+struct Entry {
+    uint16_t length;
+    int16_t prefix;
+    uint8_t first;
+    bool outside;
 };
 
 // TRUE when the codes yield pixels indices, each in the colour table (of colours entries) or
 // the transparent index. The code width and the table grow exactly as in giflib. One thing
 // giflib lets through is refused here: a code that names no entry yet (other than the entry
 // the code itself defines), which giflib turns into arbitrary indices.
-bool CheckCodes(ByteReader& in, int codeSize, uint64_t pixels, int colours, int transparent) {
-    if (codeSize > kMaxCodeSize) return false;
+bool CheckCodes(CodeReader& codes, int codeSize, uint64_t pixels, int colours, int transparent) {
     const int clear = 1 << codeSize;
     const int end = clear + 1;
-    uint16_t length[kTableEntries];
-    int16_t prefix[kTableEntries];
-    uint8_t first[kTableEntries];
-    bool outside[kTableEntries];
+    auto outsideTable = [&](int index) { return index >= colours && index != transparent; };
+    Entry table[kTableEntries];
     for (int index = 0; index < clear; ++index) {
-        length[index] = 1;
-        prefix[index] = kNoEntry;
-        first[index] = static_cast<uint8_t>(index);
-        outside[index] = index >= colours && index != transparent;
+        table[index] = {1, kNoEntry, static_cast<uint8_t>(index), outsideTable(index)};
     }
 
-    CodeReader codes(in);
     int runningCode = end + 1;
     int runningBits = codeSize + 1;
     int maxCode1 = 1 << runningBits;
@@ -138,31 +203,28 @@ bool CheckCodes(ByteReader& in, int codeSize, uint64_t pixels, int colours, int 
         }
         if (code == end) return false;  // pixels are missing
 
-        int firstIndex = 0;
-        if (code < clear || code < next) {
-            firstIndex = first[code];
-        } else if (code == next && previous != kNoEntry && next < kTableEntries) {
-            firstIndex = first[previous];  // the entry this code defines: previous + its first
-        } else {
+        // Past the entries defined, only the entry this very code defines (previous and its
+        // first index) may follow.
+        if (code >= next && (code != next || previous == kNoEntry || next >= kTableEntries))
             return false;
-        }
         if (previous != kNoEntry && next < kTableEntries) {
-            length[next] = static_cast<uint16_t>(length[previous] + 1);
-            prefix[next] = static_cast<int16_t>(previous);
-            first[next] = first[previous];
-            outside[next] = outside[previous] || (firstIndex >= colours && firstIndex != transparent);
+            const Entry& extended = table[previous];
+            const int appended = code == next ? extended.first : table[code].first;
+            table[next] = {static_cast<uint16_t>(extended.length + 1),
+                           static_cast<int16_t>(previous), extended.first,
+                           extended.outside || outsideTable(appended)};
             ++next;
         }
 
+        // Of the last string only the indices up to the last pixel are read.
         const uint64_t wanted = pixels - done;
         int read = code;
-        // Of the last string only the indices up to the last pixel are read.
-        while (length[read] > wanted) read = prefix[read];
-        if (outside[read]) return false;
-        done += length[read];
+        while (table[read].length > wanted) read = table[read].prefix;
+        if (table[read].outside) return false;
+        done += table[read].length;
         previous = code;
     }
-    return codes.SkipRest();
+    return true;
 }
 
 }  // namespace
@@ -214,9 +276,14 @@ bool CheckGif(const uint8_t* data, size_t size, GifFacts* facts) {
         if (!PictureSizeAllowed(static_cast<uint64_t>(width), static_cast<uint64_t>(height)))
             return false;
         if (colours <= 0) return false;  // no colour table at all
-        if (!CheckCodes(in, codeSize, static_cast<uint64_t>(width) * static_cast<uint64_t>(height),
-                        colours, transparent))
-            return false;
+        if (codeSize > kMaxCodeSize) return false;
+        CodeReader codes;
+        if (!codes.Join(in)) return false;
+        const uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+        const bool checked = colours >= Palette::kEntries
+                                 ? CountCodes(codes, codeSize, pixels)
+                                 : CheckCodes(codes, codeSize, pixels, colours, transparent);
+        if (!checked) return false;
         facts->width = width;
         facts->height = height;
         return true;
