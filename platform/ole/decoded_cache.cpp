@@ -1,8 +1,10 @@
 #include "ole/decoded_cache.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/picture_cache.h"
@@ -55,59 +57,95 @@ struct KeyHash {
     size_t operator()(const Key& key) const { return static_cast<size_t>(key.hash); }
 };
 
-// Entries whose source has died are swept when the table has doubled since the last sweep.
+bool SameImage(const DecodedImage& a, const DecodedImage& b) {
+    if (a.width != b.width || a.height != b.height || a.transparent != b.transparent ||
+        a.Indexed() != b.Indexed())
+        return false;
+    if (!a.Indexed()) return a.pixels == b.pixels;
+    const size_t count = static_cast<size_t>(a.width) * static_cast<size_t>(a.height);
+    return (a.palette == b.palette ||
+            std::memcmp(a.palette->argb, b.palette->argb, sizeof a.palette->argb) == 0) &&
+           std::memcmp(a.indices.get(), b.indices.get(), count) == 0;
+}
+
+// The sources of each key; a key has more than one only while sources of the same bytes are
+// not yet matched (see PictureSource) or when different bytes share a hash. Keys whose sources
+// have all died are swept when the table has doubled since the last sweep.
 class Cache {
 public:
     std::shared_ptr<PictureSource> Find(const Content& content) {
-        std::shared_ptr<PictureSource> living;
-        {
-            std::lock_guard<std::mutex> hold(lock_);
-            auto it = entries_.find(Key{content.hash, content.size});
-            if (it == entries_.end()) return nullptr;
-            living = it->second.lock();
+        for (auto& living : Living(Key{content.hash, content.size})) {
+            // Compared outside the lock.
+            if (living->Holds(content)) return living;
         }
-        // Compared outside the lock: a source's bytes never change.
-        return living != nullptr && living->Holds(content) ? living : nullptr;
+        return nullptr;
     }
 
     std::shared_ptr<PictureSource> Share(const Content& content,
                                          std::shared_ptr<PictureSource> made) {
+        if (auto living = Find(content)) return living;
         std::lock_guard<std::mutex> hold(lock_);
-        std::weak_ptr<PictureSource>& entry = entries_[Key{content.hash, content.size}];
-        if (auto living = entry.lock()) {
-            // The same bytes shared by another thread meanwhile are taken; other bytes of the
-            // same hash keep the entry, and made is simply not shared.
-            return living->Holds(content) ? living : made;
-        }
-        entry = made;
+        entries_[Key{content.hash, content.size}].push_back(made);
         if (entries_.size() >= 2 * sweptSize_) SweepLocked();
         return made;
+    }
+
+    // An image equal to image, decoded already by another living source of the same key.
+    std::shared_ptr<const DecodedImage> Twin(const PictureSource& source,
+                                             const DecodedImage& image) {
+        for (auto& living : Living(Key{source.Hash(), source.Size()})) {
+            if (living.get() == &source) continue;
+            auto other = living->Decoded();
+            if (other != nullptr && SameImage(*other, image)) return other;
+        }
+        return nullptr;
     }
 
     size_t LivingBytes() {
         std::vector<std::shared_ptr<PictureSource>> living;
         {
             std::lock_guard<std::mutex> hold(lock_);
-            for (const auto& [key, entry] : entries_) {
-                if (auto source = entry.lock()) living.push_back(std::move(source));
+            for (const auto& [key, sources] : entries_) {
+                for (const auto& weak : sources) {
+                    if (auto source = weak.lock()) living.push_back(std::move(source));
+                }
             }
         }
+        std::unordered_set<const DecodedImage*> counted;
         size_t total = 0;
-        for (const auto& source : living) total += source->DecodedBytes();
+        for (const auto& source : living) {
+            auto image = source->Decoded();
+            if (image != nullptr && counted.insert(image.get()).second) total += BytesOf(*image);
+        }
         return total;  // the sources die, if they are the last, outside the lock
     }
 
 private:
+    std::vector<std::shared_ptr<PictureSource>> Living(const Key& key) {
+        std::vector<std::shared_ptr<PictureSource>> living;
+        std::lock_guard<std::mutex> hold(lock_);
+        auto it = entries_.find(key);
+        if (it == entries_.end()) return living;
+        for (const auto& weak : it->second) {
+            if (auto source = weak.lock()) living.push_back(std::move(source));
+        }
+        return living;
+    }
+
     void SweepLocked() {
         for (auto it = entries_.begin(); it != entries_.end();) {
-            it = it->second.expired() ? entries_.erase(it) : std::next(it);
+            auto& sources = it->second;
+            sources.erase(std::remove_if(sources.begin(), sources.end(),
+                                         [](const auto& weak) { return weak.expired(); }),
+                          sources.end());
+            it = sources.empty() ? entries_.erase(it) : std::next(it);
         }
         sweptSize_ = std::max<size_t>(entries_.size(), kFirstSweep);
     }
 
     static constexpr size_t kFirstSweep = 64;
     std::mutex lock_;
-    std::unordered_map<Key, std::weak_ptr<PictureSource>, KeyHash> entries_;
+    std::unordered_map<Key, std::vector<std::weak_ptr<PictureSource>>, KeyHash> entries_;
     size_t sweptSize_ = kFirstSweep;
 };
 
@@ -123,31 +161,38 @@ Content ContentOf(const uint8_t* data, size_t size) {
 }
 
 PictureSource::PictureSource(const Content& content, Decoder decode, int width, int height)
-    : bytes_(content.data, content.data + content.size),
+    : bytes_(
+          std::make_shared<const std::vector<uint8_t>>(content.data, content.data + content.size)),
       decode_(decode),
+      hash_(content.hash),
+      size_(content.size),
       width_(width),
       height_(height) {}
 
 PictureSource::PictureSource(const Content& content, DecodedImage&& image)
-    : bytes_(content.data, content.data + content.size),
-      decode_(nullptr),
+    : decode_(nullptr),
+      hash_(content.hash),
+      size_(content.size),
       width_(image.width),
       height_(image.height) {
     std::call_once(decoded_, [&] { Keep(std::move(image)); });
 }
 
+// The image, or an equal one that another source of the same key holds already.
 void PictureSource::Keep(DecodedImage&& image) {
     if (!image.Indexed()) FindTransparency(&image);
-    const size_t bytes = BytesOf(image);
-    image_ = std::make_unique<const DecodedImage>(std::move(image));
-    decodedBytes_.store(bytes, std::memory_order_release);
+    std::shared_ptr<const DecodedImage> kept = TheCache().Twin(*this, image);
+    if (kept == nullptr) kept = std::make_shared<const DecodedImage>(std::move(image));
+    std::atomic_store(&image_, std::move(kept));
+    std::atomic_store(&bytes_, std::shared_ptr<const std::vector<uint8_t>>());
 }
 
 const DecodedImage* PictureSource::Image() {
     try {
         std::call_once(decoded_, [this] {
+            const auto bytes = std::atomic_load(&bytes_);
             DecodedImage image;
-            if (decode_ == nullptr || !decode_(bytes_.data(), bytes_.size(), &image)) return;
+            if (decode_ == nullptr || !decode_(bytes->data(), bytes->size(), &image)) return;
             // The check promised this size; anything else is refused rather than drawn.
             if (image.width != width_ || image.height != height_) return;
             Keep(std::move(image));
@@ -155,12 +200,15 @@ const DecodedImage* PictureSource::Image() {
     } catch (const std::bad_alloc&) {
         return nullptr;  // the call did not count: the next one decodes again
     }
+    // Set inside the call, which every caller has passed; the pictures keep the source, and
+    // the source its image.
     return image_.get();
 }
 
 bool PictureSource::Holds(const Content& content) const {
-    return bytes_.size() == content.size &&
-           (content.size == 0 || std::memcmp(bytes_.data(), content.data, content.size) == 0);
+    const auto bytes = std::atomic_load(&bytes_);
+    return bytes != nullptr && bytes->size() == content.size &&
+           (content.size == 0 || std::memcmp(bytes->data(), content.data, content.size) == 0);
 }
 
 std::shared_ptr<PictureSource> FindSource(const Content& content) {

@@ -34,36 +34,43 @@ using Decoder = bool (*)(const uint8_t*, size_t, DecodedImage*);
 
 // A picture's bytes and its decoded image. Built either decoded, or with bytes that were only
 // checked, which the first caller of Image() then decodes, on its own thread, once: callers on
-// other threads meanwhile wait for that decode and share its result.
+// other threads meanwhile wait for that decode and share its result. Once decoded, the bytes
+// are let go (the image is what the pictures need): a later load of the same bytes can then no
+// longer be matched by them, and makes a source of its own, whose image, once decoded, is
+// exchanged for an equal one already in memory, so that the pixels are still held once.
 class PictureSource {
 public:
     // A copy of content's bytes, checked to decode into width x height pixels with decode.
     // May throw std::bad_alloc.
     PictureSource(const Content& content, Decoder decode, int width, int height);
-    // A copy of content's bytes, decoded already into image. May throw std::bad_alloc.
+    // Decoded already into image, from content's bytes. May throw std::bad_alloc.
     PictureSource(const Content& content, DecodedImage&& image);
     PictureSource(const PictureSource&) = delete;
     PictureSource& operator=(const PictureSource&) = delete;
 
     int Width() const { return width_; }
     int Height() const { return height_; }
+    uint64_t Hash() const { return hash_; }
+    size_t Size() const { return size_; }
     // The decoded image, or null when decoding failed (then for good) or memory ran out (then
     // a later call tries again).
     const DecodedImage* Image();
-    // Pixel and index bytes of the image once it is decoded; 0 before.
-    size_t DecodedBytes() const { return decodedBytes_.load(std::memory_order_acquire); }
+    // The image if it has been decoded, else null.
+    std::shared_ptr<const DecodedImage> Decoded() const { return std::atomic_load(&image_); }
+    // TRUE while the source still has its bytes and they are content's.
     bool Holds(const Content& content) const;
 
 private:
     void Keep(DecodedImage&& image);
 
-    const std::vector<uint8_t> bytes_;
+    std::shared_ptr<const std::vector<uint8_t>> bytes_;  // atomic access; null once decoded
     const Decoder decode_;
+    const uint64_t hash_;
+    const size_t size_;
     const int width_;
     const int height_;
     std::once_flag decoded_;
-    std::unique_ptr<const DecodedImage> image_;  // written only inside decoded_'s call
-    std::atomic<size_t> decodedBytes_{0};
+    std::shared_ptr<const DecodedImage> image_;  // atomic access; set inside decoded_'s call
 };
 
 // The living source of bytes equal to content's, or null.
@@ -75,7 +82,7 @@ std::shared_ptr<PictureSource> ShareSource(const Content& content,
                                            std::shared_ptr<PictureSource> made);
 
 // Pixel and index bytes of the images decoded and alive now, each counted once however many
-// pictures hold it.
+// pictures and sources hold it.
 size_t SharedDecodedBytes();
 
 }  // namespace platform_ole
