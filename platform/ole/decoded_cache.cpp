@@ -85,7 +85,9 @@ public:
                                          std::shared_ptr<PictureSource> made) {
         if (auto living = Find(content)) return living;
         std::lock_guard<std::mutex> hold(lock_);
-        entries_[Key{content.hash, content.size}].push_back(made);
+        auto& sources = entries_[Key{content.hash, content.size}];
+        DropDead(sources);  // the same bytes loaded again and again keep one key
+        sources.push_back(made);
         if (entries_.size() >= 2 * sweptSize_) SweepLocked();
         return made;
     }
@@ -132,13 +134,16 @@ private:
         return living;
     }
 
+    static void DropDead(std::vector<std::weak_ptr<PictureSource>>& sources) {
+        sources.erase(std::remove_if(sources.begin(), sources.end(),
+                                     [](const auto& weak) { return weak.expired(); }),
+                      sources.end());
+    }
+
     void SweepLocked() {
         for (auto it = entries_.begin(); it != entries_.end();) {
-            auto& sources = it->second;
-            sources.erase(std::remove_if(sources.begin(), sources.end(),
-                                         [](const auto& weak) { return weak.expired(); }),
-                          sources.end());
-            it = sources.empty() ? entries_.erase(it) : std::next(it);
+            DropDead(it->second);
+            it = it->second.empty() ? entries_.erase(it) : std::next(it);
         }
         sweptSize_ = std::max<size_t>(entries_.size(), kFirstSweep);
     }
