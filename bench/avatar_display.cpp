@@ -29,6 +29,7 @@
 #include "Portrix.h"
 #include "gif_builder.h"
 #include "platform/capture.h"
+#include "platform/picture_cache.h"
 #include "platform/pump.h"
 #include "solid_gif.h"
 #include "store_restart.h"
@@ -359,6 +360,8 @@ void BM_DialogOfAnimatedAvatarsOfUsers(benchmark::State& state) {
         platform::PumpMessagesUntil([] { return false; }, 2s);
         state.counters["rss_kb_per_control"] =
             static_cast<double>(ResidentKb() - before) / kDialogControls;
+        state.counters["decoded_kb_per_control"] =
+            static_cast<double>(platform::DecodedPictureBytes()) / 1024.0 / kDialogControls;
         // What stays once the allocator has given back its free pages: the difference is
         // memory freed by loading that the allocator keeps.
         malloc_trim(0);
