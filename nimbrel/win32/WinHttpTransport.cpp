@@ -77,10 +77,14 @@ private:
 };
 
 // Every wait of the request ends by the deadline: each is given what is left of it.
+// The wait for the response's headers has a limit of its own, which WinHttpSetTimeouts leaves.
 bool LimitWaits(HINTERNET request, const Deadline& deadline) {
     const int left = deadline.LeftMs();
     const int connect = std::min<int>(left, kConnectTimeoutMs);
-    return ::WinHttpSetTimeouts(request, connect, connect, left, left) != FALSE;
+    DWORD response = static_cast<DWORD>(left);
+    return ::WinHttpSetTimeouts(request, connect, connect, left, left) &&
+           ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response,
+                              sizeof response);
 }
 
 std::string Failure(DWORD error, const Deadline& deadline) {
