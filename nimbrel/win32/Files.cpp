@@ -1,6 +1,7 @@
 #include "Files.h"
 
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <mutex>
 
@@ -14,8 +15,10 @@ namespace {
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // Directories on the way stay open without sharing deletion: none can be renamed or replaced.
 constexpr DWORD kShareAllButDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
-// Two lines of at most kMaxValidatorBytes each.
-constexpr DWORD kMaxSideFileBytes = 2 * (kMaxValidatorBytes + 1);
+// Two lines of at most kMaxValidatorBytes each, then the digest's line.
+constexpr DWORD kMaxDigestBytes = 64;
+constexpr DWORD kMaxSideFileBytes = 2 * (kMaxValidatorBytes + 1) + kMaxDigestBytes;
+constexpr DWORD kDigestChunkBytes = 64 * 1024;
 constexpr auto kSweepInterval = std::chrono::hours(1);
 
 std::vector<std::string_view> Components(std::string_view relative) {
@@ -82,6 +85,20 @@ bool WriteAll(HANDLE file, const char* data, size_t length) {
 }
 
 }  // namespace
+
+void ContentDigest::Add(std::string_view data) {
+    for (char ch : data) {
+        m_hash ^= static_cast<unsigned char>(ch);
+        m_hash *= 1099511628211ULL;
+    }
+    m_length += data.size();
+}
+
+std::string ContentDigest::Text() const {
+    char text[kMaxDigestBytes];
+    std::snprintf(text, sizeof text, "%llu %016llx", m_length, m_hash);
+    return text;
+}
 
 std::string_view DirectoryPart(std::string_view relative) {
     const size_t slash = relative.rfind('/');
@@ -177,25 +194,42 @@ Validators PictureDirectory::ReadValidators(std::string_view name) const {
                                        kShareAll, OPEN_EXISTING);
     std::string content;
     if (!file || !ReadSmallFile(file.Get(), &content)) return {};
-    // The ETag on the first line, Last-Modified on the second; either may be empty.
-    const size_t end = content.find('\n');
-    const size_t second = content.find('\n', end + 1);
-    if (end == std::string::npos || second == std::string::npos) return {};
-    Validators validators{content.substr(0, end), content.substr(end + 1, second - end - 1)};
+    // The ETag, Last-Modified (either may be empty) and the picture's digest, one to a line.
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; (end = content.find('\n', start)) != std::string::npos;
+         start = end + 1)
+        lines.push_back(content.substr(start, end - start));
+    if (lines.size() != 3 || lines[2].empty() || lines[2] != DigestOf(name)) return {};
+    Validators validators{lines[0], lines[1]};
     if (!IsUsableValidator(validators.etag)) validators.etag.clear();
     if (!IsUsableValidator(validators.lastModified)) validators.lastModified.clear();
     return validators;
 }
 
-bool PictureDirectory::WriteValidators(std::string_view name, const Validators& validators) const {
-    if (validators.Empty()) return ForgetValidators(name);
-    // Written aside and moved into place, as a picture is: a reader sees the old pair or the
+bool PictureDirectory::WriteValidators(std::string_view name, const Validators& validators,
+                                       const std::string& digest) const {
+    if (validators.Empty() || digest.empty()) return ForgetValidators(name);
+    // Written aside and moved into place, as a picture is: a reader sees the old set or the
     // new one, never half of one.
     TempFile temp(*this);
     std::string why;
-    const std::string content = validators.etag + '\n' + validators.lastModified + '\n';
+    const std::string content =
+        validators.etag + '\n' + validators.lastModified + '\n' + digest + '\n';
     return temp.Create(&why) && temp.Write(content.data(), content.size()) &&
            temp.PlaceAs(AvatarStoreNames::ValidatorsFileName(name));
+}
+
+std::string PictureDirectory::DigestOf(std::string_view name) const {
+    const UniqueHandle file = OpenFile(name, GENERIC_READ, kShareAll, OPEN_EXISTING);
+    if (!file) return "";
+    ContentDigest digest;
+    std::vector<char> buffer(kDigestChunkBytes);
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(file.Get(), buffer.data(), kDigestChunkBytes, &read, nullptr)) return "";
+        if (read == 0) return digest.Text();
+        digest.Add(std::string_view(buffer.data(), read));
+    }
 }
 
 bool PictureDirectory::ForgetValidators(std::string_view name) const {

@@ -9,8 +9,12 @@
 //   replaces the picture with MoveFileExW. Windows refuses to replace a file another process
 //   holds open, as the control does while it loads a picture: the replace is retried for a
 //   bounded time, the old picture staying whole and visible meanwhile.
-// - The validators live in a side file beside the picture (SideFileName): Windows file systems
-//   keep no user attributes, and Wine has no alternate data streams.
+// - The validators live in a side file beside the picture (AvatarStoreNames::ValidatorsFileName):
+//   Windows file systems keep no user attributes, and Wine has no alternate data streams. The
+//   two cannot be replaced together, so the side file names the picture it belongs to by its
+//   length and a digest of its bytes; validators kept for other bytes count as none, and the
+//   picture is then fetched whole. So the side file may be written before the picture is put
+//   in place, and a process that ends between the two leaves nothing wrong behind.
 // - The transfer lock is the POSIX layer's layout (TransferLockLayout.h) with LockFileEx.
 #pragma once
 
@@ -28,6 +32,17 @@ namespace nimbrel {
 // How long a replace is retried while a reader holds the picture open, and how often.
 inline constexpr DWORD kReplaceRetryMs = 10 * 1000;
 inline constexpr DWORD kReplaceRetryStepMs = 50;
+
+// The length and an FNV-1a digest of a picture's bytes, as text.
+class ContentDigest {
+public:
+    void Add(std::string_view data);
+    std::string Text() const;
+
+private:
+    unsigned long long m_length = 0;
+    unsigned long long m_hash = 14695981039346656037ULL;
+};
 
 // The part of a '/'-separated path before its last component ("" when there is none), and the
 // last component.
@@ -61,10 +76,15 @@ public:
     };
     StoredState Examine(std::string_view name) const;
 
-    // The validators kept for the picture `name`; empty ones when none are kept.
+    // The validators kept for the picture `name`; empty ones when none are kept, or when they
+    // were kept for other bytes than the picture now holds.
     Validators ReadValidators(std::string_view name) const;
-    // Keeps them, replacing what was kept (removing it when both are empty).
-    bool WriteValidators(std::string_view name, const Validators& validators) const;
+    // Keeps them for the picture whose ContentDigest is `digest`, replacing what was kept
+    // (removing it when both are empty).
+    bool WriteValidators(std::string_view name, const Validators& validators,
+                         const std::string& digest) const;
+    // The ContentDigest text of the file `name`; empty when it cannot be read.
+    std::string DigestOf(std::string_view name) const;
     // Removes the validators kept for `name` (none kept counts as done).
     bool ForgetValidators(std::string_view name) const;
 

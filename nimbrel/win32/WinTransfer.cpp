@@ -47,6 +47,7 @@ private:
     TransferLock m_lock;
     TempFile m_temp;
     BodyShape m_shape;
+    ContentDigest m_digest;  // of a 200 body
     bool m_conditional = false;
     std::string m_failure;  // why the body was refused, when it was
 };
@@ -105,17 +106,19 @@ WinTransfer::Wait WinTransfer::WaitForOther(const PictureDirectory::StoredState&
 bool WinTransfer::WriteBody(const char* data, size_t length) {
     if (!m_temp && !m_temp.Create(&m_failure)) return false;
     m_shape.Add(std::string_view(data, length));
+    m_digest.Add(std::string_view(data, length));
     if (m_temp.Write(data, length)) return true;
     m_failure = "the body cannot be written: " + ErrorText(::GetLastError());
     return false;
 }
 
 bool WinTransfer::Commit(const Validators& validators) {
-    // The old validators go first: a picture may be left without any (and fetched whole next
-    // time), but never paired with the validators of another answer.
-    if (!m_directory.ForgetValidators(Name())) {
-        m_failure = "the stored validators cannot be removed: " + ErrorText(::GetLastError());
-        return false;
+    // The validators go first, bound to the new bytes: until the picture is in place they
+    // count for nothing, and a process that ends before it leaves them counting for nothing.
+    if (!m_directory.WriteValidators(Name(), validators, m_digest.Text())) {
+        LogPicture(m_request,
+                   "its validators cannot be kept (%s): the next refresh fetches it whole",
+                   ErrorText(::GetLastError()).c_str());
     }
     // Windows replaces no file that is open, the hold included: it ends here, and a reader
     // that opens the old picture now delays the replace until it lets go.
@@ -123,11 +126,6 @@ bool WinTransfer::Commit(const Validators& validators) {
     if (!m_temp.PlaceAs(Name())) {
         m_failure = "the body cannot be moved into place: " + ErrorText(::GetLastError());
         return false;
-    }
-    if (!validators.Empty() && !m_directory.WriteValidators(Name(), validators)) {
-        LogPicture(m_request,
-                   "its validators cannot be kept (%s): the next refresh fetches it whole",
-                   ErrorText(::GetLastError()).c_str());
     }
     return true;
 }
@@ -149,7 +147,7 @@ std::string WinTransfer::MarkDestinationFresh(const Validators& answered) {
     Validators validators = m_directory.ReadValidators(Name());
     if (!answered.etag.empty()) validators.etag = answered.etag;
     if (!answered.lastModified.empty()) validators.lastModified = answered.lastModified;
-    m_directory.WriteValidators(Name(), validators);
+    m_directory.WriteValidators(Name(), validators, m_directory.DigestOf(Name()));
     return why;
 }
 
