@@ -92,8 +92,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 
 phase=$(date +%s)
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 for arch in $architectures; do
-    cmake -S tests/nimbrel/windows -B "$build/$arch" -G Ninja \
+    cmake -S tests/nimbrel/windows -B "$build/$arch" -G Ninja "${launcher[@]}" \
         -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" -DPORTRIX_WINDOWS_ARCH=$arch >/dev/null
     cmake --build "$build/$arch" -j "$(nproc)"
 done
