@@ -425,6 +425,24 @@ TEST_F(NimbrelOnWindows, TwoProcessesAskingForOnePictureMakeOneTransfer) {
     EXPECT_EQ(ReadFile(store.Path(path)), picture);
 }
 
+TEST_F(NimbrelOnWindows, AProcessKilledMidTransferLeavesTheOldPictureWholeAndTheNextFetchWorks) {
+    const std::string id = UniqueName("slowkilled");
+    const std::string path = "Face/" + id + ".gif";
+    const std::string picture = "GIF89a" + std::string(2 * kSlowBytesPerSecond, 'k') + ";";
+    server.Put(path, picture);
+    WriteFile(store.Path(path), kOldPicture);
+    {
+        Probe killed(ProbeArguments("fetch", id, kFace, picture));
+        ASSERT_TRUE(WaitFor([&] { return fs::exists(store.Path("Face/.nimbrel.lock")); }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }  // terminated mid-body
+    EXPECT_EQ(ReadFile(store.Path(path)), kOldPicture);
+    // What it left behind (its lock, its temporary file) keeps no later transfer out.
+    Start(id.c_str(), kFace);
+    EXPECT_TRUE(Arrives(path, picture));
+    EXPECT_EQ(server.RequestsFor(path).size(), 2u);
+}
+
 TEST_F(NimbrelOnWindows, ADirectoryReplacedByALinkIsNeverFollowed) {
     const fs::path outside = store.Path("outside");
     fs::create_directories(outside);
