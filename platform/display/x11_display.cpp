@@ -3,6 +3,8 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,6 +34,11 @@ constexpr uint32_t kEventMask = XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_BUTTON_
 constexpr int kSizeHintsWords = 18;
 constexpr uint32_t kHintUserPosition = 1, kHintUserSize = 2, kHintMinSize = 16, kHintMaxSize = 32;
 constexpr uint32_t kPutImageHeaderBytes = 24;
+// What a write costs the socket beyond its bytes (the kernel's buffer heads), as a fraction of
+// the bytes and a fixed margin: a drawing thread sends only when the socket's free space
+// exceeds the request with both.
+constexpr size_t kSocketOverheadDivisor = 8;
+constexpr size_t kSocketSlackBytes = 8192;
 constexpr char kWindowClass[] = "portrix\0Portrix";  // instance and class, each ending in NUL
 
 std::atomic<X11Display*> g_connected{nullptr};
@@ -145,6 +152,7 @@ bool X11Display::Start() {
     xcb_create_gc(connection_, gc_, screen_->root, XCB_GC_GRAPHICS_EXPOSURES, &noExposures);
     xcb_flush(connection_);
 
+    socketFd_ = xcb_get_file_descriptor(connection_);
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd_ < 0 || xcb_connection_has_error(connection_)) return false;
     std::thread([this] { Run(); }).detach();
@@ -170,34 +178,33 @@ xcb_window_t X11Display::WindowId(HWND top) {
     return it == windows_.end() ? 0 : it->second.id;
 }
 
-void X11Display::SetTitleLocked(const RealWindow& window) {
-    const auto length = static_cast<uint32_t>(window.title.size());
+void X11Display::SendTitle(xcb_window_t id, const std::string& title) {
+    const auto length = static_cast<uint32_t>(title.size());
     for (xcb_atom_t property : {static_cast<xcb_atom_t>(XCB_ATOM_WM_NAME), netWmName_}) {
         const xcb_atom_t type =
             property == netWmName_ ? utf8String_ : static_cast<xcb_atom_t>(XCB_ATOM_STRING);
-        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window.id, property, type, 8,
-                            length, window.title.data());
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, id, property, type, 8, length,
+                            title.data());
     }
 }
 
-void X11Display::SetSizeHintsLocked(const RealWindow& window) {
+void X11Display::SendSizeHints(xcb_window_t id, const RECT& rect) {
     // The framebuffer has the size the host gave; the window manager must not change it.
     uint32_t hints[kSizeHintsWords] = {};
-    const uint32_t width = Side(window.rect.right - window.rect.left);
-    const uint32_t height = Side(window.rect.bottom - window.rect.top);
+    const uint32_t width = Side(rect.right - rect.left);
+    const uint32_t height = Side(rect.bottom - rect.top);
     hints[0] = kHintUserPosition | kHintUserSize | kHintMinSize | kHintMaxSize;
-    hints[1] = static_cast<uint32_t>(window.rect.left);
-    hints[2] = static_cast<uint32_t>(window.rect.top);
+    hints[1] = static_cast<uint32_t>(rect.left);
+    hints[2] = static_cast<uint32_t>(rect.top);
     hints[3] = hints[5] = hints[7] = width;
     hints[4] = hints[6] = hints[8] = height;
-    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window.id, XCB_ATOM_WM_NORMAL_HINTS,
+    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_NORMAL_HINTS,
                         XCB_ATOM_WM_SIZE_HINTS, 32, kSizeHintsWords, hints);
 }
 
 void X11Display::SyncWindow(HWND hwnd) {
     platform::internal::TopLevelState state;
     if (!platform::internal::QueryTopLevel(hwnd, &state)) return;
-    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(lock_);
         auto it = windows_.find(hwnd);
@@ -205,66 +212,117 @@ void X11Display::SyncWindow(HWND hwnd) {
             if (!state.visible) return;
             RealWindow made;
             made.id = xcb_generate_id(connection_);
-            made.rect = state.rect;
-            made.title = state.title;
-            const uint32_t values[] = {kBackgroundPixel, kEventMask};
-            xcb_create_window(
-                connection_, XCB_COPY_FROM_PARENT, made.id, screen_->root,
-                static_cast<int16_t>(state.rect.left), static_cast<int16_t>(state.rect.top),
-                Side(state.rect.right - state.rect.left), Side(state.rect.bottom - state.rect.top),
-                0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen_->root_visual,
-                XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
-            xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, made.id, wmProtocols_,
-                                XCB_ATOM_ATOM, 32, 1, &wmDeleteWindow_);
-            xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, made.id, XCB_ATOM_WM_CLASS,
-                                XCB_ATOM_STRING, 8, sizeof kWindowClass, kWindowClass);
-            SetTitleLocked(made);
-            SetSizeHintsLocked(made);
             byId_[made.id] = hwnd;
             it = windows_.emplace(hwnd, std::move(made)).first;
         }
+        it->second.changed = true;
+        it->second.shown = state.visible;
+        if (!state.visible) SetRectEmpty(&it->second.dirty);
+    }
+    Wake();
+}
+
+void X11Display::SendChanges() {
+    std::vector<std::pair<HWND, xcb_window_t>> changed;
+    std::vector<xcb_window_t> doomed;
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        for (auto& [hwnd, window] : windows_) {
+            if (!window.changed) continue;
+            window.changed = false;
+            changed.emplace_back(hwnd, window.id);
+        }
+        doomed.swap(doomed_);
+    }
+    // After the creations: a window destroyed meanwhile is destroyed after it was made.
+    for (const auto& [hwnd, id] : changed) SendWindow(hwnd, id);
+    if (doomed.empty()) return;
+    std::lock_guard<std::mutex> sending(sendLock_);
+    for (xcb_window_t id : doomed) xcb_destroy_window(connection_, id);
+}
+
+void X11Display::SendWindow(HWND hwnd, xcb_window_t id) {
+    platform::internal::TopLevelState state;
+    if (!platform::internal::QueryTopLevel(hwnd, &state)) return;
+    std::lock_guard<std::mutex> sending(sendLock_);
+    RealWindow before;
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        auto it = windows_.find(hwnd);
+        if (it == windows_.end() || it->second.id != id) return;  // destroyed meanwhile
         RealWindow& window = it->second;
-        if (!EqualRect(&window.rect, &state.rect)) {
-            window.rect = state.rect;
-            SetSizeHintsLocked(window);
-            const uint32_t values[] = {
-                static_cast<uint32_t>(state.rect.left), static_cast<uint32_t>(state.rect.top),
-                Side(state.rect.right - state.rect.left), Side(state.rect.bottom - state.rect.top)};
-            xcb_configure_window(connection_, window.id,
+        before = window;
+        window.created = true;
+        window.rect = state.rect;
+        window.title = state.title;
+        window.mapped = state.visible;
+        // All of it, once the server has mapped it (Expose says the same).
+        if (window.mapped && !before.mapped)
+            window.dirty = {0, 0, state.rect.right - state.rect.left,
+                            state.rect.bottom - state.rect.top};
+    }
+    const RECT& rect = state.rect;
+    if (!before.created) {
+        const uint32_t values[] = {kBackgroundPixel, kEventMask};
+        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, id, screen_->root,
+                          static_cast<int16_t>(rect.left), static_cast<int16_t>(rect.top),
+                          Side(rect.right - rect.left), Side(rect.bottom - rect.top), 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen_->root_visual,
+                          XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, id, wmProtocols_, XCB_ATOM_ATOM, 32,
+                            1, &wmDeleteWindow_);
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_CLASS,
+                            XCB_ATOM_STRING, 8, sizeof kWindowClass, kWindowClass);
+        SendTitle(id, state.title);
+        SendSizeHints(id, rect);
+    } else {
+        if (!EqualRect(&before.rect, &rect)) {
+            SendSizeHints(id, rect);
+            const uint32_t values[] = {static_cast<uint32_t>(rect.left),
+                                       static_cast<uint32_t>(rect.top),
+                                       Side(rect.right - rect.left), Side(rect.bottom - rect.top)};
+            xcb_configure_window(connection_, id,
                                  XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y |
                                      XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT,
                                  values);
         }
-        if (window.title != state.title) {
-            window.title = state.title;
-            SetTitleLocked(window);
-        }
-        if (state.visible != window.mapped) {
-            window.mapped = state.visible;
-            if (window.mapped) {
-                xcb_map_window(connection_, window.id);
-                // All of it, once the server has mapped it (Expose says the same).
-                window.dirty = {0, 0, state.rect.right - state.rect.left,
-                                state.rect.bottom - state.rect.top};
-                wake = true;
-            } else {
-                xcb_unmap_window(connection_, window.id);
-                SetRectEmpty(&window.dirty);
-            }
-        }
-        xcb_flush(connection_);
+        if (before.title != state.title) SendTitle(id, state.title);
     }
-    if (wake) Wake();
+    if (state.visible && !before.mapped) xcb_map_window(connection_, id);
+    if (!state.visible && before.mapped) xcb_unmap_window(connection_, id);
 }
 
 void X11Display::DestroyWindow(HWND top) {
-    std::lock_guard<std::mutex> lock(lock_);
-    auto it = windows_.find(top);
-    if (it == windows_.end()) return;
-    xcb_destroy_window(connection_, it->second.id);
-    xcb_flush(connection_);
-    byId_.erase(it->second.id);
-    windows_.erase(it);
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        auto it = windows_.find(top);
+        if (it == windows_.end()) return;
+        if (it->second.created) doomed_.push_back(it->second.id);
+        byId_.erase(it->second.id);
+        windows_.erase(it);
+    }
+    Wake();
+}
+
+bool X11Display::SocketTakes(size_t bytes) const {
+    int queued = 0, capacity = 0;
+    socklen_t length = sizeof capacity;
+    if (ioctl(socketFd_, TIOCOUTQ, &queued) != 0 ||
+        getsockopt(socketFd_, SOL_SOCKET, SO_SNDBUF, &capacity, &length) != 0)
+        return false;
+    return static_cast<size_t>(queued) + bytes + bytes / kSocketOverheadDivisor +
+               kSocketSlackBytes <=
+           static_cast<size_t>(capacity);
+}
+
+void X11Display::MarkDirtyAndWake(HWND top, const RECT& area) {
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        auto it = windows_.find(top);
+        if (it == windows_.end() || !it->second.shown) return;
+        UnionRect(&it->second.dirty, &it->second.dirty, &area);
+    }
+    Wake();
 }
 
 void X11Display::MarkDrawn(HWND hwnd) {
@@ -272,16 +330,23 @@ void X11Display::MarkDrawn(HWND hwnd) {
     if (!platform::internal::QueryWindowPlacement(hwnd, &placement) ||
         IsRectEmpty(&placement.visibleInTop))
         return;
+    const RECT& area = placement.visibleInTop;
+    std::unique_lock<std::mutex> sending(sendLock_, std::try_to_lock);
+    const size_t bytes = static_cast<size_t>(area.right - area.left) *
+                         static_cast<size_t>(area.bottom - area.top) * sizeof(uint32_t);
+    if (!sending.owns_lock() || !SocketTakes(bytes)) {
+        if (sending.owns_lock()) sending.unlock();
+        MarkDirtyAndWake(placement.top, area);
+        return;
+    }
     xcb_window_t id = 0;
     {
         std::lock_guard<std::mutex> lock(lock_);
         auto it = windows_.find(placement.top);
-        if (it == windows_.end() || !it->second.mapped) return;
+        if (it == windows_.end() || !it->second.mapped) return;  // mapping sends all of it
         id = it->second.id;
     }
-    // Sent by the drawing thread itself: handing it to the event thread would cost two thread
-    // switches per frame, more than the copy and the request.
-    PresentWindow(placement.top, id, placement.topClientSize, placement.visibleInTop);
+    SendPixels(placement.top, id, placement.topClientSize, area);
     xcb_flush(connection_);
 }
 
@@ -314,28 +379,26 @@ void X11Display::Present() {
         platform::internal::WindowPlacement placement;
         if (!platform::internal::QueryWindowPlacement(item.top, &placement)) continue;
         RECT shown;
-        if (IntersectRect(&shown, &item.area, &placement.visibleInTop))
-            PresentWindow(item.top, item.id, placement.topClientSize, shown);
+        if (!IntersectRect(&shown, &item.area, &placement.visibleInTop)) continue;
+        std::lock_guard<std::mutex> sending(sendLock_);
+        SendPixels(item.top, item.id, placement.topClientSize, shown);
     }
 }
 
-void X11Display::PresentWindow(HWND top, xcb_window_t id, SIZE size, const RECT& area) {
-    // One copy and send at a time, so that pixels copied later are never sent before pixels
-    // copied earlier by another thread. Copied out under GDI's locks and sent without them, so
-    // that drawing never waits for the socket.
-    std::lock_guard<std::mutex> presenting(presentLock_);
-    std::vector<uint32_t>& pixels = presentBuffer_;
+void X11Display::SendPixels(HWND top, xcb_window_t id, SIZE size, const RECT& area) {
+    std::vector<uint32_t>& pixels = sendBuffer_;
     RECT copied{};
     platform::internal::CopyFramebuffer(top, size, area, &pixels, &copied);
     if (IsRectEmpty(&copied)) return;
-
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        auto it = windows_.find(top);
+        if (it == windows_.end() || it->second.id != id || !it->second.mapped) return;
+    }
     const int width = copied.right - copied.left;
     const uint32_t rowBytes = static_cast<uint32_t>(width) * sizeof(uint32_t);
     const int bandRows =
         std::max<int>(1, static_cast<int>((maxRequestBytes_ - kPutImageHeaderBytes) / rowBytes));
-    std::lock_guard<std::mutex> lock(lock_);
-    auto it = windows_.find(top);
-    if (it == windows_.end() || it->second.id != id || !it->second.mapped) return;
     for (LONG y = copied.top; y < copied.bottom; y += bandRows) {
         const int rows = std::min<int>(bandRows, copied.bottom - y);
         xcb_put_image(
@@ -346,8 +409,15 @@ void X11Display::PresentWindow(HWND top, xcb_window_t id, SIZE size, const RECT&
     }
 }
 
+void X11Display::SendAndFlush() {
+    SendChanges();
+    Present();
+    std::lock_guard<std::mutex> sending(sendLock_);
+    xcb_flush(connection_);
+}
+
 void X11Display::Run() {
-    const int fd = xcb_get_file_descriptor(connection_);
+    const int fd = socketFd_;
     uint64_t served = 0;
     for (;;) {
         wakePending_.store(false);
@@ -361,22 +431,25 @@ void X11Display::Run() {
             std::free(event);
         }
         if (xcb_connection_has_error(connection_)) break;
-        Present();
-        xcb_flush(connection_);
+        SendAndFlush();
         if (serving > served) {
             // A round trip: the server has handled every request sent before it. Exposures it
             // sent meanwhile are answered, and confirmed by another round trip.
             for (bool answered = true; answered;) {
-                std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_),
-                                                    nullptr));
+                xcb_get_input_focus_cookie_t cookie;
+                {
+                    std::lock_guard<std::mutex> sending(sendLock_);
+                    cookie = xcb_get_input_focus(connection_);
+                    xcb_flush(connection_);
+                }
+                std::free(xcb_get_input_focus_reply(connection_, cookie, nullptr));
                 answered = false;
                 while (xcb_generic_event_t* event = xcb_poll_for_queued_event(connection_)) {
                     HandleEvent(event);
                     std::free(event);
                     answered = true;
                 }
-                Present();
-                xcb_flush(connection_);
+                SendAndFlush();
             }
             served = serving;
             std::lock_guard<std::mutex> lock(lock_);

@@ -1,11 +1,18 @@
 // The X11 back end: one xcb connection for the process, a real window per shown top-level
-// window, and one thread that reads the server's events and puts drawn pixels on the screen.
+// window, and one thread that reads the server's events and sends what the windows became.
 //
 // xcb rather than Xlib: its requests and replies are safe from any thread without set-up
 // (Xlib needs XInitThreads before anything else, which a library loaded into a host cannot
-// promise), and it blocks a caller only when the caller waits for a reply. The layer's
-// windows are shown, moved and destroyed from whichever thread owns them, while the event
-// thread draws; each sends its own requests.
+// promise).
+//
+// No window call waits for the server. A server that stops reading (stopped, or a forwarded
+// display over a stalled link) fills the socket, and then every write to it waits, xcb's own
+// included. So the threads that own windows only note what changed and wake the event thread,
+// which sends it; the event thread may wait on the socket, and what is drawn meanwhile is
+// coalesced into one area per window. The one exception is the common case of a frame drawn
+// while the socket has room for it: the drawing thread sends it itself, sparing two thread
+// switches per frame, when no other thread is sending and the socket's free space exceeds the
+// request.
 //
 // Pixels: the framebuffers hold 0x00RRGGBB words, which is the ZPixmap layout of a 24-bit
 // TrueColor visual with 32 bits per pixel on a little-endian server, so they are sent as they
@@ -44,7 +51,11 @@ public:
 
 private:
     struct RealWindow {
-        xcb_window_t id = 0;
+        xcb_window_t id = 0;   // chosen when first shown, created on the server by the event thread
+        bool changed = false;  // the layer's window changed since it was last sent
+        bool shown = false;    // the layer's window is visible
+        // As last sent to the server.
+        bool created = false;
         bool mapped = false;
         RECT rect{};
         std::string title;
@@ -61,10 +72,18 @@ private:
     bool Start();
     void Run();
     void Wake();
+    // Event thread: sends the windows' changes, then what was drawn.
+    void SendChanges();
+    void SendAndFlush();
+    void SendWindow(HWND hwnd, xcb_window_t id);
     void Present();
-    void PresentWindow(HWND top, xcb_window_t id, SIZE size, const RECT& area);
-    void SetTitleLocked(const RealWindow& window);
-    void SetSizeHintsLocked(const RealWindow& window);
+    // Under sendLock_.
+    void SendPixels(HWND top, xcb_window_t id, SIZE size, const RECT& area);
+    void SendTitle(xcb_window_t id, const std::string& title);
+    void SendSizeHints(xcb_window_t id, const RECT& rect);
+    // Whether the socket takes a request of this many bytes without waiting.
+    bool SocketTakes(size_t bytes) const;
+    void MarkDirtyAndWake(HWND top, const RECT& area);
     xcb_atom_t Atom(const char* name);
     HWND WindowOf(xcb_window_t id);
 
@@ -90,12 +109,17 @@ private:
     int keysymsPerKeycode_ = 0;
     std::vector<uint32_t> keysyms_;
     int wakeFd_ = -1;
+    int socketFd_ = -1;
 
-    std::mutex presentLock_;  // held around one copy from the framebuffer and its sending
-    std::vector<uint32_t> presentBuffer_;  // under presentLock_
-    std::mutex lock_;  // a leaf: held around xcb requests and the maps, never while calling out
+    // Held by whoever writes to the connection, around a copy from a framebuffer and its
+    // sending too, so that pixels copied later are never sent before pixels copied earlier.
+    // Only the event thread waits for it; other threads try it and leave the work when busy.
+    std::mutex sendLock_;
+    std::vector<uint32_t> sendBuffer_;  // under sendLock_
+    std::mutex lock_;  // a leaf around the maps, never held while calling out or sending
     std::unordered_map<HWND, RealWindow> windows_;
     std::unordered_map<xcb_window_t, HWND> byId_;
+    std::vector<xcb_window_t> doomed_;  // destroyed by the layer, not yet on the server
     std::atomic<bool> wakePending_{false};
     std::condition_variable flushed_;
     uint64_t flushRequested_ = 0;  // under lock_

@@ -137,6 +137,7 @@ void X11Display::HandleEvent(const xcb_generic_event_t* event) {
             // A newly shown window takes the keyboard, as window managers give it.
             const auto* map = reinterpret_cast<const xcb_map_notify_event_t*>(event);
             if (WindowOf(map->window) == nullptr) return;
+            std::lock_guard<std::mutex> sending(sendLock_);
             xcb_set_input_focus(connection_, XCB_INPUT_FOCUS_PARENT, map->window, XCB_CURRENT_TIME);
             return;
         }

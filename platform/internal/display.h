@@ -3,7 +3,7 @@
 // Private to the platform layer.
 //
 // Locking: USER and GDI call the back end without their own locks held. The back end calls USER
-// and GDI without its map lock held; it holds its present lock around a copy out of a
+// and GDI without its map lock held; it holds its send lock around a copy out of a
 // framebuffer, so that lock comes before GDI's. Each call costs one atomic load when there is
 // no display.
 #pragma once

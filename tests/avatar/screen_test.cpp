@@ -5,10 +5,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "RecordingFixture.h"
@@ -49,6 +52,7 @@ public:
     }
     static Display* x() { return x_; }
     static const std::string& display() { return server_->display(); }
+    static pid_t pid() { return server_->pid(); }
 
 private:
     static inline std::unique_ptr<portrix_test::XvfbServer> server_;
@@ -200,6 +204,52 @@ TEST_F(ScreenTest, TheDialogIsARealWindowThatShowsThePlatformsPixelsAndFollowsTh
     XWindowAttributes gone{};
     EXPECT_FALSE(XGetWindowAttributes(x, window, &gone));
     EXPECT_EQ(platform::DisplayWindowId(dialog), 0u);
+}
+
+TEST_F(ScreenTest, WindowCallsReturnWhileTheServerStopsReading) {
+    ShowUserPicture();
+    const Window window = DialogWindow();
+    HWND dialog = host.dialog();
+    // The server stops reading; a watchdog lets it go on after a generous while, and notes
+    // whether the window calls were still waiting then.
+    ASSERT_EQ(kill(ScreenEnvironment::pid(), SIGSTOP), 0);
+    std::mutex lock;
+    std::condition_variable done;
+    bool returned = false, continuedFirst = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> hold(lock);
+        continuedFirst = !done.wait_for(hold, 20s, [&] { return returned; });
+        kill(ScreenEnvironment::pid(), SIGCONT);
+    });
+    // Big paints, far more than the socket holds, then the calls that must not wait for it.
+    MoveWindow(dialog, 10, 20, 1000, 800, TRUE);
+    for (int i = 0; i < 4; ++i) {
+        InvalidateRect(dialog, nullptr, TRUE);
+        UpdateWindow(dialog);
+    }
+    SetWindowTextA(dialog, "stalled");
+    ShowWindow(dialog, SW_HIDE);
+    ShowWindow(dialog, SW_SHOW);
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        returned = true;
+    }
+    done.notify_all();
+    watchdog.join();
+    EXPECT_FALSE(continuedFirst) << "the window calls waited for the stopped server";
+
+    // Once the server reads again, it shows the dialog as it is now.
+    ExpectServerShowsTheDialog();
+    char* name = nullptr;
+    XFetchName(x, window, &name);
+    EXPECT_STREQ(name, "stalled");
+    XFree(name);
+    ASSERT_EQ(kill(ScreenEnvironment::pid(), SIGSTOP), 0);
+    DestroyWindow(dialog);
+    kill(ScreenEnvironment::pid(), SIGCONT);
+    ASSERT_TRUE(platform::FlushDisplay());
+    XWindowAttributes gone{};
+    EXPECT_FALSE(XGetWindowAttributes(x, window, &gone));
 }
 
 TEST_F(ScreenTest, PointerAndKeysAndTheWindowManagersCloseArriveAsMessages) {
