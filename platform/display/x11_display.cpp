@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -42,31 +43,68 @@ constexpr size_t kSocketSlackBytes = 8192;
 constexpr char kWindowClass[] = "portrix\0Portrix";  // instance and class, each ending in NUL
 
 std::atomic<X11Display*> g_connected{nullptr};
+std::atomic<X11Display*> g_lost{nullptr};
+// Why there is no connection; written once, before the first Get() returns.
+std::string g_connectProblem;
 
 bool DisabledByEnvironment() {
     const char* off = std::getenv(kDisableVariable);
     return off != nullptr && *off != '\0' && std::strcmp(off, "0") != 0;
 }
 
-// The screen's default visual when its pixels have the framebuffers' layout.
-bool HasFramebufferLayout(const xcb_setup_t* setup, const xcb_screen_t* screen) {
-    if (setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST || screen->root_depth != kDepth)
-        return false;
-    bool formatFits = false;
-    for (auto it = xcb_setup_pixmap_formats_iterator(setup); it.rem; xcb_format_next(&it))
-        if (it.data->depth == kDepth) formatFits = it.data->bits_per_pixel == kBitsPerPixel;
-    if (!formatFits) return false;
+const char* VisualClassName(uint8_t visualClass) {
+    switch (visualClass) {
+        case XCB_VISUAL_CLASS_STATIC_GRAY:
+            return "StaticGray";
+        case XCB_VISUAL_CLASS_GRAY_SCALE:
+            return "GrayScale";
+        case XCB_VISUAL_CLASS_STATIC_COLOR:
+            return "StaticColor";
+        case XCB_VISUAL_CLASS_PSEUDO_COLOR:
+            return "PseudoColor";
+        case XCB_VISUAL_CLASS_TRUE_COLOR:
+            return "TrueColor";
+        default:
+            return "DirectColor";
+    }
+}
+
+// Empty when the screen's default visual has the framebuffers' pixel layout; otherwise what
+// the screen has instead, e.g. "16-bit TrueColor".
+std::string LayoutMismatch(const xcb_setup_t* setup, const xcb_screen_t* screen) {
+    const xcb_visualtype_t* visual = nullptr;
     for (auto depth = xcb_screen_allowed_depths_iterator(screen); depth.rem;
          xcb_depth_next(&depth)) {
-        for (auto visual = xcb_depth_visuals_iterator(depth.data); visual.rem;
-             xcb_visualtype_next(&visual)) {
-            const xcb_visualtype_t& v = *visual.data;
-            if (v.visual_id != screen->root_visual) continue;
-            return v._class == XCB_VISUAL_CLASS_TRUE_COLOR && v.red_mask == kRedMask &&
-                   v.green_mask == kGreenMask && v.blue_mask == kBlueMask;
-        }
+        for (auto it = xcb_depth_visuals_iterator(depth.data); it.rem; xcb_visualtype_next(&it))
+            if (it.data->visual_id == screen->root_visual) visual = it.data;
     }
-    return false;
+    uint8_t bitsPerPixel = 0;
+    for (auto it = xcb_setup_pixmap_formats_iterator(setup); it.rem; xcb_format_next(&it))
+        if (it.data->depth == screen->root_depth) bitsPerPixel = it.data->bits_per_pixel;
+    const std::string has = std::to_string(screen->root_depth) + "-bit " +
+                            (visual ? VisualClassName(visual->_class) : "unknown");
+    if (visual == nullptr || screen->root_depth != kDepth ||
+        visual->_class != XCB_VISUAL_CLASS_TRUE_COLOR)
+        return has;
+    if (visual->red_mask != kRedMask || visual->green_mask != kGreenMask ||
+        visual->blue_mask != kBlueMask)
+        return has + " in blue-green-red order";
+    if (bitsPerPixel != kBitsPerPixel) return has + " packed in 24-bit pixels";
+    if (setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST) return has + " in big-endian order";
+    return "";
+}
+
+std::string ConnectionFailure(int error) {
+    switch (error) {
+        case XCB_CONN_CLOSED_PARSE_ERR:
+            return "cannot be parsed";
+        case XCB_CONN_CLOSED_INVALID_SCREEN:
+            return "names a screen the server does not have";
+        case XCB_CONN_ERROR:
+            return "cannot be reached";
+        default:
+            return "cannot be reached (refused with xcb error " + std::to_string(error) + ")";
+    }
 }
 
 xcb_screen_t* ScreenNumber(const xcb_setup_t* setup, int number) {
@@ -81,43 +119,69 @@ uint16_t Side(LONG extent) {
 
 }  // namespace
 
+X11Display* X11Display::Connect() {
+    if (DisabledByEnvironment()) {
+        g_connectProblem = std::string(kDisableVariable) +
+                           " is set, so windows are kept in memory and shown on no screen";
+        return nullptr;
+    }
+    const char* name = std::getenv("DISPLAY");
+    if (name == nullptr || *name == '\0') {
+        g_connectProblem = "DISPLAY is not set, so there is no X server to show windows on";
+        return nullptr;
+    }
+    const std::string named = std::string("the X server named by DISPLAY (") + name + ")";
+    int screenNumber = 0;
+    xcb_connection_t* connection = xcb_connect(name, &screenNumber);
+    if (const int error = xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        g_connectProblem = named + " " + ConnectionFailure(error);
+        return nullptr;
+    }
+    const xcb_setup_t* setup = xcb_get_setup(connection);
+    xcb_screen_t* screen = ScreenNumber(setup, screenNumber);
+    const std::string mismatch = screen ? LayoutMismatch(setup, screen) : "no such screen";
+    if (!mismatch.empty()) {
+        xcb_disconnect(connection);
+        g_connectProblem = named + " has a screen of " + mismatch +
+                           ", and windows are shown only on 24-bit TrueColor";
+        return nullptr;
+    }
+    // Never destroyed: windows may be shown or destroyed during exit, and the event thread
+    // runs for the life of the process.
+    auto* made = new X11Display(connection, screen, named);
+    if (!made->Start()) {
+        delete made;
+        xcb_disconnect(connection);
+        g_connectProblem = named + " could not be used (no event descriptor or a failed request)";
+        return nullptr;
+    }
+    g_connected.store(made);
+    return made;
+}
+
 X11Display* X11Display::Get() {
-    static X11Display* const display = []() -> X11Display* {
-        if (DisabledByEnvironment()) return nullptr;
-        const char* name = std::getenv("DISPLAY");
-        if (name == nullptr || *name == '\0') return nullptr;
-        int screenNumber = 0;
-        xcb_connection_t* connection = xcb_connect(name, &screenNumber);
-        if (xcb_connection_has_error(connection)) {
-            xcb_disconnect(connection);
-            return nullptr;
-        }
-        const xcb_setup_t* setup = xcb_get_setup(connection);
-        xcb_screen_t* screen = ScreenNumber(setup, screenNumber);
-        if (screen == nullptr || !HasFramebufferLayout(setup, screen)) {
-            xcb_disconnect(connection);
-            return nullptr;
-        }
-        // Never destroyed: windows may be shown or destroyed during exit, and the event thread
-        // runs for the life of the process.
-        auto* made = new X11Display(connection, screen);
-        if (!made->Start()) {
-            delete made;
-            xcb_disconnect(connection);
-            return nullptr;
-        }
-        g_connected.store(made);
-        return made;
-    }();
-    return display;
+    static X11Display* const connected = Connect();
+    (void)connected;
+    return IfConnected();
+}
+
+const char* X11Display::Problem() {
+    if (Get() != nullptr) return nullptr;
+    if (X11Display* lost = g_lost.load(std::memory_order_acquire))
+        return lost->lostProblem_.c_str();
+    return g_connectProblem.c_str();
 }
 
 X11Display* X11Display::IfConnected() {
     return g_connected.load(std::memory_order_acquire);
 }
 
-X11Display::X11Display(xcb_connection_t* connection, xcb_screen_t* screen)
-    : connection_(connection), screen_(screen) {}
+X11Display::X11Display(xcb_connection_t* connection, xcb_screen_t* screen,
+                       const std::string& server)
+    : connection_(connection),
+      screen_(screen),
+      lostProblem_("the connection to " + server + " was lost") {}
 
 xcb_atom_t X11Display::Atom(const char* name) {
     xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
@@ -470,10 +534,28 @@ void X11Display::Run() {
             (void)got;
         }
     }
-    // The server went away: windows stay in memory only, and no one waits for a flush.
-    std::lock_guard<std::mutex> lock(lock_);
-    flushDone_ = UINT64_MAX;
-    flushed_.notify_all();
+    Lose();
+}
+
+void X11Display::Lose() {
+    // From now on the layer is headless: windows stay in memory only, boxes go to the sink or
+    // standard error, and no one waits for a flush.
+    g_connected.store(nullptr);
+    g_lost.store(this, std::memory_order_release);
+    std::fprintf(stderr, "portrix: %s; windows are kept in memory only\n", lostProblem_.c_str());
+    std::fflush(stderr);
+    std::vector<HWND> shown;
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        for (const auto& entry : windows_) shown.push_back(entry.first);
+        windows_.clear();
+        byId_.clear();
+        doomed_.clear();
+        flushDone_ = UINT64_MAX;
+        flushed_.notify_all();
+    }
+    // A box waiting for a click on its window looks again, and finds no display.
+    for (HWND hwnd : shown) PostMessageA(hwnd, WM_NULL, 0, 0);
 }
 
 }  // namespace platform_display

@@ -37,8 +37,10 @@ class X11Display {
 public:
     // The process's connection, made on the first call; null when there is no display.
     static X11Display* Get();
-    // Get() when a connection was made already, null otherwise; never connects.
+    // Get() when a connection was made already and not lost, null otherwise; never connects.
     static X11Display* IfConnected();
+    // Null while connected; otherwise why not, in one sentence. Connects on the first call.
+    static const char* Problem();
 
     // Makes the real window of hwnd match the layer's top-level window (created on first show).
     void SyncWindow(HWND hwnd);
@@ -68,8 +70,12 @@ private:
         POINT point{};
     };
 
-    X11Display(xcb_connection_t* connection, xcb_screen_t* screen);
+    // The connection, or null with the reason kept for Problem().
+    static X11Display* Connect();
+    X11Display(xcb_connection_t* connection, xcb_screen_t* screen, const std::string& server);
     bool Start();
+    // The event thread found the connection broken (the server went away or closed it).
+    void Lose();
     void Run();
     void Wake();
     // Event thread: sends the windows' changes, then what was drawn.
@@ -98,6 +104,7 @@ private:
 
     xcb_connection_t* const connection_;
     xcb_screen_t* const screen_;
+    const std::string lostProblem_;
     xcb_gcontext_t gc_ = 0;
     xcb_atom_t wmProtocols_ = 0;
     xcb_atom_t wmDeleteWindow_ = 0;

@@ -16,7 +16,7 @@ namespace platform::internal {
 
 // Implemented by the display back end, called by USER and GDI.
 // True when top-level windows go to an X server. The first call connects (or finds that the
-// process has no display) once for the process.
+// process has no display) once for the process; false again once the connection is lost.
 bool DisplayConnected();
 // Something about hwnd changed that the real window must follow: shown, hidden, moved, resized
 // or retitled. The back end reads the window's state afresh; a child window or a top-level

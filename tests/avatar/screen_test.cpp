@@ -367,6 +367,63 @@ TEST_F(ScreenTest, AnAnimatedAvatarPlaysOnTheScreenFrameAfterFrame) {
     }
 }
 
+// Why a process has no display, in one sentence for each cause; and a display that goes away
+// under a process with a window shown: said once on standard error, the boxes answer as without
+// a display, the window lives on.
+TEST(ScreenProblemTest, EachCauseIsNamedAndALostDisplayIsSaidOnceAndHangsNothing) {
+    if (ScreenEnvironment::x() == nullptr) GTEST_SKIP() << "no Xvfb (Debian package xvfb)";
+    const portrix_test::TempDir dir;
+    portrix_test::XvfbServer shallow(XVFB_PROGRAM, "640x480x16"),
+        doomed(XVFB_PROGRAM, "640x480x24");
+    ASSERT_FALSE(shallow.display().empty() || doomed.display().empty());
+    struct Row {
+        const char* name;
+        std::vector<std::string> environment;
+        const char* problem;  // in the first line
+        const char* after;    // in the line after the server was killed; null: not killed
+    };
+    const Row rows[] = {
+        {"unset", {"DISPLAY="}, "DISPLAY is not set", nullptr},
+        {"unreachable", {"DISPLAY=:4093"}, "cannot be reached", nullptr},
+        {"turned off",
+         {"DISPLAY=" + ScreenEnvironment::display(), "PORTRIX_NO_DISPLAY=1"},
+         "PORTRIX_NO_DISPLAY is set",
+         nullptr},
+        {"16-bit", {"DISPLAY=" + shallow.display()}, "16-bit", nullptr},
+        {"lost", {"DISPLAY=" + doomed.display()}, "none", "was lost"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const std::vector<std::string> environment = portrix_test::EnvironmentWith(r.environment);
+        const std::string out = dir.path() + "/out", err = dir.path() + "/err";
+        const pid_t probe = portrix_test::StartProgram(
+            {PORTRIX_DISPLAY_PROBE, "--kill", std::to_string(r.after ? doomed.pid() : 0)},
+            &environment, out, err);
+        int status = 0;
+        ASSERT_TRUE(portrix_test::FinishProgram(probe, &status)) << "the probe hung";
+        const auto read = [](const std::string& path) {
+            std::ifstream in(path);
+            return std::string(std::istreambuf_iterator<char>(in), {});
+        };
+        const std::string said = read(out), errors = read(err);
+        const size_t first = said.find('\n');
+        EXPECT_NE(said.substr(0, first).find(r.problem), std::string::npos) << said;
+        if (r.after == nullptr) {
+            EXPECT_EQ(first + 1, said.size()) << said;
+            continue;
+        }
+        // Both boxes answered as without a display (OK, their texts on standard error).
+        EXPECT_NE(said.find("boxes\t1\t1\n"), std::string::npos) << said;
+        EXPECT_NE(said.find(r.after, first), std::string::npos) << said;
+        EXPECT_NE(said.find("window\t1\t1\n"), std::string::npos) << said;
+        EXPECT_NE(errors.find("second box"), std::string::npos) << errors;
+        const size_t told = errors.find(r.after);
+        EXPECT_TRUE(told != std::string::npos &&
+                    errors.find(r.after, told + 1) == std::string::npos)
+            << errors;
+    }
+}
+
 TEST_F(ScreenTest, TheRegistryFailureBoxIsAWindowThatEnterDismisses) {
     // A library whose hive has no Share key, loaded by a process of its own on this display.
     const portrix_test::TempDir home;

@@ -7,7 +7,9 @@
 // server whose default visual is 24-bit TrueColor (what every current server offers), and
 // PORTRIX_NO_DISPLAY is unset, empty or "0". Otherwise it stays headless: windows live in
 // memory only, as they always do for CaptureWindow, and AfxMessageBox/MessageBoxA go to the
-// message-box sink.
+// message-box sink. A connection lost later (the server went away) is said once on standard
+// error, and the layer goes on headless from then: windows live on in memory, and a box shown
+// at the time answers as without a display.
 //
 // Where it shows: a top-level window's rectangle is its real window's place and client size
 // when it is shown or moved; a window manager may place it elsewhere, and the layer's own
@@ -22,6 +24,11 @@ namespace platform {
 
 // True when top-level windows are shown on an X server; the first call connects.
 bool HasDisplay();
+
+// Null while top-level windows are shown on an X server; otherwise one sentence saying why
+// not: DISPLAY unset, its server unreachable, PORTRIX_NO_DISPLAY set, a screen that is not
+// 24-bit TrueColor, or the connection lost. The first call connects.
+const char* DisplayProblem();
 
 // The X11 window that shows the top-level window hwnd; 0 when there is none (no display, a
 // child window, or a window never shown).
