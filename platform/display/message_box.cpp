@@ -173,10 +173,11 @@ int DisplayMessageBox(LPCSTR text, LPCSTR caption, UINT type) {
     const SIZE size = Layout(box.get());
 
     RegisterBoxClass();
-    HWND hwnd = CreateWindowExA(0, kClassName, caption ? caption : "", WS_POPUP,
-                                (GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2,
-                                (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2, size.cx, size.cy,
-                                nullptr, nullptr, nullptr, nullptr);
+    HWND hwnd =
+        CreateWindowExA(0, kClassName, caption ? caption : "", WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                        (GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2,
+                        (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2, size.cx, size.cy, nullptr,
+                        nullptr, nullptr, nullptr);
     if (hwnd == nullptr) return 0;
     SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(box.get()));
     ShowWindow(hwnd, SW_SHOW);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,10 +31,15 @@ constexpr uint32_t kBackgroundPixel = 0xF0F0F0;
 constexpr uint32_t kEventMask = XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_BUTTON_PRESS |
                                 XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_POINTER_MOTION |
                                 XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE |
-                                XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+                                XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
 // ICCCM WM_SIZE_HINTS: 18 words, of which the flags, the position and the sizes are used.
 constexpr int kSizeHintsWords = 18;
 constexpr uint32_t kHintUserPosition = 1, kHintUserSize = 2, kHintMinSize = 16, kHintMaxSize = 32;
+// Motif's _MOTIF_WM_HINTS, which window managers read for decorations: flags, functions,
+// decorations, input mode, status.
+constexpr int kMotifHintsWords = 5;
+constexpr uint32_t kMotifHintDecorations = 2;
+constexpr uint32_t kMotifDecorateBorder = 2;
 constexpr uint32_t kPutImageHeaderBytes = 24;
 // What a write costs the socket beyond its bytes (the kernel's buffer heads), as a fraction of
 // the bytes and a fixed margin: a drawing thread sends only when the socket's free space
@@ -197,6 +203,11 @@ bool X11Display::Start() {
     wmDeleteWindow_ = Atom("WM_DELETE_WINDOW");
     netWmName_ = Atom("_NET_WM_NAME");
     utf8String_ = Atom("UTF8_STRING");
+    wmState_ = Atom("WM_STATE");
+    motifWmHints_ = Atom("_MOTIF_WM_HINTS");
+    netWmPid_ = Atom("_NET_WM_PID");
+    char host[HOST_NAME_MAX + 1] = {};
+    if (gethostname(host, sizeof host - 1) == 0) hostName_ = host;
     maxRequestBytes_ = xcb_get_maximum_request_length(connection_) * 4;
 
     const xcb_setup_t* setup = xcb_get_setup(connection_);
@@ -252,12 +263,14 @@ void X11Display::SendTitle(xcb_window_t id, const std::string& title) {
     }
 }
 
-void X11Display::SendSizeHints(xcb_window_t id, const RECT& rect) {
-    // The framebuffer has the size the host gave; the window manager must not change it.
+void X11Display::SendSizeHints(xcb_window_t id, const RECT& rect, bool placedByHost) {
+    // The framebuffer has the size the host gave; the window manager must not change it. The
+    // position is the host's unless it left it to the system (CW_USEDEFAULT): then the window
+    // manager places the window.
     uint32_t hints[kSizeHintsWords] = {};
     const uint32_t width = Side(rect.right - rect.left);
     const uint32_t height = Side(rect.bottom - rect.top);
-    hints[0] = kHintUserPosition | kHintUserSize | kHintMinSize | kHintMaxSize;
+    hints[0] = (placedByHost ? kHintUserPosition : 0) | kHintUserSize | kHintMinSize | kHintMaxSize;
     hints[1] = static_cast<uint32_t>(rect.left);
     hints[2] = static_cast<uint32_t>(rect.top);
     hints[3] = hints[5] = hints[7] = width;
@@ -338,10 +351,25 @@ void X11Display::SendWindow(HWND hwnd, xcb_window_t id) {
         xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_CLASS,
                             XCB_ATOM_STRING, 8, sizeof kWindowClass, kWindowClass);
         SendTitle(id, state.title);
-        SendSizeHints(id, rect);
+        SendSizeHints(id, rect, state.placedByHost);
+        // Who owns the window, so that a window manager can end a host that stopped answering.
+        const uint32_t pid = static_cast<uint32_t>(getpid());
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, id, netWmPid_, XCB_ATOM_CARDINAL,
+                            32, 1, &pid);
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_CLIENT_MACHINE,
+                            XCB_ATOM_STRING, 8, static_cast<uint32_t>(hostName_.size()),
+                            hostName_.data());
+        // A pop-up without a caption has no title bar, as on Windows: a thin border at most.
+        if ((state.style & WS_POPUP) && (state.style & WS_CAPTION) != WS_CAPTION) {
+            const uint32_t motif[kMotifHintsWords] = {
+                kMotifHintDecorations, 0, (state.style & WS_BORDER) ? kMotifDecorateBorder : 0, 0,
+                0};
+            xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, id, motifWmHints_,
+                                motifWmHints_, 32, kMotifHintsWords, motif);
+        }
     } else {
         if (!EqualRect(&before.rect, &rect)) {
-            SendSizeHints(id, rect);
+            SendSizeHints(id, rect, true);
             const uint32_t values[] = {static_cast<uint32_t>(rect.left),
                                        static_cast<uint32_t>(rect.top),
                                        Side(rect.right - rect.left), Side(rect.bottom - rect.top)};
@@ -354,6 +382,61 @@ void X11Display::SendWindow(HWND hwnd, xcb_window_t id) {
     }
     if (state.visible && !before.mapped) xcb_map_window(connection_, id);
     if (!state.visible && before.mapped) xcb_unmap_window(connection_, id);
+}
+
+void X11Display::FollowPosition(xcb_window_t id) {
+    // Where the window is on the root window, whatever frame the window manager put around it.
+    xcb_translate_coordinates_cookie_t cookie;
+    {
+        std::lock_guard<std::mutex> sending(sendLock_);
+        cookie = xcb_translate_coordinates(connection_, id, screen_->root, 0, 0);
+        xcb_flush(connection_);
+    }
+    xcb_translate_coordinates_reply_t* reply =
+        xcb_translate_coordinates_reply(connection_, cookie, nullptr);
+    if (reply == nullptr) return;
+    const POINT origin{reply->dst_x, reply->dst_y};
+    std::free(reply);
+    HWND top = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        auto it = byId_.find(id);
+        if (it == byId_.end()) return;
+        top = it->second;
+        RECT& rect = windows_[top].rect;
+        if (rect.left == origin.x && rect.top == origin.y) return;
+        OffsetRect(&rect, origin.x - rect.left, origin.y - rect.top);
+    }
+    platform::internal::MovedByWindowManager(top, origin);
+}
+
+void X11Display::FollowState(xcb_window_t id) {
+    constexpr uint32_t kNormalState = 1, kIconicState = 3;  // ICCCM WM_STATE
+    xcb_get_property_cookie_t cookie;
+    {
+        std::lock_guard<std::mutex> sending(sendLock_);
+        cookie = xcb_get_property(connection_, 0, id, wmState_, wmState_, 0, 1);
+        xcb_flush(connection_);
+    }
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(connection_, cookie, nullptr);
+    if (reply == nullptr) return;
+    uint32_t state = 0;
+    if (reply->format == 32 && xcb_get_property_value_length(reply) >= 4)
+        std::memcpy(&state, xcb_get_property_value(reply), sizeof state);
+    std::free(reply);
+    if (state != kNormalState && state != kIconicState) return;  // withdrawn: hidden by the host
+    const bool minimized = state == kIconicState;
+    HWND top = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        auto it = byId_.find(id);
+        if (it == byId_.end()) return;
+        top = it->second;
+        RealWindow& window = windows_[top];
+        if (window.minimized == minimized) return;
+        window.minimized = minimized;
+    }
+    platform::internal::MinimizedByWindowManager(top, minimized);
 }
 
 void X11Display::DestroyWindow(HWND top) {

@@ -59,9 +59,10 @@ private:
         // As last sent to the server.
         bool created = false;
         bool mapped = false;
-        RECT rect{};
+        RECT rect{};  // or where the window manager put it
         std::string title;
-        RECT dirty{};  // top-level client coordinates; empty when nothing waits
+        RECT dirty{};            // top-level client coordinates; empty when nothing waits
+        bool minimized = false;  // the window manager's WM_STATE is Iconic
     };
     struct PressRecord {  // for the double-click rule
         HWND hwnd = nullptr;
@@ -86,7 +87,7 @@ private:
     // Under sendLock_.
     void SendPixels(HWND top, xcb_window_t id, SIZE size, const RECT& area);
     void SendTitle(xcb_window_t id, const std::string& title);
-    void SendSizeHints(xcb_window_t id, const RECT& rect);
+    void SendSizeHints(xcb_window_t id, const RECT& rect, bool placedByHost);
     // Whether the socket takes a request of this many bytes without waiting.
     bool SocketTakes(size_t bytes) const;
     void MarkDirtyAndWake(HWND top, const RECT& area);
@@ -98,6 +99,9 @@ private:
     void HandleButton(const xcb_button_press_event_t* event, bool press);
     void HandleMotion(const xcb_motion_notify_event_t* event);
     void HandleKey(const xcb_key_press_event_t* event, bool press);
+    // The window manager moved, minimised or restored the real window: the layer follows.
+    void FollowPosition(xcb_window_t id);
+    void FollowState(xcb_window_t id);
     void PostMouse(HWND top, int x, int y, UINT message, WPARAM keys, bool mayDoubleClick,
                    uint8_t button, uint32_t time);
     uint32_t KeysymOf(uint8_t keycode, int column) const;
@@ -110,6 +114,10 @@ private:
     xcb_atom_t wmDeleteWindow_ = 0;
     xcb_atom_t netWmName_ = 0;
     xcb_atom_t utf8String_ = 0;
+    xcb_atom_t wmState_ = 0;
+    xcb_atom_t motifWmHints_ = 0;
+    xcb_atom_t netWmPid_ = 0;
+    std::string hostName_;
     uint32_t maxRequestBytes_ = 0;
     // Keyboard mapping: keysymsPerKeycode_ columns for each keycode from minKeycode_.
     uint8_t minKeycode_ = 0;

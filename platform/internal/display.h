@@ -33,9 +33,17 @@ struct TopLevelState {
     bool visible;
     RECT rect;  // screen coordinates; the whole rectangle is client area
     std::string title;
+    DWORD style;
+    bool placedByHost;  // false: created at CW_USEDEFAULT and not moved since
 };
 // FALSE when hwnd is not a top-level window.
 BOOL QueryTopLevel(HWND hwnd, TopLevelState* state);
+// The window manager moved the real window: the window's client area is now at origin
+// (screen coordinates). Its rectangle follows and WM_MOVE is posted.
+void MovedByWindowManager(HWND top, POINT origin);
+// The window manager minimised or restored the real window: WM_SIZE is posted with
+// SIZE_MINIMIZED or SIZE_RESTORED, and IsIconic follows.
+void MinimizedByWindowManager(HWND top, bool minimized);
 // The window at the screen point as platform::InjectMouse finds it, but looked for only in the
 // tree of top (the real window the pointer is in); null when none there takes the mouse.
 HWND WindowFromPointInTop(HWND top, POINT screenPoint);

@@ -18,6 +18,7 @@
 #include "gif_builder.h"
 #include "platform/capture.h"
 #include "platform/display.h"
+#include "recorder_window.h"
 #include "run_program.h"
 #include "temp_dir.h"
 #include "xvfb_server.h"
@@ -250,6 +251,131 @@ TEST_F(ScreenTest, WindowCallsReturnWhileTheServerStopsReading) {
     ASSERT_TRUE(platform::FlushDisplay());
     XWindowAttributes gone{};
     EXPECT_FALSE(XGetWindowAttributes(x, window, &gone));
+}
+
+// A window manager (Openbox) on the server for one test, ended with it.
+class WindowManager {
+public:
+    explicit WindowManager(Display* x) : x_(x) {
+        pid_ = portrix_test::StartProgram({OPENBOX_PROGRAM, "--sm-disable"});
+        const Atom check = XInternAtom(x_, "_NET_SUPPORTING_WM_CHECK", False);
+        running_ = pid_ > 0 &&
+                   WaitUntil([&] { return !Property(DefaultRootWindow(x_), check).empty(); }, 10s);
+    }
+    ~WindowManager() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        int status;
+        portrix_test::FinishProgram(pid_, &status);
+    }
+    bool running() const { return running_; }
+    // A property's 32-bit items; empty when the window has none.
+    std::vector<long> Property(Window window, Atom name) {
+        std::vector<long> items;
+        Atom type;
+        int format;
+        unsigned long count = 0, after;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(x_, window, name, 0, 64, False, AnyPropertyType, &type, &format,
+                               &count, &after, &data) == Success &&
+            format == 32)
+            items.assign(reinterpret_cast<long*>(data), reinterpret_cast<long*>(data) + count);
+        if (data) XFree(data);
+        return items;
+    }
+
+private:
+    Display* x_;
+    pid_t pid_ = -1;
+    bool running_ = false;
+};
+
+TEST_F(ScreenTest, UnderAWindowManagerWindowsFollowItsMovesAndStatesAndPopUpsAreUndecorated) {
+    WindowManager manager(x);
+    ASSERT_TRUE(manager.running()) << "openbox (Debian package openbox) did not start";
+    using portrix_test::RecorderClass;
+    portrix_test::ResetRecords();
+    const portrix_test::Window captioned(RecorderClass(), WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                         {100, 120, 260, 220});
+    const portrix_test::Window popup(RecorderClass(), WS_POPUP | WS_VISIBLE, {400, 120, 480, 180});
+    const portrix_test::Window placed(RecorderClass(), WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                      {CW_USEDEFAULT, 0, CW_USEDEFAULT + 80, 60});
+    const Atom extents = XInternAtom(x, "_NET_FRAME_EXTENTS", False);
+    ASSERT_TRUE(WaitUntil([&] {
+        for (HWND hwnd : {captioned.get(), popup.get(), placed.get()})
+            if (manager.Property(platform::DisplayWindowId(hwnd), extents).size() != 4)
+                return false;
+        return true;
+    }));
+
+    // What each real window tells the window manager, and what the window manager made of it.
+    const Atom pid = XInternAtom(x, "_NET_WM_PID", False);
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    struct Row {
+        HWND hwnd;
+        bool titleBar;
+        bool hostsPosition;
+    };
+    for (const Row& r :
+         {Row{captioned, true, true}, Row{popup, false, true}, Row{placed, true, false}}) {
+        const Window window = platform::DisplayWindowId(r.hwnd);
+        SCOPED_TRACE(window);
+        EXPECT_EQ(manager.Property(window, extents)[2] > 0, r.titleBar);
+        XSizeHints hints{};
+        long supplied = 0;
+        ASSERT_TRUE(XGetWMNormalHints(x, window, &hints, &supplied));
+        EXPECT_EQ((hints.flags & (USPosition | PPosition)) != 0, r.hostsPosition);
+        EXPECT_EQ(manager.Property(window, pid), std::vector<long>{getpid()});
+        XTextProperty machine{};
+        ASSERT_TRUE(XGetWMClientMachine(x, window, &machine));
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(machine.value), machine.nitems), host);
+        XFree(machine.value);
+    }
+
+    // The window's place is where the window manager put it, and each move is told.
+    const Window window = platform::DisplayWindowId(captioned);
+    const auto shownAt = [&] {
+        int rootX = 0, rootY = 0;
+        Window child;
+        XTranslateCoordinates(x, window, DefaultRootWindow(x), 0, 0, &rootX, &rootY, &child);
+        return POINT{rootX, rootY};
+    };
+    const auto followed = [&] {
+        const POINT shown = shownAt();
+        RECT rect{};
+        POINT origin{0, 0};
+        GetWindowRect(captioned, &rect);
+        ClientToScreen(captioned, &origin);
+        const auto& events = portrix_test::t_events;
+        const auto lastMove = std::find_if(events.rbegin(), events.rend(), [&](const auto& e) {
+            return e.hwnd == captioned.get() && e.message == WM_MOVE;
+        });
+        return rect.left == shown.x && rect.top == shown.y && origin.x == shown.x &&
+               origin.y == shown.y && lastMove != events.rend() &&
+               lastMove->lParam == MAKELPARAM(shown.x, shown.y);
+    };
+    EXPECT_TRUE(WaitUntil(followed)) << "as placed";
+    XMoveWindow(x, window, 300, 260);  // as a pager or a drag would
+    XSync(x, False);
+    EXPECT_TRUE(WaitUntil([&] { return shownAt().x != 100 && followed(); })) << "moved";
+
+    // Minimised and restored by the window manager.
+    const auto sized = [&](WPARAM kind, LPARAM size) {
+        for (const auto& e : portrix_test::t_events)
+            if (e.hwnd == captioned.get() && e.message == WM_SIZE && e.wParam == kind &&
+                e.lParam == size)
+                return true;
+        return false;
+    };
+    XIconifyWindow(x, window, DefaultScreen(x));
+    XSync(x, False);
+    EXPECT_TRUE(WaitUntil([&] { return sized(SIZE_MINIMIZED, 0) && IsIconic(captioned); }));
+    portrix_test::ResetRecords();
+    XMapWindow(x, window);
+    XSync(x, False);
+    EXPECT_TRUE(WaitUntil([&] { return sized(SIZE_RESTORED, MAKELPARAM(160, 100)); }));
+    EXPECT_FALSE(IsIconic(captioned));
 }
 
 TEST_F(ScreenTest, PointerAndKeysAndTheWindowManagersCloseArriveAsMessages) {

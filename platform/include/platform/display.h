@@ -12,10 +12,13 @@
 // at the time answers as without a display.
 //
 // Where it shows: a top-level window's rectangle is its real window's place and client size
-// when it is shown or moved; a window manager may place it elsewhere, and the layer's own
-// coordinates (GetWindowRect, ScreenToClient, mouse messages) stay what the host set. The
-// window manager cannot resize it. Key presses go to the top-level window that has the X
-// input focus, with WM_CHAR posted after WM_KEYDOWN (TranslateMessage makes none).
+// when it is shown or moved. A window manager may place it elsewhere (around a frame, or
+// anywhere for a window created at CW_USEDEFAULT) and move it later: the rectangle follows
+// (GetWindowRect, ClientToScreen) and WM_MOVE is posted. Minimising and restoring by the
+// window manager post WM_SIZE with SIZE_MINIMIZED or SIZE_RESTORED, and IsIconic follows. The
+// window manager cannot resize a window. A WS_POPUP window without WS_CAPTION asks for no
+// title bar (a thin border with WS_BORDER). Key presses go to the top-level window that has
+// the X input focus, with WM_CHAR posted after WM_KEYDOWN (TranslateMessage makes none).
 #pragma once
 
 #include "windef.h"
