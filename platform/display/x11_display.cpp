@@ -228,6 +228,11 @@ bool X11Display::Start() {
     xcb_flush(connection_);
 
     socketFd_ = xcb_get_file_descriptor(connection_);
+    // Read once: a local socket's send buffer keeps its size, and a TCP one only grows.
+    int capacity = 0;
+    socklen_t length = sizeof capacity;
+    if (getsockopt(socketFd_, SOL_SOCKET, SO_SNDBUF, &capacity, &length) == 0 && capacity > 0)
+        socketCapacity_ = static_cast<size_t>(capacity);
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd_ < 0 || xcb_connection_has_error(connection_)) return false;
     std::thread([this] { Run(); }).detach();
@@ -452,14 +457,11 @@ void X11Display::DestroyWindow(HWND top) {
 }
 
 bool X11Display::SocketTakes(size_t bytes) const {
-    int queued = 0, capacity = 0;
-    socklen_t length = sizeof capacity;
-    if (ioctl(socketFd_, TIOCOUTQ, &queued) != 0 ||
-        getsockopt(socketFd_, SOL_SOCKET, SO_SNDBUF, &capacity, &length) != 0)
-        return false;
+    int queued = 0;
+    if (ioctl(socketFd_, TIOCOUTQ, &queued) != 0) return false;
     return static_cast<size_t>(queued) + bytes + bytes / kSocketOverheadDivisor +
                kSocketSlackBytes <=
-           static_cast<size_t>(capacity);
+           socketCapacity_;
 }
 
 void X11Display::MarkDirtyAndWake(HWND top, const RECT& area) {

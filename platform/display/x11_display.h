@@ -125,6 +125,7 @@ private:
     std::vector<uint32_t> keysyms_;
     int wakeFd_ = -1;
     int socketFd_ = -1;
+    size_t socketCapacity_ = 0;  // the socket's send buffer; 0: every frame goes the slow way
 
     // Held by whoever writes to the connection, around a copy from a framebuffer and its
     // sending too, so that pixels copied later are never sent before pixels copied earlier.
