@@ -32,10 +32,12 @@ void PrintProblem() {
 int main(int argc, char** argv) {
     PrintProblem();
     if (argc < 3 || std::strcmp(argv[1], "--kill") != 0 || platform::DisplayProblem()) return 0;
+    const pid_t server = static_cast<pid_t>(std::atoi(argv[2]));
+    if (server <= 0) return 2;
     HWND window = CreateWindowExA(0, "STATIC", "probe", WS_POPUP | WS_VISIBLE, 10, 10, 64, 48,
                                   nullptr, nullptr, nullptr, nullptr);
     platform::FlushDisplay();
-    kill(static_cast<pid_t>(std::atoi(argv[2])), SIGKILL);
+    kill(server, SIGKILL);
     // At once: the layer may not have noticed yet.
     const int first = MessageBoxA(window, "first box", "probe", MB_OKCANCEL);
     const int second = AfxMessageBox("second box", MB_YESNO);

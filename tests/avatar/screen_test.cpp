@@ -522,9 +522,9 @@ TEST(ScreenProblemTest, EachCauseIsNamedAndALostDisplayIsSaidOnceAndHangsNothing
         SCOPED_TRACE(r.name);
         const std::vector<std::string> environment = portrix_test::EnvironmentWith(r.environment);
         const std::string out = dir.path() + "/out", err = dir.path() + "/err";
-        const pid_t probe = portrix_test::StartProgram(
-            {PORTRIX_DISPLAY_PROBE, "--kill", std::to_string(r.after ? doomed.pid() : 0)},
-            &environment, out, err);
+        std::vector<std::string> argv = {PORTRIX_DISPLAY_PROBE};
+        if (r.after) argv.insert(argv.end(), {"--kill", std::to_string(doomed.pid())});
+        const pid_t probe = portrix_test::StartProgram(argv, &environment, out, err);
         int status = 0;
         ASSERT_TRUE(portrix_test::FinishProgram(probe, &status)) << "the probe hung";
         const auto read = [](const std::string& path) {
