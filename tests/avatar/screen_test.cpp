@@ -253,14 +253,17 @@ TEST_F(ScreenTest, WindowCallsReturnWhileTheServerStopsReading) {
     EXPECT_FALSE(XGetWindowAttributes(x, window, &gone));
 }
 
-// A window manager (Openbox) on the server for one test, ended with it.
+// A window manager (Openbox) on the server for one test, ended with it. It answers from a
+// process of its own, which a loaded machine may hold back a while.
+constexpr auto kWindowManagerWait = 20s;
 class WindowManager {
 public:
     explicit WindowManager(Display* x) : x_(x) {
         pid_ = portrix_test::StartProgram({OPENBOX_PROGRAM, "--sm-disable"});
         const Atom check = XInternAtom(x_, "_NET_SUPPORTING_WM_CHECK", False);
-        running_ = pid_ > 0 &&
-                   WaitUntil([&] { return !Property(DefaultRootWindow(x_), check).empty(); }, 10s);
+        running_ =
+            pid_ > 0 && WaitUntil([&] { return !Property(DefaultRootWindow(x_), check).empty(); },
+                                  kWindowManagerWait);
     }
     ~WindowManager() {
         if (pid_ <= 0) return;
@@ -355,10 +358,11 @@ TEST_F(ScreenTest, UnderAWindowManagerWindowsFollowItsMovesAndStatesAndPopUpsAre
                origin.y == shown.y && lastMove != events.rend() &&
                lastMove->lParam == MAKELPARAM(shown.x, shown.y);
     };
-    EXPECT_TRUE(WaitUntil(followed)) << "as placed";
+    EXPECT_TRUE(WaitUntil(followed, kWindowManagerWait)) << "as placed";
     XMoveWindow(x, window, 300, 260);  // as a pager or a drag would
     XSync(x, False);
-    EXPECT_TRUE(WaitUntil([&] { return shownAt().x != 100 && followed(); })) << "moved";
+    EXPECT_TRUE(WaitUntil([&] { return shownAt().x != 100 && followed(); }, kWindowManagerWait))
+        << "moved";
 
     // Minimised and restored by the window manager.
     const auto sized = [&](WPARAM kind, LPARAM size) {
@@ -370,11 +374,13 @@ TEST_F(ScreenTest, UnderAWindowManagerWindowsFollowItsMovesAndStatesAndPopUpsAre
     };
     XIconifyWindow(x, window, DefaultScreen(x));
     XSync(x, False);
-    EXPECT_TRUE(WaitUntil([&] { return sized(SIZE_MINIMIZED, 0) && IsIconic(captioned); }));
+    EXPECT_TRUE(WaitUntil([&] { return sized(SIZE_MINIMIZED, 0) && IsIconic(captioned); },
+                          kWindowManagerWait));
     portrix_test::ResetRecords();
     XMapWindow(x, window);
     XSync(x, False);
-    EXPECT_TRUE(WaitUntil([&] { return sized(SIZE_RESTORED, MAKELPARAM(160, 100)); }));
+    EXPECT_TRUE(
+        WaitUntil([&] { return sized(SIZE_RESTORED, MAKELPARAM(160, 100)); }, kWindowManagerWait));
     EXPECT_FALSE(IsIconic(captioned));
 }
 
