@@ -533,6 +533,7 @@ TEST(ScreenProblemTest, EachCauseIsNamedAndALostDisplayIsSaidOnceAndHangsNothing
         const pid_t probe = portrix_test::StartProgram(argv, &environment, out, err);
         int status = 0;
         ASSERT_TRUE(portrix_test::FinishProgram(probe, &status)) << "the probe hung";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;  // sanitizers too
         const auto read = [](const std::string& path) {
             std::ifstream in(path);
             return std::string(std::istreambuf_iterator<char>(in), {});
