@@ -23,9 +23,8 @@ namespace platform_display {
 namespace {
 
 constexpr char kDisableVariable[] = "PORTRIX_NO_DISPLAY";
-constexpr uint8_t kDepth = 24;
-constexpr uint8_t kBitsPerPixel = 32;
-constexpr uint32_t kRedMask = 0xFF0000, kGreenMask = 0xFF00, kBlueMask = 0xFF;
+constexpr uint32_t kNativeMasks[3] = {0xFF0000, 0xFF00, 0xFF};  // red, green, blue
+constexpr int kChannelBits = 8;                                 // in the framebuffers' words
 // Shown before the first frame arrives: the dialog face colour.
 constexpr uint32_t kBackgroundPixel = 0xF0F0F0;
 constexpr uint32_t kEventMask = XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_BUTTON_PRESS |
@@ -75,28 +74,44 @@ const char* VisualClassName(uint8_t visualClass) {
     }
 }
 
-// Empty when the screen's default visual has the framebuffers' pixel layout; otherwise what
-// the screen has instead, e.g. "16-bit TrueColor".
-std::string LayoutMismatch(const xcb_setup_t* setup, const xcb_screen_t* screen) {
+// Empty when the screen's default visual can show the framebuffers' pixels (TrueColor in 16-
+// or 32-bit pixels, least significant byte first), with its layout in format; otherwise what
+// the screen has instead, e.g. "8-bit PseudoColor".
+std::string ScreenFormat(const xcb_setup_t* setup, const xcb_screen_t* screen,
+                         X11Display::PixelFormat* format) {
     const xcb_visualtype_t* visual = nullptr;
     for (auto depth = xcb_screen_allowed_depths_iterator(screen); depth.rem;
          xcb_depth_next(&depth)) {
         for (auto it = xcb_depth_visuals_iterator(depth.data); it.rem; xcb_visualtype_next(&it))
             if (it.data->visual_id == screen->root_visual) visual = it.data;
     }
-    uint8_t bitsPerPixel = 0;
-    for (auto it = xcb_setup_pixmap_formats_iterator(setup); it.rem; xcb_format_next(&it))
-        if (it.data->depth == screen->root_depth) bitsPerPixel = it.data->bits_per_pixel;
+    uint8_t bitsPerPixel = 0, scanlinePad = 0;
+    for (auto it = xcb_setup_pixmap_formats_iterator(setup); it.rem; xcb_format_next(&it)) {
+        if (it.data->depth != screen->root_depth) continue;
+        bitsPerPixel = it.data->bits_per_pixel;
+        scanlinePad = it.data->scanline_pad;
+    }
     const std::string has = std::to_string(screen->root_depth) + "-bit " +
                             (visual ? VisualClassName(visual->_class) : "unknown");
-    if (visual == nullptr || screen->root_depth != kDepth ||
-        visual->_class != XCB_VISUAL_CLASS_TRUE_COLOR)
-        return has;
-    if (visual->red_mask != kRedMask || visual->green_mask != kGreenMask ||
-        visual->blue_mask != kBlueMask)
-        return has + " in blue-green-red order";
-    if (bitsPerPixel != kBitsPerPixel) return has + " packed in 24-bit pixels";
+    if (visual == nullptr || visual->_class != XCB_VISUAL_CLASS_TRUE_COLOR) return has;
+    if (bitsPerPixel != 16 && bitsPerPixel != 32)
+        return has + " in " + std::to_string(bitsPerPixel) + "-bit pixels";
     if (setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST) return has + " in big-endian order";
+    const uint32_t masks[3] = {visual->red_mask, visual->green_mask, visual->blue_mask};
+    format->native = bitsPerPixel == 32;
+    for (int c = 0; c < 3; ++c) {
+        if (masks[c] == 0) return has + " without one of red, green and blue";
+        const int shift = __builtin_ctz(masks[c]);
+        const int bits = __builtin_popcount(masks[c]);
+        if ((masks[c] >> shift) != (1u << bits) - 1 || bits > 2 * kChannelBits)
+            return has + " with split colour masks";
+        format->shift[c] = static_cast<uint8_t>(shift);
+        format->bits[c] = static_cast<uint8_t>(bits);
+        format->native = format->native && masks[c] == kNativeMasks[c];
+    }
+    format->depth = screen->root_depth;
+    format->bytesPerPixel = static_cast<uint8_t>(bitsPerPixel / 8);
+    format->padBytes = static_cast<uint8_t>(std::max(scanlinePad / 8, 1));
     return "";
 }
 
@@ -146,16 +161,17 @@ X11Display* X11Display::Connect() {
     }
     const xcb_setup_t* setup = xcb_get_setup(connection);
     xcb_screen_t* screen = ScreenNumber(setup, screenNumber);
-    const std::string mismatch = screen ? LayoutMismatch(setup, screen) : "no such screen";
+    PixelFormat format;
+    const std::string mismatch = screen ? ScreenFormat(setup, screen, &format) : "no such screen";
     if (!mismatch.empty()) {
         xcb_disconnect(connection);
         g_connectProblem = named + " has a screen of " + mismatch +
-                           ", and windows are shown only on 24-bit TrueColor";
+                           ", and windows are shown only on TrueColor (24-bit, or 16 or 30)";
         return nullptr;
     }
     // Never destroyed: windows may be shown or destroyed during exit, and the event thread
     // runs for the life of the process.
-    auto* made = new X11Display(connection, screen, named);
+    auto* made = new X11Display(connection, screen, format, named);
     if (!made->Start()) {
         delete made;
         xcb_disconnect(connection);
@@ -183,10 +199,23 @@ X11Display* X11Display::IfConnected() {
     return g_connected.load(std::memory_order_acquire);
 }
 
+uint32_t X11Display::PixelFormat::Convert(uint32_t rgb) const {
+    uint32_t pixel = 0;
+    for (int c = 0; c < 3; ++c) {
+        const uint32_t value = (rgb >> (2 - c) * kChannelBits) & 0xFF;
+        const int extra = bits[c] - kChannelBits;  // widened by repeating the top bits
+        const uint32_t scaled =
+            extra <= 0 ? value >> -extra : (value << extra) | (value >> (kChannelBits - extra));
+        pixel |= scaled << shift[c];
+    }
+    return pixel;
+}
+
 X11Display::X11Display(xcb_connection_t* connection, xcb_screen_t* screen,
-                       const std::string& server)
+                       const PixelFormat& format, const std::string& server)
     : connection_(connection),
       screen_(screen),
+      format_(format),
       lostProblem_("the connection to " + server + " was lost") {}
 
 xcb_atom_t X11Display::Atom(const char* name) {
@@ -345,7 +374,7 @@ void X11Display::SendWindow(HWND hwnd, xcb_window_t id) {
     }
     const RECT& rect = state.rect;
     if (!before.created) {
-        const uint32_t values[] = {kBackgroundPixel, kEventMask};
+        const uint32_t values[] = {format_.Convert(kBackgroundPixel), kEventMask};
         xcb_create_window(connection_, XCB_COPY_FROM_PARENT, id, screen_->root,
                           static_cast<int16_t>(rect.left), static_cast<int16_t>(rect.top),
                           Side(rect.right - rect.left), Side(rect.bottom - rect.top), 0,
@@ -545,16 +574,31 @@ void X11Display::SendPixels(HWND top, xcb_window_t id, SIZE size, const RECT& ar
         if (it == windows_.end() || it->second.id != id || !it->second.mapped) return;
     }
     const int width = copied.right - copied.left;
-    const uint32_t rowBytes = static_cast<uint32_t>(width) * sizeof(uint32_t);
+    uint32_t rowBytes = static_cast<uint32_t>(width) * sizeof(uint32_t);
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(pixels.data());
+    if (!format_.native) {
+        // Converted into the screen's pixels, each row padded as the server expects.
+        const uint32_t pad = format_.padBytes;
+        rowBytes = (static_cast<uint32_t>(width) * format_.bytesPerPixel + pad - 1) / pad * pad;
+        sendBytes_.assign(static_cast<size_t>(rowBytes) * (copied.bottom - copied.top), 0);
+        for (size_t row = 0, i = 0; row < static_cast<size_t>(copied.bottom - copied.top); ++row) {
+            uint8_t* out = &sendBytes_[row * rowBytes];
+            for (int x = 0; x < width; ++x, ++i) {
+                const uint32_t pixel = format_.Convert(pixels[i]);
+                for (int b = 0; b < format_.bytesPerPixel; ++b)
+                    *out++ = static_cast<uint8_t>(pixel >> (8 * b));  // least significant first
+            }
+        }
+        bytes = sendBytes_.data();
+    }
     const int bandRows =
         std::max<int>(1, static_cast<int>((maxRequestBytes_ - kPutImageHeaderBytes) / rowBytes));
     for (LONG y = copied.top; y < copied.bottom; y += bandRows) {
         const int rows = std::min<int>(bandRows, copied.bottom - y);
-        xcb_put_image(
-            connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, id, gc_, static_cast<uint16_t>(width),
-            static_cast<uint16_t>(rows), static_cast<int16_t>(copied.left), static_cast<int16_t>(y),
-            0, kDepth, rowBytes * rows,
-            reinterpret_cast<const uint8_t*>(&pixels[static_cast<size_t>(y - copied.top) * width]));
+        xcb_put_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, id, gc_, static_cast<uint16_t>(width),
+                      static_cast<uint16_t>(rows), static_cast<int16_t>(copied.left),
+                      static_cast<int16_t>(y), 0, format_.depth, rowBytes * rows,
+                      &bytes[static_cast<size_t>(y - copied.top) * rowBytes]);
     }
 }
 

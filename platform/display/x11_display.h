@@ -16,7 +16,8 @@
 //
 // Pixels: the framebuffers hold 0x00RRGGBB words, which is the ZPixmap layout of a 24-bit
 // TrueColor visual with 32 bits per pixel on a little-endian server, so they are sent as they
-// are. A server without that layout is treated as no display.
+// are. Other TrueColor screens (16-bit 5-6-5, 30-bit 10-10-10) get them converted, one pass
+// over the pixels sent; any other screen is treated as no display.
 #pragma once
 
 #include <xcb/xcb.h>
@@ -35,6 +36,19 @@ namespace platform_display {
 
 class X11Display {
 public:
+    // The screen's TrueColor pixels: where each channel lies and how wide it is. The
+    // framebuffers' words go out as they are when native, and are converted otherwise.
+    struct PixelFormat {
+        uint8_t depth = 24;
+        uint8_t bytesPerPixel = 4;
+        uint8_t padBytes = 4;           // each row of an image is a multiple of this
+        uint8_t shift[3] = {16, 8, 0};  // red, green, blue
+        uint8_t bits[3] = {8, 8, 8};
+        bool native = true;
+        // A 0x00RRGGBB colour as the screen's pixel.
+        uint32_t Convert(uint32_t rgb) const;
+    };
+
     // The process's connection, made on the first call; null when there is no display.
     static X11Display* Get();
     // Get() when a connection was made already and not lost, null otherwise; never connects.
@@ -73,7 +87,8 @@ private:
 
     // The connection, or null with the reason kept for Problem().
     static X11Display* Connect();
-    X11Display(xcb_connection_t* connection, xcb_screen_t* screen, const std::string& server);
+    X11Display(xcb_connection_t* connection, xcb_screen_t* screen, const PixelFormat& format,
+               const std::string& server);
     bool Start();
     // The event thread found the connection broken (the server went away or closed it).
     void Lose();
@@ -108,6 +123,7 @@ private:
 
     xcb_connection_t* const connection_;
     xcb_screen_t* const screen_;
+    const PixelFormat format_;
     const std::string lostProblem_;
     xcb_gcontext_t gc_ = 0;
     xcb_atom_t wmProtocols_ = 0;
@@ -132,6 +148,7 @@ private:
     // Only the event thread waits for it; other threads try it and leave the work when busy.
     std::mutex sendLock_;
     std::vector<uint32_t> sendBuffer_;  // under sendLock_
+    std::vector<uint8_t> sendBytes_;    // under sendLock_: converted pixels
     std::mutex lock_;  // a leaf around the maps, never held while calling out or sending
     std::unordered_map<HWND, RealWindow> windows_;
     std::unordered_map<xcb_window_t, HWND> byId_;

@@ -505,14 +505,16 @@ TEST_F(ScreenTest, AnAnimatedAvatarPlaysOnTheScreenFrameAfterFrame) {
 TEST(ScreenProblemTest, EachCauseIsNamedAndALostDisplayIsSaidOnceAndHangsNothing) {
     if (ScreenEnvironment::x() == nullptr) GTEST_SKIP() << "no Xvfb (Debian package xvfb)";
     const portrix_test::TempDir dir;
-    portrix_test::XvfbServer shallow(XVFB_PROGRAM, "640x480x16"),
-        doomed(XVFB_PROGRAM, "640x480x24");
-    ASSERT_FALSE(shallow.display().empty() || doomed.display().empty());
+    portrix_test::XvfbServer shallow(XVFB_PROGRAM, "640x480x16"), deep(XVFB_PROGRAM, "640x480x30"),
+        doomed(XVFB_PROGRAM, "640x480x24"), palette(XVFB_PROGRAM, "640x480x8");
+    ASSERT_FALSE(shallow.display().empty() || deep.display().empty() || doomed.display().empty() ||
+                 palette.display().empty());
     struct Row {
         const char* name;
         std::vector<std::string> environment;
-        const char* problem;  // in the first line
-        const char* after;    // in the line after the server was killed; null: not killed
+        const char* problem;            // in the first line
+        const char* after;              // in the line after the server was killed; null: not killed
+        const char* painted = nullptr;  // --paint: the next line
     };
     const Row rows[] = {
         {"unset", {"DISPLAY="}, "DISPLAY is not set", nullptr},
@@ -521,7 +523,10 @@ TEST(ScreenProblemTest, EachCauseIsNamedAndALostDisplayIsSaidOnceAndHangsNothing
          {"DISPLAY=" + ScreenEnvironment::display(), "PORTRIX_NO_DISPLAY=1"},
          "PORTRIX_NO_DISPLAY is set",
          nullptr},
-        {"16-bit", {"DISPLAY=" + shallow.display()}, "16-bit", nullptr},
+        {"8-bit", {"DISPLAY=" + palette.display()}, "8-bit PseudoColor", nullptr},
+        // RGB(0x12, 0x34, 0x56) as 5-6-5 bits, and as 10-10-10.
+        {"16-bit", {"DISPLAY=" + shallow.display()}, "none", nullptr, "pixel\t11aa\n"},
+        {"30-bit", {"DISPLAY=" + deep.display()}, "none", nullptr, "pixel\t4834159\n"},
         {"lost", {"DISPLAY=" + doomed.display()}, "none", "was lost"},
     };
     for (const Row& r : rows) {
@@ -530,6 +535,7 @@ TEST(ScreenProblemTest, EachCauseIsNamedAndALostDisplayIsSaidOnceAndHangsNothing
         const std::string out = dir.path() + "/out", err = dir.path() + "/err";
         std::vector<std::string> argv = {PORTRIX_DISPLAY_PROBE};
         if (r.after) argv.insert(argv.end(), {"--kill", std::to_string(doomed.pid())});
+        if (r.painted) argv.push_back("--paint");
         const pid_t probe = portrix_test::StartProgram(argv, &environment, out, err);
         int status = 0;
         ASSERT_TRUE(portrix_test::FinishProgram(probe, &status)) << "the probe hung";
@@ -542,7 +548,7 @@ TEST(ScreenProblemTest, EachCauseIsNamedAndALostDisplayIsSaidOnceAndHangsNothing
         const size_t first = said.find('\n');
         EXPECT_NE(said.substr(0, first).find(r.problem), std::string::npos) << said;
         if (r.after == nullptr) {
-            EXPECT_EQ(first + 1, said.size()) << said;
+            EXPECT_EQ(said.substr(first + 1), r.painted ? r.painted : "");
             continue;
         }
         // Both boxes answered as without a display (OK, their texts on standard error).

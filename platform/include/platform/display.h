@@ -4,7 +4,8 @@
 // messages. Not part of Win32.
 //
 // The layer connects when the first top-level window is shown, if DISPLAY names a reachable X
-// server whose default visual is 24-bit TrueColor (what every current server offers), and
+// server whose default visual is TrueColor (24-bit, what every current server offers; 16- and
+// 30-bit screens get the pixels converted), and
 // PORTRIX_NO_DISPLAY is unset, empty or "0". Otherwise it stays headless: windows live in
 // memory only, as they always do for CaptureWindow, and AfxMessageBox/MessageBoxA go to the
 // message-box sink. A connection lost later (the server went away) is said once on standard
@@ -30,7 +31,7 @@ bool HasDisplay();
 
 // Null while top-level windows are shown on an X server; otherwise one sentence saying why
 // not: DISPLAY unset, its server unreachable, PORTRIX_NO_DISPLAY set, a screen that is not
-// 24-bit TrueColor, or the connection lost. The first call connects.
+// TrueColor, or the connection lost. The first call connects.
 const char* DisplayProblem();
 
 // The X11 window that shows the top-level window hwnd; 0 when there is none (no display, a
