@@ -5,12 +5,12 @@
 //
 // The layer connects when the first top-level window is shown, if DISPLAY names a reachable X
 // server whose default visual is TrueColor (24-bit, what every current server offers; 16- and
-// 30-bit screens get the pixels converted), and
-// PORTRIX_NO_DISPLAY is unset, empty or "0". Otherwise it stays headless: windows live in
-// memory only, as they always do for CaptureWindow, and AfxMessageBox/MessageBoxA go to the
-// message-box sink. A connection lost later (the server went away) is said once on standard
-// error, and the layer goes on headless from then: windows live on in memory, and a box shown
-// at the time answers as without a display.
+// 30-bit screens get the pixels converted), and PORTRIX_NO_DISPLAY is unset, empty or "0".
+// Otherwise it stays headless: windows live in memory only, as they always do for
+// CaptureWindow, and AfxMessageBox/MessageBoxA go to the message-box sink. A connection lost
+// later (the server went away) is said once on standard error, and the layer goes on headless
+// from then: windows live on in memory, and a box shown at the time answers as without a
+// display.
 //
 // Where it shows: a top-level window's rectangle is its real window's place and client size
 // when it is shown or moved. A window manager may place it elsewhere (around a frame, or
