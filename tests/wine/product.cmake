@@ -25,3 +25,30 @@ add_executable(product_test
     ${tests}/wine/product_seams.cpp)
 target_include_directories(product_test PRIVATE ${seam_headers} ${tests}/support ${tests}/picture)
 target_link_libraries(product_test PRIVATE portrix_avatar portrix_picture nimbrel gtest gtest_main)
+
+# The control on a dialog, with the recording stand-in of the download library: a nimbrel.dll of
+# its own beside the test program, which the loader takes before the one beside portrix.dll. The
+# install path that the module reads at attach is set in the Wine prefix's registry by the
+# script; it is given here in the form the registry holds it.
+set(recording_dir ${PROJECT_BINARY_DIR}/bin/recording)
+add_library(recording_download SHARED ${tests}/avatar/recording/RecordingDownload.cpp)
+set_target_properties(recording_download PROPERTIES OUTPUT_NAME nimbrel PREFIX ""
+    RUNTIME_OUTPUT_DIRECTORY ${recording_dir} ARCHIVE_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib/recording)
+target_compile_definitions(recording_download PRIVATE NIMBREL_BUILDING_DLL)
+target_include_directories(recording_download PUBLIC ${tests}/avatar/recording)
+target_link_libraries(recording_download PUBLIC portrix_download_api)
+
+set(PORTRIX_WINE_INSTALL_DIR "Z:${PROJECT_BINARY_DIR}/avatar.home/install")
+file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/avatar.home/install)
+add_executable(avatar_control_test
+    ${tests}/avatar/ControlHarness.cpp
+    ${tests}/avatar/TestPictures.cpp
+    ${tests}/avatar/display_test.cpp
+    ${tests}/avatar/polling_test.cpp
+    ${tests}/wine/product_seams.cpp)
+set_target_properties(avatar_control_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${recording_dir})
+target_compile_definitions(avatar_control_test PRIVATE
+    PORTRIX_TEST_INSTALL_DIR="${PORTRIX_WINE_INSTALL_DIR}")
+target_include_directories(avatar_control_test PRIVATE ${seam_headers} ${tests}/support ${tests}/avatar)
+target_link_libraries(avatar_control_test PRIVATE recording_download portrix gtest gtest_main)
+file(WRITE ${PROJECT_BINARY_DIR}/avatar.home/install-path "${PORTRIX_WINE_INSTALL_DIR}")
