@@ -11,7 +11,7 @@ add_subdirectory(${GOOGLETEST_SOURCE_DIR} googletest EXCLUDE_FROM_ALL)
 
 set(tests ${PROJECT_SOURCE_DIR}/tests)
 set(seam_headers ${PROJECT_BINARY_DIR}/test-seams/include)
-foreach(header capture picture_cache pump)
+foreach(header capture input picture_cache pump)
     configure_file(${PROJECT_SOURCE_DIR}/platform/include/platform/${header}.h
                    ${seam_headers}/platform/${header}.h COPYONLY)
 endforeach()
@@ -45,6 +45,7 @@ add_executable(avatar_control_test
     ${tests}/avatar/TestPictures.cpp
     ${tests}/avatar/display_test.cpp
     ${tests}/avatar/polling_test.cpp
+    ${tests}/avatar/properties_test.cpp
     ${tests}/wine/product_seams.cpp)
 set_target_properties(avatar_control_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${recording_dir})
 target_compile_definitions(avatar_control_test PRIVATE

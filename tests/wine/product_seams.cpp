@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/capture.h"
+#include "platform/input.h"
 #include "platform/picture_cache.h"
 #include "platform/pump.h"
 
@@ -86,6 +87,17 @@ bool SavePixelsPng(const std::vector<uint32_t>&, int, int, const std::string&) {
 }
 bool LoadPng(const std::string&, std::vector<uint32_t>*, int*, int*) {
     return false;
+}
+
+// Posted to the window the system finds under the point, in that window's client coordinates.
+BOOL InjectMouse(POINT screenPoint, UINT message, WPARAM keyFlags) {
+    const bool mouse =
+        message == WM_MOUSEMOVE || (message >= WM_LBUTTONDOWN && message <= WM_MBUTTONDBLCLK);
+    HWND window = mouse ? WindowFromPoint(screenPoint) : nullptr;
+    if (window == nullptr) return FALSE;
+    POINT client = screenPoint;
+    ScreenToClient(window, &client);
+    return PostMessageA(window, message, keyFlags, MAKELPARAM(client.x, client.y));
 }
 
 // The system's picture objects share no decoded pixels that could be counted.
