@@ -82,6 +82,7 @@ else()
     target_compile_definitions(nimbrel PRIVATE NIMBREL_BUILDING_DLL)
     target_link_libraries(nimbrel PUBLIC portrix_download_api)
     set(PORTRIX_NIMBREL_STUB ON)
+    message(WARNING "nimbrel has no Windows side in this tree: nimbrel.dll is a stand-in that fetches nothing")
 endif()
 
 # ---- portrix.dll ------------------------------------------------------------------------------
