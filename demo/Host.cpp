@@ -64,7 +64,7 @@ constexpr int kFirstControlId = 1001;
 constexpr auto kSampleEvery = 40ms;
 constexpr auto kPumpSlice = 15ms;
 constexpr auto kDefaultSetTimeout = 20s;
-// As long as the download library gives a connection.
+// As long as the download library waits for a connection.
 constexpr auto kServerProbeTimeout = 5s;
 // The host asks again, and hands over the background, a little past half-way.
 constexpr double kSecondActAt = 0.55;
@@ -222,6 +222,8 @@ private:
     void SaveClickFrame();
     void OnControlMouse(size_t index, UINT message, UINT flags, int x, int y);
     void ShowStatus(const std::string& status);
+    // A step of the run on the status line, after the server's trouble when it has one.
+    void ShowStep(const std::string& step);
     int Verdict();
     void WriteLayout();
 
@@ -248,6 +250,7 @@ private:
     int frameHeight_ = 0;
     int clicks_ = 0;
     int hovered_ = -1;
+    bool unreachable_ = false;  // the given server could not be reached
     Clock::time_point start_;
 };
 
@@ -388,6 +391,10 @@ bool DemoRun::OpenDialog() {
     return true;
 }
 
+void DemoRun::ShowStep(const std::string& step) {
+    ShowStatus(unreachable_ ? "server cannot be reached;  " + step : step);
+}
+
 void DemoRun::ShowStatus(const std::string& status) {
     if (dialog_) dialog_->SetStatus(status);
 }
@@ -446,6 +453,7 @@ bool DemoRun::FetchDefaultSet() {
         const std::string why = "server " + serverAddress_ + " cannot be reached";
         std::printf("%s: %s; no default pictures\n", why.c_str(), probe->failure().c_str());
         ShowStatus(why + ": " + probe->failure());
+        unreachable_ = true;
         dialog_->SetTitle("Portrix demo: nine avatar controls, one per path",
                           why + ";  only pictures stored already can show");
     } else if (EndAsked()) {
@@ -458,7 +466,7 @@ bool DemoRun::FetchDefaultSet() {
 }
 
 void DemoRun::FirstAct() {
-    ShowStatus("act one: each control is given its user and asked to display the picture");
+    ShowStep("act one: each control is given its user and asked to display the picture");
     for (Placed& entry : placed_) {
         const Scene& scene = *entry.scene;
         CPortrix& control = *entry.control;
@@ -481,8 +489,7 @@ void DemoRun::SecondAct() {
         "%7.3fs  (host)         asks again where the store was refreshed; hands over a "
         "background\n",
         Elapsed());
-    ShowStatus(
-        "act two: stale and newer-version are asked again; background is handed a background");
+    ShowStep("act two: stale and newer-version are asked again; background is handed a background");
     for (Placed& entry : placed_) {
         const Scene& scene = *entry.scene;
         if (scene.againLater) {
@@ -671,7 +678,7 @@ int DemoRun::Run() {
         failures == 0
             ? "every control ended where it should"
             : (std::to_string(failures) + " control(s) did not end where they should").c_str());
-    ShowStatus(ending);
+    ShowStep(ending);
     platform::PumpPendingMessages();
     TakeSnapshot("final", false);
     const std::string sheet = outDir_ + "/contact-sheet.png";
