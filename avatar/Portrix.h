@@ -12,8 +12,15 @@
 #include "MouseEventHook.h"
 #include "afxwin.h"
 
-// The one class libportrix exports; everything else in the library has hidden visibility.
+// The one class libportrix exports; everything else in the library has hidden visibility. On
+// Windows portrix.dll exports it (PORTRIX_BUILDING_DLL) and hosts import it.
+#ifndef _WIN32
 #define PORTRIX_API __attribute__((visibility("default")))
+#elif defined(PORTRIX_BUILDING_DLL)
+#define PORTRIX_API __declspec(dllexport)
+#else
+#define PORTRIX_API __declspec(dllimport)
+#endif
 
 class PORTRIX_API CPortrix : public CAnimatedPicture {
 public:

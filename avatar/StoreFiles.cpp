@@ -1,6 +1,5 @@
 #include "StoreFiles.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "PortrixConstants.h"
@@ -29,21 +28,15 @@ BOOL PassesExistenceTest(LPCTSTR path) {
 }
 
 BOOL IdentifyStoreFile(LPCTSTR path, StoreFileIdentity* identity) {
-    CFileFind finder;
-    if (path == nullptr || !finder.FindFile(path)) return FALSE;
-    // The search takes the name as a pattern, and a user id may hold '*' or '?': only the entry
-    // of that very name counts.
-    const CString whole(path);
-    const CString wanted = whole.Mid(std::max(whole.ReverseFind('\\'), whole.ReverseFind('/')) + 1);
-    for (BOOL more = TRUE; more;) {
-        more = finder.FindNextFile();
-        if (finder.GetFileName().CompareNoCase(wanted) != 0) continue;
-        finder.GetLastWriteTime(&identity->written);
-        finder.GetCreationTime(&identity->created);
-        identity->length = finder.GetLength();
-        return TRUE;
-    }
-    return FALSE;
+    // One status query of the name itself: a search of its directory would read every entry of
+    // it, beside the download service's renames into that same directory.
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (path == nullptr || !::GetFileAttributesExA(path, GetFileExInfoStandard, &data))
+        return FALSE;
+    identity->written = data.ftLastWriteTime;
+    identity->created = data.ftCreationTime;
+    identity->length = data.nFileSizeLow;
+    return TRUE;
 }
 
 BOOL SameStoreFile(const StoreFileIdentity& one, const StoreFileIdentity& other) {
@@ -87,19 +80,31 @@ BOOL ReadRecordedVersion(LPCTSTR path, int imageType, int faceMode, int* version
 void RecordVersion(LPCTSTR path, int imageType, int faceMode, int version) {
     const int offset = VersionEntryOffset(imageType, faceMode);
     if (offset < 0) return;
-    // Starting from a new table means that bytes past the end of a short existing file are
-    // written back as "00001" entries.
+    char entry[kVersionEntryLength];
+    FormatVersionEntry(version, entry);
+    // Starting from a new table means that bytes past the end of a short (or new) file are
+    // written as "00001" entries.
     char table[kVersionFileSize];
     FillNewVersionTable(table);
     CFile file;
     try {
-        if (file.Open(path, CFile::modeReadWrite | CFile::shareExclusive)) {
-            ReadUpTo(file, table, kVersionFileSize);
-            file.Close();
+        if (!file.Open(path, CFile::modeCreate | CFile::modeNoTruncate | CFile::modeReadWrite |
+                                 CFile::shareExclusive))
+            return;
+        const UINT held = ReadUpTo(file, table, kVersionFileSize);
+        if (held < kVersionFileSize) {
+            file.Seek(static_cast<LONG>(held), CFile::begin);
+            file.Write(table + held, kVersionFileSize - held);
+        } else if (file.GetLength() > kVersionFileSize) {
+            file.SetLength(kVersionFileSize);
         }
-        FormatVersionEntry(version, table + offset);
-        if (!file.Open(path, CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive)) return;
-        file.Write(table, kVersionFileSize);
+        if (std::memcmp(table + offset, entry, kVersionEntryLength) != 0) {
+            file.Seek(offset, CFile::begin);
+            file.Write(&kVersionEntryBeingWritten, 1);
+            file.Write(entry + 1, kVersionEntryLength - 1);
+            file.Seek(offset, CFile::begin);
+            file.Write(entry, 1);
+        }
         file.Close();
     } catch (CException* error) {
         error->Delete();

@@ -34,7 +34,10 @@ BOOL SameStoreFile(const StoreFileIdentity& one, const StoreFileIdentity& other)
 BOOL ReadRecordedVersion(LPCTSTR path, int imageType, int faceMode, int* version);
 
 // Records `version` for (imageType, faceMode) in the version file at `path`, keeping every
-// other entry; a file that cannot be opened is written anew with every other entry "00001".
-// Nothing is written for a pair without an entry. After a failed read or write the file is
-// deleted, so that the next version check downloads again.
+// other entry; a missing file is made whole first, with every entry "00001". The entry is
+// written in place: the file is never cut, so neither a reader nor a crash meets a short table,
+// and an entry caught mid-write reads as 0 (kVersionEntryBeingWritten). A short file is completed
+// with "00001" entries, a long one cut back to the table. Nothing is written for a pair without
+// an entry. After a failed read or write the file is deleted, so that the next version check
+// downloads again.
 void RecordVersion(LPCTSTR path, int imageType, int faceMode, int version);

@@ -8,6 +8,11 @@ constexpr int kVersionImageTypes = 3;  // rows: image types 1 to 3
 constexpr int kVersionEntryCount = kVersionFaceModes * kVersionImageTypes;
 constexpr int kVersionFileSize = kVersionEntryCount * kVersionEntryLength;  // 150 bytes
 constexpr char kNewVersionEntry[] = "00001";
+// An entry is rewritten in place in three writes: this mark over its first character, then its
+// last four characters, then its first. The mark ends the number before any digit, so an entry
+// caught between the writes (by a reader, or on the disk after a crash) reads as 0, no version,
+// and the picture is asked for again; it never reads as a mix of the old and the new digits.
+constexpr char kVersionEntryBeingWritten = '*';
 
 // Byte offset of the entry for an image type and face mode, or -1 when the pair has no entry.
 int VersionEntryOffset(int imageType, int faceMode);

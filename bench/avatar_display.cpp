@@ -1,5 +1,7 @@
 // The avatar control's latency and polling cost, driven as a host drives it:
 //   - Display on a fresh stored picture until its first paint reaches the screen;
+//   - the user-interface thread's CPU time in Display of a fresh stored still against that of
+//     an animation of 100 frames;
 //   - a downloaded file appearing in the store until its first paint (timer 1 polls at 50 ms,
 //     so about half a period of that is waiting for the next tick);
 //   - the CPU time of a control polling with timer 2 (every 10 ms) for 10 s;
@@ -27,6 +29,7 @@
 #include "Portrix.h"
 #include "gif_builder.h"
 #include "platform/capture.h"
+#include "platform/picture_cache.h"
 #include "platform/pump.h"
 #include "solid_gif.h"
 #include "store_restart.h"
@@ -117,6 +120,73 @@ BENCHMARK(BM_DisplayFreshPictureToFirstPaint)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(50);
+
+double ThreadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+constexpr int kStoredFrames = 100;
+
+// frames different frames (1: a still) of side x side over a 256-colour table; salt makes the
+// pictures of two users differ.
+void PutPattern(const std::string& relative, int side, int frames, int salt) {
+    gif_test::GifBuilder b;
+    b.Header().Screen(side, side, 7).Loop(0);
+    std::vector<uint8_t> raster(static_cast<size_t>(side) * side);
+    for (int f = 0; f < frames; ++f) {
+        for (int y = 0; y < side; ++y) {
+            for (int x = 0; x < side; ++x) {
+                raster[static_cast<size_t>(y) * side + x] =
+                    static_cast<uint8_t>(((x + f * 3) / 8 + (y / 8) * 5 + f + salt * 7) & 0xFF);
+            }
+        }
+        b.GraphicControl(5, 1).Image(0, 0, side, side, raster);
+    }
+    b.Trailer();
+    const std::string path = StorePath(relative);
+    if (FILE* file = std::fopen((path + ".part").c_str(), "wb")) {
+        std::fwrite(b.Bytes().data(), 1, b.Bytes().size(), file);
+        std::fclose(file);
+    }
+    std::rename((path + ".part").c_str(), path.c_str());
+}
+
+// What Display costs the user-interface thread (its CPU time) for a fresh stored picture of
+// side x side: a still, or an animation of kStoredFrames frames. Two users take turns, so that
+// every call loads a picture that no control holds.
+void BM_DisplayFreshStored(benchmark::State& state) {
+    const bool animated = state.range(0) != 0;
+    const int side = static_cast<int>(state.range(1));
+    const int frames = animated ? kStoredFrames : 1;
+    EmptyStore();
+    PutPattern("Body/21001.gif", side, frames, 1);
+    PutPattern("Body/21002.gif", side, frames, 2);
+    Host host;
+    host.control().SetImageType(1);
+    bool first = true;
+    double cpu = 0;
+    for (auto _ : state) {
+        host.control().SetUserID(first ? "21001" : "21002");
+        first = !first;
+        const double start = ThreadCpuSeconds();
+        host.control().Display();
+        cpu += ThreadCpuSeconds() - start;
+        state.PauseTiming();
+        platform::PumpMessagesUntil([] { return false; }, 20ms);  // paints, playback starts
+        state.ResumeTiming();
+    }
+    state.counters["ui_cpu_ms"] = cpu * 1e3 / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_DisplayFreshStored)
+    ->ArgNames({"animated", "side"})
+    ->Args({0, 96})
+    ->Args({1, 96})
+    ->Args({0, 200})
+    ->Args({1, 200})
+    ->Iterations(40)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_DownloadedFileToFirstPaint(benchmark::State& state) {
     EmptyStore();
@@ -290,6 +360,8 @@ void BM_DialogOfAnimatedAvatarsOfUsers(benchmark::State& state) {
         platform::PumpMessagesUntil([] { return false; }, 2s);
         state.counters["rss_kb_per_control"] =
             static_cast<double>(ResidentKb() - before) / kDialogControls;
+        state.counters["decoded_kb_per_control"] =
+            static_cast<double>(platform::DecodedPictureBytes()) / 1024.0 / kDialogControls;
         // What stays once the allocator has given back its free pages: the difference is
         // memory freed by loading that the allocator keeps.
         malloc_trim(0);

@@ -17,8 +17,10 @@
 // the same nginx and relay for a browser or curl to load (see cold_dialog_chromium.sh), and
 // prints the connections and requests once its standard input closes.
 //
-// The program gives itself an avatar store under the build folder: it sets PORTRIX_HKCU and
-// starts itself again, since libportrix reads the registry while it loads.
+// The program gives itself an avatar store under the build folder, or in the folder that
+// COLD_DIALOG_INSTALL names (e.g. one on tmpfs, to set the disk's share of stored_s and of the
+// time beside it): it sets PORTRIX_HKCU and starts itself again, since libportrix reads the
+// registry while it loads.
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
 #include <unistd.h>
@@ -49,7 +51,10 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using nimbrel_test::NginxServer;
 
-const std::string kInstall = COLD_DIALOG_HOME "/install";
+const std::string kInstall = [] {
+    const char* chosen = std::getenv("COLD_DIALOG_INSTALL");
+    return std::string(chosen != nullptr && *chosen != '\0' ? chosen : COLD_DIALOG_HOME "/install");
+}();
 constexpr std::chrono::milliseconds kOneWay{25};
 constexpr int kSide = 16;
 constexpr int kColumns = 25;
@@ -297,7 +302,7 @@ int ServeForBrowser(int count, bool http2) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    RestartWithStore(kInstall, COLD_DIALOG_HOME "/hkcu.reg", argv);
+    RestartWithStore(kInstall, kInstall + "/hkcu.reg", argv);
     if ((argc == 3 || argc == 4) && std::string(argv[1]) == "serve")
         return ServeForBrowser(std::atoi(argv[2]), argc == 4 && std::string(argv[3]) == "http2");
     benchmark::Initialize(&argc, argv);

@@ -1,11 +1,14 @@
-// Loading an animated GIF (scan, split, decode every frame) against one giflib DGifSlurp of the
-// same bytes, at several frame sizes and frame counts.
+// Loading an animated GIF (scan, split, check every frame) against one giflib DGifSlurp of the
+// same bytes, at several frame sizes and frame counts; and the load with the first drawing of
+// every frame, which decodes it.
 //
-// Each iteration loads once and slurps once, each timed in the thread's CPU time, so that both
-// see the same machine; the ratio of the sums is the figure of one repetition, and the
-// repetitions give its median and spread. After the timed loop, one more load and one slurp are
-// measured on the heap: the peak while they run and what the load still holds afterwards, per
-// pixel of all frames (a 32-bit decoded frame is 4 bytes per pixel).
+// Each iteration loads once, draws every frame once into a one-pixel surface and slurps once,
+// each timed in the thread's CPU time, so that all see the same machine; the ratios of the sums
+// (ratio: the load alone, decoded_ratio: load and first draws) are the figures of one
+// repetition, and the repetitions give their median and spread. After the timed loop, one more
+// load and one slurp are measured on the heap: the peak while they run and what the load still
+// holds afterwards with its frames drawn once, per pixel of all frames (a 32-bit decoded frame
+// is 4 bytes per pixel).
 //
 // With --instructions (under valgrind --tool=callgrind, see picture_load_instructions.sh) the
 // program instead runs each load and slurp once between two callgrind client requests, so that
@@ -34,15 +37,20 @@
 
 namespace {
 
+// Frames repeat after `distinct` patterns, which keeps encoding quick; 0: every frame differs,
+// so that none is found among the frames decoded before it.
 struct Shape {
-    int width, height, frames;
+    int width, height, frames, distinct;
 };
-constexpr Shape kShapes[] = {{32, 32, 10},   {32, 32, 100},   {96, 96, 10},   {96, 96, 100},
-                             {200, 200, 10}, {200, 200, 100}, {640, 480, 10}, {640, 480, 100}};
+constexpr int kAllDistinct = 0;
+constexpr int kSomeDistinct = 8;
+constexpr Shape kShapes[] = {
+    {32, 32, 10, kSomeDistinct},   {32, 32, 100, kSomeDistinct},   {96, 96, 10, kSomeDistinct},
+    {96, 96, 100, kSomeDistinct},  {200, 200, 10, kSomeDistinct},  {200, 200, 100, kSomeDistinct},
+    {640, 480, 10, kSomeDistinct}, {640, 480, 100, kSomeDistinct}, {32, 32, 10, kAllDistinct},
+    {32, 32, 100, kAllDistinct},   {200, 200, 10, kAllDistinct},   {200, 200, 100, kAllDistinct}};
 
 constexpr int kDelay = 5;
-// Frames repeat after this many patterns: encoding stays quick, decoding is the same work.
-constexpr int kDistinctFrames = 8;
 
 std::vector<uint8_t> Pattern(int width, int height, int f) {
     std::vector<uint8_t> raster(static_cast<size_t>(width) * height);
@@ -58,7 +66,8 @@ std::vector<uint8_t> Pattern(int width, int height, int f) {
 // frames full-screen frames over a 256-colour table, each with a graphic control extension.
 std::vector<uint8_t> Animation(const Shape& s) {
     std::vector<std::vector<uint8_t>> encoded;
-    for (int f = 0; f < std::min(s.frames, kDistinctFrames); ++f) {
+    const int patterns = s.distinct == kAllDistinct ? s.frames : std::min(s.frames, s.distinct);
+    for (int f = 0; f < patterns; ++f) {
         gif_test::GifBuilder one;
         one.Header().Screen(s.width, s.height, 7);
         const size_t from = one.Size();
@@ -74,8 +83,8 @@ std::vector<uint8_t> Animation(const Shape& s) {
 }
 
 const std::vector<uint8_t>& Data(const Shape& s) {
-    static std::map<std::tuple<int, int, int>, std::vector<uint8_t>> made;
-    auto& bytes = made[{s.width, s.height, s.frames}];
+    static std::map<std::tuple<int, int, int, int>, std::vector<uint8_t>> made;
+    auto& bytes = made[{s.width, s.height, s.frames, s.distinct}];
     if (bytes.empty()) bytes = Animation(s);
     return bytes;
 }
@@ -113,6 +122,34 @@ double ThreadCpuSeconds() {
 class PictureProbe : public CAnimatedPicture {
 public:
     int FrameCount() const { return frames.GetSize(); }
+    // Draws every frame once, as playback's first loop does; FALSE when one fails.
+    BOOL DrawFrames(HDC dc) {
+        for (int i = 0; i < frames.GetSize(); ++i) {
+            IPicture* picture = frames[i].picture;
+            OLE_XSIZE_HIMETRIC w = 0;
+            OLE_YSIZE_HIMETRIC h = 0;
+            picture->get_Width(&w);
+            picture->get_Height(&h);
+            if (FAILED(picture->Render(dc, 0, 0, frames[i].cx, frames[i].cy, 0, h, w, -h, nullptr)))
+                return FALSE;
+        }
+        return TRUE;
+    }
+};
+
+// A one-pixel memory surface: drawing into it costs next to nothing beyond the decode.
+struct PixelSurface {
+    PixelSurface() : dc(CreateCompatibleDC(nullptr)), bitmap(CreateCompatibleBitmap(dc, 1, 1)) {
+        old = SelectObject(dc, bitmap);
+    }
+    ~PixelSurface() {
+        SelectObject(dc, old);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+    }
+    HDC dc;
+    HBITMAP bitmap;
+    HGDIOBJ old;
 };
 
 // A control on a hidden host, with the bytes of one shape in a global block.
@@ -149,29 +186,38 @@ HeapUse MeasureHeap(Work work) {
 
 void BM_LoadVsSlurp(benchmark::State& state) {
     const Shape shape{static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
-                      static_cast<int>(state.range(2))};
+                      static_cast<int>(state.range(2)), static_cast<int>(state.range(3))};
     LoadFixture fixture(shape);
-    double load = 0, slurp = 0;
+    PixelSurface surface;
+    double load = 0, draw = 0, slurp = 0;
     for (auto _ : state) {
         const double t0 = ThreadCpuSeconds();
         const BOOL loaded = fixture.Load();
         const double t1 = ThreadCpuSeconds();
-        const int images = Slurp(fixture.bytes);
+        const BOOL drawn = loaded && fixture.control.DrawFrames(surface.dc);
         const double t2 = ThreadCpuSeconds();
-        if (!loaded || images != shape.frames) {
-            state.SkipWithError("LoadMemory or DGifSlurp failed");
+        const int images = Slurp(fixture.bytes);
+        const double t3 = ThreadCpuSeconds();
+        if (!loaded || !drawn || images != shape.frames) {
+            state.SkipWithError("LoadMemory, a frame's drawing or DGifSlurp failed");
             break;
         }
         load += t1 - t0;
-        slurp += t2 - t1;
+        draw += t2 - t1;
+        slurp += t3 - t2;
     }
     const double perIteration = 1e3 / static_cast<double>(std::max<int64_t>(state.iterations(), 1));
     state.counters["load_ms"] = load * perIteration;
+    state.counters["draw_ms"] = draw * perIteration;
     state.counters["slurp_ms"] = slurp * perIteration;
     state.counters["ratio"] = slurp > 0 ? load / slurp : 0;
+    state.counters["decoded_ratio"] = slurp > 0 ? (load + draw) / slurp : 0;
 
     fixture.control.UnloadPicture();
-    const HeapUse loadHeap = MeasureHeap([&] { fixture.Load(); });
+    const HeapUse loadHeap = MeasureHeap([&] {
+        fixture.Load();
+        fixture.control.DrawFrames(surface.dc);
+    });
     const HeapUse slurpHeap = MeasureHeap([&] { Slurp(fixture.bytes); });
     const double pixels =
         static_cast<double>(shape.width) * shape.height * fixture.control.FrameCount();
@@ -183,8 +229,8 @@ void BM_LoadVsSlurp(benchmark::State& state) {
 }
 
 void Shapes(benchmark::internal::Benchmark* b) {
-    b->ArgNames({"w", "h", "frames"});
-    for (const Shape& s : kShapes) b->Args({s.width, s.height, s.frames});
+    b->ArgNames({"w", "h", "frames", "distinct"});
+    for (const Shape& s : kShapes) b->Args({s.width, s.height, s.frames, s.distinct});
 }
 
 BENCHMARK(BM_LoadVsSlurp)
@@ -201,7 +247,8 @@ int CountInstructions() {
         LoadFixture fixture(shape);
         if (!fixture.Load() || Slurp(fixture.bytes) != shape.frames) return 1;
         const std::string name = std::to_string(shape.width) + "x" + std::to_string(shape.height) +
-                                 "x" + std::to_string(shape.frames);
+                                 "x" + std::to_string(shape.frames) +
+                                 (shape.distinct == kAllDistinct ? "distinct" : "");
         // callgrind may read a label after the request returns: both outlive their dumps.
         const std::string loadLabel = "load " + name, slurpLabel = "slurp " + name;
         CALLGRIND_ZERO_STATS;

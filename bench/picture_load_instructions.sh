@@ -20,13 +20,14 @@ for f in "$out"/callgrind.out.*; do
 done | awk '
     { ir[$1 " " $2] = $3; shapes[$1] = 1 }
     END {
-        printf "%-13s %14s %14s %7s %12s\n", "shape", "LoadMemory Ir", "DGifSlurp Ir", "ratio", "load Ir/px"
-        n = split("32x32x10 32x32x100 96x96x10 96x96x100 200x200x10 200x200x100 640x480x10 640x480x100", order, " ")
+        printf "%-20s %14s %14s %7s %12s\n", "shape", "LoadMemory Ir", "DGifSlurp Ir", "ratio", "load Ir/px"
+        n = split("32x32x10 32x32x100 96x96x10 96x96x100 200x200x10 200x200x100 640x480x10 640x480x100 " \
+                    "32x32x10distinct 32x32x100distinct 200x200x10distinct 200x200x100distinct", order, " ")
         for (i = 1; i <= n; ++i) {
             s = order[i]
             if (!(s in shapes)) continue
             split(s, d, "x")
-            printf "%-13s %14.0f %14.0f %7.3f %12.2f\n", s, ir[s " load"], ir[s " slurp"],
+            printf "%-20s %14.0f %14.0f %7.3f %12.2f\n", s, ir[s " load"], ir[s " slurp"],
                    ir[s " load"] / ir[s " slurp"], ir[s " load"] / (d[1] * d[2] * d[3])
         }
     }'

@@ -70,7 +70,7 @@ install(TARGETS ${PORTRIX_SHARED_LIBRARIES} portrix_download_api
 install(TARGETS ${PORTRIX_TOOLS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # Headers: the platform's under their own names, the product's public ones beside them.
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/platform/include/
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/platform/include/ ${PROJECT_SOURCE_DIR}/platform/afx/include/
     DESTINATION ${PORTRIX_INSTALL_INCLUDE_DIR} FILES_MATCHING PATTERN "*.h")
 install(FILES
     ${PROJECT_SOURCE_DIR}/avatar/Portrix.h

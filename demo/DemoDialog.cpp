@@ -86,8 +86,9 @@ CDemoDialog::~CDemoDialog() {
 
 bool CDemoDialog::Open(const char* title, int x, int y) {
     if (!background_.ok()) return false;
-    HWND hwnd = ::CreateWindowExA(0, WC_DIALOG, title, WS_POPUP | WS_VISIBLE, x, y, width_, height_,
-                                  nullptr, nullptr, nullptr, nullptr);
+    HWND hwnd =
+        ::CreateWindowExA(0, WC_DIALOG, title, WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, x,
+                          y, width_, height_, nullptr, nullptr, nullptr, nullptr);
     if (hwnd == nullptr) return false;
     if (!SubclassWindow(hwnd)) {
         ::DestroyWindow(hwnd);

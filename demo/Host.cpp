@@ -622,8 +622,8 @@ int DemoRun::Run() {
     }
     if (options_.window) {
         // The platform shows the dialog on the display, and its mouse reaches the controls.
-        if (!platform::HasDisplay()) {
-            std::fprintf(stderr, "portrix-demo: --window needs an X11 display (DISPLAY)\n");
+        if (const char* problem = platform::DisplayProblem()) {  // lost since the launcher looked
+            std::fprintf(stderr, "portrix-demo: --window: %s\n", problem);
             return 2;
         }
         std::printf("x11 window 0x%lx: close it to end the demo\n",

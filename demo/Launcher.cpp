@@ -16,6 +16,7 @@
 #include <string>
 
 #include "Options.h"
+#include "platform/display.h"
 #include "windows.h"
 
 // Debian's cpp-httplib, behind the embedded avatar server, is a prebuilt library without
@@ -80,6 +81,11 @@ int main(int argc, char** argv) {
     // The dialog reaches the screen only when asked for: the platform shows every visible
     // window on the display otherwise.
     if (!options.window) setenv("PORTRIX_NO_DISPLAY", "1", 1);
+    // Before anything is made: a window that cannot be shown ends the run, saying why.
+    if (const char* problem = options.window ? platform::DisplayProblem() : nullptr) {
+        std::fprintf(stderr, "portrix-demo: --window: %s\n", problem);
+        return 2;
+    }
 
     const std::string installDir = TemporaryFolder("portrix-install");
     if (installDir.empty()) {

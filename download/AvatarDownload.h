@@ -14,8 +14,15 @@
 
 // The class is exported by libnimbrel and imported by libportrix and hosts. On ELF both
 // sides simply need default visibility, which also keeps the implicit copy operations and
-// the virtual table visible from every library that emits them.
+// the virtual table visible from every library that emits them. On Windows nimbrel.dll
+// exports it (NIMBREL_BUILDING_DLL) and everyone else imports it.
+#ifndef _WIN32
 #define NIMBREL_API __attribute__((visibility("default")))
+#elif defined(NIMBREL_BUILDING_DLL)
+#define NIMBREL_API __declspec(dllexport)
+#else
+#define NIMBREL_API __declspec(dllimport)
+#endif
 
 class NIMBREL_API CAvatarDownload {
 public:

@@ -1,6 +1,7 @@
-// Arbitrary bytes through OleLoadPicture, the path every picture format takes (PNG, JPEG and
-// BMP here; GIF has its own fuzzer through the control): a picture that loads is measured and
-// rendered into a small memory surface, then released.
+// Arbitrary bytes through OleLoadPicture, the path every picture format takes (GIF also has a
+// fuzzer of its own through the control): a picture that loads is measured and rendered into
+// a small memory surface, then released. A GIF is only checked when it loads and decoded when
+// it is first drawn, so a picture that loaded and then fails to draw is a fault.
 #include <cstdint>
 #include <cstring>
 
@@ -44,8 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         OLE_YSIZE_HIMETRIC height = 0;
         picture->get_Width(&width);
         picture->get_Height(&height);
-        picture->Render(Surface(), 0, 0, kSurfaceSide, kSurfaceSide, 0, height, width, -height,
-                        nullptr);
+        if (FAILED(picture->Render(Surface(), 0, 0, kSurfaceSide, kSurfaceSide, 0, height, width,
+                                   -height, nullptr)))
+            __builtin_trap();
         picture->Release();
     }
     stream->Release();  // frees the block

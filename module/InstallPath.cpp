@@ -5,8 +5,10 @@
 #include <cstdio>
 
 #include "ModuleSettings.h"
-#include "platform/registry_hive.h"
 #include "windows.h"
+#ifndef _WIN32
+#include "platform/registry_hive.h"
+#endif
 
 namespace {
 
@@ -41,11 +43,26 @@ void Report(const std::string& sentence) {
 std::string HiveProblem(long result) {
     if (result == ERROR_FILE_NOT_FOUND || result == ERROR_MORE_DATA || result == ERROR_SUCCESS)
         return "";
+#ifdef _WIN32
+    // The system's registry has no file behind it that could be named.
+    return "the registry cannot be read (system error code " +
+           Decimal(static_cast<unsigned long>(result)) + ")";
+#else
     const std::string problem = platform::RegistryHiveProblem();
     if (!problem.empty()) return problem;
     return "the registry hive " + platform::RegistryHivePath() +
            " cannot be read (system error code " + Decimal(static_cast<unsigned long>(result)) +
            ")";
+#endif
+}
+
+// Where the key and its value are looked for, for the sentences below.
+std::string WhereLookedFor() {
+#ifdef _WIN32
+    return "";
+#else
+    return " in the registry hive " + platform::RegistryHivePath();
+#endif
 }
 
 }  // namespace
@@ -88,19 +105,22 @@ BOOL InstallPathFromValue(DWORD type, const BYTE* data, DWORD size, CString* ins
 void ReportShareKeyFailure(long result) {
     const std::string problem = HiveProblem(result);
     if (!problem.empty()) return Report(problem);
+#ifdef _WIN32
+    Report(std::string("there is no key ") + kShareKeyName + " in the registry");
+#else
     const std::string hive = platform::RegistryHivePath();
     if (GetFileAttributesA(hive.c_str()) == INVALID_FILE_ATTRIBUTES) {
         return Report("there is no registry hive " + hive + ", so no key " + kShareKeyName);
     }
     Report("the registry hive " + hive + " has no key " + kShareKeyName);
+#endif
 }
 
 void ReportPathValueFailure(long result, const std::string& why) {
     const std::string problem = HiveProblem(result);
     if (!problem.empty()) return Report(problem);
     const std::string value = std::string("the value ") + module_settings::kInstallPathValue +
-                              " of " + kShareKeyName + " in the registry hive " +
-                              platform::RegistryHivePath();
+                              " of " + kShareKeyName + WhereLookedFor();
     if (result == ERROR_FILE_NOT_FOUND) return Report(value + " is missing");
     if (result == ERROR_MORE_DATA) {
         return Report(value + " is longer than " +

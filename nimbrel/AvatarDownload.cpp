@@ -3,8 +3,8 @@
 #include <optional>
 #include <string_view>
 
-#include "Engine.h"
 #include "Request.h"
+#include "Service.h"
 
 namespace {
 
@@ -17,8 +17,7 @@ std::string_view View(const CString& text) {
 void Submit(std::optional<nimbrel::Request> request) noexcept {
     if (!request) return;
     try {
-        if (nimbrel::Engine* engine = nimbrel::Engine::Instance())
-            engine->Submit(std::move(*request));
+        nimbrel::SubmitToEngine(std::move(*request));
     } catch (...) {
     }
 }

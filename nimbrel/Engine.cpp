@@ -148,17 +148,22 @@ void Engine::Run(CURLM* multi) {
         connected = StartQueued(multi, backlog, active, waiting, sweeper, servers) || connected;
         int running = 0;
         curl_multi_perform(multi, &running);
+        // Before the transfers that ended: what they told of their servers counts for them.
+        const bool serversChanged = servers.Progress();
         bool ended = FinishCompleted(multi, active, servers, finisher);
         ended = SendReady(multi, active, servers) || ended;
         const bool waitsEnded = EndFinishedWaits(waiting, backlog);
         const auto now = std::chrono::steady_clock::now();
         if (ended) lastEnded = now;
-        if ((ended || waitsEnded) && !backlog.empty() && HasRoom(active, waiting)) {
-            continue;  // slots came free
+        if ((ended || waitsEnded || serversChanged) && !backlog.empty() &&
+            HasRoom(active, waiting)) {
+            continue;  // slots came free, or a server may take more
         }
         int pollMs = !waiting.empty()  ? kWaitingPollMs
                      : !active.empty() ? kBusyPollMs
                                        : kIdlePollMs;
+        if (const auto patience = servers.NextPatienceEnd(now))
+            pollMs = std::min(pollMs, static_cast<int>(patience->count()) + 1);
         if (connected && backlog.empty() && active.empty() && waiting.empty()) {
             // Idle connections are kept for the next request, but an idle host keeps none
             // for longer than the bound.
@@ -199,6 +204,8 @@ bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTrans
                          WaitingTransfers& waiting, StaleTempSweeper& sweeper, Servers& servers) {
     bool started = false;
     std::multiset<std::string> finishing;
+    std::map<std::string, int> held;  // requests waiting for room at their server, by server
+    const auto now = std::chrono::steady_clock::now();
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
         for (Request& request : m_queued) backlog.push_back(std::move(request));
@@ -211,7 +218,8 @@ bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTrans
     // rather than inside curl, so that each one's 30-second limit covers its own transfer,
     // not a wait for a connection.
     for (auto next = backlog.begin(); next != backlog.end() && HasRoom(active, waiting);) {
-        if (!servers.HasRoom(next->url) || finishing.count(next->Key()) != 0) {
+        if (!servers.HasRoom(next->url, now) || finishing.count(next->Key()) != 0) {
+            ++held[Servers::KeyOf(next->url)];
             ++next;
             continue;
         }
@@ -239,6 +247,7 @@ bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTrans
                 break;
         }
     }
+    servers.ConnectAhead(held);
     return started;
 }
 

@@ -1,7 +1,10 @@
 // Ends completed transfers off the engine's worker thread: putting a picture in place waits
-// for the disk (the body and its directory are synced before and after the rename), and the
-// worker must meanwhile keep driving the other transfers' connections. One thread, so that
-// transfers still end in the order they completed; it sleeps while there is nothing to do.
+// for the disk (the body is synced before the rename and its directory after it), and the
+// worker must meanwhile keep driving the other transfers' connections. One thread takes every
+// transfer handed over since it last looked: their bodies are synced together (on up to
+// kParallelSyncs threads, so that the file system commits them in one go rather than one
+// picture after another), then each is renamed into place and ends, in the order they
+// completed, and each directory is synced once. It sleeps while there is nothing to do.
 #pragma once
 
 #include <curl/curl.h>
@@ -13,8 +16,12 @@
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace nimbrel {
+
+// Bodies synced at once, at most.
+inline constexpr size_t kParallelSyncs = 8;
 
 struct Request;
 class Transfer;
@@ -34,7 +41,9 @@ public:
     void Finish(std::unique_ptr<Transfer> transfer, CURLcode result);
 
 private:
+    using Batch = std::vector<std::pair<std::unique_ptr<Transfer>, CURLcode>>;
     void Run();
+    void EndBatch(Batch& batch);
 
     std::function<void(const Request&)> m_ended;
     std::mutex m_mutex;

@@ -2,7 +2,9 @@
 
 #include <vector>
 
+#ifndef _WIN32
 #include "platform/path.h"
+#endif
 
 namespace nimbrel {
 namespace {
@@ -25,8 +27,17 @@ std::vector<std::string> SplitComponents(std::string_view path) {
 }  // namespace
 
 std::string ToPosix(std::string_view windowsPath) {
+#ifdef _WIN32
+    // Windows takes '/' for a separator as well: only the separators change.
+    std::string path(windowsPath);
+    for (char& ch : path) {
+        if (ch == '\\') ch = '/';
+    }
+    return path;
+#else
     // The platform's mapping, so that a path names the same file here as in the control.
     return platform::ToPosixPath(std::string(windowsPath).c_str());
+#endif
 }
 
 std::string NormalisePosixPath(std::string_view path) {

@@ -44,7 +44,7 @@ void BodyShape::Add(std::string_view data) {
     m_length += data.size();
 }
 
-std::string BodyShape::WhyNotAPicture(bool lengthStated) const {
+std::string BodyShape::WhyNotAPicture(bool framed) const {
     const char* kind = nullptr;
     bool whole = true;
     if (StartsWith(m_head, kGif87) || StartsWith(m_head, kGif89)) {
@@ -62,8 +62,8 @@ std::string BodyShape::WhyNotAPicture(bool lengthStated) const {
     } else {
         return "the body is no picture (not GIF, PNG, JPEG or BMP)";
     }
-    if (!lengthStated && !whole)
-        return std::string("the body, of a length the server did not state, is not a whole ") +
+    if (!framed && !whole)
+        return std::string("the body, ended only by the connection's close, is not a whole ") +
                kind + " picture";
     return "";
 }

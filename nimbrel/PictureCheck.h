@@ -18,9 +18,11 @@ public:
 
     void Add(std::string_view data);
 
-    // Empty when the body is a picture of a known kind (GIF, PNG, JPEG, BMP) and, when the server
-    // did not state its length, whole as that kind ends; else why it is not.
-    std::string WhyNotAPicture(bool lengthStated) const;
+    // Empty when the body is a picture of a known kind (GIF, PNG, JPEG, BMP) and, when only the
+    // connection's close ended it, whole as that kind ends; else why it is not. A framed body
+    // (a stated length, chunks, HTTP/2) is whole as curl checked it: its tail is not looked at,
+    // since the loader takes a picture with bytes after its end or without its trailer.
+    std::string WhyNotAPicture(bool framed) const;
 
 private:
     std::string m_head;

@@ -8,6 +8,10 @@
 // share-mode rule so that the control's test fails in this process and in every other.
 #pragma once
 
+#ifdef _WIN32
+#include "win32/PictureHold.h"
+#else
+
 #include <string>
 
 #include "Beneath.h"
@@ -42,3 +46,5 @@ private:
 };
 
 }  // namespace nimbrel
+
+#endif  // _WIN32

@@ -5,30 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <ctime>
-#include <random>
 
 namespace nimbrel {
-
-std::string MakeTempName() {
-    thread_local std::mt19937_64 generator{std::random_device{}()};
-    char random[17];
-    std::snprintf(random, sizeof random, "%016llx", static_cast<unsigned long long>(generator()));
-    return std::string(kTempPrefix) + random + kTempSuffix;
-}
-
-bool IsTempName(std::string_view fileName) {
-    const std::string_view prefix = kTempPrefix;
-    const std::string_view suffix = kTempSuffix;
-    return fileName.size() > prefix.size() + suffix.size() &&
-           fileName.substr(0, prefix.size()) == prefix &&
-           fileName.substr(fileName.size() - suffix.size()) == suffix;
-}
-
-bool IsLibraryFileName(std::string_view fileName) {
-    return fileName.substr(0, sizeof kLibraryFilePrefix - 1) == kLibraryFilePrefix;
-}
 
 int RemoveStaleTempFiles(int directoryFd, std::chrono::seconds maxAge) {
     // The listing gets a descriptor of its own; directoryFd stays with the caller.

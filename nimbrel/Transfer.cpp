@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -251,13 +252,23 @@ void Transfer::DiscardTempFile() {
 }
 
 bool Transfer::IsAPicture() {
+    // curl checks a framed body's end itself and fails a transfer whose body was cut short.
     curl_off_t stated = -1;
+    long version = 0;
     curl_easy_getinfo(m_easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &stated);
-    m_failure = m_shape.WhyNotAPicture(stated >= 0);
+    curl_easy_getinfo(m_easy, CURLINFO_HTTP_VERSION, &version);
+    curl_header* coding = nullptr;
+    std::string codings;
+    if (curl_easy_header(m_easy, "Transfer-Encoding", 0, CURLH_HEADER, -1, &coding) == CURLHE_OK)
+        codings = coding->value;
+    for (char& ch : codings) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    const bool chunked = codings.find("chunked") != std::string::npos;
+    const bool framed = stated >= 0 || chunked || version >= CURL_HTTP_VERSION_2_0;
+    m_failure = m_shape.WhyNotAPicture(framed);
     return m_failure.empty();
 }
 
-bool Transfer::CommitTempFile() {
+bool Transfer::SyncTempFile() {
     // The validators travel with the new file, so that no process ever sees the picture of
     // one answer with the validators of another.
     const Validators validators = ResponseValidators();
@@ -268,14 +279,11 @@ bool Transfer::CommitTempFile() {
     }
     const bool synced = ::fsync(m_temp.Get()) == 0;
     const bool closed = ::close(m_temp.Release()) == 0;
-    if (!synced || !closed ||
-        ::renameat(m_directory.Get(), m_tempName.c_str(), m_directory.Get(), Name().c_str()) != 0) {
+    if (!synced || !closed) {
         m_failure = std::string("the body cannot be moved into place: ") + std::strerror(errno);
         DiscardTempFile();
         return false;
     }
-    m_tempName.clear();
-    ::fsync(m_directory.Get());
     return true;
 }
 
@@ -300,6 +308,13 @@ std::string Transfer::MarkDestinationFresh() {
 }
 
 void Transfer::Finish(CURLcode result) {
+    Conclude(result);
+    const bool renamed = PutInPlace();
+    End();
+    if (renamed) ::fsync(m_directory.Get());
+}
+
+void Transfer::Conclude(CURLcode result) {
     long status = 0;
     curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
 
@@ -316,15 +331,31 @@ void Transfer::Finish(CURLcode result) {
                        notFresh.c_str());
         }
     } else if (result == CURLE_OK && status == kHttpOk && m_temp && IsAPicture() &&
-               CommitTempFile()) {
-        LogPicture(m_request, "stored, status 200, %lld bytes",
-                   static_cast<long long>(m_bodyBytes));
+               SyncTempFile()) {
+        m_toPutInPlace = true;
     } else {
         // An empty 200 body counts as a failure too: it is no picture, and it must not
         // replace one that works.
         DiscardTempFile();
         LogFailure(result, status);
     }
+}
+
+bool Transfer::PutInPlace() {
+    if (!m_toPutInPlace) return false;
+    m_toPutInPlace = false;
+    if (::renameat(m_directory.Get(), m_tempName.c_str(), m_directory.Get(), Name().c_str()) != 0) {
+        m_failure = std::string("the body cannot be moved into place: ") + std::strerror(errno);
+        DiscardTempFile();
+        LogFailure(CURLE_OK, kHttpOk);
+        return false;
+    }
+    m_tempName.clear();
+    LogPicture(m_request, "stored, status 200, %lld bytes", static_cast<long long>(m_bodyBytes));
+    return true;
+}
+
+void Transfer::End() {
     // Only now that the picture is in place (or left as it was) may the control see it.
     m_lock.Release();
     m_request.hold.Release();

@@ -53,6 +53,16 @@ public:
     // Called once curl reports the transfer done: moves the body into place, marks an
     // unchanged picture fresh, or discards everything; then ends the hold on the picture.
     void Finish(CURLcode result);
+    // Finish() in three steps, so that many transfers' bodies can wait for the disk together:
+    // Conclude() judges the answer and makes a body to be kept durable (it may run beside other
+    // transfers' Conclude()); PutInPlace() then renames the body over the picture, true when the
+    // picture's directory is to be synced (DirectoryFd(), before the transfer goes, for the new
+    // name to last); End() lets the control see the picture. After a crash the picture is the
+    // old one or the whole new one.
+    void Conclude(CURLcode result);
+    bool PutInPlace();
+    void End();
+    int DirectoryFd() const { return m_directory.Get(); }
 
     CURL* Handle() const { return m_easy; }
     const Request& GetRequest() const { return m_request; }
@@ -67,7 +77,8 @@ private:
     bool OpenTempFile();
     void DiscardTempFile();
     bool IsAPicture();
-    bool CommitTempFile();
+    // Writes the validators beside the body and syncs and closes it; false when it cannot.
+    bool SyncTempFile();
     // Empty on success, else why the picture does not count as fetched now.
     std::string MarkDestinationFresh();
     // What tells the stored picture apart from another put in its place or touched since.
@@ -96,7 +107,8 @@ private:
     std::string m_tempName;
     std::string m_failure;  // why the body was refused, when it was
     curl_off_t m_bodyBytes = 0;
-    BodyShape m_shape;  // of a 200 body
+    BodyShape m_shape;            // of a 200 body
+    bool m_toPutInPlace = false;  // concluded with a synced body that replaces the picture
     char m_error[CURL_ERROR_SIZE] = {};
 };
 

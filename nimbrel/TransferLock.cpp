@@ -6,22 +6,10 @@
 #include <cstdint>
 
 #include "TempFiles.h"
+#include "TransferLockLayout.h"
 
 namespace nimbrel {
 namespace {
-
-// Two bytes per picture: a fetch's, then a refresh's. A picture's pair comes from a hash of
-// its name; two names sharing a pair only make one of them wait now and then.
-constexpr uint64_t kPairMask = (uint64_t{1} << 40) - 1;
-
-off_t FetchByteOf(std::string_view name) {
-    uint64_t hash = 14695981039346656037ULL;  // FNV-1a
-    for (char ch : name) {
-        hash ^= static_cast<unsigned char>(ch);
-        hash *= 1099511628211ULL;
-    }
-    return static_cast<off_t>((hash & kPairMask) * 2);
-}
 
 bool HeldByOthers(int fd, off_t byte, off_t count) {
     struct flock probe = {};
@@ -51,7 +39,7 @@ TransferLock::State TransferLock::TryTake(int directoryFd, std::string_view name
         m_file.Reset();
         return State::unavailable;
     }
-    m_fetchByte = FetchByteOf(name);
+    m_fetchByte = static_cast<off_t>(FetchByteOf(name));
     m_refresh = refresh;
     const off_t own = m_fetchByte + (refresh ? 1 : 0);
     if (!OtherStillRuns() && Lock(m_file.Get(), own)) return State::taken;

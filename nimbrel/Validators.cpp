@@ -9,7 +9,6 @@ namespace {
 
 constexpr char kEtagAttribute[] = "user.nimbrel.etag";
 constexpr char kLastModifiedAttribute[] = "user.nimbrel.last-modified";
-constexpr size_t kMaxValidatorBytes = 256;
 
 std::string ReadAttribute(int fd, const char* name) {
     char value[kMaxValidatorBytes + 1];
@@ -25,14 +24,6 @@ bool WriteAttribute(int fd, const char* name, const std::string& value) {
 }
 
 }  // namespace
-
-bool IsUsableValidator(std::string_view value) {
-    if (value.empty() || value.size() > kMaxValidatorBytes) return false;
-    for (char ch : value) {
-        if (ch < 0x20 || ch > 0x7E) return false;
-    }
-    return true;
-}
 
 Validators ReadValidators(int fd) {
     return {ReadAttribute(fd, kEtagAttribute), ReadAttribute(fd, kLastModifiedAttribute)};

@@ -6,8 +6,13 @@
 // picture and its validators change together, nothing in the store's directories can be taken
 // for a picture, and they go wherever the picture goes: deleting the picture deletes them. On
 // a file system without user attributes a picture simply has none and is fetched whole.
+//
+// Windows file systems keep no such attributes (and Wine no alternate streams): the Windows file
+// layer (win32/Files.h) keeps them in a side file beside the picture instead, named by
+// AvatarStoreNames::ValidatorsFileName, which the store's sweep deletes with the picture.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -22,7 +27,14 @@ struct Validators {
 
 // A header value that may be stored and sent again: printable ASCII, at most 256 bytes. Other
 // values (a line break above all) are dropped, from the network and from the file alike.
-bool IsUsableValidator(std::string_view value);
+inline constexpr size_t kMaxValidatorBytes = 256;
+inline bool IsUsableValidator(std::string_view value) {
+    if (value.empty() || value.size() > kMaxValidatorBytes) return false;
+    for (char ch : value) {
+        if (ch < 0x20 || ch > 0x7E) return false;
+    }
+    return true;
+}
 
 // The validators stored with the file behind fd; unusable or missing ones are empty.
 Validators ReadValidators(int fd);

@@ -45,6 +45,14 @@ inline constexpr SweptDirectory kSweptDirectories[] = {
     {kVersionDirectory, "*.txt"},
 };
 
+// Where the download library keeps a picture's validators on a system whose files hold no
+// attributes of their own: beside the picture, under a name that the control never asks for
+// (the library refuses pictures named like its own files, ".nimbrel..."), that no swept
+// pattern matches, and that the sweep deletes together with its picture.
+inline std::string ValidatorsFileName(std::string_view pictureName) {
+    return ".nimbrel." + std::string(pictureName) + ".validators";
+}
+
 // A user's version file: kVersionDirectory, the user id, then this.
 inline constexpr char kVersionFileExtension[] = ".txt";
 

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "Portrix.h"
+#include "platform/display.h"
 #include "windows.h"
 
 namespace {
@@ -81,11 +82,16 @@ int main(int argc, char** argv) {
     dialogClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     dialogClass.lpszClassName = kDialogClass;
     if (RegisterClassA(&dialogClass) == 0) return 1;
-    HWND dialog = CreateWindowExA(0, kDialogClass, "Minimal host", WS_POPUP | WS_VISIBLE, 100, 100,
-                                  200, 200, nullptr, nullptr, nullptr, nullptr);
+    HWND dialog = CreateWindowExA(0, kDialogClass, "Minimal host",
+                                  WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, 100, 100, 200,
+                                  200, nullptr, nullptr, nullptr, nullptr);
     HWND child = CreateWindowExA(0, WC_STATIC, "", WS_CHILD | WS_VISIBLE | SS_NOTIFY, 20, 20, 64,
                                  64, dialog, reinterpret_cast<HMENU>(kAvatarId), nullptr, nullptr);
     if (dialog == nullptr || child == nullptr) return 1;
+
+    // On the screen when there is one; otherwise the host runs on in memory, and says why.
+    if (const char* problem = platform::DisplayProblem())
+        std::fprintf(stderr, "minimal-host: no window on the screen: %s\n", problem);
 
     CPortrix avatar;               // the host owns it for the dialog's life
     avatar.SubclassWindow(child);  // attach it to the static control

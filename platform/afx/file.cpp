@@ -98,9 +98,17 @@ BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, CFileException* error) {
     if (disposition == pi::Disposition::OpenExisting && pi::KnownMissing(fileName)) {
         osError = ERROR_FILE_NOT_FOUND;
     } else {
-        const std::string posix = platform::ToPosixPath(fileName);
-        fd = pi::ShareOpen(posix, AccessOf(openFlags), ShareOf(openFlags), disposition, &osError);
-        if (fd < 0 && osError == ERROR_FILE_NOT_FOUND) pi::NoteMissing(fileName, posix);
+        pi::KnownPath known;
+        const std::string posix = pi::ResolvePath(fileName, &known);
+        if (disposition == pi::Disposition::OpenExisting && known.kind == pi::EntryKind::Missing) {
+            osError = ERROR_FILE_NOT_FOUND;
+        } else {
+            fd = pi::ShareOpen(posix, AccessOf(openFlags), ShareOf(openFlags), disposition,
+                               &osError, &known);
+        }
+        // A path the memo resolved is watched already, its folder's entries with it.
+        if (fd < 0 && osError == ERROR_FILE_NOT_FOUND && known.kind == pi::EntryKind::Unknown)
+            pi::NoteMissing(fileName, posix);
     }
     if (fd < 0) {
         SetLastError(osError);

@@ -86,8 +86,10 @@ struct tm ToTm(const Fields& fields) {
     probe.tm_isdst = -1;
     if (mktime(&probe) != static_cast<time_t>(-1)) {
         tm.tm_isdst = probe.tm_isdst;
+#ifndef _WIN32  // the Windows C runtime's struct tm has neither; strftime asks the system
         tm.tm_gmtoff = probe.tm_gmtoff;
         tm.tm_zone = probe.tm_zone;
+#endif
     }
     return tm;
 }

@@ -39,6 +39,10 @@ bool HasDisplay() {
     return X11Display::Get() != nullptr;
 }
 
+const char* DisplayProblem() {
+    return X11Display::Problem();
+}
+
 unsigned long DisplayWindowId(HWND hwnd) {
     X11Display* display = X11Display::IfConnected();
     return display ? display->WindowId(hwnd) : 0;

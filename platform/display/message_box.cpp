@@ -173,17 +173,20 @@ int DisplayMessageBox(LPCSTR text, LPCSTR caption, UINT type) {
     const SIZE size = Layout(box.get());
 
     RegisterBoxClass();
-    HWND hwnd = CreateWindowExA(0, kClassName, caption ? caption : "", WS_POPUP,
-                                (GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2,
-                                (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2, size.cx, size.cy,
-                                nullptr, nullptr, nullptr, nullptr);
+    HWND hwnd =
+        CreateWindowExA(0, kClassName, caption ? caption : "", WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                        (GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2,
+                        (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2, size.cx, size.cy, nullptr,
+                        nullptr, nullptr, nullptr);
     if (hwnd == nullptr) return 0;
     SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(box.get()));
     ShowWindow(hwnd, SW_SHOW);
 
     // The box's own loop runs the thread's other windows too, as a modal loop does.
     MSG message;
-    while (box->chosen == 0 && IsWindow(hwnd)) {
+    // A display lost meanwhile wakes the loop (WM_NULL) and ends it: the box then answers as
+    // without a display.
+    while (box->chosen == 0 && IsWindow(hwnd) && DisplayConnected()) {
         const BOOL got = GetMessageA(&message, nullptr, 0, 0);
         if (got == 0) {
             PostQuitMessage(static_cast<int>(message.wParam));  // for the caller's loop
@@ -198,6 +201,7 @@ int DisplayMessageBox(LPCSTR text, LPCSTR caption, UINT type) {
         DestroyWindow(hwnd);
     }
     if (box->chosen != 0) return box->chosen;
+    if (!DisplayConnected()) return 0;
     return box->cancel != 0 ? box->cancel : box->buttons[box->defaultButton].id;
 }
 

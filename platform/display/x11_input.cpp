@@ -1,6 +1,7 @@
 // The server's events on the real windows, as window messages of the layer: exposures repaint
 // from the framebuffer, the mouse and the keyboard are posted to the window under the pointer
-// or the top-level window with the focus, the window manager's close becomes WM_CLOSE.
+// or the top-level window with the focus, the window manager's close becomes WM_CLOSE, and its
+// moves, minimising and restoring are followed.
 #include <cstdlib>
 #include <cstring>
 
@@ -137,7 +138,19 @@ void X11Display::HandleEvent(const xcb_generic_event_t* event) {
             // A newly shown window takes the keyboard, as window managers give it.
             const auto* map = reinterpret_cast<const xcb_map_notify_event_t*>(event);
             if (WindowOf(map->window) == nullptr) return;
+            std::lock_guard<std::mutex> sending(sendLock_);
             xcb_set_input_focus(connection_, XCB_INPUT_FOCUS_PARENT, map->window, XCB_CURRENT_TIME);
+            return;
+        }
+        case XCB_CONFIGURE_NOTIFY:
+            FollowPosition(reinterpret_cast<const xcb_configure_notify_event_t*>(event)->window);
+            return;
+        case XCB_REPARENT_NOTIFY:
+            FollowPosition(reinterpret_cast<const xcb_reparent_notify_event_t*>(event)->window);
+            return;
+        case XCB_PROPERTY_NOTIFY: {
+            const auto* property = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+            if (property->atom == wmState_) FollowState(property->window);
             return;
         }
         case XCB_BUTTON_PRESS:

@@ -51,6 +51,24 @@
 DWORD GetFileAttributesA(LPCSTR path);
 #define GetFileAttributes GetFileAttributesA
 
+typedef enum _GET_FILEEX_INFO_LEVELS {
+    GetFileExInfoStandard,
+    GetFileExMaxInfoLevel
+} GET_FILEEX_INFO_LEVELS;
+typedef struct _WIN32_FILE_ATTRIBUTE_DATA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+} WIN32_FILE_ATTRIBUTE_DATA, *LPWIN32_FILE_ATTRIBUTE_DATA;
+// The attributes (as GetFileAttributesA), times and size of one named file or directory, from
+// one status query: no directory search, no open. Only GetFileExInfoStandard is known
+// (ERROR_INVALID_PARAMETER otherwise); the errors of a missing name are GetFileAttributesA's.
+BOOL GetFileAttributesExA(LPCSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID information);
+#define GetFileAttributesEx GetFileAttributesExA
+
 // ---- Directories and deletion ----------------------------------------------------------------
 // Creates one level: ERROR_ALREADY_EXISTS when the name is taken (by a file or a directory),
 // ERROR_PATH_NOT_FOUND when the parent is missing. The security attributes are ignored.

@@ -125,6 +125,7 @@ typedef LPCREATESTRUCTA LPCREATESTRUCT;
 
 // WM_SIZE wParam.
 #define SIZE_RESTORED 0
+#define SIZE_MINIMIZED 1
 
 // Key-state flags of mouse messages (wParam).
 #define MK_LBUTTON 0x0001
@@ -311,6 +312,8 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
 BOOL DestroyWindow(HWND hwnd);
 BOOL IsWindow(HWND hwnd);
 BOOL IsWindowVisible(HWND hwnd);
+// TRUE while the window manager keeps the window minimised (only on a display).
+BOOL IsIconic(HWND hwnd);
 BOOL IsWindowEnabled(HWND hwnd);
 BOOL EnableWindow(HWND hwnd, BOOL enable);
 BOOL IsChild(HWND parent, HWND hwnd);

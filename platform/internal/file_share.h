@@ -10,6 +10,8 @@
 
 namespace platform::internal {
 
+struct KnownPath;  // internal/missing_files.h
+
 // What the opener wants to do with the file (GENERIC_READ / GENERIC_WRITE).
 constexpr unsigned kAccessRead = 1;
 constexpr unsigned kAccessWrite = 2;
@@ -28,12 +30,16 @@ enum class Disposition {
 // (ERROR_SHARING_VIOLATION when the rule refuses the open). Only a regular file is opened: a
 // directory, pipe, device or socket gives ERROR_ACCESS_DENIED at once, as a directory does on
 // the original, without waiting for a pipe's other end; so does a link below a confined folder.
+// known, when given, is what the memo knew of the path as it resolved it (ResolvePath): the
+// looks it answers are not made again.
 int ShareOpen(const std::string& posixPath, unsigned access, unsigned share,
-              Disposition disposition, DWORD* error);
+              Disposition disposition, DWORD* error, const KnownPath* known = nullptr);
 
 // open(2), except that a path below a confined folder (platform/confined_opens.h) resolves
 // beneath it without following links; *refusedLink tells a failure for a link or a way out.
-int OpenFile(const std::string& posixPath, int flags, mode_t mode, bool* refusedLink);
+// With known holding the confined folder open, the open starts from that handle.
+int OpenFile(const std::string& posixPath, int flags, mode_t mode, bool* refusedLink,
+             const KnownPath* known = nullptr);
 
 // True when any open of this layer holds the file behind fd (fd itself excepted).
 bool ShareHeldByOthers(int fd);

@@ -67,10 +67,12 @@ constexpr bool IsValidTime(int hour, int minute, int second) {
     return hour >= 0 && hour < 24 && minute >= 0 && minute < 60 && second >= 0 && second < 60;
 }
 
+#ifndef _WIN32  // the kernel's own; the Windows build of the MFC subset asks the system
 // Offset of local time from UTC, in seconds, in force at the given moment (process TZ).
 inline long LocalOffsetAt(time_t utc) {
     struct tm local {};
     return localtime_r(&utc, &local) ? local.tm_gmtoff : 0;
 }
+#endif
 
 }  // namespace platform::calendar

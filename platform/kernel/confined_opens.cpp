@@ -1,10 +1,8 @@
-// Opens below a confined folder: openat2 with RESOLVE_BENEATH and RESOLVE_NO_SYMLINKS where the
-// kernel offers it, else a walk of O_NOFOLLOW opens, one component at a time.
+// Opens below a confined folder, through the shared BeneathOpen.h: openat2 with RESOLVE_BENEATH
+// and RESOLVE_NO_SYMLINKS where the kernel offers it, else a walk of O_NOFOLLOW opens.
 #include "platform/confined_opens.h"
 
 #include <fcntl.h>
-#include <linux/openat2.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "BeneathOpen.h"
 #include "internal/file_share.h"
+#include "internal/missing_files.h"
 #include "platform/path.h"
 
 namespace platform {
@@ -22,61 +22,6 @@ namespace {
 std::mutex g_mutex;
 std::vector<std::string> g_roots;  // each with a trailing '/'
 std::atomic<bool> g_anyRoot{false};
-std::atomic<bool> g_noOpenat2{false};  // the kernel, or a filter before it, refused the call
-
-// A rename that races the lookup makes openat2 fail with EAGAIN; a few tries, not a loop.
-constexpr int kOpenat2Attempts = 8;
-
-std::vector<std::string> Components(const std::string& relative) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= relative.size()) {
-        size_t end = relative.find('/', start);
-        if (end == std::string::npos) end = relative.size();
-        const std::string part = relative.substr(start, end - start);
-        if (!part.empty() && part != ".") parts.push_back(part);
-        start = end + 1;
-    }
-    return parts;
-}
-
-int OpenWithKernel(int rootFd, const std::string& relative, int flags, mode_t mode) {
-    open_how how{};
-    how.flags = static_cast<__u64>(flags);
-    how.mode = (flags & O_CREAT) ? mode : 0;
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    long fd = -1;
-    for (int attempt = 0; attempt < kOpenat2Attempts; ++attempt) {
-        fd = syscall(SYS_openat2, rootFd, relative.c_str(), &how, sizeof how);
-        if (fd >= 0 || (errno != EINTR && errno != EAGAIN)) break;
-    }
-    return static_cast<int>(fd);
-}
-
-int OpenByWalking(int rootFd, const std::string& relative, int flags, mode_t mode) {
-    const std::vector<std::string> parts = Components(relative);
-    for (const std::string& part : parts) {
-        if (part == "..") {
-            errno = EXDEV;
-            return -1;
-        }
-    }
-    if (parts.empty()) return openat(rootFd, ".", flags, mode);
-    int at = rootFd;
-    for (size_t i = 0; i + 1 < parts.size(); ++i) {
-        // O_PATH with O_NOFOLLOW opens a link itself, which then fails O_DIRECTORY.
-        const int next =
-            openat(at, parts[i].c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (at != rootFd) close(at);
-        if (next < 0) return -1;
-        at = next;
-    }
-    const int fd = openat(at, parts.back().c_str(), flags | O_NOFOLLOW, mode);
-    const int err = errno;
-    if (at != rootFd) close(at);
-    errno = err;
-    return fd;
-}
 
 // The confined root that posixPath lies below, or "".
 std::string RootOf(const std::string& posixPath) {
@@ -107,23 +52,27 @@ void ConfineOpensBelow(LPCSTR path) {
 
 namespace internal {
 
-int OpenFile(const std::string& posixPath, int flags, mode_t mode, bool* refusedLink) {
+std::string ConfinedFolderOf(const std::string& posixDirectory) {
+    std::string root = RootOf(posixDirectory + "/.");
+    if (!root.empty()) root.pop_back();
+    return root;
+}
+
+int OpenFile(const std::string& posixPath, int flags, mode_t mode, bool* refusedLink,
+             const KnownPath* known) {
     *refusedLink = false;
-    const std::string root = RootOf(posixPath);
-    if (root.empty()) return open(posixPath.c_str(), flags, mode);
-    const int rootFd = open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (rootFd < 0) return -1;
-    const std::string relative = posixPath.substr(root.size());
     int fd = -1;
-    if (!g_noOpenat2.load(std::memory_order_relaxed)) {
-        fd = OpenWithKernel(rootFd, relative, flags, mode);
-        if (fd < 0 && (errno == ENOSYS || errno == EPERM)) g_noOpenat2.store(true);
-    }
-    if (g_noOpenat2.load(std::memory_order_relaxed)) {
-        fd = OpenByWalking(rootFd, relative, flags, mode);
+    if (known != nullptr && known->folder && known->folderLength < posixPath.size()) {
+        fd = beneath::OpenBeneath(known->folder->Get(), posixPath.substr(known->folderLength),
+                                  flags, mode);
+    } else {
+        const std::string root = RootOf(posixPath);
+        if (root.empty()) return open(posixPath.c_str(), flags, mode);
+        const beneath::UniqueFd rootFd(open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!rootFd) return -1;
+        fd = beneath::OpenBeneath(rootFd.Get(), posixPath.substr(root.size()), flags, mode);
     }
     const int err = errno;
-    close(rootFd);
     // A link on the way or at the end, or a way out of the folder (the walk meets a link on
     // the way as no directory: ENOTDIR, which then stays a path not found).
     *refusedLink = fd < 0 && (err == ELOOP || err == EXDEV);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "internal/file_share.h"
+#include "internal/missing_files.h"
 #include "platform/path.h"
 #include "winbase.h"
 
@@ -62,23 +63,30 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    std::string directory =
-        directoryPart.empty() ? "./" : platform::ToPosixPath(directoryPart.c_str());
-    if (directory.back() != '/') directory += '/';
-
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(directory.c_str()), closedir);
-    if (!dir) {
-        SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
-                                                         : ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
     auto search = std::make_unique<FindSearch>();
-    while (const dirent* entry = readdir(dir.get())) {
-        const std::string name = entry->d_name;
+    const auto add = [&](const std::string& directory, const std::string& name) {
         WIN32_FIND_DATAA found;
         if (platform::MatchesWildcard(name, namePattern) && MakeEntry(directory, name, &found)) {
             search->entries.push_back(found);
         }
+    };
+    // A remembered folder's entries are known without reading the directory ("." and ".." are
+    // listed as a directory read lists them).
+    std::string directory;
+    std::vector<std::string> names = {".", ".."};
+    if (!directoryPart.empty() &&
+        platform::internal::ListRemembered(directoryPart, &directory, &names)) {
+        for (const std::string& name : names) add(directory, name);
+    } else {
+        directory = directoryPart.empty() ? "./" : platform::ToPosixPath(directoryPart.c_str());
+        if (directory.back() != '/') directory += '/';
+        std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(directory.c_str()), closedir);
+        if (!dir) {
+            SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
+                                                             : ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        while (const dirent* entry = readdir(dir.get())) add(directory, entry->d_name);
     }
     if (search->entries.empty()) {
         SetLastError(ERROR_FILE_NOT_FOUND);

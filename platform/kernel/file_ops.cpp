@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "internal/file_share.h"
+#include "internal/missing_files.h"
 #include "platform/path.h"
 #include "winbase.h"
 
@@ -36,6 +37,27 @@ DWORD GetFileAttributesA(LPCSTR path) {
         return INVALID_FILE_ATTRIBUTES;
     }
     return platform::internal::AttributesOf(status);
+}
+
+BOOL GetFileAttributesExA(LPCSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID information) {
+    if (path == nullptr || information == nullptr || level != GetFileExInfoStandard)
+        return FailWith(ERROR_INVALID_PARAMETER);
+    // A name the memo knows to be missing is not looked for: the letter-case search of its
+    // folder would wait for the folder's lock behind anyone creating a file in it.
+    if (platform::internal::KnownMissing(path)) return FailWith(ERROR_FILE_NOT_FOUND);
+    const std::string posix = WithoutTrailingSlash(ToPosixPath(path));
+    platform::internal::FileStatus status;
+    int err = 0;
+    if (!platform::internal::GetFileStatus(posix, &status, &err))
+        return FailWith(Win32ErrorFromErrno(err, posix));
+    auto* data = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(information);
+    data->dwFileAttributes = platform::internal::AttributesOf(status);
+    data->ftCreationTime = platform::internal::ToFileTime(status.creation);
+    data->ftLastAccessTime = platform::internal::ToFileTime(status.lastAccess);
+    data->ftLastWriteTime = platform::internal::ToFileTime(status.lastWrite);
+    data->nFileSizeHigh = static_cast<DWORD>(status.size >> 32);
+    data->nFileSizeLow = static_cast<DWORD>(status.size & 0xFFFFFFFFu);
+    return TRUE;
 }
 
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES /*attributes*/) {

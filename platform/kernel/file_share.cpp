@@ -24,6 +24,7 @@
 #include <cerrno>
 #include <ctime>
 
+#include "internal/missing_files.h"
 #include "platform/share_modes.h"
 #include "winbase.h"
 #include "winfile.h"
@@ -32,11 +33,14 @@ namespace platform::internal {
 namespace {
 
 constexpr off_t kShareBytes = off_t(1) << 62;  // far beyond any file this layer writes
+// In this order so that the usual opens touch adjacent bytes: a read that denies writing takes
+// the first two and tests the last two, an exclusive open tests and takes all four, one call
+// each.
 enum ShareSlot : off_t {
     kSlotReads = 0,
-    kSlotWrites = 1,
-    kSlotDeniesRead = 2,
-    kSlotDeniesWrite = 3
+    kSlotDeniesWrite = 1,
+    kSlotWrites = 2,
+    kSlotDeniesRead = 3
 };
 constexpr off_t kSlotCount = 4;
 
@@ -48,6 +52,27 @@ constexpr long kGuardPauseNanoseconds = 500000;  // 0.5 ms between attempts
 constexpr int64_t kFileTimeUnixEpoch = 116444736000000000LL;  // 1970-01-01 in 100 ns units
 constexpr int64_t kFileTimeTicksPerSecond = 10000000LL;
 constexpr int64_t kNanosecondsPerSecond = 1000000000LL;
+
+// Each slot as one bit of a set, so that adjacent slots are tested or taken with one call.
+constexpr unsigned Bit(ShareSlot slot) {
+    return 1u << slot;
+}
+
+// Calls visit(first, count) for each run of adjacent slots in the set.
+template <typename Visit>
+bool ForEachRun(unsigned slots, Visit visit) {
+    for (off_t first = 0; first < kSlotCount;) {
+        if (!(slots & (1u << first))) {
+            ++first;
+            continue;
+        }
+        off_t count = 1;
+        while (first + count < kSlotCount && (slots & (1u << (first + count)))) ++count;
+        if (!visit(first, count)) return false;
+        first += count;
+    }
+    return true;
+}
 
 // A file system without OFD locks makes every test answer "free": share modes then go
 // unenforced rather than every open failing.
@@ -61,29 +86,33 @@ bool RangeHeldByOthers(int fd, off_t first, off_t count) {
     return probe.l_type != F_UNLCK;
 }
 
-bool TakeSlot(int fd, off_t slot) {
+bool TakeRange(int fd, off_t first, off_t count) {
     struct flock lock = {};
     lock.l_type = F_RDLCK;
     lock.l_whence = SEEK_SET;
-    lock.l_start = kShareBytes + slot;
-    lock.l_len = 1;
+    lock.l_start = kShareBytes + first;
+    lock.l_len = count;
     if (fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
     return errno == EINVAL || errno == ENOLCK;  // no lock support: see RangeHeldByOthers
 }
 
 bool ShareRuleAllows(int fd, unsigned access, unsigned share) {
-    if ((access & kAccessRead) && RangeHeldByOthers(fd, kSlotDeniesRead, 1)) return false;
-    if ((access & kAccessWrite) && RangeHeldByOthers(fd, kSlotDeniesWrite, 1)) return false;
-    if (!(share & kShareRead) && RangeHeldByOthers(fd, kSlotReads, 1)) return false;
-    if (!(share & kShareWrite) && RangeHeldByOthers(fd, kSlotWrites, 1)) return false;
-    return true;
+    unsigned met = 0;  // the slots this open must not meet
+    if (access & kAccessRead) met |= Bit(kSlotDeniesRead);
+    if (access & kAccessWrite) met |= Bit(kSlotDeniesWrite);
+    if (!(share & kShareRead)) met |= Bit(kSlotReads);
+    if (!(share & kShareWrite)) met |= Bit(kSlotWrites);
+    return ForEachRun(
+        met, [fd](off_t first, off_t count) { return !RangeHeldByOthers(fd, first, count); });
 }
 
 bool TakeShareSlots(int fd, unsigned access, unsigned share) {
-    return (!(access & kAccessRead) || TakeSlot(fd, kSlotReads)) &&
-           (!(access & kAccessWrite) || TakeSlot(fd, kSlotWrites)) &&
-           ((share & kShareRead) || TakeSlot(fd, kSlotDeniesRead)) &&
-           ((share & kShareWrite) || TakeSlot(fd, kSlotDeniesWrite));
+    unsigned own = 0;
+    if (access & kAccessRead) own |= Bit(kSlotReads);
+    if (access & kAccessWrite) own |= Bit(kSlotWrites);
+    if (!(share & kShareRead)) own |= Bit(kSlotDeniesRead);
+    if (!(share & kShareWrite)) own |= Bit(kSlotDeniesWrite);
+    return ForEachRun(own, [fd](off_t first, off_t count) { return TakeRange(fd, first, count); });
 }
 
 void ReleaseShareSlots(int fd) {
@@ -138,15 +167,20 @@ bool ShareHeldByOthers(int fd) {
 }
 
 int ShareOpen(const std::string& posixPath, unsigned access, unsigned share,
-              Disposition disposition, DWORD* error) {
+              Disposition disposition, DWORD* error, const KnownPath* known) {
     DWORD ignored = 0;
     if (error == nullptr) error = &ignored;
     if (posixPath.empty()) {
         *error = ERROR_PATH_NOT_FOUND;
         return -1;
     }
+    // What the memo knows spares the look: a missing entry, or a regular file opened to read
+    // (only a write needs its mode).
+    const EntryKind kind = known != nullptr ? known->kind : EntryKind::Unknown;
+    const bool looked =
+        kind == EntryKind::Missing || (kind == EntryKind::RegularFile && !(access & kAccessWrite));
     struct stat st;
-    if (stat(posixPath.c_str(), &st) == 0) {
+    if (!looked && stat(posixPath.c_str(), &st) == 0) {
         if (!S_ISREG(st.st_mode)) {  // a directory, pipe, device or socket is not opened
             *error = ERROR_ACCESS_DENIED;
             return -1;
@@ -164,14 +198,21 @@ int ShareOpen(const std::string& posixPath, unsigned access, unsigned share,
     // a regular one.
     int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | ((access & kAccessWrite) ? O_RDWR : O_RDONLY);
     if (disposition != Disposition::OpenExisting) flags |= O_CREAT;
+    // Reading leaves the access time alone: its update is a journal write, which waits behind
+    // another program's writing to the same file system. Only the owner may ask for that.
+    if (!(access & kAccessWrite)) flags |= O_NOATIME;
     bool refusedLink = false;
-    const int fd = OpenFile(posixPath, flags, 0666, &refusedLink);
+    int fd = OpenFile(posixPath, flags, 0666, &refusedLink, known);
+    if (fd < 0 && errno == EPERM && (flags & O_NOATIME)) {
+        flags &= ~O_NOATIME;
+        fd = OpenFile(posixPath, flags, 0666, &refusedLink, known);
+    }
     if (fd < 0) {
         *error = refusedLink ? ERROR_ACCESS_DENIED : Win32ErrorFromErrno(errno, posixPath);
         return -1;
     }
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        fcntl(fd, F_SETFL, flags & O_NOATIME) != 0) {  // drops O_NONBLOCK, keeps O_NOATIME
         close(fd);
         *error = ERROR_ACCESS_DENIED;
         return -1;

@@ -1,6 +1,8 @@
 // Windows paths onto the POSIX file system: separators, drive prefixes and letter case.
 #include "platform/path.h"
 
+#include "internal/missing_files.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -80,6 +82,27 @@ bool MatchesWildcard(const std::string& name, const std::string& pattern) {
 }
 
 std::string ToPosixPath(LPCTSTR windowsPath) {
+    return internal::ResolvePath(windowsPath, nullptr);
+}
+
+namespace internal {
+
+std::string ResolvePath(const char* windowsPath, KnownPath* known) {
+    if (windowsPath == nullptr || *windowsPath == '\0') return {};
+    std::string posix;
+    if (ResolveRemembered(windowsPath, &posix, known)) return posix;
+    posix = ResolveByWalking(windowsPath);
+    RememberResolved(windowsPath, posix);
+    // Below a confined folder the first resolution through a folder leaves it remembered: the
+    // answer then also says what the entry is.
+    if (known != nullptr) {
+        std::string again;
+        if (ResolveRemembered(windowsPath, &again, known) && again != posix) *known = KnownPath();
+    }
+    return posix;
+}
+
+std::string ResolveByWalking(const char* windowsPath) {
     if (windowsPath == nullptr || *windowsPath == '\0') return {};
     const std::string in = windowsPath;
 
@@ -123,4 +146,5 @@ std::string ToPosixPath(LPCTSTR windowsPath) {
     return out;
 }
 
+}  // namespace internal
 }  // namespace platform

@@ -1,10 +1,11 @@
 #include "ole/decoded_cache.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
-
-#include <nettle/sha2.h>
+#include <unordered_set>
+#include <vector>
 
 #include "platform/picture_cache.h"
 
@@ -16,58 +17,140 @@ size_t BytesOf(const DecodedImage& image) {
     return image.Indexed() ? count : count * sizeof(uint32_t);
 }
 
-struct KeyHash {
-    size_t operator()(const ContentKey& key) const {
-        size_t value;  // the digest is already uniform
-        std::memcpy(&value, key.digest.data(), sizeof value);
-        return value ^ key.size;
+// A fast hash that only spreads pictures over the table: equal hashes are confirmed by
+// comparing the bytes, so it need not resist crafted collisions. Sixteen bytes per step are
+// folded in with one 64 x 64 -> 128-bit multiplication.
+constexpr uint64_t kHashSeed = 0x9E3779B97F4A7C15ull;
+constexpr uint64_t kHashMixLow = 0xA0761D6478BD642Full;
+constexpr uint64_t kHashMixHigh = 0xE7037ED1A0B428DBull;
+
+uint64_t Fold(uint64_t a, uint64_t b) {
+    const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+    return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
+}
+
+uint64_t Word(const uint8_t* p) {
+    uint64_t value;
+    std::memcpy(&value, p, sizeof value);
+    return value;
+}
+
+uint64_t HashBytes(const uint8_t* data, size_t size) {
+    uint64_t h = kHashSeed ^ Fold(size, kHashMixHigh);
+    size_t i = 0;
+    for (; i + 16 <= size; i += 16) {
+        h = Fold(Word(data + i) ^ kHashMixLow, Word(data + i + 8) ^ h);
     }
+    uint8_t tail[16] = {};
+    if (size > i) std::memcpy(tail, data + i, size - i);
+    h = Fold(Word(tail) ^ kHashMixLow, Word(tail + 8) ^ h);
+    return Fold(h ^ kHashMixHigh, h);
+}
+
+struct Key {
+    uint64_t hash;
+    size_t size;
+    bool operator==(const Key& other) const { return hash == other.hash && size == other.size; }
 };
 
-// Entries whose image has died are swept when the table has doubled since the last sweep.
+struct KeyHash {
+    size_t operator()(const Key& key) const { return static_cast<size_t>(key.hash); }
+};
+
+bool SameImage(const DecodedImage& a, const DecodedImage& b) {
+    if (a.width != b.width || a.height != b.height || a.transparent != b.transparent ||
+        a.Indexed() != b.Indexed())
+        return false;
+    if (!a.Indexed()) return a.pixels == b.pixels;
+    const size_t count = static_cast<size_t>(a.width) * static_cast<size_t>(a.height);
+    return (a.palette == b.palette ||
+            std::memcmp(a.palette->argb, b.palette->argb, sizeof a.palette->argb) == 0) &&
+           std::memcmp(a.indices.get(), b.indices.get(), count) == 0;
+}
+
+// The sources of each key; a key has more than one only while sources of the same bytes are
+// not yet matched (see PictureSource) or when different bytes share a hash. Keys whose sources
+// have all died are swept when the table has doubled since the last sweep.
 class Cache {
 public:
-    std::shared_ptr<const DecodedImage> Find(const ContentKey& key) {
-        std::lock_guard<std::mutex> hold(lock_);
-        auto it = entries_.find(key);
-        return it == entries_.end() ? nullptr : it->second.image.lock();
+    std::shared_ptr<PictureSource> Find(const Content& content) {
+        for (auto& living : Living(Key{content.hash, content.size})) {
+            // Compared outside the lock.
+            if (living->Holds(content)) return living;
+        }
+        return nullptr;
     }
 
-    std::shared_ptr<const DecodedImage> Share(const ContentKey& key, DecodedImage&& image) {
-        auto made = std::make_shared<const DecodedImage>(std::move(image));
+    std::shared_ptr<PictureSource> Share(const Content& content,
+                                         std::shared_ptr<PictureSource> made) {
+        if (auto living = Find(content)) return living;
         std::lock_guard<std::mutex> hold(lock_);
-        Entry& entry = entries_[key];
-        if (auto living = entry.image.lock()) return living;
-        entry = {made, BytesOf(*made)};
+        auto& sources = entries_[Key{content.hash, content.size}];
+        DropDead(sources);  // the same bytes loaded again and again keep one key
+        sources.push_back(made);
         if (entries_.size() >= 2 * sweptSize_) SweepLocked();
         return made;
     }
 
-    size_t LivingBytes() {
-        std::lock_guard<std::mutex> hold(lock_);
-        size_t total = 0;
-        for (const auto& [key, entry] : entries_) {
-            if (!entry.image.expired()) total += entry.bytes;
+    // An image equal to image, decoded already by another living source of the same key.
+    std::shared_ptr<const DecodedImage> Twin(const PictureSource& source,
+                                             const DecodedImage& image) {
+        for (auto& living : Living(Key{source.Hash(), source.Size()})) {
+            if (living.get() == &source) continue;
+            auto other = living->Decoded();
+            if (other != nullptr && SameImage(*other, image)) return other;
         }
-        return total;
+        return nullptr;
+    }
+
+    size_t LivingBytes() {
+        std::vector<std::shared_ptr<PictureSource>> living;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            for (const auto& [key, sources] : entries_) {
+                for (const auto& weak : sources) {
+                    if (auto source = weak.lock()) living.push_back(std::move(source));
+                }
+            }
+        }
+        std::unordered_set<const DecodedImage*> counted;
+        size_t total = 0;
+        for (const auto& source : living) {
+            auto image = source->Decoded();
+            if (image != nullptr && counted.insert(image.get()).second) total += BytesOf(*image);
+        }
+        return total;  // the sources die, if they are the last, outside the lock
     }
 
 private:
-    struct Entry {
-        std::weak_ptr<const DecodedImage> image;
-        size_t bytes = 0;
-    };
+    std::vector<std::shared_ptr<PictureSource>> Living(const Key& key) {
+        std::vector<std::shared_ptr<PictureSource>> living;
+        std::lock_guard<std::mutex> hold(lock_);
+        auto it = entries_.find(key);
+        if (it == entries_.end()) return living;
+        for (const auto& weak : it->second) {
+            if (auto source = weak.lock()) living.push_back(std::move(source));
+        }
+        return living;
+    }
+
+    static void DropDead(std::vector<std::weak_ptr<PictureSource>>& sources) {
+        sources.erase(std::remove_if(sources.begin(), sources.end(),
+                                     [](const auto& weak) { return weak.expired(); }),
+                      sources.end());
+    }
 
     void SweepLocked() {
         for (auto it = entries_.begin(); it != entries_.end();) {
-            it = it->second.image.expired() ? entries_.erase(it) : std::next(it);
+            DropDead(it->second);
+            it = it->second.empty() ? entries_.erase(it) : std::next(it);
         }
         sweptSize_ = std::max<size_t>(entries_.size(), kFirstSweep);
     }
 
     static constexpr size_t kFirstSweep = 64;
     std::mutex lock_;
-    std::unordered_map<ContentKey, Entry, KeyHash> entries_;
+    std::unordered_map<Key, std::vector<std::weak_ptr<PictureSource>>, KeyHash> entries_;
     size_t sweptSize_ = kFirstSweep;
 };
 
@@ -78,21 +161,68 @@ Cache& TheCache() {
 
 }  // namespace
 
-ContentKey KeyOfContent(const uint8_t* data, size_t size) {
-    sha256_ctx context;
-    sha256_init(&context);
-    sha256_update(&context, size, data);
-    ContentKey key{{}, size};
-    sha256_digest(&context, key.digest.size(), key.digest.data());
-    return key;
+Content ContentOf(const uint8_t* data, size_t size) {
+    return Content{data, size, HashBytes(data, size)};
 }
 
-std::shared_ptr<const DecodedImage> FindDecoded(const ContentKey& key) {
-    return TheCache().Find(key);
+PictureSource::PictureSource(const Content& content, Decoder decode, int width, int height)
+    : bytes_(
+          std::make_shared<const std::vector<uint8_t>>(content.data, content.data + content.size)),
+      decode_(decode),
+      hash_(content.hash),
+      size_(content.size),
+      width_(width),
+      height_(height) {}
+
+PictureSource::PictureSource(const Content& content, DecodedImage&& image)
+    : decode_(nullptr),
+      hash_(content.hash),
+      size_(content.size),
+      width_(image.width),
+      height_(image.height) {
+    std::call_once(decoded_, [&] { Keep(std::move(image)); });
 }
 
-std::shared_ptr<const DecodedImage> ShareDecoded(const ContentKey& key, DecodedImage&& image) {
-    return TheCache().Share(key, std::move(image));
+// The image, or an equal one that another source of the same key holds already.
+void PictureSource::Keep(DecodedImage&& image) {
+    if (!image.Indexed()) FindTransparency(&image);
+    std::shared_ptr<const DecodedImage> kept = TheCache().Twin(*this, image);
+    if (kept == nullptr) kept = std::make_shared<const DecodedImage>(std::move(image));
+    std::atomic_store(&image_, std::move(kept));
+    std::atomic_store(&bytes_, std::shared_ptr<const std::vector<uint8_t>>());
+}
+
+const DecodedImage* PictureSource::Image() {
+    try {
+        std::call_once(decoded_, [this] {
+            const auto bytes = std::atomic_load(&bytes_);
+            DecodedImage image;
+            if (decode_ == nullptr || !decode_(bytes->data(), bytes->size(), &image)) return;
+            // The check promised this size; anything else is refused rather than drawn.
+            if (image.width != width_ || image.height != height_) return;
+            Keep(std::move(image));
+        });
+    } catch (const std::bad_alloc&) {
+        return nullptr;  // the call did not count: the next one decodes again
+    }
+    // Set inside the call, which every caller has passed; the pictures keep the source, and
+    // the source its image.
+    return image_.get();
+}
+
+bool PictureSource::Holds(const Content& content) const {
+    const auto bytes = std::atomic_load(&bytes_);
+    return bytes != nullptr && bytes->size() == content.size &&
+           (content.size == 0 || std::memcmp(bytes->data(), content.data, content.size) == 0);
+}
+
+std::shared_ptr<PictureSource> FindSource(const Content& content) {
+    return TheCache().Find(content);
+}
+
+std::shared_ptr<PictureSource> ShareSource(const Content& content,
+                                           std::shared_ptr<PictureSource> made) {
+    return TheCache().Share(content, std::move(made));
 }
 
 size_t SharedDecodedBytes() {

@@ -83,4 +83,15 @@ bool DecodePng(const uint8_t* data, size_t size, DecodedImage* image);
 bool DecodeJpeg(const uint8_t* data, size_t size, DecodedImage* image);
 bool DecodeBmp(const uint8_t* data, size_t size, DecodedImage* image);
 
+// What a GIF's bytes promise before they are decoded: the size of its first image.
+struct GifFacts {
+    int width = 0;
+    int height = 0;
+};
+// TRUE when DecodeGif will decode the bytes (short of memory running out), found without
+// decoding them: every check of the decoder is made, the LZW codes are followed but produce no
+// pixel. Slightly stricter than the decoder: a code that names no table entry is refused
+// rather than decoded into arbitrary indices.
+bool CheckGif(const uint8_t* data, size_t size, GifFacts* facts);
+
 }  // namespace platform_ole

@@ -3,14 +3,19 @@
 // keeps giflib's palette indices and a palette, so decoding is giflib's work and nothing more.
 //
 // The frames of one animation reach the decoder one after another as separate files with the
-// same header, screen descriptor and global colour table. Each thread therefore keeps giflib
-// open after a clean decode, and goes on from there when the next file starts with the same
-// bytes, instead of opening giflib (which clears its tables) and reading the colour table again;
-// and it hands the next picture of the same colours the same palette.
+// same header, screen descriptor and global colour table. A decoder therefore keeps giflib open
+// after a clean decode, and goes on from there when the next file starts with the same bytes,
+// instead of opening giflib (which clears its tables) and reading the colour table again; and
+// it hands the next picture of the same colours the same palette. Pictures are decoded when
+// first drawn, on whichever thread draws them (every playing animation has a thread of its
+// own), so the decoders are not kept per thread but in a small pool that any thread borrows
+// from: what they hold stays bounded however many threads decode.
 #include <gif_lib.h>
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -45,10 +50,15 @@ public:
     GifReader& operator=(const GifReader&) = delete;
     ~GifReader() { Close(); }
 
+    // TRUE when data starts with the prologue that giflib stands after.
+    bool Continues(const uint8_t* data, size_t size) const {
+        return gif_ != nullptr && size >= prologue_.size() &&
+               std::memcmp(data, prologue_.data(), prologue_.size()) == 0;
+    }
+
     // giflib ready to read the first block after data's prologue, or null when data is no GIF.
     GifFileType* Begin(const uint8_t* data, size_t size) {
-        if (gif_ != nullptr && size >= prologue_.size() &&
-            std::memcmp(data, prologue_.data(), prologue_.size()) == 0) {
+        if (Continues(data, size)) {
             source_ = MemorySource{data, size, prologue_.size()};
             return gif_;
         }
@@ -220,21 +230,67 @@ bool DecodeFirstImage(GifFileType* gif, PaletteCache& palettes, DecodedImage* im
     }
 }
 
+// giflib and the palettes, for one decode at a time.
+struct GifDecoder {
+    GifReader reader;
+    PaletteCache palettes;
+};
+
+// Idle decoders, at most kKept of them; a borrower prefers one that continues its bytes.
+class DecoderPool {
+public:
+    DecoderPool() { idle_.reserve(kKept); }  // so that returning never allocates
+
+    std::unique_ptr<GifDecoder> Borrow(const uint8_t* data, size_t size) {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (!idle_.empty()) {
+                auto it = std::find_if(idle_.begin(), idle_.end(), [&](const auto& decoder) {
+                    return decoder->reader.Continues(data, size);
+                });
+                if (it == idle_.end()) it = idle_.end() - 1;
+                std::unique_ptr<GifDecoder> decoder = std::move(*it);
+                idle_.erase(it);
+                return decoder;
+            }
+        }
+        return std::make_unique<GifDecoder>();
+    }
+
+    // A decoder beyond those kept is destroyed with the parameter, after the lock.
+    void Return(std::unique_ptr<GifDecoder> decoder) {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (idle_.size() < kKept) idle_.push_back(std::move(decoder));
+    }
+
+private:
+    static constexpr size_t kKept = 4;
+    std::mutex lock_;
+    std::vector<std::unique_ptr<GifDecoder>> idle_;
+};
+
+DecoderPool& ThePool() {
+    static DecoderPool* pool = new DecoderPool;  // never destroyed: decodes may outlive statics
+    return *pool;
+}
+
 }  // namespace
 
 bool DecodeGif(const uint8_t* data, size_t size, DecodedImage* image) {
-    thread_local GifReader reader;
-    thread_local PaletteCache palettes;
-    GifFileType* gif = reader.Begin(data, size);
-    if (gif == nullptr) return false;
-    // Whatever happens (an exception included), giflib is kept only after a clean decode.
-    struct Finish {
-        GifReader& reader;
+    // Whatever happens (an exception included), the decoder goes back to the pool, and it keeps
+    // giflib open only after a clean decode.
+    struct Borrowed {
+        std::unique_ptr<GifDecoder> decoder;
         bool clean = false;
-        ~Finish() { reader.Finish(clean); }
-    } finish{reader};
-    finish.clean = DecodeFirstImage(gif, palettes, image);
-    return finish.clean;
+        ~Borrowed() {
+            decoder->reader.Finish(clean);
+            ThePool().Return(std::move(decoder));
+        }
+    } borrowed{ThePool().Borrow(data, size)};
+    GifFileType* gif = borrowed.decoder->reader.Begin(data, size);
+    if (gif == nullptr) return false;
+    borrowed.clean = DecodeFirstImage(gif, borrowed.decoder->palettes, image);
+    return borrowed.clean;
 }
 
 }  // namespace platform_ole

@@ -16,8 +16,6 @@ namespace {
 
 constexpr ULONG kReadChunk = 64 * 1024;
 
-using Decoder = bool (*)(const uint8_t*, size_t, DecodedImage*);
-
 bool StartsWith(const uint8_t* data, size_t size, const char* signature, size_t length) {
     return size >= length && std::memcmp(data, signature, length) == 0;
 }
@@ -31,20 +29,28 @@ Decoder DecoderFor(const uint8_t* data, size_t size) {
     return nullptr;
 }
 
-// The picture in size bytes at data, with one reference, or the failure. Bytes decoded before
-// for a picture that still lives are not decoded again: the new picture shares the image.
+// The picture in size bytes at data, with one reference, or the failure. Bytes loaded before
+// for a picture that still lives are neither checked nor decoded again: the new picture shares
+// their source. A GIF is only checked here and decoded when it is first drawn, so that loading
+// the many frames of an animation does not cost their decoding; other formats are decoded now.
 HRESULT MakePicture(const uint8_t* data, size_t size, IPicture** picture) {
     Decoder decode = DecoderFor(data, size);
     if (decode == nullptr) return CTL_E_INVALIDPICTURE;
-    const ContentKey key = KeyOfContent(data, size);
-    std::shared_ptr<const DecodedImage> shared = FindDecoded(key);
-    if (shared == nullptr) {
-        DecodedImage image;
-        if (!decode(data, size, &image)) return CTL_E_INVALIDPICTURE;
-        if (!image.Indexed()) FindTransparency(&image);
-        shared = ShareDecoded(key, std::move(image));
+    const Content content = ContentOf(data, size);
+    std::shared_ptr<PictureSource> source = FindSource(content);
+    if (source == nullptr) {
+        if (decode == DecodeGif) {
+            GifFacts facts;
+            if (!CheckGif(data, size, &facts)) return CTL_E_INVALIDPICTURE;
+            source = std::make_shared<PictureSource>(content, decode, facts.width, facts.height);
+        } else {
+            DecodedImage image;
+            if (!decode(data, size, &image)) return CTL_E_INVALIDPICTURE;
+            source = std::make_shared<PictureSource>(content, std::move(image));
+        }
+        source = ShareSource(content, std::move(source));
     }
-    *picture = CreatePicture(std::move(shared));
+    *picture = CreatePicture(std::move(source));
     return *picture != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 

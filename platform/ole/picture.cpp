@@ -1,8 +1,9 @@
-// IPicture over a decoded bitmap. The bitmap never changes after construction, so any number
-// of threads may render one picture at once; only the reference count and the GDI bitmap that
-// get_Handle makes once are shared state. Pictures of the same bytes share the decoded bitmap
-// (ole/decoded_cache.h); the GDI bitmap is each picture's own copy, so what is drawn into it
-// stays with that picture.
+// IPicture over a picture source. The source's image is decoded when the picture is first
+// drawn or its bitmap asked for, on that caller's thread, and never changes after that, so any
+// number of threads may render one picture at once; only the reference count, the decode and
+// the GDI bitmap that get_Handle makes once are shared state. Pictures of the same bytes share
+// the source and so its decoded image (ole/decoded_cache.h); the GDI bitmap is each picture's
+// own copy, so what is drawn into it stays with that picture.
 #include "ole/picture.h"
 
 #include <algorithm>
@@ -44,16 +45,18 @@ void SpanOf(LONGLONG start, LONGLONG extent, LONGLONG* lo, LONGLONG* hi) {
 
 class Picture final : public ComObject<IPicture, IID_IPicture> {
 public:
-    explicit Picture(std::shared_ptr<const DecodedImage> image)
-        : image_(std::move(image)),
-          hmWidth_(PixelsToHimetric(image_->width)),
-          hmHeight_(PixelsToHimetric(image_->height)) {}
+    explicit Picture(std::shared_ptr<PictureSource> source)
+        : source_(std::move(source)),
+          hmWidth_(PixelsToHimetric(source_->Width())),
+          hmHeight_(PixelsToHimetric(source_->Height())) {}
 
     // IPicture
     // The picture's bitmap, made on the first request; the picture owns it, as on the original.
     HRESULT get_Handle(OLE_HANDLE* handle) override {
         if (handle == nullptr) return E_POINTER;
-        std::call_once(bitmapMade_, [this] { bitmap_ = MakeBitmap(); });
+        std::call_once(bitmapMade_, [this] {
+            if (const DecodedImage* image = source_->Image()) bitmap_ = MakeBitmap(*image);
+        });
         *handle = static_cast<OLE_HANDLE>(reinterpret_cast<uintptr_t>(bitmap_));
         return bitmap_ ? S_OK : E_OUTOFMEMORY;
     }
@@ -78,9 +81,11 @@ public:
                    LPCRECT) override {
         if (hdc == nullptr) return E_INVALIDARG;
         if (cx == 0 || cy == 0 || cxSrc == 0 || cySrc == 0) return CTL_E_INVALIDPROPERTYVALUE;
+        const DecodedImage* image = source_->Image();
+        if (image == nullptr) return E_FAIL;
         Placement where{x, y, cx, cy, xSrc, ySrc, cxSrc, cySrc};
         bool drawn = platform::internal::WithDCPixels(
-            hdc, [&](const platform::internal::PixelView& view) { Draw(view, where); });
+            hdc, [&](const platform::internal::PixelView& view) { Draw(*image, view, where); });
         return drawn ? S_OK : E_FAIL;
     }
     HRESULT set_hPal(OLE_HANDLE) override { return E_NOTIMPL; }
@@ -96,7 +101,10 @@ public:
     HRESULT SaveAsFile(LPSTREAM, BOOL, LONG* size) override { return NotImplemented(size); }
     HRESULT get_Attributes(DWORD* attributes) override {
         if (attributes == nullptr) return E_POINTER;
-        *attributes = image_->transparent ? PICTURE_TRANSPARENT : 0;
+        *attributes = 0;
+        const DecodedImage* image = source_->Image();
+        if (image == nullptr) return E_FAIL;
+        *attributes = image->transparent ? PICTURE_TRANSPARENT : 0;
         return S_OK;
     }
 
@@ -110,17 +118,17 @@ private:
         if (bitmap_) DeleteObject(bitmap_);
     }
 
-    HBITMAP MakeBitmap() const {
-        const size_t width = static_cast<size_t>(image_->width);
+    static HBITMAP MakeBitmap(const DecodedImage& image) {
+        const size_t width = static_cast<size_t>(image.width);
         std::vector<uint32_t> bits;
         try {
-            bits.resize(width * static_cast<size_t>(image_->height));
+            bits.resize(width * static_cast<size_t>(image.height));
         } catch (const std::bad_alloc&) {
             return nullptr;
         }
-        for (int y = 0; y < image_->height; ++y) image_->CopyRow(y, bits.data() + y * width);
+        for (int y = 0; y < image.height; ++y) image.CopyRow(y, bits.data() + y * width);
         for (uint32_t& pixel : bits) pixel &= 0x00FFFFFFu;  // a bitmap has no alpha
-        return CreateBitmap(image_->width, image_->height, 1, 32, bits.data());
+        return CreateBitmap(image.width, image.height, 1, 32, bits.data());
     }
 
     template <typename T>
@@ -131,7 +139,8 @@ private:
 
     // Nearest neighbour: each destination pixel takes the picture pixel under its centre.
     // Destination pixels whose centre maps outside the picture are left alone.
-    void Draw(const platform::internal::PixelView& view, const Placement& p) const {
+    void Draw(const DecodedImage& image, const platform::internal::PixelView& view,
+              const Placement& p) const {
         LONGLONG left, right, top, bottom;
         SpanOf(p.x, p.cx, &left, &right);
         SpanOf(p.y, p.cy, &top, &bottom);
@@ -146,19 +155,19 @@ private:
         for (LONGLONG dx = left; dx < right; ++dx) {
             double hm = p.xSrc +
                         (static_cast<double>(dx - p.x) + 0.5) / static_cast<double>(p.cx) * p.cxSrc;
-            columns[static_cast<size_t>(dx - left)] = ToPixel(hm, image_->width, hmWidth_);
+            columns[static_cast<size_t>(dx - left)] = ToPixel(hm, image.width, hmWidth_);
         }
         for (LONGLONG dy = top; dy < bottom; ++dy) {
             double hmUp = p.ySrc + (static_cast<double>(dy - p.y) + 0.5) /
                                        static_cast<double>(p.cy) * p.cySrc;
-            int row = ToPixel(hmHeight_ - hmUp, image_->height, hmHeight_);
+            int row = ToPixel(hmHeight_ - hmUp, image.height, hmHeight_);
             if (row < 0) continue;
             uint32_t* dst = view.bits + static_cast<size_t>(dy + view.origin.y) * view.stride +
                             (left + view.origin.x);
-            if (image_->Indexed()) {
-                PaintIndexedRow(columns, image_->IndexRow(row), image_->palette->argb, dst);
+            if (image.Indexed()) {
+                PaintIndexedRow(columns, image.IndexRow(row), image.palette->argb, dst);
             } else {
-                BlendRow(columns, image_->Row(row), dst);
+                BlendRow(columns, image.Row(row), dst);
             }
         }
     }
@@ -188,8 +197,8 @@ private:
         return index >= 0 && index < pixels ? static_cast<int>(index) : -1;
     }
 
-    // Shared with every picture loaded from the same bytes; never written.
-    const std::shared_ptr<const DecodedImage> image_;
+    // Shared with every picture loaded from the same bytes.
+    const std::shared_ptr<PictureSource> source_;
     const LONG hmWidth_;
     const LONG hmHeight_;
     std::once_flag bitmapMade_;
@@ -204,8 +213,8 @@ LONG PixelsToHimetric(int pixels) {
         (static_cast<LONGLONG>(pixels) * kHimetricPerInch + kPixelsPerInch / 2) / kPixelsPerInch);
 }
 
-IPicture* CreatePicture(std::shared_ptr<const DecodedImage> image) {
-    return new (std::nothrow) Picture(std::move(image));
+IPicture* CreatePicture(std::shared_ptr<PictureSource> source) {
+    return new (std::nothrow) Picture(std::move(source));
 }
 
 }  // namespace platform_ole

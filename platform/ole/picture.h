@@ -5,12 +5,12 @@
 
 #include <memory>
 
-#include "ole/decoded_image.h"
+#include "ole/decoded_cache.h"
 
 namespace platform_ole {
 
-// A picture holding image (shared, read-only), with one reference. Null when memory runs out.
-IPicture* CreatePicture(std::shared_ptr<const DecodedImage> image);
+// A picture of source (shared), with one reference. Null when memory runs out.
+IPicture* CreatePicture(std::shared_ptr<PictureSource> source);
 
 // HIMETRIC (0.01 mm) from pixels at the display's 96 pixels per inch.
 LONG PixelsToHimetric(int pixels);

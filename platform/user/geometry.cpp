@@ -229,6 +229,7 @@ BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UIN
 
         bool visible = IsReallyVisibleLocked(state, *window);
         window->rect = newRect;
+        if (moved) window->placedByHost = true;
         if (visible && !(flags & SWP_NOREDRAW) && (moved || sizeChanged)) {
             // The parent gets back what the window no longer covers. Window contents are not
             // carried along on a move (there are no saved bits to copy), so a moved window is
@@ -314,7 +315,42 @@ BOOL QueryTopLevel(HWND hwnd, TopLevelState* top) {
     top->visible = (window->style & WS_VISIBLE) != 0;
     top->rect = window->rect;
     top->title = window->text;
+    top->style = window->style;
+    top->placedByHost = window->placedByHost;
     return TRUE;
+}
+
+// Posted rather than sent, as the window belongs to another thread than the display's: the
+// host sees them in its message loop, in order with the input that follows.
+void MovedByWindowManager(HWND top, POINT origin) {
+    State& state = GetState();
+    {
+        std::lock_guard<std::mutex> lock(state.lock);
+        Window* window = FindWindowLocked(state, top);
+        if (!window || window->parent || window->destroying) return;
+        if (window->rect.left == origin.x && window->rect.top == origin.y) return;
+        OffsetRect(&window->rect, origin.x - window->rect.left, origin.y - window->rect.top);
+        window->placedByHost = true;
+    }
+    PostMessageA(top, WM_MOVE, 0, MAKELPARAM(origin.x, origin.y));
+}
+
+void MinimizedByWindowManager(HWND top, bool minimized) {
+    State& state = GetState();
+    SIZE size;
+    {
+        std::lock_guard<std::mutex> lock(state.lock);
+        Window* window = FindWindowLocked(state, top);
+        if (!window || window->parent || window->destroying || window->minimized == minimized)
+            return;
+        window->minimized = minimized;
+        size = WindowSize(*window);
+    }
+    if (minimized) {
+        PostMessageA(top, WM_SIZE, SIZE_MINIMIZED, 0);
+    } else {
+        PostMessageA(top, WM_SIZE, SIZE_RESTORED, MAKELPARAM(size.cx, size.cy));
+    }
 }
 
 }  // namespace platform::internal

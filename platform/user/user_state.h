@@ -108,6 +108,8 @@ struct Window {
     bool internalPaint = false;
     bool inPaintPending = false;  // listed in its queue's paintPending
     bool destroying = false;
+    bool minimized = false;    // by the window manager (a top-level window on a display)
+    bool placedByHost = true;  // false while the position is CW_USEDEFAULT's
 };
 
 struct State {

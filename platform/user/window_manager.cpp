@@ -327,6 +327,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
         // Only a child window is attached to its parent's client area; a top-level window
         // with a parent (an owned window) is positioned on the screen like any other.
         if (!(style & WS_CHILD)) parent = nullptr, parentWindow = nullptr;
+        const bool defaultPosition = x == CW_USEDEFAULT;
         if (x == CW_USEDEFAULT) x = 0, y = (y == CW_USEDEFAULT ? 0 : y);
         if (y == CW_USEDEFAULT) y = 0;
         if (width == CW_USEDEFAULT) {
@@ -347,6 +348,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
         window->exStyle = exStyle;
         window->parent = parent;
         window->rect = {x, y, x + std::max(width, 0), y + std::max(height, 0)};
+        window->placedByHost = !defaultPosition;
         window->text = windowName ? windowName : "";
         window->id = parentWindow ? reinterpret_cast<LONG_PTR>(menu) : 0;
         window->instance = instance;
@@ -459,6 +461,13 @@ BOOL IsWindowVisible(HWND hwnd) {
     std::lock_guard<std::mutex> lock(state.lock);
     Window* window = FindWindowLocked(state, hwnd);
     return window && IsReallyVisibleLocked(state, *window);
+}
+
+BOOL IsIconic(HWND hwnd) {
+    State& state = GetState();
+    std::lock_guard<std::mutex> lock(state.lock);
+    Window* window = FindWindowLocked(state, hwnd);
+    return window && window->minimized;
 }
 
 BOOL IsWindowEnabled(HWND hwnd) {

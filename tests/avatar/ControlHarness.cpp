@@ -1,9 +1,8 @@
 #include "ControlHarness.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <utime.h>
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -13,7 +12,6 @@
 
 #include "TestPictures.h"
 #include "platform/capture.h"
-#include "platform/clock.h"
 #include "platform/pump.h"
 
 namespace avatar_test {
@@ -57,10 +55,14 @@ void EmptyStore() {
 }
 
 void SetPictureAge(const std::string& relative, long long age) {
-    // The control compares the file system's time with the layer's clock, moved or not.
-    const time_t when = static_cast<time_t>(LayerNow() - age);
-    struct utimbuf times = {when, when};
-    ASSERT_EQ(utime(StorePath(relative).c_str(), &times), 0) << relative;
+    // The control compares the file system's time with the layer's clock, in whole seconds: the
+    // file is dated on a whole second of that clock, age seconds ago.
+    using namespace std::chrono;
+    const auto when = system_clock::from_time_t(static_cast<time_t>(LayerNow() - age));
+    const auto stamp = fs::file_time_type::clock::now() + (when - system_clock::now());
+    std::error_code error;
+    fs::last_write_time(StorePath(relative), floor<seconds>(stamp + 500ms), error);
+    ASSERT_FALSE(error) << relative << ": " << error.message();
 }
 
 void PutPicture(const std::string& relative, uint32_t rgb, long long age) {
@@ -70,7 +72,9 @@ void PutPicture(const std::string& relative, uint32_t rgb, long long age) {
     ASSERT_TRUE(
         WriteSolidGif(aside, ControlHarness::kPictureSide, ControlHarness::kPictureSide, rgb))
         << path;
-    ASSERT_EQ(std::rename(aside.c_str(), path.c_str()), 0) << path;
+    std::error_code error;
+    fs::rename(aside, path, error);  // replacing a picture already there, on every system
+    ASSERT_FALSE(error) << path << ": " << error.message();
     SetPictureAge(relative, age);
 }
 

@@ -9,7 +9,6 @@
 
 #include "ControlHarness.h"
 #include "RecordingDownload.h"
-#include "platform/clock.h"
 
 namespace avatar_test {
 
@@ -32,10 +31,7 @@ protected:
         SetDownloadAction(nullptr);
         TakeDownloadCalls();
     }
-    void TearDown() override {
-        SetDownloadAction(nullptr);
-        platform::SetClockOffset(std::chrono::seconds(0));
-    }
+    void TearDown() override { SetDownloadAction(nullptr); }
 
     // Sets the properties in the order a host does; the requests that SetImageType may make for
     // missing default pictures are dropped.

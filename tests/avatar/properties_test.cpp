@@ -140,10 +140,13 @@ TEST_F(PropertiesTest, ServerAddressEndsAtItsFirstNul) {
     EXPECT_EQ(calls[0].serverAddress, "avatars.test");
 }
 
-// A memory DC holding a bitmap, as a host keeps its dialog's background.
+// A memory DC holding a bitmap, as a host keeps its dialog's background. The bitmap is made
+// compatible with the screen: one made compatible with a new memory DC is monochrome on Windows.
 HDC MakeBackground() {
-    HDC dc = ::CreateCompatibleDC(nullptr);
-    HBITMAP bitmap = ::CreateCompatibleBitmap(dc, 200, 150);
+    HDC screen = ::GetDC(nullptr);
+    HDC dc = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, 200, 150);
+    ::ReleaseDC(nullptr, screen);
     ::SelectObject(dc, bitmap);
     return dc;
 }

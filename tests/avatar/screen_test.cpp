@@ -5,16 +5,20 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "RecordingFixture.h"
 #include "gif_builder.h"
 #include "platform/capture.h"
 #include "platform/display.h"
+#include "recorder_window.h"
 #include "run_program.h"
 #include "temp_dir.h"
 #include "xvfb_server.h"
@@ -49,6 +53,7 @@ public:
     }
     static Display* x() { return x_; }
     static const std::string& display() { return server_->display(); }
+    static pid_t pid() { return server_->pid(); }
 
 private:
     static inline std::unique_ptr<portrix_test::XvfbServer> server_;
@@ -202,6 +207,183 @@ TEST_F(ScreenTest, TheDialogIsARealWindowThatShowsThePlatformsPixelsAndFollowsTh
     EXPECT_EQ(platform::DisplayWindowId(dialog), 0u);
 }
 
+TEST_F(ScreenTest, WindowCallsReturnWhileTheServerStopsReading) {
+    ShowUserPicture();
+    const Window window = DialogWindow();
+    HWND dialog = host.dialog();
+    // The server stops reading; a watchdog lets it go on after a generous while, and notes
+    // whether the window calls were still waiting then.
+    ASSERT_EQ(kill(ScreenEnvironment::pid(), SIGSTOP), 0);
+    std::mutex lock;
+    std::condition_variable done;
+    bool returned = false, continuedFirst = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> hold(lock);
+        continuedFirst = !done.wait_for(hold, 20s, [&] { return returned; });
+        kill(ScreenEnvironment::pid(), SIGCONT);
+    });
+    // Big paints, far more than the socket holds, then the calls that must not wait for it.
+    MoveWindow(dialog, 10, 20, 1000, 800, TRUE);
+    for (int i = 0; i < 4; ++i) {
+        InvalidateRect(dialog, nullptr, TRUE);
+        UpdateWindow(dialog);
+    }
+    SetWindowTextA(dialog, "stalled");
+    ShowWindow(dialog, SW_HIDE);
+    ShowWindow(dialog, SW_SHOW);
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        returned = true;
+    }
+    done.notify_all();
+    watchdog.join();
+    EXPECT_FALSE(continuedFirst) << "the window calls waited for the stopped server";
+
+    // Once the server reads again, it shows the dialog as it is now.
+    ExpectServerShowsTheDialog();
+    char* name = nullptr;
+    XFetchName(x, window, &name);
+    EXPECT_STREQ(name, "stalled");
+    XFree(name);
+    ASSERT_EQ(kill(ScreenEnvironment::pid(), SIGSTOP), 0);
+    DestroyWindow(dialog);
+    kill(ScreenEnvironment::pid(), SIGCONT);
+    ASSERT_TRUE(platform::FlushDisplay());
+    XWindowAttributes gone{};
+    EXPECT_FALSE(XGetWindowAttributes(x, window, &gone));
+}
+
+// A window manager (Openbox) on the server for one test, ended with it. It answers from a
+// process of its own, which a loaded machine may hold back a while.
+constexpr auto kWindowManagerWait = 20s;
+class WindowManager {
+public:
+    explicit WindowManager(Display* x) : x_(x) {
+        pid_ = portrix_test::StartProgram({OPENBOX_PROGRAM, "--sm-disable"});
+        const Atom check = XInternAtom(x_, "_NET_SUPPORTING_WM_CHECK", False);
+        running_ =
+            pid_ > 0 && WaitUntil([&] { return !Property(DefaultRootWindow(x_), check).empty(); },
+                                  kWindowManagerWait);
+    }
+    ~WindowManager() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        int status;
+        portrix_test::FinishProgram(pid_, &status);
+    }
+    bool running() const { return running_; }
+    // A property's 32-bit items; empty when the window has none.
+    std::vector<long> Property(Window window, Atom name) {
+        std::vector<long> items;
+        Atom type;
+        int format;
+        unsigned long count = 0, after;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(x_, window, name, 0, 64, False, AnyPropertyType, &type, &format,
+                               &count, &after, &data) == Success &&
+            format == 32)
+            items.assign(reinterpret_cast<long*>(data), reinterpret_cast<long*>(data) + count);
+        if (data) XFree(data);
+        return items;
+    }
+
+private:
+    Display* x_;
+    pid_t pid_ = -1;
+    bool running_ = false;
+};
+
+TEST_F(ScreenTest, UnderAWindowManagerWindowsFollowItsMovesAndStatesAndPopUpsAreUndecorated) {
+    WindowManager manager(x);
+    ASSERT_TRUE(manager.running()) << "openbox (Debian package openbox) did not start";
+    using portrix_test::RecorderClass;
+    portrix_test::ResetRecords();
+    const portrix_test::Window captioned(RecorderClass(), WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                         {100, 120, 260, 220});
+    const portrix_test::Window popup(RecorderClass(), WS_POPUP | WS_VISIBLE, {400, 120, 480, 180});
+    const portrix_test::Window placed(RecorderClass(), WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                      {CW_USEDEFAULT, 0, CW_USEDEFAULT + 80, 60});
+    const Atom extents = XInternAtom(x, "_NET_FRAME_EXTENTS", False);
+    ASSERT_TRUE(WaitUntil([&] {
+        for (HWND hwnd : {captioned.get(), popup.get(), placed.get()})
+            if (manager.Property(platform::DisplayWindowId(hwnd), extents).size() != 4)
+                return false;
+        return true;
+    }));
+
+    // What each real window tells the window manager, and what the window manager made of it.
+    const Atom pid = XInternAtom(x, "_NET_WM_PID", False);
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    struct Row {
+        HWND hwnd;
+        bool titleBar;
+        bool hostsPosition;
+    };
+    for (const Row& r :
+         {Row{captioned, true, true}, Row{popup, false, true}, Row{placed, true, false}}) {
+        const Window window = platform::DisplayWindowId(r.hwnd);
+        SCOPED_TRACE(window);
+        EXPECT_EQ(manager.Property(window, extents)[2] > 0, r.titleBar);
+        XSizeHints hints{};
+        long supplied = 0;
+        ASSERT_TRUE(XGetWMNormalHints(x, window, &hints, &supplied));
+        EXPECT_EQ((hints.flags & (USPosition | PPosition)) != 0, r.hostsPosition);
+        EXPECT_EQ(manager.Property(window, pid), std::vector<long>{getpid()});
+        XTextProperty machine{};
+        ASSERT_TRUE(XGetWMClientMachine(x, window, &machine));
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(machine.value), machine.nitems), host);
+        XFree(machine.value);
+    }
+
+    // The window's place is where the window manager put it, and each move is told.
+    const Window window = platform::DisplayWindowId(captioned);
+    const auto shownAt = [&] {
+        int rootX = 0, rootY = 0;
+        Window child;
+        XTranslateCoordinates(x, window, DefaultRootWindow(x), 0, 0, &rootX, &rootY, &child);
+        return POINT{rootX, rootY};
+    };
+    const auto followed = [&] {
+        const POINT shown = shownAt();
+        RECT rect{};
+        POINT origin{0, 0};
+        GetWindowRect(captioned, &rect);
+        ClientToScreen(captioned, &origin);
+        const auto& events = portrix_test::t_events;
+        const auto lastMove = std::find_if(events.rbegin(), events.rend(), [&](const auto& e) {
+            return e.hwnd == captioned.get() && e.message == WM_MOVE;
+        });
+        return rect.left == shown.x && rect.top == shown.y && origin.x == shown.x &&
+               origin.y == shown.y && lastMove != events.rend() &&
+               lastMove->lParam == MAKELPARAM(shown.x, shown.y);
+    };
+    EXPECT_TRUE(WaitUntil(followed, kWindowManagerWait)) << "as placed";
+    XMoveWindow(x, window, 300, 260);  // as a pager or a drag would
+    XSync(x, False);
+    EXPECT_TRUE(WaitUntil([&] { return shownAt().x != 100 && followed(); }, kWindowManagerWait))
+        << "moved";
+
+    // Minimised and restored by the window manager.
+    const auto sized = [&](WPARAM kind, LPARAM size) {
+        for (const auto& e : portrix_test::t_events)
+            if (e.hwnd == captioned.get() && e.message == WM_SIZE && e.wParam == kind &&
+                e.lParam == size)
+                return true;
+        return false;
+    };
+    XIconifyWindow(x, window, DefaultScreen(x));
+    XSync(x, False);
+    EXPECT_TRUE(WaitUntil([&] { return sized(SIZE_MINIMIZED, 0) && IsIconic(captioned); },
+                          kWindowManagerWait));
+    portrix_test::ResetRecords();
+    XMapWindow(x, window);
+    XSync(x, False);
+    EXPECT_TRUE(
+        WaitUntil([&] { return sized(SIZE_RESTORED, MAKELPARAM(160, 100)); }, kWindowManagerWait));
+    EXPECT_FALSE(IsIconic(captioned));
+}
+
 TEST_F(ScreenTest, PointerAndKeysAndTheWindowManagersCloseArriveAsMessages) {
     ShowUserPicture();
     RecordingHook hook;
@@ -314,6 +496,70 @@ TEST_F(ScreenTest, AnAnimatedAvatarPlaysOnTheScreenFrameAfterFrame) {
         const auto previous = std::find(std::begin(frames), std::end(frames), seen[i - 1]);
         EXPECT_EQ((previous - std::begin(frames) + 1) % 3, frame - std::begin(frames))
             << "change " << i;
+    }
+}
+
+// Why a process has no display, in one sentence for each cause; and a display that goes away
+// under a process with a window shown: said once on standard error, the boxes answer as without
+// a display, the window lives on.
+TEST(ScreenProblemTest, EachCauseIsNamedAndALostDisplayIsSaidOnceAndHangsNothing) {
+    if (ScreenEnvironment::x() == nullptr) GTEST_SKIP() << "no Xvfb (Debian package xvfb)";
+    const portrix_test::TempDir dir;
+    portrix_test::XvfbServer shallow(XVFB_PROGRAM, "640x480x16"), deep(XVFB_PROGRAM, "640x480x30"),
+        doomed(XVFB_PROGRAM, "640x480x24"), palette(XVFB_PROGRAM, "640x480x8");
+    ASSERT_FALSE(shallow.display().empty() || deep.display().empty() || doomed.display().empty() ||
+                 palette.display().empty());
+    struct Row {
+        const char* name;
+        std::vector<std::string> environment;
+        const char* problem;            // in the first line
+        const char* after;              // in the line after the server was killed; null: not killed
+        const char* painted = nullptr;  // --paint: the next line
+    };
+    const Row rows[] = {
+        {"unset", {"DISPLAY="}, "DISPLAY is not set", nullptr},
+        {"unreachable", {"DISPLAY=:4093"}, "cannot be reached", nullptr},
+        {"turned off",
+         {"DISPLAY=" + ScreenEnvironment::display(), "PORTRIX_NO_DISPLAY=1"},
+         "PORTRIX_NO_DISPLAY is set",
+         nullptr},
+        {"8-bit", {"DISPLAY=" + palette.display()}, "8-bit PseudoColor", nullptr},
+        // RGB(0x12, 0x34, 0x56) as 5-6-5 bits, and as 10-10-10.
+        {"16-bit", {"DISPLAY=" + shallow.display()}, "none", nullptr, "pixel\t11aa\n"},
+        {"30-bit", {"DISPLAY=" + deep.display()}, "none", nullptr, "pixel\t4834159\n"},
+        {"lost", {"DISPLAY=" + doomed.display()}, "none", "was lost"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const std::vector<std::string> environment = portrix_test::EnvironmentWith(r.environment);
+        const std::string out = dir.path() + "/out", err = dir.path() + "/err";
+        std::vector<std::string> argv = {PORTRIX_DISPLAY_PROBE};
+        if (r.after) argv.insert(argv.end(), {"--kill", std::to_string(doomed.pid())});
+        if (r.painted) argv.push_back("--paint");
+        const pid_t probe = portrix_test::StartProgram(argv, &environment, out, err);
+        int status = 0;
+        ASSERT_TRUE(portrix_test::FinishProgram(probe, &status)) << "the probe hung";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;  // sanitizers too
+        const auto read = [](const std::string& path) {
+            std::ifstream in(path);
+            return std::string(std::istreambuf_iterator<char>(in), {});
+        };
+        const std::string said = read(out), errors = read(err);
+        const size_t first = said.find('\n');
+        EXPECT_NE(said.substr(0, first).find(r.problem), std::string::npos) << said;
+        if (r.after == nullptr) {
+            EXPECT_EQ(said.substr(first + 1), r.painted ? r.painted : "");
+            continue;
+        }
+        // Both boxes answered as without a display (OK, their texts on standard error).
+        EXPECT_NE(said.find("boxes\t1\t1\n"), std::string::npos) << said;
+        EXPECT_NE(said.find(r.after, first), std::string::npos) << said;
+        EXPECT_NE(said.find("window\t1\t1\n"), std::string::npos) << said;
+        EXPECT_NE(errors.find("second box"), std::string::npos) << errors;
+        const size_t told = errors.find(r.after);
+        EXPECT_TRUE(told != std::string::npos &&
+                    errors.find(r.after, told + 1) == std::string::npos)
+            << errors;
     }
 }
 

@@ -1,5 +1,6 @@
 // The control's view of the store's files: the existence test, freshness against the layer's
 // clock, and the bytes of the version file.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,10 +13,45 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "StoreFiles.h"
 #include "VersionFile.h"
 #include "kernel_handles.h"
+
+// Every state one file passes through, taken after each write or truncation this process makes
+// to it: what a reader, or the disk after a crash, may find between two calls.
+struct FileStates {
+    ino_t inode = 0;
+    std::vector<std::string> seen;
+};
+FileStates* g_watched = nullptr;
+
+void NoteState(int fd) {
+    struct stat st;
+    if (g_watched == nullptr || fstat(fd, &st) != 0 || st.st_ino != g_watched->inode) return;
+    std::string bytes(static_cast<size_t>(st.st_size), '\0');
+    if (pread(fd, bytes.data(), bytes.size(), 0) == st.st_size) g_watched->seen.push_back(bytes);
+}
+
+template <typename Call>
+Call Real(const char* name) {
+    return reinterpret_cast<Call>(dlsym(RTLD_NEXT, name));
+}
+
+extern "C" ssize_t write(int fd, const void* bytes, size_t count) {
+    static const auto real = Real<ssize_t (*)(int, const void*, size_t)>("write");
+    const ssize_t written = real(fd, bytes, count);
+    NoteState(fd);
+    return written;
+}
+
+extern "C" int ftruncate(int fd, off_t length) noexcept {
+    static const auto real = Real<int (*)(int, off_t)>("ftruncate");
+    const int result = real(fd, length);
+    NoteState(fd);
+    return result;
+}
 
 namespace {
 
@@ -95,6 +131,31 @@ TEST_F(StoreFilesTest, ShortFileIsCompletedWithVersionOnes) {
     expected.replace(145, 5, "00004");
     EXPECT_EQ(Read(path), expected);
     EXPECT_EQ(Read(path).size(), 150u);
+}
+
+// Between any two of its writes the file holds every other entry, and the entry being written
+// reads as its old version, as no version (0: the picture is asked for again) or as the new one,
+// never as a third number (99 -> 100 written digit by digit over the old could read 199).
+TEST_F(StoreFilesTest, EveryStateOfAnUpdateKeepsTheTableAndNoWrongVersion) {
+    const std::string path = PathOf("states.txt");
+    std::string table = VersionOnes();
+    table.replace(0, 5, "00099");
+    Write(path, table);
+    FileStates states;
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    states.inode = st.st_ino;
+    g_watched = &states;
+    RecordVersion(path.c_str(), 1, 0, 100);
+    g_watched = nullptr;
+    ASSERT_FALSE(states.seen.empty());
+    for (const std::string& seen : states.seen) {
+        ASSERT_EQ(seen.size(), table.size());
+        EXPECT_EQ(seen.substr(5), table.substr(5));
+        const int read = ParseVersionEntry(seen.data());
+        EXPECT_TRUE(read == 99 || read == 0 || read == 100) << seen.substr(0, 5);
+    }
+    EXPECT_EQ(ParseVersionEntry(Read(path).data()), 100);
 }
 
 TEST_F(StoreFilesTest, PairsOutsideTheTableWriteNothing) {

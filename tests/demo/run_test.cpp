@@ -11,6 +11,7 @@
 #include "DemoProcess.h"
 #include "GifReading.h"
 #include "platform/capture.h"
+#include "run_program.h"
 #include "temp_dir.h"
 
 namespace demo_test {
@@ -174,6 +175,26 @@ TEST(DemoRunTest, CommandLine) {
         EXPECT_EQ(demo.WaitForExit(30s), row.exitCode) << "row " << row.row;
         EXPECT_NE(demo.output().find(row.printed), std::string::npos)
             << "row " << row.row << ": " << demo.output();
+    }
+}
+
+// --window with no screen to show on says why, before it makes any folder or starts its server.
+TEST(DemoRunTest, WindowWithoutAScreenSaysWhyBeforeMakingAnything) {
+    const portrix_test::TempDir dir;
+    const std::string out = dir.path() + "/out";
+    const struct {
+        const char* display;
+        const char* said;
+    } rows[] = {{"", "DISPLAY is not set"}, {":4093", "cannot be reached"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.said);
+        const portrix_test::ProgramRun run = portrix_test::RunProgram(
+            {PORTRIX_DEMO_PROGRAM, "--window", "--out", out},
+            portrix_test::EnvironmentWith({std::string("DISPLAY=") + row.display,
+                                           "PORTRIX_NO_DISPLAY=", "TMPDIR=" + dir.path()}));
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.err.find(row.said), std::string::npos) << run.err;
+        EXPECT_TRUE(fs::is_empty(dir.path())) << "a folder was made before the check";
     }
 }
 

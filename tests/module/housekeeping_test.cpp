@@ -257,11 +257,20 @@ TEST_F(Housekeeping, CreationTimeCountsNotTheLastWrite) {
 
 TEST_F(Housekeeping, OnlyPicturesAndVersionFilesGo) {
     Store store;
+    // A picture's validators kept beside it by the download library go with the picture, and
+    // only with it.
     const std::vector<std::string> going = {"Body/1.gif", "Up/2.GIF", "Face/3_bs.gif",
-                                            "SNS/10001.txt"};
-    const std::vector<std::string> staying = {"Default/man1.gif",  "Default/x.txt", "Body/1.png",
-                                              "Body/1.gif.part",   "Up/2.txt",      "SNS/10001.gif",
-                                              "Face/readonly.gif", "other.gif"};
+                                            "SNS/10001.txt", "Body/.nimbrel.1.gif.validators"};
+    const std::vector<std::string> staying = {"Default/man1.gif",
+                                              "Default/x.txt",
+                                              "Body/1.png",
+                                              "Body/1.gif.part",
+                                              "Up/2.txt",
+                                              "SNS/10001.gif",
+                                              "Face/readonly.gif",
+                                              "other.gif",
+                                              "Face/.nimbrel.readonly.gif.validators",
+                                              "Up/.nimbrel.5.gif.validators"};
     for (const auto& name : going) store.Put(name);
     for (const auto& name : staying) store.Put(name);
     ASSERT_EQ(chmod(store.Path("Face/readonly.gif").c_str(), 0444), 0);

@@ -42,10 +42,28 @@ int LoopbackSocket(int port, bool connectToIt) {
     return ok ? ntohs(address.sin_port) : 0;
 }
 
-std::string Configuration(const std::string& d, int port, bool http2) {
+// A listening socket on a free loopback port that is never accepted from: the kernel completes
+// connections to it, and whatever is sent there stays unanswered.
+int SilentPeer(int* port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    auto* raw = reinterpret_cast<sockaddr*>(&address);
+    if (::bind(fd, raw, length) != 0 || ::listen(fd, 64) != 0 ||
+        ::getsockname(fd, raw, &length) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    *port = ntohs(address.sin_port);
+    return fd;
+}
+
+std::string Configuration(const std::string& d, int port, bool http2, int streams, int silentPort) {
     std::ostringstream conf;
     conf << "daemon off;\nmaster_process off;\npid " << d << "/nginx.pid;\nerror_log " << d
-         << "/error.log notice;\n"
+         << "/error.log info;\n"
          << "events { worker_connections 64; }\nhttp {\n    types { image/gif gif; text/html html; "
             "}\n"
          << "    log_format t "
@@ -55,20 +73,25 @@ std::string Configuration(const std::string& d, int port, bool http2) {
     for (const char* temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"}) {
         conf << "    " << temp << "_temp_path " << d << "/tmp/" << temp << ";\n";
     }
-    conf << "    server {\n        listen 127.0.0.1:" << port << (http2 ? " http2" : "")
-         << ";\n        root " << d << "/root;\n"
+    conf << "    server {\n        listen 127.0.0.1:" << port << (http2 ? " http2" : "") << ";\n";
+    if (streams > 0) conf << "        http2_max_concurrent_streams " << streams << ";\n";
+    conf << "        root " << d << "/root;\n"
          << "        location /c_avatar/ { }\n"
          << "        location /c_avatar/Up/ { if_modified_since before; }\n"
          << "        location ~ ^/c_avatar/([^/]+)/moved-(.+)$ { return 302 /c_avatar/$1/$2; }\n"
+         << "        location ~ ^/c_avatar/away/(.+)$ { return 302 http://$arg_to/c_avatar/$1; }\n"
          << "        location ~ ^/c_avatar/[^/]+/slow { limit_rate "
          << NginxServer::kSlowBytesPerSecond << "; }\n"
+         << "        location ~ ^/c_avatar/[^/]+/silent { proxy_pass http://127.0.0.1:"
+         << silentPort << "; proxy_read_timeout 1h; }\n"
+         << "        location ~ ^/c_avatar/[^/]+/reset { return 444; }\n"
          << "    }\n}\n";
     return conf.str();
 }
 
 }  // namespace
 
-NginxServer::NginxServer(bool http2) {
+NginxServer::NginxServer(bool http2, int streams) {
     std::string pattern = (fs::temp_directory_path() / "nginx-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
         m_startError = "no temporary directory";
@@ -83,19 +106,22 @@ NginxServer::NginxServer(bool http2) {
         m_startError = "nginx is not installed (scripts/deps.sh installs nginx-light)";
         return;
     }
-    for (int attempt = 0; attempt < kStartAttempts && !Running(); ++attempt) StartOnFreePort(http2);
+    m_silentPeer = SilentPeer(&m_silentPort);
+    for (int attempt = 0; attempt < kStartAttempts && !Running(); ++attempt)
+        StartOnFreePort(http2, streams);
 }
 
 NginxServer::~NginxServer() {
     Stop();
+    if (m_silentPeer >= 0) ::close(m_silentPeer);
     std::error_code ignored;
     if (!m_directory.empty()) fs::remove_all(m_directory, ignored);
 }
 
-bool NginxServer::StartOnFreePort(bool http2) {
+bool NginxServer::StartOnFreePort(bool http2, int streams) {
     m_port = LoopbackSocket(0, false);
     const std::string d = m_directory.string();
-    std::ofstream(d + "/nginx.conf") << Configuration(d, m_port, http2);
+    std::ofstream(d + "/nginx.conf") << Configuration(d, m_port, http2, streams, m_silentPort);
     std::vector<std::string> args = {kNginx,          "-p", d + "/", "-c", d + "/nginx.conf", "-e",
                                      d + "/error.log"};
     std::vector<char*> argv;
@@ -166,6 +192,13 @@ std::vector<LoggedRequest> NginxServer::RequestsFor(const std::string& path) con
     for (LoggedRequest& request : Requests()) {
         if (request.target == "/c_avatar/" + path) found.push_back(std::move(request));
     }
+    return found;
+}
+
+size_t NginxServer::ErrorLogLines(const std::string& text) const {
+    std::istringstream log(ReadFile(m_directory / "error.log").value_or(""));
+    size_t found = 0;
+    for (std::string line; std::getline(log, line);) found += line.find(text) != line.npos ? 1 : 0;
     return found;
 }
 

@@ -7,6 +7,9 @@
 //   Up/<name>            If-Modified-Since answered 304 for "not modified since" (before)
 //   <dir>/slow<rest>     sent at kSlowBytesPerSecond
 //   <dir>/moved-<name>   a 302 redirect to <dir>/<name>
+//   away/<path>?to=<host:port>  a 302 redirect to http://<host:port>/c_avatar/<path>
+//   <dir>/silent<rest>   never answered (handed to a peer that takes the request and says nothing)
+//   <dir>/reset<rest>    the connection closed without an answer (over HTTP/2: the stream reset)
 #pragma once
 
 #include <sys/types.h>
@@ -31,8 +34,9 @@ public:
     static constexpr int kSlowBytesPerSecond = 1024;
 
     // Speaking HTTP/1.1 only (nginx's default), or with `http2` HTTP/2 only, as nginx does on a
-    // listening socket without TLS marked `http2`. Check Running() before use.
-    explicit NginxServer(bool http2 = false);
+    // listening socket without TLS marked `http2`, offering `streams` streams at once on a
+    // connection (0: nginx's default, 128). Check Running() before use.
+    explicit NginxServer(bool http2 = false, int streams = 0);
     ~NginxServer();
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;
@@ -49,14 +53,18 @@ public:
     std::vector<LoggedRequest> Requests() const;
     std::vector<LoggedRequest> RequestsFor(const std::string& path) const;
     bool WaitForRequests(const std::string& path, size_t count) const;  // generously
+    // Lines of nginx's error log (level info) that contain `text`.
+    size_t ErrorLogLines(const std::string& text) const;
 
 private:
-    bool StartOnFreePort(bool http2);
+    bool StartOnFreePort(bool http2, int streams);
     void Stop();
 
     std::filesystem::path m_directory;
     int m_port = 0;
     pid_t m_child = -1;
+    int m_silentPeer = -1;  // a listening socket that never accepts: the silent pictures' upstream
+    int m_silentPort = 0;
     std::string m_startError;
 };
 

@@ -66,6 +66,17 @@ void ServeUntilClose(httplib::Server& http, const std::string& target, const std
     });
 }
 
+// A body sent in chunks, whose end the chunked framing marks.
+void ServeChunked(httplib::Server& http, const std::string& target, const std::string& body) {
+    http.Get(target, [body](const httplib::Request&, httplib::Response& response) {
+        response.set_chunked_content_provider("image/gif", [body](size_t, httplib::DataSink& sink) {
+            sink.write(body.data(), body.size());
+            sink.done();
+            return true;
+        });
+    });
+}
+
 long OpenDescriptors() {
     return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
                          std::filesystem::directory_iterator());
@@ -121,6 +132,9 @@ TEST_F(DownloadTest, StoresPicturesWhereTheControlLooks) {
     ServeText(server.Http(), "/c_avatar/man2.gif", "GIF89a-man2");
     ServeText(server.Http(), "/c_avatar/redirected.gif", "GIF89a-after-redirect");
     ServeUntilClose(server.Http(), "/c_avatar/Face/10001_s.gif", kWholeGif);
+    // Framed bodies are whole however they end: a byte after the trailer, or no trailer.
+    ServeChunked(server.Http(), "/c_avatar/Face/10001_c.gif", std::string(kWholeGif) + "\n");
+    ServeChunked(server.Http(), "/c_avatar/Face/10001_a.gif", "GIF89a-no-trailer");
     server.Http().Get("/c_avatar/Body/10001_w.gif",
                       [](const httplib::Request&, httplib::Response& response) {
                           response.set_redirect("/c_avatar/redirected.gif");
@@ -131,6 +145,8 @@ TEST_F(DownloadTest, StoresPicturesWhereTheControlLooks) {
     Start("10001", 3, 0);
     Start("10001", 1, 4);
     Start("10001", 3, 1);
+    Start("10001", 3, 2);
+    Start("10001", 3, 3);
     // The control addresses the Default directory as "default\".
     download->VazirOridoStartN(("http://" + server.Address() + "/c_avatar/man2.gif").c_str(),
                                Root() + "default\\man2.gif");
@@ -138,6 +154,8 @@ TEST_F(DownloadTest, StoresPicturesWhereTheControlLooks) {
     EXPECT_TRUE(WaitForContent(store.Path("Up/10001_bs.gif"), kPicture));
     EXPECT_TRUE(WaitForContent(store.Path("Face/10001.gif"), "GIF89a-face"));
     EXPECT_TRUE(WaitForContent(store.Path("Face/10001_s.gif"), kWholeGif));
+    EXPECT_TRUE(WaitForContent(store.Path("Face/10001_c.gif"), std::string(kWholeGif) + "\n"));
+    EXPECT_TRUE(WaitForContent(store.Path("Face/10001_a.gif"), "GIF89a-no-trailer"));
     EXPECT_TRUE(WaitForContent(store.Path("Default/man2.gif"), "GIF89a-man2"));
     EXPECT_TRUE(WaitForContent(store.Path("Body/10001_w.gif"), "GIF89a-after-redirect"));
     EXPECT_FALSE(std::filesystem::exists(store.Path("default")));

@@ -2,7 +2,9 @@
 // request building: URLs, encoding, destinations and the paths it refuses.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "AvatarStoreNames.h"
@@ -130,6 +132,28 @@ TEST(Requests, ServerOfAUrl) {
     };
     for (const auto& row : rows)
         EXPECT_EQ(nimbrel::Servers::KeyOf(row.url), row.expected) << "row " << row.line;
+}
+
+// curl may refuse to take a transfer, which then ends without having run: neither a probe
+// nor an HTTP/2 opener refused so leaves its server's other transfers waiting for it.
+TEST(Requests, ATransferCurlRefusesLeavesNoneWaitingForIt) {
+    using Clock = std::chrono::steady_clock;
+    const std::string url = "http://127.0.0.1:8080/c_avatar/Up/1.gif";
+    nimbrel::Servers servers;
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> first(curl_easy_init(), curl_easy_cleanup);
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> second(curl_easy_init(), curl_easy_cleanup);
+    ASSERT_TRUE(servers.Begin(first.get(), url));  // the probe, which the others wait for
+    EXPECT_FALSE(servers.HasRoom(url, Clock::now()));
+    servers.End(first.get());
+    EXPECT_TRUE(servers.HasRoom(url, Clock::now()));
+
+    ASSERT_TRUE(servers.Begin(second.get(), url));
+    // Answered in HTTP/2 frames: it goes again with prior knowledge, opening the connection.
+    ASSERT_TRUE(servers.SendAgain(second.get(), CURLE_UNSUPPORTED_PROTOCOL));
+    EXPECT_EQ(servers.TakeReady().size(), 1u);
+    EXPECT_FALSE(servers.HasRoom(url, Clock::now()));
+    servers.End(second.get());
+    EXPECT_TRUE(servers.HasRoom(url, Clock::now()));
 }
 
 TEST(Paths, NormalisationAndContainment) {

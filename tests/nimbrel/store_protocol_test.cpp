@@ -35,6 +35,8 @@ using portrix_test::StartProgram;
 constexpr std::time_t kHour = 3600;
 constexpr std::time_t kDay = 24 * kHour;
 constexpr std::time_t kFreshnessSeconds = 60;
+// Streams at once that an HTTP/2 server offers, far fewer than a client opens on its own.
+constexpr int kFewStreams = 4;
 
 using portrix_test::HttpDate;
 
@@ -230,7 +232,8 @@ TEST_F(StoreProtocolTest, SymbolicLinksInTheStoreAreNeverFollowed) {
 // each server is spoken to in the version it speaks: an HTTP/1.1 server never receives an
 // HTTP/2 preface (nginx would log it as a 400), an HTTP/2-only one gets every picture on one
 // connection once the first request taught the library what it speaks. (Against a server on
-// the loopback a burst may well go out on one HTTP/1.1 connection too.)
+// the loopback a burst may well go out on one HTTP/1.1 connection too.) The HTTP/2 server offers
+// fewer streams than the burst: the rest wait for one.
 TEST(ServerProtocol, ConnectionsAreKeptAndEachServerIsSpokenToInItsVersion) {
     constexpr int kBurst = 12;
     const struct {
@@ -243,7 +246,7 @@ TEST(ServerProtocol, ConnectionsAreKeptAndEachServerIsSpokenToInItsVersion) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.protocol);
-        nimbrel_test::NginxServer server(row.http2);
+        nimbrel_test::NginxServer server(row.http2, kFewStreams);
         ASSERT_TRUE(server.Running()) << server.StartError();
         nimbrel_test::TempStore store;
         CAvatarDownload download;
@@ -276,6 +279,72 @@ TEST(ServerProtocol, ConnectionsAreKeptAndEachServerIsSpokenToInItsVersion) {
                   server.RequestsFor("Face/1.gif").at(0).connection);
         EXPECT_TRUE(!row.allOnOneConnection || connections.size() == 1u) << connections.size();
     }
+}
+
+// A picture whose answer never comes, or whose stream the server resets, holds none of the
+// others back and never changes what its server is taken to speak; a server that speaks only
+// HTTP/2 hears one HTTP/1.1 request, not one per picture, and the pictures beyond the streams it
+// offers wait for one rather than go on a connection of their own.
+TEST(ServerProtocol, APictureWithoutAnAnswerHoldsNoneBackAndTeachesNothing) {
+    constexpr int kGood = 2 * kFewStreams;
+    const struct {
+        bool http2;
+        const char* first;  // the first picture asked of the server
+        const char* protocol;
+    } rows[] = {
+        {true, "silent", "HTTP/2.0"},
+        {true, "reset", "HTTP/2.0"},
+        {false, "silent", "HTTP/1.1"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.protocol) + ", first " + row.first);
+        nimbrel_test::NginxServer server(row.http2, kFewStreams);
+        ASSERT_TRUE(server.Running()) << server.StartError();
+        nimbrel_test::TempStore store;
+        CAvatarDownload download;
+        const CString address = server.Address().c_str();
+        const CString root = store.WindowsRoot().c_str();
+        for (int i = 0; i < kGood; ++i)
+            server.Put("Face/" + std::to_string(i) + ".gif", "GIF89a-" + std::to_string(i));
+
+        download.StartDownload(row.first, address, root, 3, 0);
+        // A reset is over at once: the pictures after it find its connection gone or kept.
+        if (std::string(row.first) == "reset") {
+            ASSERT_TRUE(server.WaitForRequests("Face/reset.gif", 1));
+        }
+        for (int i = 0; i < kGood; ++i)
+            download.StartDownload(std::to_string(i).c_str(), address, root, 3, 0);
+        for (int i = 0; i < kGood; ++i)
+            EXPECT_TRUE(WaitForContent(store.Path("Face/" + std::to_string(i) + ".gif"),
+                                       "GIF89a-" + std::to_string(i)));
+        for (const LoggedRequest& request : server.Requests())
+            EXPECT_EQ(request.protocol, row.protocol) << request.target;
+        EXPECT_LE(server.ErrorLogLines("invalid connection preface"), 1u);
+    }
+}
+
+// What a server speaks is learned from its own answers only: a redirect to a server that
+// speaks only HTTP/2 teaches nothing of the server that sent it.
+TEST(ServerProtocol, ARedirectTargetTeachesNothingOfTheServerThatSentIt) {
+    nimbrel_test::NginxServer first;
+    nimbrel_test::NginxServer target(true);
+    ASSERT_TRUE(first.Running()) << first.StartError();
+    ASSERT_TRUE(target.Running()) << target.StartError();
+    nimbrel_test::TempStore store;
+    CAvatarDownload download;
+    first.Put("Face/stays.gif", "GIF89a-stays");
+    target.Put("Face/away.gif", "GIF89a-away");
+
+    // Followed in HTTP/1.1, which the target refuses: the picture is not fetched.
+    const std::string away = "away/Face/away.gif?to=" + target.Address();
+    download.VazirOridoStartN(("http://" + first.Address() + "/c_avatar/" + away).c_str(),
+                              (store.WindowsRoot() + "default\\away.gif").c_str());
+    ASSERT_TRUE(first.WaitForRequests(away, 1));
+    ASSERT_TRUE(WaitFor([&] { return target.ErrorLogLines("invalid connection preface") == 1; }));
+    download.StartDownload("stays", first.Address().c_str(), store.WindowsRoot().c_str(), 3, 0);
+    EXPECT_TRUE(WaitForContent(store.Path("Face/stays.gif"), "GIF89a-stays"));
+    for (const LoggedRequest& request : first.Requests())
+        EXPECT_EQ(request.protocol, "HTTP/1.1") << request.target;
 }
 
 // Kept connections do not outlive the idle bound (shortened here through the environment).

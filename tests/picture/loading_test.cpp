@@ -15,6 +15,8 @@
 #include "LoadBudget.h"
 #include "Surface.h"
 #include "picture_harness.h"
+#include "sides.h"
+#include "temp_dir.h"
 
 using gif_test::GifBuilder;
 using gif_test::PaletteRgb;
@@ -177,18 +179,36 @@ uint32_t RenderedPixel(IPicture* picture, int x, int y) {
     return RgbOf(GetPixel(target.get(), x, y));
 }
 
+// Draws every frame once, as playback does.
+void DrawFrames(PictureProbe& probe) {
+    for (int i = 0; i < probe.frames.GetSize(); ++i) RenderedPixel(probe.frames[i].picture, 0, 0);
+}
+
 TEST_F(Loading, ControlsShowingOnePictureHoldItsPixelsOnce) {
+    const bool counted =
+        portrix_test::LayerOnly("decoded bytes counted",
+                                "the layer keeps one copy of the pixels of equal pictures; the "
+                                "system's picture objects each keep their own, uncounted");
     const size_t before = platform::DecodedPictureBytes();
     ASSERT_TRUE(Load(ThreeFrames()));
+    if (counted) {
+        EXPECT_EQ(platform::DecodedPictureBytes(), before) << "frames are decoded when first drawn";
+    }
+    DrawFrames(control);
     const size_t one = platform::DecodedPictureBytes() - before;
-    EXPECT_GT(one, 0u);
+    if (counted) {
+        EXPECT_GT(one, 0u);
+    }
 
     HostWindows otherHost(60, 20);
     PictureProbe other;
     ASSERT_TRUE(other.SubclassWindow(otherHost.child()));
     GlobalBlock block(ThreeFrames());
     ASSERT_TRUE(other.LoadMemory(block.get(), block.size()));
-    EXPECT_EQ(platform::DecodedPictureBytes() - before, one) << "the pixels are held once";
+    DrawFrames(other);
+    if (counted) {
+        EXPECT_EQ(platform::DecodedPictureBytes() - before, one) << "the pixels are held once";
+    }
     ASSERT_EQ(other.frames.GetSize(), 3);
     for (int i = 0; i < 3; ++i) {
         EXPECT_NE(other.frames[i].picture, control.frames[i].picture) << "own picture objects";
@@ -204,7 +224,10 @@ TEST_F(Loading, ControlsShowingOnePictureHoldItsPixelsOnce) {
     GlobalBlock delayedBlock(
         delayed.GraphicControl(20, 2).SolidImage(2, 3, 4, 5, 1).Trailer().Bytes());
     ASSERT_TRUE(third.LoadMemory(delayedBlock.get(), delayedBlock.size()));
-    EXPECT_GT(platform::DecodedPictureBytes() - before, one) << "the first frame is held twice";
+    DrawFrames(third);
+    if (counted) {
+        EXPECT_GT(platform::DecodedPictureBytes() - before, one) << "the first frame is held twice";
+    }
     third.UnloadPicture();
 
     // Drawing into one control's bitmap of a frame reaches neither control's frame.
@@ -223,10 +246,14 @@ TEST_F(Loading, ControlsShowingOnePictureHoldItsPixelsOnce) {
 
     // One control letting its frames go leaves the other's intact.
     control.UnloadPicture();
-    EXPECT_EQ(platform::DecodedPictureBytes() - before, one);
+    if (counted) {
+        EXPECT_EQ(platform::DecodedPictureBytes() - before, one);
+    }
     EXPECT_EQ(RenderedPixel(other.frames[0].picture, 5, 5), PaletteRgb(1, 0));
     other.UnloadPicture();
-    EXPECT_EQ(platform::DecodedPictureBytes(), before) << "freed with the last picture";
+    if (counted) {
+        EXPECT_EQ(platform::DecodedPictureBytes(), before) << "freed with the last one";
+    }
 }
 
 TEST_F(Loading, ExtensionsOfUnknownLabelAreSkipped) {
@@ -362,16 +389,18 @@ TEST_F(Loading, OnlyTheGivenBytesAreParsed) {
     GlobalBlock block(bmp);
     EXPECT_FALSE(control.LoadMemory(block.get(), 0));
     EXPECT_EQ(control.picture, nullptr);
-    EXPECT_FALSE(control.LoadMemory(block.get(), block.size() / 2));
-    EXPECT_EQ(control.picture, nullptr);
+    const bool cut = control.LoadMemory(block.get(), block.size() / 2);
+    if (portrix_test::NotUnderWine("half of a BMP", "Wine's OleLoadPicture reads on past lSize")) {
+        EXPECT_FALSE(cut);
+        EXPECT_EQ(control.picture, nullptr);
+    }
     EXPECT_EQ(block.LockCount(), 0);
 }
 
 TEST_F(Loading, FilesThatCannotBeReadLeaveThePictureShown) {
-    char dir[] = "/tmp/picture_loading_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string gifPath = std::string(dir) + "/frames.gif";
-    const std::string emptyPath = std::string(dir) + "/empty.gif";
+    const portrix_test::TempDir dir;
+    const std::string gifPath = dir / "frames.gif";
+    const std::string emptyPath = dir / "empty.gif";
     {
         const Bytes bytes = ThreeFrames();
         std::ofstream(gifPath, std::ios::binary)
@@ -380,17 +409,16 @@ TEST_F(Loading, FilesThatCannotBeReadLeaveThePictureShown) {
         std::ofstream(emptyPath, std::ios::binary);
     }
     // A picture followed by zeros (a sparse file) up to one byte more than is ever read.
-    const std::string tooLargePath = std::string(dir) + "/too-large.gif";
+    const std::string tooLargePath = dir / "too-large.gif";
     std::filesystem::copy_file(gifPath, tooLargePath);
     std::filesystem::resize_file(tooLargePath, load_budget::kMaxFileBytes + 1);
     ASSERT_TRUE(control.LoadFile(gifPath.c_str()));
     EXPECT_EQ(control.frames.GetSize(), 3);
-    EXPECT_FALSE(control.LoadFile((std::string(dir) + "/missing.gif").c_str()));
+    EXPECT_FALSE(control.LoadFile((dir / "missing.gif").c_str()));
     EXPECT_FALSE(control.LoadFile(emptyPath.c_str()));
     EXPECT_FALSE(control.LoadFile(tooLargePath.c_str()));
     EXPECT_EQ(control.frames.GetSize(), 3) << "a file that cannot be read changes nothing";
     EXPECT_TRUE(control.surfacesReady);
-    std::filesystem::remove_all(dir);
 }
 
 // ---- The host's background -----------------------------------------------------------------
@@ -530,12 +558,15 @@ TEST(Surface, IsBuiltWholeOrNotAtAll) {
     BITMAP info = {};
     GetObject(bitmap, sizeof info, &info);
     EXPECT_EQ(GetCurrentObject(dc, OBJ_BITMAP), bitmap);
-    EXPECT_EQ(std::make_pair(info.bmWidth, info.bmHeight), std::make_pair(30, 20));
+    EXPECT_EQ(std::make_pair(info.bmWidth, info.bmHeight), std::make_pair(LONG{30}, LONG{20}));
     ReleaseSurface(dc, bitmap, displaced);
     EXPECT_EQ(dc, nullptr);
     // No bitmap that wide: the DC made first goes again.
-    EXPECT_FALSE(BuildSurface(screen, 20000, 20, dc, bitmap, displaced));
-    EXPECT_EQ(dc, nullptr);
-    EXPECT_EQ(bitmap, nullptr);
+    if (portrix_test::LayerOnly("a surface 20000 pixels wide",
+                                "the layer refuses a bitmap that wide; the system makes it")) {
+        EXPECT_FALSE(BuildSurface(screen, 20000, 20, dc, bitmap, displaced));
+        EXPECT_EQ(dc, nullptr);
+        EXPECT_EQ(bitmap, nullptr);
+    }
     ReleaseDC(nullptr, screen);
 }

@@ -1,6 +1,9 @@
 #include "picture_harness.h"
 
 #include <platform/pump.h>
+#ifdef _WIN32
+#include <commctrl.h>  // WC_STATIC
+#endif
 
 #include <cstring>
 

@@ -6,6 +6,7 @@
 // ctest-labels: win32
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -158,7 +159,39 @@ TEST(Directories, Attributes) {
         if (c.error) {
             EXPECT_EQ(GetLastError(), c.error) << Row(row);
         }
+        // The same answer, with the times and size a directory search gives.
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        const BOOL found = GetFileAttributesExA(c.path.c_str(), GetFileExInfoStandard, &data);
+        ASSERT_EQ(found != FALSE, c.error == 0) << Row(row);
+        if (!found) {
+            EXPECT_EQ(GetLastError(), c.error) << Row(row);
+            continue;
+        }
+        attributes = data.dwFileAttributes & ~DWORD{FILE_ATTRIBUTE_ARCHIVE};
+        EXPECT_EQ(attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes, c.attributes) << Row(row);
+        WIN32_FIND_DATAA searched{};
+        const HANDLE find = FindFirstFileA(c.path.c_str(), &searched);
+        ASSERT_NE(find, INVALID_HANDLE_VALUE) << Row(row);
+        FindClose(find);
+        EXPECT_EQ(std::memcmp(&data.ftLastWriteTime, &searched.ftLastWriteTime, sizeof(FILETIME)),
+                  0)
+            << Row(row);
+        EXPECT_EQ(std::memcmp(&data.ftCreationTime, &searched.ftCreationTime, sizeof(FILETIME)), 0)
+            << Row(row);
+        EXPECT_EQ(data.nFileSizeLow, searched.nFileSizeLow) << Row(row);
     }
+    // A file that a failed open left remembered as missing is found as soon as it appears.
+    const std::string later = Win(dir, "Avatar\\Body\\later.gif");
+#ifndef _WIN32
+    CFile open;
+    EXPECT_FALSE(open.Open(later.c_str(), CFile::modeRead | CFile::shareDenyWrite));
+#endif
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    EXPECT_FALSE(GetFileAttributesExA(later.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_FILE_NOT_FOUND});
+    dir.Write("Avatar/Body/later.gif", "GIF89a");
+    ASSERT_TRUE(GetFileAttributesExA(later.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(data.nFileSizeLow, 6u);
 }
 
 TEST(Directories, Deletion) {

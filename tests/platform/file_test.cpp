@@ -395,6 +395,13 @@ TEST(File, StatusTimesToTheSecond) {
     ASSERT_TRUE(file.GetStatus(open));
     EXPECT_EQ(open.m_mtime.GetTime(), written);
     EXPECT_LE(std::labs(open.m_ctime.GetTime() - time(nullptr)), 60) << "created just now";
+    // Reading leaves the access time, whose update would be a journal write, as it was.
+    char bytes[6];
+    EXPECT_EQ(file.Read(bytes, sizeof bytes), sizeof bytes);
+    file.Close();
+    struct stat after;
+    ASSERT_EQ(stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_atime, written);
 
     CFileStatus missing;
     EXPECT_FALSE(CFile::GetStatus(Win(dir, "none.gif").c_str(), missing));

@@ -3,6 +3,8 @@
 // after it finds it; where the layer cannot watch the path it looks at the disk every time.
 // Rows are numbered; failures print expected against actual.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +16,7 @@
 #include <thread>
 
 #include "afx.h"
+#include "platform/confined_opens.h"
 #include "platform/missing_files.h"
 #include "file_tree.h"
 #include "temp_dir.h"
@@ -33,8 +36,25 @@ bool Opens(const std::string& windowsPath) {
     return false;
 }
 
+// The search the control makes for a stored picture's times.
+bool Finds(const std::string& windowsPath) {
+    WIN32_FIND_DATAA data;
+    const HANDLE find = FindFirstFileA(windowsPath.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    FindClose(find);
+    return true;
+}
+
 void MakeDirectory(const std::string& path) {
     ASSERT_EQ(mkdir(path.c_str(), 0777), 0) << path;
+}
+
+// Mounts made from here on stay in this process (a mount namespace of its own, nothing
+// propagated): false where the process may not have one.
+bool MountsStayHere() {
+    static const bool own =
+        unshare(CLONE_NEWNS) == 0 && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    return own;
 }
 
 TEST(MissingFiles, AFileIsFoundByTheFirstOpenAfterItAppears) {
@@ -43,6 +63,9 @@ TEST(MissingFiles, AFileIsFoundByTheFirstOpenAfterItAppears) {
         bool remembered;  // the misses before it appears are answered from memory
         std::function<void(const TempDir&)> setUp;
         std::function<void(const TempDir&)> appear;
+        std::function<void(const TempDir&)> cleanUp = nullptr;
+        const char* path = "Avatar\\Body\\1.gif";
+        bool confinable = true;  // below a confined folder a link is refused, not followed
     } cases[] = {
         /* 1 */ {"written in place", true, nullptr,
                  [](const TempDir& d) { d.Write("Avatar/Body/1.gif", "GIF89a"); }},
@@ -77,33 +100,68 @@ TEST(MissingFiles, AFileIsFoundByTheFirstOpenAfterItAppears) {
              ASSERT_EQ(std::rename((d / "Avatar.new").c_str(), (d / "Avatar").c_str()), 0);
          }},
         /* 6 */
+        {"another folder answers to a name written in another case", true, nullptr,
+         [](const TempDir& d) {
+             MakeDirectory(d / "AVATAR");  // before "Avatar" in byte order
+             MakeDirectory(d / "AVATAR/Body");
+             d.Write("AVATAR/Body/1.gif", "GIF89a");
+         },
+         nullptr, "avatar\\body\\1.gif"},
+        /* 7 */
+        {"a folder mounted over its directory (no event)", true,
+         [](const TempDir& d) {
+             MakeDirectory(d / "volume");
+             d.Write("volume/1.gif", "GIF89a");
+         },
+         [](const TempDir& d) {
+             ASSERT_EQ(mount((d / "volume").c_str(), (d / "Avatar/Body").c_str(), nullptr, MS_BIND,
+                             nullptr),
+                       0);
+         },
+         [](const TempDir& d) { umount2((d / "Avatar/Body").c_str(), MNT_DETACH); }},
+        /* 8 */
         {"through a symbolic link (not watched)", false,
          [](const TempDir& d) {
              MakeDirectory(d / "real");
              ASSERT_EQ(rmdir((d / "Avatar/Body").c_str()), 0);
              ASSERT_EQ(symlink((d / "real").c_str(), (d / "Avatar/Body").c_str()), 0);
          },
-         [](const TempDir& d) { d.Write("real/1.gif", "GIF89a"); }},
-        /* 7 */
+         [](const TempDir& d) { d.Write("real/1.gif", "GIF89a"); }, nullptr, "Avatar\\Body\\1.gif",
+         false},
+        /* 9 */
         {"with the memo turned off", false,
          [](const TempDir&) { platform::SetMissingFileMemo(false); },
          [](const TempDir& d) { d.Write("Avatar/Body/1.gif", "GIF89a"); }},
     };
-    int row = 0;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Row(++row) + ": " + c.how);
-        platform::SetMissingFileMemo(false);  // forget the other rows
-        platform::SetMissingFileMemo(true);
-        TempDir dir;
-        MakeDirectory(dir / "Avatar");
-        MakeDirectory(dir / "Avatar/Body");
-        if (c.setUp) c.setUp(dir);
-        const std::string path = dir.path() + "\\Avatar\\Body\\1.gif";
-        EXPECT_FALSE(Opens(path));
-        EXPECT_FALSE(Opens(path));
-        EXPECT_EQ(platform::RememberedMissingFiles(), c.remembered ? 1 : 0);
-        c.appear(dir);
-        EXPECT_TRUE(Opens(path));
+    // Below a confined folder the same answers come from the remembered folders' entries; the
+    // confined folder is Avatar, so that row 5 replaces the folder held open.
+    for (const bool confined : {false, true}) {
+        int row = 0;
+        for (const Case& c : cases) {
+            SCOPED_TRACE(Row(++row) + (confined ? " confined: " : ": ") + c.how);
+            if (confined && !c.confinable) continue;
+            if (c.cleanUp && !MountsStayHere()) {
+                std::printf("row %d skipped: no mount namespace of its own\n", row);
+                continue;
+            }
+            platform::SetMissingFileMemo(false);  // forget the other rows
+            platform::SetMissingFileMemo(true);
+            TempDir dir;
+            MakeDirectory(dir / "Avatar");
+            if (confined) platform::ConfineOpensBelow((dir / "Avatar").c_str());
+            MakeDirectory(dir / "Avatar/Body");
+            if (c.setUp) c.setUp(dir);
+            const std::string path = dir.path() + "\\" + c.path;
+            EXPECT_FALSE(Opens(path));
+            EXPECT_FALSE(Opens(path));
+            EXPECT_FALSE(Finds(path));
+            EXPECT_EQ(platform::RememberedMissingFiles(), c.remembered && !confined ? 1 : 0);
+            EXPECT_EQ(platform::RememberedFolders(), c.remembered && confined ? 1 : 0);
+            c.appear(dir);
+            EXPECT_TRUE(Opens(path));
+            EXPECT_TRUE(Finds(path));
+            if (c.cleanUp) c.cleanUp(dir);
+        }
     }
     platform::SetMissingFileMemo(true);
 }

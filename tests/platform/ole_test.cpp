@@ -322,6 +322,30 @@ TEST(GifDecoding, TransparencyInterlacingAndTheLocalTable) {
     }
 }
 
+TEST(GifDecoding, PicturesOfTheSameBytesFirstDrawnOnSeveralThreadsDrawAlike) {
+    // A GIF is decoded when first drawn, on the drawing thread, once for all its pictures.
+    Bytes stripes(16 * 16);
+    for (size_t i = 0; i < stripes.size(); ++i) stripes[i] = (i % 16 + i / 16) % 4;
+    const Bytes gif = EncodeGif({16, 16, kFourColours, 0, 0, 16, 16, {}, false, -1, stripes});
+    const Pixels expected = LoadAndRender(gif, 16, 16);
+    for (int round = 0; round < 4; ++round) {
+        constexpr int kThreads = 4;
+        std::vector<ComPtr<IPicture>> pictures(kThreads);
+        for (auto& picture : pictures) ASSERT_EQ(S_OK, LoadPicture(gif, &picture));
+        std::vector<Pixels> drawn(kThreads);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                Canvas canvas(16, 16, kGrey);
+                if (RenderUpright(pictures[t].get(), canvas.dc(), 0, 0, 16, 16) == S_OK)
+                    drawn[t] = canvas.All();
+            });
+        }
+        for (auto& thread : threads) thread.join();
+        for (int t = 0; t < kThreads; ++t) EXPECT_EQ(Hex(expected), Hex(drawn[t])) << t;
+    }
+}
+
 TEST(GifDecoding, FilesOfOnePrologueDecodeOneAfterAnotherAsEachDoesAlone) {
     // The frames of an animation arrive as files with the same header, screen and colour table;
     // what one of them leaves behind in the decoder must not show in the next.
@@ -553,9 +577,17 @@ constexpr char kWineCrashes[] = "Wine 8.0's OleLoadPicture crashes on some damag
 
 std::vector<Sample> Samples() {
     Bytes gif = EncodeGif({4, 4, kFourColours, 0, 0, 4, 4, {}, true, 2, Bytes(16, 1)});
+    // Two colours under 2-bit codes: damaged codes can name indices past the table, strings of
+    // the table, and the entry being defined. Loading checks the codes without decoding them,
+    // so a picture that loads must then decode.
+    Bytes stripes(16 * 16);
+    for (size_t i = 0; i < stripes.size(); ++i) stripes[i] = ((i % 16) / 3 + i / 16) % 2;
+    Bytes codes =
+        EncodeGif({16, 16, {{255, 0, 0}, {0, 0, 255}}, 0, 0, 16, 16, {}, false, -1, stripes});
     Bytes bmp = BuildBmp(3, 2, 8, kFourColours, Bytes(8, 1));
     // A GIF needs everything but its trailer, since only the first image is read.
     return {{"gif", gif, gif.size() - 1, kWineTakesPrefixes, nullptr},
+            {"gif codes", codes, codes.size() - 1, kWineTakesPrefixes, nullptr},
             {"bmp", bmp, bmp.size(), kWineTakesPrefixes, kWineCrashes}};
 }
 

@@ -78,10 +78,10 @@ inline std::vector<std::string> EnvironmentWith(const std::vector<std::string>& 
 }
 
 // Starts a program (argv[0] its path) with this process's environment and output, or with the
-// environment given and its output written to outFile; its pid, or -1.
+// environment given and its output (and errors) written to outFile (errFile); its pid, or -1.
 inline pid_t StartProgram(const std::vector<std::string>& argv,
                           const std::vector<std::string>* environment = nullptr,
-                          const std::string& outFile = "") {
+                          const std::string& outFile = "", const std::string& errFile = "") {
     std::vector<char*> args, envp;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
@@ -94,6 +94,9 @@ inline pid_t StartProgram(const std::vector<std::string>& argv,
     posix_spawn_file_actions_init(&actions);
     if (!outFile.empty())
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (!errFile.empty())
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t child = -1;
     const bool started = posix_spawn(&child, args[0], &actions, nullptr, args.data(),

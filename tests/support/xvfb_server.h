@@ -58,6 +58,7 @@ public:
 
     // ":N", or empty when the server did not start.
     const std::string& display() const { return display_; }
+    pid_t pid() const { return pid_; }
 
 private:
     static constexpr int kNumberFd = 3;

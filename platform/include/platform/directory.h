@@ -57,7 +57,10 @@ public:
 private:
     BOOL DeleteUnchanged(const std::string& name, const DirectoryEntry* listed) const;
 
-    int m_fd = -1;
+    int m_fd = -1;  // on Windows 0 while open, the folder being held by its path
+#ifdef _WIN32
+    std::string m_path;  // ending in a separator
+#endif
 };
 
 }  // namespace platform

@@ -7,7 +7,13 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
 #define RECORDING_API __attribute__((visibility("default")))
+#elif defined(NIMBREL_BUILDING_DLL)
+#define RECORDING_API __declspec(dllexport)
+#else
+#define RECORDING_API __declspec(dllimport)
+#endif
 
 struct DownloadCall {
     std::string operation;  // "StartDownload", "VazirOridoStartGFU" or "VazirOridoStartN"

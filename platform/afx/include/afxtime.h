@@ -4,7 +4,7 @@
 #include <ctime>
 
 #include "afxstr.h"
-#include "windef.h"
+#include "afxsys.h"
 
 class CTimeSpan {
 public:

@@ -7,7 +7,7 @@
 #include <ctime>
 
 #include "afxstr.h"
-#include "windef.h"
+#include "afxsys.h"
 
 #ifndef LANG_USER_DEFAULT
 #define LANG_USER_DEFAULT 0x0400

@@ -3,7 +3,7 @@
 // As in MFC 4.2, failures of CFile's operations (other than Open) are thrown as a
 // CFileException* allocated with new; the catcher releases it with Delete().
 #pragma once
-#include "windef.h"
+#include "afxsys.h"
 #include "windows.h"
 #include "afxstr.h"
 #include "afxtime.h"

@@ -20,7 +20,7 @@
 // for the calling thread, one per window, reused on the next call for the same window and freed
 // by AfxDeleteTempMaps() or when the thread ends; never delete it.
 #pragma once
-#include "windef.h"
+#include "afxsys.h"
 #include "windows.h"
 #include "afx.h"
 #include "afxmsgbox.h"
@@ -151,10 +151,13 @@ template <class C>
 inline AFX_MSGMAP_ENTRY AfxTimerEntry(void (C::*pfn)(UINT)) {
     return {WM_TIMER, 0, 0, 0, AfxSig_vw, AfxBindHandler(pfn)};
 }
+// On 32-bit Windows UINT_PTR is UINT, and the one overload above serves both.
+#if !defined(_WIN32) || defined(_WIN64)
 template <class C>
 inline AFX_MSGMAP_ENTRY AfxTimerEntry(void (C::*pfn)(UINT_PTR)) {
     return {WM_TIMER, 0, 0, 0, AfxSig_vW, AfxBindHandler(pfn)};
 }
+#endif
 
 #define DECLARE_MESSAGE_MAP()                             \
 private:                                                  \

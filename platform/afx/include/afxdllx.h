@@ -14,7 +14,7 @@
 //
 // All of it is guarded by one lock, so modules may load on any thread.
 #pragma once
-#include "windef.h"
+#include "afxsys.h"
 #include "afxwin.h"
 
 #ifndef DLL_PROCESS_DETACH

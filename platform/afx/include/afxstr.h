@@ -5,7 +5,7 @@
 #include <cstdarg>
 #include <string>
 
-#include "windef.h"
+#include "afxsys.h"
 
 class CString {
 public:

@@ -1,0 +1,385 @@
+#include "Files.h"
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <mutex>
+
+#include "AvatarStoreNames.h"
+#include "TempFiles.h"
+#include "TransferLockLayout.h"
+
+namespace nimbrel {
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Directories on the way stay open without sharing deletion: none can be renamed or replaced.
+constexpr DWORD kShareAllButDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
+// Two lines of at most kMaxValidatorBytes each, then the digest's line.
+constexpr DWORD kMaxDigestBytes = 64;
+constexpr DWORD kMaxSideFileBytes = 2 * (kMaxValidatorBytes + 1) + kMaxDigestBytes;
+constexpr DWORD kDigestChunkBytes = 64 * 1024;
+constexpr auto kSweepInterval = std::chrono::hours(1);
+
+std::vector<std::string_view> Components(std::string_view relative) {
+    std::vector<std::string_view> parts;
+    size_t start = 0;
+    while (start <= relative.size()) {
+        const size_t end = std::min(relative.find('/', start), relative.size());
+        const std::string_view part = relative.substr(start, end - start);
+        if (!part.empty() && part != ".") parts.push_back(part);
+        start = end + 1;
+    }
+    return parts;
+}
+
+bool IsReparsePoint(HANDLE file) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag))
+        return true;  // what cannot be told apart is refused
+    return (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool IsDirectory(HANDLE file) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    return ::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) &&
+           (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+UniqueHandle OpenDirectoryAt(const std::wstring& path, DWORD flags) {
+    return UniqueHandle(::CreateFileW(path.c_str(), GENERIC_READ, kShareAllButDelete, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
+}
+
+ULONGLONG Combine(DWORD high, DWORD low) {
+    return (static_cast<ULONGLONG>(high) << 32) | low;
+}
+
+ULONGLONG Combine(const FILETIME& time) {
+    return Combine(time.dwHighDateTime, time.dwLowDateTime);
+}
+
+bool ReadSmallFile(HANDLE file, std::string* content) {
+    char buffer[kMaxSideFileBytes + 1];
+    DWORD total = 0;
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(file, buffer + total, sizeof buffer - total, &read, nullptr)) return false;
+        if (read == 0) break;
+        total += read;
+        if (total == sizeof buffer) return false;  // longer than any kept validators
+    }
+    content->assign(buffer, total);
+    return true;
+}
+
+bool WriteAll(HANDLE file, const char* data, size_t length) {
+    while (length > 0) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(length, 1 << 30));
+        DWORD written = 0;
+        if (!::WriteFile(file, data, chunk, &written, nullptr) || written == 0) return false;
+        data += written;
+        length -= written;
+    }
+    return true;
+}
+
+}  // namespace
+
+void ContentDigest::Add(std::string_view data) {
+    for (char ch : data) {
+        m_hash ^= static_cast<unsigned char>(ch);
+        m_hash *= 1099511628211ULL;
+    }
+    m_length += data.size();
+}
+
+std::string ContentDigest::Text() const {
+    char text[kMaxDigestBytes];
+    std::snprintf(text, sizeof text, "%llu %016llx", m_length, m_hash);
+    return text;
+}
+
+std::string_view DirectoryPart(std::string_view relative) {
+    const size_t slash = relative.rfind('/');
+    return slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash);
+}
+
+std::string_view NamePart(std::string_view relative) {
+    const size_t slash = relative.rfind('/');
+    return slash == std::string_view::npos ? relative : relative.substr(slash + 1);
+}
+
+bool PictureDirectory::Open(const std::string& root, std::string_view relative, std::string* why) {
+    m_chain.clear();
+    std::wstring path = Widen(root);
+    for (wchar_t& ch : path) {
+        if (ch == L'/') ch = L'\\';
+    }
+    if (path.empty() || path.back() != L'\\') path += L'\\';
+    UniqueHandle directory = OpenDirectoryAt(path, 0);
+    if (!directory || !IsDirectory(directory.Get())) {
+        *why = "the store cannot be opened: " + ErrorText(::GetLastError());
+        return false;
+    }
+    m_chain.push_back(std::move(directory));
+    for (std::string_view part : Components(relative)) {
+        if (part == "..") {
+            *why = "its path climbs out of the store";
+            return false;
+        }
+        path += Widen(part);
+        directory = OpenDirectoryAt(path, FILE_FLAG_OPEN_REPARSE_POINT);
+        if (!directory) {
+            *why = "its directory cannot be opened: " + ErrorText(::GetLastError());
+            return false;
+        }
+        if (IsReparsePoint(directory.Get()) || !IsDirectory(directory.Get())) {
+            *why = "its directory is reached through a link or reparse point";
+            return false;
+        }
+        m_chain.push_back(std::move(directory));
+        path += L'\\';
+    }
+    m_path = path;
+    return true;
+}
+
+std::wstring PictureDirectory::PathOf(std::string_view name) const {
+    return m_path + Widen(name);
+}
+
+UniqueHandle PictureDirectory::OpenFile(std::string_view name, DWORD access, DWORD share,
+                                        DWORD disposition, DWORD attributes) const {
+    UniqueHandle file(::CreateFileW(PathOf(name).c_str(), access, share, nullptr, disposition,
+                                    attributes | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) return file;
+    if (IsReparsePoint(file.Get())) {
+        file.Reset();
+        ::SetLastError(ERROR_CANT_ACCESS_FILE);
+    } else if (IsDirectory(file.Get())) {
+        file.Reset();
+        ::SetLastError(ERROR_ACCESS_DENIED);
+    }
+    return file;
+}
+
+bool PictureDirectory::StoredState::operator==(const StoredState& other) const {
+    return present == other.present && volume == other.volume && index == other.index &&
+           lastWrite == other.lastWrite && changed == other.changed && size == other.size;
+}
+
+PictureDirectory::StoredState PictureDirectory::Examine(std::string_view name) const {
+    StoredState state;
+    // Attributes only: no open of another process denies that.
+    UniqueHandle file(
+        ::CreateFileW(PathOf(name).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    FILE_BASIC_INFO basic{};
+    if (!file || !::GetFileInformationByHandle(file.Get(), &info) ||
+        !::GetFileInformationByHandleEx(file.Get(), FileBasicInfo, &basic, sizeof basic))
+        return state;
+    state.present = true;
+    state.volume = info.dwVolumeSerialNumber;
+    state.index = Combine(info.nFileIndexHigh, info.nFileIndexLow);
+    state.lastWrite = Combine(info.ftLastWriteTime);
+    state.changed = static_cast<ULONGLONG>(basic.ChangeTime.QuadPart);
+    state.size = Combine(info.nFileSizeHigh, info.nFileSizeLow);
+    return state;
+}
+
+Validators PictureDirectory::ReadValidators(std::string_view name) const {
+    const UniqueHandle file = OpenFile(AvatarStoreNames::ValidatorsFileName(name), GENERIC_READ,
+                                       kShareAll, OPEN_EXISTING);
+    std::string content;
+    if (!file || !ReadSmallFile(file.Get(), &content)) return {};
+    // The ETag, Last-Modified (either may be empty) and the picture's digest, one to a line.
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; (end = content.find('\n', start)) != std::string::npos;
+         start = end + 1)
+        lines.push_back(content.substr(start, end - start));
+    if (lines.size() != 3 || lines[2].empty() || lines[2] != DigestOf(name)) return {};
+    Validators validators{lines[0], lines[1]};
+    if (!IsUsableValidator(validators.etag)) validators.etag.clear();
+    if (!IsUsableValidator(validators.lastModified)) validators.lastModified.clear();
+    return validators;
+}
+
+bool PictureDirectory::WriteValidators(std::string_view name, const Validators& validators,
+                                       const std::string& digest) const {
+    if (validators.Empty() || digest.empty()) return ForgetValidators(name);
+    // Written aside and moved into place, as a picture is: a reader sees the old set or the
+    // new one, never half of one.
+    TempFile temp(*this);
+    std::string why;
+    const std::string content =
+        validators.etag + '\n' + validators.lastModified + '\n' + digest + '\n';
+    return temp.Create(&why) && temp.Write(content.data(), content.size()) &&
+           temp.PlaceAs(AvatarStoreNames::ValidatorsFileName(name));
+}
+
+std::string PictureDirectory::DigestOf(std::string_view name) const {
+    const UniqueHandle file = OpenFile(name, GENERIC_READ, kShareAll, OPEN_EXISTING);
+    if (!file) return "";
+    ContentDigest digest;
+    std::vector<char> buffer(kDigestChunkBytes);
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(file.Get(), buffer.data(), kDigestChunkBytes, &read, nullptr)) return "";
+        if (read == 0) return digest.Text();
+        digest.Add(std::string_view(buffer.data(), read));
+    }
+}
+
+bool PictureDirectory::ForgetValidators(std::string_view name) const {
+    // A reader shares deletion: the name goes at once, the file at the reader's close.
+    if (::DeleteFileW(PathOf(AvatarStoreNames::ValidatorsFileName(name)).c_str())) return true;
+    return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+bool PictureDirectory::Replace(std::string_view from, std::string_view to) const {
+    const std::wstring source = PathOf(from);
+    const std::wstring target = PathOf(to);
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        if (::MoveFileExW(source.c_str(), target.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        const DWORD error = ::GetLastError();
+        // A reader holding the picture open makes the replace fail until it lets go.
+        const bool held = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+        if (!held || ::GetTickCount() - start >= kReplaceRetryMs) {
+            ::SetLastError(error);
+            return false;
+        }
+        ::Sleep(kReplaceRetryStepMs);
+    }
+}
+
+void PictureDirectory::SweepStaleTempFiles() const {
+    static std::mutex mutex;
+    static std::map<std::wstring, std::chrono::steady_clock::time_point> lastSweep;
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        const auto now = std::chrono::steady_clock::now();
+        const auto found = lastSweep.find(m_path);
+        if (found != lastSweep.end() && now - found->second < kSweepInterval) return;
+        lastSweep[m_path] = now;
+    }
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    constexpr ULONGLONG kTicksPerSecond = 10'000'000;
+    const ULONGLONG maxAge =
+        static_cast<ULONGLONG>(std::chrono::seconds(kStaleTempAge).count()) * kTicksPerSecond;
+    WIN32_FIND_DATAW found{};
+    const std::wstring pattern = m_path + Widen(kTempPrefix) + L"*" + Widen(kTempSuffix);
+    HANDLE search = ::FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+            Combine(now) - Combine(found.ftLastWriteTime) <= maxAge)
+            continue;
+        ::DeleteFileW((m_path + found.cFileName).c_str());
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+}
+
+bool TempFile::Create(std::string* why) {
+    m_directory.SweepStaleTempFiles();
+    for (int attempt = 0; attempt < 4 && !m_file; ++attempt) {
+        m_name = MakeTempName();
+        // Shared with nobody: nothing reads a body before it is complete.
+        m_file = m_directory.OpenFile(m_name, GENERIC_WRITE, 0, CREATE_NEW);
+    }
+    if (!m_file) {
+        *why = "no temporary file can be created beside it: " + ErrorText(::GetLastError());
+        m_name.clear();
+        return false;
+    }
+    return true;
+}
+
+bool TempFile::Write(const char* data, size_t length) {
+    return WriteAll(m_file.Get(), data, length);
+}
+
+bool TempFile::PlaceAs(std::string_view name) {
+    const bool flushed = ::FlushFileBuffers(m_file.Get()) != 0;
+    DWORD error = ::GetLastError();
+    m_file.Reset();
+    if (flushed && m_directory.Replace(m_name, name)) {
+        m_name.clear();
+        return true;
+    }
+    if (!flushed) ::SetLastError(error);
+    error = ::GetLastError();
+    Discard();
+    ::SetLastError(error);
+    return false;
+}
+
+void TempFile::Discard() {
+    m_file.Reset();
+    if (!m_name.empty()) {
+        ::DeleteFileW(m_directory.PathOf(m_name).c_str());
+        m_name.clear();
+    }
+}
+
+bool MarkFresh(HANDLE file) {
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    return ::SetFileTime(file, nullptr, &now, &now) != 0;
+}
+
+namespace {
+
+OVERLAPPED At(ULONGLONG byte) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(byte);
+    at.OffsetHigh = static_cast<DWORD>(byte >> 32);
+    return at;
+}
+
+bool Lock(HANDLE file, ULONGLONG byte) {
+    OVERLAPPED at = At(byte);
+    return ::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at);
+}
+
+void Unlock(HANDLE file, ULONGLONG byte) {
+    OVERLAPPED at = At(byte);
+    ::UnlockFileEx(file, 0, 1, 0, &at);
+}
+
+// Win32 has no test for a lock: a byte is held by another when this handle cannot lock it.
+bool HeldByOthers(HANDLE file, ULONGLONG byte) {
+    if (!Lock(file, byte)) return ::GetLastError() == ERROR_LOCK_VIOLATION;
+    Unlock(file, byte);
+    return false;
+}
+
+}  // namespace
+
+TransferLock::State TransferLock::TryTake(const PictureDirectory& directory, std::string_view name,
+                                          bool refresh) {
+    m_file =
+        directory.OpenFile(kLockFileName, GENERIC_READ | GENERIC_WRITE, kShareAll, OPEN_ALWAYS);
+    if (!m_file) return State::unavailable;
+    m_fetchByte = FetchByteOf(name);
+    m_refresh = refresh;
+    const ULONGLONG own = m_fetchByte + (refresh ? 1 : 0);
+    if (!OtherStillRuns() && Lock(m_file.Get(), own)) return State::taken;
+    if (::GetLastError() == ERROR_LOCK_VIOLATION || OtherStillRuns()) return State::busy;
+    m_file.Reset();  // the file system keeps no such locks
+    return State::unavailable;
+}
+
+bool TransferLock::OtherStillRuns() const {
+    if (!m_file) return false;
+    // A refresh is served by any transfer of the picture; a fetch only by another fetch.
+    return HeldByOthers(m_file.Get(), m_fetchByte) ||
+           (m_refresh && HeldByOthers(m_file.Get(), m_fetchByte + 1));
+}
+
+}  // namespace nimbrel

@@ -1,0 +1,137 @@
+// The library-wide download engine on Windows: a few worker threads, each running one transfer
+// at a time to its end with WinHTTP's blocking calls. The same joining rules as the curl engine
+// (Engine.h): a refresh joins any transfer of the picture queued or running, a fetch only
+// another fetch, and a call made once the answer is in no longer joins the transfer that
+// brought it; a request of a picture whose transfer is putting it in place waits for that.
+//
+// The library pins itself in the process with the first request, so that its workers, which
+// may be inside WinHTTP when the host lets the library go, never run unmapped code; they end
+// with the process.
+#include <windows.h>
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "Log.h"
+#include "Service.h"
+#include "WinTransfer.h"
+
+namespace nimbrel {
+namespace {
+
+// Transfers at once: WinHTTP's pool keeps the connections of a server for reuse between them.
+constexpr size_t kMaxWorkers = 16;
+
+class WinEngine {
+public:
+    void Submit(Request request);
+
+private:
+    struct Pending {
+        int fetches = 0;
+        int refreshes = 0;
+    };
+
+    void Run();
+    void Forget(const Request& request);  // m_mutex held
+
+    std::mutex m_mutex;
+    std::condition_variable m_work;
+    std::deque<Request> m_queued;
+    std::map<std::string, Pending> m_pending;  // by Request::Key()
+    std::multiset<std::string> m_placing;      // by Request::Key(): answered, being put in place
+    size_t m_workers = 0;
+    size_t m_idle = 0;
+};
+
+bool PinLibrary() {
+    static const bool pinned = [] {
+        HMODULE self = nullptr;
+        return ::GetModuleHandleExW(
+                   GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                   reinterpret_cast<LPCWSTR>(&PinLibrary), &self) != FALSE;
+    }();
+    return pinned;
+}
+
+void WinEngine::Submit(Request request) {
+    // The hold comes first, on the caller's thread, before the caller first looks at the store.
+    std::string why;
+    request.hold = PictureHold::Take(request.root, request.relative, &why);
+    if (!why.empty())
+        LogPicture(request, "not held during its transfer (%s): it stays visible meanwhile",
+                   why.c_str());
+    if (!PinLibrary()) {
+        LogPicture(request, "refused: the library cannot stay loaded for its transfer");
+        return;
+    }
+
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Pending& pending = m_pending[request.Key()];
+    if (pending.fetches > 0 || (request.refresh && pending.refreshes > 0)) {
+        LogPicture(request, "joined the transfer already asked for");
+        return;
+    }
+    ++(request.refresh ? pending.refreshes : pending.fetches);
+    m_queued.push_back(std::move(request));
+    if (m_idle == 0 && m_workers < kMaxWorkers) {
+        try {
+            std::thread(&WinEngine::Run, this).detach();
+            ++m_workers;
+        } catch (...) {
+            // The workers there are take it in turn; with none, it waits for the next call.
+        }
+    }
+    m_work.notify_one();
+}
+
+void WinEngine::Run() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        auto next = m_queued.end();
+        ++m_idle;
+        m_work.wait(lock, [&] {
+            for (next = m_queued.begin(); next != m_queued.end(); ++next) {
+                if (m_placing.count(next->Key()) == 0) return true;
+            }
+            return false;
+        });
+        --m_idle;
+        Request request = std::move(*next);
+        m_queued.erase(next);
+        lock.unlock();
+        const std::string key = request.Key();
+        bool placing = false;
+        RunTransfer(request, [&] {
+            std::lock_guard<std::mutex> held(m_mutex);
+            Forget(request);
+            m_placing.insert(key);
+            placing = true;
+        });
+        lock.lock();
+        if (placing) m_placing.erase(m_placing.find(key));
+        m_work.notify_all();  // a request of the same picture may wait in the queue
+    }
+}
+
+void WinEngine::Forget(const Request& request) {
+    const auto found = m_pending.find(request.Key());
+    if (found == m_pending.end()) return;
+    --(request.refresh ? found->second.refreshes : found->second.fetches);
+    if (found->second.fetches <= 0 && found->second.refreshes <= 0) m_pending.erase(found);
+}
+
+}  // namespace
+
+void SubmitToEngine(Request request) {
+    // Never destroyed: its workers may outlive every static object of the process.
+    static WinEngine* const engine = new WinEngine;
+    engine->Submit(std::move(request));
+}
+
+}  // namespace nimbrel

@@ -1,0 +1,293 @@
+// Checking a GIF without decoding it: the blocks the decoder reads up to its first image, and
+// that image's LZW codes, followed as giflib reads them but without producing any pixel. Per
+// table entry only its length, its first index, the entry it extends and whether it holds an
+// index that the colour table does not have are kept, so each code costs a few operations
+// whatever the length of its string.
+#include <cstring>
+#include <vector>
+
+#include "ole/decoded_image.h"
+
+namespace platform_ole {
+namespace {
+
+constexpr int kNoTransparency = -1;
+constexpr int kNoEntry = -1;
+constexpr int kTableEntries = 4096;  // codes are at most 12 bits
+constexpr int kMaxCodeBits = 12;
+constexpr int kMaxRunningCode = 4097;  // giflib stops counting codes there
+constexpr int kMaxCodeSize = 8;        // the largest LZW minimum code size giflib takes
+constexpr uint8_t kImageIntroducer = 0x2C;
+constexpr uint8_t kExtensionIntroducer = 0x21;
+constexpr uint8_t kGraphicControlLabel = 0xF9;
+constexpr uint8_t kColourTableFlag = 0x80;
+constexpr uint8_t kTableSizeBits = 0x07;
+constexpr size_t kHeaderBytes = 6;
+
+class ByteReader {
+public:
+    ByteReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    bool Byte(uint8_t* out) {
+        if (pos_ >= size_) return false;
+        *out = data_[pos_++];
+        return true;
+    }
+    bool Word(int* out) {
+        if (size_ - pos_ < 2) return false;
+        *out = data_[pos_] | (data_[pos_ + 1] << 8);
+        pos_ += 2;
+        return true;
+    }
+    bool Skip(size_t count) {
+        if (size_ - pos_ < count) return false;
+        pos_ += count;
+        return true;
+    }
+    const uint8_t* Here() const { return data_ + pos_; }
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t pos_ = 0;
+};
+
+// Sub-blocks after the first, up to the empty one; giflib reads each whole.
+bool SkipSubBlocks(ByteReader& in) {
+    for (;;) {
+        uint8_t size = 0;
+        if (!in.Byte(&size)) return false;
+        if (size == 0) return true;
+        if (!in.Skip(size)) return false;
+    }
+}
+
+// The image's data, its sub-blocks joined, as giflib reads it: every sub-block whole, up to the
+// empty one, which must come before the data ends. A code that needs bits past the joined data
+// would make giflib meet that empty sub-block, which it calls a defect.
+class CodeReader {
+public:
+    // Padding past the data, so that a code is always read with one 64-bit load.
+    static constexpr size_t kPadding = sizeof(uint64_t);
+
+    bool Join(ByteReader& in) {
+        for (;;) {
+            uint8_t size = 0;
+            if (!in.Byte(&size)) return false;
+            if (size == 0) break;
+            const uint8_t* block = in.Here();
+            if (!in.Skip(size)) return false;
+            joined_.insert(joined_.end(), block, block + size);
+        }
+        bitsAvailable_ = joined_.size() * 8;
+        joined_.resize(joined_.size() + kPadding);
+        return true;
+    }
+
+    bool Next(int bits, int* code) {
+        if (bitPos_ + static_cast<size_t>(bits) > bitsAvailable_) return false;
+        uint64_t word;
+        std::memcpy(&word, joined_.data() + bitPos_ / 8, sizeof word);
+        *code = static_cast<int>((word >> (bitPos_ % 8)) & ((1u << bits) - 1));
+        bitPos_ += static_cast<size_t>(bits);
+        return true;
+    }
+
+    const uint8_t* Data() const { return joined_.data(); }
+    size_t BitsAvailable() const { return bitsAvailable_; }
+
+private:
+    std::vector<uint8_t> joined_;
+    size_t bitsAvailable_ = 0;
+    size_t bitPos_ = 0;
+};
+
+// CheckCodes for a table of every index (256 colours): no index can be outside it, so only the
+// strings' lengths are followed, to count the pixels. The same steps as CheckCodes below.
+bool CountCodes(const CodeReader& codes, int codeSize, uint64_t pixels) {
+    const int clear = 1 << codeSize;
+    const int end = clear + 1;
+    // One slot past the table: a full table writes there instead of testing for it.
+    uint16_t length[kTableEntries + 1];
+    for (int index = 0; index < clear; ++index) length[index] = 1;
+
+    const uint8_t* const data = codes.Data();
+    const size_t available = codes.BitsAvailable();
+    size_t bitPos = 0;
+    int runningCode = end + 1;
+    int runningBits = codeSize + 1;
+    int maxCode1 = 1 << runningBits;
+    int next = clear + 2;
+    bool afterClear = true;  // the next code has no previous one and defines no entry
+    int previousLength = 0;  // of the previous code's string, kept at hand
+    uint64_t done = 0;
+    while (done < pixels) {
+        if (bitPos + static_cast<size_t>(runningBits) > available) return false;
+        uint64_t word;
+        std::memcpy(&word, data + bitPos / 8, sizeof word);
+        const int code = static_cast<int>((word >> (bitPos % 8)) & ((1u << runningBits) - 1));
+        bitPos += static_cast<size_t>(runningBits);
+        if (runningCode < kMaxRunningCode && ++runningCode > maxCode1 &&
+            runningBits < kMaxCodeBits) {
+            maxCode1 <<= 1;
+            ++runningBits;
+        }
+        // Clear and end codes are rare: one predictable test for both.
+        if (static_cast<unsigned>(code - clear) < 2) {
+            if (code == end) return false;
+            runningCode = end + 1;
+            runningBits = codeSize + 1;
+            maxCode1 = 1 << runningBits;
+            next = clear + 2;
+            afterClear = true;
+            continue;
+        }
+        if (afterClear) {
+            if (code >= clear) return false;  // there is no entry yet for it to name
+            afterClear = false;
+        } else {
+            // Past the entries defined only the one this code defines may follow (the table
+            // is full at 4096 entries, and codes have 12 bits: none is then past it).
+            if (code > next) return false;
+            length[next] = static_cast<uint16_t>(previousLength + 1);
+            next += next < kTableEntries ? 1 : 0;
+        }
+        previousLength = length[code];
+        done += static_cast<uint64_t>(previousLength);  // the rest past the last pixel is not read
+    }
+    return true;
+}
+
+// One table entry: the length of its string, the entry it extends, the string's first index
+// and whether the string holds an index that the colour table does not have.
+struct Entry {
+    uint16_t length;
+    int16_t prefix;
+    uint8_t first;
+    bool outside;
+};
+
+// TRUE when the codes yield pixels indices, each in the colour table (of colours entries) or
+// the transparent index. The code width and the table grow exactly as in giflib. One thing
+// giflib lets through is refused here: a code that names no entry yet (other than the entry
+// the code itself defines), which giflib turns into arbitrary indices.
+bool CheckCodes(CodeReader& codes, int codeSize, uint64_t pixels, int colours, int transparent) {
+    const int clear = 1 << codeSize;
+    const int end = clear + 1;
+    auto outsideTable = [&](int index) { return index >= colours && index != transparent; };
+    Entry table[kTableEntries];
+    for (int index = 0; index < clear; ++index) {
+        table[index] = {1, kNoEntry, static_cast<uint8_t>(index), outsideTable(index)};
+    }
+
+    int runningCode = end + 1;
+    int runningBits = codeSize + 1;
+    int maxCode1 = 1 << runningBits;
+    int next = clear + 2;
+    int previous = kNoEntry;
+    uint64_t done = 0;
+    while (done < pixels) {
+        int code = 0;
+        if (!codes.Next(runningBits, &code)) return false;
+        if (runningCode < kMaxRunningCode && ++runningCode > maxCode1 &&
+            runningBits < kMaxCodeBits) {
+            maxCode1 <<= 1;
+            ++runningBits;
+        }
+        if (code == clear) {
+            runningCode = end + 1;
+            runningBits = codeSize + 1;
+            maxCode1 = 1 << runningBits;
+            next = clear + 2;
+            previous = kNoEntry;
+            continue;
+        }
+        if (code == end) return false;  // pixels are missing
+
+        // Past the entries defined, only the entry this very code defines (previous and its
+        // first index) may follow.
+        if (code >= next && (code != next || previous == kNoEntry || next >= kTableEntries))
+            return false;
+        if (previous != kNoEntry && next < kTableEntries) {
+            const Entry& extended = table[previous];
+            const int appended = code == next ? extended.first : table[code].first;
+            table[next] = {static_cast<uint16_t>(extended.length + 1),
+                           static_cast<int16_t>(previous), extended.first,
+                           extended.outside || outsideTable(appended)};
+            ++next;
+        }
+
+        // Of the last string only the indices up to the last pixel are read.
+        const uint64_t wanted = pixels - done;
+        int read = code;
+        while (table[read].length > wanted) read = table[read].prefix;
+        if (table[read].outside) return false;
+        done += table[read].length;
+        previous = code;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool CheckGif(const uint8_t* data, size_t size, GifFacts* facts) {
+    ByteReader in(data, size);
+    if (!in.Skip(kHeaderBytes) || std::memcmp(data, "GIF", 3) != 0) return false;
+    int screenWidth = 0, screenHeight = 0;
+    uint8_t packed = 0, background = 0, aspect = 0;
+    if (!in.Word(&screenWidth) || !in.Word(&screenHeight) || !in.Byte(&packed) ||
+        !in.Byte(&background) || !in.Byte(&aspect))
+        return false;
+    int globalColours = 0;
+    if (packed & kColourTableFlag) {
+        globalColours = 1 << ((packed & kTableSizeBits) + 1);
+        if (!in.Skip(3 * static_cast<size_t>(globalColours))) return false;
+    }
+
+    int transparent = kNoTransparency;
+    for (;;) {
+        uint8_t record = 0;
+        if (!in.Byte(&record)) return false;
+        if (record == kExtensionIntroducer) {
+            uint8_t label = 0, blockSize = 0;
+            if (!in.Byte(&label) || !in.Byte(&blockSize)) return false;
+            const uint8_t* block = in.Here();
+            if (!in.Skip(blockSize)) return false;
+            // The last graphic control extension before the image is the one that applies.
+            if (label == kGraphicControlLabel) {
+                transparent = blockSize >= 4 && (block[0] & 0x01) ? block[3] : kNoTransparency;
+            }
+            if (blockSize != 0 && !SkipSubBlocks(in)) return false;
+            continue;
+        }
+        if (record != kImageIntroducer) return false;  // the trailer or an unknown block
+
+        int left = 0, top = 0, width = 0, height = 0;
+        uint8_t imagePacked = 0;
+        if (!in.Word(&left) || !in.Word(&top) || !in.Word(&width) || !in.Word(&height) ||
+            !in.Byte(&imagePacked))
+            return false;
+        int colours = globalColours;
+        if (imagePacked & kColourTableFlag) {
+            colours = 1 << ((imagePacked & kTableSizeBits) + 1);
+            if (!in.Skip(3 * static_cast<size_t>(colours))) return false;
+        }
+        uint8_t codeSize = 0;
+        if (!in.Byte(&codeSize)) return false;
+        if (!PictureSizeAllowed(static_cast<uint64_t>(width), static_cast<uint64_t>(height)))
+            return false;
+        if (colours <= 0) return false;  // no colour table at all
+        if (codeSize > kMaxCodeSize) return false;
+        CodeReader codes;
+        if (!codes.Join(in)) return false;
+        const uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+        const bool checked = colours >= Palette::kEntries
+                                 ? CountCodes(codes, codeSize, pixels)
+                                 : CheckCodes(codes, codeSize, pixels, colours, transparent);
+        if (!checked) return false;
+        facts->width = width;
+        facts->height = height;
+        return true;
+    }
+}
+
+}  // namespace platform_ole

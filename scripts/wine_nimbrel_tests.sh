@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# Builds the download library and its tests for 64-bit and 32-bit Windows with mingw-w64 and runs
+# them under Wine, each against a Debian nginx of its own on 127.0.0.1 (started here, beside
+# Wine), in a Wine prefix of its own inside the build folder. Prints per architecture how many
+# tests ran and passed, and every row marked as holding on one side only.
+# Usage: scripts/wine_nimbrel_tests.sh [build-dir [architecture [test arguments...]]]
+#   (default build/wine-nimbrel, both architectures: x86_64 and i686)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/wine-nimbrel}
+architectures=${2:-x86_64 i686}
+shift $(($# > 2 ? 2 : $#))
+start=$(date +%s)
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
+
+export WINEPREFIX="$build/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winedbg.exe=d"
+export WINEARCH=win64
+# A silent server's transfer then ends within seconds rather than the usual 30.
+export NIMBREL_TRANSFER_MS=4000
+
+nginx_dir=""
+nginx_pid=""
+stop_nginx() {
+    if [ -n "$nginx_pid" ]; then kill "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true; fi
+    nginx_pid=""
+}
+cleanup() {
+    stop_nginx
+    /usr/lib/wine/wineserver64 -k 2>/dev/null || true
+}
+trap cleanup EXIT INT TERM
+
+# nginx as the Linux store-protocol tests configure it (tests/nimbrel/NginxServer.cpp): the
+# same request log, If-Modified-Since rule for Up/, redirects and slow pictures.
+start_nginx() {
+    nginx_dir="$build/nginx-$1"
+    rm -rf "$nginx_dir"
+    mkdir -p "$nginx_dir/root/c_avatar" "$nginx_dir/tmp"
+    local port
+    for _ in 1 2 3 4 5; do
+        port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+        cat >"$nginx_dir/nginx.conf" <<CONF
+daemon off;
+master_process off;
+pid $nginx_dir/nginx.pid;
+error_log $nginx_dir/error.log notice;
+events { worker_connections 64; }
+http {
+    types { image/gif gif; text/html html; }
+    log_format t '\$request_uri\t\$status\t\$http_if_modified_since\t\$http_if_none_match\t\$connection\t\$server_protocol';
+    access_log $nginx_dir/access.log t;
+    client_body_temp_path $nginx_dir/tmp/client_body;
+    proxy_temp_path $nginx_dir/tmp/proxy;
+    fastcgi_temp_path $nginx_dir/tmp/fastcgi;
+    uwsgi_temp_path $nginx_dir/tmp/uwsgi;
+    scgi_temp_path $nginx_dir/tmp/scgi;
+    server {
+        listen 127.0.0.1:$port;
+        root $nginx_dir/root;
+        location /c_avatar/ { }
+        location /c_avatar/Up/ { if_modified_since before; }
+        location ~ ^/c_avatar/([^/]+)/moved-(.+)\$ { return 302 /c_avatar/\$1/\$2; }
+        location ~ ^/c_avatar/[^/]+/slow { limit_rate 1024; }
+    }
+}
+CONF
+        /usr/sbin/nginx -p "$nginx_dir/" -c "$nginx_dir/nginx.conf" -e "$nginx_dir/error.log" \
+            2>"$nginx_dir/stderr.log" &
+        nginx_pid=$!
+        for _ in $(seq 100); do
+            if (echo >"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+                export NIMBREL_TEST_SERVER="127.0.0.1:$port"
+                export NIMBREL_TEST_DOCROOT="Z:${nginx_dir//\//\\}\\root\\c_avatar"
+                export NIMBREL_TEST_LOG="Z:${nginx_dir//\//\\}\\access.log"
+                return 0
+            fi
+            kill -0 "$nginx_pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        stop_nginx  # most likely another program took the port first
+    done
+    echo "nginx did not start:"; cat "$nginx_dir/error.log" "$nginx_dir/stderr.log" 2>/dev/null
+    return 1
+}
+
+# The prefix is made once, while the tests compile.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    /usr/lib/wine/wine64 wineboot -i >"$build/wineboot.log" 2>&1 &
+    boot=$!
+fi
+
+phase=$(date +%s)
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+for arch in $architectures; do
+    cmake -S tests/nimbrel/windows -B "$build/$arch" -G Ninja "${launcher[@]}" \
+        -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" -DPORTRIX_WINDOWS_ARCH=$arch >/dev/null
+    cmake --build "$build/$arch" -j "$(nproc)"
+done
+echo "built in $(($(date +%s) - phase)) s"
+if [ -n "${boot:-}" ]; then wait "$boot" || { cat "$build/wineboot.log"; exit 1; }; fi
+
+status=0
+for arch in $architectures; do
+    phase=$(date +%s)
+    loader=/usr/lib/wine/wine64
+    [ $arch = i686 ] && loader=/usr/lib/wine/wine
+    start_nginx $arch
+    log="$build/results-$arch.log"
+    timeout 300 "$loader" "$build/$arch/bin/nimbrel_windows_test.exe" --gtest_brief=1 "$@" >"$log" 2>&1 || status=1
+    stop_nginx
+    grep -vE '^(\[==========\]|\[  PASSED  \]|Running main)' "$log" || true
+    ran=$(sed -n 's/^\[==========\] \([0-9]*\) tests\? from .* ran\..*/\1/p' "$log")
+    passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p' "$log")
+    marked=$(grep -c '^\[  MARKED  \]' "$log" || true)
+    if [ -z "$ran" ]; then
+        echo "$arch: the tests did not finish (a crash or the time limit)"
+        status=1
+        ran=$(( $(grep -c '^\[  FAILED  \]' "$log" || true) + ${passed:-0} + 1 ))
+    fi
+    echo "Nimbrel under Wine, $arch: $ran tests ran, ${passed:-0} passed," \
+         "$((ran - ${passed:-0})) failed; $marked rows marked as holding on one side only;" \
+         "$(($(date +%s) - phase)) s"
+done
+echo "Nimbrel under Wine: $(($(date +%s) - start)) s in all"
+exit $status

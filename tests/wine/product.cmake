@@ -1,0 +1,55 @@
+# The control's tests built for Windows, from the same sources as on Linux, against the system's
+# Win32 and OLE; scripts/wine_product_tests.sh runs them under Wine. The few layer extensions the
+# tests call (message pumping, window capture, the decoded-picture count) have a Windows side in
+# tests/wine/product_seams.cpp. One program, so that Wine starts once; built without
+# optimisation or debug information, since it is built on every run.
+set(GOOGLETEST_SOURCE_DIR /usr/src/googletest CACHE PATH "Debian's GoogleTest sources")
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+add_subdirectory(${GOOGLETEST_SOURCE_DIR} googletest EXCLUDE_FROM_ALL)
+
+set(tests ${PROJECT_SOURCE_DIR}/tests)
+set(seam_headers ${PROJECT_BINARY_DIR}/test-seams/include)
+foreach(header capture input picture_cache pump)
+    configure_file(${PROJECT_SOURCE_DIR}/platform/include/platform/${header}.h
+                   ${seam_headers}/platform/${header}.h COPYONLY)
+endforeach()
+
+add_executable(product_test
+    ${tests}/picture/gif_builder.cpp
+    ${tests}/picture/picture_harness.cpp
+    ${tests}/picture/loading_test.cpp
+    ${tests}/picture/playback_test.cpp
+    ${tests}/avatar/formats_test.cpp
+    ${tests}/wine/product_seams.cpp)
+target_include_directories(product_test PRIVATE ${seam_headers} ${tests}/support ${tests}/picture)
+target_link_libraries(product_test PRIVATE portrix_avatar portrix_picture nimbrel gtest gtest_main)
+
+# The control on a dialog, with the recording stand-in of the download library: a nimbrel.dll of
+# its own beside the test program, which the loader takes before the one beside portrix.dll. The
+# install path that the module reads at attach is set in the Wine prefix's registry by the
+# script; it is given here in the form the registry holds it.
+set(recording_dir ${PROJECT_BINARY_DIR}/bin/recording)
+add_library(recording_download SHARED ${tests}/avatar/recording/RecordingDownload.cpp)
+set_target_properties(recording_download PROPERTIES OUTPUT_NAME nimbrel PREFIX ""
+    RUNTIME_OUTPUT_DIRECTORY ${recording_dir} ARCHIVE_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib/recording)
+target_compile_definitions(recording_download PRIVATE NIMBREL_BUILDING_DLL)
+target_include_directories(recording_download PUBLIC ${tests}/avatar/recording)
+target_link_libraries(recording_download PUBLIC portrix_download_api)
+
+set(PORTRIX_WINE_INSTALL_DIR "Z:${PROJECT_BINARY_DIR}/avatar.home/install")
+file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/avatar.home/install)
+add_executable(avatar_control_test
+    ${tests}/avatar/ControlHarness.cpp
+    ${tests}/avatar/TestPictures.cpp
+    ${tests}/avatar/display_test.cpp
+    ${tests}/avatar/polling_test.cpp
+    ${tests}/avatar/properties_test.cpp
+    ${tests}/wine/product_seams.cpp)
+set_target_properties(avatar_control_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${recording_dir})
+target_compile_definitions(avatar_control_test PRIVATE
+    PORTRIX_TEST_INSTALL_DIR="${PORTRIX_WINE_INSTALL_DIR}")
+target_include_directories(avatar_control_test PRIVATE ${seam_headers} ${tests}/support ${tests}/avatar)
+target_link_libraries(avatar_control_test PRIVATE recording_download portrix gtest gtest_main)
+file(WRITE ${PROJECT_BINARY_DIR}/avatar.home/install-path "${PORTRIX_WINE_INSTALL_DIR}")
