@@ -5,6 +5,12 @@
 # portrix_glob_gtests(prefix [LIBS ...] [ENV ...])
 #   One executable per *_test.cpp of the current folder, named prefix_<stem>. A file that
 #   contains a line "// ctest-labels: a;b" gets those labels ("threaded" puts it under TSan).
+#
+# threaded_tests: builds the tests labelled "threaded" and, through their dependencies, all
+# that they run; the ThreadSanitizer build builds it alone (CMakePresets.json).
+if(NOT TARGET threaded_tests)
+    add_custom_target(threaded_tests)
+endif()
 
 function(portrix_add_gtest name)
     cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
@@ -13,6 +19,9 @@ function(portrix_add_gtest name)
     add_test(NAME ${name} COMMAND ${name})
     if(T_LABELS)
         set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+    endif()
+    if("threaded" IN_LIST T_LABELS)
+        add_dependencies(threaded_tests ${name})
     endif()
     # Windows stay in memory even when the developer's session has a display; the tests of the
     # screen start an X server of their own and turn the display back on for themselves.

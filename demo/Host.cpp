@@ -25,6 +25,7 @@
 #include "Options.h"
 #include "Portrix.h"
 #include "Scenes.h"
+#include "ServerProbe.h"
 #include "Timeline.h"
 #include "platform/capture.h"
 #include "platform/display.h"
@@ -63,6 +64,8 @@ constexpr int kFirstControlId = 1001;
 constexpr auto kSampleEvery = 40ms;
 constexpr auto kPumpSlice = 15ms;
 constexpr auto kDefaultSetTimeout = 20s;
+// As long as the download library waits for a connection.
+constexpr auto kServerProbeTimeout = 5s;
 // The host asks again, and hands over the background, a little past half-way.
 constexpr double kSecondActAt = 0.55;
 // Moments of the snapshots, as shares of the run (the last one is taken at the end).
@@ -75,10 +78,10 @@ const char* const kDefaultNames[] = {"default1.gif",  "default2.gif", "man1.gif"
                                      "download1.gif", "download2.gif"};
 
 // Ctrl-C (or a TERM) ends the run like a closed window, so that the launcher still removes
-// the throwaway install.
-volatile std::sig_atomic_t stopRequested = 0;
-extern "C" void RequestStop(int) {
-    stopRequested = 1;
+// the throwaway install; the run then ends as that signal says (kStoppedBySignal).
+volatile std::sig_atomic_t stopSignal = 0;
+extern "C" void RequestStop(int signal) {
+    stopSignal = signal;
 }
 
 double Seconds(Clock::duration d) {
@@ -207,6 +210,10 @@ private:
     bool StartServer();
     bool OpenDialog();
     bool FetchDefaultSet();
+    // A signal, or the window's close, asks the run to end.
+    bool EndAsked() const { return stopSignal != 0 || dialog_->closeAsked(); }
+    // The run's result once it is over: a signal's own, else `result`.
+    int Close(int result);
     void FirstAct();
     void SecondAct();
     void Sample(double seconds);
@@ -215,6 +222,8 @@ private:
     void SaveClickFrame();
     void OnControlMouse(size_t index, UINT message, UINT flags, int x, int y);
     void ShowStatus(const std::string& status);
+    // A step of the run on the status line, after the server's trouble when it has one.
+    void ShowStep(const std::string& step);
     int Verdict();
     void WriteLayout();
 
@@ -241,6 +250,7 @@ private:
     int frameHeight_ = 0;
     int clicks_ = 0;
     int hovered_ = -1;
+    bool unreachable_ = false;  // the given server could not be reached
     Clock::time_point start_;
 };
 
@@ -381,6 +391,10 @@ bool DemoRun::OpenDialog() {
     return true;
 }
 
+void DemoRun::ShowStep(const std::string& step) {
+    ShowStatus(unreachable_ ? "server cannot be reached;  " + step : step);
+}
+
 void DemoRun::ShowStatus(const std::string& status) {
     if (dialog_) dialog_->SetStatus(status);
 }
@@ -417,23 +431,42 @@ bool DemoRun::FetchDefaultSet() {
             if (!fs::exists(StorePath(std::string("Default/") + name))) return false;
         return true;
     };
+    // The download library does not tell when a server cannot be reached: a given server is
+    // asked directly, so that the host can say so instead of waiting for pictures that cannot
+    // come. (The embedded one listens already.)
+    std::unique_ptr<ServerProbe> probe;
+    if (!server_) probe = std::make_unique<ServerProbe>(serverAddress_, kServerProbeTimeout);
     // The files come from the download library's threads, not as messages: look between slices.
     bool done = allThere();
-    while (!done && !stopRequested && Clock::now() - asked < kDefaultSetTimeout) {
+    while (!done && !EndAsked() && Clock::now() - asked < kDefaultSetTimeout) {
         platform::PumpMessagesUntil(allThere, kPumpSlice);
         done = allThere();
+        if (probe && probe->Step()) {
+            if (!probe->failure().empty()) break;
+            probe.reset();
+        }
     }
-    if (done)
+    if (done) {
         std::printf("default picture set fetched into the store in %.2f s\n",
                     Seconds(Clock::now() - asked));
-    else
+    } else if (probe && !probe->failure().empty()) {
+        const std::string why = "server " + serverAddress_ + " cannot be reached";
+        std::printf("%s: %s; no default pictures\n", why.c_str(), probe->failure().c_str());
+        ShowStatus(why + ": " + probe->failure());
+        unreachable_ = true;
+        dialog_->SetTitle("Portrix demo: nine avatar controls, one per path",
+                          why + ";  only pictures stored already can show");
+    } else if (EndAsked()) {
+        std::printf("default picture set incomplete when the run was ended\n");
+    } else {
         std::printf("default picture set incomplete after %.0f s; carrying on\n",
                     Seconds(kDefaultSetTimeout));
+    }
     return done;
 }
 
 void DemoRun::FirstAct() {
-    ShowStatus("act one: each control is given its user and asked to display the picture");
+    ShowStep("act one: each control is given its user and asked to display the picture");
     for (Placed& entry : placed_) {
         const Scene& scene = *entry.scene;
         CPortrix& control = *entry.control;
@@ -456,8 +489,7 @@ void DemoRun::SecondAct() {
         "%7.3fs  (host)         asks again where the store was refreshed; hands over a "
         "background\n",
         Elapsed());
-    ShowStatus(
-        "act two: stale and newer-version are asked again; background is handed a background");
+    ShowStep("act two: stale and newer-version are asked again; background is handed a background");
     for (Placed& entry : placed_) {
         const Scene& scene = *entry.scene;
         if (scene.againLater) {
@@ -600,6 +632,11 @@ int DemoRun::Run() {
     for (size_t i = 0; i < scenes_.size(); ++i)
         std::printf("  %-14s %s\n", scenes_[i].name.c_str(), scenes_[i].story.c_str());
     FetchDefaultSet();
+    if (EndAsked()) {
+        // Nothing was shown yet: there is no verdict to give, and no success.
+        std::printf("ended before the controls were asked for their pictures: no verdict\n");
+        return Close(1);
+    }
 
     std::printf("\n   time  control        shows\n");
     start_ = Clock::now();
@@ -623,7 +660,7 @@ int DemoRun::Run() {
             TakeSnapshot("snapshot-" + std::to_string(nextSnapshot + 1), true);
             ++nextSnapshot;
         }
-        if (stopRequested) {
+        if (stopSignal != 0) {
             std::printf("%7.3fs  (host)         stopped by a signal\n", Elapsed());
             break;
         }
@@ -641,7 +678,7 @@ int DemoRun::Run() {
         failures == 0
             ? "every control ended where it should"
             : (std::to_string(failures) + " control(s) did not end where they should").c_str());
-    ShowStatus(ending);
+    ShowStep(ending);
     platform::PumpPendingMessages();
     TakeSnapshot("final", false);
     const std::string sheet = outDir_ + "/contact-sheet.png";
@@ -662,6 +699,10 @@ int DemoRun::Run() {
             ? "every control ended where it should"
             : (std::to_string(failures) + " control(s) did not end where they should").c_str());
 
+    return Close(failures == 0 ? 0 : 1);
+}
+
+int DemoRun::Close(int result) {
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
     // The controls and their windows go before the server, while the download library may
@@ -669,7 +710,8 @@ int DemoRun::Run() {
     dialog_.reset();
     platform::PumpPendingMessages();
     if (server_) server_->Stop();
-    return failures == 0 ? 0 : 1;
+    // A run that a signal stopped is no success, whatever the controls showed.
+    return stopSignal != 0 ? kStoppedBySignal + stopSignal : result;
 }
 
 }  // namespace

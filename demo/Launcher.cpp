@@ -9,6 +9,7 @@
 // and libnimbrel in with it, exactly as a host application that loads the library at run time.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -114,5 +115,10 @@ int main(int argc, char** argv) {
     }
     std::error_code ignored;
     fs::remove_all(installDir, ignored);
+    if (result > demo::kStoppedBySignal) {
+        const int signal = result - demo::kStoppedBySignal;
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    }
     return result;
 }

@@ -19,4 +19,9 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error);
 
 extern const char kUsage[];
 
+// The host's result when a signal stopped the run is this plus the signal's number; the
+// launcher then ends by that signal itself, once it has removed the throwaway install, so that
+// whoever started the demo sees what stopped it (a shell says 130 for Ctrl-C).
+constexpr int kStoppedBySignal = 128;
+
 }  // namespace demo

@@ -30,5 +30,26 @@ echo "Installing: ${missing[*]}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+# Another package manager (unattended-upgrades, a desktop's updater, a second install) may hold
+# apt's locks for a while. apt waits for dpkg's own lock when told to (DPkg::Lock::Timeout),
+# but fails at once on the package lists' lock that `apt-get update` takes and on the downloads'
+# lock; those attempts are made again until the same deadline.
+lock_wait_seconds=600
+lock_retry_seconds=5
+apt_get() {
+    local deadline=$((SECONDS + lock_wait_seconds)) log status
+    log=$(mktemp)
+    while :; do
+        status=0
+        $sudo apt-get -o "DPkg::Lock::Timeout=$lock_wait_seconds" "$@" 2>&1 | tee "$log" || status=$?
+        if [ "$status" -eq 0 ] || ! grep -q "Could not get lock" "$log" || [ "$SECONDS" -ge "$deadline" ]; then
+            rm -f "$log"
+            return "$status"
+        fi
+        echo "deps.sh: another package manager holds apt's lock; trying again in $lock_retry_seconds s"
+        sleep "$lock_retry_seconds"
+    done
+}
+apt_get update -qq
+apt_get install -y -qq --no-install-recommends "${missing[@]}"

@@ -3,7 +3,8 @@
 #   - the installed tree (listed) holds no path of the source or build tree, and its libraries
 #     carry sonames and $ORIGIN run paths;
 #   - examples/minimal-host builds against the prefix alone, once through find_package(Portrix)
-#     and once through pkg-config;
+#     and once through pkg-config, by the README's own build lines (its ```sh block) run with
+#     `prefix` set to the fresh prefix;
 #   - both programs run against a local nginx serving one avatar picture, and must end showing
 #     that picture (its size and centre colour, as the host reports them);
 #   - the README shows the host's code as it is.
@@ -35,14 +36,18 @@ for library in libportrix libnimbrel libportrix_platform; do
     grep -q 'Library runpath: \[\$ORIGIN\]' <<<"$dynamic" || fail "$library does not run from \$ORIGIN"
 done
 
-echo "building examples/minimal-host through find_package(Portrix) and through pkg-config"
-cmake -S examples/minimal-host -B "$work/host-cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
-cmake --build "$work/host-cmake" >/dev/null
-export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
-# shellcheck disable=SC2046  # pkg-config's words are meant to split
-g++ -std=c++17 -Wall -Wextra -Werror -o "$work/host-pkg-config" examples/minimal-host/main.cpp \
-    $(pkg-config --cflags --libs portrix) -Wl,-rpath,"$(pkg-config --variable=libdir portrix)"
-for host in "$work/host-cmake/minimal-host" "$work/host-pkg-config"; do
+echo "building examples/minimal-host by the README's lines: through find_package(Portrix) and through pkg-config"
+readme_build=$(awk '/^```sh$/ { inside = 1; next } /^```$/ { inside = 0 } inside' README.md)
+readme_prefix="prefix=/opt/portrix"
+[ "$(head -n 1 <<<"$readme_build")" = "$readme_prefix" ] ||
+    fail "README.md's build lines (its \`\`\`sh block) do not start with $readme_prefix"
+# Run where the README's lines are run, the top folder, with the outputs kept out of the tree.
+mkdir "$work/hosts"
+ln -s "$source_dir/examples" "$work/hosts/examples"
+(cd "$work/hosts" && prefix=$prefix bash -euo pipefail -c "$(tail -n +2 <<<"$readme_build")") >/dev/null ||
+    fail "README.md's build lines failed"
+hosts=("$work/hosts/build/minimal-host/minimal-host" "$work/hosts/build/minimal-host-pkg-config")
+for host in "${hosts[@]}"; do
     outside=$(ldd "$host" | grep -E 'libportrix|libnimbrel' | grep -vF "$prefix" || true)
     [ -z "$outside" ] || fail "$host loads Portrix from outside the prefix: $outside"
 done
@@ -87,13 +92,13 @@ done
 export PORTRIX_HKCU=$work/hkcu.reg
 "$prefix/bin/portrix-reg" set "HKEY_CURRENT_USER\\Software\\szDomain\\Share" Path "$work/install" >/dev/null
 expected="the control shows 48x48 pixels, centre colour 1565c0"
-for host in "$work/host-cmake/minimal-host" "$work/host-pkg-config"; do
+for host in "${hosts[@]}"; do
     rm -rf "$work/install" && mkdir -p "$work/install"
     output=$(timeout 60 "$host" "127.0.0.1:$port" 10002 3 2>&1) || fail "$host failed: $output"
     grep -qF "$expected" <<<"$output" || fail "$host did not show the picture: $output"
     cmp -s tests/install/avatar-10002.gif "$work/install/Avatar/Up/10002.gif" ||
         fail "$host did not store the picture it was served"
-    echo "  $(basename "$host"): $expected"
+    echo "  ${host#"$work"/hosts/build/}: $expected"
 done
 
 readme_code=$(awk '/^```cpp$/ { inside = 1; next } /^```$/ { inside = 0 } inside' README.md)

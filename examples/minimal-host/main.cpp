@@ -26,6 +26,43 @@ public:
 };
 
 constexpr UINT_PTR kEndOfRunTimer = 1;
+constexpr int kAvatarId = 1001;
+constexpr char kDialogClass[] = "MinimalHostDialog";
+
+// What the control shows: its size follows the picture it loaded.
+void PrintShown(HWND control) {
+    RECT shown;
+    GetClientRect(control, &shown);
+    HDC dc = GetDC(control);
+    const COLORREF centre = GetPixel(dc, shown.right / 2, shown.bottom / 2);
+    ReleaseDC(control, dc);
+    std::printf("the control shows %ldx%ld pixels, centre colour %02x%02x%02x\n",
+                static_cast<long>(shown.right), static_cast<long>(shown.bottom), GetRValue(centre),
+                GetGValue(centre), GetBValue(centre));
+}
+
+// The dialog's window procedure, as every host has one: closing the dialog (the window
+// manager's close button, or the end of the run) destroys it, and its destruction ends the
+// message loop. Without WM_DESTROY's PostQuitMessage a closed dialog would leave the loop
+// waiting for ever.
+LRESULT CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_TIMER:
+            if (wParam != kEndOfRunTimer) break;
+            PostMessageA(dialog, WM_CLOSE, 0, 0);  // the run is over: close as a user would
+            return 0;
+        case WM_CLOSE:
+            PrintShown(GetDlgItem(dialog, kAvatarId));
+            DestroyWindow(dialog);  // its child, the control's window, goes with it
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        default:
+            break;
+    }
+    return DefWindowProcA(dialog, message, wParam, lParam);
+}
 
 }  // namespace
 
@@ -38,12 +75,18 @@ int main(int argc, char** argv) {
     const char* userId = argc > 2 ? argv[2] : "10002";
     const int seconds = argc > 3 ? std::atoi(argv[3]) : 10;
 
-    // The host's dialog and a static control on it; SS_NOTIFY lets the static receive the mouse.
-    HWND dialog = CreateWindowExA(0, WC_DIALOG, "Minimal host",
+    // The host's dialog, of a window class of its own, and a static control on it; SS_NOTIFY
+    // lets the static receive the mouse.
+    WNDCLASSA dialogClass = {};
+    dialogClass.lpfnWndProc = DialogProc;
+    dialogClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    dialogClass.lpszClassName = kDialogClass;
+    if (RegisterClassA(&dialogClass) == 0) return 1;
+    HWND dialog = CreateWindowExA(0, kDialogClass, "Minimal host",
                                   WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, 100, 100, 200,
                                   200, nullptr, nullptr, nullptr, nullptr);
     HWND child = CreateWindowExA(0, WC_STATIC, "", WS_CHILD | WS_VISIBLE | SS_NOTIFY, 20, 20, 64,
-                                 64, dialog, reinterpret_cast<HMENU>(1001), nullptr, nullptr);
+                                 64, dialog, reinterpret_cast<HMENU>(kAvatarId), nullptr, nullptr);
     if (dialog == nullptr || child == nullptr) return 1;
 
     // On the screen when there is one; otherwise the host runs on in memory, and says why.
@@ -66,28 +109,13 @@ int main(int argc, char** argv) {
     // or avatar.DisplaySN();           downloads when the recorded version is older
     // or avatar.DisplaywithDownload(); always downloads
 
-    // The message loop: the control's timers and paints arrive through it. A real host runs it
-    // until its dialog closes; this one stops after `seconds`.
+    // The message loop: the control's timers and paints arrive through it. It runs until the
+    // dialog is closed; this host closes it itself after `seconds`.
     SetTimer(dialog, kEndOfRunTimer, static_cast<UINT>(seconds) * 1000, nullptr);
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-        if (message.hwnd == dialog && message.message == WM_TIMER &&
-            message.wParam == kEndOfRunTimer)
-            break;
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-
-    // What the control shows now: its size follows the picture it loaded.
-    RECT shown;
-    GetClientRect(child, &shown);
-    HDC dc = GetDC(child);
-    const COLORREF centre = GetPixel(dc, shown.right / 2, shown.bottom / 2);
-    ReleaseDC(child, dc);
-    std::printf("the control shows %ldx%ld pixels, centre colour %02x%02x%02x\n",
-                static_cast<long>(shown.right), static_cast<long>(shown.bottom), GetRValue(centre),
-                GetGValue(centre), GetBValue(centre));
-
-    DestroyWindow(dialog);  // its child, the control's window, goes with it
     return 0;
 }

@@ -99,6 +99,7 @@ int ChildProcess::WaitForExit(std::chrono::milliseconds timeout) {
             while (ReadSome(std::chrono::milliseconds(0))) {
             }
             pid_ = -1;
+            if (WIFSIGNALED(status)) return kSignalled + WTERMSIG(status);
             return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         }
         usleep(20000);  // output closed, the process not yet gone

@@ -30,9 +30,11 @@ public:
                             std::chrono::milliseconds timeout);
     // Reads until the output so far contains `text` anywhere; false at a timeout.
     bool WaitForText(const std::string& text, std::chrono::milliseconds timeout);
-    // Reads everything until the child closes its output, then reaps it: its exit code, or -1
-    // on a signal or a timeout (the child is then killed).
+    // Reads everything until the child closes its output, then reaps it: its exit code,
+    // kSignalled plus the signal's number when a signal ended it (as a shell reports it), or -1
+    // at a timeout (the child is then killed).
     int WaitForExit(std::chrono::milliseconds timeout);
+    static constexpr int kSignalled = 128;
 
     const std::string& output() const { return output_; }
 

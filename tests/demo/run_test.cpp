@@ -2,6 +2,7 @@
 // leave its snapshots, and its final snapshot must show each control's picture, checked here
 // against the artwork files the demo wrote (read back with giflib, not the platform's decoder).
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <filesystem>
 #include <fstream>
@@ -66,6 +67,15 @@ int Mismatches(const std::vector<uint32_t>& shot, int shotWidth, const LayoutLin
     return mismatches;
 }
 
+// The throwaway install the demo names on its first line.
+std::string InstallDir(const std::string& output) {
+    const std::string label = "install directory ";
+    const size_t start = output.find(label);
+    if (start == std::string::npos) return "";
+    const size_t from = start + label.size();
+    return output.substr(from, output.find(' ', from) - from);
+}
+
 TEST(DemoRunTest, ShortRunEndsWithEveryControlOnItsPicture) {
     const portrix_test::TempDir outDir, homeDir;
     const std::string& out = outDir.path();
@@ -81,10 +91,8 @@ TEST(DemoRunTest, ShortRunEndsWithEveryControlOnItsPicture) {
     // It kept away from the user's own registry and removed its throwaway install.
     EXPECT_FALSE(fs::exists(home + "/config/portrix")) << "the user's hive was touched";
     EXPECT_FALSE(fs::exists(home + "/.config/portrix")) << "the user's hive was touched";
-    const size_t install = output.find("install directory ");
-    ASSERT_NE(install, std::string::npos);
-    const std::string installDir =
-        output.substr(install + 18, output.find(' ', install + 18) - install - 18);
+    const std::string installDir = InstallDir(output);
+    ASSERT_FALSE(installDir.empty()) << output;
     EXPECT_FALSE(fs::exists(installDir)) << installDir;
 
     for (const char* file : {"final.png", "contact-sheet.png", "layout.txt"})
@@ -129,6 +137,22 @@ TEST(DemoRunTest, ShortRunEndsWithEveryControlOnItsPicture) {
         EXPECT_GE(dark, 100) << line.control << " has no caption";
         EXPECT_GE(green, 10) << line.control << " is not captioned as settled";
     }
+}
+
+// Ctrl-C ends the run, removes the throwaway install, and is never reported as success, even
+// when every control already shows what it should.
+TEST(DemoRunTest, InterruptedRunIsNotASuccess) {
+    const portrix_test::TempDir outDir;
+    ChildProcess demo({PORTRIX_DEMO_PROGRAM, "--out", outDir.path(), "--seconds", "30"});
+    ASSERT_TRUE(demo.started());
+    for (const char* state : {"over the handed background", "unknown-man    default man1.gif",
+                              "unknown-woman  default woman2.gif"})
+        ASSERT_TRUE(demo.WaitForText(state, 60s)) << state << "\n" << demo.output();
+    kill(demo.pid(), SIGINT);
+    EXPECT_EQ(demo.WaitForExit(60s), ChildProcess::kSignalled + SIGINT) << demo.output();
+    const std::string installDir = InstallDir(demo.output());
+    ASSERT_FALSE(installDir.empty()) << demo.output();
+    EXPECT_FALSE(fs::exists(installDir)) << installDir;
 }
 
 TEST(DemoRunTest, CommandLine) {

@@ -1,10 +1,16 @@
-// portrix-demo --window under Xvfb: the dialog appears in a real X11 window, a click injected
-// through the X server reaches a control's mouse receiver and frames the control, the window
-// shows what the demo captured, and closing the window ends the demo.
+// The hosts' windows under Xvfb. portrix-demo --window: the dialog appears in a real X11
+// window, a click injected through the X server reaches a control's mouse receiver and frames
+// the control, the window shows what the demo captured, and closing the window ends the demo.
+// The minimal example host: closing its window ends it.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <thread>
 
 #include "DemoProcess.h"
@@ -37,19 +43,47 @@ bool ControlPlace(const std::string& layout, const std::string& control, int* le
     return false;
 }
 
+// Xvfb on the first free display (-displayfd: it prints the number); ":N", or empty when it did
+// not start.
+std::string StartXvfb(std::unique_ptr<ChildProcess>* xvfb) {
+    *xvfb = std::make_unique<ChildProcess>(std::vector<std::string>{
+        XVFB_PROGRAM, "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+    const std::string number =
+        (*xvfb)->WaitForLine([](const std::string& line) { return !line.empty(); }, 30s);
+    return number.empty() ? "" : ":" + number;
+}
+
+// The window titled as `title` says (a pattern) once the X server shows it; 0 when none came.
+// A host may name its window before the server has made it.
+Window ShownWindow(const std::string& display, const std::string& title) {
+    ChildProcess search({XDOTOOL_PROGRAM, "search", "--sync", "--onlyvisible", "--name", title},
+                        {{"DISPLAY", display}});
+    const std::string found =
+        search.WaitForLine([](const std::string& line) { return !line.empty(); }, 60s);
+    return found.empty() ? 0 : std::stoul(found);
+}
+
+// What a window manager sends when its close button is pressed.
+void SendClose(Display* x, Window window) {
+    XEvent close = {};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = window;
+    close.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
+    close.xclient.format = 32;
+    close.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
+    XSendEvent(x, window, False, NoEventMask, &close);
+    XFlush(x);
+}
+
 TEST(DemoWindowTest, ClickReachesTheHookAndTheWindowShowsTheCapture) {
     if (!fs::exists(XVFB_PROGRAM) || !fs::exists(XDOTOOL_PROGRAM))
         GTEST_SKIP() << "Xvfb or xdotool is not installed (Debian packages xvfb, xdotool)";
 
-    // -displayfd: Xvfb takes the first free display and prints its number. The dialog, at
-    // (100,100), lies wholly on the screen, so that the server can read all of it back.
-    ChildProcess xvfb(
-        {XVFB_PROGRAM, "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-    ASSERT_TRUE(xvfb.started());
-    const std::string number =
-        xvfb.WaitForLine([](const std::string& line) { return !line.empty(); }, 30s);
-    ASSERT_FALSE(number.empty()) << "Xvfb did not start";
-    const std::string display = ":" + number;
+    // The dialog, at (100,100), lies wholly on the screen, so that the server can read all of
+    // it back.
+    std::unique_ptr<ChildProcess> xvfb;
+    const std::string display = StartXvfb(&xvfb);
+    ASSERT_FALSE(display.empty()) << "Xvfb did not start";
 
     const portrix_test::TempDir outDir;
     const std::string& out = outDir.path();
@@ -120,18 +154,104 @@ TEST(DemoWindowTest, ClickReachesTheHookAndTheWindowShowsTheCapture) {
     EXPECT_EQ(framePixel, kFrameOrange);
 
     // Closing the window as a window manager would ends the demo with its verdict.
-    XEvent close = {};
-    close.xclient.type = ClientMessage;
-    close.xclient.window = window;
-    close.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
-    close.xclient.format = 32;
-    close.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
-    XSendEvent(x, window, False, NoEventMask, &close);
-    XFlush(x);
+    SendClose(x, window);
     EXPECT_EQ(demo.WaitForExit(60s), 0) << demo.output();
     EXPECT_TRUE(Contains(demo.output(), "every control ended where it should")) << demo.output();
     XCloseDisplay(x);
 }
+
+// A local port for the object's life: bound and never listening, it refuses connections;
+// listening but never accepting, it takes them (the kernel completes the handshake) and never
+// answers.
+class LocalPort {
+public:
+    explicit LocalPort(bool listening) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+            (!listening || listen(fd_, kBacklog) == 0) &&
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            address_ = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    }
+    ~LocalPort() {
+        if (fd_ >= 0) close(fd_);
+    }
+    LocalPort(const LocalPort&) = delete;
+    LocalPort& operator=(const LocalPort&) = delete;
+    const std::string& address() const { return address_; }  // empty when it could not be made
+
+private:
+    static constexpr int kBacklog = 64;
+    int fd_;
+    std::string address_;
+};
+
+// A given server that cannot be reached: the demo says so. One that takes connections and never
+// answers: a close while the demo waits for the default pictures ends it there, without the
+// acts and their verdict. Neither run is a success.
+TEST(DemoWindowTest, UnreachableAndSilentServers) {
+    if (!fs::exists(XVFB_PROGRAM) || !fs::exists(XDOTOOL_PROGRAM))
+        GTEST_SKIP() << "Xvfb or xdotool is not installed (Debian packages xvfb, xdotool)";
+    std::unique_ptr<ChildProcess> xvfb;
+    const std::string display = StartXvfb(&xvfb);
+    ASSERT_FALSE(display.empty()) << "Xvfb did not start";
+    Display* x = XOpenDisplay(display.c_str());
+    ASSERT_NE(x, nullptr);
+
+    for (const bool silent : {false, true}) {
+        SCOPED_TRACE(silent ? "silent server" : "unreachable server");
+        const LocalPort server(silent);
+        ASSERT_FALSE(server.address().empty());
+        const portrix_test::TempDir outDir;
+        ChildProcess demo({PORTRIX_DEMO_PROGRAM, "--window", "--out", outDir.path(), "--server",
+                           server.address()},
+                          {{"DISPLAY", display}, {"PORTRIX_NO_DISPLAY", ""}});
+        const Window window = ShownWindow(display, "^Portrix demo$");
+        ASSERT_NE(window, 0u) << demo.output();
+        if (!silent) {
+            EXPECT_TRUE(demo.WaitForText(" cannot be reached: ", 60s)) << demo.output();
+        }
+
+        SendClose(x, window);
+        EXPECT_EQ(demo.WaitForExit(60s), 1) << demo.output();
+        if (silent) {
+            EXPECT_FALSE(Contains(demo.output(), "time  control")) << demo.output();
+        }
+    }
+    XCloseDisplay(x);
+}
+
+#ifdef MINIMAL_HOST_PROGRAM
+TEST(MinimalHostWindowTest, ClosingTheWindowEndsTheHost) {
+    if (!fs::exists(XVFB_PROGRAM) || !fs::exists(XDOTOOL_PROGRAM))
+        GTEST_SKIP() << "Xvfb or xdotool is not installed (Debian packages xvfb, xdotool)";
+    std::unique_ptr<ChildProcess> xvfb;
+    const std::string display = StartXvfb(&xvfb);
+    ASSERT_FALSE(display.empty()) << "Xvfb did not start";
+
+    // An install path in a hive of the test's own, and a server that refuses every connection;
+    // the host's run would last ten minutes.
+    const portrix_test::TempDir install;
+    const std::string hive = install.path() + "/hkcu.reg";
+    ChildProcess reg({PORTRIX_REG_PROGRAM, "set", "HKEY_CURRENT_USER\\Software\\szDomain\\Share",
+                      "Path", install.path()},
+                     {{"PORTRIX_HKCU", hive}});
+    ASSERT_EQ(reg.WaitForExit(30s), 0) << reg.output();
+    ChildProcess host({MINIMAL_HOST_PROGRAM, "127.0.0.1:9", "10002", "600"},
+                      {{"DISPLAY", display}, {"PORTRIX_NO_DISPLAY", ""}, {"PORTRIX_HKCU", hive}});
+    const Window window = ShownWindow(display, "^Minimal host$");
+    ASSERT_NE(window, 0u) << host.output();
+
+    Display* x = XOpenDisplay(display.c_str());
+    ASSERT_NE(x, nullptr);
+    SendClose(x, window);
+    EXPECT_EQ(host.WaitForExit(30s), 0) << host.output();
+    EXPECT_TRUE(Contains(host.output(), "the control shows")) << host.output();
+    XCloseDisplay(x);
+}
+#endif
 
 }  // namespace
 }  // namespace demo_test

@@ -210,14 +210,16 @@ TEST_F(DownloadTest, FailedResponsesLeaveNothingAndKeepTheOldPicture) {
 }
 
 TEST_F(DownloadTest, SlowBodyIsNeverVisibleHalfWritten) {
-    const std::string body = std::string("GIF89a") + std::string(4000, 'x');
+    // Owned with the server's handlers, which outlive the test and may still be sending it.
+    const auto body =
+        std::make_shared<const std::string>(std::string("GIF89a") + std::string(4000, 'x'));
     server.Http().Get(
-        "/c_avatar/Body/slow.gif", [&](const httplib::Request&, httplib::Response& response) {
+        "/c_avatar/Body/slow.gif", [body](const httplib::Request&, httplib::Response& response) {
             response.set_content_provider(
-                body.size(), "image/gif", [&](size_t offset, size_t, httplib::DataSink& sink) {
+                body->size(), "image/gif", [body](size_t offset, size_t, httplib::DataSink& sink) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                    return sink.write(body.data() + offset,
-                                      std::min<size_t>(500, body.size() - offset));
+                    return sink.write(body->data() + offset,
+                                      std::min<size_t>(500, body->size() - offset));
                 });
         });
     server.Start();
@@ -229,11 +231,11 @@ TEST_F(DownloadTest, SlowBodyIsNeverVisibleHalfWritten) {
     std::optional<std::string> seen;
     do {
         seen = ReadFile(store.Path("Body/slow.gif"));
-        ASSERT_TRUE(seen == kOldPicture || seen == body)
+        ASSERT_TRUE(seen == kOldPicture || seen == *body)
             << "partial file of " << (seen ? seen->size() : 0) << " bytes";
         sawTempFile = sawTempFile || !store.TempFiles("Body").empty();
-    } while (seen != body && std::chrono::steady_clock::now() < deadline);
-    EXPECT_EQ(seen, body);
+    } while (seen != *body && std::chrono::steady_clock::now() < deadline);
+    EXPECT_EQ(seen, *body);
     EXPECT_TRUE(sawTempFile);
     EXPECT_TRUE(store.TempFiles("Body").empty());
 }
