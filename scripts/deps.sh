@@ -3,22 +3,28 @@
 # and only those that are missing. Works as root or through sudo.
 #   deps.sh        everything the tests need
 #   deps.sh demo   only what building and running the demo needs
+#   deps.sh windows-i686 | windows-x86_64
+#                  only what building the Windows package of that architecture needs
 set -euo pipefail
 
 packages=(
     cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libgif-dev libpng-dev libjpeg62-turbo-dev libcurl4-openssl-dev libcpp-httplib-dev
-    libx11-dev libxcb1-dev nettle-dev libxtst-dev xvfb xdotool x11-utils
-    libfreetype-dev fonts-dejavu-core nginx-light clang-format zlib1g-dev
-    wine64 g++-mingw-w64-x86-64-posix googletest
+    libx11-dev libxcb1-dev libxtst-dev xvfb xdotool x11-utils openbox
+    libfreetype-dev fonts-dejavu-core nginx-light clang-format zlib1g-dev python3 strace
+    wine64 wine32:i386 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest
 )
 demo_packages=(
     cmake ninja-build pkg-config g++
     libgif-dev libpng-dev libjpeg62-turbo-dev libcurl4-openssl-dev libcpp-httplib-dev
-    libxcb1-dev nettle-dev libfreetype-dev fonts-dejavu-core
+    libxcb1-dev libfreetype-dev fonts-dejavu-core
 )
-[ "${1:-}" = demo ] && packages=("${demo_packages[@]}")
+case "${1:-}" in
+    demo) packages=("${demo_packages[@]}") ;;
+    windows-i686) packages=(cmake ninja-build g++-mingw-w64-i686-posix) ;;
+    windows-x86_64) packages=(cmake ninja-build g++-mingw-w64-x86-64-posix) ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -30,6 +36,10 @@ echo "Installing: ${missing[*]}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
+# 32-bit Windows programs run under Wine's i386 side, which comes from the i386 architecture.
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+fi
 
 # Another package manager (unattended-upgrades, a desktop's updater, a second install) may hold
 # apt's locks for a while. apt waits for dpkg's own lock when told to (DPkg::Lock::Timeout),

@@ -2,8 +2,9 @@
 # Installs what is missing, checks the formatting, builds, and runs the whole test suite three times:
 # plain, under AddressSanitizer+UBSan, and the threaded tests under ThreadSanitizer.
 # After the plain run, installs that build and builds and runs a host against the install.
-# Then builds the platform's API-level tests for Windows and runs them under Wine, and runs
-# every fuzzer for a bounded, repeatable number of inputs.
+# Then builds the platform's API-level tests, the control's tests and the download library's
+# tests for Windows (the last two for i686 and x86_64) and runs them under Wine, and runs every
+# fuzzer for a bounded, repeatable number of inputs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -49,6 +50,12 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --preset tsan -j "$jo
 
 stage "platform API tests under Wine (mingw-w64 build)"
 bash scripts/wine_tests.sh build/wine
+
+stage "the control's tests under Wine (portrix.dll, i686 and x86_64)"
+bash scripts/wine_product_tests.sh build/wine-product build/debug/lib/libportrix.so.0
+
+stage "the download library's tests under Wine (nimbrel.dll, i686 and x86_64, against nginx)"
+bash scripts/wine_nimbrel_tests.sh build/wine-nimbrel
 
 if [ -f fuzz/CMakeLists.txt ]; then
     stage "fuzzing (fixed seed, bounded runs)"

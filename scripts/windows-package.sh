@@ -11,25 +11,13 @@ cd "$(dirname "$0")/.."
 arch=${1:-}
 prefix=${2:-}
 case "$arch" in
-    i686) compiler_package=g++-mingw-w64-i686-posix ;;
-    x86_64) compiler_package=g++-mingw-w64-x86-64-posix ;;
+    i686 | x86_64) ;;
     *) echo "usage: $0 i686|x86_64 PREFIX [BUILD_DIR]" >&2; exit 2 ;;
 esac
 [ -n "$prefix" ] || { echo "usage: $0 i686|x86_64 PREFIX [BUILD_DIR]" >&2; exit 2; }
 build=${3:-build/windows-$arch}
 
-missing=()
-for p in cmake ninja-build "$compiler_package"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get -o DPkg::Lock::Timeout=120 update -qq
-    $sudo apt-get -o DPkg::Lock::Timeout=120 install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash scripts/deps.sh "windows-$arch"
 
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)

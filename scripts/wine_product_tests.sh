@@ -44,6 +44,11 @@ for arch in i686 x86_64; do
         wait "$boot" || { cat "$build/wineboot.log"; exit 1; }
         # Headless: no X server, no window manager.
         "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+        # The first boot's desktop process was started with the default driver, which has no
+        # display to use: every window made through it would fail. A new server starts the
+        # desktop again with the null driver.
+        "$wineserver" -k 2>/dev/null || true
+        "$wineserver" -w 2>/dev/null || true
     fi
 
     if [ -n "$elf" ]; then
