@@ -124,7 +124,8 @@ for arch in $architectures; do
              "(fetched by nimbrel.dll into Avatar\\Up\\$user.gif); $(($(date +%s) - phase)) s"
     else
         status=1
-        echo "minimal host under Wine, $arch: FAILED: $(IFS=';'; echo "${problems[*]}")"
+        joined=$(printf '%s; ' "${problems[@]}")
+        echo "minimal host under Wine, $arch: FAILED: ${joined%; }"
         echo "  the host said: ${output:-nothing}"
         echo "  nginx's requests: $(tr '\n' ' ' <"$nginx_dir/access.log")"
     fi
