@@ -29,7 +29,8 @@ set(PORTRIX_INSTALL_INCLUDE_DIR ${CMAKE_INSTALL_INCLUDEDIR}/portrix)
 # The layer's extension headers that the product includes, copied alone into a folder of the
 # build tree: the folder beside them holds the Linux stand-ins of windows.h and its kin, which
 # must not come before the system's.
-set(PORTRIX_EXTRAS_HEADERS clock confined_opens directory msgbox registry_hive write_temporaries)
+set(PORTRIX_EXTRAS_HEADERS clock confined_opens directory display msgbox registry_hive
+                           write_temporaries)
 set(PORTRIX_EXTRAS_INCLUDE_DIR ${PROJECT_BINARY_DIR}/extras/include)
 foreach(header ${PORTRIX_EXTRAS_HEADERS})
     configure_file(${PROJECT_SOURCE_DIR}/platform/include/platform/${header}.h

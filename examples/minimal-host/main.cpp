@@ -12,6 +12,9 @@
 #include "Portrix.h"
 #include "platform/display.h"
 #include "windows.h"
+#ifdef _WIN32
+#include <commctrl.h>
+#endif
 
 namespace {
 

@@ -1,5 +1,6 @@
 // The few extensions of the layer that the product calls, on Windows: the clock, the message-box
-// sink, MFC's window-creation hook, confined folders and the clean-up of write temporaries.
+// sink, MFC's window-creation hook, confined folders, the clean-up of write temporaries and the
+// screen.
 #include <algorithm>
 #include <cctype>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "internal/create_hook.h"
 #include "platform/clock.h"
 #include "platform/confined_opens.h"
+#include "platform/display.h"
 #include "platform/msgbox.h"
 #include "platform/registry_hive.h"
 #include "platform/write_temporaries.h"
@@ -38,6 +40,32 @@ std::string RegistryHivePath() {
 
 std::string RegistryHiveProblem() {
     return std::string();
+}
+
+// ---- The screen: the system shows every visible top-level window itself -----------------------
+const char* DisplayProblem() {
+    // A window station that is not visible (a service's, a non-interactive session's) has
+    // windows that no one sees.
+    USEROBJECTFLAGS flags{};
+    HWINSTA station = GetProcessWindowStation();
+    if (station != nullptr &&
+        GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, nullptr) &&
+        (flags.dwFlags & WSF_VISIBLE) == 0)
+        return "the process's window station is not visible (a service or a non-interactive "
+               "session)";
+    return nullptr;
+}
+
+bool HasDisplay() {
+    return DisplayProblem() == nullptr;
+}
+
+unsigned long DisplayWindowId(HWND) {
+    return 0;  // there is no X11 window behind a window of the system's own
+}
+
+BOOL FlushDisplay() {
+    return HasDisplay() && GdiFlush();
 }
 
 // ---- Message boxes ---------------------------------------------------------------------------

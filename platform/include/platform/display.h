@@ -20,6 +20,10 @@
 // window manager cannot resize a window. A WS_POPUP window without WS_CAPTION asks for no
 // title bar (a thin border with WS_BORDER). Key presses go to the top-level window that has
 // the X input focus, with WM_CHAR posted after WM_KEYDOWN (TranslateMessage makes none).
+//
+// On Windows (portrixmfc.dll) the system shows the windows: there is a display unless the
+// process's window station is invisible (a service), no window has an X11 id, and FlushDisplay
+// flushes the calling thread's GDI batch.
 #pragma once
 
 #include "windef.h"

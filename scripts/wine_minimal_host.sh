@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# The end to end on Windows: installs the Windows package of each architecture
+# (scripts/windows-package.sh), builds examples/minimal-host against it alone through
+# find_package(Portrix) with mingw-w64, and runs the host under Wine, headless (Wine's null
+# graphics driver), with its install path set by `wine reg add`, against a Debian nginx on
+# 127.0.0.1 serving one avatar picture. The host must store the picture that nimbrel.dll fetched
+# where the control looks, and end showing it (its size and centre colour, as the host reports).
+# Prints one verdict line per architecture.
+# Usage: scripts/wine_minimal_host.sh [work-dir [architectures]]
+#   (default build/wine-host, both architectures: x86_64 and i686)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source_dir=$PWD
+work=${1:-build/wine-host}
+architectures=${2:-x86_64 i686}
+start=$(date +%s)
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winedbg.exe=d"
+export WINEARCH=win64
+user=10002
+picture=tests/install/avatar-10002.gif
+expected="the control shows 48x48 pixels, centre colour 1565c0"
+
+nginx_pid=""
+stop_nginx() {
+    if [ -n "$nginx_pid" ]; then kill "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true; fi
+    nginx_pid=""
+}
+cleanup() {
+    stop_nginx
+    /usr/lib/wine/wineserver64 -k 2>/dev/null || true
+}
+trap cleanup EXIT INT TERM
+
+# nginx serving the one picture at /c_avatar/Up/, on a port the system picks (as the Wine tests
+# of the download library start it), with the request log that the verdict reads.
+nginx_dir="$work/nginx"
+port=""
+start_nginx() {
+    rm -rf "$nginx_dir"
+    mkdir -p "$nginx_dir/root/c_avatar/Up" "$nginx_dir/tmp"
+    cp "$picture" "$nginx_dir/root/c_avatar/Up/$user.gif"
+    for _ in 1 2 3 4 5; do
+        port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+        cat >"$nginx_dir/nginx.conf" <<CONF
+daemon off;
+master_process off;
+pid $nginx_dir/nginx.pid;
+error_log $nginx_dir/error.log notice;
+events { worker_connections 64; }
+http {
+    types { image/gif gif; }
+    log_format t '\$request_uri\t\$status';
+    access_log $nginx_dir/access.log t;
+    client_body_temp_path $nginx_dir/tmp/client_body;
+    proxy_temp_path $nginx_dir/tmp/proxy;
+    fastcgi_temp_path $nginx_dir/tmp/fastcgi;
+    uwsgi_temp_path $nginx_dir/tmp/uwsgi;
+    scgi_temp_path $nginx_dir/tmp/scgi;
+    server { listen 127.0.0.1:$port; root $nginx_dir/root; }
+}
+CONF
+        /usr/sbin/nginx -p "$nginx_dir/" -c "$nginx_dir/nginx.conf" -e "$nginx_dir/error.log" \
+            2>"$nginx_dir/stderr.log" &
+        nginx_pid=$!
+        for _ in $(seq 100); do
+            if (echo >"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then return 0; fi
+            kill -0 "$nginx_pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        stop_nginx  # most likely another program took the port first
+    done
+    echo "nginx did not start:"; cat "$nginx_dir/error.log" "$nginx_dir/stderr.log" 2>/dev/null
+    return 1
+}
+
+# The prefix is made once, while the packages build; headless: no X server, no window manager.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    (/usr/lib/wine/wine64 wineboot -i &&
+        /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f) \
+        >"$work/wineboot.log" 2>&1 &
+    boot=$!
+fi
+
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+for arch in $architectures; do
+    phase=$(date +%s)
+    rm -rf "$work/$arch"
+    bash scripts/windows-package.sh "$arch" "$work/$arch" "$work/build-$arch" >"$work/package-$arch.log"
+    cmake -S examples/minimal-host -B "$work/host-$arch" -G Ninja "${launcher[@]}" \
+        -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-w64.cmake" -DPORTRIX_WINDOWS_ARCH="$arch" \
+        -DCMAKE_PREFIX_PATH="$work/$arch" -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" >/dev/null
+    cmake --build "$work/host-$arch" >/dev/null
+    echo "$arch: package and host built in $(($(date +%s) - phase)) s"
+done
+if [ -n "${boot:-}" ]; then wait "$boot" || { cat "$work/wineboot.log"; exit 1; }; fi
+
+status=0
+for arch in $architectures; do
+    phase=$(date +%s)
+    loader=/usr/lib/wine/wine64
+    [ "$arch" = i686 ] && loader=/usr/lib/wine/wine
+    install="$work/install-$arch"
+    rm -rf "$install" && mkdir -p "$install"
+    # The module reads the install path from the registry while portrix.dll loads.
+    "$loader" reg add 'HKCU\Software\szDomain\Share' /v Path /d "Z:${install//\//\\}" /f >/dev/null 2>&1
+    start_nginx
+    # Only the package's bin/ and Windows' own folders: every DLL the host loads comes from it.
+    output=$(WINEPATH="Z:${work//\//\\}\\$arch\\bin" timeout 120 "$loader" \
+        "$work/host-$arch/minimal-host.exe" "127.0.0.1:$port" "$user" 3 2>&1) || true
+    stop_nginx
+    stored="$install/Avatar/Up/$user.gif"
+    problems=()
+    grep -qP "^/c_avatar/Up/$user\.gif\t200$" "$nginx_dir/access.log" ||
+        problems+=("nginx served no /c_avatar/Up/$user.gif")
+    cmp -s "$picture" "$stored" || problems+=("the store holds no copy of the served picture")
+    grep -qF "$expected" <<<"$output" || problems+=("the host did not show the picture")
+    if [ ${#problems[@]} -eq 0 ]; then
+        echo "minimal host under Wine, $arch: passed, $expected" \
+             "(fetched by nimbrel.dll into Avatar\\Up\\$user.gif); $(($(date +%s) - phase)) s"
+    else
+        status=1
+        joined=$(printf '%s; ' "${problems[@]}")
+        echo "minimal host under Wine, $arch: FAILED: ${joined%; }"
+        echo "  the host said: ${output:-nothing}"
+        echo "  nginx's requests: $(tr '\n' ' ' <"$nginx_dir/access.log")"
+    fi
+done
+echo "minimal host under Wine: $(($(date +%s) - start)) s in all"
+exit $status
