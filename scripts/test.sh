@@ -57,6 +57,9 @@ bash scripts/wine_product_tests.sh build/wine-product build/debug/lib/libportrix
 stage "the download library's tests under Wine (nimbrel.dll, i686 and x86_64, against nginx)"
 bash scripts/wine_nimbrel_tests.sh build/wine-nimbrel
 
+stage "the minimal host under Wine (the Windows package through find_package, a picture from nginx)"
+bash scripts/wine_minimal_host.sh build/wine-host
+
 if [ -f fuzz/CMakeLists.txt ]; then
     stage "fuzzing (fixed seed, bounded runs)"
     cmake --preset fuzz >/dev/null
