@@ -97,7 +97,13 @@ for arch in $architectures; do
     cmake --build "$work/host-$arch" >/dev/null
     echo "$arch: package and host built in $(($(date +%s) - phase)) s"
 done
-if [ -n "${boot:-}" ]; then wait "$boot" || { cat "$work/wineboot.log"; exit 1; }; fi
+if [ -n "${boot:-}" ]; then
+    wait "$boot" || { cat "$work/wineboot.log"; exit 1; }
+    # The boot's desktop process started with the default driver, which has no display: every
+    # window made through it would fail. A new server starts the desktop with the null driver.
+    /usr/lib/wine/wineserver64 -k 2>/dev/null || true
+    /usr/lib/wine/wineserver64 -w 2>/dev/null || true
+fi
 
 status=0
 for arch in $architectures; do
