@@ -415,7 +415,8 @@ private:
                 --listedNames_;
             }
             if ((event.mask & (IN_CREATE | IN_MOVED_TO)) || (existed && (event.mask & IN_ATTRIB))) {
-                named.push_back({name, (event.mask & IN_ISDIR) ? DT_DIR : DT_UNKNOWN});
+                named.push_back({name, static_cast<unsigned char>(
+                                           (event.mask & IN_ISDIR) ? DT_DIR : DT_UNKNOWN)});
                 ++listedNames_;
             }
             if (named.empty()) folder.entries.erase(folded);
