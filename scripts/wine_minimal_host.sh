@@ -23,57 +23,20 @@ user=10002
 picture=tests/install/avatar-10002.gif
 expected="the control shows 48x48 pixels, centre colour 1565c0"
 
-nginx_pid=""
-stop_nginx() {
-    if [ -n "$nginx_pid" ]; then kill "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true; fi
-    nginx_pid=""
-}
+source scripts/loopback_nginx.sh
 cleanup() {
     stop_nginx
     /usr/lib/wine/wineserver64 -k 2>/dev/null || true
 }
 trap cleanup EXIT INT TERM
 
-# nginx serving the one picture at /c_avatar/Up/, on a port the system picks (as the Wine tests
-# of the download library start it), with the request log that the verdict reads.
+# nginx serving the one picture at /c_avatar/Up/, with the request log that the verdict reads.
 nginx_dir="$work/nginx"
-port=""
 start_nginx() {
     rm -rf "$nginx_dir"
-    mkdir -p "$nginx_dir/root/c_avatar/Up" "$nginx_dir/tmp"
+    mkdir -p "$nginx_dir/root/c_avatar/Up"
     cp "$picture" "$nginx_dir/root/c_avatar/Up/$user.gif"
-    for _ in 1 2 3 4 5; do
-        port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-        cat >"$nginx_dir/nginx.conf" <<CONF
-daemon off;
-master_process off;
-pid $nginx_dir/nginx.pid;
-error_log $nginx_dir/error.log notice;
-events { worker_connections 64; }
-http {
-    types { image/gif gif; }
-    log_format t '\$request_uri\t\$status';
-    access_log $nginx_dir/access.log t;
-    client_body_temp_path $nginx_dir/tmp/client_body;
-    proxy_temp_path $nginx_dir/tmp/proxy;
-    fastcgi_temp_path $nginx_dir/tmp/fastcgi;
-    uwsgi_temp_path $nginx_dir/tmp/uwsgi;
-    scgi_temp_path $nginx_dir/tmp/scgi;
-    server { listen 127.0.0.1:$port; root $nginx_dir/root; }
-}
-CONF
-        /usr/sbin/nginx -p "$nginx_dir/" -c "$nginx_dir/nginx.conf" -e "$nginx_dir/error.log" \
-            2>"$nginx_dir/stderr.log" &
-        nginx_pid=$!
-        for _ in $(seq 100); do
-            if (echo >"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then return 0; fi
-            kill -0 "$nginx_pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        stop_nginx  # most likely another program took the port first
-    done
-    echo "nginx did not start:"; cat "$nginx_dir/error.log" "$nginx_dir/stderr.log" 2>/dev/null
-    return 1
+    start_nginx_in "$nginx_dir" '$request_uri\t$status' ''
 }
 
 # The prefix is made once, while the packages build; headless: no X server, no window manager.

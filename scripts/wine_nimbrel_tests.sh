@@ -19,12 +19,7 @@ export WINEARCH=win64
 # A silent server's transfer then ends within seconds rather than the usual 30.
 export NIMBREL_TRANSFER_MS=4000
 
-nginx_dir=""
-nginx_pid=""
-stop_nginx() {
-    if [ -n "$nginx_pid" ]; then kill "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true; fi
-    nginx_pid=""
-}
+source scripts/loopback_nginx.sh
 cleanup() {
     stop_nginx
     /usr/lib/wine/wineserver64 -k 2>/dev/null || true
@@ -36,52 +31,16 @@ trap cleanup EXIT INT TERM
 start_nginx() {
     nginx_dir="$build/nginx-$1"
     rm -rf "$nginx_dir"
-    mkdir -p "$nginx_dir/root/c_avatar" "$nginx_dir/tmp"
-    local port
-    for _ in 1 2 3 4 5; do
-        port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-        cat >"$nginx_dir/nginx.conf" <<CONF
-daemon off;
-master_process off;
-pid $nginx_dir/nginx.pid;
-error_log $nginx_dir/error.log notice;
-events { worker_connections 64; }
-http {
-    types { image/gif gif; text/html html; }
-    log_format t '\$request_uri\t\$status\t\$http_if_modified_since\t\$http_if_none_match\t\$connection\t\$server_protocol';
-    access_log $nginx_dir/access.log t;
-    client_body_temp_path $nginx_dir/tmp/client_body;
-    proxy_temp_path $nginx_dir/tmp/proxy;
-    fastcgi_temp_path $nginx_dir/tmp/fastcgi;
-    uwsgi_temp_path $nginx_dir/tmp/uwsgi;
-    scgi_temp_path $nginx_dir/tmp/scgi;
-    server {
-        listen 127.0.0.1:$port;
-        root $nginx_dir/root;
-        location /c_avatar/ { }
+    mkdir -p "$nginx_dir/root/c_avatar"
+    start_nginx_in "$nginx_dir" \
+        '$request_uri\t$status\t$http_if_modified_since\t$http_if_none_match\t$connection\t$server_protocol' \
+        'location /c_avatar/ { }
         location /c_avatar/Up/ { if_modified_since before; }
-        location ~ ^/c_avatar/([^/]+)/moved-(.+)\$ { return 302 /c_avatar/\$1/\$2; }
-        location ~ ^/c_avatar/[^/]+/slow { limit_rate 1024; }
-    }
-}
-CONF
-        /usr/sbin/nginx -p "$nginx_dir/" -c "$nginx_dir/nginx.conf" -e "$nginx_dir/error.log" \
-            2>"$nginx_dir/stderr.log" &
-        nginx_pid=$!
-        for _ in $(seq 100); do
-            if (echo >"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-                export NIMBREL_TEST_SERVER="127.0.0.1:$port"
-                export NIMBREL_TEST_DOCROOT="Z:${nginx_dir//\//\\}\\root\\c_avatar"
-                export NIMBREL_TEST_LOG="Z:${nginx_dir//\//\\}\\access.log"
-                return 0
-            fi
-            kill -0 "$nginx_pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        stop_nginx  # most likely another program took the port first
-    done
-    echo "nginx did not start:"; cat "$nginx_dir/error.log" "$nginx_dir/stderr.log" 2>/dev/null
-    return 1
+        location ~ ^/c_avatar/([^/]+)/moved-(.+)$ { return 302 /c_avatar/$1/$2; }
+        location ~ ^/c_avatar/[^/]+/slow { limit_rate 1024; }' || return 1
+    export NIMBREL_TEST_SERVER="127.0.0.1:$port"
+    export NIMBREL_TEST_DOCROOT="Z:${nginx_dir//\//\\}\\root\\c_avatar"
+    export NIMBREL_TEST_LOG="Z:${nginx_dir//\//\\}\\access.log"
 }
 
 # The prefix is made once, while the tests compile.
