@@ -39,6 +39,7 @@
 
 #include "NginxServer.h"
 #include "Portrix.h"
+#include "control_grid.h"
 #include "delay_relay.h"
 #include "platform/capture.h"
 #include "platform/pump.h"
@@ -56,8 +57,7 @@ const std::string kInstall = [] {
     return std::string(chosen != nullptr && *chosen != '\0' ? chosen : COLD_DIALOG_HOME "/install");
 }();
 constexpr std::chrono::milliseconds kOneWay{25};
-constexpr int kSide = 16;
-constexpr int kColumns = 25;
+constexpr int kSide = kGridSide;
 constexpr int kFirstUser = 100000;
 constexpr uint32_t kPictureColor = 0xC02020;
 constexpr uint32_t kDefaultColor = 0x808080;
@@ -127,55 +127,6 @@ void ResetStore(bool withDefaults) {
     }
 }
 
-// A dialog with one control per user in a grid, all attached and set up, none displayed.
-class Dialog {
-public:
-    Dialog(int count, const std::string& server) : m_count(count) {
-        const int rows = (count + kColumns - 1) / kColumns;
-        m_window =
-            ::CreateWindowExA(0, WC_DIALOG, "cold", WS_POPUP | WS_VISIBLE, 0, 0, kColumns * kSide,
-                              rows * kSide, nullptr, nullptr, nullptr, nullptr);
-        for (int i = 0; i < count; ++i) {
-            HWND child = ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE,
-                                           i % kColumns * kSide, i / kColumns * kSide, kSide, kSide,
-                                           m_window, nullptr, nullptr, nullptr);
-            auto control = std::make_unique<CPortrix>();
-            control->SubclassWindow(child);
-            control->SetServerAddress(server.c_str());
-            control->SetUserID(std::to_string(kFirstUser + i).c_str());
-            control->SetImageType(1);
-            m_controls.push_back(std::move(control));
-        }
-        platform::PumpPendingMessages();
-    }
-    ~Dialog() { ::DestroyWindow(m_window); }
-    Dialog(const Dialog&) = delete;
-    Dialog& operator=(const Dialog&) = delete;
-
-    void DisplayAll() {
-        for (auto& control : m_controls) control->Display();
-    }
-    // The colour at the middle of each control.
-    std::vector<uint32_t> Shown() const {
-        std::vector<uint32_t> pixels;
-        int width = 0, height = 0;
-        std::vector<uint32_t> shown(static_cast<size_t>(m_count), 0xFFFFFFFFu);
-        if (!platform::CaptureWindow(m_window, &pixels, &width, &height)) return shown;
-        for (int i = 0; i < m_count; ++i) {
-            const int x = i % kColumns * kSide + kSide / 2;
-            const int y = i / kColumns * kSide + kSide / 2;
-            if (x < width && y < height)
-                shown[static_cast<size_t>(i)] = pixels[static_cast<size_t>(y * width + x)];
-        }
-        return shown;
-    }
-
-private:
-    int m_count;
-    HWND m_window = nullptr;
-    std::vector<std::unique_ptr<CPortrix>> m_controls;
-};
-
 void BM_ColdDialog(benchmark::State& state) {
     const int count = static_cast<int>(state.range(0));
     const bool withDefaults = state.range(1) != 0;
@@ -187,17 +138,17 @@ void BM_ColdDialog(benchmark::State& state) {
             return;
         }
         ResetStore(withDefaults);
-        Dialog dialog(count, distant.relay.Address());
+        ControlGrid dialog("cold", count, kFirstUser, distant.relay.Address());
         std::vector<bool> showing(static_cast<size_t>(count), false);
         std::vector<bool> defaultFirst(static_cast<size_t>(count), false);
         int showingCount = 0;
 
         const auto start = Clock::now();
         const auto startOnTheClock = fs::file_time_type::clock::now();
-        dialog.DisplayAll();
+        for (auto& control : dialog.Controls()) control->Display();
         while (showingCount < count && Clock::now() - start < kGiveUp) {
             platform::PumpPendingMessages();
-            const std::vector<uint32_t> shown = dialog.Shown();
+            const std::vector<uint32_t> shown = dialog.Centres();
             const bool placeholderPainted = Clock::now() - start > kPlaceholderPainted;
             for (size_t i = 0; i < shown.size(); ++i) {
                 if (showing[i]) continue;

@@ -45,6 +45,7 @@
 
 #include "NginxServer.h"
 #include "Portrix.h"
+#include "control_grid.h"
 #include "disk_writer.h"
 #include "platform/pump.h"
 #include "solid_gif.h"
@@ -59,8 +60,7 @@ using nimbrel_test::NginxServer;
 const std::string kHome = DISK_STALL_HOME;
 const std::string kInstall = kHome + "/install";
 constexpr int kControls = 200;
-constexpr int kSide = 16;
-constexpr int kColumns = 25;
+constexpr int kSide = kGridSide;
 constexpr int kFirstUser = 100000;
 constexpr uint32_t kPictureColor = 0xC02020;
 constexpr uint32_t kDefaultColor = 0x808080;
@@ -137,43 +137,6 @@ void CALLBACK HostTick(HWND, UINT, UINT_PTR, DWORD) {
     g_ticks->push_back(tick);
 }
 
-class Dialog {
-public:
-    explicit Dialog(const std::string& server) {
-        const int rows = (kControls + kColumns - 1) / kColumns;
-        m_window =
-            ::CreateWindowExA(0, WC_DIALOG, "disk", WS_POPUP | WS_VISIBLE, 0, 0, kColumns * kSide,
-                              rows * kSide, nullptr, nullptr, nullptr, nullptr);
-        for (int i = 0; i < kControls; ++i) {
-            HWND child = ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE,
-                                           i % kColumns * kSide, i / kColumns * kSide, kSide, kSide,
-                                           m_window, nullptr, nullptr, nullptr);
-            auto control = std::make_unique<CPortrix>();
-            control->SubclassWindow(child);
-            control->SetServerAddress(server.c_str());
-            control->SetUserID(UserOf(i).c_str());
-            control->SetImageType(1);
-            m_controls.push_back(std::move(control));
-        }
-        platform::PumpPendingMessages();
-    }
-    ~Dialog() { ::DestroyWindow(m_window); }
-    Dialog(const Dialog&) = delete;
-    Dialog& operator=(const Dialog&) = delete;
-
-    HWND Window() const { return m_window; }
-    void DisplayAll(int version) {
-        for (auto& control : m_controls) {
-            control->SetImageSN(version);
-            control->DisplaySN();
-        }
-    }
-
-private:
-    HWND m_window = nullptr;
-    std::vector<std::unique_ptr<CPortrix>> m_controls;
-};
-
 int RecordedAt(int version) {
     char wanted[8];
     std::snprintf(wanted, sizeof wanted, "%05d", version);
@@ -205,7 +168,7 @@ void BM_DiskStall(benchmark::State& state) {
         PutPictures(server, picture, 0);
         ResetStore();
         ::sync();
-        Dialog dialog(server.Address());
+        ControlGrid dialog("disk", kControls, kFirstUser, server.Address());
 
         std::unique_ptr<bench::DiskWriter> writer;
         if (loaded) {
@@ -225,7 +188,10 @@ void BM_DiskStall(benchmark::State& state) {
         while (Clock::now() - start < kMeasured) {
             ++round;
             const auto roundStart = Clock::now();
-            dialog.DisplayAll(round);
+            for (auto& control : dialog.Controls()) {
+                control->SetImageSN(round);
+                control->DisplaySN();
+            }
             displays.emplace_back(roundStart, Clock::now());
             displayMs = std::max(
                 displayMs,

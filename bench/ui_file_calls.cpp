@@ -39,6 +39,7 @@
 
 #include "NginxServer.h"
 #include "Portrix.h"
+#include "control_grid.h"
 #include "delay_relay.h"
 #include "platform/capture.h"
 #include "platform/pump.h"
@@ -53,8 +54,7 @@ using Clock = std::chrono::steady_clock;
 const std::string kHome = UI_FILE_CALLS_HOME;
 const std::string kInstall = kHome + "/install";
 constexpr std::chrono::milliseconds kOneWay{25};
-constexpr int kSide = 16;
-constexpr int kColumns = 25;
+constexpr int kSide = kGridSide;
 constexpr int kFirstUser = 200000;
 constexpr int kDefaultControls = 200;
 constexpr int kDefaultRuns = 3;
@@ -192,57 +192,14 @@ private:
     bool m_attached = false;
 };
 
-// A dialog with one control per user in a grid, all set up, none displayed.
-class Dialog {
-public:
-    Dialog(int count, const std::string& server) : m_count(count) {
-        const int rows = (count + kColumns - 1) / kColumns;
-        m_window =
-            ::CreateWindowExA(0, WC_DIALOG, "files", WS_POPUP | WS_VISIBLE, 0, 0, kColumns * kSide,
-                              rows * kSide, nullptr, nullptr, nullptr, nullptr);
-        for (int i = 0; i < count; ++i) {
-            HWND child = ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE,
-                                           i % kColumns * kSide, i / kColumns * kSide, kSide, kSide,
-                                           m_window, nullptr, nullptr, nullptr);
-            auto control = std::make_unique<CPortrix>();
-            control->SubclassWindow(child);
-            control->SetServerAddress(server.c_str());
-            control->SetUserID(std::to_string(kFirstUser + i).c_str());
-            control->SetImageType(1);
-            m_controls.push_back(std::move(control));
-        }
-        platform::PumpPendingMessages();
-    }
-    ~Dialog() { ::DestroyWindow(m_window); }
-    Dialog(const Dialog&) = delete;
-    Dialog& operator=(const Dialog&) = delete;
-
-    void DisplayAll() {
-        for (auto& control : m_controls) control->Display();
-    }
-    int Showing() const {
-        std::vector<uint32_t> pixels;
-        int width = 0, height = 0;
-        if (!platform::CaptureWindow(m_window, &pixels, &width, &height)) return 0;
-        int showing = 0;
-        for (int i = 0; i < m_count; ++i) {
-            const int x = i % kColumns * kSide + kSide / 2;
-            const int y = i / kColumns * kSide + kSide / 2;
-            if (x < width && y < height &&
-                pixels[static_cast<size_t>(y * width + x)] == kPictureColor)
-                ++showing;
-        }
-        return showing;
-    }
-
-private:
-    int m_count;
-    HWND m_window = nullptr;
-    std::vector<std::unique_ptr<CPortrix>> m_controls;
-};
-
 double Seconds(const timeval& t) {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+// How many controls show the user's picture.
+int Showing(const ControlGrid& dialog) {
+    const std::vector<uint32_t> centres = dialog.Centres();
+    return static_cast<int>(std::count(centres.begin(), centres.end(), kPictureColor));
 }
 
 // One cold dialog, traced or timed; false when it could not run.
@@ -257,7 +214,7 @@ bool RunOnce(int count, int run, bool traced) {
     for (int i = 0; i < count; ++i)
         server.Put("Body/" + std::to_string(kFirstUser + i) + ".gif", picture);
     ResetStore();
-    Dialog dialog(count, relay.Address());
+    ControlGrid dialog("files", count, kFirstUser, relay.Address());
 
     std::unique_ptr<ThreadTrace> trace;
     if (traced) {
@@ -270,9 +227,9 @@ bool RunOnce(int count, int run, bool traced) {
     rusage before{};
     ::getrusage(RUSAGE_THREAD, &before);
     const auto start = Clock::now();
-    dialog.DisplayAll();
+    for (auto& control : dialog.Controls()) control->Display();
     int showing = 0;
-    while ((showing = dialog.Showing()) < count && Clock::now() - start < kGiveUp)
+    while ((showing = Showing(dialog)) < count && Clock::now() - start < kGiveUp)
         platform::PumpMessagesUntil([] { return false; }, std::chrono::milliseconds(10));
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (!traced) {
