@@ -7,42 +7,20 @@
 #include <cstdint>
 #include <cstring>
 
-namespace {
+#include "draw_or_trap.h"
 
-constexpr int kSurfaceSide = 16;
+namespace {
 
 // Reaches the pictures the control made from the input.
 class FuzzedPicture : public CAnimatedPicture {
 public:
-    void DrawEveryPicture(HDC target) {
-        if (picture != nullptr) Draw(picture, target);
-        for (int i = 0; i < frames.GetSize(); ++i) Draw(frames[i].picture, target);
-    }
-
-private:
-    static void Draw(IPicture* drawn, HDC target) {
-        if (drawn == nullptr) return;
-        OLE_XSIZE_HIMETRIC width = 0;
-        OLE_YSIZE_HIMETRIC height = 0;
-        drawn->get_Width(&width);
-        drawn->get_Height(&height);
-        if (FAILED(drawn->Render(target, 0, 0, kSurfaceSide, kSurfaceSide, 0, height, width,
-                                 -height, nullptr)))
-            __builtin_trap();
+    void DrawEveryPicture() {
+        if (picture != nullptr) DrawOrTrap(picture);
+        for (int i = 0; i < frames.GetSize(); ++i) {
+            if (frames[i].picture != nullptr) DrawOrTrap(frames[i].picture);
+        }
     }
 };
-
-// A memory DC with a bitmap selected, made on first use and kept for the whole run.
-HDC Surface() {
-    static HDC dc = [] {
-        HDC screen = GetDC(nullptr);
-        HDC memory = CreateCompatibleDC(screen);
-        SelectObject(memory, CreateCompatibleBitmap(screen, kSurfaceSide, kSurfaceSide));
-        ReleaseDC(nullptr, screen);
-        return memory;
-    }();
-    return dc;
-}
 
 // One hidden dialog with a static child, made on first use and kept for the whole run:
 // LoadMemory sizes the control and builds its surfaces from the window's DC.
@@ -71,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         GlobalUnlock(block);
     }
     FuzzedPicture& control = Control();
-    if (control.LoadMemory(block, static_cast<DWORD>(size))) control.DrawEveryPicture(Surface());
+    if (control.LoadMemory(block, static_cast<DWORD>(size))) control.DrawEveryPicture();
     control.UnloadPicture();
     GlobalFree(block);
     return 0;

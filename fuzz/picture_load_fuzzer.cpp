@@ -5,27 +5,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "draw_or_trap.h"
 #include "ole2.h"
 #include "olectl.h"
 #include "windows.h"
-
-namespace {
-
-constexpr int kSurfaceSide = 16;
-
-// A memory DC with a bitmap selected, made on first use and kept for the whole run.
-HDC Surface() {
-    static HDC dc = [] {
-        HDC screen = GetDC(nullptr);
-        HDC memory = CreateCompatibleDC(screen);
-        SelectObject(memory, CreateCompatibleBitmap(screen, kSurfaceSide, kSurfaceSide));
-        ReleaseDC(nullptr, screen);
-        return memory;
-    }();
-    return dc;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     if (size == 0 || size > 0x7FFFFFFFu) return 0;
@@ -41,13 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     IPicture* picture = nullptr;
     if (OleLoadPicture(stream, static_cast<LONG>(size), FALSE, IID_IPicture,
                        reinterpret_cast<void**>(&picture)) == S_OK) {
-        OLE_XSIZE_HIMETRIC width = 0;
-        OLE_YSIZE_HIMETRIC height = 0;
-        picture->get_Width(&width);
-        picture->get_Height(&height);
-        if (FAILED(picture->Render(Surface(), 0, 0, kSurfaceSide, kSurfaceSide, 0, height, width,
-                                   -height, nullptr)))
-            __builtin_trap();
+        DrawOrTrap(picture);
         picture->Release();
     }
     stream->Release();  // frees the block
