@@ -44,6 +44,7 @@ add_library(portrix_platform SHARED
     ${afx}/exception.cpp
     ${afx}/extension.cpp
     ${afx}/file_find.cpp
+    ${afx}/file_object.cpp
     ${afx}/msgmap.cpp
     ${afx}/oledatetime.cpp
     ${afx}/paintdc.cpp

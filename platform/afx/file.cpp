@@ -71,23 +71,6 @@ void FillStatus(const pi::FileStatus& file, const std::string& fullName, CFileSt
 
 }  // namespace
 
-CFile::CFile()
-    : m_hFile(static_cast<UINT>(hFileNull)), m_bCloseOnDelete(FALSE), m_access(modeRead) {}
-
-CFile::CFile(int hFile)
-    : m_hFile(static_cast<UINT>(hFile)), m_bCloseOnDelete(FALSE), m_access(modeReadWrite) {}
-
-CFile::CFile(LPCTSTR fileName, UINT openFlags) : CFile() {
-    CFileException error;
-    if (!Open(fileName, openFlags, &error)) {
-        AfxThrowFileException(error.m_cause, error.m_lOsError, error.m_strFileName);
-    }
-}
-
-CFile::~CFile() {
-    if (m_hFile != static_cast<UINT>(hFileNull) && m_bCloseOnDelete) Abort();
-}
-
 BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, CFileException* error) {
     if (m_hFile != static_cast<UINT>(hFileNull)) Abort();
     m_bCloseOnDelete = FALSE;
@@ -127,12 +110,6 @@ BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, CFileException* error) {
     return TRUE;
 }
 
-void CFile::ThrowIfClosed() const {
-    if (m_hFile == static_cast<UINT>(hFileNull)) {
-        AfxThrowFileException(CFileException::invalidFile, ERROR_INVALID_HANDLE, m_strFileName);
-    }
-}
-
 DWORD CFile::GetPosition() const {
     ThrowIfClosed();
     const off_t position = lseek(static_cast<int>(m_hFile), 0, SEEK_CUR);
@@ -162,11 +139,6 @@ BOOL PASCAL CFile::GetStatus(LPCTSTR fileName, CFileStatus& status) {
     return TRUE;
 }
 
-CString CFile::GetFileName() const {
-    const int separator = std::max(m_strFileName.ReverseFind('\\'), m_strFileName.ReverseFind('/'));
-    return m_strFileName.Mid(separator + 1);
-}
-
 LONG CFile::Seek(LONG offset, UINT from) {
     ThrowIfClosed();
     const int whence = from == current ? SEEK_CUR : from == end ? SEEK_END : SEEK_SET;
@@ -178,14 +150,6 @@ LONG CFile::Seek(LONG offset, UINT from) {
         ThrowErrno(errno, m_strFileName);
     }
     return static_cast<LONG>(position);
-}
-
-DWORD CFile::SeekToEnd() {
-    return static_cast<DWORD>(Seek(0, end));
-}
-
-void CFile::SeekToBegin() {
-    Seek(0, begin);
 }
 
 void CFile::SetLength(DWORD newLength) {

@@ -74,23 +74,6 @@ void FillStatus(const FILETIME& creation, const FILETIME& lastWrite, const FILET
 
 }  // namespace
 
-CFile::CFile()
-    : m_hFile(static_cast<UINT>(hFileNull)), m_bCloseOnDelete(FALSE), m_access(modeRead) {}
-
-CFile::CFile(int hFile)
-    : m_hFile(static_cast<UINT>(hFile)), m_bCloseOnDelete(FALSE), m_access(modeReadWrite) {}
-
-CFile::CFile(LPCTSTR fileName, UINT openFlags) : CFile() {
-    CFileException error;
-    if (!Open(fileName, openFlags, &error)) {
-        AfxThrowFileException(error.m_cause, error.m_lOsError, error.m_strFileName);
-    }
-}
-
-CFile::~CFile() {
-    if (m_hFile != static_cast<UINT>(hFileNull) && m_bCloseOnDelete) Abort();
-}
-
 BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, CFileException* error) {
     if (m_hFile != static_cast<UINT>(hFileNull)) Abort();
     m_bCloseOnDelete = FALSE;
@@ -129,12 +112,6 @@ BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, CFileException* error) {
     return TRUE;
 }
 
-void CFile::ThrowIfClosed() const {
-    if (m_hFile == static_cast<UINT>(hFileNull)) {
-        AfxThrowFileException(CFileException::invalidFile, ERROR_INVALID_HANDLE, m_strFileName);
-    }
-}
-
 DWORD CFile::GetPosition() const {
     ThrowIfClosed();
     const DWORD position = SetFilePointer(HandleOf(m_hFile), 0, nullptr, FILE_CURRENT);
@@ -170,11 +147,6 @@ BOOL PASCAL CFile::GetStatus(LPCTSTR fileName, CFileStatus& status) {
     return TRUE;
 }
 
-CString CFile::GetFileName() const {
-    const int separator = std::max(m_strFileName.ReverseFind('\\'), m_strFileName.ReverseFind('/'));
-    return m_strFileName.Mid(separator + 1);
-}
-
 LONG CFile::Seek(LONG offset, UINT from) {
     ThrowIfClosed();
     const DWORD method = from == current ? FILE_CURRENT : from == end ? FILE_END : FILE_BEGIN;
@@ -183,14 +155,6 @@ LONG CFile::Seek(LONG offset, UINT from) {
         ThrowLastError(m_strFileName);
     }
     return static_cast<LONG>(position);
-}
-
-DWORD CFile::SeekToEnd() {
-    return static_cast<DWORD>(Seek(0, end));
-}
-
-void CFile::SeekToBegin() {
-    Seek(0, begin);
 }
 
 void CFile::SetLength(DWORD newLength) {
