@@ -9,7 +9,13 @@
 //   requests         requests it answered (pictures and default pictures);
 //   default_first    controls that showed the default picture before their own;
 //   stored_s         from the first Display until the last picture was written to the store
-//                    (the download library's share of the time; the rest is the controls').
+//                    (the download library's share of the time; the rest is the controls');
+// and where the time went, in ms from the first Display, for the last picture (and the median
+// one where it says med): the first connection the relay accepted (connect_ms), the first
+// request bytes the client sent (request_ms), the first and last answer bytes the client got
+// (byte1_ms, byteN_ms), the picture's body last written (written_ms, its modification time), put
+// in place (placed_ms, placed_med_ms: the rename sets its change time) and shown by its control
+// (shown_med_ms; the last one is the time itself).
 // BM_PicturesOneAtATime/http2: 100 pictures asked for one at a time, 100 ms apart, through the
 // download library alone: connections used, and the mean time for a picture to arrive.
 //
@@ -23,6 +29,7 @@
 // registry while it loads.
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -127,6 +134,69 @@ void ResetStore(bool withDefaults) {
     }
 }
 
+double Milliseconds(Clock::duration duration) {
+    return std::chrono::duration<double, std::milli>(duration).count();
+}
+
+double Milliseconds(const timespec& to, const timespec& from) {
+    return static_cast<double>(to.tv_sec - from.tv_sec) * 1e3 +
+           static_cast<double>(to.tv_nsec - from.tv_nsec) / 1e6;
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+}
+
+double Last(const std::vector<double>& values) {
+    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
+}
+
+// Where the time of one cold dialog went, counted from `start` (`startReal` on the file
+// system's clock), for pictures `first`..`first + count - 1` shown after `shownMs`.
+void CountPhases(benchmark::State& state, const bench::DelayRelay& relay, Clock::time_point start,
+                 const timespec& startReal, int first, int count,
+                 const std::vector<double>& shownMs) {
+    std::vector<double> accepted, sent, received;
+    for (const auto& event : relay.Events()) {
+        auto& times = event.kind == bench::DelayRelay::Event::accepted ? accepted
+                      : event.kind == bench::DelayRelay::Event::sent   ? sent
+                                                                       : received;
+        times.push_back(Milliseconds(event.at - start));
+    }
+    std::vector<double> written, placed;
+    for (int i = 0; i < count; ++i) {
+        struct stat info {};
+        if (::stat((kInstall + "/Avatar/Body/" + std::to_string(first + i) + ".gif").c_str(),
+                   &info) != 0)
+            continue;
+        written.push_back(Milliseconds(info.st_mtim, startReal));
+        placed.push_back(Milliseconds(info.st_ctim, startReal));
+    }
+    const auto firstOf = [](const std::vector<double>& values) {
+        return values.empty() ? 0 : *std::min_element(values.begin(), values.end());
+    };
+    if (std::getenv("COLD_DIALOG_EVENTS") != nullptr) {
+        const std::vector<const std::vector<double>*> all = {&accepted, &sent,   &received,
+                                                             &written,  &placed, &shownMs};
+        for (const std::vector<double>* times : all) {
+            std::vector<double> sorted = *times;
+            std::sort(sorted.begin(), sorted.end());
+            for (double ms : sorted) std::fprintf(stderr, " %.0f", ms);
+            std::fprintf(stderr, "\n");
+        }
+    }
+    state.counters["connect_ms"] = firstOf(accepted);
+    state.counters["request_ms"] = firstOf(sent);
+    state.counters["byte1_ms"] = firstOf(received);
+    state.counters["byteN_ms"] = Last(received);
+    state.counters["written_ms"] = Last(written);
+    state.counters["placed_med_ms"] = Median(placed);
+    state.counters["placed_ms"] = Last(placed);
+    state.counters["shown_med_ms"] = Median(shownMs);
+}
+
 void BM_ColdDialog(benchmark::State& state) {
     const int count = static_cast<int>(state.range(0));
     const bool withDefaults = state.range(1) != 0;
@@ -142,9 +212,12 @@ void BM_ColdDialog(benchmark::State& state) {
         std::vector<bool> showing(static_cast<size_t>(count), false);
         std::vector<bool> defaultFirst(static_cast<size_t>(count), false);
         int showingCount = 0;
+        std::vector<double> shownMs;
 
         const auto start = Clock::now();
         const auto startOnTheClock = fs::file_time_type::clock::now();
+        timespec startReal{};
+        ::clock_gettime(CLOCK_REALTIME, &startReal);
         for (auto& control : dialog.Controls()) control->Display();
         while (showingCount < count && Clock::now() - start < kGiveUp) {
             platform::PumpPendingMessages();
@@ -155,6 +228,7 @@ void BM_ColdDialog(benchmark::State& state) {
                 if (shown[i] == kPictureColor) {
                     showing[i] = true;
                     ++showingCount;
+                    shownMs.push_back(Milliseconds(Clock::now() - start));
                 } else if (shown[i] == kDefaultColor && placeholderPainted) {
                     defaultFirst[i] = true;
                 }
@@ -179,6 +253,7 @@ void BM_ColdDialog(benchmark::State& state) {
         }
         state.counters["stored_s"] =
             std::chrono::duration<double>(lastStored - startOnTheClock).count();
+        CountPhases(state, distant.relay, start, startReal, kFirstUser, count, shownMs);
     }
 }
 BENCHMARK(BM_ColdDialog)

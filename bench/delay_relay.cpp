@@ -94,6 +94,16 @@ DelayRelay::~DelayRelay() {
         if (fd >= 0) ::close(fd);
 }
 
+std::vector<DelayRelay::Event> DelayRelay::Events() const {
+    std::lock_guard<std::mutex> lock(m_eventsMutex);
+    return m_events;
+}
+
+void DelayRelay::Record(Event::Kind kind, Clock::time_point at) {
+    std::lock_guard<std::mutex> lock(m_eventsMutex);
+    m_events.push_back({kind, at});
+}
+
 void DelayRelay::Run() {
     std::list<Pair> pairs;
     for (;;) {
@@ -133,6 +143,7 @@ void DelayRelay::Run() {
                 ::setsockopt(target, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
                 Pair& pair = pairs.emplace_back();
                 pair.accepted = Clock::now();
+                Record(Event::accepted, pair.accepted);
                 pair.up.from = pair.down.to = client;
                 pair.up.to = pair.down.from = target;
                 ++m_accepted;
@@ -145,13 +156,14 @@ void DelayRelay::Run() {
         for (size_t i = 2; i < fds.size(); ++i) {
             if (fds[i].revents == 0) continue;
             Direction& direction = *readers[i - 2].direction;
+            const bool up = &direction == &readers[i - 2].pair->up;
             auto due = now + m_oneWay;
-            if (&direction == &readers[i - 2].pair->up)
-                due = std::max(due, readers[i - 2].pair->accepted + 3 * m_oneWay);
+            if (up) due = std::max(due, readers[i - 2].pair->accepted + 3 * m_oneWay);
             std::string bytes(kReadBytes, '\0');
             const ssize_t n = ::recv(direction.from, bytes.data(), bytes.size(), 0);
             bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
             direction.readEnded = n <= 0;
+            if (n > 0) Record(up ? Event::sent : Event::received, up ? now : due);
             direction.pending.push_back({due, std::move(bytes)});
         }
         for (Pair& pair : pairs) {

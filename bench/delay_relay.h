@@ -7,8 +7,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace bench {
 
@@ -23,8 +25,17 @@ public:
     std::string Address() const { return "127.0.0.1:" + std::to_string(m_port); }
     int Accepted() const { return m_accepted.load(); }  // connections made through it
 
+    // What crossed the relay: a connection accepted, a client's bytes read (when the client
+    // sent them), a server's bytes handed to the client (when the client got them).
+    struct Event {
+        enum Kind { accepted, sent, received } kind;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::vector<Event> Events() const;
+
 private:
     void Run();
+    void Record(Event::Kind kind, std::chrono::steady_clock::time_point at);
 
     int m_targetPort;
     std::chrono::milliseconds m_oneWay;
@@ -32,6 +43,8 @@ private:
     int m_port = 0;
     int m_stopPipe[2] = {-1, -1};
     std::atomic<int> m_accepted{0};
+    mutable std::mutex m_eventsMutex;
+    std::vector<Event> m_events;
     std::thread m_thread;
 };
 
