@@ -103,6 +103,14 @@ bool Servers::HasRoom(const std::string& url, std::chrono::steady_clock::time_po
     return server.running < kMaxConnectionsPerServer;
 }
 
+bool Servers::AnswerAwaited(const std::string& url) const {
+    const auto found = m_servers.find(KeyOf(url));
+    if (found == m_servers.end()) return false;
+    const Server& server = found->second;
+    return (server.version == Version::unknown && server.probe != nullptr) ||
+           (server.version == Version::http2 && server.connection == Http2Connection::opening);
+}
+
 std::optional<std::chrono::milliseconds> Servers::NextPatienceEnd(
     std::chrono::steady_clock::time_point now) const {
     std::optional<std::chrono::milliseconds> next;

@@ -23,10 +23,12 @@ constexpr int kWaitingPollMs = 50;
 // lock file): the backlog beyond them waits as plain requests, which hold no descriptor.
 constexpr size_t kMaxWaitingTransfers = 64;
 
-// Whether another request of the backlog may start (and so may have to wait).
-template <typename Active, typename Waiting>
-bool HasRoom(const Active& active, const Waiting& waiting) {
-    return active.size() < kMaxActiveTransfers && waiting.size() < kMaxWaitingTransfers;
+// Whether another request of the backlog may be set up (and so may have to wait): transfers
+// set up ahead hold descriptors as running ones do.
+template <typename Ready, typename Active, typename Waiting>
+bool HasRoom(const Ready& ready, const Active& active, const Waiting& waiting) {
+    return ready.size() + active.size() < kMaxActiveTransfers &&
+           waiting.size() < kMaxWaitingTransfers;
 }
 
 // Set once the engine's static storage is being torn down: late callers then do nothing.
@@ -89,7 +91,10 @@ void Engine::Submit(Request request) {
     }
     ++(request.refresh ? pending.refreshes : pending.fetches);
     m_queued.push_back(std::move(request));
-    curl_multi_wakeup(m_multi);
+    // A dialog asks for many pictures at once: the worker is woken once for all it has not yet
+    // taken, not once for each.
+    if (!m_woken) curl_multi_wakeup(m_multi);
+    m_woken = true;
 }
 
 bool Engine::StartWorkerLocked() {
@@ -99,6 +104,7 @@ bool Engine::StartWorkerLocked() {
         std::lock_guard<std::mutex> lock(m_queueMutex);
         m_multi = multi;
         m_stopping = false;
+        m_woken = false;
     }
     try {
         m_worker = std::thread(&Engine::Run, this, multi);
@@ -136,6 +142,7 @@ void Engine::Run(CURLM* multi) {
     // Declared before the transfers: they end before it stops.
     Finisher finisher([this](const Request& request) { Finished(request); });
     std::deque<Request> backlog;
+    ReadyTransfers ready;
     ActiveTransfers active;
     WaitingTransfers waiting;
     bool connected = false;  // transfers ran since the connections were last closed
@@ -145,7 +152,8 @@ void Engine::Run(CURLM* multi) {
             std::lock_guard<std::mutex> lock(m_queueMutex);
             if (m_stopping) break;
         }
-        connected = StartQueued(multi, backlog, active, waiting, sweeper, servers) || connected;
+        connected =
+            StartQueued(multi, backlog, ready, active, waiting, sweeper, servers) || connected;
         int running = 0;
         curl_multi_perform(multi, &running);
         // Before the transfers that ended: what they told of their servers counts for them.
@@ -155,16 +163,17 @@ void Engine::Run(CURLM* multi) {
         const bool waitsEnded = EndFinishedWaits(waiting, backlog);
         const auto now = std::chrono::steady_clock::now();
         if (ended) lastEnded = now;
-        if ((ended || waitsEnded || serversChanged) && !backlog.empty() &&
-            HasRoom(active, waiting)) {
+        if ((ended || waitsEnded || serversChanged) && (!backlog.empty() || !ready.empty()) &&
+            HasRoom(ready, active, waiting)) {
             continue;  // slots came free, or a server may take more
         }
+        if ((ended || serversChanged) && !ready.empty()) continue;  // they may go now
         int pollMs = !waiting.empty()  ? kWaitingPollMs
                      : !active.empty() ? kBusyPollMs
                                        : kIdlePollMs;
         if (const auto patience = servers.NextPatienceEnd(now))
             pollMs = std::min(pollMs, static_cast<int>(patience->count()) + 1);
-        if (connected && backlog.empty() && active.empty() && waiting.empty()) {
+        if (connected && backlog.empty() && ready.empty() && active.empty() && waiting.empty()) {
             // Idle connections are kept for the next request, but an idle host keeps none
             // for longer than the bound.
             const auto left = lastEnded + IdleConnectionBound() - now;
@@ -187,6 +196,7 @@ void Engine::Run(CURLM* multi) {
     }
     active.clear();
     waiting.clear();
+    ready.clear();
 }
 
 CURLM* Engine::RenewMultiHandle(CURLM* multi) {
@@ -200,8 +210,9 @@ CURLM* Engine::RenewMultiHandle(CURLM* multi) {
     return fresh;
 }
 
-bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTransfers& active,
-                         WaitingTransfers& waiting, StaleTempSweeper& sweeper, Servers& servers) {
+bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ReadyTransfers& ready,
+                         ActiveTransfers& active, WaitingTransfers& waiting,
+                         StaleTempSweeper& sweeper, Servers& servers) {
     bool started = false;
     std::multiset<std::string> finishing;
     std::map<std::string, int> held;  // requests waiting for room at their server, by server
@@ -210,15 +221,28 @@ bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTrans
         std::lock_guard<std::mutex> lock(m_queueMutex);
         for (Request& request : m_queued) backlog.push_back(std::move(request));
         m_queued.clear();
+        m_woken = false;
         // The worker comes here on every turn of its loop: copied only when there is a backlog
         // to check against it.
         if (!backlog.empty()) finishing = m_finishing;
     }
+    // The transfers set up ahead arrived first: they go first, as their servers take them.
+    for (auto next = ready.begin(); next != ready.end();) {
+        if (!servers.HasRoom((*next)->GetRequest().url, now)) {
+            ++held[Servers::KeyOf((*next)->GetRequest().url)];
+            ++next;
+            continue;
+        }
+        started = Launch(multi, std::move(*next), active, servers) || started;
+        next = ready.erase(next);
+    }
     // In order of arrival, passing over requests whose server is at its limit. They wait here
     // rather than inside curl, so that each one's 30-second limit covers its own transfer,
-    // not a wait for a connection.
-    for (auto next = backlog.begin(); next != backlog.end() && HasRoom(active, waiting);) {
-        if (!servers.HasRoom(next->url, now) || finishing.count(next->Key()) != 0) {
+    // not a wait for a connection. While a server's first answer is awaited (what it speaks,
+    // or its HTTP/2 connection's settings), its requests are set up meanwhile instead.
+    for (auto next = backlog.begin(); next != backlog.end() && HasRoom(ready, active, waiting);) {
+        const bool room = servers.HasRoom(next->url, now);
+        if ((!room && !servers.AnswerAwaited(next->url)) || finishing.count(next->Key()) != 0) {
             ++held[Servers::KeyOf(next->url)];
             ++next;
             continue;
@@ -226,19 +250,14 @@ bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTrans
         auto transfer = std::make_unique<Transfer>(std::move(*next), sweeper);
         next = backlog.erase(next);
         switch (transfer->Begin()) {
-            case Transfer::Start::running: {
-                CURL* easy = transfer->Handle();
-                if (servers.Begin(easy, transfer->GetRequest().url) &&
-                    curl_multi_add_handle(multi, easy) == CURLM_OK) {
-                    active.emplace(easy, std::move(transfer));
-                    started = true;
+            case Transfer::Start::running:
+                if (room) {
+                    started = Launch(multi, std::move(transfer), active, servers) || started;
                 } else {
-                    servers.End(easy);
-                    LogPicture(transfer->GetRequest(), "refused: curl does not take the transfer");
-                    Forget(transfer->GetRequest());
+                    ++held[Servers::KeyOf(transfer->GetRequest().url)];
+                    ready.push_back(std::move(transfer));
                 }
                 break;
-            }
             case Transfer::Start::waiting:
                 waiting.push_back(std::move(transfer));
                 break;
@@ -249,6 +268,20 @@ bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTrans
     }
     servers.ConnectAhead(held);
     return started;
+}
+
+bool Engine::Launch(CURLM* multi, std::unique_ptr<Transfer> transfer, ActiveTransfers& active,
+                    Servers& servers) {
+    CURL* easy = transfer->Handle();
+    if (servers.Begin(easy, transfer->GetRequest().url) &&
+        curl_multi_add_handle(multi, easy) == CURLM_OK) {
+        active.emplace(easy, std::move(transfer));
+        return true;
+    }
+    servers.End(easy);
+    LogPicture(transfer->GetRequest(), "refused: curl does not take the transfer");
+    Forget(transfer->GetRequest());
+    return false;
 }
 
 bool Engine::FinishCompleted(CURLM* multi, ActiveTransfers& active, Servers& servers,

@@ -42,6 +42,9 @@ public:
 private:
     using ActiveTransfers = std::map<CURL*, std::unique_ptr<Transfer>>;
     using WaitingTransfers = std::list<std::unique_ptr<Transfer>>;
+    // Transfers set up (directory open, lock taken, handle configured) while their server's
+    // first answer is awaited, so that they go the moment it comes; in order of arrival.
+    using ReadyTransfers = std::list<std::unique_ptr<Transfer>>;
 
     // Queued or running transfers of one URL and destination, by kind.
     struct Pending {
@@ -58,10 +61,15 @@ private:
     void Run(CURLM* multi);
     // Replaces the multi handle by a fresh one; the old one goes with its idle connections.
     CURLM* RenewMultiHandle(CURLM* multi);
-    // Starts what the backlog and each server's limit allow; true when a transfer went to the
-    // network.
-    bool StartQueued(CURLM* multi, std::deque<Request>& backlog, ActiveTransfers& active,
-                     WaitingTransfers& waiting, StaleTempSweeper& sweeper, Servers& servers);
+    // Starts what the backlog and each server's limit allow, the transfers set up ahead first,
+    // and sets up ahead the requests of servers whose first answer is awaited; true when a
+    // transfer went to the network.
+    bool StartQueued(CURLM* multi, std::deque<Request>& backlog, ReadyTransfers& ready,
+                     ActiveTransfers& active, WaitingTransfers& waiting, StaleTempSweeper& sweeper,
+                     Servers& servers);
+    // Hands a set-up transfer to its server and the multi handle; true when it went.
+    bool Launch(CURLM* multi, std::unique_ptr<Transfer> transfer, ActiveTransfers& active,
+                Servers& servers);
     // Hands the transfers that ended to the finisher; true when one did (a slot came free).
     bool FinishCompleted(CURLM* multi, ActiveTransfers& active, Servers& servers,
                          Finisher& finisher);
@@ -82,6 +90,7 @@ private:
     std::mutex m_queueMutex;
     CURLM* m_multi = nullptr;  // valid while the worker runs
     bool m_stopping = false;
+    bool m_woken = false;  // the worker has been woken and has not yet taken m_queued
     std::vector<Request> m_queued;
     std::map<std::string, Pending> m_pending;  // by Request::Key()
     std::multiset<std::string> m_finishing;    // by Request::Key(): done, not yet ended

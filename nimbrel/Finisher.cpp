@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <iterator>
+#include <mutex>
 #include <set>
 
 #include "Transfer.h"
@@ -56,34 +57,39 @@ void Finisher::Run() {
 }
 
 void Finisher::EndBatch(Batch& batch) {
-    // Each body synced before any is renamed; the syncs of several bodies at once.
+    // Each picture is renamed as soon as its own body is synced, so that one slow sync holds
+    // back no other picture; the bodies of several are synced at once. A renamed picture is
+    // whole, so the control may see it at once; the sync of its directory (once for all the
+    // batch's renames there) only makes the new name last.
+    std::mutex directoriesMutex;
+    std::set<std::pair<dev_t, ino_t>> synced;
+    std::vector<int> directories;
     std::atomic<size_t> next{0};
-    const auto conclude = [&] {
-        for (size_t i; (i = next++) < batch.size();) batch[i].first->Conclude(batch[i].second);
+    const auto end = [&] {
+        for (size_t i; (i = next++) < batch.size();) {
+            Transfer& transfer = *batch[i].first;
+            transfer.Conclude(batch[i].second);
+            struct stat info {};
+            if (transfer.PutInPlace() && ::fstat(transfer.DirectoryFd(), &info) == 0) {
+                std::lock_guard<std::mutex> lock(directoriesMutex);
+                if (synced.emplace(info.st_dev, info.st_ino).second)
+                    directories.push_back(transfer.DirectoryFd());
+            }
+            transfer.End();
+            m_ended(transfer.GetRequest());
+        }
     };
     std::vector<std::thread> helpers;
     for (size_t i = 1; i < std::min(batch.size(), kParallelSyncs); ++i) {
         try {
-            helpers.emplace_back(conclude);
+            helpers.emplace_back(end);
         } catch (...) {
             break;  // the ones there are do the work
         }
     }
-    conclude();
+    end();
     for (std::thread& helper : helpers) helper.join();
-
-    // In the order they completed. A renamed picture is whole, so the control may see it at
-    // once; the sync of its directory (once for all its renames) only makes the new name last.
-    std::set<std::pair<dev_t, ino_t>> synced;
-    std::vector<int> directories;
-    for (auto& [transfer, result] : batch) {
-        struct stat info {};
-        if (transfer->PutInPlace() && ::fstat(transfer->DirectoryFd(), &info) == 0 &&
-            synced.emplace(info.st_dev, info.st_ino).second)
-            directories.push_back(transfer->DirectoryFd());
-        transfer->End();
-        m_ended(transfer->GetRequest());
-    }
+    // The transfers are still there: their directories are open until the batch goes.
     for (int directory : directories) ::fsync(directory);
     batch.clear();
 }

@@ -2,9 +2,10 @@
 // for the disk (the body is synced before the rename and its directory after it), and the
 // worker must meanwhile keep driving the other transfers' connections. One thread takes every
 // transfer handed over since it last looked: their bodies are synced together (on up to
-// kParallelSyncs threads, so that the file system commits them in one go rather than one
-// picture after another), then each is renamed into place and ends, in the order they
-// completed, and each directory is synced once. It sleeps while there is nothing to do.
+// kParallelSyncs threads, so that the file system commits them in a few goes rather than one
+// picture after another), each renamed into place and ended as soon as its own body is synced,
+// and each directory is synced once when the batch is done. It sleeps while there is nothing
+// to do.
 #pragma once
 
 #include <curl/curl.h>
