@@ -103,12 +103,15 @@ bool Servers::HasRoom(const std::string& url, std::chrono::steady_clock::time_po
     return server.running < kMaxConnectionsPerServer;
 }
 
-bool Servers::AnswerAwaited(const std::string& url) const {
+int Servers::RoomAhead(const std::string& url) const {
     const auto found = m_servers.find(KeyOf(url));
-    if (found == m_servers.end()) return false;
+    if (found == m_servers.end()) return 0;
     const Server& server = found->second;
-    return (server.version == Version::unknown && server.probe != nullptr) ||
-           (server.version == Version::http2 && server.connection == Http2Connection::opening);
+    if (server.version == Version::unknown && server.probe != nullptr)
+        return std::min(kMaxConnectionsPerServer, server.streams) - server.running;
+    if (server.version == Version::http2 && server.connection == Http2Connection::opening)
+        return server.streams - server.running;
+    return 0;
 }
 
 std::optional<std::chrono::milliseconds> Servers::NextPatienceEnd(

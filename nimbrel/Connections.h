@@ -74,9 +74,10 @@ public:
     // a probe finds out what the server speaks, nor while the HTTP/2 connection it would share
     // is being opened.
     bool HasRoom(const std::string& url, std::chrono::steady_clock::time_point now) const;
-    // Whether the URL's server holds its other requests back only until a first answer comes:
-    // the probe's, or that of the opener of its HTTP/2 connection.
-    bool AnswerAwaited(const std::string& url) const;
+    // How many of the URL's requests may be set up ahead while its server holds them back only
+    // until a first answer comes (the probe's, or that of the opener of its HTTP/2 connection):
+    // as many as the answer will let go at once, whatever it says; none otherwise.
+    int RoomAhead(const std::string& url) const;
     // Sets the transfer's HTTP version and connection options for its server and counts it
     // as running there; false when curl refuses an option.
     bool Begin(CURL* easy, const std::string& url);

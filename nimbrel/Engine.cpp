@@ -227,9 +227,12 @@ bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ReadyTransf
         if (!backlog.empty()) finishing = m_finishing;
     }
     // The transfers set up ahead arrived first: they go first, as their servers take them.
+    std::map<std::string, int> ahead;  // transfers set up ahead and still held, by server
     for (auto next = ready.begin(); next != ready.end();) {
         if (!servers.HasRoom((*next)->GetRequest().url, now)) {
-            ++held[Servers::KeyOf((*next)->GetRequest().url)];
+            const std::string key = Servers::KeyOf((*next)->GetRequest().url);
+            ++held[key];
+            ++ahead[key];
             ++next;
             continue;
         }
@@ -239,11 +242,13 @@ bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ReadyTransf
     // In order of arrival, passing over requests whose server is at its limit. They wait here
     // rather than inside curl, so that each one's 30-second limit covers its own transfer,
     // not a wait for a connection. While a server's first answer is awaited (what it speaks,
-    // or its HTTP/2 connection's settings), its requests are set up meanwhile instead.
+    // or its HTTP/2 connection's settings), as many as it will then take are set up meanwhile.
     for (auto next = backlog.begin(); next != backlog.end() && HasRoom(ready, active, waiting);) {
+        const std::string key = Servers::KeyOf(next->url);
         const bool room = servers.HasRoom(next->url, now);
-        if ((!room && !servers.AnswerAwaited(next->url)) || finishing.count(next->Key()) != 0) {
-            ++held[Servers::KeyOf(next->url)];
+        if ((!room && ahead[key] >= servers.RoomAhead(next->url)) ||
+            finishing.count(next->Key()) != 0) {
+            ++held[key];
             ++next;
             continue;
         }
@@ -254,7 +259,8 @@ bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ReadyTransf
                 if (room) {
                     started = Launch(multi, std::move(transfer), active, servers) || started;
                 } else {
-                    ++held[Servers::KeyOf(transfer->GetRequest().url)];
+                    ++held[key];
+                    ++ahead[key];
                     ready.push_back(std::move(transfer));
                 }
                 break;
