@@ -22,6 +22,9 @@ constexpr int kWaitingPollMs = 50;
 // Transfers waiting for another process's, each with two descriptors (its directory and the
 // lock file): the backlog beyond them waits as plain requests, which hold no descriptor.
 constexpr size_t kMaxWaitingTransfers = 64;
+// Requests set up ahead in one turn of the worker's loop: the turns between let curl send what
+// is ready (an opener's request must not wait behind a hundred set-ups).
+constexpr int kSetUpAheadPerTurn = 8;
 
 // Whether another request of the backlog may be set up (and so may have to wait): transfers
 // set up ahead hold descriptors as running ones do.
@@ -152,8 +155,10 @@ void Engine::Run(CURLM* multi) {
             std::lock_guard<std::mutex> lock(m_queueMutex);
             if (m_stopping) break;
         }
+        bool moreAhead = false;  // requests left to set up ahead
         connected =
-            StartQueued(multi, backlog, ready, active, waiting, sweeper, servers) || connected;
+            StartQueued(multi, backlog, ready, active, waiting, sweeper, servers, moreAhead) ||
+            connected;
         int running = 0;
         curl_multi_perform(multi, &running);
         // Before the transfers that ended: what they told of their servers counts for them.
@@ -186,7 +191,7 @@ void Engine::Run(CURLM* multi) {
             const auto leftMs = std::chrono::ceil<std::chrono::milliseconds>(left).count();
             pollMs = static_cast<int>(std::min<long long>(pollMs, leftMs));
         }
-        curl_multi_poll(multi, nullptr, 0, pollMs, nullptr);
+        curl_multi_poll(multi, nullptr, 0, moreAhead ? 0 : pollMs, nullptr);
     }
     // Abandoned transfers: detach each from the multi handle before its easy handle goes;
     // the Transfer's destructor removes its temporary file and ends its hold.
@@ -212,8 +217,9 @@ CURLM* Engine::RenewMultiHandle(CURLM* multi) {
 
 bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ReadyTransfers& ready,
                          ActiveTransfers& active, WaitingTransfers& waiting,
-                         StaleTempSweeper& sweeper, Servers& servers) {
+                         StaleTempSweeper& sweeper, Servers& servers, bool& moreAhead) {
     bool started = false;
+    int setUpAhead = 0;
     std::multiset<std::string> finishing;
     std::map<std::string, int> held;  // requests waiting for room at their server, by server
     const auto now = std::chrono::steady_clock::now();
@@ -246,12 +252,17 @@ bool Engine::StartQueued(CURLM* multi, std::deque<Request>& backlog, ReadyTransf
     for (auto next = backlog.begin(); next != backlog.end() && HasRoom(ready, active, waiting);) {
         const std::string key = Servers::KeyOf(next->url);
         const bool room = servers.HasRoom(next->url, now);
-        if ((!room && ahead[key] >= servers.RoomAhead(next->url)) ||
-            finishing.count(next->Key()) != 0) {
+        bool setUp = !room && ahead[key] < servers.RoomAhead(next->url);
+        if (setUp && setUpAhead == kSetUpAheadPerTurn) {
+            moreAhead = true;  // on the next turn, once curl has sent what it can
+            setUp = false;
+        }
+        if ((!room && !setUp) || finishing.count(next->Key()) != 0) {
             ++held[key];
             ++next;
             continue;
         }
+        if (setUp) ++setUpAhead;
         auto transfer = std::make_unique<Transfer>(std::move(*next), sweeper);
         next = backlog.erase(next);
         switch (transfer->Begin()) {

@@ -62,11 +62,11 @@ private:
     // Replaces the multi handle by a fresh one; the old one goes with its idle connections.
     CURLM* RenewMultiHandle(CURLM* multi);
     // Starts what the backlog and each server's limit allow, the transfers set up ahead first,
-    // and sets up ahead the requests of servers whose first answer is awaited; true when a
-    // transfer went to the network.
+    // and sets up ahead a few requests of servers whose first answer is awaited (`moreAhead`
+    // set when more are left); true when a transfer went to the network.
     bool StartQueued(CURLM* multi, std::deque<Request>& backlog, ReadyTransfers& ready,
                      ActiveTransfers& active, WaitingTransfers& waiting, StaleTempSweeper& sweeper,
-                     Servers& servers);
+                     Servers& servers, bool& moreAhead);
     // Hands a set-up transfer to its server and the multi handle; true when it went.
     bool Launch(CURLM* multi, std::unique_ptr<Transfer> transfer, ActiveTransfers& active,
                 Servers& servers);
