@@ -135,7 +135,8 @@ TEST(Requests, ServerOfAUrl) {
 }
 
 // curl may refuse to take a transfer, which then ends without having run: neither a probe
-// nor an HTTP/2 opener refused so leaves its server's other transfers waiting for it.
+// nor an HTTP/2 opener refused so leaves its server's other transfers waiting for it. While
+// either is awaited, only as many are set up ahead as its answer will let go at once.
 TEST(Requests, ATransferCurlRefusesLeavesNoneWaitingForIt) {
     using Clock = std::chrono::steady_clock;
     const std::string url = "http://127.0.0.1:8080/c_avatar/Up/1.gif";
@@ -144,16 +145,20 @@ TEST(Requests, ATransferCurlRefusesLeavesNoneWaitingForIt) {
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> second(curl_easy_init(), curl_easy_cleanup);
     ASSERT_TRUE(servers.Begin(first.get(), url));  // the probe, which the others wait for
     EXPECT_FALSE(servers.HasRoom(url, Clock::now()));
+    EXPECT_EQ(servers.RoomAhead(url), nimbrel::kMaxConnectionsPerServer - 1);
     servers.End(first.get());
     EXPECT_TRUE(servers.HasRoom(url, Clock::now()));
+    EXPECT_EQ(servers.RoomAhead(url), 0);
 
     ASSERT_TRUE(servers.Begin(second.get(), url));
     // Answered in HTTP/2 frames: it goes again with prior knowledge, opening the connection.
     ASSERT_TRUE(servers.SendAgain(second.get(), CURLE_UNSUPPORTED_PROTOCOL));
     EXPECT_EQ(servers.TakeReady().size(), 1u);
     EXPECT_FALSE(servers.HasRoom(url, Clock::now()));
+    EXPECT_EQ(servers.RoomAhead(url), nimbrel::kMaxStreamsPerServer - 1);
     servers.End(second.get());
     EXPECT_TRUE(servers.HasRoom(url, Clock::now()));
+    EXPECT_EQ(servers.RoomAhead(url), 0);
 }
 
 TEST(Paths, NormalisationAndContainment) {
