@@ -21,15 +21,4 @@ inline int OpenDirectory(const std::string& path) {
     return ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
 }
 
-// The part of a '/'-separated path before its last component ("" when there is none), and the
-// last component.
-inline std::string_view ParentOf(std::string_view relative) {
-    const size_t slash = relative.rfind('/');
-    return slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash);
-}
-inline std::string_view NameOf(std::string_view relative) {
-    const size_t slash = relative.rfind('/');
-    return slash == std::string_view::npos ? relative : relative.substr(slash + 1);
-}
-
 }  // namespace nimbrel

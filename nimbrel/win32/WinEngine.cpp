@@ -107,9 +107,9 @@ void WinEngine::Run() {
         lock.unlock();
         const std::string key = request.Key();
         bool placing = false;
-        RunTransfer(request, [&] {
+        RunTransfer(std::move(request), [&](const Request& placed) {
             std::lock_guard<std::mutex> held(m_mutex);
-            Forget(request);
+            Forget(placed);
             m_placing.insert(key);
             placing = true;
         });
