@@ -28,7 +28,8 @@ constexpr char kLastModifiedAttribute[] = "user.nimbrel.last-modified";
 std::atomic<long long> g_fullDiskAt{-1};
 
 uint64_t Nanoseconds(const timespec& time) {
-    return static_cast<uint64_t>(time.tv_sec) * 1'000'000'000u + static_cast<uint64_t>(time.tv_nsec);
+    return static_cast<uint64_t>(time.tv_sec) * 1'000'000'000u +
+           static_cast<uint64_t>(time.tv_nsec);
 }
 
 bool WriteAll(int fd, const char* data, size_t length) {
@@ -162,8 +163,8 @@ bool TempFile::Sync() {
 }
 
 bool TempFile::PlaceAs(std::string_view name) {
-    if (::renameat(m_directory.Fd(), m_name.c_str(), m_directory.Fd(),
-                   std::string(name).c_str()) == 0) {
+    if (::renameat(m_directory.Fd(), m_name.c_str(), m_directory.Fd(), std::string(name).c_str()) ==
+        0) {
         m_name.clear();
         return true;
     }
@@ -256,10 +257,10 @@ bool Lock(int fd, off_t byte) {
 
 }  // namespace
 
-TransferLock::State TransferLock::TryTake(const PictureDirectory& directory,
-                                          std::string_view name, bool refresh) {
-    m_file.Reset(OpenBeneath(directory.Fd(), kLockFileName,
-                             O_RDWR | O_CREAT | O_NOCTTY | O_NONBLOCK, 0666));
+TransferLock::State TransferLock::TryTake(const PictureDirectory& directory, std::string_view name,
+                                          bool refresh) {
+    m_file.Reset(
+        OpenBeneath(directory.Fd(), kLockFileName, O_RDWR | O_CREAT | O_NOCTTY | O_NONBLOCK, 0666));
     if (!m_file || !IsRegularFile(m_file.Get())) {
         m_file.Reset();
         return State::unavailable;

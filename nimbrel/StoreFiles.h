@@ -101,7 +101,9 @@ public:
                          const std::string& digest) const;
     std::string DigestOf(std::string_view name) const;
 #else
-    int Fd() const { return m_fd.Get(); }
+    int Fd() const {
+        return m_fd.Get();
+    }
 #endif
 
 private:

@@ -190,7 +190,7 @@ StoreTransfer::Outcome StoreTransfer::Finish(const HttpAnswer& answer) {
 }
 
 void StoreTransfer::LogFailure(long status, const std::string& transportFailure) {
-    const std::string why = !m_failure.empty()         ? m_failure
+    const std::string why = !m_failure.empty()          ? m_failure
                             : !transportFailure.empty() ? transportFailure
                             : status == kHttpOk         ? "the body is empty"
                                                         : StatusMeaning(status);

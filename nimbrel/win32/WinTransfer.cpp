@@ -34,9 +34,9 @@ void RunTransfer(Request request, const std::function<void(const Request&)>& pla
                 break;
         }
         transfer.LogStarted();
-        const HttpAnswer answer =
-            HttpGet(transfer.GetRequest().url, transfer.Conditional(),
-                    [&](const char* data, size_t length) { return transfer.Body(data, length, true); });
+        const HttpAnswer answer = HttpGet(
+            transfer.GetRequest().url, transfer.Conditional(),
+            [&](const char* data, size_t length) { return transfer.Body(data, length, true); });
         placing(transfer.GetRequest());
         transfer.Finish(answer);
         return;
