@@ -1,11 +1,10 @@
-// Opening the store's files without ever leaving the store (the shared BeneathOpen.h), and the
-// few names the library adds to it.
+// Opening the store's files without ever leaving the store (the shared BeneathOpen.h): the
+// POSIX side's way into the store.
 #pragma once
 
 #include <fcntl.h>
 
 #include <string>
-#include <string_view>
 
 #include "BeneathOpen.h"
 

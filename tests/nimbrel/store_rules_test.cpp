@@ -62,6 +62,12 @@ private:
     fs::path m_root;
 };
 
+// The disk full for temporary files from `bytes` on, for as long as it lives.
+struct FullDisk {
+    explicit FullDisk(long long bytes) { SimulateFullDisk(bytes); }
+    ~FullDisk() { SimulateFullDisk(-1); }
+};
+
 // Sends `pieces` as a 200's body the way a transport does, stopping when the store says so.
 StoreTransfer::Outcome Deliver(StoreTransfer& transfer, const std::vector<std::string>& pieces) {
     HttpAnswer answer;
@@ -85,13 +91,12 @@ TEST(StoreRules, ADiskFullDuringABodyLeavesNoPartialPictureAndTheOldOneInPlace) 
         SCOPED_TRACE(row.what);
         const Store store;
         if (row.stored) std::ofstream(store.Path("Up/a.gif"), std::ios::binary) << kOldPicture;
-        SimulateFullDisk(1024);  // the first piece fits, the second does not
         {
+            const FullDisk full(1024);  // the first piece fits, the second does not
             StoreTransfer transfer(store.RequestFor("Up/a.gif", row.stored), sweeper);
             ASSERT_EQ(transfer.Begin(), StoreTransfer::Start::running);
             EXPECT_EQ(Deliver(transfer, body), StoreTransfer::Outcome::failed);
         }
-        SimulateFullDisk(-1);
         EXPECT_EQ(ReadFile(store.Path("Up/a.gif")), row.stored ? kOldPicture : "<missing>");
         EXPECT_TRUE(store.Leftovers().empty());
         // Nothing left behind keeps the next transfer out once there is room again.
