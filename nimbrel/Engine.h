@@ -43,12 +43,6 @@ private:
     using ActiveTransfers = std::map<CURL*, std::unique_ptr<Transfer>>;
     using WaitingTransfers = std::list<std::unique_ptr<Transfer>>;
 
-    // Queued or running transfers of one URL and destination, by kind.
-    struct Pending {
-        int fetches = 0;
-        int refreshes = 0;
-    };
-
     Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
@@ -83,8 +77,8 @@ private:
     CURLM* m_multi = nullptr;  // valid while the worker runs
     bool m_stopping = false;
     std::vector<Request> m_queued;
-    std::map<std::string, Pending> m_pending;  // by Request::Key()
-    std::multiset<std::string> m_finishing;    // by Request::Key(): done, not yet ended
+    PendingTransfers m_pending;
+    std::multiset<std::string> m_finishing;  // by Request::Key(): done, not yet ended
 };
 
 }  // namespace nimbrel
