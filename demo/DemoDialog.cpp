@@ -1,6 +1,9 @@
 #include "DemoDialog.h"
 
 #include <array>
+#ifdef _WIN32
+#include <commctrl.h>  // WC_STATIC
+#endif
 
 namespace demo {
 
