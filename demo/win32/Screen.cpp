@@ -105,10 +105,12 @@ bool PumpMessagesUntil(const std::function<bool()>& done, std::chrono::milliseco
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     bool quit = false;
     while (!done() && !quit) {
-        if (DispatchOne(&quit)) continue;
+        // The time is looked at after every message too: a queue that is never empty (timers,
+        // paints) must not hold the caller past its timeout.
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        if (quit || left.count() <= 0) break;
+        if (left.count() <= 0) break;
+        if (DispatchOne(&quit) || quit) continue;
         // Sleeps on the queue, waking at least every 10 ms to look at done().
         MsgWaitForMultipleObjects(0, nullptr, FALSE,
                                   static_cast<DWORD>(left.count() < 10 ? left.count() : 10),
