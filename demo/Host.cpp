@@ -479,6 +479,12 @@ void DemoRun::FirstAct() {
             control.DisplaySN();
         else
             control.Display();
+        // The host's loop runs between requests, and the dialog is looked at after each one: a
+        // request that is slow to make (tens of milliseconds each under Wine, where the system
+        // loads the placeholder and sets up the connection) must not hide the placeholders of
+        // the controls asked before it until their pictures have come.
+        platform::PumpPendingMessages();
+        Sample(Elapsed());
     }
 }
 

@@ -10,29 +10,23 @@
 #   (default build/wine-host, both architectures: x86_64 and i686)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source_dir=$PWD
 work=${1:-build/wine-host}
 architectures=${2:-x86_64 i686}
 start=$(date +%s)
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
 
-source scripts/wine_prefix.sh
+source scripts/wine_host.sh
 trap wine_prefix_stop EXIT INT TERM
 wine_prefix_start "$work/prefix"
 
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 for arch in $architectures; do
     phase=$(date +%s)
     if [ ! -f "$work/$arch/lib/cmake/Portrix/PortrixConfig.cmake" ]; then
         bash scripts/windows-package.sh "$arch" "$work/$arch" "$work/build-$arch" \
             >"$work/package-$arch.log"
     fi
-    cmake -S demo -B "$work/demo-$arch" -G Ninja "${launcher[@]}" \
-        -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-w64.cmake" -DPORTRIX_WINDOWS_ARCH="$arch" \
-        -DCMAKE_PREFIX_PATH="$work/$arch" -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" >/dev/null
-    cmake --build "$work/demo-$arch" >/dev/null
+    build_windows_host demo "$work/demo-$arch" "$arch" "$work/$arch"
     echo "$arch: demo built in $(($(date +%s) - phase)) s"
 done
 wine_prefix_wait
@@ -50,13 +44,10 @@ for arch in $architectures; do
         continue
     fi
     # Only the package's bin/ and Windows' own folders: every DLL the demo loads comes from it.
-    # The demo makes its own install folder and current-user key for the run. Its server answers
-    # after 1.5 s instead of 0.4: the first act's pictures load more slowly under Wine (0.4 s
-    # before the first look at the dialog on a loaded machine), and a placeholder must stay long
-    # enough to be seen.
+    # The demo makes its own install folder and current-user key for the run.
     rc=0
-    output=$(WINEPATH="Z:${work//\//\\}\\$arch\\bin" timeout 180 "$loader" \
-        "$work/demo-$arch/portrix-demo.exe" --delay-ms 1500 --out "Z:${out//\//\\}" 2>&1) ||
+    output=$(WINEPATH="$(windows_path "$work/$arch/bin")" timeout 180 "$loader" \
+        "$work/demo-$arch/portrix-demo.exe" --out "$(windows_path "$out")" 2>&1) ||
         rc=$?
     output=${output//$'\r'/}
     verdict="every control ended where it should"

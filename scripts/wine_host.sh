@@ -1,10 +1,27 @@
-# Sourced by the Wine scripts that run a host headless: a 64-bit Wine prefix (it runs i686
-# programs too) whose desktop uses Wine's null graphics driver: no X server, no window manager.
+# Sourced by the Wine scripts that build a host against the Windows package and run it headless,
+# in a 64-bit Wine prefix (it runs i686 programs too) whose desktop uses Wine's null graphics
+# driver: no X server, no window manager.
+#   build_windows_host SOURCE BUILD ARCH PACKAGE
+#                           configures and builds the CMake project SOURCE into BUILD with
+#                           mingw-w64 for ARCH, finding Portrix in the installed PACKAGE
 #   wine_prefix_start DIR   exports WINEPREFIX=DIR and Wine's settings, and starts making the
 #                           prefix in the background when DIR holds none yet
 #   wine_prefix_wait        waits for that, then restarts the server (see below)
 #   wine_prefix_stop        ends the prefix's server
 #   wine_loader ARCH        the loader of i686 or x86_64 programs
+#   windows_path PATH       PATH as Wine's programs name it (Z:\...)
+build_windows_host() {
+    local launcher=()
+    command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    cmake -S "$1" -B "$2" -G Ninja "${launcher[@]}" \
+        -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" -DPORTRIX_WINDOWS_ARCH="$3" \
+        -DCMAKE_PREFIX_PATH="$4" -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" >/dev/null
+    cmake --build "$2" >/dev/null
+}
+windows_path() {
+    local path=${1//\//\\}
+    echo "Z:$path"
+}
 wine_boot=""
 wine_prefix_start() {
     export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winedbg.exe=d"
