@@ -26,8 +26,10 @@ ServerProbe::ServerProbe(const std::string& address, std::chrono::milliseconds t
     u_long nonBlocking = 1;
     if (s != INVALID_SOCKET && ioctlsocket(s, FIONBIO, &nonBlocking) == 0) {
         socket_ = s;
-        if (connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen)) == 0) done_ = true;
-        else if (WSAGetLastError() != WSAEWOULDBLOCK) failure_ = "cannot connect";
+        if (connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen)) == 0)
+            done_ = true;
+        else if (WSAGetLastError() != WSAEWOULDBLOCK)
+            failure_ = "cannot connect";
     }
     // Not known to be unreachable when no socket could be made: the download library may still
     // get through.

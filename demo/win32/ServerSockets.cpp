@@ -31,7 +31,8 @@ const char* StatusLine(int status) {
 
 bool SendAll(SOCKET socket, const std::string& bytes) {
     for (size_t sent = 0; sent < bytes.size();) {
-        const int chunk = send(socket, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
+        const int chunk =
+            send(socket, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
         if (chunk <= 0) return false;
         sent += static_cast<size_t>(chunk);
     }
@@ -83,7 +84,8 @@ void AvatarServer::Transport::Serve(AvatarServer* server, SOCKET client) {
         const Reply reply = server->Answer(head.substr(prefix.size(), targetEnd - prefix.size()),
                                            HeaderValue(head, "if-modified-since"));
         response = StatusLine(reply.status);
-        if (!reply.lastModified.empty()) response += "Last-Modified: " + reply.lastModified + "\r\n";
+        if (!reply.lastModified.empty())
+            response += "Last-Modified: " + reply.lastModified + "\r\n";
         if (reply.body != nullptr) response += "Content-Type: image/gif\r\n";
         response += "Content-Length: " + std::to_string(reply.body ? reply.body->size() : 0) +
                     "\r\nConnection: close\r\n\r\n";

@@ -21,8 +21,8 @@ bool WriteGif(const Artwork& art, const std::string& path) {
     u16(art.width);
     u16(art.height);
     u8(0x80 | (bits - 1) << 4 | (bits - 1));  // global table, colour resolution, table size
-    u8(0);                                     // background colour
-    u8(0);                                     // aspect ratio
+    u8(0);                                    // background colour
+    u8(0);                                    // aspect ratio
     for (size_t i = 0; i < (size_t{1} << bits); ++i) {
         const uint32_t rgb = i < art.palette.size() ? art.palette[i] : 0;
         u8(static_cast<int>(rgb >> 16));
