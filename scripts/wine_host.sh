@@ -13,7 +13,7 @@
 build_windows_host() {
     local launcher=()
     command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-    cmake -S "$1" -B "$2" -G Ninja "${launcher[@]}" \
+    cmake -S "$1" -B "$2" -G Ninja --no-warn-unused-cli "${launcher[@]}" \
         -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" -DPORTRIX_WINDOWS_ARCH="$3" \
         -DCMAKE_PREFIX_PATH="$4" -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" >/dev/null
     cmake --build "$2" >/dev/null
