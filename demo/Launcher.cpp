@@ -52,20 +52,21 @@ typedef int (*DemoEntry)(int argc, char** argv, const char* installDir);
 // volatile, so that not even a killed run leaves it past the session.
 class RegistryOverride {
 public:
-    RegistryOverride() {
-        const std::string path = "Software\\Portrix demo\\" + std::to_string(GetCurrentProcessId());
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+    RegistryOverride()
+        : path_(std::string(kParent) + "\\" + std::to_string(GetCurrentProcessId())) {
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
                             KEY_ALL_ACCESS, nullptr, &key_, nullptr) != ERROR_SUCCESS)
             key_ = nullptr;
         if (key_ != nullptr && RegOverridePredefKey(HKEY_CURRENT_USER, key_) == ERROR_SUCCESS)
-            name_ = "HKEY_CURRENT_USER\\" + path;
+            name_ = "HKEY_CURRENT_USER\\" + path_;
     }
     ~RegistryOverride() {
         if (key_ == nullptr) return;
-        RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        if (!name_.empty()) RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
         RegDeleteTreeA(key_, nullptr);
         RegCloseKey(key_);
-        RegDeleteKeyA(HKEY_CURRENT_USER, name_.substr(name_.find('\\') + 1).c_str());
+        RegDeleteKeyA(HKEY_CURRENT_USER, path_.c_str());
+        RegDeleteKeyA(HKEY_CURRENT_USER, kParent);  // refused while another run has its key there
     }
     RegistryOverride(const RegistryOverride&) = delete;
     RegistryOverride& operator=(const RegistryOverride&) = delete;
@@ -73,6 +74,8 @@ public:
     const std::string& name() const { return name_; }
 
 private:
+    static constexpr char kParent[] = "Software\\Portrix demo";
+    const std::string path_;
     HKEY key_ = nullptr;
     std::string name_;
 };
