@@ -480,9 +480,9 @@ void DemoRun::FirstAct() {
         else
             control.Display();
         // The host's loop runs between requests, and the dialog is looked at after each one: a
-        // request that is slow to make (tens of milliseconds each under Wine, where the system
-        // loads the placeholder and sets up the connection) must not hide the placeholders of
-        // the controls asked before it until their pictures have come.
+        // request that is slow to make (under Wine on a busy machine a Display that downloads
+        // took 50 to 450 ms) must not hide the placeholders of the controls asked before it
+        // until their pictures have come.
         platform::PumpPendingMessages();
         Sample(Elapsed());
     }
