@@ -1,6 +1,8 @@
 #include "Artwork.h"
 
+#ifndef _WIN32
 #include <gif_lib.h>
+#endif
 
 #include <cmath>
 
@@ -60,14 +62,17 @@ std::vector<uint8_t> Silhouette(int width, int height, uint8_t backdrop, uint8_t
     return raster.Take();
 }
 
+}  // namespace
+
 int PaletteSizeExponent(size_t colors) {
     int bits = 1;
     while ((size_t{1} << bits) < colors) ++bits;
     return bits;
 }
 
-}  // namespace
-
+#ifndef _WIN32
+// giflib's encoder; Debian ships no giflib for Windows, where win32/WriteGif.cpp writes the
+// same blocks by hand.
 bool WriteGif(const Artwork& art, const std::string& path) {
     if (art.palette.empty() || art.palette.size() > 256 || art.frames.empty()) return false;
     int error = 0;
@@ -120,6 +125,7 @@ bool WriteGif(const Artwork& art, const std::string& path) {
     if (EGifCloseFile(gif, &error) != GIF_OK) ok = false;
     return ok;
 }
+#endif
 
 std::vector<Pixels> ComposeFrames(const Artwork& art, const Pixels& background,
                                   bool hasBackgroundCopy) {

@@ -37,6 +37,8 @@ struct Artwork {
 
 // Writes the picture as a GIF89a file (a looping application block when animated).
 bool WriteGif(const Artwork& art, const std::string& path);
+// The exponent of the GIF colour table that holds `colors` entries: 2^exponent >= colors.
+int PaletteSizeExponent(size_t colors);
 
 // What the avatar control shows after each frame, composed over `background` (width * height
 // pixels): the canvases an animation passes through, in frame order, played as the control

@@ -1,6 +1,9 @@
 #include "AvatarServer.h"
 
-#include <httplib.h>
+#ifdef _WIN32
+#include <iomanip>
+#include <sstream>
+#endif
 
 namespace demo {
 
@@ -14,57 +17,44 @@ std::string HttpDate(time_t when) {
 
 time_t ParseHttpDate(const std::string& text) {
     struct tm parts = {};
+#ifdef _WIN32
+    // The C runtime has no strptime; the C++ library reads the same format.
+    std::istringstream in(text);
+    in >> std::get_time(&parts, "%a, %d %b %Y %H:%M:%S GMT");
+    if (in.fail() || in.peek() != std::char_traits<char>::eof()) return -1;
+    return _mkgmtime(&parts);
+#else
     const char* end = strptime(text.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &parts);
     if (end == nullptr || *end != '\0') return -1;
     return timegm(&parts);
-}
-
-AvatarServer::AvatarServer(std::chrono::milliseconds delay)
-    : server_(std::make_unique<httplib::Server>()), delay_(delay), modified_(time(nullptr)) {}
-
-AvatarServer::~AvatarServer() {
-    Stop();
+#endif
 }
 
 void AvatarServer::Serve(const std::string& path, std::string bytes) {
     files_[path] = std::move(bytes);
 }
 
-bool AvatarServer::Start() {
-    server_->Get(
-        R"(/c_avatar/(.+))", [this](const httplib::Request& request, httplib::Response& response) {
-            ++requests_;
-            std::this_thread::sleep_for(delay_);
-            const auto found = files_.find(request.matches[1].str());
-            if (found == files_.end()) {
-                ++notFound_;
-                response.status = 404;
-                return;
-            }
-            response.set_header("Last-Modified", HttpDate(modified_));
-            // A stored copy at least as new as ours is still good.
-            if (request.has_header("If-Modified-Since")) {
-                const time_t since = ParseHttpDate(request.get_header_value("If-Modified-Since"));
-                if (since >= modified_) {
-                    ++notModified_;
-                    response.status = 304;
-                    return;
-                }
-            }
-            ++ok_;
-            response.set_content(found->second, "image/gif");
-        });
-    port_ = server_->bind_to_any_port("127.0.0.1");
-    if (port_ <= 0) return false;
-    // Connections wait in the socket's backlog until the loop runs.
-    thread_ = std::thread([this] { server_->listen_after_bind(); });
-    return true;
-}
-
-void AvatarServer::Stop() {
-    if (!thread_.joinable()) return;
-    server_->stop();
-    thread_.join();
+AvatarServer::Reply AvatarServer::Answer(const std::string& path,
+                                         const std::string& ifModifiedSince) {
+    ++requests_;
+    std::this_thread::sleep_for(delay_);
+    Reply reply;
+    const auto found = files_.find(path);
+    if (found == files_.end()) {
+        ++notFound_;
+        return reply;
+    }
+    reply.lastModified = HttpDate(modified_);
+    // A stored copy at least as new as ours is still good.
+    if (!ifModifiedSince.empty() && ParseHttpDate(ifModifiedSince) >= modified_) {
+        ++notModified_;
+        reply.status = 304;
+        return reply;
+    }
+    ++ok_;
+    reply.status = 200;
+    reply.body = &found->second;
+    return reply;
 }
 
 std::string AvatarServer::Address() const {

@@ -4,6 +4,10 @@
 //
 //   /c_avatar/<file>                      a picture of the default set
 //   /c_avatar/<Body|Up|Face>/<id><suffix>  a user's picture
+//
+// What it answers is decided here once (Answer); the connections are cpp-httplib's on Linux and
+// a small Winsock listener of the demo's own on Windows (win32/ServerSockets.cpp), where Debian
+// ships no cpp-httplib.
 #pragma once
 
 #include <atomic>
@@ -14,10 +18,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-
-namespace httplib {
-class Server;
-}
 
 namespace demo {
 
@@ -45,8 +45,18 @@ public:
     };
     Counts GetCounts() const;
 
+    // The answer to a GET of `path` (below /c_avatar/) with the request's If-Modified-Since
+    // value (empty when it has none), after the server's delay; counted.
+    struct Reply {
+        int status = 404;
+        std::string lastModified;           // empty for a 404
+        const std::string* body = nullptr;  // the picture for a 200
+    };
+    Reply Answer(const std::string& path, const std::string& ifModifiedSince);
+
 private:
-    std::unique_ptr<httplib::Server> server_;
+    struct Transport;  // the connections: one definition on each system
+    std::unique_ptr<Transport> transport_;
     std::thread thread_;
     std::chrono::milliseconds delay_;
     std::map<std::string, std::string> files_;

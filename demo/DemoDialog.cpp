@@ -1,6 +1,9 @@
 #include "DemoDialog.h"
 
 #include <array>
+#ifdef _WIN32
+#include <commctrl.h>  // WC_STATIC
+#endif
 
 namespace demo {
 
@@ -86,9 +89,16 @@ CDemoDialog::~CDemoDialog() {
 
 bool CDemoDialog::Open(const char* title, int x, int y) {
     if (!background_.ok()) return false;
-    HWND hwnd =
-        ::CreateWindowExA(0, WC_DIALOG, title, WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, x,
-                          y, width_, height_, nullptr, nullptr, nullptr, nullptr);
+    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE;
+    RECT frame = {x, y, x + width_, y + height_};
+#ifdef _WIN32
+    // Windows draws the caption and the borders inside the window's rectangle: the rectangle
+    // grows by them, so that the client area keeps the dialog's size as the layer's does.
+    ::AdjustWindowRectEx(&frame, style, FALSE, 0);
+#endif
+    HWND hwnd = ::CreateWindowExA(0, WC_DIALOG, title, style, frame.left, frame.top,
+                                  frame.right - frame.left, frame.bottom - frame.top, nullptr,
+                                  nullptr, nullptr, nullptr);
     if (hwnd == nullptr) return false;
     if (!SubclassWindow(hwnd)) {
         ::DestroyWindow(hwnd);

@@ -26,6 +26,7 @@
 #include "Portrix.h"
 #include "Scenes.h"
 #include "ServerProbe.h"
+#include "TempFolder.h"
 #include "Timeline.h"
 #include "platform/capture.h"
 #include "platform/display.h"
@@ -256,11 +257,8 @@ private:
 
 bool DemoRun::PrepareOutput() {
     if (options_.outDir.empty()) {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern =
-            std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/portrix-demo.XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) return false;
-        outDir_ = pattern;
+        outDir_ = MakeTemporaryFolder("portrix-demo");
+        if (outDir_.empty()) return false;
     } else {
         outDir_ = options_.outDir;
     }
@@ -481,6 +479,12 @@ void DemoRun::FirstAct() {
             control.DisplaySN();
         else
             control.Display();
+        // The host's loop runs between requests, and the dialog is looked at after each one: a
+        // request that is slow to make (under Wine on a busy machine a Display that downloads
+        // took 50 to 450 ms) must not hide the placeholders of the controls asked before it
+        // until their pictures have come.
+        platform::PumpPendingMessages();
+        Sample(Elapsed());
     }
 }
 
@@ -626,8 +630,10 @@ int DemoRun::Run() {
             std::fprintf(stderr, "portrix-demo: --window: %s\n", problem);
             return 2;
         }
-        std::printf("x11 window 0x%lx: close it to end the demo\n",
-                    platform::DisplayWindowId(dialog_->GetSafeHwnd()));
+        if (const unsigned long id = platform::DisplayWindowId(dialog_->GetSafeHwnd()))
+            std::printf("x11 window 0x%lx: close it to end the demo\n", id);
+        else
+            std::printf("close the dialog to end the demo\n");
     }
     for (size_t i = 0; i < scenes_.size(); ++i)
         std::printf("  %-14s %s\n", scenes_[i].name.c_str(), scenes_[i].story.c_str());
@@ -691,7 +697,7 @@ int DemoRun::Run() {
     }
     std::printf("\nsnapshots in %s:\n", outDir_.c_str());
     for (const Snapshot& shot : snapshots_)
-        std::printf("  %s\n", fs::path(shot.file).filename().c_str());
+        std::printf("  %s\n", fs::path(shot.file).filename().string().c_str());
     if (sheetWritten) std::printf("  contact-sheet.png\n");
     std::printf(
         "%s\n",
@@ -718,8 +724,12 @@ int DemoRun::Close(int result) {
 }  // namespace demo
 
 // The host module's one entry, called by the launcher once the registry is in place.
-extern "C" __attribute__((visibility("default"))) int PortrixDemoRun(int argc, char** argv,
-                                                                     const char* installDir) {
+#ifdef _WIN32
+#define DEMO_ENTRY __declspec(dllexport)
+#else
+#define DEMO_ENTRY __attribute__((visibility("default")))
+#endif
+extern "C" DEMO_ENTRY int PortrixDemoRun(int argc, char** argv, const char* installDir) {
     demo::Options options;
     std::string error;
     if (!demo::ParseOptions(argc, argv, &options, &error)) {

@@ -7,8 +7,8 @@
 // directory, points the registry (PORTRIX_HKCU) at a hive of its own and writes the install
 // path there, and only then loads the host module with LoadLibraryA, which brings libportrix
 // and libnimbrel in with it, exactly as a host application that loads the library at run time.
-#include <unistd.h>
-
+// On Windows the registry is the system's: the current user's key is replaced, for this process
+// alone, by a volatile key of the launcher's own (RegOverridePredefKey), which goes at the end.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +16,7 @@
 #include <string>
 
 #include "Options.h"
+#include "TempFolder.h"
 #include "platform/display.h"
 #include "windows.h"
 
@@ -32,23 +33,58 @@ namespace {
 namespace fs = std::filesystem;
 
 const char kShareKey[] = "Software\\szDomain\\Share";
-const char kHostModule[] = "libportrix-demo-host.so";
 const char kHostEntry[] = "PortrixDemoRun";
+#ifdef _WIN32
+// Beside the launcher, in the bin folder.
+const char kHostModule[] = "portrix-demo-host.dll";
+// Below a volatile key every key must be volatile too.
+constexpr DWORD kKeyOptions = REG_OPTION_VOLATILE;
+#else
+// In the lib folder beside the bin folder of the launcher.
+const char kHostModule[] = "libportrix-demo-host.so";
+constexpr DWORD kKeyOptions = 0;
+#endif
 
 typedef int (*DemoEntry)(int argc, char** argv, const char* installDir);
 
-std::string TemporaryFolder(const char* prefix) {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/" + prefix + ".XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) return "";
-    return pattern;
-}
+#ifdef _WIN32
+// The process's own current-user key for the run: HKEY_CURRENT_USER\Software\Portrix demo\<pid>,
+// volatile, so that not even a killed run leaves it past the session.
+class RegistryOverride {
+public:
+    RegistryOverride()
+        : path_(std::string(kParent) + "\\" + std::to_string(GetCurrentProcessId())) {
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                            KEY_ALL_ACCESS, nullptr, &key_, nullptr) != ERROR_SUCCESS)
+            key_ = nullptr;
+        if (key_ != nullptr && RegOverridePredefKey(HKEY_CURRENT_USER, key_) == ERROR_SUCCESS)
+            name_ = "HKEY_CURRENT_USER\\" + path_;
+    }
+    ~RegistryOverride() {
+        if (key_ == nullptr) return;
+        if (!name_.empty()) RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        RegDeleteTreeA(key_, nullptr);
+        RegCloseKey(key_);
+        RegDeleteKeyA(HKEY_CURRENT_USER, path_.c_str());
+        RegDeleteKeyA(HKEY_CURRENT_USER, kParent);  // refused while another run has its key there
+    }
+    RegistryOverride(const RegistryOverride&) = delete;
+    RegistryOverride& operator=(const RegistryOverride&) = delete;
+    // Empty when the override could not be put in place.
+    const std::string& name() const { return name_; }
+
+private:
+    static constexpr char kParent[] = "Software\\Portrix demo";
+    const std::string path_;
+    HKEY key_ = nullptr;
+    std::string name_;
+};
+#endif
 
 bool WriteInstallPath(const std::string& installDir) {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kShareKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kShareKey, 0, nullptr, kKeyOptions, KEY_SET_VALUE,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
         return false;
     const LONG result =
         RegSetValueExA(key, "Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(installDir.c_str()),
@@ -57,12 +93,15 @@ bool WriteInstallPath(const std::string& installDir) {
     return result == ERROR_SUCCESS;
 }
 
-// The host module lives in the lib folder beside the bin folder of this program.
 std::string HostModulePath() {
     char self[4096];
     const DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
     if (length == 0 || length >= sizeof self) return kHostModule;
+#ifdef _WIN32
+    return (fs::path(self).parent_path() / kHostModule).string();
+#else
     return (fs::path(self).parent_path().parent_path() / "lib" / kHostModule).string();
+#endif
 }
 
 }  // namespace
@@ -78,24 +117,33 @@ int main(int argc, char** argv) {
         std::fputs(demo::kUsage, stdout);
         return 0;
     }
+#ifndef _WIN32
     // The dialog reaches the screen only when asked for: the platform shows every visible
-    // window on the display otherwise.
+    // window on the display otherwise. (Windows shows it in any case.)
     if (!options.window) setenv("PORTRIX_NO_DISPLAY", "1", 1);
+#endif
     // Before anything is made: a window that cannot be shown ends the run, saying why.
     if (const char* problem = options.window ? platform::DisplayProblem() : nullptr) {
         std::fprintf(stderr, "portrix-demo: --window: %s\n", problem);
         return 2;
     }
 
-    const std::string installDir = TemporaryFolder("portrix-install");
+    const std::string installDir = demo::MakeTemporaryFolder("portrix-install");
     if (installDir.empty()) {
         std::perror("portrix-demo: cannot make the install directory");
         return 1;
     }
+#ifdef _WIN32
+    const RegistryOverride registry;
+    const std::string hive = registry.name();
+    const bool registryReady = !hive.empty();
+#else
     const std::string hive = installDir + "/hkcu.reg";
     setenv("PORTRIX_HKCU", hive.c_str(), 1);
+    const bool registryReady = true;
+#endif
     int result = 1;
-    if (!WriteInstallPath(installDir)) {
+    if (!registryReady || !WriteInstallPath(installDir)) {
         std::fprintf(stderr, "portrix-demo: cannot write the install path into %s\n", hive.c_str());
     } else {
         std::printf("install directory %s (registry hive %s)\n", installDir.c_str(), hive.c_str());

@@ -2,11 +2,15 @@
 // (an unreachable server looks like a user without a picture), so the host asks for itself, by
 // opening a connection to the server's address as the library would. Stepped from the host's
 // user-interface thread, never waiting there: a host that is closed meanwhile just drops it.
+// Over libcurl on Linux; on Windows a non-blocking Winsock connect (win32/ServerProbe.cpp).
 #pragma once
 
+#ifndef _WIN32
 #include <curl/curl.h>
+#endif
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 namespace demo {
@@ -26,11 +30,17 @@ public:
     const std::string& failure() const { return failure_; }
 
 private:
+#ifdef _WIN32
+    uintptr_t socket_;  // SOCKET, connecting
+    std::chrono::steady_clock::time_point deadline_;
+    bool winsock_ = false;  // WSAStartup succeeded
+#else
     CURLM* multi_ = nullptr;
     CURL* easy_ = nullptr;
+    char error_[256] = "";
+#endif
     bool done_ = false;
     std::string failure_;
-    char error_[256] = "";
 };
 
 }  // namespace demo

@@ -73,26 +73,11 @@ Engine::~Engine() {
 }
 
 void Engine::Submit(Request request) {
-    // The hold comes first, on the caller's thread: it must be in place before the caller
-    // first looks at the store, however long the worker's backlog.
-    std::string why;
-    request.hold = PictureHold::Take(request.root, request.relative, &why);
-    if (!why.empty())
-        LogPicture(request, "not held during its transfer (%s): it stays visible meanwhile",
-                   why.c_str());
-
+    HoldStoredPicture(request);
     std::lock_guard<std::mutex> lifecycle(m_lifecycleMutex);
     if (!m_worker.joinable() && !StartWorkerLocked()) return;
     std::lock_guard<std::mutex> lock(m_queueMutex);
-    Pending& pending = m_pending[request.Key()];
-    // A refresh is answered by any transfer of the picture; a fetch must not be answered by a
-    // refresh's 304, so it only joins another fetch. The joined call's own hold ends here; the
-    // transfer it joined holds the picture until it ends.
-    if (pending.fetches > 0 || (request.refresh && pending.refreshes > 0)) {
-        LogPicture(request, "joined the transfer already asked for");
-        return;
-    }
-    ++(request.refresh ? pending.refreshes : pending.fetches);
+    if (m_pending.Join(request)) return;
     m_queued.push_back(std::move(request));
     // A dialog asks for many pictures at once: the worker is woken once for all it has not yet
     // taken, not once for each.
@@ -133,7 +118,7 @@ void Engine::StopWorkerLocked() {
     CURLM* multi = m_multi;
     m_multi = nullptr;
     m_queued.clear();
-    m_pending.clear();
+    m_pending.Clear();
     curl_multi_cleanup(multi);
 }
 
@@ -376,10 +361,7 @@ void Engine::Finished(const Request& request) {
 
 void Engine::Forget(const Request& request) {
     std::lock_guard<std::mutex> lock(m_queueMutex);
-    const auto found = m_pending.find(request.Key());
-    if (found == m_pending.end()) return;
-    --(request.refresh ? found->second.refreshes : found->second.fetches);
-    if (found->second.fetches <= 0 && found->second.refreshes <= 0) m_pending.erase(found);
+    m_pending.Forget(request);
 }
 
 }  // namespace nimbrel

@@ -46,12 +46,6 @@ private:
     // first answer is awaited, so that they go the moment it comes; in order of arrival.
     using ReadyTransfers = std::list<std::unique_ptr<Transfer>>;
 
-    // Queued or running transfers of one URL and destination, by kind.
-    struct Pending {
-        int fetches = 0;
-        int refreshes = 0;
-    };
-
     Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
@@ -92,8 +86,8 @@ private:
     bool m_stopping = false;
     bool m_woken = false;  // the worker has been woken and has not yet taken m_queued
     std::vector<Request> m_queued;
-    std::map<std::string, Pending> m_pending;  // by Request::Key()
-    std::multiset<std::string> m_finishing;    // by Request::Key(): done, not yet ended
+    PendingTransfers m_pending;
+    std::multiset<std::string> m_finishing;  // by Request::Key(): done, not yet ended
 };
 
 }  // namespace nimbrel

@@ -3,18 +3,15 @@
 // The avatar control counts a picture as present only when it can open it for reading while
 // denying write access to others. A refresh writes its body aside and moves it into place, so
 // without a hold the old picture would stay visible, and be taken for the new one, for the
-// whole transfer. The hold is an open for writing that denies nothing and changes nothing,
-// made on the caller's thread before the request is queued, and recorded under the platform's
-// share-mode rule so that the control's test fails in this process and in every other.
+// whole transfer. The hold is an open for reading and writing that denies nothing and changes
+// nothing, made on the caller's thread before the request is queued, and counted by the
+// platform's share-mode rule (on POSIX, recorded under our share-mode layer), so that the
+// control's test fails in this process and in every other.
 #pragma once
-
-#ifdef _WIN32
-#include "win32/PictureHold.h"
-#else
 
 #include <string>
 
-#include "Beneath.h"
+#include "StoreFiles.h"
 
 namespace nimbrel {
 
@@ -35,16 +32,14 @@ public:
     // kMaxHeldPictures are held already; `why` then says which (empty when missing).
     static PictureHold Take(const std::string& root, const std::string& relative, std::string* why);
 
-    explicit operator bool() const { return static_cast<bool>(m_fd); }
-    // The held file, open for reading and writing; -1 when nothing is held.
-    int Fd() const { return m_fd.Get(); }
+    explicit operator bool() const { return static_cast<bool>(m_file); }
+    // The held file, open for reading and writing.
+    NativeFile File() const { return m_file.Get(); }
     // Ends the hold.
     void Release();
 
 private:
-    UniqueFd m_fd;
+    UniqueFile m_file;
 };
 
 }  // namespace nimbrel
-
-#endif  // _WIN32

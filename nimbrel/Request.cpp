@@ -1,6 +1,7 @@
 #include "Request.h"
 
 #include "AvatarStoreNames.h"
+#include "Log.h"
 #include "PathMapping.h"
 #include "TempFiles.h"
 
@@ -79,6 +80,31 @@ std::optional<Request> MakeDefaultPictureRequest(std::string_view url, std::stri
     request.relative =
         slash == std::string::npos ? request.destination : request.destination.substr(slash + 1);
     return request;
+}
+
+void HoldStoredPicture(Request& request) {
+    std::string why;
+    request.hold = PictureHold::Take(request.root, request.relative, &why);
+    if (!why.empty())
+        LogPicture(request, "not held during its transfer (%s): it stays visible meanwhile",
+                   why.c_str());
+}
+
+bool PendingTransfers::Join(const Request& request) {
+    Counts& counts = m_counts[request.Key()];
+    if (counts.fetches > 0 || (request.refresh && counts.refreshes > 0)) {
+        LogPicture(request, "joined the transfer already asked for");
+        return true;
+    }
+    ++(request.refresh ? counts.refreshes : counts.fetches);
+    return false;
+}
+
+void PendingTransfers::Forget(const Request& request) {
+    const auto found = m_counts.find(request.Key());
+    if (found == m_counts.end()) return;
+    --(request.refresh ? found->second.refreshes : found->second.fetches);
+    if (found->second.fetches <= 0 && found->second.refreshes <= 0) m_counts.erase(found);
 }
 
 }  // namespace nimbrel

@@ -2,6 +2,7 @@
 // it only refreshes a stored copy. Refused arguments give no request at all.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,31 @@ struct Request {
     // Requests for the same URL and destination are served by one transfer (a refresh by
     // either kind, a fetch only by a fetch).
     std::string Key() const { return url + '\n' + destination; }
+};
+
+// Takes the request's hold on the stored picture, on the caller's thread: it must be in place
+// before the caller first looks at the store, however long the engine's backlog. Logs why
+// nothing is held.
+void HoldStoredPicture(Request& request);
+
+// The transfers queued or running, by Request::Key(), under the rule both engines follow: a
+// refresh is answered by any transfer of the picture; a fetch must not be answered by a
+// refresh's 304, so it only joins another fetch. The caller keeps it under its own lock.
+class PendingTransfers {
+public:
+    // True (and logged) when `request` joins a transfer already asked for; its own hold then
+    // ends with it, the transfer it joined holding the picture until it ends. Else counts it.
+    bool Join(const Request& request);
+    // Once the request's transfer no longer answers new calls.
+    void Forget(const Request& request);
+    void Clear() { m_counts.clear(); }
+
+private:
+    struct Counts {
+        int fetches = 0;
+        int refreshes = 0;
+    };
+    std::map<std::string, Counts> m_counts;
 };
 
 // RFC 3986 percent-encoding: unreserved characters kept, every other byte as %XX.

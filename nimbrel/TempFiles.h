@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -25,18 +26,17 @@ bool IsTempName(std::string_view fileName);
 // True for every name the library keeps for itself.
 bool IsLibraryFileName(std::string_view fileName);
 
-// Removes this library's temporary files in the directory behind directoryFd whose
-// modification time lies more than `maxAge` in the past. Returns how many were removed.
-int RemoveStaleTempFiles(int directoryFd, std::chrono::seconds maxAge = kStaleTempAge);
+class PictureDirectory;
 
-// Sweeps a directory about to be written at most once an hour, so that a busy directory
-// is not listed for every picture. Owned by the worker thread that uses it.
+// Sweeps a directory about to be written (PictureDirectory::RemoveStaleTempFiles) at most once
+// an hour, so that a busy directory is not listed for every picture. Safe to share among threads.
 class StaleTempSweeper {
 public:
-    // `directory` names the directory behind directoryFd, to tell directories apart.
-    void BeforeWriting(const std::string& directory, int directoryFd);
+    // `directory` names the directory, to tell directories apart.
+    void BeforeWriting(const std::string& directory, const PictureDirectory& opened);
 
 private:
+    std::mutex m_mutex;
     std::map<std::string, std::chrono::steady_clock::time_point> m_lastSweep;
 };
 

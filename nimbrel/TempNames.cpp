@@ -1,7 +1,9 @@
-// The names of the library's own files, shared by the POSIX and the Windows file layers.
+// The names of the library's own files and the sweep of stale temporaries, shared by the POSIX
+// and the Windows file layers.
 #include <cstdio>
 #include <random>
 
+#include "StoreFiles.h"
 #include "TempFiles.h"
 
 namespace nimbrel {
@@ -23,6 +25,18 @@ bool IsTempName(std::string_view fileName) {
 
 bool IsLibraryFileName(std::string_view fileName) {
     return fileName.substr(0, sizeof kLibraryFilePrefix - 1) == kLibraryFilePrefix;
+}
+
+void StaleTempSweeper::BeforeWriting(const std::string& directory, const PictureDirectory& opened) {
+    constexpr auto kSweepInterval = std::chrono::hours(1);
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        const auto now = std::chrono::steady_clock::now();
+        const auto found = m_lastSweep.find(directory);
+        if (found != m_lastSweep.end() && now - found->second < kSweepInterval) return;
+        m_lastSweep[directory] = now;
+    }
+    opened.RemoveStaleTempFiles();
 }
 
 }  // namespace nimbrel

@@ -3,7 +3,8 @@
 # plain, under AddressSanitizer+UBSan, and the threaded tests under ThreadSanitizer.
 # After the plain run, installs that build and builds and runs a host against the install.
 # Then builds the platform's API-level tests, the control's tests and the download library's
-# tests for Windows (the last two for i686 and x86_64) and runs them under Wine, and runs every
+# tests for Windows (the last two for i686 and x86_64) and runs them under Wine, then the minimal
+# host and the demo built against the Windows package under Wine, and runs every
 # fuzzer for a bounded, repeatable number of inputs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -59,6 +60,9 @@ bash scripts/wine_nimbrel_tests.sh build/wine-nimbrel
 
 stage "the minimal host under Wine (the Windows package through find_package, a picture from nginx)"
 bash scripts/wine_minimal_host.sh build/wine-host
+
+stage "the demo under Wine (built against the same Windows packages, every control where it should end)"
+bash scripts/wine_demo.sh build/wine-host
 
 if [ -f fuzz/CMakeLists.txt ]; then
     stage "fuzzing (fixed seed, bounded runs)"

@@ -10,23 +10,21 @@
 #   (default build/wine-host, both architectures: x86_64 and i686)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source_dir=$PWD
 work=${1:-build/wine-host}
 architectures=${2:-x86_64 i686}
 start=$(date +%s)
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
 
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winedbg.exe=d"
-export WINEARCH=win64
 user=10002
 picture=tests/install/avatar-10002.gif
 expected="the control shows 48x48 pixels, centre colour 1565c0"
 
 source scripts/loopback_nginx.sh
+source scripts/wine_host.sh
 cleanup() {
     stop_nginx
-    /usr/lib/wine/wineserver64 -k 2>/dev/null || true
+    wine_prefix_stop
 }
 trap cleanup EXIT INT TERM
 
@@ -39,47 +37,29 @@ start_nginx() {
     start_nginx_in "$nginx_dir" '$request_uri\t$status' ''
 }
 
-# The prefix is made once, while the packages build; headless: no X server, no window manager.
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    mkdir -p "$WINEPREFIX"
-    (/usr/lib/wine/wine64 wineboot -i &&
-        /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f) \
-        >"$work/wineboot.log" 2>&1 &
-    boot=$!
-fi
+# The prefix is made once, while the packages build.
+wine_prefix_start "$work/prefix"
 
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 for arch in $architectures; do
     phase=$(date +%s)
     rm -rf "$work/$arch"
     bash scripts/windows-package.sh "$arch" "$work/$arch" "$work/build-$arch" >"$work/package-$arch.log"
-    cmake -S examples/minimal-host -B "$work/host-$arch" -G Ninja "${launcher[@]}" \
-        -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-w64.cmake" -DPORTRIX_WINDOWS_ARCH="$arch" \
-        -DCMAKE_PREFIX_PATH="$work/$arch" -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" >/dev/null
-    cmake --build "$work/host-$arch" >/dev/null
+    build_windows_host examples/minimal-host "$work/host-$arch" "$arch" "$work/$arch"
     echo "$arch: package and host built in $(($(date +%s) - phase)) s"
 done
-if [ -n "${boot:-}" ]; then
-    wait "$boot" || { cat "$work/wineboot.log"; exit 1; }
-    # The boot's desktop process started with the default driver, which has no display: every
-    # window made through it would fail. A new server starts the desktop with the null driver.
-    /usr/lib/wine/wineserver64 -k 2>/dev/null || true
-    /usr/lib/wine/wineserver64 -w 2>/dev/null || true
-fi
+wine_prefix_wait
 
 status=0
 for arch in $architectures; do
     phase=$(date +%s)
-    loader=/usr/lib/wine/wine64
-    [ "$arch" = i686 ] && loader=/usr/lib/wine/wine
+    loader=$(wine_loader "$arch")
     install="$work/install-$arch"
     rm -rf "$install" && mkdir -p "$install"
     # The module reads the install path from the registry while portrix.dll loads.
-    "$loader" reg add 'HKCU\Software\szDomain\Share' /v Path /d "Z:${install//\//\\}" /f >/dev/null 2>&1
+    "$loader" reg add 'HKCU\Software\szDomain\Share' /v Path /d "$(windows_path "$install")" /f >/dev/null 2>&1
     start_nginx
     # Only the package's bin/ and Windows' own folders: every DLL the host loads comes from it.
-    output=$(WINEPATH="Z:${work//\//\\}\\$arch\\bin" timeout 120 "$loader" \
+    output=$(WINEPATH="$(windows_path "$work/$arch/bin")" timeout 120 "$loader" \
         "$work/host-$arch/minimal-host.exe" "127.0.0.1:$port" "$user" 3 2>&1) || true
     stop_nginx
     stored="$install/Avatar/Up/$user.gif"

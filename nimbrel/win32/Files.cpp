@@ -1,12 +1,15 @@
-#include "Files.h"
-
-#include <chrono>
+// The Windows side of the store's files (StoreFiles.h): CreateFileW beneath the store root with
+// FILE_FLAG_OPEN_REPARSE_POINT, CREATE_NEW temporaries, FlushFileBuffers and MoveFileExW, the
+// validators' side file, SetFileTime and LockFileEx.
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
-#include <map>
-#include <mutex>
 
 #include "AvatarStoreNames.h"
+#include "PictureHold.h"
+#include "StoreFiles.h"
 #include "TempFiles.h"
+#include "TransferLock.h"
 #include "TransferLockLayout.h"
 
 namespace nimbrel {
@@ -19,7 +22,36 @@ constexpr DWORD kShareAllButDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr DWORD kMaxDigestBytes = 64;
 constexpr DWORD kMaxSideFileBytes = 2 * (kMaxValidatorBytes + 1) + kMaxDigestBytes;
 constexpr DWORD kDigestChunkBytes = 64 * 1024;
-constexpr auto kSweepInterval = std::chrono::hours(1);
+// How long a replace is retried while a reader holds the picture open, and how often.
+constexpr DWORD kReplaceRetryMs = 10 * 1000;
+constexpr DWORD kReplaceRetryStepMs = 50;
+constexpr unsigned long long kDigestSeed = 14695981039346656037ULL;  // FNV-1a
+
+std::atomic<long long> g_fullDiskAt{-1};
+
+// The length and an FNV-1a digest of a picture's bytes, as text.
+class ContentDigest {
+public:
+    explicit ContentDigest(unsigned long long length = 0, unsigned long long hash = kDigestSeed)
+        : m_length(length), m_hash(hash) {}
+    void Add(std::string_view data) {
+        for (char ch : data) {
+            m_hash ^= static_cast<unsigned char>(ch);
+            m_hash *= 1099511628211ULL;
+        }
+        m_length += data.size();
+    }
+    unsigned long long Hash() const { return m_hash; }
+    std::string Text() const {
+        char text[kMaxDigestBytes];
+        std::snprintf(text, sizeof text, "%llu %016llx", m_length, m_hash);
+        return text;
+    }
+
+private:
+    unsigned long long m_length;
+    unsigned long long m_hash;
+};
 
 std::vector<std::string_view> Components(std::string_view relative) {
     std::vector<std::string_view> parts;
@@ -86,28 +118,12 @@ bool WriteAll(HANDLE file, const char* data, size_t length) {
 
 }  // namespace
 
-void ContentDigest::Add(std::string_view data) {
-    for (char ch : data) {
-        m_hash ^= static_cast<unsigned char>(ch);
-        m_hash *= 1099511628211ULL;
-    }
-    m_length += data.size();
+std::string LastErrorText() {
+    return ErrorText(::GetLastError());
 }
 
-std::string ContentDigest::Text() const {
-    char text[kMaxDigestBytes];
-    std::snprintf(text, sizeof text, "%llu %016llx", m_length, m_hash);
-    return text;
-}
-
-std::string_view DirectoryPart(std::string_view relative) {
-    const size_t slash = relative.rfind('/');
-    return slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash);
-}
-
-std::string_view NamePart(std::string_view relative) {
-    const size_t slash = relative.rfind('/');
-    return slash == std::string_view::npos ? relative : relative.substr(slash + 1);
+void SimulateFullDisk(long long bytes) {
+    g_fullDiskAt.store(bytes);
 }
 
 bool PictureDirectory::Open(const std::string& root, std::string_view relative, std::string* why) {
@@ -164,11 +180,6 @@ UniqueHandle PictureDirectory::OpenFile(std::string_view name, DWORD access, DWO
     return file;
 }
 
-bool PictureDirectory::StoredState::operator==(const StoredState& other) const {
-    return present == other.present && volume == other.volume && index == other.index &&
-           lastWrite == other.lastWrite && changed == other.changed && size == other.size;
-}
-
 PictureDirectory::StoredState PictureDirectory::Examine(std::string_view name) const {
     StoredState state;
     // Attributes only: no open of another process denies that.
@@ -181,9 +192,9 @@ PictureDirectory::StoredState PictureDirectory::Examine(std::string_view name) c
         !::GetFileInformationByHandleEx(file.Get(), FileBasicInfo, &basic, sizeof basic))
         return state;
     state.present = true;
-    state.volume = info.dwVolumeSerialNumber;
+    state.device = info.dwVolumeSerialNumber;
     state.index = Combine(info.nFileIndexHigh, info.nFileIndexLow);
-    state.lastWrite = Combine(info.ftLastWriteTime);
+    state.modified = Combine(info.ftLastWriteTime);
     state.changed = static_cast<ULONGLONG>(basic.ChangeTime.QuadPart);
     state.size = Combine(info.nFileSizeHigh, info.nFileSizeLow);
     return state;
@@ -208,14 +219,18 @@ Validators PictureDirectory::ReadValidators(std::string_view name) const {
 
 bool PictureDirectory::WriteValidators(std::string_view name, const Validators& validators,
                                        const std::string& digest) const {
-    if (validators.Empty() || digest.empty()) return ForgetValidators(name);
+    if (validators.Empty() || digest.empty()) {
+        // A reader shares deletion: the name goes at once, the file at the reader's close.
+        if (::DeleteFileW(PathOf(AvatarStoreNames::ValidatorsFileName(name)).c_str())) return true;
+        return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    }
     // Written aside and moved into place, as a picture is: a reader sees the old set or the
     // new one, never half of one.
     TempFile temp(*this);
     std::string why;
     const std::string content =
         validators.etag + '\n' + validators.lastModified + '\n' + digest + '\n';
-    return temp.Create(&why) && temp.Write(content.data(), content.size()) &&
+    return temp.Create(&why) && temp.Write(content.data(), content.size()) && temp.Sync() &&
            temp.PlaceAs(AvatarStoreNames::ValidatorsFileName(name));
 }
 
@@ -232,15 +247,11 @@ std::string PictureDirectory::DigestOf(std::string_view name) const {
     }
 }
 
-bool PictureDirectory::ForgetValidators(std::string_view name) const {
-    // A reader shares deletion: the name goes at once, the file at the reader's close.
-    if (::DeleteFileW(PathOf(AvatarStoreNames::ValidatorsFileName(name)).c_str())) return true;
-    return ::GetLastError() == ERROR_FILE_NOT_FOUND;
-}
+namespace {
 
-bool PictureDirectory::Replace(std::string_view from, std::string_view to) const {
-    const std::wstring source = PathOf(from);
-    const std::wstring target = PathOf(to);
+// Moves `from` over `to`, flushing the move to the disk, retrying while a reader holds `to`
+// open. False with the last error set.
+bool Replace(const std::wstring& source, const std::wstring& target) {
     const DWORD start = ::GetTickCount();
     for (;;) {
         if (::MoveFileExW(source.c_str(), target.c_str(),
@@ -257,16 +268,9 @@ bool PictureDirectory::Replace(std::string_view from, std::string_view to) const
     }
 }
 
-void PictureDirectory::SweepStaleTempFiles() const {
-    static std::mutex mutex;
-    static std::map<std::wstring, std::chrono::steady_clock::time_point> lastSweep;
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        const auto now = std::chrono::steady_clock::now();
-        const auto found = lastSweep.find(m_path);
-        if (found != lastSweep.end() && now - found->second < kSweepInterval) return;
-        lastSweep[m_path] = now;
-    }
+}  // namespace
+
+void PictureDirectory::RemoveStaleTempFiles() const {
     FILETIME now{};
     ::GetSystemTimeAsFileTime(&now);
     constexpr ULONGLONG kTicksPerSecond = 10'000'000;
@@ -285,35 +289,57 @@ void PictureDirectory::SweepStaleTempFiles() const {
     ::FindClose(search);
 }
 
+void PictureDirectory::Sync() const {}
+
 bool TempFile::Create(std::string* why) {
-    m_directory.SweepStaleTempFiles();
     for (int attempt = 0; attempt < 4 && !m_file; ++attempt) {
         m_name = MakeTempName();
         // Shared with nobody: nothing reads a body before it is complete.
         m_file = m_directory.OpenFile(m_name, GENERIC_WRITE, 0, CREATE_NEW);
     }
-    if (!m_file) {
-        *why = "no temporary file can be created beside it: " + ErrorText(::GetLastError());
-        m_name.clear();
-        return false;
+    if (m_file) {
+        m_hash = kDigestSeed;
+        return true;
     }
-    return true;
+    *why = "no temporary file can be created beside it: " + LastErrorText();
+    m_name.clear();
+    return false;
 }
 
 bool TempFile::Write(const char* data, size_t length) {
+    const long long full = g_fullDiskAt.load();
+    if (full >= 0 && m_written + static_cast<long long>(length) > full) {
+        ::SetLastError(ERROR_DISK_FULL);
+        return false;
+    }
+    ContentDigest digest(0, m_hash);
+    digest.Add(std::string_view(data, length));
+    m_hash = digest.Hash();
+    m_written += static_cast<long long>(length);
     return WriteAll(m_file.Get(), data, length);
 }
 
-bool TempFile::PlaceAs(std::string_view name) {
+bool TempFile::KeepValidators(const Validators& validators, std::string_view name) {
+    // Bound to the new bytes and written first: until the picture is in place they count for
+    // nothing, and a process that ends before it leaves them counting for nothing.
+    const ContentDigest digest(static_cast<unsigned long long>(m_written), m_hash);
+    return m_directory.WriteValidators(name, validators, digest.Text());
+}
+
+bool TempFile::Sync() {
     const bool flushed = ::FlushFileBuffers(m_file.Get()) != 0;
-    DWORD error = ::GetLastError();
+    const DWORD error = ::GetLastError();
     m_file.Reset();
-    if (flushed && m_directory.Replace(m_name, name)) {
+    ::SetLastError(error);
+    return flushed;
+}
+
+bool TempFile::PlaceAs(std::string_view name) {
+    if (Replace(m_directory.PathOf(m_name), m_directory.PathOf(name))) {
         m_name.clear();
         return true;
     }
-    if (!flushed) ::SetLastError(error);
-    error = ::GetLastError();
+    const DWORD error = ::GetLastError();
     Discard();
     ::SetLastError(error);
     return false;
@@ -327,10 +353,57 @@ void TempFile::Discard() {
     }
 }
 
-bool MarkFresh(HANDLE file) {
+StoredPicture::StoredPicture(const PictureDirectory& directory, std::string_view name,
+                             const PictureHold& hold)
+    : m_directory(directory), m_name(name), m_file(hold.File()) {
+    if (hold) return;
+    m_own = directory.OpenFile(name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
+                               OPEN_EXISTING);
+    m_file = m_own.Get();
+}
+
+StoredPicture::operator bool() const {
+    return m_file != INVALID_HANDLE_VALUE;
+}
+
+bool StoredPicture::MarkFresh() {
     FILETIME now{};
     ::GetSystemTimeAsFileTime(&now);
-    return ::SetFileTime(file, nullptr, &now, &now) != 0;
+    return ::SetFileTime(m_file, nullptr, &now, &now) != 0;
+}
+
+Validators StoredPicture::ReadValidators() const {
+    return m_directory.ReadValidators(m_name);
+}
+
+bool StoredPicture::WriteValidators(const Validators& validators) const {
+    return m_directory.WriteValidators(m_name, validators, m_directory.DigestOf(m_name));
+}
+
+UniqueFile OpenPictureToHold(const std::string& root, const std::string& relative,
+                             std::string* why) {
+    PictureDirectory directory;
+    if (!directory.Open(root, ParentOf(relative), why)) return UniqueHandle();
+    UniqueHandle file = directory.OpenFile(NameOf(relative), GENERIC_READ | GENERIC_WRITE,
+                                           kShareAll, OPEN_EXISTING);
+    if (file) return file;
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) {
+        why->clear();
+    } else if (error == ERROR_SHARING_VIOLATION) {
+        *why = "another open of the stored file denies writing";
+    } else if (error == ERROR_CANT_ACCESS_FILE) {
+        *why = "the stored file is a link or reparse point";
+    } else if (error == ERROR_ACCESS_DENIED) {
+        *why = "the stored file is read-only or no regular file";
+    } else {
+        *why = "the stored file cannot be opened for writing: " + ErrorText(error);
+    }
+    return file;
+}
+
+bool RecordHold(NativeFile, std::string*) {
+    return true;  // Windows counts every open against the share modes of the others
 }
 
 namespace {

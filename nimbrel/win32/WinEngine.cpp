@@ -32,19 +32,13 @@ public:
     void Submit(Request request);
 
 private:
-    struct Pending {
-        int fetches = 0;
-        int refreshes = 0;
-    };
-
     void Run();
-    void Forget(const Request& request);  // m_mutex held
 
     std::mutex m_mutex;
     std::condition_variable m_work;
     std::deque<Request> m_queued;
-    std::map<std::string, Pending> m_pending;  // by Request::Key()
-    std::multiset<std::string> m_placing;      // by Request::Key(): answered, being put in place
+    PendingTransfers m_pending;
+    std::multiset<std::string> m_placing;  // by Request::Key(): answered, being put in place
     size_t m_workers = 0;
     size_t m_idle = 0;
 };
@@ -60,24 +54,14 @@ bool PinLibrary() {
 }
 
 void WinEngine::Submit(Request request) {
-    // The hold comes first, on the caller's thread, before the caller first looks at the store.
-    std::string why;
-    request.hold = PictureHold::Take(request.root, request.relative, &why);
-    if (!why.empty())
-        LogPicture(request, "not held during its transfer (%s): it stays visible meanwhile",
-                   why.c_str());
+    HoldStoredPicture(request);
     if (!PinLibrary()) {
         LogPicture(request, "refused: the library cannot stay loaded for its transfer");
         return;
     }
 
     std::lock_guard<std::mutex> lock(m_mutex);
-    Pending& pending = m_pending[request.Key()];
-    if (pending.fetches > 0 || (request.refresh && pending.refreshes > 0)) {
-        LogPicture(request, "joined the transfer already asked for");
-        return;
-    }
-    ++(request.refresh ? pending.refreshes : pending.fetches);
+    if (m_pending.Join(request)) return;
     m_queued.push_back(std::move(request));
     if (m_idle == 0 && m_workers < kMaxWorkers) {
         try {
@@ -107,9 +91,9 @@ void WinEngine::Run() {
         lock.unlock();
         const std::string key = request.Key();
         bool placing = false;
-        RunTransfer(request, [&] {
+        RunTransfer(std::move(request), [&](const Request& placed) {
             std::lock_guard<std::mutex> held(m_mutex);
-            Forget(request);
+            m_pending.Forget(placed);
             m_placing.insert(key);
             placing = true;
         });
@@ -117,13 +101,6 @@ void WinEngine::Run() {
         if (placing) m_placing.erase(m_placing.find(key));
         m_work.notify_all();  // a request of the same picture may wait in the queue
     }
-}
-
-void WinEngine::Forget(const Request& request) {
-    const auto found = m_pending.find(request.Key());
-    if (found == m_pending.end()) return;
-    --(request.refresh ? found->second.refreshes : found->second.fetches);
-    if (found->second.fetches <= 0 && found->second.refreshes <= 0) m_pending.erase(found);
 }
 
 }  // namespace

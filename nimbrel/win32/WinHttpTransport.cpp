@@ -2,6 +2,8 @@
 
 #include <winhttp.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -13,7 +15,6 @@ namespace nimbrel {
 namespace {
 
 constexpr wchar_t kUserAgent[] = L"Nimbrel/1.0";
-constexpr char kTransferLimitVariable[] = "NIMBREL_TRANSFER_MS";
 // The picture as stored, byte for byte: WinHTTP decodes nothing unless asked, and a body
 // that comes encoded all the same is refused.
 constexpr wchar_t kIdentityHeader[] = L"Accept-Encoding: identity\r\n";
@@ -97,19 +98,6 @@ std::string Failure(DWORD error, const Deadline& deadline) {
 
 }  // namespace
 
-std::chrono::milliseconds TransferTimeLimit() {
-    static const std::chrono::milliseconds limit = [] {
-        const std::chrono::milliseconds longest(kTransferTimeoutMs);
-        const char* value = std::getenv(kTransferLimitVariable);
-        if (value == nullptr || *value == '\0') return longest;
-        char* end = nullptr;
-        const long long ms = std::strtoll(value, &end, 10);
-        if (*end != '\0' || ms <= 0) return longest;
-        return std::min(longest, std::chrono::milliseconds(ms));
-    }();
-    return limit;
-}
-
 HttpAnswer HttpGet(const std::string& url, const Validators& conditional, const BodySink& sink) {
     HttpAnswer answer;
     const Deadline deadline(TransferTimeLimit());
@@ -144,7 +132,7 @@ HttpAnswer HttpGet(const std::string& url, const Validators& conditional, const 
                                    WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                    parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0)
             : nullptr);
-    DWORD redirects = kMaxRedirects;
+    DWORD redirects = static_cast<DWORD>(kMaxRedirects);
     // No cookies and no logons: a picture is asked for the same way every time.
     DWORD disabled = WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_AUTHENTICATION;
     if (!request || !LimitWaits(request.get(), deadline) ||
@@ -176,15 +164,17 @@ HttpAnswer HttpGet(const std::string& url, const Validators& conditional, const 
         answer.failure = "the answer has no status: " + ErrorText(::GetLastError());
         return answer;
     }
-    answer.status = status;
+    answer.status = static_cast<long>(status);
     answer.validators = {Validator(request.get(), WINHTTP_QUERY_ETAG),
                          Validator(request.get(), WINHTTP_QUERY_LAST_MODIFIED)};
+    long long statedLength = -1;
     const std::wstring length = QueryText(request.get(), WINHTTP_QUERY_CONTENT_LENGTH);
     if (!length.empty()) {
         wchar_t* end = nullptr;
         const long long stated = std::wcstoll(length.c_str(), &end, 10);
-        if (*end == L'\0' && stated >= 0) answer.statedLength = stated;
+        if (*end == L'\0' && stated >= 0) statedLength = stated;
     }
+    answer.framed = statedLength >= 0;
     // Anything but a 200 is only looked at; its body is dropped with the request.
     if (status != kHttpOk) return answer;
 
@@ -194,11 +184,12 @@ HttpAnswer HttpGet(const std::string& url, const Validators& conditional, const 
         answer.failure = "the body comes encoded (" + coding + "), which is not decoded here";
         return answer;
     }
-    if (answer.statedLength > kMaxBodyBytes) {
+    if (statedLength > kMaxBodyBytes) {
         answer.failure = "the body is larger than " + std::to_string(kMaxBodyBytes) + " bytes";
         return answer;
     }
     std::vector<char> buffer(kReadChunkBytes);
+    long long bodyBytes = 0;
     for (;;) {
         DWORD read = 0;
         if (!LimitWaits(request.get(), deadline) ||
@@ -207,21 +198,16 @@ HttpAnswer HttpGet(const std::string& url, const Validators& conditional, const 
             return answer;
         }
         if (read == 0) break;
-        // Every body byte counts, whatever length was stated.
-        if (static_cast<long long>(read) > kMaxBodyBytes - answer.bodyBytes) {
-            answer.failure = "the body is larger than " + std::to_string(kMaxBodyBytes) + " bytes";
-            return answer;
-        }
-        answer.bodyBytes += read;
+        bodyBytes += read;
         if (!sink(buffer.data(), read)) return answer;  // the sink keeps its reason
         if (deadline.Passed()) {
             answer.failure = "the body did not arrive within the time limit";
             return answer;
         }
     }
-    if (answer.statedLength >= 0 && answer.bodyBytes != answer.statedLength) {
-        answer.failure = "the body ended after " + std::to_string(answer.bodyBytes) + " of " +
-                         std::to_string(answer.statedLength) + " bytes";
+    if (statedLength >= 0 && bodyBytes != statedLength) {
+        answer.failure = "the body ended after " + std::to_string(bodyBytes) + " of " +
+                         std::to_string(statedLength) + " bytes";
     }
     return answer;
 }

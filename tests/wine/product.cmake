@@ -53,3 +53,9 @@ target_compile_definitions(avatar_control_test PRIVATE
 target_include_directories(avatar_control_test PRIVATE ${seam_headers} ${tests}/support ${tests}/avatar)
 target_link_libraries(avatar_control_test PRIVATE recording_download portrix gtest gtest_main)
 file(WRITE ${PROJECT_BINARY_DIR}/avatar.home/install-path "${PORTRIX_WINE_INSTALL_DIR}")
+
+# The rest of the picture tests in the same program: the GIF scanner, and the public GIF
+# conformance suite, read in place through Wine's Z: drive.
+target_sources(product_test PRIVATE ${tests}/picture/scanner_test.cpp ${tests}/picture/conformance_test.cpp)
+get_filename_component(gif_suite ${PROJECT_SOURCE_DIR}/../shared/conformance/gif/test-suite REALPATH)
+target_compile_definitions(product_test PRIVATE PORTRIX_GIF_CONFORMANCE_DIR="Z:${gif_suite}")
