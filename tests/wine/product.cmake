@@ -53,3 +53,42 @@ target_compile_definitions(avatar_control_test PRIVATE
 target_include_directories(avatar_control_test PRIVATE ${seam_headers} ${tests}/support ${tests}/avatar)
 target_link_libraries(avatar_control_test PRIVATE recording_download portrix gtest gtest_main)
 file(WRITE ${PROJECT_BINARY_DIR}/avatar.home/install-path "${PORTRIX_WINE_INSTALL_DIR}")
+
+# ---- The module's start-up, loaded for real: module_load_probe loads module_under_test.dll in a
+# process of its own per scenario, with the scenario's hive standing for HKEY_CURRENT_USER there.
+# The test program finds both beside itself.
+add_library(module_under_test SHARED ${tests}/module/ModuleProbeExports.cpp)
+set_target_properties(module_under_test PROPERTIES PREFIX "")
+target_link_libraries(module_under_test PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,portrix_module>"
+    portrix_platform portrix_store)
+add_executable(module_load_probe ${tests}/module/module_load_probe.cpp)
+target_include_directories(module_load_probe PRIVATE ${tests}/wine)
+target_link_libraries(module_load_probe PRIVATE portrix_platform)
+add_executable(module_test ${tests}/module/attach_test.cpp ${tests}/module/housekeeping_test.cpp
+    ${tests}/module/ProbeRunner.cpp)
+target_compile_definitions(module_test PRIVATE _POSIX_THREAD_SAFE_FUNCTIONS
+    PORTRIX_MODULE_PROBE="module_load_probe.exe" PORTRIX_MODULE_LIBRARY="module_under_test.dll")
+target_include_directories(module_test PRIVATE ${tests}/support ${tests}/wine)
+target_link_libraries(module_test PRIVATE portrix_platform gtest gtest_main)
+add_dependencies(module_test module_load_probe module_under_test)
+
+# ---- The control without a store: no_store_setup.dll, imported ahead of portrix.dll, puts a
+# hive without the Path value in HKEY_CURRENT_USER's place and answers the box the module shows.
+set(no_store_hive ${PROJECT_BINARY_DIR}/avatar_no_store.home/hkcu.reg)
+file(WRITE ${no_store_hive} "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\n")
+add_library(no_store_setup SHARED ${tests}/wine/no_store_setup.cpp)
+set_target_properties(no_store_setup PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${recording_dir}
+    ARCHIVE_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib/recording)
+target_compile_definitions(no_store_setup PRIVATE PORTRIX_LOAD_BOXES_BUILDING
+    PORTRIX_NO_STORE_HIVE="Z:${no_store_hive}")
+target_include_directories(no_store_setup PRIVATE ${tests}/wine ${tests}/support)
+add_executable(avatar_no_store_test
+    ${tests}/avatar/ControlHarness.cpp
+    ${tests}/avatar/TestPictures.cpp
+    ${tests}/avatar/no_store_test.cpp
+    ${tests}/wine/product_seams.cpp)
+set_target_properties(avatar_no_store_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${recording_dir})
+target_compile_definitions(avatar_no_store_test PRIVATE
+    PORTRIX_TEST_INSTALL_DIR="${PORTRIX_WINE_INSTALL_DIR}")
+target_include_directories(avatar_no_store_test PRIVATE ${seam_headers} ${tests}/support ${tests}/avatar)
+target_link_libraries(avatar_no_store_test PRIVATE no_store_setup recording_download portrix gtest gtest_main)
