@@ -14,8 +14,9 @@ protected:
 
 // The module told the user why there is no store, once, while the program loaded.
 TEST_F(NoStoreTest, TheLoadShowedTheReadFailureBox) {
-    if (!portrix_test::WindowsOnly("the box", "without a display the layer writes the box's text "
-                                              "to standard error (avatar_screen shows it)")) {
+    if (!portrix_test::WindowsOnly("the box",
+                                   "without a display the layer writes the box's text "
+                                   "to standard error (avatar_screen shows it)")) {
         return;
     }
     EXPECT_EQ(MessageBoxesAtLoad(),

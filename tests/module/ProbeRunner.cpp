@@ -111,8 +111,8 @@ ProbeResult Scenario::Load(const ProbeOptions& options) const {
     }
     std::vector<std::string> environment = {"PORTRIX_HKCU=" + (m_dir / "hkcu.reg")};
     if (ProbeTimeZone("") != nullptr) environment.push_back("TZ=" + options.timeZone);
-    const portrix_test::ProgramRun run = portrix_test::RunProgram(
-        args, portrix_test::EnvironmentWith(environment), m_dir.path());
+    const portrix_test::ProgramRun run =
+        portrix_test::RunProgram(args, portrix_test::EnvironmentWith(environment), m_dir.path());
     ProbeResult result;
     result.ran = run.status == 0;
     result.output = run.out;

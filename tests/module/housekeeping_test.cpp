@@ -29,7 +29,8 @@ using module_test::Scenario;
 
 namespace {
 
-constexpr char kNoLinks[] = "Wine 8 makes no symbolic links (CreateSymbolicLinkW is a stub that makes nothing)";
+constexpr char kNoLinks[] =
+    "Wine 8 makes no symbolic links (CreateSymbolicLinkW is a stub that makes nothing)";
 constexpr long long kHour = 3600;
 constexpr long long kDay = 24 * kHour;
 const char* const kTimeZone = module_test::ProbeTimeZone("PRX-14");
@@ -157,8 +158,8 @@ TEST_F(Housekeeping, FirstLoadCreatesConfigAndSweepsNothing) {
             ASSERT_TRUE(portrix_test::MakeNamedPipe(config));
         } else if (there == kLink) {
             const std::string outside = store.scenario().dir().Write(
-                "outside.ini", "[SYSTEM]\r\nLASTDELETETIME=" +
-                                   LocalText(Store::ProbeNow(0) - 10 * kDay) + "\r\n");
+                "outside.ini",
+                "[SYSTEM]\r\nLASTDELETETIME=" + LocalText(Store::ProbeNow(0) - 10 * kDay) + "\r\n");
             ASSERT_TRUE(portrix_test::MakeSymbolicLink(outside, config));
         }
         long long from = 0, to = 0;
@@ -261,8 +262,9 @@ TEST_F(Housekeeping, CreationTimeCountsNotTheLastWrite) {
     int row = 0;
     for (const Case& c : cases) {
         ++row;
-        if (!portrix_test::NotUnderWine(Row(row), "Wine on Linux keeps no creation time: it "
-                                                  "reports the last write time in its place")) {
+        if (!portrix_test::NotUnderWine(Row(row),
+                                        "Wine on Linux keeps no creation time: it "
+                                        "reports the last write time in its place")) {
             continue;
         }
         Store store;
@@ -351,11 +353,13 @@ TEST_F(Housekeeping, SymbolicLinksAreNotFollowed) {
     if (!portrix_test::LayerOnly("every row", kNoLinks)) return;
     Store store;
     const portrix_test::TempDir& dir = store.scenario().dir();
-    for (const char* outside : {"Elsewhere", "Texts"}) std::filesystem::create_directory(dir / outside);
+    for (const char* outside : {"Elsewhere", "Texts"})
+        std::filesystem::create_directory(dir / outside);
     for (const char* file : {"Elsewhere/1.gif", "Elsewhere/2.gif", "Texts/1.txt", "target.gif"})
         dir.Write(file, "x");
     // Body and SNS become links to folders outside the store; Face holds a link to a file.
-    for (const char* swept : {"Body", "SNS"}) ASSERT_TRUE(std::filesystem::remove(store.Path(swept)));
+    for (const char* swept : {"Body", "SNS"})
+        ASSERT_TRUE(std::filesystem::remove(store.Path(swept)));
     ASSERT_TRUE(portrix_test::MakeSymbolicLink(dir / "Elsewhere", store.Path("Body")));
     ASSERT_TRUE(portrix_test::MakeSymbolicLink(dir / "Texts", store.Path("SNS")));
     ASSERT_TRUE(portrix_test::MakeSymbolicLink(dir / "target.gif", store.Path("Face/link.gif")));
@@ -372,8 +376,9 @@ TEST_F(Housekeeping, SymbolicLinksAreNotFollowed) {
 // Writes of config.ini and of the hive killed before their rename left temporary files beside
 // them; a start removes those untouched for minutes, never one a writer still holds.
 TEST_F(Housekeeping, TemporaryFilesOfWritesCutShortGo) {
-    if (!portrix_test::LayerOnly("every row", "the system's profile and registry calls leave no "
-                                              "temporary files behind to remove")) {
+    if (!portrix_test::LayerOnly("every row",
+                                 "the system's profile and registry calls leave no "
+                                 "temporary files behind to remove")) {
         return;
     }
     Store store;
@@ -414,8 +419,9 @@ TEST_F(Housekeeping, TemporaryFilesOfWritesCutShortGo) {
 // would turn the sweep off for good) but missing, so that the next start writes it. A due
 // sweep whose new time cannot be written leaves the old file as it was.
 TEST_F(Housekeeping, AWriteThatFailsLeavesNoDamagedConfig) {
-    if (!portrix_test::LayerOnly("every row", "Windows has no file size limit of a process to "
-                                              "stand for a full disk")) {
+    if (!portrix_test::LayerOnly("every row",
+                                 "Windows has no file size limit of a process to "
+                                 "stand for a full disk")) {
         return;
     }
     Store store;

@@ -78,7 +78,9 @@ public:
     }
     HeldFile(const HeldFile&) = delete;
     HeldFile& operator=(const HeldFile&) = delete;
-    bool held() const { return m_fd >= 0; }
+    bool held() const {
+        return m_fd >= 0;
+    }
 
 private:
     int m_fd = -1;

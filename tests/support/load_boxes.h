@@ -13,7 +13,7 @@ __declspec(dllexport)
 #else
 __declspec(dllimport)
 #endif
-std::vector<std::string> MessageBoxesAtLoad();
+    std::vector<std::string> MessageBoxesAtLoad();
 #else
 inline std::vector<std::string> MessageBoxesAtLoad() {
     return {};

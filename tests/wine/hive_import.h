@@ -68,8 +68,8 @@ private:
         m_key = nullptr;
         const std::string prefix = "HKEY_CURRENT_USER\\";
         if (name.compare(0, prefix.size(), prefix) != 0) return;
-        RegCreateKeyExA(m_root, name.substr(prefix.size()).c_str(), 0, nullptr,
-                        REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &m_key, nullptr);
+        RegCreateKeyExA(m_root, name.substr(prefix.size()).c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, &m_key, nullptr);
     }
 
     // "name"=data
