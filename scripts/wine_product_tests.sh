@@ -15,7 +15,7 @@ status=0
 # beside the control tests, ahead of the real one.
 programs=(bin/product_test.exe bin/recording/avatar_control_test.exe)
 # The module's start-up in a probe process per scenario; the control without a store.
-programs+=(bin/module_test.exe bin/recording/avatar_no_store_test.exe)
+programs+=(bin/module_test.exe bin/no-store/avatar_no_store_test.exe)
 targets=()
 for program in "${programs[@]}"; do targets+=("$(basename "$program" .exe)"); done
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winedbg.exe=d"

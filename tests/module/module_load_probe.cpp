@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
 #endif
     const HMODULE module = LoadLibraryA(argv[1]);
     if (module == nullptr) {
-        std::printf("load\tfailed\t%u\n", GetLastError());
+        std::printf("load\tfailed\t%u\n", static_cast<unsigned>(GetLastError()));
         return 0;
     }
     std::printf("load\tok\n");

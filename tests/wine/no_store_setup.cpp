@@ -1,8 +1,9 @@
-// Loaded by the no-store control test ahead of portrix.dll (the program imports it first), so
-// that its attach runs first, on the same thread: HKEY_CURRENT_USER stands for a hive with the
-// Share key and no Path value, as the Linux build's hive for that test holds, and a CBT hook of
-// the thread answers OK to every message box shown while the libraries load (no one is there to
-// press it), keeping each box's text for the test to look at.
+// The no-store control test's set-up, attached before portrix.dll on the same thread: the
+// recording nimbrel.dll of that test imports it, and the loader attaches a library's imports
+// before the library, and nimbrel.dll before portrix.dll, which imports it. HKEY_CURRENT_USER
+// then stands for a hive with the Share key and no Path value, as the Linux build's hive for that
+// test holds, and a CBT hook of the thread answers OK to every message box shown while the
+// libraries load (no one is there to press it), keeping each box's text for the test.
 #include <windows.h>
 
 #include <string>
@@ -40,6 +41,9 @@ LRESULT CALLBACK CloseBoxes(int code, WPARAM wParam, LPARAM lParam) {
 
 }  // namespace
 
+// What the recording nimbrel.dll of the test refers to, so that it imports this library.
+extern "C" __declspec(dllexport) void NoStoreSetupAnchor() {}
+
 std::vector<std::string> MessageBoxesAtLoad() {
     if (g_hook) UnhookWindowsHookEx(g_hook);
     g_hook = nullptr;
@@ -48,8 +52,6 @@ std::vector<std::string> MessageBoxesAtLoad() {
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     if (reason != DLL_PROCESS_ATTACH) return TRUE;
-    // Too late when the control's library is attached already: its box would be waiting.
-    if (GetModuleHandleA("portrix.dll") != nullptr) return FALSE;
     static portrix_test::ScenarioHive* hive = new portrix_test::ScenarioHive(PORTRIX_NO_STORE_HIVE);
     g_hook = SetWindowsHookExA(WH_CBT, CloseBoxes, nullptr, GetCurrentThreadId());
     return hive->ok() && g_hook != nullptr;

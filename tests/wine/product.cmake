@@ -72,23 +72,33 @@ target_include_directories(module_test PRIVATE ${tests}/support ${tests}/wine)
 target_link_libraries(module_test PRIVATE portrix_platform gtest gtest_main)
 add_dependencies(module_test module_load_probe module_under_test)
 
-# ---- The control without a store: no_store_setup.dll, imported ahead of portrix.dll, puts a
-# hive without the Path value in HKEY_CURRENT_USER's place and answers the box the module shows.
+# ---- The control without a store: no_store_setup.dll puts a hive without the Path value in
+# HKEY_CURRENT_USER's place and answers the box the module shows at load. The test's own
+# recording nimbrel.dll imports it, so that the loader attaches it before portrix.dll.
+set(no_store_dir ${PROJECT_BINARY_DIR}/bin/no-store)
 set(no_store_hive ${PROJECT_BINARY_DIR}/avatar_no_store.home/hkcu.reg)
 file(WRITE ${no_store_hive} "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\n")
 add_library(no_store_setup SHARED ${tests}/wine/no_store_setup.cpp)
-set_target_properties(no_store_setup PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${recording_dir}
-    ARCHIVE_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib/recording)
 target_compile_definitions(no_store_setup PRIVATE PORTRIX_LOAD_BOXES_BUILDING
     PORTRIX_NO_STORE_HIVE="Z:${no_store_hive}")
 target_include_directories(no_store_setup PRIVATE ${tests}/wine ${tests}/support)
+add_library(no_store_download SHARED ${tests}/avatar/recording/RecordingDownload.cpp
+    ${tests}/wine/no_store_anchor.cpp)
+target_compile_definitions(no_store_download PRIVATE NIMBREL_BUILDING_DLL)
+target_include_directories(no_store_download PUBLIC ${tests}/avatar/recording)
+target_link_libraries(no_store_download PUBLIC portrix_download_api PRIVATE no_store_setup)
+foreach(target no_store_setup no_store_download)
+    set_target_properties(${target} PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${no_store_dir}
+        ARCHIVE_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib/no-store)
+endforeach()
+set_target_properties(no_store_download PROPERTIES OUTPUT_NAME nimbrel)
 add_executable(avatar_no_store_test
     ${tests}/avatar/ControlHarness.cpp
     ${tests}/avatar/TestPictures.cpp
     ${tests}/avatar/no_store_test.cpp
     ${tests}/wine/product_seams.cpp)
-set_target_properties(avatar_no_store_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${recording_dir})
+set_target_properties(avatar_no_store_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${no_store_dir})
 target_compile_definitions(avatar_no_store_test PRIVATE
     PORTRIX_TEST_INSTALL_DIR="${PORTRIX_WINE_INSTALL_DIR}")
 target_include_directories(avatar_no_store_test PRIVATE ${seam_headers} ${tests}/support ${tests}/avatar)
-target_link_libraries(avatar_no_store_test PRIVATE no_store_setup recording_download portrix gtest gtest_main)
+target_link_libraries(avatar_no_store_test PRIVATE no_store_download no_store_setup portrix gtest gtest_main)
