@@ -35,6 +35,8 @@ void Parse(ProbeResult& result) {
     std::stringstream stream(result.output);
     std::string line;
     while (std::getline(stream, line)) {
+        // Built for Windows, the probe's C runtime ends its text lines in CR LF.
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::vector<std::string> f = SplitTabs(line);
         if (f.empty()) continue;
         if (f[0] == "box" && f.size() >= 2) {

@@ -339,8 +339,10 @@ TEST_F(Housekeeping, ConfigHeldByAnotherProcessCountsAsMissing) {
         ProbeOptions noDescriptors;
         noDescriptors.housekeepingWithoutDescriptors = true;
         ASSERT_TRUE(store.scenario().Load(noDescriptors).loaded);
+        // Read while still held: the layer's share modes bind its file calls, not this read
+        // (built for Windows they bind this process's reads too; the read after Close stays).
+        EXPECT_EQ(store.Config(), config);
     }
-    EXPECT_EQ(store.Config(), config);
     holder.Close();
     EXPECT_EQ(store.Config(), config);
     EXPECT_TRUE(store.Has("Body/1.gif"));
