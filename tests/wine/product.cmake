@@ -102,3 +102,6 @@ target_compile_definitions(avatar_no_store_test PRIVATE
     PORTRIX_TEST_INSTALL_DIR="${PORTRIX_WINE_INSTALL_DIR}")
 target_include_directories(avatar_no_store_test PRIVATE ${seam_headers} ${tests}/support ${tests}/avatar)
 target_link_libraries(avatar_no_store_test PRIVATE no_store_download no_store_setup portrix gtest gtest_main)
+
+# ---- The control's view of the store's files, in the program of the unit tests.
+target_sources(product_test PRIVATE ${tests}/avatar/store_files_test.cpp)
