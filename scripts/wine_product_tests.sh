@@ -16,6 +16,10 @@ status=0
 programs=(bin/product_test.exe bin/recording/avatar_control_test.exe)
 # The module's start-up in a probe process per scenario; the control without a store.
 programs+=(bin/module_test.exe bin/no-store/avatar_no_store_test.exe)
+# The control with the real nimbrel.dll, fetching from nginx on 127.0.0.1 beside Wine.
+programs+=(bin/avatar_end_to_end_test.exe)
+source scripts/loopback_nginx.sh
+trap stop_nginx EXIT
 targets=()
 for program in "${programs[@]}"; do targets+=("$(basename "$program" .exe)"); done
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winedbg.exe=d"
@@ -70,10 +74,12 @@ for arch in ${PORTRIX_WINE_ARCHS:-i686 x86_64}; do
     phase=$(date +%s)
     log="$build/results.log"
     : >"$log"
+    start_store_nginx "$build/nginx" >>"$log" || status=1
     for program in "${programs[@]}"; do
         (cd "$build/$(dirname $program)" && timeout 600 "$wine" "./$(basename $program)" --gtest_brief=1) \
             >>"$log" 2>&1 || status=1
     done
+    stop_nginx
     "$wineserver" -k 2>/dev/null || true
     grep -vE '^(\[==========\]|\[  PASSED  \]|Running main)' "$log" | sed "s/^/$arch: /" || true
     ran=$(sed -n 's/^\[==========\] \([0-9]*\) tests\? from .* ran\..*/\1/p' "$log" | awk '{n += $1} END {print n + 0}')

@@ -105,3 +105,17 @@ target_link_libraries(avatar_no_store_test PRIVATE no_store_download no_store_se
 
 # ---- The control's view of the store's files, in the program of the unit tests.
 target_sources(product_test PRIVATE ${tests}/avatar/store_files_test.cpp)
+
+# ---- The control with the real nimbrel.dll (beside portrix.dll), fetching from the nginx that
+# the script starts on 127.0.0.1 beside Wine (tests/wine/nginx_server.cpp).
+add_executable(avatar_end_to_end_test
+    ${tests}/avatar/ControlHarness.cpp
+    ${tests}/avatar/TestPictures.cpp
+    ${tests}/avatar/end_to_end_test.cpp
+    ${tests}/wine/nginx_server.cpp
+    ${tests}/wine/product_seams.cpp)
+target_compile_definitions(avatar_end_to_end_test PRIVATE
+    PORTRIX_TEST_INSTALL_DIR="${PORTRIX_WINE_INSTALL_DIR}")
+target_include_directories(avatar_end_to_end_test PRIVATE
+    ${seam_headers} ${tests}/support ${tests}/avatar ${tests}/nimbrel)
+target_link_libraries(avatar_end_to_end_test PRIVATE nimbrel portrix gtest gtest_main)
