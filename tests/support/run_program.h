@@ -104,18 +104,6 @@ inline ProgramRun RunProgram(const std::vector<std::string>& argv,
     return run;
 }
 
-inline std::vector<std::string> EnvironmentWith(const std::vector<std::string>& entries) {
-    std::vector<std::string> environment = entries;
-    for (char** entry = _environ; *entry != nullptr; ++entry) {
-        const std::string text = *entry;
-        const std::string name = text.substr(0, text.find('=') + 1);
-        bool replaced = false;
-        for (const std::string& given : entries) replaced = replaced || given.rfind(name, 0) == 0;
-        if (!replaced) environment.push_back(text);
-    }
-    return environment;
-}
-
 #else
 
 inline std::string ReadToEnd(int fd) {
@@ -157,19 +145,6 @@ inline ProgramRun RunProgram(const std::vector<std::string>& argv,
     if (started && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
         run.status = WEXITSTATUS(status);
     return run;
-}
-
-// This process's environment, with the given NAME=value entries in place of its own.
-inline std::vector<std::string> EnvironmentWith(const std::vector<std::string>& entries) {
-    std::vector<std::string> environment = entries;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string text = *entry;
-        const std::string name = text.substr(0, text.find('=') + 1);
-        bool replaced = false;
-        for (const std::string& given : entries) replaced = replaced || given.rfind(name, 0) == 0;
-        if (!replaced) environment.push_back(text);
-    }
-    return environment;
 }
 
 // Starts a program (argv[0] its path) with this process's environment and output, or with the
@@ -217,5 +192,26 @@ inline bool FinishProgram(pid_t child, int* status) {
 }
 
 #endif  // _WIN32
+
+inline char** ProcessEnvironment() {
+#ifdef _WIN32
+    return _environ;
+#else
+    return environ;
+#endif
+}
+
+// This process's environment, with the given NAME=value entries in place of its own.
+inline std::vector<std::string> EnvironmentWith(const std::vector<std::string>& entries) {
+    std::vector<std::string> environment = entries;
+    for (char** entry = ProcessEnvironment(); *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        const std::string name = text.substr(0, text.find('=') + 1);
+        bool replaced = false;
+        for (const std::string& given : entries) replaced = replaced || given.rfind(name, 0) == 0;
+        if (!replaced) environment.push_back(text);
+    }
+    return environment;
+}
 
 }  // namespace portrix_test

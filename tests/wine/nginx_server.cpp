@@ -54,26 +54,10 @@ void NginxServer::Put(const std::string& path, const std::string& bytes,
 }
 
 std::vector<LoggedRequest> NginxServer::Requests() const {
-    std::vector<LoggedRequest> requests;
     std::ifstream log(Env("NIMBREL_TEST_LOG"));
-    const auto value = [](const std::string& field) { return field == "-" ? "" : field; };
-    for (std::string line; std::getline(log, line);) {
-        std::vector<std::string> fields;
-        std::istringstream split(line);
-        for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
-        if (fields.size() == 6)
-            requests.push_back({fields[0], std::atoi(fields[1].c_str()), value(fields[2]),
-                                value(fields[3]), std::atol(fields[4].c_str()), fields[5]});
-    }
-    return requests;
-}
-
-std::vector<LoggedRequest> NginxServer::RequestsFor(const std::string& path) const {
-    std::vector<LoggedRequest> found;
-    for (LoggedRequest& request : Requests()) {
-        if (request.target == "/c_avatar/" + path) found.push_back(std::move(request));
-    }
-    return found;
+    std::stringstream text;
+    text << log.rdbuf();
+    return ParseRequestLog(text.str());
 }
 
 bool NginxServer::WaitForRequests(const std::string& path, size_t count) const {

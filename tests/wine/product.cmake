@@ -113,6 +113,7 @@ add_executable(avatar_end_to_end_test
     ${tests}/avatar/TestPictures.cpp
     ${tests}/avatar/end_to_end_test.cpp
     ${tests}/wine/nginx_server.cpp
+    ${tests}/nimbrel/NginxRequests.cpp
     ${tests}/wine/product_seams.cpp)
 target_compile_definitions(avatar_end_to_end_test PRIVATE
     PORTRIX_TEST_INSTALL_DIR="${PORTRIX_WINE_INSTALL_DIR}")
