@@ -3,8 +3,10 @@
 # Wine, headless (Wine's null graphics driver), each architecture in a Wine prefix of its own
 # inside its build folder. Prints per architecture how many tests ran and passed and every row
 # marked as holding on one side only; checks that portrix.dll exports what libportrix.so does.
+# The end-to-end tests fetch from Debian's nginx, started on 127.0.0.1 beside Wine.
 # Usage: scripts/wine_product_tests.sh [build-dir-prefix] [libportrix.so]
-#        (default build/wine-product; the ELF library to compare exports with, when given)
+#        (default build/wine-product; the ELF library to compare exports with, when given;
+#        PORTRIX_WINE_ARCHS=x86_64 runs one architecture)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 base=${1:-build/wine-product}
