@@ -1,6 +1,7 @@
 # Sourced by the Wine scripts: Debian's nginx on 127.0.0.1, on a port the system picks, with a
 # request log of the caller's format. Sets nginx_pid and port; stop_nginx ends it.
 #   start_nginx_in DIR LOG_FORMAT SERVER_DIRECTIVES   (serves DIR/root; logs to DIR/access.log)
+#   start_store_nginx DIR   the avatar server of the tests, for programs under Wine
 nginx_pid=""
 port=""
 stop_nginx() {
@@ -45,4 +46,24 @@ CONF
     done
     echo "nginx did not start:"; cat "$dir/error.log" "$dir/stderr.log" 2>/dev/null
     return 1
+}
+
+# nginx as the Linux tests configure it (tests/nimbrel/NginxServer.cpp): the same request log,
+# If-Modified-Since rule for Up/, redirects and slow pictures. Exports where the programs under
+# Wine find it (NIMBREL_TEST_SERVER, and as Windows paths NIMBREL_TEST_DOCROOT and
+# NIMBREL_TEST_LOG).
+start_store_nginx() {
+    local dir=$1
+    rm -rf "$dir"
+    mkdir -p "$dir/root/c_avatar"
+    dir=$(cd "$dir" && pwd)
+    start_nginx_in "$dir" \
+        '$request_uri\t$status\t$http_if_modified_since\t$http_if_none_match\t$connection\t$server_protocol' \
+        'location /c_avatar/ { }
+        location /c_avatar/Up/ { if_modified_since before; }
+        location ~ ^/c_avatar/([^/]+)/moved-(.+)$ { return 302 /c_avatar/$1/$2; }
+        location ~ ^/c_avatar/[^/]+/slow { limit_rate 1024; }' || return 1
+    export NIMBREL_TEST_SERVER="127.0.0.1:$port"
+    export NIMBREL_TEST_DOCROOT="Z:${dir//\//\\}\\root\\c_avatar"
+    export NIMBREL_TEST_LOG="Z:${dir//\//\\}\\access.log"
 }

@@ -26,21 +26,9 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-# nginx as the Linux store-protocol tests configure it (tests/nimbrel/NginxServer.cpp): the
-# same request log, If-Modified-Since rule for Up/, redirects and slow pictures.
 start_nginx() {
     nginx_dir="$build/nginx-$1"
-    rm -rf "$nginx_dir"
-    mkdir -p "$nginx_dir/root/c_avatar"
-    start_nginx_in "$nginx_dir" \
-        '$request_uri\t$status\t$http_if_modified_since\t$http_if_none_match\t$connection\t$server_protocol' \
-        'location /c_avatar/ { }
-        location /c_avatar/Up/ { if_modified_since before; }
-        location ~ ^/c_avatar/([^/]+)/moved-(.+)$ { return 302 /c_avatar/$1/$2; }
-        location ~ ^/c_avatar/[^/]+/slow { limit_rate 1024; }' || return 1
-    export NIMBREL_TEST_SERVER="127.0.0.1:$port"
-    export NIMBREL_TEST_DOCROOT="Z:${nginx_dir//\//\\}\\root\\c_avatar"
-    export NIMBREL_TEST_LOG="Z:${nginx_dir//\//\\}\\access.log"
+    start_store_nginx "$nginx_dir"
 }
 
 # The prefix is made once, while the tests compile.

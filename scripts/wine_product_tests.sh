@@ -3,17 +3,31 @@
 # Wine, headless (Wine's null graphics driver), each architecture in a Wine prefix of its own
 # inside its build folder. Prints per architecture how many tests ran and passed and every row
 # marked as holding on one side only; checks that portrix.dll exports what libportrix.so does.
+# The end-to-end tests fetch from Debian's nginx, started on 127.0.0.1 beside Wine.
 # Usage: scripts/wine_product_tests.sh [build-dir-prefix] [libportrix.so]
-#        (default build/wine-product; the ELF library to compare exports with, when given)
+#        (default build/wine-product; the ELF library to compare exports with, when given;
+#        PORTRIX_WINE_ARCHS=x86_64 runs one architecture)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 base=${1:-build/wine-product}
 elf=${2:-}
 start=$(date +%s)
 status=0
+# The test programs, each run from its own folder: the recording stand-in of nimbrel.dll lies
+# beside the control tests, ahead of the real one.
+programs=(bin/product_test.exe bin/recording/avatar_control_test.exe)
+# The module's start-up in a probe process per scenario; the control without a store.
+programs+=(bin/module_test.exe bin/no-store/avatar_no_store_test.exe)
+# The control with the real nimbrel.dll, fetching from nginx on 127.0.0.1 beside Wine.
+programs+=(bin/avatar_end_to_end_test.exe)
+source scripts/loopback_nginx.sh
+trap stop_nginx EXIT
+targets=()
+for program in "${programs[@]}"; do targets+=("$(basename "$program" .exe)"); done
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winedbg.exe=d"
 
-for arch in i686 x86_64; do
+# PORTRIX_WINE_ARCHS narrows the run (a kernel without 32-bit support runs x86_64 only).
+for arch in ${PORTRIX_WINE_ARCHS:-i686 x86_64}; do
     build="$base-$arch"
     if [ "$arch" = i686 ]; then
         wine=/usr/lib/wine/wine winearch=win32 wineserver=/usr/lib/wine/wineserver32
@@ -38,7 +52,7 @@ for arch in i686 x86_64; do
     cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
         -DPORTRIX_WINDOWS_ARCH=$arch -DCMAKE_BUILD_TYPE= -DPORTRIX_BUILD_TESTS=ON \
         -DPORTRIX_INSTALL=OFF "${launcher[@]}" >/dev/null
-    cmake --build "$build" -j "$(nproc)" --target product_test avatar_control_test portrix
+    cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" portrix
     echo "$arch: built in $(($(date +%s) - phase)) s"
     if [ -n "$boot" ]; then
         wait "$boot" || { cat "$build/wineboot.log"; exit 1; }
@@ -62,18 +76,19 @@ for arch in i686 x86_64; do
     phase=$(date +%s)
     log="$build/results.log"
     : >"$log"
-    # The recording stand-in of nimbrel.dll lies beside the control tests, ahead of the real one.
-    for program in bin/product_test.exe bin/recording/avatar_control_test.exe; do
+    start_store_nginx "$build/nginx" >>"$log" || status=1
+    for program in "${programs[@]}"; do
         (cd "$build/$(dirname $program)" && timeout 600 "$wine" "./$(basename $program)" --gtest_brief=1) \
             >>"$log" 2>&1 || status=1
     done
+    stop_nginx
     "$wineserver" -k 2>/dev/null || true
     grep -vE '^(\[==========\]|\[  PASSED  \]|Running main)' "$log" | sed "s/^/$arch: /" || true
     ran=$(sed -n 's/^\[==========\] \([0-9]*\) tests\? from .* ran\..*/\1/p' "$log" | awk '{n += $1} END {print n + 0}')
     passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p' "$log" | awk '{n += $1} END {print n + 0}')
     marked=$(grep -c '^\[  MARKED  \]' "$log" || true)
     failed=$(grep -c '^\[  FAILED  \] .*(' "$log" || true)
-    if [ "$(grep -c '^\[==========\] .* ran\.' "$log" || true)" -ne 2 ]; then
+    if [ "$(grep -c '^\[==========\] .* ran\.' "$log" || true)" -ne ${#programs[@]} ]; then
         echo "$arch: a test program did not finish (a crash or the time limit)"
         status=1
     fi

@@ -1,5 +1,7 @@
 // A control in a process whose module found no install path: the store root stays empty.
 #include "RecordingFixture.h"
+#include "load_boxes.h"
+#include "sides.h"
 
 namespace avatar_test {
 namespace {
@@ -9,6 +11,18 @@ protected:
     void TearDown() override { SetDownloadAction(nullptr); }
     ControlHarness host;
 };
+
+// The module told the user why there is no store, once, while the program loaded.
+TEST_F(NoStoreTest, TheLoadShowedTheReadFailureBox) {
+    if (!portrix_test::WindowsOnly("the box",
+                                   "without a display the layer writes the box's text "
+                                   "to standard error (avatar_screen shows it)")) {
+        return;
+    }
+    EXPECT_EQ(MessageBoxesAtLoad(),
+              std::vector<std::string>{
+                  "Read Reg Key Fail!\nHKEY_CURRENT_USER\\Software\\szDomain\\Share\\Path"});
+}
 
 TEST_F(NoStoreTest, NothingIsShownOrRequestedWithoutAStore) {
     CPortrix& control = host.control();

@@ -3,10 +3,16 @@
 #include "Housekeeping.h"
 #include "StoreRoot.h"
 
-extern "C" __attribute__((visibility("default"))) const char* PortrixProbeStoreRoot() {
+#ifdef _WIN32
+#define PROBE_EXPORT __declspec(dllexport)
+#else
+#define PROBE_EXPORT __attribute__((visibility("default")))
+#endif
+
+extern "C" PROBE_EXPORT const char* PortrixProbeStoreRoot() {
     return GetStoreRoot();
 }
 
-extern "C" __attribute__((visibility("default"))) void PortrixProbeRunHousekeeping() {
+extern "C" PROBE_EXPORT void PortrixProbeRunHousekeeping() {
     RunHousekeeping();
 }

@@ -3,6 +3,9 @@
 #include <sstream>
 
 #include "run_program.h"
+#ifdef _WIN32
+#include "file_ages.h"
+#endif
 
 namespace module_test {
 namespace {
@@ -32,6 +35,8 @@ void Parse(ProbeResult& result) {
     std::stringstream stream(result.output);
     std::string line;
     while (std::getline(stream, line)) {
+        // Built for Windows, the probe's C runtime ends its text lines in CR LF.
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::vector<std::string> f = SplitTabs(line);
         if (f.empty()) continue;
         if (f[0] == "box" && f.size() >= 2) {
@@ -53,6 +58,24 @@ void Parse(ProbeResult& result) {
 
 }  // namespace
 
+long long ProbeNow(long long now, long long offset) {
+#ifdef _WIN32
+    (void)offset;
+    return now;
+#else
+    return now + offset;
+#endif
+}
+
+const char* ProbeTimeZone(const char* zone) {
+#ifdef _WIN32
+    (void)zone;
+    return nullptr;
+#else
+    return zone;
+#endif
+}
+
 std::string RegString(const std::string& text) {
     std::string out = "\"";
     for (char c : text) {
@@ -73,8 +96,14 @@ void Scenario::WriteHiveText(const std::string& text) const {
 }
 
 ProbeResult Scenario::Load(const ProbeOptions& options) const {
+#ifdef _WIN32
+    portrix_test::AgeEverythingBelow(m_dir.path(), options.clockOffsetSeconds);
+    const long long clockOffset = 0;
+#else
+    const long long clockOffset = options.clockOffsetSeconds;
+#endif
     std::vector<std::string> args = {PORTRIX_MODULE_PROBE, PORTRIX_MODULE_LIBRARY, "--clock-offset",
-                                     std::to_string(options.clockOffsetSeconds)};
+                                     std::to_string(clockOffset)};
     if (options.unload) args.push_back("--unload");
     if (options.housekeepingWithoutDescriptors)
         args.push_back("--housekeeping-without-descriptors");
@@ -82,11 +111,10 @@ ProbeResult Scenario::Load(const ProbeOptions& options) const {
         args.push_back("--file-size-limit");
         args.push_back(std::to_string(options.fileSizeLimit));
     }
-    const portrix_test::ProgramRun run = portrix_test::RunProgram(
-        args,
-        portrix_test::EnvironmentWith(
-            {"PORTRIX_HKCU=" + (m_dir / "hkcu.reg"), "TZ=" + options.timeZone}),
-        m_dir.path());
+    std::vector<std::string> environment = {"PORTRIX_HKCU=" + (m_dir / "hkcu.reg")};
+    if (ProbeTimeZone("") != nullptr) environment.push_back("TZ=" + options.timeZone);
+    const portrix_test::ProgramRun run =
+        portrix_test::RunProgram(args, portrix_test::EnvironmentWith(environment), m_dir.path());
     ProbeResult result;
     result.ran = run.status == 0;
     result.output = run.out;

@@ -1,6 +1,12 @@
 // Runs module_load_probe in a fresh process: the library under test loads there with the
 // scenario's own hive, time zone, clock offset and working directory, so its attach sequence
 // really runs once per scenario.
+//
+// Built for Windows the probe's clock stays the system's: a load "offset seconds later" makes
+// every file and folder of the scenario offset seconds older instead, which the module sees
+// the same way (tests take the probe's now from ProbeNow). The time zone is the system's there
+// too: the product converts with the C runtime's zone and the system's, which agree when TZ is
+// not set.
 #pragma once
 
 #include <string>
@@ -23,6 +29,12 @@ struct ProbeResult {
     std::string output;       // everything the probe printed, for failure messages
     std::string diagnostics;  // what the library wrote to standard error
 };
+
+// The probe's clock, in seconds since 1970, for a load offset seconds after now.
+long long ProbeNow(long long now, long long offset);
+
+// The zone that a probe asked to run in zone runs in (on Windows none of its own: nullptr).
+const char* ProbeTimeZone(const char* zone);
 
 struct ProbeOptions {
     long long clockOffsetSeconds = 0;

@@ -8,9 +8,16 @@
 //   root <store root>
 //   classes restored <0|1> adopted <0|1>   the raw entry parked the process's classes
 //   unload chain <0|1> unmapped <0|1>      after FreeLibrary: module left MFC's chain / memory
+// Built for Windows, the hive is the file hkcu.reg of the working directory, put in the place of
+// HKEY_CURRENT_USER for this process; the clock is the system's (the tests age files instead),
+// and neither a file size limit nor a descriptor limit exists.
+#ifdef _WIN32
+#include "hive_import.h"
+#else
 #include <dlfcn.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <csignal>
@@ -47,6 +54,48 @@ CDynLinkLibrary* FindLibrary(HMODULE module) {
 
 CRuntimeClass g_hostClass = {"CHostClass", 0, 0, nullptr, nullptr, nullptr};
 
+#ifdef _WIN32
+void MoveClock(long long) {}
+void LimitFileSize(long long) {}
+void RunWithoutDescriptors(FARPROC) {}
+
+bool IsMapped(void* address) {
+    HMODULE owner = nullptr;
+    return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                  GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                              static_cast<LPCSTR>(address), &owner) != FALSE;
+}
+#else
+void MoveClock(long long seconds) {
+    platform::SetClockOffset(std::chrono::seconds(seconds));
+}
+
+// Writes past the limit fail with EFBIG, as they would on a full disk.
+void LimitFileSize(long long bytes) {
+    const struct rlimit limit = {static_cast<rlim_t>(bytes), RLIM_INFINITY};
+    signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+// Runs run once more, with every descriptor number in use as far as the limit tells: each open
+// fails with EMFILE.
+void RunWithoutDescriptors(FARPROC run) {
+    const int lowestFree = dup(STDERR_FILENO);
+    close(lowestFree);
+    struct rlimit limit = {};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = static_cast<rlim_t>(lowestFree);
+    if (run != nullptr && lowestFree >= 0 && setrlimit(RLIMIT_NOFILE, &limit) == 0) {
+        reinterpret_cast<void (*)()>(run)();
+    }
+}
+
+bool IsMapped(void* address) {
+    Dl_info info;
+    return dladdr(address, &info) != 0;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -63,7 +112,7 @@ int main(int argc, char** argv) {
     bool screenBoxes = false;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--clock-offset") == 0 && i + 1 < argc) {
-            platform::SetClockOffset(std::chrono::seconds(std::atoll(argv[++i])));
+            MoveClock(std::atoll(argv[++i]));
         } else if (std::strcmp(argv[i], "--unload") == 0) {
             unload = true;
         } else if (std::strcmp(argv[i], "--housekeeping-without-descriptors") == 0) {
@@ -71,10 +120,7 @@ int main(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--screen-boxes") == 0) {
             screenBoxes = true;
         } else if (std::strcmp(argv[i], "--file-size-limit") == 0 && i + 1 < argc) {
-            // Writes past the limit fail with EFBIG, as they would on a full disk.
-            const struct rlimit limit = {static_cast<rlim_t>(std::atoll(argv[++i])), RLIM_INFINITY};
-            signal(SIGXFSZ, SIG_IGN);
-            setrlimit(RLIMIT_FSIZE, &limit);
+            LimitFileSize(std::atoll(argv[++i]));
         }
     }
     if (!screenBoxes) {
@@ -87,9 +133,16 @@ int main(int argc, char** argv) {
     // park it so that the library's record does not adopt it, and MFC must give it back.
     AfxClassInit(&g_hostClass);
 
+#ifdef _WIN32
+    const portrix_test::ScenarioHive hive("hkcu.reg");
+    if (!hive.ok()) {
+        std::fprintf(stderr, "the scenario's hive could not stand for HKEY_CURRENT_USER\n");
+        return 2;
+    }
+#endif
     const HMODULE module = LoadLibraryA(argv[1]);
     if (module == nullptr) {
-        std::printf("load\tfailed\t%u\n", GetLastError());
+        std::printf("load\tfailed\t%u\n", static_cast<unsigned>(GetLastError()));
         return 0;
     }
     std::printf("load\tok\n");
@@ -97,17 +150,7 @@ int main(int argc, char** argv) {
     auto storeRoot = reinterpret_cast<const char* (*)()>(reinterpret_cast<void (*)()>(proc));
     if (storeRoot != nullptr) std::printf("root\t%s\n", storeRoot());
     if (housekeepingWithoutDescriptors) {
-        // Once more, with every descriptor number in use as far as the limit tells: each open
-        // of the second run fails with EMFILE.
-        const FARPROC run = GetProcAddress(module, "PortrixProbeRunHousekeeping");
-        const int lowestFree = dup(STDERR_FILENO);
-        close(lowestFree);
-        struct rlimit limit = {};
-        getrlimit(RLIMIT_NOFILE, &limit);
-        limit.rlim_cur = static_cast<rlim_t>(lowestFree);
-        if (run != nullptr && lowestFree >= 0 && setrlimit(RLIMIT_NOFILE, &limit) == 0) {
-            reinterpret_cast<void (*)()>(run)();
-        }
+        RunWithoutDescriptors(GetProcAddress(module, "PortrixProbeRunHousekeeping"));
     }
     const CDynLinkLibrary* library = FindLibrary(module);
     std::printf("classes\trestored\t%d\tadopted\t%d\n",
@@ -115,9 +158,8 @@ int main(int argc, char** argv) {
                 library != nullptr && library->m_pFirstSharedClass == &g_hostClass);
     if (unload) {
         FreeLibrary(module);
-        Dl_info info;
         std::printf("unload\tchain\t%d\tunmapped\t%d\n", FindLibrary(module) == nullptr,
-                    dladdr(reinterpret_cast<void*>(storeRoot), &info) == 0);
+                    !IsMapped(reinterpret_cast<void*>(storeRoot)));
     }
     std::fflush(stdout);
     return 0;

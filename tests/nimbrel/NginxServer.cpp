@@ -172,27 +172,7 @@ void NginxServer::Put(const std::string& path, const std::string& bytes,
 }
 
 std::vector<LoggedRequest> NginxServer::Requests() const {
-    std::vector<LoggedRequest> requests;
-    std::istringstream log(ReadFile(m_directory / "access.log").value_or(""));
-    // nginx writes "-" for a header not sent (and \x22 for a quote, which no test looks at).
-    const auto value = [](const std::string& field) { return field == "-" ? "" : field; };
-    for (std::string line; std::getline(log, line);) {
-        std::vector<std::string> fields;
-        std::istringstream split(line);
-        for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
-        if (fields.size() == 6)
-            requests.push_back({fields[0], std::stoi(fields[1]), value(fields[2]), value(fields[3]),
-                                std::stol(fields[4]), fields[5]});
-    }
-    return requests;
-}
-
-std::vector<LoggedRequest> NginxServer::RequestsFor(const std::string& path) const {
-    std::vector<LoggedRequest> found;
-    for (LoggedRequest& request : Requests()) {
-        if (request.target == "/c_avatar/" + path) found.push_back(std::move(request));
-    }
-    return found;
+    return ParseRequestLog(ReadFile(m_directory / "access.log").value_or(""));
 }
 
 size_t NginxServer::ErrorLogLines(const std::string& text) const {

@@ -29,6 +29,9 @@ struct LoggedRequest {
     std::string protocol;                      // "HTTP/1.1", "HTTP/2.0"
 };
 
+// The requests of nginx's request log, as NginxServer configures it (one line each).
+std::vector<LoggedRequest> ParseRequestLog(const std::string& log);
+
 class NginxServer {
 public:
     static constexpr int kSlowBytesPerSecond = 1024;

@@ -3,18 +3,26 @@
 // waited for with a time limit.
 #pragma once
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <cstdlib>
+#else
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
+#ifndef _WIN32
 extern char** environ;
+#endif
 
 namespace portrix_test {
 
@@ -22,6 +30,81 @@ struct ProgramRun {
     int status = -1;  // the exit status; -1 when it did not start or end normally
     std::string out, err;
 };
+
+#ifdef _WIN32
+// Built for Windows: the run to the end only. argv[0] is found as CreateProcessA finds a program
+// (this program's folder first); the outputs go through pipes large enough for a probe's lines.
+inline std::string ReadPipe(HANDLE pipe) {
+    std::string text;
+    char buffer[4096];
+    DWORD n = 0;
+    while (ReadFile(pipe, buffer, sizeof buffer, &n, nullptr) && n > 0) text.append(buffer, n);
+    CloseHandle(pipe);
+    return text;
+}
+
+inline std::string QuotedArgument(const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+        } else {
+            // Backslashes before a quote are doubled, and the quote escaped.
+            if (c == '"') quoted.append(backslashes + 1, '\\');
+            backslashes = 0;
+        }
+        quoted += c;
+    }
+    quoted.append(backslashes, '\\');
+    return quoted + "\"";
+}
+
+inline ProgramRun RunProgram(const std::vector<std::string>& argv,
+                             const std::vector<std::string>& environment,
+                             const std::string& directory = "") {
+    ProgramRun run;
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE outRead, outWrite, errRead, errWrite;
+    if (!CreatePipe(&outRead, &outWrite, &inherit, 1 << 20)) return run;
+    if (!CreatePipe(&errRead, &errWrite, &inherit, 1 << 20)) {
+        CloseHandle(outRead);
+        CloseHandle(outWrite);
+        return run;
+    }
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    std::string line;
+    for (const std::string& arg : argv) line += (line.empty() ? "" : " ") + QuotedArgument(arg);
+    std::string block;
+    for (const std::string& entry : environment) block += entry + '\0';
+    block += '\0';
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = outWrite;
+    startup.hStdError = errWrite;
+    PROCESS_INFORMATION process = {};
+    const bool started =
+        CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, block.data(),
+                       directory.empty() ? nullptr : directory.c_str(), &startup, &process);
+    CloseHandle(outWrite);
+    CloseHandle(errWrite);
+    run.err = ReadPipe(errRead);
+    run.out = ReadPipe(outRead);
+    if (started) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        DWORD code = 0;
+        if (GetExitCodeProcess(process.hProcess, &code)) run.status = static_cast<int>(code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    return run;
+}
+
+#else
 
 inline std::string ReadToEnd(int fd) {
     std::string text;
@@ -62,19 +145,6 @@ inline ProgramRun RunProgram(const std::vector<std::string>& argv,
     if (started && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
         run.status = WEXITSTATUS(status);
     return run;
-}
-
-// This process's environment, with the given NAME=value entries in place of its own.
-inline std::vector<std::string> EnvironmentWith(const std::vector<std::string>& entries) {
-    std::vector<std::string> environment = entries;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string text = *entry;
-        const std::string name = text.substr(0, text.find('=') + 1);
-        bool replaced = false;
-        for (const std::string& given : entries) replaced = replaced || given.rfind(name, 0) == 0;
-        if (!replaced) environment.push_back(text);
-    }
-    return environment;
 }
 
 // Starts a program (argv[0] its path) with this process's environment and output, or with the
@@ -119,6 +189,29 @@ inline bool FinishProgram(pid_t child, int* status) {
     kill(child, SIGKILL);
     waitpid(child, status, 0);
     return false;
+}
+
+#endif  // _WIN32
+
+inline char** ProcessEnvironment() {
+#ifdef _WIN32
+    return _environ;
+#else
+    return environ;
+#endif
+}
+
+// This process's environment, with the given NAME=value entries in place of its own.
+inline std::vector<std::string> EnvironmentWith(const std::vector<std::string>& entries) {
+    std::vector<std::string> environment = entries;
+    for (char** entry = ProcessEnvironment(); *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        const std::string name = text.substr(0, text.find('=') + 1);
+        bool replaced = false;
+        for (const std::string& given : entries) replaced = replaced || given.rfind(name, 0) == 0;
+        if (!replaced) environment.push_back(text);
+    }
+    return environment;
 }
 
 }  // namespace portrix_test

@@ -59,3 +59,70 @@ file(WRITE ${PROJECT_BINARY_DIR}/avatar.home/install-path "${PORTRIX_WINE_INSTAL
 target_sources(product_test PRIVATE ${tests}/picture/scanner_test.cpp ${tests}/picture/conformance_test.cpp)
 get_filename_component(gif_suite ${PROJECT_SOURCE_DIR}/../shared/conformance/gif/test-suite REALPATH)
 target_compile_definitions(product_test PRIVATE PORTRIX_GIF_CONFORMANCE_DIR="Z:${gif_suite}")
+
+# ---- The module's start-up, loaded for real: module_load_probe loads module_under_test.dll in a
+# process of its own per scenario, with the scenario's hive standing for HKEY_CURRENT_USER there.
+# The test program finds both beside itself.
+add_library(module_under_test SHARED ${tests}/module/ModuleProbeExports.cpp)
+set_target_properties(module_under_test PROPERTIES PREFIX "")
+target_link_libraries(module_under_test PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,portrix_module>"
+    portrix_platform portrix_store)
+add_executable(module_load_probe ${tests}/module/module_load_probe.cpp)
+target_include_directories(module_load_probe PRIVATE ${tests}/wine)
+target_link_libraries(module_load_probe PRIVATE portrix_platform)
+add_executable(module_test ${tests}/module/attach_test.cpp ${tests}/module/housekeeping_test.cpp
+    ${tests}/module/ProbeRunner.cpp)
+target_compile_definitions(module_test PRIVATE _POSIX_THREAD_SAFE_FUNCTIONS
+    PORTRIX_MODULE_PROBE="module_load_probe.exe" PORTRIX_MODULE_LIBRARY="module_under_test.dll")
+target_include_directories(module_test PRIVATE ${tests}/support ${tests}/wine)
+target_link_libraries(module_test PRIVATE portrix_platform gtest gtest_main)
+add_dependencies(module_test module_load_probe module_under_test)
+
+# ---- The control without a store: no_store_setup.dll puts a hive without the Path value in
+# HKEY_CURRENT_USER's place and answers the box the module shows at load. The test's own
+# recording nimbrel.dll imports it, so that the loader attaches it before portrix.dll.
+set(no_store_dir ${PROJECT_BINARY_DIR}/bin/no-store)
+set(no_store_hive ${PROJECT_BINARY_DIR}/avatar_no_store.home/hkcu.reg)
+file(WRITE ${no_store_hive} "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\szDomain\\Share]\n")
+add_library(no_store_setup SHARED ${tests}/wine/no_store_setup.cpp)
+target_compile_definitions(no_store_setup PRIVATE PORTRIX_LOAD_BOXES_BUILDING
+    PORTRIX_NO_STORE_HIVE="Z:${no_store_hive}")
+target_include_directories(no_store_setup PRIVATE ${tests}/wine ${tests}/support)
+add_library(no_store_download SHARED ${tests}/avatar/recording/RecordingDownload.cpp
+    ${tests}/wine/no_store_anchor.cpp)
+target_compile_definitions(no_store_download PRIVATE NIMBREL_BUILDING_DLL)
+target_include_directories(no_store_download PUBLIC ${tests}/avatar/recording)
+target_link_libraries(no_store_download PUBLIC portrix_download_api PRIVATE no_store_setup)
+foreach(target no_store_setup no_store_download)
+    set_target_properties(${target} PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${no_store_dir}
+        ARCHIVE_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib/no-store)
+endforeach()
+set_target_properties(no_store_download PROPERTIES OUTPUT_NAME nimbrel)
+add_executable(avatar_no_store_test
+    ${tests}/avatar/ControlHarness.cpp
+    ${tests}/avatar/TestPictures.cpp
+    ${tests}/avatar/no_store_test.cpp
+    ${tests}/wine/product_seams.cpp)
+set_target_properties(avatar_no_store_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${no_store_dir})
+target_compile_definitions(avatar_no_store_test PRIVATE
+    PORTRIX_TEST_INSTALL_DIR="${PORTRIX_WINE_INSTALL_DIR}")
+target_include_directories(avatar_no_store_test PRIVATE ${seam_headers} ${tests}/support ${tests}/avatar)
+target_link_libraries(avatar_no_store_test PRIVATE no_store_download no_store_setup portrix gtest gtest_main)
+
+# ---- The control's view of the store's files, in the program of the unit tests.
+target_sources(product_test PRIVATE ${tests}/avatar/store_files_test.cpp)
+
+# ---- The control with the real nimbrel.dll (beside portrix.dll), fetching from the nginx that
+# the script starts on 127.0.0.1 beside Wine (tests/wine/nginx_server.cpp).
+add_executable(avatar_end_to_end_test
+    ${tests}/avatar/ControlHarness.cpp
+    ${tests}/avatar/TestPictures.cpp
+    ${tests}/avatar/end_to_end_test.cpp
+    ${tests}/wine/nginx_server.cpp
+    ${tests}/nimbrel/NginxRequests.cpp
+    ${tests}/wine/product_seams.cpp)
+target_compile_definitions(avatar_end_to_end_test PRIVATE
+    PORTRIX_TEST_INSTALL_DIR="${PORTRIX_WINE_INSTALL_DIR}")
+target_include_directories(avatar_end_to_end_test PRIVATE
+    ${seam_headers} ${tests}/support ${tests}/avatar ${tests}/nimbrel)
+target_link_libraries(avatar_end_to_end_test PRIVATE nimbrel portrix gtest gtest_main)
