@@ -37,10 +37,8 @@ for arch in $architectures; do
     out="$work/demo-out-$arch"
     rm -rf "$out"
     loader=$(wine_loader "$arch")
-    if ! "$loader" --version >/dev/null 2>&1; then
-        status=1
-        echo "demo under Wine, $arch: FAILED: $loader does not start (a kernel without 32-bit" \
-             "programs cannot run i686 Windows programs under Wine)"
+    if ! wine_runs "$arch"; then
+        wine_cannot_run "$arch"
         continue
     fi
     # Only the package's bin/ and Windows' own folders: every DLL the demo loads comes from it.

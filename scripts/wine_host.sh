@@ -10,6 +10,8 @@
 #   wine_prefix_stop        ends the prefix's server
 #   wine_loader ARCH        the loader of i686 or x86_64 programs
 #   windows_path PATH       PATH as Wine's programs name it (Z:\...)
+# and, from scripts/wine_arch.sh, wine_runs and wine_cannot_run.
+source scripts/wine_arch.sh
 build_windows_host() {
     local launcher=()
     command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)

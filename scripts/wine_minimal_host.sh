@@ -51,6 +51,10 @@ wine_prefix_wait
 
 status=0
 for arch in $architectures; do
+    if ! wine_runs "$arch"; then
+        wine_cannot_run "$arch"
+        continue
+    fi
     phase=$(date +%s)
     loader=$(wine_loader "$arch")
     install="$work/install-$arch"

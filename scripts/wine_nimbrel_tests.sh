@@ -20,6 +20,7 @@ export WINEARCH=win64
 export NIMBREL_TRANSFER_MS=4000
 
 source scripts/loopback_nginx.sh
+source scripts/wine_arch.sh
 cleanup() {
     stop_nginx
     /usr/lib/wine/wineserver64 -k 2>/dev/null || true
@@ -51,6 +52,10 @@ if [ -n "${boot:-}" ]; then wait "$boot" || { cat "$build/wineboot.log"; exit 1;
 
 status=0
 for arch in $architectures; do
+    if ! wine_runs $arch; then
+        wine_cannot_run $arch
+        continue
+    fi
     phase=$(date +%s)
     loader=/usr/lib/wine/wine64
     [ $arch = i686 ] && loader=/usr/lib/wine/wine

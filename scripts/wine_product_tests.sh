@@ -21,12 +21,13 @@ programs+=(bin/module_test.exe bin/no-store/avatar_no_store_test.exe)
 # The control with the real nimbrel.dll, fetching from nginx on 127.0.0.1 beside Wine.
 programs+=(bin/avatar_end_to_end_test.exe)
 source scripts/loopback_nginx.sh
+source scripts/wine_arch.sh
 trap stop_nginx EXIT
 targets=()
 for program in "${programs[@]}"; do targets+=("$(basename "$program" .exe)"); done
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winedbg.exe=d"
 
-# PORTRIX_WINE_ARCHS narrows the run (a kernel without 32-bit support runs x86_64 only).
+# PORTRIX_WINE_ARCHS narrows the run to the architectures it names.
 for arch in ${PORTRIX_WINE_ARCHS:-i686 x86_64}; do
     build="$base-$arch"
     if [ "$arch" = i686 ]; then
@@ -41,7 +42,9 @@ for arch in ${PORTRIX_WINE_ARCHS:-i686 x86_64}; do
 
     # The prefix is made once, while the tests compile.
     boot=""
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    runs=true
+    wine_runs $arch || runs=false
+    if $runs && [ ! -f "$WINEPREFIX/system.reg" ]; then
         mkdir -p "$WINEPREFIX"
         "$wine" wineboot -i >"$build/wineboot.log" 2>&1 &
         boot=$!
@@ -54,6 +57,10 @@ for arch in ${PORTRIX_WINE_ARCHS:-i686 x86_64}; do
         -DPORTRIX_INSTALL=OFF "${launcher[@]}" >/dev/null
     cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" portrix
     echo "$arch: built in $(($(date +%s) - phase)) s"
+    if ! $runs; then
+        wine_cannot_run $arch
+        continue
+    fi
     if [ -n "$boot" ]; then
         wait "$boot" || { cat "$build/wineboot.log"; exit 1; }
         # Headless: no X server, no window manager.
