@@ -180,7 +180,8 @@ PictureSource::PictureSource(const Content& content, DecodedImage&& image)
       size_(content.size),
       width_(image.width),
       height_(image.height) {
-    std::call_once(decoded_, [&] { Keep(std::move(image)); });
+    Keep(std::move(image));
+    settled_.store(true, std::memory_order_release);
 }
 
 // The image, or an equal one that another source of the same key holds already.
@@ -193,20 +194,24 @@ void PictureSource::Keep(DecodedImage&& image) {
 }
 
 const DecodedImage* PictureSource::Image() {
-    try {
-        std::call_once(decoded_, [this] {
+    // Once settled, image_ never changes again: no lock (and no system call) on later draws.
+    if (settled_.load(std::memory_order_acquire)) return image_.get();
+    std::lock_guard<std::mutex> hold(decodeLock_);
+    if (!settled_.load(std::memory_order_relaxed)) {
+        try {
             const auto bytes = std::atomic_load(&bytes_);
             DecodedImage image;
-            if (decode_ == nullptr || !decode_(bytes->data(), bytes->size(), &image)) return;
             // The check promised this size; anything else is refused rather than drawn.
-            if (image.width != width_ || image.height != height_) return;
-            Keep(std::move(image));
-        });
-    } catch (const std::bad_alloc&) {
-        return nullptr;  // the call did not count: the next one decodes again
+            if (decode_ != nullptr && decode_(bytes->data(), bytes->size(), &image) &&
+                image.width == width_ && image.height == height_)
+                Keep(std::move(image));
+        } catch (const std::bad_alloc&) {
+            return nullptr;  // not settled: the next call decodes again
+        }
+        settled_.store(true, std::memory_order_release);
     }
-    // Set inside the call, which every caller has passed; the pictures keep the source, and
-    // the source its image.
+    // Set under the lock, which every caller has passed; the pictures keep the source, and the
+    // source its image.
     return image_.get();
 }
 

@@ -3,6 +3,8 @@
 // table entry only its length, its first index, the entry it extends and whether it holds an
 // index that the colour table does not have are kept, so each code costs a few operations
 // whatever the length of its string.
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -15,8 +17,7 @@ constexpr int kNoTransparency = -1;
 constexpr int kNoEntry = -1;
 constexpr int kTableEntries = 4096;  // codes are at most 12 bits
 constexpr int kMaxCodeBits = 12;
-constexpr int kMaxRunningCode = 4097;  // giflib stops counting codes there
-constexpr int kMaxCodeSize = 8;        // the largest LZW minimum code size giflib takes
+constexpr int kMaxCodeSize = 8;  // the largest LZW minimum code size giflib takes
 constexpr uint8_t kImageIntroducer = 0x2C;
 constexpr uint8_t kExtensionIntroducer = 0x21;
 constexpr uint8_t kGraphicControlLabel = 0xF9;
@@ -63,11 +64,20 @@ bool SkipSubBlocks(ByteReader& in) {
 
 // The image's data, its sub-blocks joined, as giflib reads it: every sub-block whole, up to the
 // empty one, which must come before the data ends. A code that needs bits past the joined data
-// would make giflib meet that empty sub-block, which it calls a defect.
+// would make giflib meet that empty sub-block, which it calls a defect. The joined bytes go to
+// a buffer of the thread's that is kept for the next image unless it has grown large.
 class CodeReader {
 public:
     // Padding past the data, so that a code is always read with one 64-bit load.
     static constexpr size_t kPadding = sizeof(uint64_t);
+    static constexpr size_t kKeptCapacity = 256 * 1024;
+
+    CodeReader() : joined_(Buffer()) { joined_.clear(); }
+    CodeReader(const CodeReader&) = delete;
+    CodeReader& operator=(const CodeReader&) = delete;
+    ~CodeReader() {
+        if (joined_.capacity() > kKeptCapacity) std::vector<uint8_t>().swap(joined_);
+    }
 
     bool Join(ByteReader& in) {
         for (;;) {
@@ -83,78 +93,103 @@ public:
         return true;
     }
 
-    bool Next(int bits, int* code) {
-        if (bitPos_ + static_cast<size_t>(bits) > bitsAvailable_) return false;
-        uint64_t word;
-        std::memcpy(&word, joined_.data() + bitPos_ / 8, sizeof word);
-        *code = static_cast<int>((word >> (bitPos_ % 8)) & ((1u << bits) - 1));
-        bitPos_ += static_cast<size_t>(bits);
-        return true;
-    }
-
     const uint8_t* Data() const { return joined_.data(); }
     size_t BitsAvailable() const { return bitsAvailable_; }
 
 private:
-    std::vector<uint8_t> joined_;
+    static std::vector<uint8_t>& Buffer() {
+        thread_local std::vector<uint8_t> buffer;
+        return buffer;
+    }
+
+    std::vector<uint8_t>& joined_;
     size_t bitsAvailable_ = 0;
-    size_t bitPos_ = 0;
 };
+
+// What a step of the walk below decides.
+enum class Step { kGoOn, kDone, kRefused };
+
+// Follows the codes as giflib reads them and hands each one that is neither the clear nor the
+// end code to step; restart is called at every clear code. The width starts one bit above the
+// minimum code size and grows by one when the codes read since the last clear pass its range,
+// up to 12 bits; the code that passes the range is still read at the old width. The end code
+// refuses: it comes before the last pixel whenever it is read. Codes of one width are read in a
+// run, without testing the width or the data's end per code.
+template <typename Restart, typename StepFn>
+bool WalkCodes(const CodeReader& codes, int codeSize, Restart restart, StepFn step) {
+    const int clear = 1 << codeSize;
+    const uint8_t* const data = codes.Data();
+    const size_t available = codes.BitsAvailable();
+    size_t bitPos = 0;
+    int runningCode = clear + 2;
+    int bits = codeSize + 1;
+    for (;;) {
+        size_t run = bits < kMaxCodeBits
+                         ? static_cast<size_t>(std::max(1, (1 << bits) - runningCode + 1))
+                         : SIZE_MAX;
+        const size_t fit = (available - bitPos) / static_cast<size_t>(bits);
+        const bool dataEnds = fit < run;
+        if (dataEnds) run = fit;
+        const uint32_t mask = (1u << bits) - 1;
+        bool cleared = false;
+        for (size_t i = 0; i < run; ++i) {
+            uint64_t word;
+            std::memcpy(&word, data + bitPos / 8, sizeof word);
+            const int code = static_cast<int>((word >> (bitPos % 8)) & mask);
+            bitPos += static_cast<size_t>(bits);
+            // Clear and end codes are rare: one predictable test for both.
+            if (static_cast<unsigned>(code - clear) < 2) {
+                if (code != clear) return false;
+                restart();
+                cleared = true;
+                break;
+            }
+            const Step next = step(code);
+            if (next != Step::kGoOn) return next == Step::kDone;
+        }
+        if (cleared) {
+            runningCode = clear + 2;
+            bits = codeSize + 1;
+            continue;
+        }
+        if (dataEnds) return false;  // the next code needs bits past the data
+        runningCode += static_cast<int>(run);
+        ++bits;
+    }
+}
 
 // CheckCodes for a table of every index (256 colours): no index can be outside it, so only the
 // strings' lengths are followed, to count the pixels. The same steps as CheckCodes below.
 bool CountCodes(const CodeReader& codes, int codeSize, uint64_t pixels) {
     const int clear = 1 << codeSize;
-    const int end = clear + 1;
     // One slot past the table: a full table writes there instead of testing for it.
     uint16_t length[kTableEntries + 1];
     for (int index = 0; index < clear; ++index) length[index] = 1;
 
-    const uint8_t* const data = codes.Data();
-    const size_t available = codes.BitsAvailable();
-    size_t bitPos = 0;
-    int runningCode = end + 1;
-    int runningBits = codeSize + 1;
-    int maxCode1 = 1 << runningBits;
     int next = clear + 2;
     bool afterClear = true;  // the next code has no previous one and defines no entry
     int previousLength = 0;  // of the previous code's string, kept at hand
     uint64_t done = 0;
-    while (done < pixels) {
-        if (bitPos + static_cast<size_t>(runningBits) > available) return false;
-        uint64_t word;
-        std::memcpy(&word, data + bitPos / 8, sizeof word);
-        const int code = static_cast<int>((word >> (bitPos % 8)) & ((1u << runningBits) - 1));
-        bitPos += static_cast<size_t>(runningBits);
-        if (runningCode < kMaxRunningCode && ++runningCode > maxCode1 &&
-            runningBits < kMaxCodeBits) {
-            maxCode1 <<= 1;
-            ++runningBits;
-        }
-        // Clear and end codes are rare: one predictable test for both.
-        if (static_cast<unsigned>(code - clear) < 2) {
-            if (code == end) return false;
-            runningCode = end + 1;
-            runningBits = codeSize + 1;
-            maxCode1 = 1 << runningBits;
-            next = clear + 2;
-            afterClear = true;
-            continue;
-        }
+    auto restart = [&] {
+        next = clear + 2;
+        afterClear = true;
+    };
+    auto step = [&](int code) {
         if (afterClear) {
-            if (code >= clear) return false;  // there is no entry yet for it to name
+            if (code >= clear) return Step::kRefused;  // there is no entry yet for it to name
             afterClear = false;
         } else {
             // Past the entries defined only the one this code defines may follow (the table
             // is full at 4096 entries, and codes have 12 bits: none is then past it).
-            if (code > next) return false;
+            if (code > next) return Step::kRefused;
             length[next] = static_cast<uint16_t>(previousLength + 1);
             next += next < kTableEntries ? 1 : 0;
         }
         previousLength = length[code];
         done += static_cast<uint64_t>(previousLength);  // the rest past the last pixel is not read
-    }
-    return true;
+        return done < pixels ? Step::kGoOn : Step::kDone;
+    };
+    return pixels == 0 || WalkCodes(codes, codeSize, restart, step);
 }
 
 // One table entry: the length of its string, the entry it extends, the string's first index
@@ -170,43 +205,27 @@ struct Entry {
 // the transparent index. The code width and the table grow exactly as in giflib. One thing
 // giflib lets through is refused here: a code that names no entry yet (other than the entry
 // the code itself defines), which giflib turns into arbitrary indices.
-bool CheckCodes(CodeReader& codes, int codeSize, uint64_t pixels, int colours, int transparent) {
+bool CheckCodes(const CodeReader& codes, int codeSize, uint64_t pixels, int colours,
+                int transparent) {
     const int clear = 1 << codeSize;
-    const int end = clear + 1;
     auto outsideTable = [&](int index) { return index >= colours && index != transparent; };
     Entry table[kTableEntries];
     for (int index = 0; index < clear; ++index) {
         table[index] = {1, kNoEntry, static_cast<uint8_t>(index), outsideTable(index)};
     }
 
-    int runningCode = end + 1;
-    int runningBits = codeSize + 1;
-    int maxCode1 = 1 << runningBits;
     int next = clear + 2;
     int previous = kNoEntry;
     uint64_t done = 0;
-    while (done < pixels) {
-        int code = 0;
-        if (!codes.Next(runningBits, &code)) return false;
-        if (runningCode < kMaxRunningCode && ++runningCode > maxCode1 &&
-            runningBits < kMaxCodeBits) {
-            maxCode1 <<= 1;
-            ++runningBits;
-        }
-        if (code == clear) {
-            runningCode = end + 1;
-            runningBits = codeSize + 1;
-            maxCode1 = 1 << runningBits;
-            next = clear + 2;
-            previous = kNoEntry;
-            continue;
-        }
-        if (code == end) return false;  // pixels are missing
-
+    auto restart = [&] {
+        next = clear + 2;
+        previous = kNoEntry;
+    };
+    auto step = [&](int code) {
         // Past the entries defined, only the entry this very code defines (previous and its
         // first index) may follow.
         if (code >= next && (code != next || previous == kNoEntry || next >= kTableEntries))
-            return false;
+            return Step::kRefused;
         if (previous != kNoEntry && next < kTableEntries) {
             const Entry& extended = table[previous];
             const int appended = code == next ? extended.first : table[code].first;
@@ -220,11 +239,12 @@ bool CheckCodes(CodeReader& codes, int codeSize, uint64_t pixels, int colours, i
         const uint64_t wanted = pixels - done;
         int read = code;
         while (table[read].length > wanted) read = table[read].prefix;
-        if (table[read].outside) return false;
+        if (table[read].outside) return Step::kRefused;
         done += table[read].length;
         previous = code;
-    }
-    return true;
+        return done < pixels ? Step::kGoOn : Step::kDone;
+    };
+    return pixels == 0 || WalkCodes(codes, codeSize, restart, step);
 }
 
 }  // namespace
