@@ -221,6 +221,15 @@ struct Count {
 constexpr uint8_t kUndefinedByte = 0x80;
 constexpr uint16_t kUndefined = kUndefinedByte * 0x101;
 
+// The lengths of the entries of single indices, copied in at once.
+struct LiteralLengths {
+    uint16_t value[Palette::kEntries];
+    constexpr LiteralLengths() : value() {
+        for (uint16_t& length : value) length = 1;
+    }
+};
+constexpr LiteralLengths kLiteralLengths;
+
 void Undefine(uint16_t* from, uint16_t* to) {
     if (from < to) std::memset(from, kUndefinedByte, static_cast<size_t>(to - from) * sizeof *from);
 }
@@ -296,7 +305,7 @@ bool CountCodes(const CodeReader& codes, int codeSize, uint64_t pixels) {
     // One slot past the table: a full table writes there instead of testing for it. Entries
     // are given kUndefined as the width lets codes name them.
     uint16_t length[kTableEntries + 1];
-    for (int index = 0; index < clear; ++index) length[index] = 1;
+    std::memcpy(length, kLiteralLengths.value, static_cast<size_t>(clear) * sizeof *length);
     length[clear] = length[clear + 1] = kUndefined;
     Count count{length, clear + 2, 0, 0, std::min<uint64_t>(pixels, kUndefined)};
     int named = clear;  // entries [0, named) hold a length or kUndefined
