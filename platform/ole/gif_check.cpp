@@ -143,10 +143,17 @@ public:
     int Read() {
         return Take(kBits);
     }
-    // After a whole run that no clear code cut short.
-    void Widen(size_t run) {
+    // After a run: the narrowest width again when a clear code cut it short, else the next
+    // width. FALSE when the data ended in the run: the next code needs bits past it.
+    bool EndRun(size_t run, bool cleared, bool dataEnds) {
+        if (cleared) {
+            Restart();
+            return true;
+        }
+        if (dataEnds) return false;
         runningCode_ += static_cast<int>(run);
         ++bits_;
+        return true;
     }
 
 private:
@@ -197,13 +204,7 @@ bool WalkCodes(const CodeReader& codes, int codeSize, Restart restart, StepFn st
             const Step next = step(code);
             if (next != Step::kGoOn) return next == Step::kDone;
         }
-        if (cleared) {
-            runs.Restart();
-        } else if (dataEnds) {
-            return false;  // the next code needs bits past the data
-        } else {
-            runs.Widen(run);
-        }
+        if (!runs.EndRun(run, cleared, dataEnds)) return false;
     }
 }
 
@@ -356,13 +357,7 @@ bool CountCodes(const CodeReader& codes, int codeSize, uint64_t pixels) {
             cleared = true;
             break;
         }
-        if (cleared) {
-            runs.Restart();
-        } else if (dataEnds) {
-            return false;  // the next code needs bits past the data
-        } else {
-            runs.Widen(run);
-        }
+        if (!runs.EndRun(run, cleared, dataEnds)) return false;
     }
 }
 
