@@ -81,11 +81,16 @@ public:
         return nullptr;
     }
 
+    // One look-up under the lock: the bytes are compared there only for a source of the same
+    // hash and length, which fresh bytes rarely have.
     std::shared_ptr<PictureSource> Share(const Content& content,
                                          std::shared_ptr<PictureSource> made) {
-        if (auto living = Find(content)) return living;
         std::lock_guard<std::mutex> hold(lock_);
         auto& sources = entries_[Key{content.hash, content.size}];
+        for (const auto& weak : sources) {
+            auto living = weak.lock();
+            if (living != nullptr && living->Holds(content)) return living;
+        }
         DropDead(sources);  // the same bytes loaded again and again keep one key
         sources.push_back(made);
         if (entries_.size() >= 2 * sweptSize_) SweepLocked();
@@ -95,8 +100,7 @@ public:
     // An image equal to image, decoded already by another living source of the same key.
     std::shared_ptr<const DecodedImage> Twin(const PictureSource& source,
                                              const DecodedImage& image) {
-        for (auto& living : Living(Key{source.Hash(), source.Size()})) {
-            if (living.get() == &source) continue;
+        for (auto& living : Living(Key{source.Hash(), source.Size()}, &source)) {
             auto other = living->Decoded();
             if (other != nullptr && SameImage(*other, image)) return other;
         }
@@ -123,13 +127,16 @@ public:
     }
 
 private:
-    std::vector<std::shared_ptr<PictureSource>> Living(const Key& key) {
+    // The living sources of key but except; none without an allocation when except is alone.
+    std::vector<std::shared_ptr<PictureSource>> Living(const Key& key,
+                                                       const PictureSource* except = nullptr) {
         std::vector<std::shared_ptr<PictureSource>> living;
         std::lock_guard<std::mutex> hold(lock_);
         auto it = entries_.find(key);
         if (it == entries_.end()) return living;
         for (const auto& weak : it->second) {
-            if (auto source = weak.lock()) living.push_back(std::move(source));
+            auto source = weak.lock();
+            if (source != nullptr && source.get() != except) living.push_back(std::move(source));
         }
         return living;
     }
@@ -180,7 +187,8 @@ PictureSource::PictureSource(const Content& content, DecodedImage&& image)
       size_(content.size),
       width_(image.width),
       height_(image.height) {
-    std::call_once(decoded_, [&] { Keep(std::move(image)); });
+    Keep(std::move(image));
+    settled_.store(true, std::memory_order_release);
 }
 
 // The image, or an equal one that another source of the same key holds already.
@@ -193,20 +201,24 @@ void PictureSource::Keep(DecodedImage&& image) {
 }
 
 const DecodedImage* PictureSource::Image() {
-    try {
-        std::call_once(decoded_, [this] {
+    // Once settled, image_ never changes again: no lock (and no system call) on later draws.
+    if (settled_.load(std::memory_order_acquire)) return image_.get();
+    std::lock_guard<std::mutex> hold(decodeLock_);
+    if (!settled_.load(std::memory_order_relaxed)) {
+        try {
             const auto bytes = std::atomic_load(&bytes_);
             DecodedImage image;
-            if (decode_ == nullptr || !decode_(bytes->data(), bytes->size(), &image)) return;
             // The check promised this size; anything else is refused rather than drawn.
-            if (image.width != width_ || image.height != height_) return;
-            Keep(std::move(image));
-        });
-    } catch (const std::bad_alloc&) {
-        return nullptr;  // the call did not count: the next one decodes again
+            if (decode_ != nullptr && decode_(bytes->data(), bytes->size(), &image) &&
+                image.width == width_ && image.height == height_)
+                Keep(std::move(image));
+        } catch (const std::bad_alloc&) {
+            return nullptr;  // not settled: the next call decodes again
+        }
+        settled_.store(true, std::memory_order_release);
     }
-    // Set inside the call, which every caller has passed; the pictures keep the source, and
-    // the source its image.
+    // Set under the lock, which every caller has passed; the pictures keep the source, and the
+    // source its image.
     return image_.get();
 }
 

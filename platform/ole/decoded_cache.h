@@ -69,8 +69,11 @@ private:
     const size_t size_;
     const int width_;
     const int height_;
-    std::once_flag decoded_;
-    std::shared_ptr<const DecodedImage> image_;  // atomic access; set inside decoded_'s call
+    // The decode happens under decodeLock_; settled_ is set once it has succeeded or failed
+    // for good, after which image_ no longer changes and is read without the lock.
+    std::mutex decodeLock_;
+    std::atomic<bool> settled_{false};
+    std::shared_ptr<const DecodedImage> image_;  // atomic access; set under decodeLock_
 };
 
 // The living source of bytes equal to content's, or null.

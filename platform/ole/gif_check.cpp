@@ -3,6 +3,8 @@
 // table entry only its length, its first index, the entry it extends and whether it holds an
 // index that the colour table does not have are kept, so each code costs a few operations
 // whatever the length of its string.
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -15,8 +17,7 @@ constexpr int kNoTransparency = -1;
 constexpr int kNoEntry = -1;
 constexpr int kTableEntries = 4096;  // codes are at most 12 bits
 constexpr int kMaxCodeBits = 12;
-constexpr int kMaxRunningCode = 4097;  // giflib stops counting codes there
-constexpr int kMaxCodeSize = 8;        // the largest LZW minimum code size giflib takes
+constexpr int kMaxCodeSize = 8;  // the largest LZW minimum code size giflib takes
 constexpr uint8_t kImageIntroducer = 0x2C;
 constexpr uint8_t kExtensionIntroducer = 0x21;
 constexpr uint8_t kGraphicControlLabel = 0xF9;
@@ -63,11 +64,21 @@ bool SkipSubBlocks(ByteReader& in) {
 
 // The image's data, its sub-blocks joined, as giflib reads it: every sub-block whole, up to the
 // empty one, which must come before the data ends. A code that needs bits past the joined data
-// would make giflib meet that empty sub-block, which it calls a defect.
+// would make giflib meet that empty sub-block, which it calls a defect. The joined bytes go to
+// a buffer of the thread's that is kept for the next image unless it has grown large.
 class CodeReader {
 public:
-    // Padding past the data, so that a code is always read with one 64-bit load.
-    static constexpr size_t kPadding = sizeof(uint64_t);
+    // Padding past the data, so that the bits of the data's end are read with 64-bit loads
+    // (which may reach up to two words past it).
+    static constexpr size_t kPadding = 2 * sizeof(uint64_t);
+    static constexpr size_t kKeptCapacity = 256 * 1024;
+
+    CodeReader() : joined_(Buffer()) { joined_.clear(); }
+    CodeReader(const CodeReader&) = delete;
+    CodeReader& operator=(const CodeReader&) = delete;
+    ~CodeReader() {
+        if (joined_.capacity() > kKeptCapacity) std::vector<uint8_t>().swap(joined_);
+    }
 
     bool Join(ByteReader& in) {
         for (;;) {
@@ -83,78 +94,271 @@ public:
         return true;
     }
 
-    bool Next(int bits, int* code) {
-        if (bitPos_ + static_cast<size_t>(bits) > bitsAvailable_) return false;
-        uint64_t word;
-        std::memcpy(&word, joined_.data() + bitPos_ / 8, sizeof word);
-        *code = static_cast<int>((word >> (bitPos_ % 8)) & ((1u << bits) - 1));
-        bitPos_ += static_cast<size_t>(bits);
-        return true;
-    }
-
     const uint8_t* Data() const { return joined_.data(); }
     size_t BitsAvailable() const { return bitsAvailable_; }
 
 private:
-    std::vector<uint8_t> joined_;
+    static std::vector<uint8_t>& Buffer() {
+        thread_local std::vector<uint8_t> buffer;
+        return buffer;
+    }
+
+    std::vector<uint8_t>& joined_;
     size_t bitsAvailable_ = 0;
-    size_t bitPos_ = 0;
 };
 
-// CheckCodes for a table of every index (256 colours): no index can be outside it, so only the
-// strings' lengths are followed, to count the pixels. The same steps as CheckCodes below.
-bool CountCodes(const CodeReader& codes, int codeSize, uint64_t pixels) {
-    const int clear = 1 << codeSize;
-    const int end = clear + 1;
-    // One slot past the table: a full table writes there instead of testing for it.
-    uint16_t length[kTableEntries + 1];
-    for (int index = 0; index < clear; ++index) length[index] = 1;
+// What a step of the walk below decides.
+enum class Step { kGoOn, kDone, kRefused };
 
-    const uint8_t* const data = codes.Data();
-    const size_t available = codes.BitsAvailable();
-    size_t bitPos = 0;
-    int runningCode = end + 1;
-    int runningBits = codeSize + 1;
-    int maxCode1 = 1 << runningBits;
-    int next = clear + 2;
-    bool afterClear = true;  // the next code has no previous one and defines no entry
-    int previousLength = 0;  // of the previous code's string, kept at hand
-    uint64_t done = 0;
-    while (done < pixels) {
-        if (bitPos + static_cast<size_t>(runningBits) > available) return false;
-        uint64_t word;
-        std::memcpy(&word, data + bitPos / 8, sizeof word);
-        const int code = static_cast<int>((word >> (bitPos % 8)) & ((1u << runningBits) - 1));
-        bitPos += static_cast<size_t>(runningBits);
-        if (runningCode < kMaxRunningCode && ++runningCode > maxCode1 &&
-            runningBits < kMaxCodeBits) {
-            maxCode1 <<= 1;
-            ++runningBits;
-        }
-        // Clear and end codes are rare: one predictable test for both.
-        if (static_cast<unsigned>(code - clear) < 2) {
-            if (code == end) return false;
-            runningCode = end + 1;
-            runningBits = codeSize + 1;
-            maxCode1 = 1 << runningBits;
-            next = clear + 2;
-            afterClear = true;
-            continue;
-        }
-        if (afterClear) {
-            if (code >= clear) return false;  // there is no entry yet for it to name
-            afterClear = false;
-        } else {
-            // Past the entries defined only the one this code defines may follow (the table
-            // is full at 4096 entries, and codes have 12 bits: none is then past it).
-            if (code > next) return false;
-            length[next] = static_cast<uint16_t>(previousLength + 1);
-            next += next < kTableEntries ? 1 : 0;
-        }
-        previousLength = length[code];
-        done += static_cast<uint64_t>(previousLength);  // the rest past the last pixel is not read
+// The codes as giflib reads them: the width starts one bit above the minimum code size and
+// grows by one when the codes read since the last clear pass its range, up to 12 bits; the
+// code that passes the range is still read at the old width. Codes of one width are read in a
+// run, without testing the width or the data's end per code, through a 64-bit buffer.
+class CodeRuns {
+public:
+    CodeRuns(const CodeReader& codes, int codeSize)
+        : next_(codes.Data()), available_(codes.BitsAvailable()), codeSize_(codeSize) {
+        Restart();
     }
-    return true;
+
+    // After a clear code: the narrowest width again.
+    void Restart() {
+        runningCode_ = (1 << codeSize_) + 2;
+        bits_ = codeSize_ + 1;
+    }
+    int Bits() const { return bits_; }
+    // The codes to read at the current width; *dataEnds when the data ends among them, so that
+    // the code after them needs bits past it.
+    size_t Length(bool* dataEnds) const {
+        size_t run = bits_ < kMaxCodeBits
+                         ? static_cast<size_t>(std::max(1, (1 << bits_) - runningCode_ + 1))
+                         : SIZE_MAX;
+        const size_t fit = (available_ - bitPos_) / static_cast<size_t>(bits_);
+        *dataEnds = fit < run;
+        return *dataEnds ? fit : run;
+    }
+    // The next code, at the current width (kBits when given); only within the run's length.
+    int Read() { return Take(bits_); }
+    template <int kBits>
+    int Read() {
+        return Take(kBits);
+    }
+    // After a run: the narrowest width again when a clear code cut it short, else the next
+    // width. FALSE when the data ended in the run: the next code needs bits past it.
+    bool EndRun(size_t run, bool cleared, bool dataEnds) {
+        if (cleared) {
+            Restart();
+            return true;
+        }
+        if (dataEnds) return false;
+        runningCode_ += static_cast<int>(run);
+        ++bits_;
+        return true;
+    }
+
+private:
+    int Take(int bits) {
+        if (count_ < bits) {
+            uint64_t word;
+            std::memcpy(&word, next_, sizeof word);
+            buffer_ |= word << count_;
+            next_ += (63 - count_) >> 3;
+            count_ |= 56;
+        }
+        const int code = static_cast<int>(buffer_ & ((1u << bits) - 1));
+        buffer_ >>= bits;
+        count_ -= bits;
+        bitPos_ += static_cast<size_t>(bits);
+        return code;
+    }
+
+    const uint8_t* next_;  // the first byte not yet in buffer_
+    uint64_t buffer_ = 0;  // count_ bits, the next code's in the lowest
+    int count_ = 0;
+    const size_t available_;
+    const int codeSize_;
+    size_t bitPos_ = 0;  // bits read as codes
+    int runningCode_ = 0;
+    int bits_ = 0;
+};
+
+// Hands each code that is neither the clear nor the end code to step; restart is called at
+// every clear code. The end code refuses: it comes before the last pixel whenever it is read.
+template <typename Restart, typename StepFn>
+bool WalkCodes(const CodeReader& codes, int codeSize, Restart restart, StepFn step) {
+    const int clear = 1 << codeSize;
+    CodeRuns runs(codes, codeSize);
+    for (;;) {
+        bool dataEnds = false;
+        const size_t run = runs.Length(&dataEnds);
+        bool cleared = false;
+        for (size_t i = 0; i < run && !cleared; ++i) {
+            const int code = runs.Read();
+            // Clear and end codes are rare: one predictable test for both.
+            if (static_cast<unsigned>(code - clear) < 2) {
+                if (code != clear) return false;
+                restart();
+                cleared = true;
+                continue;
+            }
+            const Step next = step(code);
+            if (next != Step::kGoOn) return next == Step::kDone;
+        }
+        if (!runs.EndRun(run, cleared, dataEnds)) return false;
+    }
+}
+
+// The state of CountCodes' table walk.
+struct Count {
+    uint16_t* length;
+    int next;                 // the entry the next code defines
+    uint32_t previousLength;  // of the previous code's string, kept at hand
+    uint64_t done;            // pixels so far
+    uint64_t stop;            // the run below stops once done reaches it
+};
+
+// An entry not defined yet, and the clear and end codes, have this length, above any string's
+// (at most 4096). Both its bytes are kUndefinedByte, so that entries are undefined by memset.
+constexpr uint8_t kUndefinedByte = 0x80;
+constexpr uint16_t kUndefined = kUndefinedByte * 0x101;
+
+// The lengths of the entries of single indices, copied in at once.
+struct LiteralLengths {
+    uint16_t value[Palette::kEntries];
+    constexpr LiteralLengths() : value() {
+        for (uint16_t& length : value) length = 1;
+    }
+};
+constexpr LiteralLengths kLiteralLengths;
+
+void Undefine(uint16_t* from, uint16_t* to) {
+    if (from < to) std::memset(from, kUndefinedByte, static_cast<size_t>(to - from) * sizeof *from);
+}
+
+// Follows up to n codes of kBits bits: each defines the next entry and adds its string's
+// length. Returns how many were read; fewer than n when done reached stop, with the last code
+// in *last. Only at 12 bits can the table fill up (4096 entries), after which no code defines
+// an entry.
+template <int kBits>
+size_t CountRun(CodeRuns& runs, size_t n, Count& count, int* last) {
+    uint16_t* const length = count.length;
+    int next = count.next;
+    uint32_t previousLength = count.previousLength;
+    uint64_t done = count.done;
+    const uint64_t stop = count.stop;
+    size_t i = 0;
+    while (i < n) {
+        const int code = runs.Read<kBits>();
+        ++i;
+        // Defines the entry before the code is looked at: the code may name that very entry.
+        length[next] = static_cast<uint16_t>(previousLength + 1);
+        next += kBits < kMaxCodeBits || next < kTableEntries ? 1 : 0;
+        previousLength = length[code];
+        done += previousLength;
+        if (done >= stop) {
+            *last = code;
+            break;
+        }
+    }
+    count.next = next;
+    count.previousLength = previousLength;
+    count.done = done;
+    return i;
+}
+
+size_t CountRunAt(int bits, CodeRuns& runs, size_t n, Count& count, int* last) {
+    switch (bits) {
+        case 1:
+            return CountRun<1>(runs, n, count, last);
+        case 2:
+            return CountRun<2>(runs, n, count, last);
+        case 3:
+            return CountRun<3>(runs, n, count, last);
+        case 4:
+            return CountRun<4>(runs, n, count, last);
+        case 5:
+            return CountRun<5>(runs, n, count, last);
+        case 6:
+            return CountRun<6>(runs, n, count, last);
+        case 7:
+            return CountRun<7>(runs, n, count, last);
+        case 8:
+            return CountRun<8>(runs, n, count, last);
+        case 9:
+            return CountRun<9>(runs, n, count, last);
+        case 10:
+            return CountRun<10>(runs, n, count, last);
+        case 11:
+            return CountRun<11>(runs, n, count, last);
+        default:
+            return CountRun<12>(runs, n, count, last);
+    }
+}
+
+// CheckCodes for a table of every index (256 colours): no index can be outside it, so only the
+// strings' lengths are followed, to count the pixels, with the same refusals as CheckCodes.
+// This is the common case and the costly part of loading an animation, so each code costs one
+// test: an entry not defined yet, like the clear and the end code, has a length so large that
+// reading it passes the pixels still wanted, and only then is the code looked at.
+bool CountCodes(const CodeReader& codes, int codeSize, uint64_t pixels) {
+    if (pixels == 0) return true;
+    const int clear = 1 << codeSize;
+    // One slot past the table: a full table writes there instead of testing for it. Entries
+    // are given kUndefined as the width lets codes name them.
+    uint16_t length[kTableEntries + 1];
+    std::memcpy(length, kLiteralLengths.value, static_cast<size_t>(clear) * sizeof *length);
+    length[clear] = length[clear + 1] = kUndefined;
+    Count count{length, clear + 2, 0, 0, std::min<uint64_t>(pixels, kUndefined)};
+    int named = clear;  // entries [0, named) hold a length or kUndefined
+    // Entries from count.next on are not defined; those below it hold their lengths.
+    auto nameUpTo = [&](int entries) {
+        named = std::max(named, count.next);
+        Undefine(length + named, length + entries);
+        named = std::max(named, entries);
+    };
+
+    CodeRuns runs(codes, codeSize);
+    bool afterClear = true;  // the next code has no previous one and defines no entry
+    for (;;) {
+        nameUpTo(1 << runs.Bits());
+        bool dataEnds = false;
+        const size_t run = runs.Length(&dataEnds);
+        size_t read = 0;
+        if (afterClear && run > 0) {
+            const int code = runs.Read();
+            read = 1;
+            if (code == clear) {
+                runs.Restart();
+                continue;
+            }
+            if (code > clear) return false;  // the end code, or no entry yet for it to name
+            afterClear = false;
+            count.previousLength = 1;
+            if (++count.done >= pixels) return true;
+        }
+        bool cleared = false;
+        while (read < run) {
+            int code = 0;
+            read += CountRunAt(runs.Bits(), runs, run - read, count, &code);
+            if (count.done < count.stop) continue;  // the run is over
+            if (count.previousLength != kUndefined) {
+                if (count.done >= pixels) return true;  // the rest past the last pixel is not read
+                // A genuine string passed stop, which is no more than kUndefined pixels on.
+                count.stop = std::min<uint64_t>(pixels, count.done + kUndefined);
+                continue;
+            }
+            if (code != clear) return false;  // the end code, or past the entries defined
+            // The clear code defined an entry above, undone here with all the others.
+            count.done -= kUndefined;
+            Undefine(length + clear + 2, length + count.next);
+            count.next = clear + 2;
+            count.stop = std::min<uint64_t>(pixels, count.done + kUndefined);
+            afterClear = true;
+            cleared = true;
+            break;
+        }
+        if (!runs.EndRun(run, cleared, dataEnds)) return false;
+    }
 }
 
 // One table entry: the length of its string, the entry it extends, the string's first index
@@ -170,43 +374,27 @@ struct Entry {
 // the transparent index. The code width and the table grow exactly as in giflib. One thing
 // giflib lets through is refused here: a code that names no entry yet (other than the entry
 // the code itself defines), which giflib turns into arbitrary indices.
-bool CheckCodes(CodeReader& codes, int codeSize, uint64_t pixels, int colours, int transparent) {
+bool CheckCodes(const CodeReader& codes, int codeSize, uint64_t pixels, int colours,
+                int transparent) {
     const int clear = 1 << codeSize;
-    const int end = clear + 1;
     auto outsideTable = [&](int index) { return index >= colours && index != transparent; };
     Entry table[kTableEntries];
     for (int index = 0; index < clear; ++index) {
         table[index] = {1, kNoEntry, static_cast<uint8_t>(index), outsideTable(index)};
     }
 
-    int runningCode = end + 1;
-    int runningBits = codeSize + 1;
-    int maxCode1 = 1 << runningBits;
     int next = clear + 2;
     int previous = kNoEntry;
     uint64_t done = 0;
-    while (done < pixels) {
-        int code = 0;
-        if (!codes.Next(runningBits, &code)) return false;
-        if (runningCode < kMaxRunningCode && ++runningCode > maxCode1 &&
-            runningBits < kMaxCodeBits) {
-            maxCode1 <<= 1;
-            ++runningBits;
-        }
-        if (code == clear) {
-            runningCode = end + 1;
-            runningBits = codeSize + 1;
-            maxCode1 = 1 << runningBits;
-            next = clear + 2;
-            previous = kNoEntry;
-            continue;
-        }
-        if (code == end) return false;  // pixels are missing
-
+    auto restart = [&] {
+        next = clear + 2;
+        previous = kNoEntry;
+    };
+    auto step = [&](int code) {
         // Past the entries defined, only the entry this very code defines (previous and its
         // first index) may follow.
         if (code >= next && (code != next || previous == kNoEntry || next >= kTableEntries))
-            return false;
+            return Step::kRefused;
         if (previous != kNoEntry && next < kTableEntries) {
             const Entry& extended = table[previous];
             const int appended = code == next ? extended.first : table[code].first;
@@ -220,11 +408,12 @@ bool CheckCodes(CodeReader& codes, int codeSize, uint64_t pixels, int colours, i
         const uint64_t wanted = pixels - done;
         int read = code;
         while (table[read].length > wanted) read = table[read].prefix;
-        if (table[read].outside) return false;
+        if (table[read].outside) return Step::kRefused;
         done += table[read].length;
         previous = code;
-    }
-    return true;
+        return done < pixels ? Step::kGoOn : Step::kDone;
+    };
+    return pixels == 0 || WalkCodes(codes, codeSize, restart, step);
 }
 
 }  // namespace

@@ -595,4 +595,34 @@ TEST(OleLoadPicture, TruncatedOrCorruptDataFailsCleanly) {
     ExpectDamageFailsCleanly(Samples());
 }
 
+TEST(OleLoadPicture, ManyColoursOverManyCodeTablesLoadOnlyWholeAndDrawAsEncoded) {
+    // 256 greys over 200 x 400 pixels: rows of runs and of noise, whose codes fill the table
+    // and clear it several times, then rows of one grey each, whose long strings count more
+    // pixels than any table of string lengths holds. Loading follows all of it without
+    // decoding.
+    std::vector<Rgb> greys;
+    for (int i = 0; i < 256; ++i) greys.push_back({uint8_t(i), uint8_t(i), uint8_t(i)});
+    constexpr int kWidth = 200, kHeight = 400;
+    Bytes indices(kWidth * kHeight);
+    uint32_t noise = 1;
+    Pixels expected;
+    for (size_t i = 0; i < indices.size(); ++i) {
+        noise = noise * 1103515245u + 12345u;
+        const size_t y = i / kWidth;
+        indices[i] = y >= 100 ? uint8_t(y / 8) : y % 2 ? uint8_t(noise >> 24) : uint8_t(i / 37);
+        expected.push_back(indices[i] * 0x010101u);
+    }
+    const Bytes gif =
+        EncodeGif({kWidth, kHeight, greys, 0, 0, kWidth, kHeight, {}, false, -1, indices});
+    EXPECT_TRUE(LoadAndRender(gif, kWidth, kHeight) == expected);
+    if (!NotUnderWine("codes ending early", kWineTakesPrefixes)) return;
+    // The same codes for one more row: the end code comes before the last pixel.
+    Bytes taller = gif;
+    const size_t height = 13 + 3 * 256 + 7;  // in the image descriptor, after the table
+    ASSERT_EQ(kHeight & 0xFF, taller[height]);
+    taller[height] += 1;
+    ComPtr<IPicture> picture;
+    EXPECT_EQ(CTL_E_INVALIDPICTURE, LoadPicture(taller, &picture));
+}
+
 }  // namespace
