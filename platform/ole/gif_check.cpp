@@ -116,33 +116,76 @@ enum class Step { kGoOn, kDone, kRefused };
 // run, without testing the width or the data's end per code, through a 64-bit buffer.
 class CodeRuns {
 public:
+    // The buffer holds at least this many bits after Refill: Group<kBits> codes fit in it.
+    static constexpr int kRefilledBits = 56;
+    template <int kBits>
+    static constexpr size_t Group() {
+        return static_cast<size_t>(kRefilledBits / kBits);
+    }
+
     CodeRuns(const CodeReader& codes, int codeSize)
-        : next_(codes.Data()), available_(codes.BitsAvailable()), codeSize_(codeSize) {
+        : start_(codes.Data()),
+          bits_{codes.Data(), 0, 0},
+          available_(codes.BitsAvailable()),
+          codeSize_(codeSize) {
         Restart();
     }
 
     // After a clear code: the narrowest width again.
     void Restart() {
         runningCode_ = (1 << codeSize_) + 2;
-        bits_ = codeSize_ + 1;
+        width_ = codeSize_ + 1;
     }
-    int Bits() const { return bits_; }
+    int Width() const { return width_; }
     // The codes to read at the current width; *dataEnds when the data ends among them, so that
     // the code after them needs bits past it.
     size_t Length(bool* dataEnds) const {
-        size_t run = bits_ < kMaxCodeBits
-                         ? static_cast<size_t>(std::max(1, (1 << bits_) - runningCode_ + 1))
+        size_t run = width_ < kMaxCodeBits
+                         ? static_cast<size_t>(std::max(1, (1 << width_) - runningCode_ + 1))
                          : SIZE_MAX;
-        const size_t fit = (available_ - bitPos_) / static_cast<size_t>(bits_);
+        const size_t fit = (available_ - BitsRead()) / static_cast<size_t>(width_);
         *dataEnds = fit < run;
         return *dataEnds ? fit : run;
     }
-    // The next code, at the current width (kBits when given); only within the run's length.
-    int Read() { return Take(bits_); }
-    template <int kBits>
+    // The next code, at the current width; only within the run's length.
     int Read() {
-        return Take(kBits);
+        if (bits_.count < width_) bits_.Refill();
+        const int code = static_cast<int>(bits_.buffer & ((1u << width_) - 1));
+        bits_.buffer >>= width_;
+        bits_.count -= width_;
+        return code;
     }
+
+    // The bit buffer, which a run may take into its own variables and give back.
+    struct Bits {
+        const uint8_t* next;  // the first byte not yet in buffer
+        uint64_t buffer;      // count bits, the next code's in the lowest
+        int count;
+
+        // Fills the buffer to at least kRefilledBits bits, so that the next Group<kBits> codes
+        // of the run can be read by Unchecked, without a test each.
+        void Refill() {
+            uint64_t word;
+            std::memcpy(&word, next, sizeof word);
+            buffer |= word << count;
+            next += (63 - count) >> 3;
+            count |= kRefilledBits;
+        }
+        template <int kBits>
+        int Unchecked() {
+            const int code = static_cast<int>(buffer & ((1u << kBits) - 1));
+            buffer >>= kBits;
+            count -= kBits;
+            return code;
+        }
+        template <int kBits>
+        int Read() {
+            if (count < kBits) Refill();
+            return Unchecked<kBits>();
+        }
+    };
+    Bits TakeBits() const { return bits_; }
+    void GiveBits(const Bits& bits) { bits_ = bits; }
     // After a run: the narrowest width again when a clear code cut it short, else the next
     // width. FALSE when the data ended in the run: the next code needs bits past it.
     bool EndRun(size_t run, bool cleared, bool dataEnds) {
@@ -152,34 +195,22 @@ public:
         }
         if (dataEnds) return false;
         runningCode_ += static_cast<int>(run);
-        ++bits_;
+        ++width_;
         return true;
     }
 
 private:
-    int Take(int bits) {
-        if (count_ < bits) {
-            uint64_t word;
-            std::memcpy(&word, next_, sizeof word);
-            buffer_ |= word << count_;
-            next_ += (63 - count_) >> 3;
-            count_ |= 56;
-        }
-        const int code = static_cast<int>(buffer_ & ((1u << bits) - 1));
-        buffer_ >>= bits;
-        count_ -= bits;
-        bitPos_ += static_cast<size_t>(bits);
-        return code;
+    // Bits read as codes: those of the bytes taken into the buffer less those still in it.
+    size_t BitsRead() const {
+        return static_cast<size_t>(bits_.next - start_) * 8 - static_cast<size_t>(bits_.count);
     }
 
-    const uint8_t* next_;  // the first byte not yet in buffer_
-    uint64_t buffer_ = 0;  // count_ bits, the next code's in the lowest
-    int count_ = 0;
+    const uint8_t* const start_;
+    Bits bits_;
     const size_t available_;
     const int codeSize_;
-    size_t bitPos_ = 0;  // bits read as codes
     int runningCode_ = 0;
-    int bits_ = 0;
+    int width_ = 0;
 };
 
 // Hands each code that is neither the clear nor the end code to step; restart is called at
@@ -222,6 +253,11 @@ struct Count {
 constexpr uint8_t kUndefinedByte = 0x80;
 constexpr uint16_t kUndefined = kUndefinedByte * 0x101;
 
+// A single index that the colour table does not have has this length, and so does, grown by
+// its extra indices, every string that extends it: above kUndefined, so that reading such a
+// string passes the pixels still wanted like an undefined entry does, but told apart from one.
+constexpr uint16_t kOutside = kUndefined + 1;
+
 // The lengths of the entries of single indices, copied in at once.
 struct LiteralLengths {
     uint16_t value[Palette::kEntries];
@@ -235,35 +271,69 @@ void Undefine(uint16_t* from, uint16_t* to) {
     if (from < to) std::memset(from, kUndefinedByte, static_cast<size_t>(to - from) * sizeof *from);
 }
 
-// Follows up to n codes of kBits bits: each defines the next entry and adds its string's
-// length. Returns how many were read; fewer than n when done reached stop, with the last code
-// in *last. Only at 12 bits can the table fill up (4096 entries), after which no code defines
-// an entry.
-template <int kBits>
-size_t CountRun(CodeRuns& runs, size_t n, Count& count, int* last) {
+// Follows up to n codes of kBits bits: each defines the next entry (while kDefine: the table
+// is not full) and adds its string's length. Returns how many were read; fewer than n when
+// done reached stop, with the last code in *last. Codes are read in groups that one refill of
+// the bit buffer covers.
+template <int kBits, bool kDefine>
+size_t CountCodesOf(CodeRuns& runs, size_t n, Count& count, int* last) {
     uint16_t* const length = count.length;
     int next = count.next;
     uint32_t previousLength = count.previousLength;
     uint64_t done = count.done;
     const uint64_t stop = count.stop;
-    size_t i = 0;
-    while (i < n) {
-        const int code = runs.Read<kBits>();
-        ++i;
+    CodeRuns::Bits bits = runs.TakeBits();
+    // TRUE when done reaches stop with code.
+    auto step = [&](int code) {
         // Defines the entry before the code is looked at: the code may name that very entry.
-        length[next] = static_cast<uint16_t>(previousLength + 1);
-        next += kBits < kMaxCodeBits || next < kTableEntries ? 1 : 0;
+        if (kDefine) length[next++] = static_cast<uint16_t>(previousLength + 1);
         previousLength = length[code];
         done += previousLength;
-        if (done >= stop) {
-            *last = code;
+        return done >= stop;
+    };
+    constexpr size_t kGroup = CodeRuns::Group<kBits>();
+    size_t i = 0;
+    int code = -1;  // the code that reached stop
+    for (; n - i >= kGroup; i += kGroup) {
+        bits.Refill();
+        size_t k = 0;
+#pragma GCC unroll 8
+        for (; k < kGroup; ++k) {
+            const int read = bits.template Unchecked<kBits>();
+            if (step(read)) {
+                code = read;
+                break;
+            }
+        }
+        if (code >= 0) {
+            i += k + 1;
             break;
         }
     }
+    for (; code < 0 && i < n; ++i) {
+        const int read = bits.template Read<kBits>();
+        if (step(read)) code = read;
+    }
+    if (code >= 0) *last = code;
+    runs.GiveBits(bits);
     count.next = next;
     count.previousLength = previousLength;
     count.done = done;
     return i;
+}
+
+// CountCodesOf for a run of kBits codes. Only at 12 bits can the table fill up (4096
+// entries), after which no code defines an entry; a full table writes the slot past it.
+template <int kBits>
+size_t CountRun(CodeRuns& runs, size_t n, Count& count, int* last) {
+    if (kBits < kMaxCodeBits) return CountCodesOf<kBits, true>(runs, n, count, last);
+    const size_t defining = static_cast<size_t>(std::max(0, kTableEntries - count.next));
+    size_t read = 0;
+    if (defining > 0) {
+        read = CountCodesOf<kBits, true>(runs, std::min(n, defining), count, last);
+        if (count.done >= count.stop || read == n) return read;
+    }
+    return read + CountCodesOf<kBits, false>(runs, n - read, count, last);
 }
 
 size_t CountRunAt(int bits, CodeRuns& runs, size_t n, Count& count, int* last) {
@@ -295,18 +365,23 @@ size_t CountRunAt(int bits, CodeRuns& runs, size_t n, Count& count, int* last) {
     }
 }
 
-// CheckCodes for a table of every index (256 colours): no index can be outside it, so only the
-// strings' lengths are followed, to count the pixels, with the same refusals as CheckCodes.
-// This is the common case and the costly part of loading an animation, so each code costs one
-// test: an entry not defined yet, like the clear and the end code, has a length so large that
-// reading it passes the pixels still wanted, and only then is the code looked at.
-bool CountCodes(const CodeReader& codes, int codeSize, uint64_t pixels) {
-    if (pixels == 0) return true;
+// What CountCodes finds: kOutside when a string read holds an index outside the colour
+// table, which only CheckCodes judges (the indices past the last pixel are not read).
+enum class CountVerdict { kAccepted, kRefused, kOutside };
+
+// CheckCodes with only the strings' lengths followed, to count the pixels, with the same
+// refusals as CheckCodes. This is the costly part of loading an animation, so each code costs
+// one test: an entry not defined yet, like the clear and the end code, has a length so large
+// that reading it passes the pixels still wanted, and only then is the code looked at. literals
+// holds the lengths of the single indices: 1, or kOutside for one outside the colour table.
+CountVerdict CountCodes(const CodeReader& codes, int codeSize, uint64_t pixels,
+                        const uint16_t* literals) {
+    if (pixels == 0) return CountVerdict::kAccepted;
     const int clear = 1 << codeSize;
     // One slot past the table: a full table writes there instead of testing for it. Entries
     // are given kUndefined as the width lets codes name them.
     uint16_t length[kTableEntries + 1];
-    std::memcpy(length, kLiteralLengths.value, static_cast<size_t>(clear) * sizeof *length);
+    std::memcpy(length, literals, static_cast<size_t>(clear) * sizeof *length);
     length[clear] = length[clear + 1] = kUndefined;
     Count count{length, clear + 2, 0, 0, std::min<uint64_t>(pixels, kUndefined)};
     int named = clear;  // entries [0, named) hold a length or kUndefined
@@ -320,7 +395,7 @@ bool CountCodes(const CodeReader& codes, int codeSize, uint64_t pixels) {
     CodeRuns runs(codes, codeSize);
     bool afterClear = true;  // the next code has no previous one and defines no entry
     for (;;) {
-        nameUpTo(1 << runs.Bits());
+        nameUpTo(1 << runs.Width());
         bool dataEnds = false;
         const size_t run = runs.Length(&dataEnds);
         size_t read = 0;
@@ -331,23 +406,26 @@ bool CountCodes(const CodeReader& codes, int codeSize, uint64_t pixels) {
                 runs.Restart();
                 continue;
             }
-            if (code > clear) return false;  // the end code, or no entry yet for it to name
+            if (code > clear) return CountVerdict::kRefused;  // the end code, or no entry yet
+            if (length[code] != 1) return CountVerdict::kOutside;
             afterClear = false;
             count.previousLength = 1;
-            if (++count.done >= pixels) return true;
+            if (++count.done >= pixels) return CountVerdict::kAccepted;
         }
         bool cleared = false;
         while (read < run) {
             int code = 0;
-            read += CountRunAt(runs.Bits(), runs, run - read, count, &code);
+            read += CountRunAt(runs.Width(), runs, run - read, count, &code);
             if (count.done < count.stop) continue;  // the run is over
+            if (count.previousLength > kUndefined) return CountVerdict::kOutside;
             if (count.previousLength != kUndefined) {
-                if (count.done >= pixels) return true;  // the rest past the last pixel is not read
+                // The rest past the last pixel is not read.
+                if (count.done >= pixels) return CountVerdict::kAccepted;
                 // A genuine string passed stop, which is no more than kUndefined pixels on.
                 count.stop = std::min<uint64_t>(pixels, count.done + kUndefined);
                 continue;
             }
-            if (code != clear) return false;  // the end code, or past the entries defined
+            if (code != clear) return CountVerdict::kRefused;  // the end code, or undefined
             // The clear code defined an entry above, undone here with all the others.
             count.done -= kUndefined;
             Undefine(length + clear + 2, length + count.next);
@@ -357,7 +435,7 @@ bool CountCodes(const CodeReader& codes, int codeSize, uint64_t pixels) {
             cleared = true;
             break;
         }
-        if (!runs.EndRun(run, cleared, dataEnds)) return false;
+        if (!runs.EndRun(run, cleared, dataEnds)) return CountVerdict::kRefused;
     }
 }
 
@@ -469,10 +547,24 @@ bool CheckGif(const uint8_t* data, size_t size, GifFacts* facts) {
         CodeReader codes;
         if (!codes.Join(in)) return false;
         const uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-        const bool checked = colours >= Palette::kEntries
-                                 ? CountCodes(codes, codeSize, pixels)
-                                 : CheckCodes(codes, codeSize, pixels, colours, transparent);
-        if (!checked) return false;
+        // Indices at and past the clear code are codes, not indices: only those below it can
+        // be outside the colour table.
+        const int clear = 1 << codeSize;
+        const uint16_t* literals = kLiteralLengths.value;
+        uint16_t marked[Palette::kEntries];
+        if (colours < clear) {
+            for (int index = 0; index < clear; ++index) {
+                marked[index] = index < colours || index == transparent ? 1 : kOutside;
+            }
+            literals = marked;
+        }
+        // Counting decides unless a string holds an index outside the colour table, which is
+        // rare enough that the whole image is then checked again, index by index.
+        const CountVerdict counted = CountCodes(codes, codeSize, pixels, literals);
+        if (counted == CountVerdict::kRefused) return false;
+        if (counted == CountVerdict::kOutside &&
+            !CheckCodes(codes, codeSize, pixels, colours, transparent))
+            return false;
         facts->width = width;
         facts->height = height;
         return true;
