@@ -319,6 +319,15 @@ TEST(GifDecoding, TransparencyInterlacingAndTheLocalTable) {
     }
     if (NotUnderWine("past the table", "Wine 8.0 takes indices past the colour table")) {
         EXPECT_EQ(CTL_E_INVALIDPICTURE, LoadPicture(EncodeGif(pastTable), &picture));
+        // One such index among long strings of good ones: first, amid them, the last pixel.
+        for (size_t at : {0, 137, 255}) {
+            GifSpec stray{16, 16, {{9, 9, 9}, {8, 8, 8}}, 0, 0, 16, 16, {}, false, -1, Bytes(256)};
+            for (size_t i = 0; i < 256; ++i) stray.indices[i] = (i / 3 + i / 16) % 2;
+            stray.indices[at] = 3;
+            EXPECT_EQ(CTL_E_INVALIDPICTURE, LoadPicture(EncodeGif(stray), &picture)) << at;
+            stray.indices[at] = 1;
+            EXPECT_EQ(S_OK, LoadPicture(EncodeGif(stray), &picture)) << at;
+        }
     }
 }
 
