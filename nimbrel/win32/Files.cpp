@@ -249,16 +249,14 @@ std::string PictureDirectory::DigestOf(std::string_view name) const {
 
 namespace {
 
-// Moves `from` over `to`, flushing the move to the disk, retrying while a reader holds `to`
-// open. False with the last error set.
-bool Replace(const std::wstring& source, const std::wstring& target) {
+// Repeats `step` while it fails because a reader holds the picture open, for a bounded time.
+// False with the last error set.
+template <typename Step>
+bool RetryWhileOpen(Step step) {
     const DWORD start = ::GetTickCount();
     for (;;) {
-        if (::MoveFileExW(source.c_str(), target.c_str(),
-                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            return true;
+        if (step()) return true;
         const DWORD error = ::GetLastError();
-        // A reader holding the picture open makes the replace fail until it lets go.
         const bool held = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
         if (!held || ::GetTickCount() - start >= kReplaceRetryMs) {
             ::SetLastError(error);
@@ -268,7 +266,44 @@ bool Replace(const std::wstring& source, const std::wstring& target) {
     }
 }
 
+// Moves `from` over `to`, flushing the move to the disk, retrying while a reader holds `to`
+// open: no open file is replaced. False with the last error set.
+bool Replace(const std::wstring& source, const std::wstring& target) {
+    return RetryWhileOpen([&] {
+        return ::MoveFileExW(source.c_str(), target.c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    });
+}
+
+// Renames the file open as `file` (with DELETE access) to the full path `target`, which it
+// replaces when `replace` is set. Every other open of it must share deletion; a reader that
+// does not makes it fail until it lets go.
+bool RenameOpen(HANDLE file, const std::wstring& target, bool replace) {
+    const size_t bytes = target.size() * sizeof(wchar_t);
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + bytes);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = replace;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(bytes);
+    std::copy(target.begin(), target.end(), rename->FileName);
+    rename->FileName[target.size()] = L'\0';
+    return ::SetFileInformationByHandle(file, FileRenameInfo, rename,
+                                        static_cast<DWORD>(buffer.size())) != 0;
+}
+
 }  // namespace
+
+void PictureDirectory::FinishReplace(std::string_view name) const {
+    // TempFile::PlaceAs sets the held picture aside, moves the new one into its name, then
+    // deletes the old one. A process that ended after the first step left the name missing:
+    // the old picture comes back, as its temporary with the new body is lost. One that ended
+    // after the second left the new picture whole in place: the old one goes. Either way the
+    // picture is the old one or the whole new one, never none that the control waits for.
+    const std::wstring aside = PathOf(AvatarStoreNames::SetAsideFileName(name));
+    if (::MoveFileExW(aside.c_str(), PathOf(name).c_str(), MOVEFILE_WRITE_THROUGH)) return;
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) ::DeleteFileW(aside.c_str());
+}
 
 void PictureDirectory::RemoveStaleTempFiles() const {
     FILETIME now{};
@@ -345,6 +380,32 @@ bool TempFile::PlaceAs(std::string_view name) {
     return false;
 }
 
+bool TempFile::PlaceAs(std::string_view name, HANDLE held) {
+    if (held == INVALID_HANDLE_VALUE) return PlaceAs(name);
+    // The hold makes the control's test fail; let go of before the replace, it would leave the
+    // old picture to a poll until the new one is in. So the held picture leaves its name
+    // through the hold instead (no reader that denies deletion can open it while it is held),
+    // and the name stays empty, never the old picture, until the new one is moved in.
+    const std::wstring target = m_directory.PathOf(name);
+    const std::wstring aside = m_directory.PathOf(AvatarStoreNames::SetAsideFileName(name));
+    if (!RetryWhileOpen([&] { return RenameOpen(held, aside, true); })) {
+        const DWORD error = ::GetLastError();
+        Discard();
+        ::SetLastError(error);
+        return false;
+    }
+    if (!PlaceAs(name)) {
+        const DWORD error = ::GetLastError();
+        RenameOpen(held, target, false);  // the old picture back; FinishReplace if it fails
+        ::SetLastError(error);
+        return false;
+    }
+    // Deleted when the hold ends; by the system if this process ends first.
+    FILE_DISPOSITION_INFO gone{TRUE};
+    ::SetFileInformationByHandle(held, FileDispositionInfo, &gone, sizeof gone);
+    return true;
+}
+
 void TempFile::Discard() {
     m_file.Reset();
     if (!m_name.empty()) {
@@ -384,14 +445,15 @@ UniqueFile OpenPictureToHold(const std::string& root, const std::string& relativ
                              std::string* why) {
     PictureDirectory directory;
     if (!directory.Open(root, ParentOf(relative), why)) return UniqueHandle();
-    UniqueHandle file = directory.OpenFile(NameOf(relative), GENERIC_READ | GENERIC_WRITE,
+    // DELETE access, for TempFile::PlaceAs to set it aside through the hold.
+    UniqueHandle file = directory.OpenFile(NameOf(relative), GENERIC_READ | GENERIC_WRITE | DELETE,
                                            kShareAll, OPEN_EXISTING);
     if (file) return file;
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_NOT_FOUND) {
         why->clear();
     } else if (error == ERROR_SHARING_VIOLATION) {
-        *why = "another open of the stored file denies writing";
+        *why = "another open of the stored file denies writing or deleting";
     } else if (error == ERROR_CANT_ACCESS_FILE) {
         *why = "the stored file is a link or reparse point";
     } else if (error == ERROR_ACCESS_DENIED) {
