@@ -9,9 +9,9 @@
 //   is made durable (fsync, FlushFileBuffers) and replaces the picture in one step (renameat;
 //   MoveFileExW with write-through, retried for a bounded time while a reader holds the picture).
 //   Windows replaces no open file, the hold's included: a held picture is first renamed aside
-//   through the hold (AvatarStoreNames::SetAsideFileName), then the new one moved into its name,
-//   then the old one deleted through the hold, so that its name never shows the old picture
-//   once the transfer has let go of it.
+//   (AvatarStoreNames::SetAsideFileName) through a second open of the held file with DELETE
+//   access (ReOpenFile), then the new one moved into its name, then the old one deleted through
+//   that open, so that its name never shows the old picture once the hold has ended.
 // - The validators: extended attributes of the picture on POSIX, set on the temporary before it
 //   is synced, so that they and the picture change together; on Windows, whose file systems keep
 //   no such attributes (and Wine no alternate streams), a side file beside the picture

@@ -382,13 +382,17 @@ bool TempFile::PlaceAs(std::string_view name) {
 
 bool TempFile::PlaceAs(std::string_view name, HANDLE held) {
     if (held == INVALID_HANDLE_VALUE) return PlaceAs(name);
-    // The hold makes the control's test fail; let go of before the replace, it would leave the
-    // old picture to a poll until the new one is in. So the held picture leaves its name
-    // through the hold instead (no reader that denies deletion can open it while it is held),
-    // and the name stays empty, never the old picture, until the new one is moved in.
-    const std::wstring target = m_directory.PathOf(name);
+    // Were the hold let go of before the replace, a poll could find the old picture until the
+    // new one is in, and take it for the new one. So the held picture leaves its name while
+    // held, through an open of the same file with DELETE access (refused, and retried, while a
+    // reader that does not share deletion has it open), and the name stays empty, never the
+    // old picture, until the new one is moved in.
     const std::wstring aside = m_directory.PathOf(AvatarStoreNames::SetAsideFileName(name));
-    if (!RetryWhileOpen([&] { return RenameOpen(held, aside, true); })) {
+    UniqueHandle old;
+    if (!RetryWhileOpen([&] {
+            old = UniqueHandle(::ReOpenFile(held, DELETE, kShareAll, 0));
+            return old && RenameOpen(old.Get(), aside, true);
+        })) {
         const DWORD error = ::GetLastError();
         Discard();
         ::SetLastError(error);
@@ -396,13 +400,14 @@ bool TempFile::PlaceAs(std::string_view name, HANDLE held) {
     }
     if (!PlaceAs(name)) {
         const DWORD error = ::GetLastError();
-        RenameOpen(held, target, false);  // the old picture back; FinishReplace if it fails
+        // The old picture back; should that fail, FinishReplace brings it back.
+        RenameOpen(old.Get(), m_directory.PathOf(name), false);
         ::SetLastError(error);
         return false;
     }
-    // Deleted when the hold ends; by the system if this process ends first.
+    // Gone once the hold ends too; by the system's hand if this process ends first.
     FILE_DISPOSITION_INFO gone{TRUE};
-    ::SetFileInformationByHandle(held, FileDispositionInfo, &gone, sizeof gone);
+    ::SetFileInformationByHandle(old.Get(), FileDispositionInfo, &gone, sizeof gone);
     return true;
 }
 
@@ -445,15 +450,14 @@ UniqueFile OpenPictureToHold(const std::string& root, const std::string& relativ
                              std::string* why) {
     PictureDirectory directory;
     if (!directory.Open(root, ParentOf(relative), why)) return UniqueHandle();
-    // DELETE access, for TempFile::PlaceAs to set it aside through the hold.
-    UniqueHandle file = directory.OpenFile(NameOf(relative), GENERIC_READ | GENERIC_WRITE | DELETE,
+    UniqueHandle file = directory.OpenFile(NameOf(relative), GENERIC_READ | GENERIC_WRITE,
                                            kShareAll, OPEN_EXISTING);
     if (file) return file;
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_NOT_FOUND) {
         why->clear();
     } else if (error == ERROR_SHARING_VIOLATION) {
-        *why = "another open of the stored file denies writing or deleting";
+        *why = "another open of the stored file denies writing";
     } else if (error == ERROR_CANT_ACCESS_FILE) {
         *why = "the stored file is a link or reparse point";
     } else if (error == ERROR_ACCESS_DENIED) {
