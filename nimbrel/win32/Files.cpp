@@ -298,7 +298,7 @@ void PictureDirectory::FinishReplace(std::string_view name) const {
     // deletes the old one. A process that ended after the first step left the name missing:
     // the old picture comes back, as its temporary with the new body is lost. One that ended
     // after the second left the new picture whole in place: the old one goes. Either way the
-    // picture is the old one or the whole new one, never none that the control waits for.
+    // picture is the old one or the whole new one, never missing while a copy lies aside.
     const std::wstring aside = PathOf(AvatarStoreNames::SetAsideFileName(name));
     if (::MoveFileExW(aside.c_str(), PathOf(name).c_str(), MOVEFILE_WRITE_THROUGH)) return;
     const DWORD error = ::GetLastError();
@@ -405,7 +405,7 @@ bool TempFile::PlaceAs(std::string_view name, HANDLE held) {
         ::SetLastError(error);
         return false;
     }
-    // Gone once the hold ends too; by the system's hand if this process ends first.
+    // Deleted as the hold ends; by the system if this process ends first.
     FILE_DISPOSITION_INFO gone{TRUE};
     ::SetFileInformationByHandle(old.Get(), FileDispositionInfo, &gone, sizeof gone);
     return true;
