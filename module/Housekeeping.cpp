@@ -95,10 +95,12 @@ void SweepDirectory(COleDateTime now, const platform::Directory& directory, LPCT
         if (!FileTimeToLocalFileTime(&entry.creationTime, &createdLocal)) continue;
         if (BeyondRetentionLimit(now - COleDateTime(createdLocal))) {
             // A file that cannot go (read-only, in use, a directory, replaced or written since
-            // the listing) stays; the sweep goes on. A picture that goes takes the validators
-            // the download library keeps beside it along.
-            if (directory.DeleteEntry(entry))
+            // the listing) stays; the sweep goes on. A picture that goes takes the files the
+            // download library keeps beside it along.
+            if (directory.DeleteEntry(entry)) {
                 directory.DeleteEntry(AvatarStoreNames::ValidatorsFileName(entry.name));
+                directory.DeleteEntry(AvatarStoreNames::SetAsideFileName(entry.name));
+            }
         }
     }
 }

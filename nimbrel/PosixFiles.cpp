@@ -105,6 +105,8 @@ PictureDirectory::StoredState PictureDirectory::Examine(std::string_view name) c
     return state;
 }
 
+void PictureDirectory::FinishReplace(std::string_view) const {}  // renameat sets nothing aside
+
 void PictureDirectory::RemoveStaleTempFiles() const {
     // The listing gets a descriptor of its own; the directory's stays.
     const int listed = ::openat(m_fd.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -172,6 +174,10 @@ bool TempFile::PlaceAs(std::string_view name) {
     Discard();
     errno = error;
     return false;
+}
+
+bool TempFile::PlaceAs(std::string_view name, NativeFile) {
+    return PlaceAs(name);  // renameat replaces an open file, the hold's too
 }
 
 void TempFile::Discard() {

@@ -7,8 +7,11 @@
 //   deletion), and so is every file in it.
 // - A body goes to a temporary file created exclusively beside the picture (O_EXCL, CREATE_NEW),
 //   is made durable (fsync, FlushFileBuffers) and replaces the picture in one step (renameat;
-//   MoveFileExW with write-through, retried for a bounded time while a reader holds the picture:
-//   Windows replaces no open file, and the old picture stays whole and visible meanwhile).
+//   MoveFileExW with write-through, retried for a bounded time while a reader holds the picture).
+//   Windows replaces no open file, the hold's included: a held picture is first renamed aside
+//   (AvatarStoreNames::SetAsideFileName) through a second open of the held file with DELETE
+//   access (ReOpenFile), then the new one moved into its name, then the old one deleted through
+//   that open, so that its name never shows the old picture once the hold has ended.
 // - The validators: extended attributes of the picture on POSIX, set on the temporary before it
 //   is synced, so that they and the picture change together; on Windows, whose file systems keep
 //   no such attributes (and Wine no alternate streams), a side file beside the picture
@@ -38,12 +41,9 @@ namespace nimbrel {
 #ifdef _WIN32
 using NativeFile = HANDLE;
 using UniqueFile = UniqueHandle;
-// Windows refuses to replace a picture that is open, the library's own hold included.
-inline constexpr bool kReplaceNeedsPictureClosed = true;
 #else
 using NativeFile = int;
 using UniqueFile = UniqueFd;
-inline constexpr bool kReplaceNeedsPictureClosed = false;
 #endif
 
 // The part of a '/'-separated path before its last component ("" when there is none), and the
@@ -81,6 +81,10 @@ public:
         }
     };
     StoredState Examine(std::string_view name) const;
+    // Ends a replace of `name` that a process left half done when it ended (TempFile::PlaceAs
+    // with a hold, on Windows): the old picture set aside comes back when the name is missing,
+    // and goes when the name holds the new one. Called with the transfer lock taken.
+    void FinishReplace(std::string_view name) const;
 
     // Removes this library's temporary files older than kStaleTempAge.
     void RemoveStaleTempFiles() const;
@@ -137,6 +141,9 @@ public:
     // Replaces the picture `name` by the synced file; false with the error set, and the file
     // then gone.
     bool PlaceAs(std::string_view name);
+    // The same for a picture that `held` (PictureHold::File) holds open; a hold that ended is
+    // given as PictureHold().File().
+    bool PlaceAs(std::string_view name, NativeFile held);
     // Closes and removes it, unless it has been put in place.
     void Discard();
 

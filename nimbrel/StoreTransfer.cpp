@@ -48,6 +48,8 @@ StoreTransfer::Start StoreTransfer::Begin() {
                        "no transfer lock in its directory; other processes may fetch it too");
             break;
         case TransferLock::State::taken:
+            // No other transfer of it runs: a replace half done is one whose process ended.
+            m_directory.FinishReplace(Name());
             break;
     }
     // A refresh compares with what the server said of the stored copy, never with the copy's
@@ -163,9 +165,8 @@ StoreTransfer::Outcome StoreTransfer::Conclude(const HttpAnswer& answer) {
 bool StoreTransfer::PutInPlace() {
     if (!m_toPutInPlace) return false;
     m_toPutInPlace = false;
-    // A reader that opens the old picture now delays the replace until it lets go.
-    if (kReplaceNeedsPictureClosed) m_request.hold.Release();
-    if (!m_temp.PlaceAs(Name())) {
+    // Held to the end: once the hold lets go, the name shows the new picture or none.
+    if (!m_temp.PlaceAs(Name(), m_request.hold.File())) {
         m_failure = "the body cannot be moved into place: " + LastErrorText();
         LogFailure(kHttpOk, "");
         return false;

@@ -53,6 +53,13 @@ inline std::string ValidatorsFileName(std::string_view pictureName) {
     return ".nimbrel." + std::string(pictureName) + ".validators";
 }
 
+// Where the download library sets a picture aside while it moves the new one into its name, on a
+// system that replaces no open file: named and swept as the validators are, and never there
+// after the replace has ended.
+inline std::string SetAsideFileName(std::string_view pictureName) {
+    return ".nimbrel." + std::string(pictureName) + ".old";
+}
+
 // A user's version file: kVersionDirectory, the user id, then this.
 inline constexpr char kVersionFileExtension[] = ".txt";
 

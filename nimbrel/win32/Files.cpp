@@ -249,16 +249,14 @@ std::string PictureDirectory::DigestOf(std::string_view name) const {
 
 namespace {
 
-// Moves `from` over `to`, flushing the move to the disk, retrying while a reader holds `to`
-// open. False with the last error set.
-bool Replace(const std::wstring& source, const std::wstring& target) {
+// Repeats `step` while it fails because a reader holds the picture open, for a bounded time.
+// False with the last error set.
+template <typename Step>
+bool RetryWhileOpen(Step step) {
     const DWORD start = ::GetTickCount();
     for (;;) {
-        if (::MoveFileExW(source.c_str(), target.c_str(),
-                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            return true;
+        if (step()) return true;
         const DWORD error = ::GetLastError();
-        // A reader holding the picture open makes the replace fail until it lets go.
         const bool held = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
         if (!held || ::GetTickCount() - start >= kReplaceRetryMs) {
             ::SetLastError(error);
@@ -268,7 +266,44 @@ bool Replace(const std::wstring& source, const std::wstring& target) {
     }
 }
 
+// Moves `from` over `to`, flushing the move to the disk, retrying while a reader holds `to`
+// open: no open file is replaced. False with the last error set.
+bool Replace(const std::wstring& source, const std::wstring& target) {
+    return RetryWhileOpen([&] {
+        return ::MoveFileExW(source.c_str(), target.c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    });
+}
+
+// Renames the file open as `file` (with DELETE access) to the full path `target`, which it
+// replaces when `replace` is set. Every other open of it must share deletion; a reader that
+// does not makes it fail until it lets go.
+bool RenameOpen(HANDLE file, const std::wstring& target, bool replace) {
+    const size_t bytes = target.size() * sizeof(wchar_t);
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + bytes);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = replace;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(bytes);
+    std::copy(target.begin(), target.end(), rename->FileName);
+    rename->FileName[target.size()] = L'\0';
+    return ::SetFileInformationByHandle(file, FileRenameInfo, rename,
+                                        static_cast<DWORD>(buffer.size())) != 0;
+}
+
 }  // namespace
+
+void PictureDirectory::FinishReplace(std::string_view name) const {
+    // TempFile::PlaceAs sets the held picture aside, moves the new one into its name, then
+    // deletes the old one. A process that ended after the first step left the name missing:
+    // the old picture comes back, as its temporary with the new body is lost. One that ended
+    // after the second left the new picture whole in place: the old one goes. Either way the
+    // picture is the old one or the whole new one, never missing while a copy lies aside.
+    const std::wstring aside = PathOf(AvatarStoreNames::SetAsideFileName(name));
+    if (::MoveFileExW(aside.c_str(), PathOf(name).c_str(), MOVEFILE_WRITE_THROUGH)) return;
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) ::DeleteFileW(aside.c_str());
+}
 
 void PictureDirectory::RemoveStaleTempFiles() const {
     FILETIME now{};
@@ -343,6 +378,37 @@ bool TempFile::PlaceAs(std::string_view name) {
     Discard();
     ::SetLastError(error);
     return false;
+}
+
+bool TempFile::PlaceAs(std::string_view name, HANDLE held) {
+    if (held == INVALID_HANDLE_VALUE) return PlaceAs(name);
+    // Were the hold let go of before the replace, a poll could find the old picture until the
+    // new one is in, and take it for the new one. So the held picture leaves its name while
+    // held, through an open of the same file with DELETE access (refused, and retried, while a
+    // reader that does not share deletion has it open), and the name stays empty, never the
+    // old picture, until the new one is moved in.
+    const std::wstring aside = m_directory.PathOf(AvatarStoreNames::SetAsideFileName(name));
+    UniqueHandle old;
+    if (!RetryWhileOpen([&] {
+            old = UniqueHandle(::ReOpenFile(held, DELETE, kShareAll, 0));
+            return old && RenameOpen(old.Get(), aside, true);
+        })) {
+        const DWORD error = ::GetLastError();
+        Discard();
+        ::SetLastError(error);
+        return false;
+    }
+    if (!PlaceAs(name)) {
+        const DWORD error = ::GetLastError();
+        // The old picture back; should that fail, FinishReplace brings it back.
+        RenameOpen(old.Get(), m_directory.PathOf(name), false);
+        ::SetLastError(error);
+        return false;
+    }
+    // Deleted as the hold ends; by the system if this process ends first.
+    FILE_DISPOSITION_INFO gone{TRUE};
+    ::SetFileInformationByHandle(old.Get(), FileDispositionInfo, &gone, sizeof gone);
+    return true;
 }
 
 void TempFile::Discard() {

@@ -64,13 +64,6 @@ TEST_F(EndToEndTest, MissingDefaultPicturesAreFetchedIntoTheStore) {
 // A stored picture refreshed by a slow transfer from nginx (four seconds' worth at its slow
 // rate, far longer than the first polling phase).
 TEST(SlowRefreshTest, TheOldPictureIsNeverShownOrRecordedAsTheNewerVersion) {
-    if (!portrix_test::KnownFaultOnWindows(
-            "every row",
-            "nimbrel.dll lets go of the stored picture before it replaces it (no "
-            "open file is replaced there): a poll in between finds the old picture "
-            "and shows it for good")) {
-        return;
-    }
     nimbrel_test::NginxServer server;
     ASSERT_TRUE(server.Running()) << server.StartError();
     EmptyStore();

@@ -280,10 +280,14 @@ TEST_F(Housekeeping, CreationTimeCountsNotTheLastWrite) {
 
 TEST_F(Housekeeping, OnlyPicturesAndVersionFilesGo) {
     Store store;
-    // A picture's validators kept beside it by the download library go with the picture, and
-    // only with it.
-    const std::vector<std::string> going = {"Body/1.gif", "Up/2.GIF", "Face/3_bs.gif",
-                                            "SNS/10001.txt", "Body/.nimbrel.1.gif.validators"};
+    // A picture's validators and old copy set aside, kept beside it by the download library,
+    // go with the picture, and only with it.
+    const std::vector<std::string> going = {"Body/1.gif",
+                                            "Up/2.GIF",
+                                            "Face/3_bs.gif",
+                                            "SNS/10001.txt",
+                                            "Body/.nimbrel.1.gif.validators",
+                                            "Up/.nimbrel.2.GIF.old"};
     const std::vector<std::string> staying = {"Default/man1.gif",
                                               "Default/x.txt",
                                               "Body/1.png",
@@ -293,7 +297,8 @@ TEST_F(Housekeeping, OnlyPicturesAndVersionFilesGo) {
                                               "Face/readonly.gif",
                                               "other.gif",
                                               "Face/.nimbrel.readonly.gif.validators",
-                                              "Up/.nimbrel.5.gif.validators"};
+                                              "Up/.nimbrel.5.gif.validators",
+                                              "Up/.nimbrel.5.gif.old"};
     for (const auto& name : going) store.Put(name);
     for (const auto& name : staying) store.Put(name);
     std::filesystem::permissions(store.Path("Face/readonly.gif"),

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "AvatarStoreNames.h"
 #include "StoreTransfer.h"
+#include "sides.h"
 
 namespace {
 
@@ -104,6 +106,35 @@ TEST(StoreRules, ADiskFullDuringABodyLeavesNoPartialPictureAndTheOldOneInPlace) 
         ASSERT_EQ(again.Begin(), StoreTransfer::Start::running);
         EXPECT_EQ(Deliver(again, body), StoreTransfer::Outcome::stored);
         EXPECT_EQ(ReadFile(store.Path("Up/a.gif")), whole);
+    }
+}
+
+// A process that ended inside a replace that set the held picture aside (Windows: no open file
+// is replaced there) left the old picture aside; the next transfer finds the picture whole.
+TEST(StoreRules, AReplaceLeftHalfDoneByAnEndedProcessEndsWithTheOldPictureOrTheNewOne) {
+    if (!portrix_test::WindowsOnly("every row", "renameat replaces the held picture in one step"))
+        return;
+    StaleTempSweeper sweeper;
+    const std::string aside = "Up/" + AvatarStoreNames::SetAsideFileName("a.gif");
+    struct Row {
+        const char* what;
+        const char* inPlace;  // what the picture's name holds, if anything
+        const char* expected;
+    };
+    for (const Row& row : {Row{"between setting the old picture aside and moving the new one in",
+                               nullptr, kOldPicture},
+                           Row{"before deleting the old picture", "GIF89a-new;", "GIF89a-new;"}}) {
+        SCOPED_TRACE(row.what);
+        const Store store;
+        std::ofstream(store.Path(aside), std::ios::binary) << kOldPicture;
+        if (row.inPlace) std::ofstream(store.Path("Up/a.gif"), std::ios::binary) << row.inPlace;
+        {
+            StoreTransfer transfer(store.RequestFor("Up/a.gif", row.inPlace != nullptr), sweeper);
+            ASSERT_EQ(transfer.Begin(), StoreTransfer::Start::running);
+            EXPECT_EQ(Deliver(transfer, {}), StoreTransfer::Outcome::failed);  // an empty body
+        }
+        EXPECT_EQ(ReadFile(store.Path("Up/a.gif")), row.expected);
+        EXPECT_EQ(ReadFile(store.Path(aside)), "<missing>");
     }
 }
 
