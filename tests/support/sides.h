@@ -52,12 +52,6 @@ inline bool WindowsOnly(const std::string& row, const char* why) {
     return BuiltForWindows() ? true : MarkedRow(row, why);
 }
 
-// A row that fails built for Windows through a fault of ours that is known and not yet fixed:
-// left out there and listed with the fault, so that no run forgets it.
-inline bool KnownFaultOnWindows(const std::string& row, const char* fault) {
-    return BuiltForWindows() ? MarkedRow(row, fault) : true;
-}
-
 // A row that holds for our layer and for the original, but not under Wine, whose fault it is.
 inline bool NotUnderWine(const std::string& row, const char* why) {
     return UnderWine() ? MarkedRow(row, why) : true;
