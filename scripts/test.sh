@@ -59,6 +59,8 @@ stage "the download library's tests under Wine (nimbrel.dll, i686 and x86_64, ag
 bash scripts/wine_nimbrel_tests.sh build/wine-nimbrel
 
 stage "the minimal host under Wine (the Windows package through find_package, a picture from nginx)"
+# The packages are made from the control's Windows test builds: their objects are reused.
+export PORTRIX_PACKAGE_BUILD=build/wine-product
 bash scripts/wine_minimal_host.sh build/wine-host
 
 stage "the demo under Wine (built against the same Windows packages, every control where it should end)"

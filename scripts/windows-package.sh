@@ -22,7 +22,7 @@ bash scripts/deps.sh "windows-$arch"
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
-    -DPORTRIX_WINDOWS_ARCH="$arch" -DCMAKE_BUILD_TYPE=Release -DPORTRIX_BUILD_TESTS=OFF \
+    -DPORTRIX_WINDOWS_ARCH="$arch" -DCMAKE_BUILD_TYPE=Release -DPORTRIX_BUILD_TESTS=OFF -DPORTRIX_INSTALL=ON \
     "${launcher[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 cmake --install "$build" --prefix "$prefix" --strip >/dev/null

@@ -15,6 +15,10 @@ architectures=${2:-x86_64 i686}
 start=$(date +%s)
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
+# The package's build folder of each architecture: $PORTRIX_PACKAGE_BUILD-ARCH when given
+# (scripts/test.sh names the control's Windows test build, so nothing is compiled twice), else
+# WORK/build-ARCH.
+package_build=${PORTRIX_PACKAGE_BUILD:-$work/build}
 
 source scripts/wine_host.sh
 trap wine_prefix_stop EXIT INT TERM
@@ -23,7 +27,7 @@ wine_prefix_start "$work/prefix"
 for arch in $architectures; do
     phase=$(date +%s)
     if [ ! -f "$work/$arch/lib/cmake/Portrix/PortrixConfig.cmake" ]; then
-        bash scripts/windows-package.sh "$arch" "$work/$arch" "$work/build-$arch" \
+        bash scripts/windows-package.sh "$arch" "$work/$arch" "$package_build-$arch" \
             >"$work/package-$arch.log"
     fi
     build_windows_host demo "$work/demo-$arch" "$arch" "$work/$arch"

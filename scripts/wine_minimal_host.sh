@@ -15,6 +15,10 @@ architectures=${2:-x86_64 i686}
 start=$(date +%s)
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
+# The package's build folder of each architecture: $PORTRIX_PACKAGE_BUILD-ARCH when given
+# (scripts/test.sh names the control's Windows test build, so nothing is compiled twice), else
+# WORK/build-ARCH.
+package_build=${PORTRIX_PACKAGE_BUILD:-$work/build}
 
 user=10002
 picture=tests/install/avatar-10002.gif
@@ -43,7 +47,7 @@ wine_prefix_start "$work/prefix"
 for arch in $architectures; do
     phase=$(date +%s)
     rm -rf "$work/$arch"
-    bash scripts/windows-package.sh "$arch" "$work/$arch" "$work/build-$arch" >"$work/package-$arch.log"
+    bash scripts/windows-package.sh "$arch" "$work/$arch" "$package_build-$arch" >"$work/package-$arch.log"
     build_windows_host examples/minimal-host "$work/host-$arch" "$arch" "$work/$arch"
     echo "$arch: package and host built in $(($(date +%s) - phase)) s"
 done

@@ -43,6 +43,7 @@ phase=$(date +%s)
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 for arch in $architectures; do
+    wine_runs $arch || continue  # the package stage still builds its nimbrel.dll
     cmake -S tests/nimbrel/windows -B "$build/$arch" -G Ninja "${launcher[@]}" \
         -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" -DPORTRIX_WINDOWS_ARCH=$arch >/dev/null
     cmake --build "$build/$arch" -j "$(nproc)"

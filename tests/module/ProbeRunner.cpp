@@ -120,6 +120,10 @@ ProbeResult Scenario::Load(const ProbeOptions& options) const {
     result.output = run.out;
     result.diagnostics = run.err;
     Parse(result);
+    if (!result.ran) {
+        result.output += "[the probe ended with status " + std::to_string(run.status) +
+                         "; on standard error: " + run.err + "]\n";
+    }
     return result;
 }
 

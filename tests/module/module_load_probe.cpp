@@ -99,6 +99,8 @@ bool IsMapped(void* address) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Each line goes out as it is printed, so a probe that dies midway shows how far it got.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
     if (argc < 2) {
         std::fprintf(
             stderr,
