@@ -1,6 +1,11 @@
 # Sourced by the Wine scripts that build a host against the Windows package and run it headless,
 # in a 64-bit Wine prefix (it runs i686 programs too) whose desktop uses Wine's null graphics
 # driver: no X server, no window manager.
+#   wine_host_work DIR      makes the work folder DIR; sets work to its absolute path, and
+#                           package_build to where each architecture's package is built:
+#                           $PORTRIX_PACKAGE_BUILD-ARCH when given (scripts/test.sh names the
+#                           control's Windows test builds, so nothing is compiled twice), else
+#                           DIR/build-ARCH
 #   build_windows_host SOURCE BUILD ARCH PACKAGE
 #                           configures and builds the CMake project SOURCE into BUILD with
 #                           mingw-w64 for ARCH, finding Portrix in the installed PACKAGE
@@ -12,6 +17,11 @@
 #   windows_path PATH       PATH as Wine's programs name it (Z:\...)
 # and, from scripts/wine_arch.sh, wine_runs and wine_cannot_run.
 source scripts/wine_arch.sh
+wine_host_work() {
+    mkdir -p "$1"
+    work=$(cd "$1" && pwd)
+    package_build=${PORTRIX_PACKAGE_BUILD:-$work/build}
+}
 build_windows_host() {
     local launcher=()
     command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)

@@ -10,22 +10,16 @@
 #   (default build/wine-host, both architectures: x86_64 and i686)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-work=${1:-build/wine-host}
 architectures=${2:-x86_64 i686}
 start=$(date +%s)
-mkdir -p "$work"
-work=$(cd "$work" && pwd)
-# The package's build folder of each architecture: $PORTRIX_PACKAGE_BUILD-ARCH when given
-# (scripts/test.sh names the control's Windows test build, so nothing is compiled twice), else
-# WORK/build-ARCH.
-package_build=${PORTRIX_PACKAGE_BUILD:-$work/build}
+source scripts/wine_host.sh
+wine_host_work "${1:-build/wine-host}"
 
 user=10002
 picture=tests/install/avatar-10002.gif
 expected="the control shows 48x48 pixels, centre colour 1565c0"
 
 source scripts/loopback_nginx.sh
-source scripts/wine_host.sh
 cleanup() {
     stop_nginx
     wine_prefix_stop

@@ -40,18 +40,26 @@ target_link_libraries(recording_download PUBLIC portrix_download_api)
 
 set(PORTRIX_WINE_INSTALL_DIR "Z:${PROJECT_BINARY_DIR}/avatar.home/install")
 file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/avatar.home/install)
-add_executable(avatar_control_test
-    ${tests}/avatar/ControlHarness.cpp
-    ${tests}/avatar/TestPictures.cpp
-    ${tests}/avatar/display_test.cpp
-    ${tests}/avatar/polling_test.cpp
-    ${tests}/avatar/properties_test.cpp
-    ${tests}/wine/product_seams.cpp)
-set_target_properties(avatar_control_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${recording_dir})
-target_compile_definitions(avatar_control_test PRIVATE
-    PORTRIX_TEST_INSTALL_DIR="${PORTRIX_WINE_INSTALL_DIR}")
-target_include_directories(avatar_control_test PRIVATE ${seam_headers} ${tests}/support ${tests}/avatar)
-target_link_libraries(avatar_control_test PRIVATE recording_download portrix gtest gtest_main)
+# A program of control tests: the control on a dialog with the test pictures, the install path,
+# and the layer extensions' Windows side. LIBRARIES come first, so that their DLLs are imported
+# (and attached) ahead of portrix.dll.
+function(add_control_test name)
+    cmake_parse_arguments(arg "" "OUTPUT_DIRECTORY" "SOURCES;INCLUDES;LIBRARIES" ${ARGN})
+    add_executable(${name} ${tests}/avatar/ControlHarness.cpp ${tests}/avatar/TestPictures.cpp
+        ${arg_SOURCES} ${tests}/wine/product_seams.cpp)
+    if(arg_OUTPUT_DIRECTORY)
+        set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${arg_OUTPUT_DIRECTORY})
+    endif()
+    target_compile_definitions(${name} PRIVATE
+        PORTRIX_TEST_INSTALL_DIR="${PORTRIX_WINE_INSTALL_DIR}")
+    target_include_directories(${name} PRIVATE
+        ${seam_headers} ${tests}/support ${tests}/avatar ${arg_INCLUDES})
+    target_link_libraries(${name} PRIVATE ${arg_LIBRARIES} portrix gtest gtest_main)
+endfunction()
+
+add_control_test(avatar_control_test OUTPUT_DIRECTORY ${recording_dir} LIBRARIES recording_download
+    SOURCES ${tests}/avatar/display_test.cpp ${tests}/avatar/polling_test.cpp
+            ${tests}/avatar/properties_test.cpp)
 file(WRITE ${PROJECT_BINARY_DIR}/avatar.home/install-path "${PORTRIX_WINE_INSTALL_DIR}")
 
 # The rest of the picture tests in the same program: the GIF scanner, and the public GIF
@@ -98,31 +106,14 @@ foreach(target no_store_setup no_store_download)
         ARCHIVE_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib/no-store)
 endforeach()
 set_target_properties(no_store_download PROPERTIES OUTPUT_NAME nimbrel)
-add_executable(avatar_no_store_test
-    ${tests}/avatar/ControlHarness.cpp
-    ${tests}/avatar/TestPictures.cpp
-    ${tests}/avatar/no_store_test.cpp
-    ${tests}/wine/product_seams.cpp)
-set_target_properties(avatar_no_store_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${no_store_dir})
-target_compile_definitions(avatar_no_store_test PRIVATE
-    PORTRIX_TEST_INSTALL_DIR="${PORTRIX_WINE_INSTALL_DIR}")
-target_include_directories(avatar_no_store_test PRIVATE ${seam_headers} ${tests}/support ${tests}/avatar)
-target_link_libraries(avatar_no_store_test PRIVATE no_store_download no_store_setup portrix gtest gtest_main)
+add_control_test(avatar_no_store_test OUTPUT_DIRECTORY ${no_store_dir}
+    LIBRARIES no_store_download no_store_setup SOURCES ${tests}/avatar/no_store_test.cpp)
 
 # ---- The control's view of the store's files, in the program of the unit tests.
 target_sources(product_test PRIVATE ${tests}/avatar/store_files_test.cpp)
 
 # ---- The control with the real nimbrel.dll (beside portrix.dll), fetching from the nginx that
 # the script starts on 127.0.0.1 beside Wine (tests/wine/nginx_server.cpp).
-add_executable(avatar_end_to_end_test
-    ${tests}/avatar/ControlHarness.cpp
-    ${tests}/avatar/TestPictures.cpp
-    ${tests}/avatar/end_to_end_test.cpp
-    ${tests}/wine/nginx_server.cpp
-    ${tests}/nimbrel/NginxRequests.cpp
-    ${tests}/wine/product_seams.cpp)
-target_compile_definitions(avatar_end_to_end_test PRIVATE
-    PORTRIX_TEST_INSTALL_DIR="${PORTRIX_WINE_INSTALL_DIR}")
-target_include_directories(avatar_end_to_end_test PRIVATE
-    ${seam_headers} ${tests}/support ${tests}/avatar ${tests}/nimbrel)
-target_link_libraries(avatar_end_to_end_test PRIVATE nimbrel portrix gtest gtest_main)
+add_control_test(avatar_end_to_end_test LIBRARIES nimbrel INCLUDES ${tests}/nimbrel
+    SOURCES ${tests}/avatar/end_to_end_test.cpp ${tests}/wine/nginx_server.cpp
+            ${tests}/nimbrel/NginxRequests.cpp)
