@@ -24,6 +24,7 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 # target, corpus, inputs, seconds at most, longest input
 runs=(
     "gif_load_fuzzer gif 20000 15 4096"
+    "gif_decode_fuzzer gif 20000 10 4096"
     "picture_load_fuzzer png 10000 5 4096"
     "picture_load_fuzzer jpeg 10000 5 4096"
     "picture_load_fuzzer bmp 10000 5 4096"

@@ -69,7 +69,7 @@ bash scripts/wine_demo.sh build/wine-host
 if [ -f fuzz/CMakeLists.txt ]; then
     stage "fuzzing (fixed seed, bounded runs)"
     cmake --preset fuzz >/dev/null
-    cmake --build --preset fuzz -j "$jobs" --target gif_load_fuzzer gif_seed_corpus picture_load_fuzzer \
+    cmake --build --preset fuzz -j "$jobs" --target gif_load_fuzzer gif_decode_fuzzer gif_seed_corpus picture_load_fuzzer \
         hive_fuzzer profile_fuzzer base64_fuzzer version_file_fuzzer seed_corpora
     bash fuzz/run.sh build/fuzz
 fi

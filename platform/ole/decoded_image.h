@@ -79,6 +79,10 @@ inline bool CheckedAdd(size_t a, size_t b, size_t* out) {
 // Decoders: bytes in, picture out. Each returns false for data it cannot read completely, and
 // leaves nothing allocated behind it but what it put into *image.
 bool DecodeGif(const uint8_t* data, size_t size, DecodedImage* image);
+// The two ways DecodeGif reads a GIF, exposed so that they can be compared: its own LZW decoding
+// of what CheckGif accepts, tried first, and giflib's, which reads whatever the first refuses.
+bool DecodeGifDirect(const uint8_t* data, size_t size, DecodedImage* image);
+bool DecodeGifWithGiflib(const uint8_t* data, size_t size, DecodedImage* image);
 bool DecodePng(const uint8_t* data, size_t size, DecodedImage* image);
 bool DecodeJpeg(const uint8_t* data, size_t size, DecodedImage* image);
 bool DecodeBmp(const uint8_t* data, size_t size, DecodedImage* image);

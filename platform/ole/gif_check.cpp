@@ -6,238 +6,87 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <vector>
 
 #include "ole/decoded_image.h"
+#include "ole/gif_codes.h"
 
 namespace platform_ole {
+namespace gif {
 namespace {
 
-constexpr int kNoTransparency = -1;
-constexpr int kNoEntry = -1;
-constexpr int kTableEntries = 4096;  // codes are at most 12 bits
-constexpr int kMaxCodeBits = 12;
-constexpr int kMaxCodeSize = 8;  // the largest LZW minimum code size giflib takes
 constexpr uint8_t kImageIntroducer = 0x2C;
 constexpr uint8_t kExtensionIntroducer = 0x21;
 constexpr uint8_t kGraphicControlLabel = 0xF9;
 constexpr uint8_t kColourTableFlag = 0x80;
+constexpr uint8_t kInterlaceFlag = 0x40;
 constexpr uint8_t kTableSizeBits = 0x07;
 constexpr size_t kHeaderBytes = 6;
 
-class ByteReader {
-public:
-    ByteReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    bool Byte(uint8_t* out) {
-        if (pos_ >= size_) return false;
-        *out = data_[pos_++];
-        return true;
-    }
-    bool Word(int* out) {
-        if (size_ - pos_ < 2) return false;
-        *out = data_[pos_] | (data_[pos_ + 1] << 8);
-        pos_ += 2;
-        return true;
-    }
-    bool Skip(size_t count) {
-        if (size_ - pos_ < count) return false;
-        pos_ += count;
-        return true;
-    }
-    const uint8_t* Here() const { return data_ + pos_; }
+}  // namespace
 
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t pos_ = 0;
-};
+bool ReadFirstImage(const uint8_t* data, size_t size, FirstImage* image, CodeReader* codes) {
+    ByteReader in(data, size);
+    if (!in.Skip(kHeaderBytes) || std::memcmp(data, "GIF", 3) != 0) return false;
+    int screenWidth = 0, screenHeight = 0;
+    uint8_t packed = 0, background = 0, aspect = 0;
+    if (!in.Word(&screenWidth) || !in.Word(&screenHeight) || !in.Byte(&packed) ||
+        !in.Byte(&background) || !in.Byte(&aspect))
+        return false;
+    int globalColours = 0;
+    const uint8_t* globalTable = nullptr;
+    if (packed & kColourTableFlag) {
+        globalColours = 1 << ((packed & kTableSizeBits) + 1);
+        globalTable = in.Here();
+        if (!in.Skip(3 * static_cast<size_t>(globalColours))) return false;
+    }
 
-// Sub-blocks after the first, up to the empty one; giflib reads each whole.
-bool SkipSubBlocks(ByteReader& in) {
+    int transparent = kNoTransparency;
     for (;;) {
-        uint8_t size = 0;
-        if (!in.Byte(&size)) return false;
-        if (size == 0) return true;
-        if (!in.Skip(size)) return false;
-    }
-}
-
-// The image's data, its sub-blocks joined, as giflib reads it: every sub-block whole, up to the
-// empty one, which must come before the data ends. A code that needs bits past the joined data
-// would make giflib meet that empty sub-block, which it calls a defect. The joined bytes go to
-// a buffer of the thread's that is kept for the next image unless it has grown large.
-class CodeReader {
-public:
-    // Padding past the data, so that the bits of the data's end are read with 64-bit loads
-    // (which may reach up to two words past it).
-    static constexpr size_t kPadding = 2 * sizeof(uint64_t);
-    static constexpr size_t kKeptCapacity = 256 * 1024;
-
-    CodeReader() : joined_(Buffer()) { joined_.clear(); }
-    CodeReader(const CodeReader&) = delete;
-    CodeReader& operator=(const CodeReader&) = delete;
-    ~CodeReader() {
-        if (joined_.capacity() > kKeptCapacity) std::vector<uint8_t>().swap(joined_);
-    }
-
-    bool Join(ByteReader& in) {
-        for (;;) {
-            uint8_t size = 0;
-            if (!in.Byte(&size)) return false;
-            if (size == 0) break;
+        uint8_t record = 0;
+        if (!in.Byte(&record)) return false;
+        if (record == kExtensionIntroducer) {
+            uint8_t label = 0, blockSize = 0;
+            if (!in.Byte(&label) || !in.Byte(&blockSize)) return false;
             const uint8_t* block = in.Here();
-            if (!in.Skip(size)) return false;
-            joined_.insert(joined_.end(), block, block + size);
-        }
-        bitsAvailable_ = joined_.size() * 8;
-        joined_.resize(joined_.size() + kPadding);
-        return true;
-    }
-
-    const uint8_t* Data() const { return joined_.data(); }
-    size_t BitsAvailable() const { return bitsAvailable_; }
-
-private:
-    static std::vector<uint8_t>& Buffer() {
-        thread_local std::vector<uint8_t> buffer;
-        return buffer;
-    }
-
-    std::vector<uint8_t>& joined_;
-    size_t bitsAvailable_ = 0;
-};
-
-// What a step of the walk below decides.
-enum class Step { kGoOn, kDone, kRefused };
-
-// The codes as giflib reads them: the width starts one bit above the minimum code size and
-// grows by one when the codes read since the last clear pass its range, up to 12 bits; the
-// code that passes the range is still read at the old width. Codes of one width are read in a
-// run, without testing the width or the data's end per code, through a 64-bit buffer.
-class CodeRuns {
-public:
-    // The buffer holds at least this many bits after Refill: Group<kBits> codes fit in it.
-    static constexpr int kRefilledBits = 56;
-    template <int kBits>
-    static constexpr size_t Group() {
-        return static_cast<size_t>(kRefilledBits / kBits);
-    }
-
-    CodeRuns(const CodeReader& codes, int codeSize)
-        : start_(codes.Data()),
-          bits_{codes.Data(), 0, 0},
-          available_(codes.BitsAvailable()),
-          codeSize_(codeSize) {
-        Restart();
-    }
-
-    // After a clear code: the narrowest width again.
-    void Restart() {
-        runningCode_ = (1 << codeSize_) + 2;
-        width_ = codeSize_ + 1;
-    }
-    int Width() const { return width_; }
-    // The codes to read at the current width; *dataEnds when the data ends among them, so that
-    // the code after them needs bits past it.
-    size_t Length(bool* dataEnds) const {
-        size_t run = width_ < kMaxCodeBits
-                         ? static_cast<size_t>(std::max(1, (1 << width_) - runningCode_ + 1))
-                         : SIZE_MAX;
-        const size_t fit = (available_ - BitsRead()) / static_cast<size_t>(width_);
-        *dataEnds = fit < run;
-        return *dataEnds ? fit : run;
-    }
-    // The next code, at the current width; only within the run's length.
-    int Read() {
-        if (bits_.count < width_) bits_.Refill();
-        const int code = static_cast<int>(bits_.buffer & ((1u << width_) - 1));
-        bits_.buffer >>= width_;
-        bits_.count -= width_;
-        return code;
-    }
-
-    // The bit buffer, which a run may take into its own variables and give back.
-    struct Bits {
-        const uint8_t* next;  // the first byte not yet in buffer
-        uint64_t buffer;      // count bits, the next code's in the lowest
-        int count;
-
-        // Fills the buffer to at least kRefilledBits bits, so that the next Group<kBits> codes
-        // of the run can be read by Unchecked, without a test each.
-        void Refill() {
-            uint64_t word;
-            std::memcpy(&word, next, sizeof word);
-            buffer |= word << count;
-            next += (63 - count) >> 3;
-            count |= kRefilledBits;
-        }
-        template <int kBits>
-        int Unchecked() {
-            const int code = static_cast<int>(buffer & ((1u << kBits) - 1));
-            buffer >>= kBits;
-            count -= kBits;
-            return code;
-        }
-        template <int kBits>
-        int Read() {
-            if (count < kBits) Refill();
-            return Unchecked<kBits>();
-        }
-    };
-    Bits TakeBits() const { return bits_; }
-    void GiveBits(const Bits& bits) { bits_ = bits; }
-    // After a run: the narrowest width again when a clear code cut it short, else the next
-    // width. FALSE when the data ended in the run: the next code needs bits past it.
-    bool EndRun(size_t run, bool cleared, bool dataEnds) {
-        if (cleared) {
-            Restart();
-            return true;
-        }
-        if (dataEnds) return false;
-        runningCode_ += static_cast<int>(run);
-        ++width_;
-        return true;
-    }
-
-private:
-    // Bits read as codes: those of the bytes taken into the buffer less those still in it.
-    size_t BitsRead() const {
-        return static_cast<size_t>(bits_.next - start_) * 8 - static_cast<size_t>(bits_.count);
-    }
-
-    const uint8_t* const start_;
-    Bits bits_;
-    const size_t available_;
-    const int codeSize_;
-    int runningCode_ = 0;
-    int width_ = 0;
-};
-
-// Hands each code that is neither the clear nor the end code to step; restart is called at
-// every clear code. The end code refuses: it comes before the last pixel whenever it is read.
-template <typename Restart, typename StepFn>
-bool WalkCodes(const CodeReader& codes, int codeSize, Restart restart, StepFn step) {
-    const int clear = 1 << codeSize;
-    CodeRuns runs(codes, codeSize);
-    for (;;) {
-        bool dataEnds = false;
-        const size_t run = runs.Length(&dataEnds);
-        bool cleared = false;
-        for (size_t i = 0; i < run && !cleared; ++i) {
-            const int code = runs.Read();
-            // Clear and end codes are rare: one predictable test for both.
-            if (static_cast<unsigned>(code - clear) < 2) {
-                if (code != clear) return false;
-                restart();
-                cleared = true;
-                continue;
+            if (!in.Skip(blockSize)) return false;
+            // The last graphic control extension before the image is the one that applies.
+            if (label == kGraphicControlLabel) {
+                transparent = blockSize >= 4 && (block[0] & 0x01) ? block[3] : kNoTransparency;
             }
-            const Step next = step(code);
-            if (next != Step::kGoOn) return next == Step::kDone;
+            if (blockSize != 0 && !SkipSubBlocks(in)) return false;
+            continue;
         }
-        if (!runs.EndRun(run, cleared, dataEnds)) return false;
+        if (record != kImageIntroducer) return false;  // the trailer or an unknown block
+
+        int left = 0, top = 0, width = 0, height = 0;
+        uint8_t imagePacked = 0;
+        if (!in.Word(&left) || !in.Word(&top) || !in.Word(&width) || !in.Word(&height) ||
+            !in.Byte(&imagePacked))
+            return false;
+        int colours = globalColours;
+        const uint8_t* table = globalTable;
+        if (imagePacked & kColourTableFlag) {
+            colours = 1 << ((imagePacked & kTableSizeBits) + 1);
+            table = in.Here();
+            if (!in.Skip(3 * static_cast<size_t>(colours))) return false;
+        }
+        uint8_t codeSize = 0;
+        if (!in.Byte(&codeSize)) return false;
+        if (!PictureSizeAllowed(static_cast<uint64_t>(width), static_cast<uint64_t>(height)))
+            return false;
+        if (colours <= 0) return false;  // no colour table at all
+        if (codeSize > kMaxCodeSize) return false;
+        if (!codes->Join(in)) return false;
+        *image =
+            FirstImage{width,       height,  (imagePacked & kInterlaceFlag) != 0, colours, table,
+                       transparent, codeSize};
+        return true;
     }
 }
+
+namespace {
+
+constexpr int kNoEntry = -1;
 
 // The state of CountCodes' table walk.
 struct Count {
@@ -495,80 +344,36 @@ bool CheckCodes(const CodeReader& codes, int codeSize, uint64_t pixels, int colo
 }
 
 }  // namespace
+}  // namespace gif
 
 bool CheckGif(const uint8_t* data, size_t size, GifFacts* facts) {
-    ByteReader in(data, size);
-    if (!in.Skip(kHeaderBytes) || std::memcmp(data, "GIF", 3) != 0) return false;
-    int screenWidth = 0, screenHeight = 0;
-    uint8_t packed = 0, background = 0, aspect = 0;
-    if (!in.Word(&screenWidth) || !in.Word(&screenHeight) || !in.Byte(&packed) ||
-        !in.Byte(&background) || !in.Byte(&aspect))
+    using namespace gif;
+    FirstImage image;
+    CodeReader codes;
+    if (!ReadFirstImage(data, size, &image, &codes)) return false;
+    const uint64_t pixels =
+        static_cast<uint64_t>(image.width) * static_cast<uint64_t>(image.height);
+    // Indices at and past the clear code are codes, not indices: only those below it can be
+    // outside the colour table.
+    const int clear = 1 << image.codeSize;
+    const uint16_t* literals = kLiteralLengths.value;
+    uint16_t marked[Palette::kEntries];
+    if (image.colours < clear) {
+        for (int index = 0; index < clear; ++index) {
+            marked[index] = index < image.colours || index == image.transparent ? 1 : kOutside;
+        }
+        literals = marked;
+    }
+    // Counting decides unless a string holds an index outside the colour table, which is rare
+    // enough that the whole image is then checked again, index by index.
+    const CountVerdict counted = CountCodes(codes, image.codeSize, pixels, literals);
+    if (counted == CountVerdict::kRefused) return false;
+    if (counted == CountVerdict::kOutside &&
+        !CheckCodes(codes, image.codeSize, pixels, image.colours, image.transparent))
         return false;
-    int globalColours = 0;
-    if (packed & kColourTableFlag) {
-        globalColours = 1 << ((packed & kTableSizeBits) + 1);
-        if (!in.Skip(3 * static_cast<size_t>(globalColours))) return false;
-    }
-
-    int transparent = kNoTransparency;
-    for (;;) {
-        uint8_t record = 0;
-        if (!in.Byte(&record)) return false;
-        if (record == kExtensionIntroducer) {
-            uint8_t label = 0, blockSize = 0;
-            if (!in.Byte(&label) || !in.Byte(&blockSize)) return false;
-            const uint8_t* block = in.Here();
-            if (!in.Skip(blockSize)) return false;
-            // The last graphic control extension before the image is the one that applies.
-            if (label == kGraphicControlLabel) {
-                transparent = blockSize >= 4 && (block[0] & 0x01) ? block[3] : kNoTransparency;
-            }
-            if (blockSize != 0 && !SkipSubBlocks(in)) return false;
-            continue;
-        }
-        if (record != kImageIntroducer) return false;  // the trailer or an unknown block
-
-        int left = 0, top = 0, width = 0, height = 0;
-        uint8_t imagePacked = 0;
-        if (!in.Word(&left) || !in.Word(&top) || !in.Word(&width) || !in.Word(&height) ||
-            !in.Byte(&imagePacked))
-            return false;
-        int colours = globalColours;
-        if (imagePacked & kColourTableFlag) {
-            colours = 1 << ((imagePacked & kTableSizeBits) + 1);
-            if (!in.Skip(3 * static_cast<size_t>(colours))) return false;
-        }
-        uint8_t codeSize = 0;
-        if (!in.Byte(&codeSize)) return false;
-        if (!PictureSizeAllowed(static_cast<uint64_t>(width), static_cast<uint64_t>(height)))
-            return false;
-        if (colours <= 0) return false;  // no colour table at all
-        if (codeSize > kMaxCodeSize) return false;
-        CodeReader codes;
-        if (!codes.Join(in)) return false;
-        const uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-        // Indices at and past the clear code are codes, not indices: only those below it can
-        // be outside the colour table.
-        const int clear = 1 << codeSize;
-        const uint16_t* literals = kLiteralLengths.value;
-        uint16_t marked[Palette::kEntries];
-        if (colours < clear) {
-            for (int index = 0; index < clear; ++index) {
-                marked[index] = index < colours || index == transparent ? 1 : kOutside;
-            }
-            literals = marked;
-        }
-        // Counting decides unless a string holds an index outside the colour table, which is
-        // rare enough that the whole image is then checked again, index by index.
-        const CountVerdict counted = CountCodes(codes, codeSize, pixels, literals);
-        if (counted == CountVerdict::kRefused) return false;
-        if (counted == CountVerdict::kOutside &&
-            !CheckCodes(codes, codeSize, pixels, colours, transparent))
-            return false;
-        facts->width = width;
-        facts->height = height;
-        return true;
-    }
+    facts->width = image.width;
+    facts->height = image.height;
+    return true;
 }
 
 }  // namespace platform_ole

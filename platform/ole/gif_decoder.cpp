@@ -1,6 +1,11 @@
-// GIF through giflib: the first image of the file, at its own size (not the logical screen's),
-// so that a frame cut out of an animation decodes to exactly its own rectangle. The picture
-// keeps giflib's palette indices and a palette, so decoding is giflib's work and nothing more.
+// GIF decoding: the first image of the file, at its own size (not the logical screen's), so
+// that a frame cut out of an animation decodes to exactly its own rectangle. The picture keeps
+// the palette indices and a palette.
+//
+// The bytes have passed CheckGif when they are decoded, so their codes are known to be sound:
+// they are decoded by the project's own LZW decoder (gif_lzw.cpp), which reads them through the
+// same code as the check and copies strings whole, and giflib reads whatever that decoder does
+// not take. Both produce the same indices (a fuzzer compares them).
 //
 // The frames of one animation reach the decoder one after another as separate files with the
 // same header, screen descriptor and global colour table. A decoder therefore keeps giflib open
@@ -20,6 +25,7 @@
 #include <vector>
 
 #include "ole/decoded_image.h"
+#include "ole/gif_codes.h"
 
 namespace platform_ole {
 namespace {
@@ -105,18 +111,23 @@ private:
 // The palette of the last colour table and transparent index seen on this thread.
 class PaletteCache {
 public:
-    std::shared_ptr<const Palette> For(const ColorMapObject& map, int transparentIndex) {
-        const size_t count = static_cast<size_t>(std::min(map.ColorCount, Palette::kEntries));
-        if (palette_ == nullptr || transparentIndex != transparentIndex_ ||
-            colours_.size() != count ||
-            std::memcmp(colours_.data(), map.Colors, count * sizeof(GifColorType)) != 0) {
+    // TRUE when For would hand out the palette it holds. rgb: colourCount triplets, as a GIF
+    // colour table stores them.
+    bool Holds(const uint8_t* rgb, int colourCount, int transparentIndex) const {
+        const size_t count = static_cast<size_t>(std::min(colourCount, Palette::kEntries)) * 3;
+        return palette_ != nullptr && transparentIndex == transparentIndex_ &&
+               colours_.size() == count && std::memcmp(colours_.data(), rgb, count) == 0;
+    }
+    std::shared_ptr<const Palette> For(const uint8_t* rgb, int colourCount, int transparentIndex) {
+        const size_t count = static_cast<size_t>(std::min(colourCount, Palette::kEntries)) * 3;
+        if (!Holds(rgb, colourCount, transparentIndex)) {
             auto made = std::make_shared<Palette>();
             for (size_t i = 0; i < Palette::kEntries; ++i) {
-                const GifColorType c = i < count ? map.Colors[i] : GifColorType{0, 0, 0};
-                made->argb[i] = MakeArgb(0xFF, c.Red, c.Green, c.Blue);
+                const uint8_t* c = 3 * i < count ? rgb + 3 * i : kBlack;
+                made->argb[i] = MakeArgb(0xFF, c[0], c[1], c[2]);
             }
             if (transparentIndex != kNoTransparency) made->argb[transparentIndex] = 0;
-            colours_.assign(map.Colors, map.Colors + count);
+            colours_.assign(rgb, rgb + count);
             transparentIndex_ = transparentIndex;
             palette_ = std::move(made);
         }
@@ -124,10 +135,12 @@ public:
     }
 
 private:
+    static constexpr uint8_t kBlack[3] = {0, 0, 0};
     std::shared_ptr<const Palette> palette_;
-    std::vector<GifColorType> colours_;
+    std::vector<uint8_t> colours_;
     int transparentIndex_ = kNoTransparency;
 };
+static_assert(sizeof(GifColorType) == 3, "giflib's colour maps hold RGB triplets");
 
 // TRUE when every index is below colourCount or is the transparent index.
 bool IndicesWithin(const uint8_t* indices, size_t count, int colourCount, int transparentIndex) {
@@ -173,6 +186,23 @@ bool ReadIndices(GifFileType* gif, const GifImageDesc& desc, uint8_t* indices) {
     return true;
 }
 
+// The image of the indices, unless an index is past the colour table (colourCount triplets at
+// rgb) and is not the transparent one.
+bool TakeIndices(std::unique_ptr<uint8_t[]> indices, int width, int height, const uint8_t* rgb,
+                 int colourCount, int transparentIndex, PaletteCache& palettes,
+                 DecodedImage* image) {
+    const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
+    if (!IndicesWithin(indices.get(), count, colourCount, transparentIndex)) return false;
+    image->width = width;
+    image->height = height;
+    image->pixels.clear();
+    image->palette = palettes.For(rgb, colourCount, transparentIndex);
+    image->transparent = transparentIndex != kNoTransparency &&
+                         std::memchr(indices.get(), transparentIndex, count) != nullptr;
+    image->indices = std::move(indices);
+    return true;
+}
+
 bool DecodeImageRecord(GifFileType* gif, int transparentIndex, PaletteCache& palettes,
                        DecodedImage* image) {
     if (DGifGetImageDesc(gif) == GIF_ERROR) return false;
@@ -188,17 +218,9 @@ bool DecodeImageRecord(GifFileType* gif, int transparentIndex, PaletteCache& pal
     // Not zero-filled: giflib writes every index, or the decode fails.
     std::unique_ptr<uint8_t[]> indices(new uint8_t[count]);
     if (!ReadIndices(gif, desc, indices.get())) return false;
-    // An index past the table: corrupt.
-    if (!IndicesWithin(indices.get(), count, map->ColorCount, transparentIndex)) return false;
-
-    image->width = desc.Width;
-    image->height = desc.Height;
-    image->pixels.clear();
-    image->palette = palettes.For(*map, transparentIndex);
-    image->transparent = transparentIndex != kNoTransparency &&
-                         std::memchr(indices.get(), transparentIndex, count) != nullptr;
-    image->indices = std::move(indices);
-    return true;
+    return TakeIndices(std::move(indices), desc.Width, desc.Height,
+                       reinterpret_cast<const uint8_t*>(map->Colors), map->ColorCount,
+                       transparentIndex, palettes, image);
 }
 
 bool SkipExtension(GifFileType* gif, int* transparentIndex) {
@@ -236,18 +258,19 @@ struct GifDecoder {
     PaletteCache palettes;
 };
 
-// Idle decoders, at most kKept of them; a borrower prefers one that continues its bytes.
+// Idle decoders, at most kKept of them; a borrower prefers one that suits its bytes (holds
+// their palette, or stands after their prologue in giflib).
 class DecoderPool {
 public:
     DecoderPool() { idle_.reserve(kKept); }  // so that returning never allocates
 
-    std::unique_ptr<GifDecoder> Borrow(const uint8_t* data, size_t size) {
+    template <typename Preferred>
+    std::unique_ptr<GifDecoder> Borrow(Preferred preferred) {
         {
             std::lock_guard<std::mutex> hold(lock_);
             if (!idle_.empty()) {
-                auto it = std::find_if(idle_.begin(), idle_.end(), [&](const auto& decoder) {
-                    return decoder->reader.Continues(data, size);
-                });
+                auto it = std::find_if(idle_.begin(), idle_.end(),
+                                       [&](const auto& decoder) { return preferred(*decoder); });
                 if (it == idle_.end()) it = idle_.end() - 1;
                 std::unique_ptr<GifDecoder> decoder = std::move(*it);
                 idle_.erase(it);
@@ -274,23 +297,65 @@ DecoderPool& ThePool() {
     return *pool;
 }
 
+// The rows of an interlaced image, stored in the order they arrive, put in their places.
+std::unique_ptr<uint8_t[]> Deinterlace(const uint8_t* arrived, int width, int height) {
+    std::unique_ptr<uint8_t[]> rows(new uint8_t[static_cast<size_t>(width) * height]);
+    const size_t stride = static_cast<size_t>(width);
+    for (int pass = 0; pass < 4; ++pass) {
+        for (int y = kPassStart[pass]; y < height; y += kPassStep[pass]) {
+            std::memcpy(rows.get() + y * stride, arrived, stride);
+            arrived += stride;
+        }
+    }
+    return rows;
+}
+
+// A decoder borrowed from the pool for one decode, returned whatever happens (an exception
+// included); giflib stays open in it only after a clean decode.
+struct Borrowed {
+    template <typename Preferred>
+    explicit Borrowed(Preferred preferred) : decoder(ThePool().Borrow(preferred)) {}
+    Borrowed(const Borrowed&) = delete;
+    Borrowed& operator=(const Borrowed&) = delete;
+    ~Borrowed() {
+        if (readerUsed) decoder->reader.Finish(clean);
+        ThePool().Return(std::move(decoder));
+    }
+    std::unique_ptr<GifDecoder> decoder;
+    bool readerUsed = false;
+    bool clean = false;
+};
+
 }  // namespace
 
-bool DecodeGif(const uint8_t* data, size_t size, DecodedImage* image) {
-    // Whatever happens (an exception included), the decoder goes back to the pool, and it keeps
-    // giflib open only after a clean decode.
-    struct Borrowed {
-        std::unique_ptr<GifDecoder> decoder;
-        bool clean = false;
-        ~Borrowed() {
-            decoder->reader.Finish(clean);
-            ThePool().Return(std::move(decoder));
-        }
-    } borrowed{ThePool().Borrow(data, size)};
+bool DecodeGifDirect(const uint8_t* data, size_t size, DecodedImage* image) {
+    gif::FirstImage first;
+    gif::CodeReader codes;
+    if (!gif::ReadFirstImage(data, size, &first, &codes)) return false;
+    const size_t count = static_cast<size_t>(first.width) * static_cast<size_t>(first.height);
+    std::unique_ptr<uint8_t[]> indices(new uint8_t[count + gif::kIndicesSlack]);
+    if (!gif::DecodeCodes(codes, first.codeSize, count, indices.get())) return false;
+    if (first.interlaced) indices = Deinterlace(indices.get(), first.width, first.height);
+    // The decoder that holds this palette, so that the frames of one animation share it.
+    Borrowed borrowed([&](const GifDecoder& decoder) {
+        return decoder.palettes.Holds(first.colourTable, first.colours, first.transparent);
+    });
+    return TakeIndices(std::move(indices), first.width, first.height, first.colourTable,
+                       first.colours, first.transparent, borrowed.decoder->palettes, image);
+}
+
+bool DecodeGifWithGiflib(const uint8_t* data, size_t size, DecodedImage* image) {
+    Borrowed borrowed(
+        [&](const GifDecoder& decoder) { return decoder.reader.Continues(data, size); });
+    borrowed.readerUsed = true;
     GifFileType* gif = borrowed.decoder->reader.Begin(data, size);
     if (gif == nullptr) return false;
     borrowed.clean = DecodeFirstImage(gif, borrowed.decoder->palettes, image);
     return borrowed.clean;
+}
+
+bool DecodeGif(const uint8_t* data, size_t size, DecodedImage* image) {
+    return DecodeGifDirect(data, size, image) || DecodeGifWithGiflib(data, size, image);
 }
 
 }  // namespace platform_ole
