@@ -293,7 +293,7 @@ CountVerdict CountCodes(const CodeReader& codes, int codeSize, uint64_t pixels,
 struct Entry {
     uint16_t length;
     int16_t prefix;
-    uint8_t first;
+    uint16_t first;
     bool outside;
 };
 
@@ -307,7 +307,7 @@ bool CheckCodes(const CodeReader& codes, int codeSize, uint64_t pixels, int colo
     auto outsideTable = [&](int index) { return index >= colours && index != transparent; };
     Entry table[kTableEntries];
     for (int index = 0; index < clear; ++index) {
-        table[index] = {1, kNoEntry, static_cast<uint8_t>(index), outsideTable(index)};
+        table[index] = {1, kNoEntry, static_cast<uint16_t>(index), outsideTable(index)};
     }
 
     int next = clear + 2;
@@ -357,7 +357,7 @@ bool CheckGif(const uint8_t* data, size_t size, GifFacts* facts) {
     // outside the colour table.
     const int clear = 1 << image.codeSize;
     const uint16_t* literals = kLiteralLengths.value;
-    uint16_t marked[Palette::kEntries];
+    uint16_t marked[1 << kMaxCodeSize];
     if (image.colours < clear) {
         for (int index = 0; index < clear; ++index) {
             marked[index] = index < image.colours || index == image.transparent ? 1 : kOutside;

@@ -15,7 +15,11 @@ namespace gif {
 constexpr int kNoTransparency = -1;
 constexpr int kTableEntries = 4096;  // codes are at most 12 bits
 constexpr int kMaxCodeBits = 12;
-constexpr int kMaxCodeSize = 8;  // the largest LZW minimum code size giflib takes
+// The largest LZW minimum code size: its first codes are 12 bits wide. giflib stops at 8, but
+// other decoders take up to this, and an image of 256 colours or fewer may use it: literals past
+// the colour table are simply never written.
+constexpr int kMaxCodeSize = 11;
+constexpr int kGiflibMaxCodeSize = 8;
 
 class ByteReader {
 public:

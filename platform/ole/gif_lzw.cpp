@@ -53,6 +53,8 @@ bool DecodeCodes(const CodeReader& codes, int codeSize, uint64_t pixels, uint8_t
         const uint64_t wanted = pixels - done;
         Span string{static_cast<uint32_t>(done), 1};
         if (code < clear) {
+            // A literal past 255 is past every colour table (and an index holds a byte).
+            if (code > UINT8_MAX) return Step::kRefused;
             out[done] = static_cast<uint8_t>(code);
         } else if (code < next && !afterClear) {
             string.length = table[code].length;
@@ -65,7 +67,8 @@ bool DecodeCodes(const CodeReader& codes, int codeSize, uint64_t pixels, uint8_t
         } else {
             return Step::kRefused;  // no entry yet: giflib would make up indices
         }
-        if (!afterClear && next < kTableEntries) table[next++] = {previous.start, previous.length + 1};
+        if (!afterClear && next < kTableEntries)
+            table[next++] = {previous.start, previous.length + 1};
         afterClear = false;
         previous = string;
         done += string.length;
