@@ -1,13 +1,16 @@
 // How long Display() keeps the host's user-interface thread, with the real download library and
 // nginx on 127.0.0.1 (built for Windows, run under Wine by scripts/wine_display_wait.sh): a fresh
 // stored picture, a missing picture (the first of the process apart, which starts the library),
-// the library's call alone, and both again while every earlier transfer is still running.
+// the library's call alone, both again while every earlier transfer is still running, and a
+// missing picture whose placeholder is animated (each frame decoded by the system's loader).
 // Prints figures; asserts only that the pictures come.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +19,7 @@
 #include "ControlHarness.h"
 #include "NginxServer.h"
 #include "TestPictures.h"
+#include "gif_builder.h"
 
 namespace avatar_test {
 namespace {
@@ -115,12 +119,37 @@ TEST(DisplayWait, UserInterfaceThread) {
     }
     for (auto& each : dialog) EXPECT_TRUE(each->WaitForColor(kNewerUserColor, 10s));
 
+    // The placeholder animated, as a spinner is: a full frame, then eight small ones.
+    gif_test::GifBuilder spinner;
+    spinner.Header().Screen(48, 64).Loop();
+    spinner.GraphicControl(10, 1).SolidImage(0, 0, 48, 64, 0);
+    for (int frame = 0; frame < 8; ++frame)
+        spinner.GraphicControl(10, 1).SolidImage(4 * frame, 4 * frame, 12, 12, 1);
+    spinner.Trailer();
+    const std::string placeholder = StorePath("default\\download1.gif");
+    std::ofstream(placeholder + ".part", std::ios::binary)
+        .write(reinterpret_cast<const char*>(spinner.Bytes().data()),
+               static_cast<std::streamsize>(spinner.Size()));
+    std::filesystem::rename(placeholder + ".part", placeholder);
+    std::vector<double> animated;
+    for (int round = 0; round < kRounds; ++round) {
+        const std::string user = "spin" + std::to_string(round);
+        server.Put("Body/" + user + ".gif", picture);
+        control.SetUserID(user.c_str());
+        animated.push_back(Time([&] { control.Display(); }));
+        EXPECT_TRUE(host.WaitForColor(kNewerUserColor, 10s)) << user;
+        control.SetUserID(("stored" + std::to_string(round)).c_str());
+        control.Display();
+        host.PumpFor(20ms);
+    }
+
     std::printf("%-48s %7.2f ms\n", "Display, the process's first missing picture", first);
     Print("Display, a missing picture (later ones)", missing);
     Print("Display, a fresh stored picture", stored);
     Print("CAvatarDownload::StartDownload alone", library);
     Print("Display, missing, while the others download", burst);
     Print("StartDownload alone, while the others download", burstLibrary);
+    Print("Display, missing, placeholder of 9 frames", animated);
 }
 
 }  // namespace

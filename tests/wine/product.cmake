@@ -121,7 +121,7 @@ add_control_test(avatar_end_to_end_test LIBRARIES nimbrel INCLUDES ${tests}/nimb
 # ---- How long Display() keeps the user-interface thread, with the real nimbrel.dll and nginx
 # (bench/display_wait.cpp; scripts/wine_display_wait.sh builds and runs it).
 if(PORTRIX_BUILD_BENCH)
-    add_control_test(bench_display_wait LIBRARIES nimbrel INCLUDES ${tests}/nimbrel
+    add_control_test(bench_display_wait LIBRARIES nimbrel INCLUDES ${tests}/nimbrel ${tests}/picture
         SOURCES ${PROJECT_SOURCE_DIR}/bench/display_wait.cpp ${tests}/wine/nginx_server.cpp
-                ${tests}/nimbrel/NginxRequests.cpp)
+                ${tests}/nimbrel/NginxRequests.cpp ${tests}/picture/gif_builder.cpp)
 endif()
