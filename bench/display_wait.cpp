@@ -1,9 +1,9 @@
 // How long Display() keeps the host's user-interface thread, with the real download library and
 // nginx on 127.0.0.1 (built for Windows, run under Wine by scripts/wine_display_wait.sh): a fresh
 // stored picture, a missing picture (the first of the process apart, which starts the library),
-// the library's call alone, both again while every earlier transfer is still running, and a
-// missing picture whose placeholder is animated (each frame decoded by the system's loader).
-// Prints figures; asserts only that the pictures come.
+// the library's call alone (and a refresh of a stored picture, which it holds), both again while
+// every earlier transfer is still running, and a missing picture whose placeholder is animated
+// (each frame decoded by the system's loader). Prints figures; asserts only that pictures come.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -59,7 +59,7 @@ TEST(DisplayWait, UserInterfaceThread) {
     control.SetServerAddress(server.Address().c_str());
     host.PumpFor(200ms);
 
-    std::vector<double> stored, missing, library;
+    std::vector<double> stored, missing, library, held;
     double first = 0;
     for (int round = 0; round < kRounds; ++round) {
         const std::string user = "wait" + std::to_string(round);
@@ -79,6 +79,10 @@ TEST(DisplayWait, UserInterfaceThread) {
 
         server.Put("Body/alone" + std::to_string(round) + ".gif", picture);
         CAvatarDownload download;
+        held.push_back(Time([&] {
+            download.VazirOridoStartGFU(("stored" + std::to_string(round)).c_str(),
+                                        server.Address().c_str(), StoreRoot(), 1, 0);
+        }));
         library.push_back(Time([&] {
             download.StartDownload(("alone" + std::to_string(round)).c_str(),
                                    server.Address().c_str(), StoreRoot(), 1, 0);
@@ -147,6 +151,7 @@ TEST(DisplayWait, UserInterfaceThread) {
     Print("Display, a missing picture (later ones)", missing);
     Print("Display, a fresh stored picture", stored);
     Print("CAvatarDownload::StartDownload alone", library);
+    Print("VazirOridoStartGFU alone, stored (held)", held);
     Print("Display, missing, while the others download", burst);
     Print("StartDownload alone, while the others download", burstLibrary);
     Print("Display, missing, placeholder of 9 frames", animated);
