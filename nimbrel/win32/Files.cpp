@@ -116,6 +116,16 @@ bool WriteAll(HANDLE file, const char* data, size_t length) {
     return true;
 }
 
+// True only when the name is known to be free: its directory is there and holds nothing of it.
+bool IsMissing(const std::string& root, const std::string& relative) {
+    std::wstring path = Widen(root);
+    if (!path.empty() && path.back() != L'/' && path.back() != L'\\') path += L'\\';
+    path += Widen(relative);
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+           ::GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
 }  // namespace
 
 std::string LastErrorText() {
@@ -448,6 +458,12 @@ bool StoredPicture::WriteValidators(const Validators& validators) const {
 
 UniqueFile OpenPictureToHold(const std::string& root, const std::string& relative,
                              std::string* why) {
+    // The caller's thread waits for this: a picture not stored, the usual case, is told by one
+    // query of its name, without the opens of the directories on its way and of the file.
+    if (IsMissing(root, relative)) {
+        why->clear();
+        return UniqueHandle();
+    }
     PictureDirectory directory;
     if (!directory.Open(root, ParentOf(relative), why)) return UniqueHandle();
     UniqueHandle file = directory.OpenFile(NameOf(relative), GENERIC_READ | GENERIC_WRITE,

@@ -1,5 +1,8 @@
 // The library-wide download engine on Windows: a few worker threads, each running one transfer
-// at a time to its end with WinHTTP's blocking calls. The same joining rules as the curl engine
+// at a time to its end with WinHTTP's blocking calls. The caller's thread starts only the first
+// worker; from then on a worker that takes the last idle place starts the next one, so that a
+// request finds one waiting and the caller never pays for a thread's creation (several system
+// round trips, which a busy machine makes long). The same joining rules as the curl engine
 // (Engine.h): a refresh joins any transfer of the picture queued or running, a fetch only
 // another fetch, and a call made once the answer is in no longer joins the transfer that
 // brought it; a request of a picture whose transfer is putting it in place waits for that.
@@ -33,6 +36,8 @@ public:
 
 private:
     void Run();
+    // Starts a worker whose place m_workers already counts; gives the place back if it cannot.
+    void StartWorker();
 
     std::mutex m_mutex;
     std::condition_variable m_work;
@@ -60,18 +65,26 @@ void WinEngine::Submit(Request request) {
         return;
     }
 
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_pending.Join(request)) return;
-    m_queued.push_back(std::move(request));
-    if (m_idle == 0 && m_workers < kMaxWorkers) {
-        try {
-            std::thread(&WinEngine::Run, this).detach();
-            ++m_workers;
-        } catch (...) {
-            // The workers there are take it in turn; with none, it waits for the next call.
-        }
+    bool first = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_pending.Join(request)) return;
+        m_queued.push_back(std::move(request));
+        first = m_workers == 0;
+        if (first) ++m_workers;
     }
     m_work.notify_one();
+    if (first) StartWorker();
+}
+
+void WinEngine::StartWorker() {
+    try {
+        std::thread(&WinEngine::Run, this).detach();
+    } catch (...) {
+        // The workers there are take the queue in turn; with none, the next call starts one.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        --m_workers;
+    }
 }
 
 void WinEngine::Run() {
@@ -88,7 +101,10 @@ void WinEngine::Run() {
         --m_idle;
         Request request = std::move(*next);
         m_queued.erase(next);
+        const bool spare = m_idle == 0 && m_workers < kMaxWorkers;
+        if (spare) ++m_workers;
         lock.unlock();
+        if (spare) StartWorker();
         const std::string key = request.Key();
         bool placing = false;
         RunTransfer(std::move(request), [&](const Request& placed) {

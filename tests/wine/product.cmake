@@ -117,3 +117,11 @@ target_sources(product_test PRIVATE ${tests}/avatar/store_files_test.cpp)
 add_control_test(avatar_end_to_end_test LIBRARIES nimbrel INCLUDES ${tests}/nimbrel
     SOURCES ${tests}/avatar/end_to_end_test.cpp ${tests}/wine/nginx_server.cpp
             ${tests}/nimbrel/NginxRequests.cpp)
+
+# ---- How long Display() keeps the user-interface thread, with the real nimbrel.dll and nginx
+# (bench/display_wait.cpp; scripts/wine_display_wait.sh builds and runs it).
+if(PORTRIX_BUILD_BENCH)
+    add_control_test(bench_display_wait LIBRARIES nimbrel INCLUDES ${tests}/nimbrel ${tests}/picture
+        SOURCES ${PROJECT_SOURCE_DIR}/bench/display_wait.cpp ${tests}/wine/nginx_server.cpp
+                ${tests}/nimbrel/NginxRequests.cpp ${tests}/picture/gif_builder.cpp)
+endif()

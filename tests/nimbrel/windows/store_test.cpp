@@ -346,12 +346,26 @@ TEST_F(NimbrelOnWindows,
 TEST_F(NimbrelOnWindows, AServerThatNeverAnswersLeavesTheStoredPictureAfterTheTimeLimit) {
     SilentServer silent;
     ASSERT_TRUE(silent.Listening());
-    WriteFile(store.Path("Up/silent.gif"), kOldPicture);
-    download->VazirOridoStartGFU("silent", silent.Address().c_str(), Root(), kUp, 0);
+    // One fewer than the engine's 16 transfers at once, more than the workers earlier rows left.
+    constexpr int kSilent = 15;
+    const auto name = [](int index) { return "Up/silent" + std::to_string(index) + ".gif"; };
+    for (int index = 0; index < kSilent; ++index) {
+        WriteFile(store.Path(name(index)), kOldPicture);
+        download->VazirOridoStartGFU(("silent" + std::to_string(index)).c_str(),
+                                     silent.Address().c_str(), Root(), kUp, 0);
+    }
     // Held while its transfer waits for an answer, let go when the time limit ends it.
-    EXPECT_FALSE(PassesExistenceTest(store.Path("Up/silent.gif")));
-    EXPECT_TRUE(WaitFor([&] { return PassesExistenceTest(store.Path("Up/silent.gif")); }));
-    EXPECT_EQ(ReadFile(store.Path("Up/silent.gif")), kOldPicture);
+    EXPECT_FALSE(PassesExistenceTest(store.Path(name(0))));
+    // A picture asked for meanwhile is not queued behind them.
+    const std::string beside = UniqueName("beside");
+    server.Put("Body/" + beside + ".gif", kPicture);
+    Start(beside.c_str(), kBody);
+    EXPECT_TRUE(Arrives("Body/" + beside + ".gif", kPicture));
+    EXPECT_FALSE(PassesExistenceTest(store.Path(name(kSilent - 1))));
+    for (int index = 0; index < kSilent; ++index) {
+        EXPECT_TRUE(WaitFor([&] { return PassesExistenceTest(store.Path(name(index))); }));
+        EXPECT_EQ(ReadFile(store.Path(name(index))), kOldPicture);
+    }
     EXPECT_TRUE(store.TempFiles("Up").empty());
 }
 
