@@ -194,17 +194,13 @@ HGLOBAL CAnimatedPicture::ExtractNextFrame(DWORD* size, int* delay, int* extent,
     const ULONGLONG total = static_cast<ULONGLONG>(prologue) + span + 1;
     if (total > 0xFFFFFFFFu) return nullptr;
 
+    // A fixed block's handle is its address: no lock is needed to write it.
     HGLOBAL block = GlobalAlloc(GMEM_FIXED, static_cast<SIZE_T>(total));
     if (block == nullptr) return nullptr;
-    BYTE* out = static_cast<BYTE*>(GlobalLock(block));
-    if (out == nullptr) {
-        GlobalFree(block);
-        return nullptr;
-    }
+    BYTE* out = static_cast<BYTE*>(block);
     std::memcpy(out, data, prologue);
     std::memcpy(out + prologue, data + frameStart, span);
     out[prologue + span] = gif::kTrailer;
-    GlobalUnlock(block);
 
     *size = static_cast<DWORD>(total);
     return block;

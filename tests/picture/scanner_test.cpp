@@ -391,6 +391,33 @@ TEST(GifScanner, BlockMeasures) {
         EXPECT_EQ(p.BlockLength(), row.length) << "row " << row.n;
     }
     EXPECT_EQ(p.SubBlocksLength(static_cast<DWORD>(comment + 2)), 1) << "an empty chain";
+    p.EndScan();
+
+    // Chains with runs of full sub-blocks (255 bytes), which are stepped over in a run; each
+    // ends with the data.
+    auto chain = [](std::initializer_list<int> sizes) {
+        Bytes bytes;
+        for (int size : sizes) {
+            bytes.push_back(static_cast<uint8_t>(size));
+            bytes.insert(bytes.end(), static_cast<size_t>(size), 0xFF);  // data that looks full
+        }
+        return bytes;
+    };
+    struct ChainRow {
+        int n;
+        Bytes bytes;
+        int length;
+    } chains[] = {
+        {1, chain({255, 255, 255, 0}), 3 * 256 + 1},
+        {2, chain({255, 7, 255, 0}), 2 * 256 + 8 + 1},
+        {3, chain({255, 255}), 0},  // the data ends where a length is due
+    };
+    for (const ChainRow& row : chains) {
+        p.data = const_cast<BYTE*>(row.bytes.data());
+        p.dataSize = static_cast<DWORD>(row.bytes.size());
+        EXPECT_EQ(p.SubBlocksLength(0), row.length) << "chain " << row.n;
+    }
+    p.ScanBytes(all);
 
     // A block ending exactly at the end is accepted; one byte less and scanPos stays.
     p.scanPos = static_cast<DWORD>(trailer);
