@@ -17,9 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     if (!decoded) __builtin_trap();
     if (!DecodeGifWithGiflib(bytes, size, &reference)) {
         gif::FirstImage first;
-        gif::CodeReader codes;
-        if (!gif::ReadFirstImage(bytes, size, &first, &codes) ||
-            first.codeSize <= gif::kGiflibMaxCodeSize)
+        if (!gif::ReadFirstImage(bytes, size, &first) || first.codeSize <= gif::kGiflibMaxCodeSize)
             __builtin_trap();
         return 0;
     }

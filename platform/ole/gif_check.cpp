@@ -24,7 +24,7 @@ constexpr size_t kHeaderBytes = 6;
 
 }  // namespace
 
-bool ReadFirstImage(const uint8_t* data, size_t size, FirstImage* image, CodeReader* codes) {
+bool ReadFirstImage(const uint8_t* data, size_t size, FirstImage* image) {
     ByteReader in(data, size);
     if (!in.Skip(kHeaderBytes) || std::memcmp(data, "GIF", 3) != 0) return false;
     int screenWidth = 0, screenHeight = 0;
@@ -76,12 +76,16 @@ bool ReadFirstImage(const uint8_t* data, size_t size, FirstImage* image, CodeRea
             return false;
         if (colours <= 0) return false;  // no colour table at all
         if (codeSize > kMaxCodeSize) return false;
-        if (!codes->Join(in)) return false;
         *image =
-            FirstImage{width,       height,  (imagePacked & kInterlaceFlag) != 0, colours, table,
-                       transparent, codeSize};
+            FirstImage{width,       height,   (imagePacked & kInterlaceFlag) != 0,  colours, table,
+                       transparent, codeSize, static_cast<size_t>(in.Here() - data)};
         return true;
     }
+}
+
+bool JoinCodes(const uint8_t* data, size_t size, const FirstImage& image, CodeReader* codes) {
+    ByteReader in(data, size);
+    return in.Skip(image.codesAt) && codes->Join(in);
 }
 
 namespace {
@@ -350,7 +354,7 @@ bool CheckGif(const uint8_t* data, size_t size, GifFacts* facts) {
     using namespace gif;
     FirstImage image;
     CodeReader codes;
-    if (!ReadFirstImage(data, size, &image, &codes)) return false;
+    if (!ReadFirstImage(data, size, &image) || !JoinCodes(data, size, image, &codes)) return false;
     const uint64_t pixels =
         static_cast<uint64_t>(image.width) * static_cast<uint64_t>(image.height);
     // Indices at and past the clear code are codes, not indices: only those below it can be

@@ -69,7 +69,9 @@ public:
     static constexpr size_t kPadding = 2 * sizeof(uint64_t);
     static constexpr size_t kKeptCapacity = 256 * 1024;
 
-    CodeReader() : joined_(Buffer()) { joined_.clear(); }
+    // Joins into the given buffer, or into the thread's.
+    explicit CodeReader(std::vector<uint8_t>& buffer) : joined_(buffer) { joined_.clear(); }
+    CodeReader() : CodeReader(Buffer()) {}
     CodeReader(const CodeReader&) = delete;
     CodeReader& operator=(const CodeReader&) = delete;
     ~CodeReader() {
@@ -244,19 +246,32 @@ struct FirstImage {
     const uint8_t* colourTable = nullptr;  // colours RGB triplets, in the file's bytes
     int transparent = kNoTransparency;     // the index the last graphic control names
     int codeSize = 0;                      // the LZW minimum code size
+    size_t codesAt = 0;                    // where the codes' sub-blocks start
 };
 
-// Reads the blocks up to the first image and joins its codes, refusing what giflib refuses on
-// the way (and an image without any colour table, or over the size limits).
-bool ReadFirstImage(const uint8_t* data, size_t size, FirstImage* image, CodeReader* codes);
+// Reads the blocks up to the first image's codes, refusing what giflib refuses on the way (and
+// an image without any colour table, or over the size limits).
+bool ReadFirstImage(const uint8_t* data, size_t size, FirstImage* image);
+// Joins the first image's codes, which ReadFirstImage found.
+bool JoinCodes(const uint8_t* data, size_t size, const FirstImage& image, CodeReader* codes);
 
 // Room that DecodeCodes may write past the last pixel.
 constexpr size_t kIndicesSlack = 8;
+// The table DecodeCodes works in: each entry's string as a span of the output. 32 KiB, so kept
+// by the caller rather than on a thread's stack (every playing animation has a thread).
+struct StringTable {
+    struct Span {
+        uint32_t start;
+        uint32_t length;
+    };
+    Span entries[kTableEntries];
+};
 // Decodes codes into pixels indices at out, which has room for pixels + kIndicesSlack bytes.
 // Refuses what the check refuses: the end code before the last pixel, a code that names no
 // entry yet, codes that end before the last pixel. The indices are not checked against the
 // colour table.
-bool DecodeCodes(const CodeReader& codes, int codeSize, uint64_t pixels, uint8_t* out);
+bool DecodeCodes(const CodeReader& codes, int codeSize, uint64_t pixels, uint8_t* out,
+                 StringTable* table);
 
 }  // namespace gif
 }  // namespace platform_ole

@@ -252,10 +252,13 @@ bool DecodeFirstImage(GifFileType* gif, PaletteCache& palettes, DecodedImage* im
     }
 }
 
-// giflib and the palettes, for one decode at a time.
+// giflib, the palettes and the own decoder's buffers, for one decode at a time. The buffers are
+// kept here rather than by each thread, since every playing animation has a thread that decodes.
 struct GifDecoder {
     GifReader reader;
     PaletteCache palettes;
+    std::vector<uint8_t> joinedCodes;
+    std::unique_ptr<gif::StringTable> strings = std::make_unique<gif::StringTable>();
 };
 
 // Idle decoders, at most kKept of them; a borrower prefers one that suits its bytes (holds
@@ -330,18 +333,21 @@ struct Borrowed {
 
 bool DecodeGifDirect(const uint8_t* data, size_t size, DecodedImage* image) {
     gif::FirstImage first;
-    gif::CodeReader codes;
-    if (!gif::ReadFirstImage(data, size, &first, &codes)) return false;
-    const size_t count = static_cast<size_t>(first.width) * static_cast<size_t>(first.height);
-    std::unique_ptr<uint8_t[]> indices(new uint8_t[count + gif::kIndicesSlack]);
-    if (!gif::DecodeCodes(codes, first.codeSize, count, indices.get())) return false;
-    if (first.interlaced) indices = Deinterlace(indices.get(), first.width, first.height);
+    if (!gif::ReadFirstImage(data, size, &first)) return false;
     // The decoder that holds this palette, so that the frames of one animation share it.
     Borrowed borrowed([&](const GifDecoder& decoder) {
         return decoder.palettes.Holds(first.colourTable, first.colours, first.transparent);
     });
+    GifDecoder& decoder = *borrowed.decoder;
+    gif::CodeReader codes(decoder.joinedCodes);
+    if (!gif::JoinCodes(data, size, first, &codes)) return false;
+    const size_t count = static_cast<size_t>(first.width) * static_cast<size_t>(first.height);
+    std::unique_ptr<uint8_t[]> indices(new uint8_t[count + gif::kIndicesSlack]);
+    if (!gif::DecodeCodes(codes, first.codeSize, count, indices.get(), decoder.strings.get()))
+        return false;
+    if (first.interlaced) indices = Deinterlace(indices.get(), first.width, first.height);
     return TakeIndices(std::move(indices), first.width, first.height, first.colourTable,
-                       first.colours, first.transparent, borrowed.decoder->palettes, image);
+                       first.colours, first.transparent, decoder.palettes, image);
 }
 
 bool DecodeGifWithGiflib(const uint8_t* data, size_t size, DecodedImage* image) {

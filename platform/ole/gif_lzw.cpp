@@ -12,11 +12,7 @@ namespace platform_ole {
 namespace gif {
 namespace {
 
-// A table entry: where its string starts in the output and how long it is.
-struct Span {
-    uint32_t start;
-    uint32_t length;
-};
+using Span = StringTable::Span;
 
 constexpr size_t kChunk = sizeof(uint64_t);
 static_assert(kIndicesSlack >= kChunk - 1, "a copy may write up to a chunk less one past its end");
@@ -37,10 +33,11 @@ inline void CopyString(uint8_t* out, size_t from, size_t to, size_t length) {
 
 }  // namespace
 
-bool DecodeCodes(const CodeReader& codes, int codeSize, uint64_t pixels, uint8_t* out) {
+bool DecodeCodes(const CodeReader& codes, int codeSize, uint64_t pixels, uint8_t* out,
+                 StringTable* strings) {
     if (pixels == 0) return true;
     const int clear = 1 << codeSize;
-    Span table[kTableEntries];
+    Span* const table = strings->entries;
     int next = clear + 2;
     bool afterClear = true;  // the next code has no previous one and defines no entry
     Span previous{0, 0};     // the previous code's string
