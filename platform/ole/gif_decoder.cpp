@@ -8,13 +8,11 @@
 // not take. Both produce the same indices (a fuzzer compares them).
 //
 // The frames of one animation reach the decoder one after another as separate files with the
-// same header, screen descriptor and global colour table. A decoder therefore keeps giflib open
-// after a clean decode, and goes on from there when the next file starts with the same bytes,
-// instead of opening giflib (which clears its tables) and reading the colour table again; and
-// it hands the next picture of the same colours the same palette. Pictures are decoded when
-// first drawn, on whichever thread draws them (every playing animation has a thread of its
-// own), so the decoders are not kept per thread but in a small pool that any thread borrows
-// from: what they hold stays bounded however many threads decode.
+// same colour table, and the next picture of the same colours gets the same palette. Pictures
+// are decoded when first drawn, on whichever thread draws them (every playing animation has a
+// thread of its own), so the decoders' buffers and palettes are not kept per thread but in a
+// small pool that any thread borrows from: what they hold stays bounded however many threads
+// decode.
 #include <gif_lib.h>
 
 #include <algorithm>
@@ -47,65 +45,24 @@ int TransparentIndexOf(const GifByteType* block) {
     return (block[1] & 0x01) ? block[4] : kNoTransparency;
 }
 
-// giflib, open on this thread, positioned after the prologue (header, logical screen descriptor
-// and global colour table) of the file it read last.
+// giflib open on bytes in memory, closed with the object.
 class GifReader {
 public:
-    GifReader() = default;
-    GifReader(const GifReader&) = delete;
-    GifReader& operator=(const GifReader&) = delete;
-    ~GifReader() { Close(); }
-
-    // TRUE when data starts with the prologue that giflib stands after.
-    bool Continues(const uint8_t* data, size_t size) const {
-        return gif_ != nullptr && size >= prologue_.size() &&
-               std::memcmp(data, prologue_.data(), prologue_.size()) == 0;
-    }
-
-    // giflib ready to read the first block after data's prologue, or null when data is no GIF.
-    GifFileType* Begin(const uint8_t* data, size_t size) {
-        if (Continues(data, size)) {
-            source_ = MemorySource{data, size, prologue_.size()};
-            return gif_;
-        }
-        Close();
-        source_ = MemorySource{data, size, 0};
+    GifReader(const uint8_t* data, size_t size) : source_{data, size, 0} {
         int error = 0;
         gif_ = DGifOpen(&source_, ReadFromMemory, &error);
-        if (gif_ == nullptr) return nullptr;
-        try {
-            prologue_.assign(data, data + source_.pos);
-        } catch (const std::bad_alloc&) {
-            Close();
-            throw;
-        }
-        return gif_;
     }
-
-    // After a picture: giflib is kept for the next one only when it read this one cleanly, so
-    // it stands at a block boundary.
-    void Finish(bool clean) {
-        source_ = MemorySource{nullptr, 0, 0};
-        if (!clean) {
-            Close();
-            return;
-        }
-        // giflib records every image descriptor it reads; these are not wanted here.
-        GifFreeSavedImages(gif_);
-        gif_->ImageCount = 0;
-    }
-
-private:
-    void Close() {
+    GifReader(const GifReader&) = delete;
+    GifReader& operator=(const GifReader&) = delete;
+    ~GifReader() {
         int error = 0;
         if (gif_ != nullptr) DGifCloseFile(gif_, &error);
-        gif_ = nullptr;
-        prologue_.clear();
     }
+    GifFileType* get() const { return gif_; }
 
+private:
+    MemorySource source_;
     GifFileType* gif_ = nullptr;
-    MemorySource source_{nullptr, 0, 0};
-    std::vector<uint8_t> prologue_;
 };
 
 // The palette of the last colour table and transparent index seen on this thread.
@@ -252,17 +209,15 @@ bool DecodeFirstImage(GifFileType* gif, PaletteCache& palettes, DecodedImage* im
     }
 }
 
-// giflib, the palettes and the own decoder's buffers, for one decode at a time. The buffers are
-// kept here rather than by each thread, since every playing animation has a thread that decodes.
+// The palettes and the own decoder's buffers, for one decode at a time. The buffers are kept
+// here rather than by each thread, since every playing animation has a thread that decodes.
 struct GifDecoder {
-    GifReader reader;
     PaletteCache palettes;
     std::vector<uint8_t> joinedCodes;
     std::unique_ptr<gif::StringTable> strings = std::make_unique<gif::StringTable>();
 };
 
-// Idle decoders, at most kKept of them; a borrower prefers one that suits its bytes (holds
-// their palette, or stands after their prologue in giflib).
+// Idle decoders, at most kKept of them; a borrower prefers one that holds its palette.
 class DecoderPool {
 public:
     DecoderPool() { idle_.reserve(kKept); }  // so that returning never allocates
@@ -314,19 +269,14 @@ std::unique_ptr<uint8_t[]> Deinterlace(const uint8_t* arrived, int width, int he
 }
 
 // A decoder borrowed from the pool for one decode, returned whatever happens (an exception
-// included); giflib stays open in it only after a clean decode.
+// included).
 struct Borrowed {
     template <typename Preferred>
     explicit Borrowed(Preferred preferred) : decoder(ThePool().Borrow(preferred)) {}
     Borrowed(const Borrowed&) = delete;
     Borrowed& operator=(const Borrowed&) = delete;
-    ~Borrowed() {
-        if (readerUsed) decoder->reader.Finish(clean);
-        ThePool().Return(std::move(decoder));
-    }
+    ~Borrowed() { ThePool().Return(std::move(decoder)); }
     std::unique_ptr<GifDecoder> decoder;
-    bool readerUsed = false;
-    bool clean = false;
 };
 
 }  // namespace
@@ -351,13 +301,10 @@ bool DecodeGifDirect(const uint8_t* data, size_t size, DecodedImage* image) {
 }
 
 bool DecodeGifWithGiflib(const uint8_t* data, size_t size, DecodedImage* image) {
-    Borrowed borrowed(
-        [&](const GifDecoder& decoder) { return decoder.reader.Continues(data, size); });
-    borrowed.readerUsed = true;
-    GifFileType* gif = borrowed.decoder->reader.Begin(data, size);
-    if (gif == nullptr) return false;
-    borrowed.clean = DecodeFirstImage(gif, borrowed.decoder->palettes, image);
-    return borrowed.clean;
+    GifReader reader(data, size);
+    if (reader.get() == nullptr) return false;
+    Borrowed borrowed([](const GifDecoder&) { return false; });  // the palette is not known yet
+    return DecodeFirstImage(reader.get(), borrowed.decoder->palettes, image);
 }
 
 bool DecodeGif(const uint8_t* data, size_t size, DecodedImage* image) {
