@@ -7,6 +7,9 @@
 
 namespace nimbrel {
 
+// The one status whose body is a picture.
+inline constexpr long kHttpOk = 200;
+
 inline constexpr long long kMaxBodyBytes = 8 * 1024 * 1024;
 inline constexpr long kMaxRedirects = 3;
 inline constexpr long kConnectTimeoutMs = 5 * 1000;

@@ -5,7 +5,6 @@
 namespace nimbrel {
 namespace {
 
-constexpr long kHttpOk = 200;
 constexpr long kHttpNotModified = 304;
 constexpr long kHttpNotFound = 404;
 constexpr long kHttpFirstError = 400;
@@ -71,8 +70,8 @@ void StoreTransfer::LogStarted() const {
 bool StoreTransfer::WaitIsOver() {
     if (!m_lock.OtherStillRuns()) return true;
     if (std::chrono::steady_clock::now() - m_waitingSince > TransferTimeLimit()) {
-        LogPicture(m_request, "the other process's transfer did not end within %ld s",
-                   kTransferTimeoutMs / 1000);
+        LogPicture(m_request, "the other process's transfer did not end within %lld ms",
+                   static_cast<long long>(TransferTimeLimit().count()));
         return true;
     }
     return false;
@@ -116,11 +115,14 @@ std::string StoreTransfer::MarkDestinationFresh(const Validators& answered) {
         stored.MarkFresh() ? "" : "its time cannot be reset: " + LastErrorText();
     // A 304 may bring validators that differ from the stored ones (a new ETag for the same
     // bytes, say); those it brings replace them.
-    if (answered.Empty()) return why;
-    Validators validators = stored.ReadValidators();
+    // They are merged into those sent, which were read from this picture when the transfer
+    // began; the same ones again are not written.
+    Validators validators = m_conditional;
     if (!answered.etag.empty()) validators.etag = answered.etag;
     if (!answered.lastModified.empty()) validators.lastModified = answered.lastModified;
-    stored.WriteValidators(validators);
+    if (validators.etag != m_conditional.etag ||
+        validators.lastModified != m_conditional.lastModified)
+        stored.WriteValidators(validators);
     return why;
 }
 

@@ -7,7 +7,6 @@
 namespace nimbrel {
 namespace {
 
-constexpr long kHttpOk = 200;
 constexpr char kUserAgent[] = "Nimbrel/1.0";
 // The picture as stored, byte for byte. A body that comes encoded all the same is decoded by
 // curl when it knows the coding (gzip, deflate) and refused when it does not.

@@ -65,17 +65,30 @@ std::vector<std::string_view> Components(std::string_view relative) {
     return parts;
 }
 
-bool IsReparsePoint(HANDLE file) {
+// The handle's attributes, or INVALID_FILE_ATTRIBUTES when they cannot be told.
+DWORD AttributesOf(HANDLE file) {
     FILE_ATTRIBUTE_TAG_INFO tag{};
     if (!::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag))
-        return true;  // what cannot be told apart is refused
-    return (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        return INVALID_FILE_ATTRIBUTES;
+    return tag.FileAttributes;
 }
 
-bool IsDirectory(HANDLE file) {
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    return ::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) &&
-           (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+// What cannot be told apart counts as a reparse point, and is refused.
+bool IsReparsePoint(DWORD attributes) {
+    return attributes == INVALID_FILE_ATTRIBUTES ||
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool IsDirectory(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The store's root as a Windows path that ends in a backslash.
+std::wstring StorePath(const std::string& root) {
+    std::wstring path = Widen(root);
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    if (path.empty() || path.back() != L'\\') path += L'\\';
+    return path;
 }
 
 UniqueHandle OpenDirectoryAt(const std::wstring& path, DWORD flags) {
@@ -118,9 +131,7 @@ bool WriteAll(HANDLE file, const char* data, size_t length) {
 
 // True only when the name is known to be free: its directory is there and holds nothing of it.
 bool IsMissing(const std::string& root, const std::string& relative) {
-    std::wstring path = Widen(root);
-    if (!path.empty() && path.back() != L'/' && path.back() != L'\\') path += L'\\';
-    path += Widen(relative);
+    std::wstring path = StorePath(root) + Widen(relative);
     std::replace(path.begin(), path.end(), L'/', L'\\');
     return ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
            ::GetLastError() == ERROR_FILE_NOT_FOUND;
@@ -138,13 +149,9 @@ void SimulateFullDisk(long long bytes) {
 
 bool PictureDirectory::Open(const std::string& root, std::string_view relative, std::string* why) {
     m_chain.clear();
-    std::wstring path = Widen(root);
-    for (wchar_t& ch : path) {
-        if (ch == L'/') ch = L'\\';
-    }
-    if (path.empty() || path.back() != L'\\') path += L'\\';
+    std::wstring path = StorePath(root);
     UniqueHandle directory = OpenDirectoryAt(path, 0);
-    if (!directory || !IsDirectory(directory.Get())) {
+    if (!directory || !IsDirectory(AttributesOf(directory.Get()))) {
         *why = "the store cannot be opened: " + ErrorText(::GetLastError());
         return false;
     }
@@ -160,7 +167,8 @@ bool PictureDirectory::Open(const std::string& root, std::string_view relative, 
             *why = "its directory cannot be opened: " + ErrorText(::GetLastError());
             return false;
         }
-        if (IsReparsePoint(directory.Get()) || !IsDirectory(directory.Get())) {
+        const DWORD attributes = AttributesOf(directory.Get());
+        if (IsReparsePoint(attributes) || !IsDirectory(attributes)) {
             *why = "its directory is reached through a link or reparse point";
             return false;
         }
@@ -180,10 +188,11 @@ UniqueHandle PictureDirectory::OpenFile(std::string_view name, DWORD access, DWO
     UniqueHandle file(::CreateFileW(PathOf(name).c_str(), access, share, nullptr, disposition,
                                     attributes | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) return file;
-    if (IsReparsePoint(file.Get())) {
+    const DWORD found = AttributesOf(file.Get());
+    if (IsReparsePoint(found)) {
         file.Reset();
         ::SetLastError(ERROR_CANT_ACCESS_FILE);
-    } else if (IsDirectory(file.Get())) {
+    } else if (IsDirectory(found)) {
         file.Reset();
         ::SetLastError(ERROR_ACCESS_DENIED);
     }

@@ -19,7 +19,6 @@ constexpr wchar_t kUserAgent[] = L"Nimbrel/1.0";
 // that comes encoded all the same is refused.
 constexpr wchar_t kIdentityHeader[] = L"Accept-Encoding: identity\r\n";
 constexpr DWORD kReadChunkBytes = 64 * 1024;
-constexpr DWORD kHttpOk = 200;
 
 struct InternetCloser {
     void operator()(HINTERNET handle) const { ::WinHttpCloseHandle(handle); }
@@ -176,7 +175,7 @@ HttpAnswer HttpGet(const std::string& url, const Validators& conditional, const 
     }
     answer.framed = statedLength >= 0;
     // Anything but a 200 is only looked at; its body is dropped with the request.
-    if (status != kHttpOk) return answer;
+    if (status != static_cast<DWORD>(kHttpOk)) return answer;
 
     const std::string coding =
         NarrowAscii(QueryText(request.get(), WINHTTP_QUERY_CONTENT_ENCODING));
