@@ -96,11 +96,13 @@ void Scenario::WriteHiveText(const std::string& text) const {
 }
 
 ProbeResult Scenario::Load(const ProbeOptions& options) const {
+    std::vector<std::string> environment = {"PORTRIX_HKCU=" + (m_dir / "hkcu.reg")};
 #ifdef _WIN32
     portrix_test::AgeEverythingBelow(m_dir.path(), options.clockOffsetSeconds);
     const long long clockOffset = 0;
 #else
     const long long clockOffset = options.clockOffsetSeconds;
+    environment.push_back("TZ=" + options.timeZone);
 #endif
     std::vector<std::string> args = {PORTRIX_MODULE_PROBE, PORTRIX_MODULE_LIBRARY, "--clock-offset",
                                      std::to_string(clockOffset)};
@@ -111,8 +113,6 @@ ProbeResult Scenario::Load(const ProbeOptions& options) const {
         args.push_back("--file-size-limit");
         args.push_back(std::to_string(options.fileSizeLimit));
     }
-    std::vector<std::string> environment = {"PORTRIX_HKCU=" + (m_dir / "hkcu.reg")};
-    if (ProbeTimeZone("") != nullptr) environment.push_back("TZ=" + options.timeZone);
     const portrix_test::ProgramRun run =
         portrix_test::RunProgram(args, portrix_test::EnvironmentWith(environment), m_dir.path());
     ProbeResult result;

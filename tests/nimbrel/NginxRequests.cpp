@@ -1,6 +1,8 @@
 // NginxServer's request log, read the same way whoever started nginx (the class on Linux, the
 // Wine scripts beside Wine).
+#include <chrono>
 #include <sstream>
+#include <thread>
 
 #include "NginxServer.h"
 
@@ -28,6 +30,15 @@ std::vector<LoggedRequest> NginxServer::RequestsFor(const std::string& path) con
         if (request.target == "/c_avatar/" + path) found.push_back(std::move(request));
     }
     return found;
+}
+
+bool NginxServer::WaitForRequests(const std::string& path, size_t count) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (RequestsFor(path).size() < count) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 }  // namespace nimbrel_test

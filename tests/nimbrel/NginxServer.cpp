@@ -182,8 +182,4 @@ size_t NginxServer::ErrorLogLines(const std::string& text) const {
     return found;
 }
 
-bool NginxServer::WaitForRequests(const std::string& path, size_t count) const {
-    return WaitFor([&] { return RequestsFor(path).size() >= count; }, std::chrono::seconds(30));
-}
-
 }  // namespace nimbrel_test

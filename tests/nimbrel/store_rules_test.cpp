@@ -4,14 +4,15 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "AvatarStoreNames.h"
 #include "StoreTransfer.h"
+#include "TempFiles.h"
 #include "sides.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -30,13 +31,7 @@ std::string ReadFile(const fs::path& path) {
 // A picture directory of its own in the system's temporary folder.
 class Store {
 public:
-    Store() : m_root(fs::temp_directory_path() / ("nimbrel-rules-" + Random())) {
-        fs::create_directories(m_root / "Up");
-    }
-    ~Store() {
-        std::error_code ignored;
-        fs::remove_all(m_root, ignored);
-    }
+    Store() : m_root(m_dir.path()) { fs::create_directories(m_root / "Up"); }
     Request RequestFor(const std::string& relative, bool refresh) const {
         Request request;
         request.url = "http://127.0.0.1:9/c_avatar/" + relative;
@@ -54,13 +49,13 @@ public:
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(m_root / "Up")) {
             const std::string name = entry.path().filename().string();
-            if (name.rfind(".nimbrel-", 0) == 0) names.push_back(name);
+            if (IsTempName(name)) names.push_back(name);
         }
         return names;
     }
 
 private:
-    static std::string Random() { return std::to_string(std::random_device{}()); }
+    portrix_test::TempDir m_dir;
     fs::path m_root;
 };
 

@@ -60,13 +60,4 @@ std::vector<LoggedRequest> NginxServer::Requests() const {
     return ParseRequestLog(text.str());
 }
 
-bool NginxServer::WaitForRequests(const std::string& path, size_t count) const {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (RequestsFor(path).size() < count) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
 }  // namespace nimbrel_test

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "AvatarDownload.h"
+#include "file_seams.h"
 #include "sides.h"
 
 namespace {
@@ -71,21 +72,7 @@ std::string UniqueName(const std::string& prefix) {
     return prefix + std::to_string(GetCurrentProcessId()) + "x" + std::to_string(++count);
 }
 
-// FILETIME of a time_t, and back.
-FILETIME ToFileTime(std::time_t when) {
-    const ULONGLONG ticks = (static_cast<ULONGLONG>(when) + 11644473600ULL) * 10000000ULL;
-    return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-}
-
-void SetModificationTime(const fs::path& path, std::time_t when) {
-    const HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-    const FILETIME time = ToFileTime(when);
-    SetFileTime(file, nullptr, &time, &time);
-    CloseHandle(file);
-}
-
+// The FILETIME of the last write as a time_t.
 std::time_t ModificationTime(const fs::path& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
@@ -147,7 +134,7 @@ public:
         const fs::path file = fs::path(Env("NIMBREL_TEST_DOCROOT")) / path;
         fs::create_directories(file.parent_path());
         WriteFile(file, bytes);
-        if (modified != 0) SetModificationTime(file, modified);
+        if (modified != 0) portrix_test::SetLastWriteTime(file.string(), modified);
     }
     void Remove(const std::string& path) const {
         std::error_code ignored;
@@ -326,7 +313,7 @@ TEST_F(NimbrelOnWindows,
     Start(name.c_str(), kBody);
     ASSERT_TRUE(Arrives(path, kPicture));
     // Stale by the control's rule, but the server still has the same picture.
-    SetModificationTime(store.Path(path), std::time(nullptr) - 2 * kDay);
+    portrix_test::SetLastWriteTime(store.Path(path).string(), std::time(nullptr) - 2 * kDay);
     Refresh(name.c_str(), kBody);
     ASSERT_TRUE(server.WaitForRequests(path, 2));
     ASSERT_TRUE(WaitFor([&] { return PassesExistenceTest(store.Path(path)); }));
@@ -414,7 +401,7 @@ TEST_F(NimbrelOnWindows, ValidatorsAreKeptAcrossARestart) {
     const std::string path = "Up/" + name + ".gif";
     server.Put(path, kPicture, std::time(nullptr) - kDay);
     EXPECT_EQ(Probe(ProbeArguments("fetch", name, kUp, kPicture)).Finish(), 0);
-    SetModificationTime(store.Path(path), std::time(nullptr) - 2 * kDay);
+    portrix_test::SetLastWriteTime(store.Path(path).string(), std::time(nullptr) - 2 * kDay);
     EXPECT_EQ(Probe(ProbeArguments("refresh", name, kUp, kPicture)).Finish(), 0);
     const std::vector<Server::Logged> requests = server.RequestsFor(path);
     ASSERT_EQ(requests.size(), 2u);
