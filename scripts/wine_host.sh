@@ -1,6 +1,6 @@
-# Sourced by the Wine scripts that build a host against the Windows package and run it headless,
-# in a 64-bit Wine prefix (it runs i686 programs too) whose desktop uses Wine's null graphics
-# driver: no X server, no window manager.
+# Sourced by the Wine scripts that run headless (the hosts built against the Windows package, the
+# download library's tests), in a 64-bit Wine prefix (it runs i686 programs too) whose desktop
+# uses Wine's null graphics driver: no X server, no window manager.
 #   wine_host_work DIR      makes the work folder DIR; sets work to its absolute path, and
 #                           package_build to where each architecture's package is built:
 #                           $PORTRIX_PACKAGE_BUILD-ARCH when given (scripts/test.sh names the

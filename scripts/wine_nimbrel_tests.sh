@@ -14,16 +14,14 @@ start=$(date +%s)
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
 
-export WINEPREFIX="$build/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winedbg.exe=d"
-export WINEARCH=win64
 # A silent server's transfer then ends within seconds rather than the usual 30.
 export NIMBREL_TRANSFER_MS=4000
 
 source scripts/loopback_nginx.sh
-source scripts/wine_arch.sh
+source scripts/wine_host.sh
 cleanup() {
     stop_nginx
-    /usr/lib/wine/wineserver64 -k 2>/dev/null || true
+    wine_prefix_stop
 }
 trap cleanup EXIT INT TERM
 
@@ -33,11 +31,7 @@ start_nginx() {
 }
 
 # The prefix is made once, while the tests compile.
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    mkdir -p "$WINEPREFIX"
-    /usr/lib/wine/wine64 wineboot -i >"$build/wineboot.log" 2>&1 &
-    boot=$!
-fi
+wine_prefix_start "$build/prefix"
 
 phase=$(date +%s)
 launcher=()
@@ -49,7 +43,7 @@ for arch in $architectures; do
     cmake --build "$build/$arch" -j "$(nproc)"
 done
 echo "built in $(($(date +%s) - phase)) s"
-if [ -n "${boot:-}" ]; then wait "$boot" || { cat "$build/wineboot.log"; exit 1; }; fi
+wine_prefix_wait
 
 status=0
 for arch in $architectures; do
@@ -58,8 +52,7 @@ for arch in $architectures; do
         continue
     fi
     phase=$(date +%s)
-    loader=/usr/lib/wine/wine64
-    [ $arch = i686 ] && loader=/usr/lib/wine/wine
+    loader=$(wine_loader $arch)
     start_nginx $arch
     log="$build/results-$arch.log"
     timeout 300 "$loader" "$build/$arch/bin/nimbrel_windows_test.exe" --gtest_brief=1 "$@" >"$log" 2>&1 || status=1
