@@ -124,12 +124,83 @@ void Undefine(uint16_t* from, uint16_t* to) {
     if (from < to) std::memset(from, kUndefinedByte, static_cast<size_t>(to - from) * sizeof *from);
 }
 
+uint64_t LoadWord(const uint8_t* p) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+// The bulk of CountCodesOf: eight codes at a time, with done tested against stop once per
+// eight. Eight codes of kBits bits take kBits bytes, so each group's codes lie at the same bit
+// offsets from its first byte, and are cut from two words without a chain of shifts from one
+// code to the next. Stops before the group in which done would reach stop: that group's entries
+// are undefined again, and CountCodesOf follows it code by code. Returns how many were read.
+template <int kBits, bool kDefine>
+size_t CountGroupsOf(CodeRuns& runs, size_t n, Count& count) {
+    constexpr size_t kGroup = 8;
+    constexpr uint64_t kMask = (1u << kBits) - 1;
+    if (n < kGroup) return 0;
+    const uint16_t* const length = count.length;
+    uint16_t* defined = count.length + count.next;  // the entry the next code defines
+    uint64_t previousLength = count.previousLength;
+    uint64_t done = count.done;
+    const uint64_t stop = count.stop;
+    CodeRuns::Bits bits = runs.TakeBits();
+    const uint8_t* at = nullptr;
+    int firstShift = 0;
+    bits.Position(&at, &firstShift);
+    // The second word starts at the byte that holds the group's fifth code.
+    const size_t secondAt = static_cast<size_t>(firstShift + 4 * kBits) >> 3;
+    const uint64_t shift = static_cast<uint64_t>(firstShift);
+    const uint64_t secondShift = static_cast<uint64_t>(firstShift + 4 * kBits) & 7;
+    const uint8_t* const start = at;
+    const uint8_t* const end = at + (n / kGroup) * kBits;
+    for (; at != end; at += kBits) {
+        const uint64_t first = LoadWord(at) >> shift;
+        const uint64_t second = LoadWord(at + secondAt) >> secondShift;
+        const uint64_t codes[kGroup] = {
+            first & kMask,
+            (first >> kBits) & kMask,
+            (first >> (2 * kBits)) & kMask,
+            (first >> (3 * kBits)) & kMask,
+            second & kMask,
+            (second >> kBits) & kMask,
+            (second >> (2 * kBits)) & kMask,
+            (second >> (3 * kBits)) & kMask,
+        };
+        const uint64_t before = previousLength;
+        uint64_t added = 0;
+#pragma GCC unroll 8
+        for (size_t k = 0; k < kGroup; ++k) {
+            if (kDefine) defined[k] = static_cast<uint16_t>(previousLength + 1);
+            previousLength = length[codes[k]];
+            added += previousLength;
+        }
+        if (done + added >= stop) {
+            if (kDefine) Undefine(defined, defined + kGroup);
+            previousLength = before;
+            break;
+        }
+        done += added;
+        if (kDefine) defined += kGroup;
+    }
+    const size_t read = static_cast<size_t>(at - start) / kBits * kGroup;
+    bits.MoveTo(at, firstShift);
+    runs.GiveBits(bits);
+    if (kDefine) count.next = static_cast<int>(defined - count.length);
+    count.previousLength = static_cast<uint32_t>(previousLength);
+    count.done = done;
+    return read;
+}
+
 // Follows up to n codes of kBits bits: each defines the next entry (while kDefine: the table
 // is not full) and adds its string's length. Returns how many were read; fewer than n when
-// done reached stop, with the last code in *last. Codes are read in groups that one refill of
-// the bit buffer covers.
+// done reached stop, with the last code in *last. After the groups of eight, codes are read in
+// groups that one refill of the bit buffer covers.
 template <int kBits, bool kDefine>
 size_t CountCodesOf(CodeRuns& runs, size_t n, Count& count, int* last) {
+    const size_t grouped = CountGroupsOf<kBits, kDefine>(runs, n, count);
+    n -= grouped;
     uint16_t* const length = count.length;
     int next = count.next;
     uint32_t previousLength = count.previousLength;
@@ -172,7 +243,7 @@ size_t CountCodesOf(CodeRuns& runs, size_t n, Count& count, int* last) {
     count.next = next;
     count.previousLength = previousLength;
     count.done = done;
-    return i;
+    return grouped + i;
 }
 
 // CountCodesOf for a run of kBits codes. Only at 12 bits can the table fill up (4096

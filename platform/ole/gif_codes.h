@@ -169,6 +169,18 @@ public:
             next += (63 - count) >> 3;
             count |= kRefilledBits;
         }
+        // The first bit not yet read: bit *shift of the byte at *at.
+        void Position(const uint8_t** at, int* shift) const {
+            const int bytes = (count + 7) >> 3;
+            *at = next - bytes;
+            *shift = bytes * 8 - count;
+        }
+        // Reads on from bit shift of the byte at at.
+        void MoveTo(const uint8_t* at, int shift) {
+            next = at + 1;
+            buffer = static_cast<uint64_t>(at[0] >> shift);
+            count = 8 - shift;
+        }
         template <int kBits>
         int Unchecked() {
             const int code = static_cast<int>(buffer & ((1u << kBits) - 1));
