@@ -10,14 +10,14 @@ set -euo pipefail
 packages=(
     cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    libgif-dev libpng-dev libjpeg62-turbo-dev libcurl4-openssl-dev libcpp-httplib-dev
+    libgif-dev libxxhash-dev libpng-dev libjpeg62-turbo-dev libcurl4-openssl-dev libcpp-httplib-dev
     libx11-dev libxcb1-dev libxtst-dev xvfb xdotool x11-utils openbox
     libfreetype-dev fonts-dejavu-core nginx-light clang-format zlib1g-dev python3 strace
     wine64 wine32:i386 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest
 )
 demo_packages=(
     cmake ninja-build pkg-config g++
-    libgif-dev libpng-dev libjpeg62-turbo-dev libcurl4-openssl-dev libcpp-httplib-dev
+    libgif-dev libxxhash-dev libpng-dev libjpeg62-turbo-dev libcurl4-openssl-dev libcpp-httplib-dev
     libxcb1-dev libfreetype-dev fonts-dejavu-core
 )
 case "${1:-}" in

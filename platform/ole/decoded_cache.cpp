@@ -7,6 +7,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include <xxhash.h>
+
 #include "platform/picture_cache.h"
 
 namespace platform_ole {
@@ -15,48 +17,6 @@ namespace {
 size_t BytesOf(const DecodedImage& image) {
     const size_t count = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
     return image.Indexed() ? count : count * sizeof(uint32_t);
-}
-
-// A fast hash that only spreads pictures over the table: equal hashes are confirmed by
-// comparing the bytes, so it need not resist crafted collisions. Sixteen bytes per step are
-// folded in with one 64 x 64 -> 128-bit multiplication; the bulk of the bytes goes through four
-// independent lanes, so that their multiplications overlap.
-constexpr uint64_t kHashSeed = 0x9E3779B97F4A7C15ull;
-constexpr uint64_t kHashMixLow = 0xA0761D6478BD642Full;
-constexpr uint64_t kHashMixHigh = 0xE7037ED1A0B428DBull;
-
-uint64_t Fold(uint64_t a, uint64_t b) {
-    const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
-    return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
-}
-
-uint64_t Word(const uint8_t* p) {
-    uint64_t value;
-    std::memcpy(&value, p, sizeof value);
-    return value;
-}
-
-uint64_t HashBytes(const uint8_t* data, size_t size) {
-    uint64_t h = kHashSeed ^ Fold(size, kHashMixHigh);
-    size_t i = 0;
-    constexpr size_t kLanes = 4;
-    if (size >= 16 * kLanes) {
-        uint64_t lane[kLanes] = {h, h ^ kHashMixLow, h ^ kHashMixHigh, h ^ kHashSeed};
-        for (; i + 16 * kLanes <= size; i += 16 * kLanes) {
-            for (size_t l = 0; l < kLanes; ++l) {
-                const uint8_t* p = data + i + 16 * l;
-                lane[l] = Fold(Word(p) ^ kHashMixLow, Word(p + 8) ^ lane[l]);
-            }
-        }
-        h = Fold(lane[0] ^ kHashMixLow, lane[1]) ^ Fold(lane[2] ^ kHashMixHigh, lane[3]);
-    }
-    for (; i + 16 <= size; i += 16) {
-        h = Fold(Word(data + i) ^ kHashMixLow, Word(data + i + 8) ^ h);
-    }
-    uint8_t tail[16] = {};
-    if (size > i) std::memcpy(tail, data + i, size - i);
-    h = Fold(Word(tail) ^ kHashMixLow, Word(tail + 8) ^ h);
-    return Fold(h ^ kHashMixHigh, h);
 }
 
 struct Key {
@@ -180,8 +140,10 @@ Cache& TheCache() {
 
 }  // namespace
 
+// XXH3 only spreads pictures over the table: equal hashes are confirmed by comparing the bytes,
+// so it need not resist crafted collisions.
 Content ContentOf(const uint8_t* data, size_t size) {
-    return Content{data, size, HashBytes(data, size)};
+    return Content{data, size, XXH3_64bits(data, size)};
 }
 
 PictureSource::PictureSource(const Content& content, Decoder decode, int width, int height)
