@@ -8,6 +8,11 @@
 #include <vector>
 
 #include <xxhash.h>
+#if defined(__x86_64__) || defined(__i386__)
+// Replaces XXH3_64bits by the library's variant that picks the widest vector unit the CPU has,
+// about four times as fast as the baseline SSE2 one on AVX2 and AVX-512 machines.
+#include <xxh_x86dispatch.h>
+#endif
 
 #include "platform/picture_cache.h"
 
