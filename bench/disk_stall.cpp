@@ -14,6 +14,9 @@
 //                       its wait for the next tick (up to 10 ms) and any wait on the disk. On a
 //                       loaded machine a gap is mostly the CPU the thread used and the time it
 //                       waited for a processor; this is the part the disk can be blamed for;
+//   longest_running_ms, longest_runnable_ms
+//                       of the longest gap, the time the UI thread ran and the time it waited
+//                       for a processor;
 //   rounds              rounds of 200 DisplaySN calls;
 //   recorded            controls whose version file holds the last round's version afterwards.
 //   display_ms          the longest round of 200 DisplaySN calls (the host's own share of a gap).
@@ -25,6 +28,10 @@
 // the gaps then hold less of the others' processor time, and asleep_ms none of it. The writer
 // and the thread that puts the server's next pictures stay at the usual priority (nice 0), as
 // another program and another machine would.
+//
+// With PORTRIX_BENCH_DISK_WAITS set, a watcher notes every wait of the UI thread on the disk
+// while the timer runs, and the program prints those of 10 ms or more with their system calls
+// and kernel stacks (see disk_waits.h; the stacks need root).
 //
 // The program gives itself an avatar store under the build folder: it sets PORTRIX_HKCU and
 // starts itself again, since libportrix reads the registry while it loads.
@@ -49,6 +56,7 @@
 #include "NginxServer.h"
 #include "Portrix.h"
 #include "control_grid.h"
+#include "disk_waits.h"
 #include "disk_writer.h"
 #include "platform/pump.h"
 #include "solid_gif.h"
@@ -183,6 +191,9 @@ void BM_DiskStall(benchmark::State& state) {
         ticks.reserve(4096);
         g_schedstat = ::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
         g_ticks = &ticks;
+        std::unique_ptr<bench::DiskWaits> diskWaits;
+        if (std::getenv("PORTRIX_BENCH_DISK_WAITS") != nullptr)
+            diskWaits = std::make_unique<bench::DiskWaits>(::gettid());
         ::SetTimer(dialog.Window(), kHostTimer, kHostPeriodMs, HostTick);
         const auto start = Clock::now();
         int round = 0;
@@ -216,6 +227,10 @@ void BM_DiskStall(benchmark::State& state) {
         }
         ::KillTimer(dialog.Window(), kHostTimer);
         g_ticks = nullptr;
+        if (diskWaits != nullptr) {
+            diskWaits->Stop();
+            diskWaits->Report(stderr, 10);
+        }
         ::close(g_schedstat);
         writer.reset();
         // The last round's pictures and versions, without the writer.
@@ -223,6 +238,7 @@ void BM_DiskStall(benchmark::State& state) {
 
         std::vector<double> gaps;
         double asleep = 0;
+        double longest = 0, longestRunning = 0, longestRunnable = 0;
         for (size_t i = 1; i < ticks.size(); ++i) {
             const Tick& from = ticks[i - 1];
             const Tick& to = ticks[i];
@@ -236,6 +252,11 @@ void BM_DiskStall(benchmark::State& state) {
             const double busy =
                 static_cast<double>(to.running - from.running + to.runnable - from.runnable) / 1e6;
             asleep = std::max(asleep, gap - busy);
+            if (gap > longest) {
+                longest = gap;
+                longestRunning = static_cast<double>(to.running - from.running) / 1e6;
+                longestRunnable = static_cast<double>(to.runnable - from.runnable) / 1e6;
+            }
         }
         const bench::GapFigures figures = bench::FiguresOf(gaps, kLongGapMs);
         state.SetIterationTime(figures.longest / 1000);
@@ -243,6 +264,8 @@ void BM_DiskStall(benchmark::State& state) {
         state.counters["p99_ms"] = figures.p99;
         state.counters["over_50ms"] = figures.over;
         state.counters["asleep_ms"] = asleep;
+        state.counters["longest_running_ms"] = longestRunning;
+        state.counters["longest_runnable_ms"] = longestRunnable;
         state.counters["rounds"] = round;
         state.counters["display_ms"] = displayMs;
         state.counters["recorded"] = RecordedAt(round);
