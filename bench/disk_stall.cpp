@@ -31,7 +31,8 @@
 //
 // With PORTRIX_BENCH_DISK_WAITS set, a watcher notes every wait of the UI thread on the disk
 // while the timer runs, and the program prints those of 10 ms or more with their system calls
-// and kernel stacks (see disk_waits.h; the stacks need root).
+// and kernel stacks (see disk_waits.h; the stacks need root), and when the longest gap began
+// and ended on the monotonic clock, to find it in a profile.
 //
 // The program gives itself an avatar store under the build folder: it sets PORTRIX_HKCU and
 // starts itself again, since libportrix reads the registry while it loads.
@@ -239,6 +240,7 @@ void BM_DiskStall(benchmark::State& state) {
         std::vector<double> gaps;
         double asleep = 0;
         double longest = 0, longestRunning = 0, longestRunnable = 0;
+        Clock::time_point longestFrom, longestTo;
         for (size_t i = 1; i < ticks.size(); ++i) {
             const Tick& from = ticks[i - 1];
             const Tick& to = ticks[i];
@@ -256,7 +258,17 @@ void BM_DiskStall(benchmark::State& state) {
                 longest = gap;
                 longestRunning = static_cast<double>(to.running - from.running) / 1e6;
                 longestRunnable = static_cast<double>(to.runnable - from.runnable) / 1e6;
+                longestFrom = from.when;
+                longestTo = to.when;
             }
+        }
+        if (diskWaits != nullptr) {
+            // On the clock of `perf record -k CLOCK_MONOTONIC`, to find the gap in a profile.
+            auto seconds = [](Clock::time_point t) {
+                return std::chrono::duration<double>(t.time_since_epoch()).count();
+            };
+            std::fprintf(stderr, "longest gap: %.6f to %.6f s (CLOCK_MONOTONIC)\n",
+                         seconds(longestFrom), seconds(longestTo));
         }
         const bench::GapFigures figures = bench::FiguresOf(gaps, kLongGapMs);
         state.SetIterationTime(figures.longest / 1000);
