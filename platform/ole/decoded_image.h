@@ -79,8 +79,8 @@ inline bool CheckedAdd(size_t a, size_t b, size_t* out) {
 // Decoders: bytes in, picture out. Each returns false for data it cannot read completely, and
 // leaves nothing allocated behind it but what it put into *image.
 bool DecodeGif(const uint8_t* data, size_t size, DecodedImage* image);
-// The two ways DecodeGif reads a GIF, exposed so that they can be compared: its own LZW decoding
-// of what CheckGif accepts, tried first, and giflib's, which reads whatever the first refuses.
+// DecodeGif's own LZW decoding, and giflib's reading of the same bytes, the reference that a
+// fuzzer compares it with.
 bool DecodeGifDirect(const uint8_t* data, size_t size, DecodedImage* image);
 bool DecodeGifWithGiflib(const uint8_t* data, size_t size, DecodedImage* image);
 bool DecodePng(const uint8_t* data, size_t size, DecodedImage* image);

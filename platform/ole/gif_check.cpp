@@ -1,8 +1,8 @@
 // Checking a GIF without decoding it: the blocks the decoder reads up to its first image, and
 // that image's LZW codes, followed as giflib reads them but without producing any pixel. Per
-// table entry only its length, its first index, the entry it extends and whether it holds an
-// index that the colour table does not have are kept, so each code costs a few operations
-// whatever the length of its string.
+// table entry only the length of its string is kept, so each code costs a few operations
+// whatever the length of its string; the rare image with a string that holds an index past the
+// colour table is decoded instead.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -89,8 +89,6 @@ bool JoinCodes(const uint8_t* data, size_t size, const FirstImage& image, CodeRe
 }
 
 namespace {
-
-constexpr int kNoEntry = -1;
 
 // The state of CountCodes' table walk.
 struct Count {
@@ -290,14 +288,16 @@ size_t CountRunAt(int bits, CodeRuns& runs, size_t n, Count& count, int* last) {
 }
 
 // What CountCodes finds: kOutside when a string read holds an index outside the colour
-// table, which only CheckCodes judges (the indices past the last pixel are not read).
+// table, which only the decoded indices can judge (the indices past the last pixel are not
+// read).
 enum class CountVerdict { kAccepted, kRefused, kOutside };
 
-// CheckCodes with only the strings' lengths followed, to count the pixels, with the same
-// refusals as CheckCodes. This is the costly part of loading an animation, so each code costs
-// one test: an entry not defined yet, like the clear and the end code, has a length so large
-// that reading it passes the pixels still wanted, and only then is the code looked at. literals
-// holds the lengths of the single indices: 1, or kOutside for one outside the colour table.
+// The codes followed as the decoder reads them (gif_lzw.cpp), with only the strings' lengths
+// kept, to count the pixels, and the same refusals. This is the costly part of loading an
+// animation, so each code costs one test: an entry not defined yet, like the clear and the end
+// code, has a length so large that reading it passes the pixels still wanted, and only then is
+// the code looked at. literals holds the lengths of the single indices: 1, or kOutside for one
+// outside the colour table.
 CountVerdict CountCodes(const CodeReader& codes, int codeSize, uint64_t pixels,
                         const uint16_t* literals) {
     if (pixels == 0) return CountVerdict::kAccepted;
@@ -363,61 +363,6 @@ CountVerdict CountCodes(const CodeReader& codes, int codeSize, uint64_t pixels,
     }
 }
 
-// One table entry: the length of its string, the entry it extends, the string's first index
-// and whether the string holds an index that the colour table does not have.
-struct Entry {
-    uint16_t length;
-    int16_t prefix;
-    uint16_t first;
-    bool outside;
-};
-
-// TRUE when the codes yield pixels indices, each in the colour table (of colours entries) or
-// the transparent index. The code width and the table grow exactly as in giflib. One thing
-// giflib lets through is refused here: a code that names no entry yet (other than the entry
-// the code itself defines), which giflib turns into arbitrary indices.
-bool CheckCodes(const CodeReader& codes, int codeSize, uint64_t pixels, int colours,
-                int transparent) {
-    const int clear = 1 << codeSize;
-    auto outsideTable = [&](int index) { return index >= colours && index != transparent; };
-    Entry table[kTableEntries];
-    for (int index = 0; index < clear; ++index) {
-        table[index] = {1, kNoEntry, static_cast<uint16_t>(index), outsideTable(index)};
-    }
-
-    int next = clear + 2;
-    int previous = kNoEntry;
-    uint64_t done = 0;
-    auto restart = [&] {
-        next = clear + 2;
-        previous = kNoEntry;
-    };
-    auto step = [&](int code) {
-        // Past the entries defined, only the entry this very code defines (previous and its
-        // first index) may follow.
-        if (code >= next && (code != next || previous == kNoEntry || next >= kTableEntries))
-            return Step::kRefused;
-        if (previous != kNoEntry && next < kTableEntries) {
-            const Entry& extended = table[previous];
-            const int appended = code == next ? extended.first : table[code].first;
-            table[next] = {static_cast<uint16_t>(extended.length + 1),
-                           static_cast<int16_t>(previous), extended.first,
-                           extended.outside || outsideTable(appended)};
-            ++next;
-        }
-
-        // Of the last string only the indices up to the last pixel are read.
-        const uint64_t wanted = pixels - done;
-        int read = code;
-        while (table[read].length > wanted) read = table[read].prefix;
-        if (table[read].outside) return Step::kRefused;
-        done += table[read].length;
-        previous = code;
-        return done < pixels ? Step::kGoOn : Step::kDone;
-    };
-    return pixels == 0 || WalkCodes(codes, codeSize, restart, step);
-}
-
 }  // namespace
 }  // namespace gif
 
@@ -440,12 +385,11 @@ bool CheckGif(const uint8_t* data, size_t size, GifFacts* facts) {
         literals = marked;
     }
     // Counting decides unless a string holds an index outside the colour table, which is rare
-    // enough that the whole image is then checked again, index by index.
+    // enough that the image is then decoded, and refused when such an index falls on a pixel.
     const CountVerdict counted = CountCodes(codes, image.codeSize, pixels, literals);
     if (counted == CountVerdict::kRefused) return false;
-    if (counted == CountVerdict::kOutside &&
-        !CheckCodes(codes, image.codeSize, pixels, image.colours, image.transparent))
-        return false;
+    DecodedImage decoded;
+    if (counted == CountVerdict::kOutside && !DecodeGifDirect(data, size, &decoded)) return false;
     facts->width = image.width;
     facts->height = image.height;
     return true;

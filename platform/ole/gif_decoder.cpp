@@ -4,8 +4,8 @@
 //
 // The bytes have passed CheckGif when they are decoded, so their codes are known to be sound:
 // they are decoded by the project's own LZW decoder (gif_lzw.cpp), which reads them through the
-// same code as the check and copies strings whole, and giflib reads whatever that decoder does
-// not take. Both produce the same indices (a fuzzer compares them).
+// same code as the check and copies strings whole. giflib's reading stays beside it as the
+// reference that a fuzzer compares it with: the same indices, palette and transparency.
 //
 // The frames of one animation reach the decoder one after another as separate files with the
 // same colour table, and the next picture of the same colours gets the same palette. Pictures
@@ -308,7 +308,7 @@ bool DecodeGifWithGiflib(const uint8_t* data, size_t size, DecodedImage* image) 
 }
 
 bool DecodeGif(const uint8_t* data, size_t size, DecodedImage* image) {
-    return DecodeGifDirect(data, size, image) || DecodeGifWithGiflib(data, size, image);
+    return DecodeGifDirect(data, size, image);
 }
 
 }  // namespace platform_ole
